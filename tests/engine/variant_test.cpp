@@ -1,0 +1,103 @@
+#include "engine/variant.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/codepage.h"
+#include "engine/datetime.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+TEST(DateTimeTest, EncodesAndDecodesAroundTheEpoch) {
+  struct Case {
+    DateParts parts;
+    double value;
+  } cases[] = {
+      {{1899, 12, 30, 0, 0, 0, 0}, 0.0},
+      {{1900, 1, 1, 0, 0, 0, 0}, 2.0},
+      {{2000, 1, 1, 18, 0, 0, 0}, 36526.75},
+      {{1899, 12, 29, 6, 0, 0, 0}, -1.25},
+      {{1066, 10, 14, 12, 0, 0, 0}, -304324.5},
+      {{1, 1, 1, 0, 0, 0, 0}, -693593.0},
+      {{9999, 12, 31, 23, 59, 59, 999}, 2958465.0 + 86399.999 / 86400.0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(EncodeDateTime(c.parts), c.value, 1e-9) << c.parts.year;
+    const DateParts back = DecodeDateTime(c.value);
+    EXPECT_EQ(back.year, c.parts.year);
+    EXPECT_EQ(back.month, c.parts.month);
+    EXPECT_EQ(back.day, c.parts.day);
+    EXPECT_EQ(back.hour, c.parts.hour);
+    EXPECT_EQ(back.minute, c.parts.minute);
+    EXPECT_EQ(back.second, c.parts.second);
+    EXPECT_EQ(back.millisecond, c.parts.millisecond);
+  }
+}
+
+TEST(DateTimeTest, IsoTextRoundTrips) {
+  for (const char* text : {"1899-12-31", "1066-10-14 12:00:00", "2026-12-05 14:03:09.250",
+                           "13:45:07", "1600-02-29", "9999-12-31 23:59:59"}) {
+    double v = 0;
+    ASSERT_TRUE(ParseIsoText(text, v)) << text;
+    EXPECT_EQ(IsoText(v), text);
+  }
+  double v = 0;
+  for (const char* bad : {"", "1999-02-29", "2000-13-01", "12:60", "2000-01-01x", "abc"})
+    EXPECT_FALSE(ParseIsoText(bad, v)) << bad;
+}
+
+TEST(VariantTest, KeepsKindsAndConverts) {
+  EXPECT_TRUE(Variant().IsUnassigned());
+  EXPECT_TRUE(Variant::Null().IsNull());
+  EXPECT_FALSE(Variant::Null() == Variant());
+  EXPECT_EQ(Variant::Integer(-42).ToText(), "-42");
+  EXPECT_EQ(Variant::Float(0.1).ToText(), "0.1");
+  EXPECT_EQ(Variant::Currency(12345000).ToText(), "1234.5");
+  EXPECT_EQ(Variant::Currency(-1).ToText(), "-0.0001");
+  EXPECT_EQ(Variant::Boolean(true).ToText(), "True");
+  EXPECT_EQ(Variant::String(" 17 ").ToInteger(), 17);
+  EXPECT_EQ(Variant::String("0.1").ToCurrency(), 1000);
+  EXPECT_EQ(Variant::String("-$3.25").ToCurrency(), -32500);
+  EXPECT_DOUBLE_EQ(Variant::String("1e3").ToDouble(), 1000.0);
+  EXPECT_TRUE(Variant::String("Y").ToBoolean());
+  EXPECT_FALSE(Variant::String("false").ToBoolean());
+  EXPECT_DOUBLE_EQ(Variant::String("2000-01-01 18:00:00").ToDateTime(), 36526.75);
+  try {
+    (void)Variant::String("abc").ToInteger();
+    FAIL() << "no error";
+  } catch (const TrundleError& e) {
+    EXPECT_STREQ(e.what(), "Could not convert the value 'abc' (String) to an integer");
+  }
+}
+
+TEST(VariantTest, ReusesItsStringBuffer) {
+  Variant v = Variant::String(std::string(100, 'x'));
+  const char* before = v.text().data();
+  v.Clear();
+  v.SetString(std::string(50, 'y'));
+  EXPECT_EQ(v.text().data(), before);
+}
+
+TEST(CodePageTest, ConvertsAndReportsWhatDoesNotFit) {
+  auto from = TextCodec::ToUtf8From("1251");
+  std::string out;
+  EXPECT_TRUE(from->Convert("\xCE\xF4\xE8\xF1", out));
+  EXPECT_EQ(out, "Офис");
+  auto to = TextCodec::FromUtf8To("windows-1252");
+  out.clear();
+  EXPECT_FALSE(to->Convert("caf\xC3\xA9 Офис", out));
+  EXPECT_EQ(out, "caf\xE9 ????");
+  EXPECT_THROW(TextCodec::ToUtf8From("no-such-page"), TrundleError);
+  EXPECT_TRUE(IsValidUtf8("plain ascii and Офис"));
+  EXPECT_FALSE(IsValidUtf8("\xCE\xF4"));
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // a surrogate
+  FallbackDecoder fallback("CP1251");
+  out.clear();
+  fallback.Decode("\xCE\xF4\xE8\xF1", out);
+  fallback.Decode(" мир", out);
+  EXPECT_EQ(out, "Офис мир");
+}
+
+}  // namespace
+}  // namespace trundle
