@@ -1,4 +1,4 @@
-#include "databases/field_types.h"
+#include "engine/field_types.h"
 
 namespace trundle {
 namespace {

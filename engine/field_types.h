@@ -1,0 +1,73 @@
+// The dataset model's field types and field definitions, shared by the table-file
+// engines, the SQL layer and the adaptors.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace trundle {
+
+// Ordinals are fixed: the type translations index by them.
+enum TFieldType : uint8_t {
+  ftUnknown = 0,
+  ftString,
+  ftSmallint,
+  ftInteger,
+  ftWord,
+  ftBoolean,
+  ftFloat,
+  ftCurrency,
+  ftBCD,
+  ftDate,
+  ftTime,
+  ftDateTime,
+  ftBytes,
+  ftVarBytes,
+  ftAutoInc,
+  ftBlob,
+  ftMemo,
+  ftGraphic,
+  ftFmtMemo,
+  ftParadoxOle,
+  ftDBaseOle,
+  ftTypedBinary,
+  ftCursor,
+  ftFixedChar,
+  ftWideString,
+  ftLargeint,
+  ftADT,
+  ftArray,
+  ftReference,
+  ftDataSet,
+  ftOraBlob,
+  ftOraClob,
+  ftVariant,
+  ftInterface,
+  ftIDispatch,
+  ftGuid,
+};
+inline constexpr int kFieldTypeCount = 36;
+
+const char* FieldTypeName(TFieldType type);
+
+// The width a field of this type takes when none is given: 20 for ftString and
+// ftFixedChar, 16 for ftBytes and ftVarBytes, 4 for ftBCD, 10 for ftArray, else 0.
+int DefaultFieldSize(TFieldType type);
+
+struct TFieldDef {
+  std::string Name;
+  TFieldType DataType = ftUnknown;
+  int Size = 0;      // width in characters of a string field; digits of a number
+  int Decimals = 0;  // digits after the point of a fixed-point number field
+  bool Required = false;
+};
+
+using TFieldDefs = std::vector<TFieldDef>;
+
+// Index of the field named name: the first exact match, else the first match that
+// ignores letter case; -1 when none.
+int FindFieldIndex(const TFieldDefs& defs, std::string_view name);
+
+}  // namespace trundle
