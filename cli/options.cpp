@@ -1,0 +1,173 @@
+#include "cli/options.h"
+
+#include <cstdlib>
+
+namespace trundle {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return s;
+}
+
+std::string Extension(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return Lower(path.substr(dot));
+}
+
+// Doubles every double quote, so that any path can stand between double quotes in SQL.
+std::string QuoteSqlName(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::optional<TDataKind> KindForPath(const std::string& path) {
+  const std::string ext = Extension(path);
+  if (ext == ".csv") return dkCsv;
+  if (ext == ".txt" || ext == ".tsv" || ext == ".tab") return dkText;
+  if (ext == ".htm" || ext == ".html") return dkHtml;
+  if (ext == ".dbf") return dkDBase;
+  if (ext == ".db") return dkParadox;
+  if (ext == ".mdb") return dkAccess;
+  return std::nullopt;
+}
+
+std::optional<TDataKind> KindForName(const std::string& name) {
+  for (int k = dkCsv; k < kDataKindCount; ++k)
+    if (Lower(name) == KindName(static_cast<TDataKind>(k))) return static_cast<TDataKind>(k);
+  return std::nullopt;
+}
+
+const char* KindName(TDataKind kind) {
+  static constexpr const char* kNames[kDataKindCount] = {
+      "unknown", "csv", "text", "html", "dbase", "paradox", "access", "oracle"};
+  return kind < kDataKindCount ? kNames[kind] : "unknown";
+}
+
+std::string UsageText() {
+  return "Usage: trundle-cli [options] SOURCE DEST\n"
+         "Copies one table from SOURCE to DEST. The kinds follow the file extensions:\n"
+         "  .csv comma-delimited, .txt .tsv .tab tab-delimited, .htm .html an HTML page\n"
+         "  (destination only), .dbf dBase, .db Paradox.\n"
+         "\n"
+         "Options:\n"
+         "  --source-kind KIND, --dest-kind KIND    csv, text, html, dbase, paradox\n"
+         "  --source-table NAME, --dest-table NAME  the table within a database\n"
+         "  --source-sql SQL                        the statement a database source runs\n"
+         "                                          (default: select * from \"SOURCE\")\n"
+         "  --source-database DB, --dest-database DB\n"
+         "  --source-user USER, --dest-user USER\n"
+         "  --source-password-env VAR, --dest-password-env VAR\n"
+         "                                          read the password from variable VAR\n"
+         "  --source-dao VERSION, --dest-dao VERSION  dao35 or dao36\n"
+         "  --source-encoding NAME                  code page of the source's text\n"
+         "  --dest-encoding NAME                    code page of what is written (UTF-8)\n"
+         "  --html-title TITLE                      default: DEST's name without extension\n"
+         "  --html-banner FILE                      default: Banner.html\n"
+         "  --clipboard                             put tab-delimited text on the clipboard\n"
+         "                                          instead of writing DEST\n"
+         "  --quiet                                 print no log\n"
+         "  --help, --version\n"
+         "\n"
+         "Exit status: 0 records moved; 1 the source or destination could not be opened\n"
+         "or created; 2 a usage error; 3 an error stopped the run.\n";
+}
+
+std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o) {
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) -> std::string {
+      if (i + 1 >= args.size()) return "option " + a + " needs a value";
+      out = args[++i];
+      return "";
+    };
+    auto kind = [&](std::optional<TDataKind>& out) -> std::string {
+      std::string name;
+      if (std::string e = value(name); !e.empty()) return e;
+      out = KindForName(name);
+      if (!out) return "unknown kind '" + name + "' (csv, text, html, dbase, paradox)";
+      return "";
+    };
+    std::string error;
+    if (a == "--help" || a == "-h") o.help = true;
+    else if (a == "--version") o.version = true;
+    else if (a == "--quiet" || a == "-q") o.quiet = true;
+    else if (a == "--clipboard") o.clipboard = true;
+    else if (a == "--source-kind") error = kind(o.source.kind);
+    else if (a == "--dest-kind") error = kind(o.dest.kind);
+    else if (a == "--source-table") error = value(o.source.table);
+    else if (a == "--dest-table") error = value(o.dest.table);
+    else if (a == "--source-sql") error = value(o.source.sql);
+    else if (a == "--source-database") error = value(o.source.database);
+    else if (a == "--dest-database") error = value(o.dest.database);
+    else if (a == "--source-user") error = value(o.source.user);
+    else if (a == "--dest-user") error = value(o.dest.user);
+    else if (a == "--source-password-env") error = value(o.source.password_env);
+    else if (a == "--dest-password-env") error = value(o.dest.password_env);
+    else if (a == "--source-dao") error = value(o.source.dao);
+    else if (a == "--dest-dao") error = value(o.dest.dao);
+    else if (a == "--source-encoding") error = value(o.source.encoding);
+    else if (a == "--dest-encoding") error = value(o.dest.encoding);
+    else if (a == "--html-title") error = value(o.html_title.emplace());
+    else if (a == "--html-banner") error = value(o.html_banner);
+    else if (a == "--") positional.insert(positional.end(), args.begin() + i + 1, args.end()), i = args.size();
+    else if (a.size() > 1 && a[0] == '-') error = "unknown option " + a;
+    else positional.push_back(a);
+    if (!error.empty()) return error;
+  }
+  if (o.help || o.version) return "";
+  if (o.clipboard && positional.size() == 1) {
+    positional.emplace_back();
+    if (!o.dest.kind) o.dest.kind = dkText;
+  }
+  if (positional.size() != 2) return "expected SOURCE and DEST";
+  o.source.location = positional[0];
+  o.dest.location = positional[1];
+  if (!o.source.kind) o.source.kind = KindForPath(o.source.location);
+  if (!o.dest.kind) o.dest.kind = o.clipboard ? std::optional(dkText) : KindForPath(o.dest.location);
+  if (!o.source.kind) return "cannot tell the kind of " + o.source.location + " (use --source-kind)";
+  if (!o.dest.kind) return "cannot tell the kind of " + o.dest.location + " (use --dest-kind)";
+  if (*o.source.kind == dkHtml) return "an HTML page cannot be a source";
+  if (o.clipboard && *o.dest.kind != dkText) return "--clipboard needs a tab-delimited destination";
+  return "";
+}
+
+std::string FillAdaptor(const EndOptions& end, TDataKind kind, bool is_source,
+                        TTrundleUnknown& adaptor) {
+  const bool file_kind = kind == dkCsv || kind == dkText || kind == dkHtml || kind == dkDBase ||
+                         kind == dkParadox;
+  if (file_kind) {
+    adaptor.TableName = end.location;
+    adaptor.Database = end.database;
+  } else {
+    adaptor.Database = end.database.empty() ? end.location : end.database;
+    adaptor.TableName = end.table;
+  }
+  adaptor.UserName = end.user;
+  adaptor.DaoVersion = end.dao;
+  adaptor.Encoding = end.encoding;
+  if (!end.password_env.empty()) {
+    const char* password = std::getenv(end.password_env.c_str());
+    if (!password) return "the environment variable " + end.password_env + " is not set";
+    adaptor.Password = password;
+  }
+  adaptor.Sql = end.sql;
+  if (is_source && adaptor.Sql.empty()) {
+    // What the wizard proposes for a table: everything in it.
+    if (kind == dkDBase || kind == dkParadox) adaptor.Sql = "select * from " + QuoteSqlName(end.location);
+    else if (kind == dkAccess || kind == dkOracle) adaptor.Sql = "select * from " + end.table;
+  }
+  return "";
+}
+
+}  // namespace trundle

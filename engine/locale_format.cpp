@@ -1,0 +1,114 @@
+#include "engine/locale_format.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+#include "engine/datetime.h"
+
+namespace trundle {
+namespace {
+
+std::string EnvLocale(const char* category) {
+  for (const char* name : {"LC_ALL", category, "LANG"}) {
+    const char* v = std::getenv(name);
+    if (v && *v) return v;
+  }
+  return "C";
+}
+
+bool IsPlainC(const std::string& name) {
+  return name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
+}
+
+LocaleFormats ReadFromEnvironment() {
+  LocaleFormats f;
+  const std::string time_name = EnvLocale("LC_TIME");
+  if (!IsPlainC(time_name)) {
+    if (locale_t loc = newlocale(LC_TIME_MASK, time_name.c_str(), nullptr)) {
+      std::string fmt = nl_langinfo_l(D_FMT, loc);
+      // A two-digit year loses the century; every date we show has four digits.
+      for (size_t i = 0; i + 1 < fmt.size(); ++i)
+        if (fmt[i] == '%' && fmt[i + 1] == 'y') fmt[i + 1] = 'Y';
+      if (!fmt.empty()) f.short_date = fmt;
+      for (int m = 0; m < 12; ++m) f.month_abbrev[m] = nl_langinfo_l(ABMON_1 + m, loc);
+      freelocale(loc);
+    }
+  }
+  const std::string numeric_name = EnvLocale("LC_NUMERIC");
+  if (!IsPlainC(numeric_name)) {
+    if (locale_t loc = newlocale(LC_NUMERIC_MASK, numeric_name.c_str(), nullptr)) {
+      const char* radix = nl_langinfo_l(RADIXCHAR, loc);
+      if (radix && radix[0] && !radix[1]) f.decimal_separator = radix[0];
+      freelocale(loc);
+    }
+  }
+  return f;
+}
+
+std::mutex g_mutex;
+LocaleFormats* g_formats = nullptr;
+
+}  // namespace
+
+const LocaleFormats& CurrentLocaleFormats() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!g_formats) g_formats = new LocaleFormats(ReadFromEnvironment());
+  return *g_formats;
+}
+
+void SetLocaleFormats(const LocaleFormats& formats) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!g_formats) g_formats = new LocaleFormats(formats);
+  else *g_formats = formats;
+}
+
+std::string FormatShortDate(double value, const LocaleFormats& formats) {
+  const DateParts p = DecodeDateTime(value);
+  std::string out;
+  const std::string& f = formats.short_date;
+  char buf[16];
+  for (size_t i = 0; i < f.size(); ++i) {
+    if (f[i] != '%' || i + 1 == f.size()) {
+      out += f[i];
+      continue;
+    }
+    switch (f[++i]) {
+      case 'd': std::snprintf(buf, sizeof buf, "%02d", p.day); break;
+      case 'e': std::snprintf(buf, sizeof buf, "%2d", p.day); break;
+      case 'm': std::snprintf(buf, sizeof buf, "%02d", p.month); break;
+      case 'Y': std::snprintf(buf, sizeof buf, "%04d", p.year); break;
+      case 'b':
+      case 'h': out += formats.month_abbrev[p.month - 1]; continue;
+      case 'F': std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day); break;
+      case 'D': std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", p.month, p.day, p.year); break;
+      case '%': out += '%'; continue;
+      default: continue;  // a conversion a date has no use for
+    }
+    out += buf;
+  }
+  return out;
+}
+
+std::string FormatLogTimestamp(double value, const LocaleFormats& formats) {
+  const DateParts p = DecodeDateTime(value);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%02d %s %04d %02d:%02d:%02d", p.day,
+                formats.month_abbrev[p.month - 1].c_str(), p.year, p.hour, p.minute, p.second);
+  return buf;
+}
+
+std::string FormatElapsed(double days) {
+  if (!(days > 0)) days = 0;
+  const long long total = std::llround(std::floor(days * 86400.0 + 1e-6));
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
+  return buf;
+}
+
+}  // namespace trundle

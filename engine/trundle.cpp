@@ -1,0 +1,102 @@
+#include "engine/trundle.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "engine/adaptor_registry.h"
+#include "engine/datetime.h"
+#include "engine/locale_format.h"
+
+namespace trundle {
+namespace {
+
+constexpr int64_t kRecordsPerTransaction = 1000;
+
+}  // namespace
+
+TTrundle::TTrundle() : source_(MakeRelaying(dkUnknown)), destination_(MakeRelaying(dkUnknown)) {}
+
+TTrundle::~TTrundle() {
+  source_.reset();
+  destination_.reset();
+}
+
+std::unique_ptr<TTrundleUnknown> TTrundle::MakeRelaying(TDataKind kind) {
+  auto adaptor = MakeAdaptor(kind);
+  adaptor->OnMessage = [this](const std::string& message) { RelayMessage(message); };
+  return adaptor;
+}
+
+void TTrundle::SetSourceKind(TDataKind kind) {
+  source_.reset();
+  source_ = MakeRelaying(kind == dkHtml ? dkUnknown : kind);
+}
+
+void TTrundle::SetDestinationKind(TDataKind kind) {
+  destination_.reset();
+  destination_ = MakeRelaying(kind);
+}
+
+void TTrundle::RelayMessage(const std::string& message) const {
+  if (OnMessage) OnMessage(message);
+}
+
+void TTrundle::Execute() {
+  outcome_ = TRunOutcome::kNotRun;
+  records_moved_ = 0;
+  const double start = NowLocal();
+  const LocaleFormats& formats = CurrentLocaleFormats();
+  if (OnMessage) {
+    OnMessage("Commenced: " + FormatLogTimestamp(start, formats));
+    const bool to_clipboard = destination_->GetKind() == dkText && destination_->Clipboard;
+    OnMessage("Moving data from " + source_->TableName +
+              (to_clipboard ? " to clipboard" : " to " + destination_->TableName) + "\r\n");
+  }
+  outcome_ = TRunOutcome::kNotOpened;
+  if (source_->OpenTable()) {
+    destination_->PrepareDestination();
+    bool ok = true;
+    if (!destination_->OpenTable()) {
+      ok = destination_->CreateTable(*source_);
+      // An Access source is read again once the destination exists: creating a table in
+      // the same database may have closed its query.
+      if (ok && source_->GetKind() == dkAccess) ok = source_->OpenTable();
+    }
+    if (ok) {
+      MoveRecords();
+      destination_->SaveTable();
+      outcome_ = TRunOutcome::kMoved;
+    }
+  }
+  if (OnMessage) {
+    const double now = NowLocal();
+    OnMessage("\r\nCompleted: " + FormatLogTimestamp(now, formats));
+    OnMessage("Elapsed time: " + FormatElapsed(NowLocal() - start));
+  }
+}
+
+void TTrundle::MoveRecords() {
+  TRecordBuffer names(kRecordBufferSize);
+  TRecordBuffer values(kRecordBufferSize);
+  if (OnMessage) OnMessage("Moving data");
+  int64_t count = 0;
+  destination_->StartTransaction();
+  while (source_->ReadRecord(names, values)) {
+    destination_->WriteRecord(names, values);
+    ++count;
+    records_moved_ = count;
+    if (count % kRecordsPerTransaction == 0) {
+      destination_->Commit();
+      destination_->StartTransaction();
+    }
+    // 64-bit so that a long run cannot overflow; a source that does not know its size
+    // (RecordCount 0) reports nothing until the final 100.
+    if (OnProgress && source_->RecordCount > 0)
+      OnProgress(static_cast<int32_t>(std::min<int64_t>(count * 100 / source_->RecordCount, INT32_MAX)));
+  }
+  destination_->Commit();
+  if (OnProgress) OnProgress(100);
+  if (OnMessage) OnMessage(std::to_string(count) + " records moved");
+}
+
+}  // namespace trundle

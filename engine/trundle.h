@@ -1,0 +1,69 @@
+// The transfer job: owns one source and one destination adaptor, moves every record the
+// source delivers to the destination in one pass, and reports the run through a message
+// event (log lines) and a progress event (a percentage).
+//
+//   TTrundle job;
+//   job.SetSourceKind(dkCsv);
+//   job.SetDestinationKind(dkHtml);
+//   job.Source().TableName = "in.csv";
+//   job.Destination().TableName = "out.html";
+//   job.OnMessage = [](const std::string& line) { Log(line); };
+//   job.Execute();
+//
+// Exceptions that an adaptor lets out leave Execute unchanged; the job catches nothing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/trundle_unknown.h"
+
+namespace trundle {
+
+// How a run ended, for callers that need more than the log (the command line's exit
+// status).
+enum class TRunOutcome : uint8_t {
+  kNotRun,        // Execute was not called, or left by an exception
+  kNotOpened,     // the source, the destination or its creation failed: nothing moved
+  kMoved,         // the record loop ran to its end
+};
+
+class TTrundle {
+ public:
+  // Both adaptors start as the base adaptor (dkUnknown), relaying their messages here.
+  TTrundle();
+  ~TTrundle();
+  TTrundle(const TTrundle&) = delete;
+  TTrundle& operator=(const TTrundle&) = delete;
+
+  // Replace the adaptor by a fresh one of the kind's class, with empty fields: set the
+  // kind first, then fill the fields. dkHtml is no source kind: it gives the base adaptor.
+  void SetSourceKind(TDataKind kind);
+  void SetDestinationKind(TDataKind kind);
+
+  // Valid while the job lives and until the kind is set again.
+  TTrundleUnknown& Source() { return *source_; }
+  TTrundleUnknown& Destination() { return *destination_; }
+
+  void Execute();
+  // Target of both adaptors' OnMessage: passes the line on to OnMessage when assigned.
+  void RelayMessage(const std::string& message) const;
+
+  TTrundleMessageEvent OnMessage;
+  TTrundleProgressEvent OnProgress;
+
+  TRunOutcome outcome() const { return outcome_; }
+  int64_t records_moved() const { return records_moved_; }
+
+ private:
+  void MoveRecords();
+  std::unique_ptr<TTrundleUnknown> MakeRelaying(TDataKind kind);
+
+  std::unique_ptr<TTrundleUnknown> source_;
+  std::unique_ptr<TTrundleUnknown> destination_;
+  TRunOutcome outcome_ = TRunOutcome::kNotRun;
+  int64_t records_moved_ = 0;
+};
+
+}  // namespace trundle

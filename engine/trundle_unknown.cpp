@@ -1,0 +1,51 @@
+#include "engine/trundle_unknown.h"
+
+namespace trundle {
+
+bool TTrundleUnknown::OpenTable() {
+  SendMessage("Source or destination not set");
+  RecordCount = 0;
+  return false;
+}
+
+void TTrundleUnknown::PrepareDestination() {}
+
+void TTrundleUnknown::SaveTable() { SendMessage("Destination not set"); }
+
+TDataKind TTrundleUnknown::GetKind() const { return dkUnknown; }
+
+bool TTrundleUnknown::CreateTable(TTrundleUnknown& /*source*/) {
+  SendMessage("Destination not set");
+  return false;
+}
+
+bool TTrundleUnknown::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
+  ClearBuffers(names, values);
+  return false;
+}
+
+bool TTrundleUnknown::WriteRecord(const TRecordBuffer& /*names*/,
+                                  const TRecordBuffer& /*values*/) {
+  SendMessage("Destination not set");
+  return false;
+}
+
+void TTrundleUnknown::StartTransaction() {}
+
+void TTrundleUnknown::Commit() {}
+
+TFieldDefs TTrundleUnknown::SourceFieldDefs(bool /*measure_widths*/) { return {}; }
+
+void TTrundleUnknown::SendMessage(const std::string& message) const {
+  if (OnMessage) OnMessage(message);
+}
+
+void TTrundleUnknown::ClearBuffers(TRecordBuffer& names, TRecordBuffer& values) {
+  // Names decides the range, as the job passes both with the same highest index.
+  for (size_t i = 0; i < names.size(); ++i) {
+    names[i].Clear();
+    if (i < values.size()) values[i].Clear();
+  }
+}
+
+}  // namespace trundle

@@ -1,0 +1,93 @@
+// The adaptor contract: every place data comes from or goes to is one TTrundleUnknown
+// subclass. The transfer job (trundle.h) drives a source and a destination adaptor
+// through the nine virtual operations and nothing else.
+//
+// TTrundleUnknown is also the adaptor of kind dkUnknown, the one a new job holds before
+// a kind is chosen: every operation either does nothing or reports that no source or
+// destination was chosen and fails.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/field_types.h"
+#include "engine/variant.h"
+
+namespace trundle {
+
+// Ordinals are fixed: the job's kind setters and the window use them as such.
+enum TDataKind : uint8_t {
+  dkUnknown = 0,
+  dkCsv = 1,
+  dkText = 2,  // tab-delimited, or the clipboard
+  dkHtml = 3,  // destination only
+  dkDBase = 4,
+  dkParadox = 5,
+  dkAccess = 6,
+  dkOracle = 7,
+};
+inline constexpr int kDataKindCount = 8;
+
+using TTrundleMessageEvent = std::function<void(const std::string& message)>;
+using TTrundleProgressEvent = std::function<void(int32_t percent)>;
+
+// A record on its way from source to destination: element i of Names is field i's name
+// (a string), element i of Values its value. The job makes both with kRecordBufferSize
+// elements; elements past the last field are Unassigned.
+using TRecordBuffer = std::vector<Variant>;
+inline constexpr int kRecordBufferSize = 256;
+
+class TTrundleUnknown {
+ public:
+  TTrundleUnknown() = default;
+  virtual ~TTrundleUnknown() = default;
+  TTrundleUnknown(const TTrundleUnknown&) = delete;
+  TTrundleUnknown& operator=(const TTrundleUnknown&) = delete;
+
+  // Filled by the front end before a run; which of them a kind reads is its own affair.
+  std::string Database;    // Access: the .mdb path; server: the data source to log on to
+  std::string DaoVersion;  // Access only: "dao35" or "dao36"
+  std::string UserName;
+  std::string Password;
+  std::string TableName;  // file kinds: the file's path; Access and server: a table name
+  std::string Sql;        // a database source's statement; a destination's, built
+  std::string HtmlTitle;
+  std::string HtmlBanner;
+  bool Clipboard = false;  // only the tab-text destination acts on it
+  // Code page of the file's text: reading, what the file holds (empty: as it says, or
+  // UTF-8 passing through); writing, what to produce (empty: UTF-8).
+  std::string Encoding;
+  int32_t RecordCount = 0;  // set by a successful OpenTable
+  TTrundleMessageEvent OnMessage;
+
+  // For a source: false when there is nothing to read. For a destination: false when
+  // the table does not exist yet (the job then calls CreateTable).
+  virtual bool OpenTable();
+  virtual void PrepareDestination();
+  virtual void SaveTable();
+  virtual TDataKind GetKind() const;
+  // True when the destination can now take records.
+  virtual bool CreateTable(TTrundleUnknown& source);
+  // Clears both buffers, then fills them with the next record; false when none is left.
+  virtual bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values);
+  // Appends one record; names and values as the source filled them.
+  virtual bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values);
+  virtual void StartTransaction();
+  virtual void Commit();
+
+  // The fields a destination's CreateTable copies: names in order, with types and widths
+  // where the kind knows them. A text table gives ftString and, when measure_widths is
+  // set, the longest value's width in bytes (a pass over every record). Valid after a
+  // successful OpenTable. The base class has none.
+  virtual TFieldDefs SourceFieldDefs(bool measure_widths);
+
+ protected:
+  // Calls OnMessage when it is assigned; otherwise nothing.
+  void SendMessage(const std::string& message) const;
+  // The base ReadRecord: every element of both buffers Unassigned.
+  static void ClearBuffers(TRecordBuffer& names, TRecordBuffer& values);
+};
+
+}  // namespace trundle

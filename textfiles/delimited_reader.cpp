@@ -1,0 +1,197 @@
+#include "textfiles/delimited_reader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/codepage.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+constexpr size_t kChunk = 4 << 20;
+constexpr char kEndOfFile = 26;
+
+}  // namespace
+
+DelimitedReader::DelimitedReader(const std::string& path, char delimiter,
+                                 const std::string& code_page)
+    : path_(path), delimiter_(delimiter), code_page_(code_page) {
+  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    const int error = errno;
+    throw TrundleError("Could not open " + path + ": " + std::strerror(error));
+  }
+  if (!code_page.empty() && !IsUtf8Name(code_page)) {
+    // A code page is converted as a whole: a multi-byte character must never be cut
+    // between two chunks.
+    auto codec = TextCodec::ToUtf8From(code_page);
+    std::string raw;
+    while (Refill()) {
+    }
+    raw.swap(buf_);
+    if (!codec->Convert(raw, buf_)) ++decode_failures_;
+    whole_file_ = true;
+  } else {
+    Refill();
+  }
+  if (buf_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
+}
+
+DelimitedReader::~DelimitedReader() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool DelimitedReader::Refill() {
+  if (eof_ || whole_file_) return false;
+  if (pos_ > 0) {
+    buf_.erase(0, pos_);
+    pos_ = 0;
+  }
+  const size_t old = buf_.size();
+  buf_.resize(old + kChunk);
+  ssize_t n;
+  do {
+    n = read(fd_, buf_.data() + old, kChunk);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    const int error = errno;
+    buf_.resize(old);
+    throw TrundleError("Could not read " + path_ + ": " + std::strerror(error));
+  }
+  buf_.resize(old + static_cast<size_t>(n));
+  if (n == 0) eof_ = true;
+  // Character 26 ends the file: nothing from it on is read.
+  const void* stop = std::memchr(buf_.data() + old, kEndOfFile, static_cast<size_t>(n));
+  if (stop) {
+    buf_.resize(static_cast<const char*>(stop) - buf_.data());
+    eof_ = true;
+  }
+  return n > 0;
+}
+
+bool DelimitedReader::AtLineEnd(size_t p) const { return buf_[p] == '\r' || buf_[p] == '\n'; }
+
+bool DelimitedReader::ReadRecord(std::vector<std::string_view>& fields) {
+  for (;;) {
+    if (pos_ >= buf_.size() && !Refill() && pos_ >= buf_.size()) return false;
+    if (ParseRecord(fields) == Parse::kDone) return true;
+    // Half a record is in the buffer: read on. Once the file has ended, ParseRecord
+    // always completes the record.
+    Refill();
+  }
+}
+
+DelimitedReader::Parse DelimitedReader::ParseRecord(std::vector<std::string_view>& fields) {
+  const bool last = eof_ || whole_file_;  // nothing more will come after buf_
+  const size_t end = buf_.size();
+  const char* b = buf_.data();
+  fields.clear();
+  scratch_.clear();
+  scratch_ranges_.clear();
+  field_in_scratch_.clear();
+  size_t p = pos_;
+  int64_t lines = 0;
+  bool unclosed = false;
+  // Consumes a line end at p; false when more bytes are needed to know its length.
+  auto eat_line_end = [&](size_t& q) {
+    if (b[q] == '\r') {
+      if (q + 1 == end && !last) return false;
+      q += (q + 1 < end && b[q + 1] == '\n') ? 2 : 1;
+    } else {
+      ++q;
+    }
+    ++lines;
+    return true;
+  };
+  for (;;) {
+    if (p == end) {
+      if (!last) return Parse::kNeedMore;
+      break;  // the last line needs no line end
+    }
+    if (AtLineEnd(p)) {
+      if (!eat_line_end(p)) return Parse::kNeedMore;
+      break;
+    }
+    if (b[p] == '"') {
+      // A quoted value, collected in scratch_ when it holds doubled quotes.
+      size_t seg = ++p;
+      const size_t scratch_start = scratch_.size();
+      bool closed = false;
+      for (;;) {
+        const void* q = std::memchr(b + p, '"', end - p);
+        if (!q) {
+          if (!last) return Parse::kNeedMore;
+          scratch_.append(b + seg, end - seg);
+          p = end;
+          unclosed = true;
+          break;
+        }
+        p = static_cast<const char*>(q) - b;
+        if (p + 1 == end && !last) return Parse::kNeedMore;
+        scratch_.append(b + seg, p - seg);
+        if (p + 1 < end && b[p + 1] == '"') {
+          scratch_ += '"';
+          p += 2;
+          seg = p;
+          continue;
+        }
+        ++p;
+        closed = true;
+        break;
+      }
+      for (size_t k = scratch_start; k < scratch_.size(); ++k) lines += scratch_[k] == '\n';
+      if (closed) {
+        // Characters after the closing quote, up to the delimiter, belong to the value.
+        const size_t rest = p;
+        while (p < end && b[p] != delimiter_ && !AtLineEnd(p)) ++p;
+        if (p == end && !last) return Parse::kNeedMore;
+        scratch_.append(b + rest, p - rest);
+      }
+      field_in_scratch_.push_back(static_cast<int>(scratch_ranges_.size()));
+      scratch_ranges_.emplace_back(scratch_start, scratch_.size() - scratch_start);
+      fields.emplace_back();
+    } else {
+      const size_t start = p;
+      while (p < end && b[p] != delimiter_ && b[p] != '\r' && b[p] != '\n') ++p;
+      if (p == end && !last) return Parse::kNeedMore;
+      field_in_scratch_.push_back(-1);
+      fields.emplace_back(b + start, p - start);
+    }
+    if (p == end) break;
+    if (b[p] == delimiter_) {
+      ++p;
+      continue;
+    }
+    if (!eat_line_end(p)) return Parse::kNeedMore;
+    break;
+  }
+  for (size_t i = 0; i < fields.size(); ++i)
+    if (field_in_scratch_[i] >= 0) {
+      const auto& r = scratch_ranges_[field_in_scratch_[i]];
+      fields[i] = std::string_view(scratch_.data() + r.first, r.second);
+    }
+  record_line_ = next_line_;
+  next_line_ += lines;
+  if (unclosed && !unclosed_quote_line_) unclosed_quote_line_ = record_line_;
+  pos_ = p;
+  return Parse::kDone;
+}
+
+std::vector<std::string> DelimitedReader::TakeNotes() {
+  std::vector<std::string> notes;
+  if (unclosed_quote_line_)
+    notes.push_back(path_ + " line " + std::to_string(unclosed_quote_line_) +
+                    ": a quoted value has no closing quote; it runs to the end of the file");
+  if (decode_failures_)
+    notes.push_back(path_ + ": some characters are not valid in code page " + code_page_ +
+                    " and were read as ?");
+  unclosed_quote_line_ = 0;
+  decode_failures_ = 0;
+  return notes;
+}
+
+}  // namespace trundle

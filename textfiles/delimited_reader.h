@@ -1,0 +1,60 @@
+// Reads a comma- or tab-delimited text file record by record, streaming.
+//
+// The format: a record ends at CR, LF or CRLF; a field that starts with a quote runs to
+// the quote that closes it, a doubled quote inside standing for one and line breaks
+// inside belonging to the value; characters after the closing quote up to the delimiter
+// are kept. A delimiter at the very end of a line adds no empty field ("a,b," is two
+// fields; "," alone is one empty field; an empty line has none). Character 26 ends the
+// file, and a UTF-8 byte-order mark at its start is skipped.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace trundle {
+
+class DelimitedReader {
+ public:
+  // Opens path. With a code page, the file's text is converted from it to UTF-8;
+  // without one the bytes pass as they are. Throws TrundleError naming the file.
+  DelimitedReader(const std::string& path, char delimiter, const std::string& code_page);
+  ~DelimitedReader();
+  DelimitedReader(const DelimitedReader&) = delete;
+  DelimitedReader& operator=(const DelimitedReader&) = delete;
+
+  // The fields of the next record; false when the file has no record left. The views
+  // stay valid until the next call. Throws TrundleError on a read error.
+  bool ReadRecord(std::vector<std::string_view>& fields);
+
+  // Line number (from 1) where the last record read began.
+  int64_t line() const { return record_line_; }
+  // Lines for the log about what was read imperfectly; each kind of problem once.
+  std::vector<std::string> TakeNotes();
+
+ private:
+  enum class Parse { kDone, kNeedMore };
+  Parse ParseRecord(std::vector<std::string_view>& fields);
+  bool Refill();
+  bool AtLineEnd(size_t p) const;
+
+  std::string path_;
+  char delimiter_;
+  int fd_ = -1;
+  bool whole_file_ = false;  // converted up front; nothing more to read
+  bool eof_ = false;
+  std::string buf_;
+  size_t pos_ = 0;
+  std::string scratch_;  // values whose quotes were undoubled
+  std::vector<std::pair<size_t, size_t>> scratch_ranges_;
+  std::vector<int> field_in_scratch_;
+  int64_t next_line_ = 1;
+  int64_t record_line_ = 0;
+  int64_t unclosed_quote_line_ = 0;
+  int64_t decode_failures_ = 0;
+  std::string code_page_;
+};
+
+}  // namespace trundle

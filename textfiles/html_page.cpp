@@ -1,0 +1,120 @@
+// The HTML page of a table: a fixed template with the title, an optional banner
+// fragment, one table row per record, the number of entries and the creation date.
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "engine/datetime.h"
+#include "engine/errors.h"
+#include "engine/locale_format.h"
+#include "textfiles/qor_tables.h"
+
+namespace trundle {
+namespace {
+
+// Text from the data goes into the page as text, never as markup.
+void WriteEscaped(std::string_view text, OutputSink& sink) {
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char* entity = nullptr;
+    switch (text[i]) {
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      case '"': entity = "&quot;"; break;
+      default: continue;
+    }
+    sink.Write(text.substr(start, i - start));
+    sink.Write(entity);
+    start = i + 1;
+  }
+  sink.Write(text.substr(start));
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) throw TrundleError("Could not read the banner file " + path);
+  content = buffer.str();
+  return true;
+}
+
+constexpr const char kStyle[] =
+    "<STYLE> "
+    ".celltext { "
+    "  font-family: Verdana; "
+    "  font-size: 7pt; "
+    "} "
+    ".cellheader { "
+    "  font-family: Verdana; "
+    "  font-size: 7pt; "
+    "  font-weight: bold; "
+    "} "
+    ".heading { "
+    "  font-family: Verdana; "
+    "  font-size: 10pt; "
+    "  font-weight: bold; "
+    "} "
+    "</STYLE>";
+
+}  // namespace
+
+void TTableObject::SaveToHtml(const std::string& title, const std::string& banner_file,
+                              OutputSink& sink) const {
+  SealOpenRecord();
+  sink.Write("<HTML><HEAD><TITLE>");
+  WriteEscaped(title, sink);
+  sink.Write("</TITLE>");
+  sink.Write(kStyle);
+  sink.Write("</HEAD><BODY>");
+  std::string banner;
+  if (!banner_file.empty() && ReadWholeFile(banner_file, banner)) {
+    // The banner is HTML by intent and goes in as it stands.
+    sink.Write("<P>");
+    sink.Write(banner);
+    sink.Write("</P>");
+  }
+  sink.Write("<P CLASS=\"heading\" ALIGN=\"CENTER\">");
+  WriteEscaped(title, sink);
+  sink.Write("</P><TABLE WIDTH=\"94%\" BORDER=\"0\" ALIGN=\"CENTER\" BGCOLOR=\"#F3F3F3\"> <TR> ");
+  for (const std::string& name : FieldNames) {
+    sink.Write("<TD ALIGN=\"LEFT\" CLASS=\"cellheader\">");
+    WriteEscaped(name, sink);
+    sink.Write("</TD>");
+  }
+  sink.Write("</TR>");
+  std::vector<Variant> values;
+  std::string text;
+  for (int r = 1; r < RecordListLength(); ++r) {
+    ReadInto(r, values);
+    sink.Write("<TR>");
+    // Each column shows its own values, also where two fields share a name.
+    for (size_t i = 0; i < FieldNames.size(); ++i) {
+      if (values[i].IsEmpty()) {
+        sink.Write("<TD CLASS=\"celltext\">&nbsp;</TD>");
+        continue;
+      }
+      sink.Write("<TD CLASS=\"celltext\">");
+      text.clear();
+      AppendFormatted(values[i], text);
+      WriteEscaped(text, sink);
+      sink.Write("</TD>");
+    }
+    sink.Write("</TR>");
+  }
+  sink.Write("<TR><TD CLASS=\"celltext\">Entries: " + std::to_string(DataRecordCount()) +
+             "</TD></TR></TABLE><P><FONT SIZE=\"-1\"><I>Created: ");
+  WriteEscaped(FormatShortDate(std::floor(NowLocal()), CurrentLocaleFormats()), sink);
+  sink.Write("</I></FONT></P></BODY></HTML>");
+}
+
+std::string TTableObject::SaveToHtml(const std::string& title,
+                                     const std::string& banner_file) const {
+  StringSink sink;
+  SaveToHtml(title, banner_file, sink);
+  return std::move(sink.text);
+}
+
+}  // namespace trundle

@@ -1,0 +1,213 @@
+#include "textfiles/trundle_text.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <mutex>
+
+#include "engine/adaptor_registry.h"
+#include "engine/codepage.h"
+#include "engine/errors.h"
+#include "textfiles/clipboard.h"
+#include "textfiles/delimited_reader.h"
+#include "textfiles/file_output.h"
+
+namespace trundle {
+namespace {
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+bool NeedsConversion(const std::string& code_page) {
+  return !code_page.empty() && !IsUtf8Name(code_page);
+}
+
+int32_t ClampCount(int64_t n) { return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n); }
+
+std::mutex g_clipboard_mutex;
+std::shared_ptr<SystemClipboard>& ClipboardSlot() {
+  static std::shared_ptr<SystemClipboard> slot;
+  return slot;
+}
+
+}  // namespace
+
+void SetSystemClipboard(std::shared_ptr<SystemClipboard> clipboard) {
+  std::lock_guard<std::mutex> lock(g_clipboard_mutex);
+  ClipboardSlot() = std::move(clipboard);
+}
+
+std::shared_ptr<SystemClipboard> GetSystemClipboard() {
+  std::lock_guard<std::mutex> lock(g_clipboard_mutex);
+  return ClipboardSlot();
+}
+
+bool TTrundleTableBase::CreateTable(TTrundleUnknown& source) {
+  for (TFieldDef& def : source.SourceFieldDefs(false)) Table.FieldNames.push_back(def.Name);
+  SendMessage("Table created");
+  return true;
+}
+
+TFieldDefs TTrundleTableBase::SourceFieldDefs(bool measure_widths) {
+  TFieldDefs defs;
+  std::vector<int> widths;
+  if (measure_widths) widths = Table.LongestValues();
+  for (size_t i = 0; i < Table.FieldNames.size(); ++i) {
+    TFieldDef def;
+    def.Name = Table.FieldNames[i];
+    def.DataType = ftString;
+    def.Size = measure_widths ? (widths[i] > 0 ? widths[i] : 1) : 0;
+    defs.push_back(std::move(def));
+  }
+  return defs;
+}
+
+bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
+  ClearBuffers(names, values);
+  ++CurrentRecord;
+  if (CurrentRecord > Table.RecordListLength() - 1) return false;
+  const size_t fields = Table.FieldNames.size();
+  if (fields > names.size() || fields > values.size()) throw TrundleError(kRangeCheckError);
+  for (size_t i = 0; i < fields; ++i) names[i].SetString(Table.FieldNames[i]);
+  Table.ReadInto(CurrentRecord, values);
+  return true;
+}
+
+bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
+  Table.AddRecord();
+  const int record = Table.RecordListLength() - 1;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i].IsEmpty()) break;
+    const std::string& name = names[i].text();
+    if (i >= cached_names_.size()) {
+      cached_names_.resize(i + 1);
+      cached_index_.resize(i + 1, -2);
+    }
+    if (cached_index_[i] == -2 || cached_names_[i] != name) {
+      // An exact match first, then one that ignores letter case, so that a file whose
+      // header was upper-cased still takes a mixed-case source's values.
+      int found = -1;
+      for (size_t f = 0; f < Table.FieldNames.size() && found < 0; ++f)
+        if (Table.FieldNames[f] == name) found = static_cast<int>(f);
+      if (found < 0) found = Table.IndexOfName(name);
+      cached_names_[i] = name;
+      cached_index_[i] = found;
+    }
+    if (cached_index_[i] >= 0 && i < values.size())
+      Table.SetValueAt(cached_index_[i], record, values[i]);
+  }
+  return true;
+}
+
+void TTrundleTableBase::SendWritten() {
+  SendMessage(std::to_string(Table.DataRecordCount()) + " records written");
+}
+
+bool TTrundleDelimited::OpenTable() {
+  SendMessage("Reading table");
+  Table.FieldNames.clear();
+  Table.ClearRecords();
+  CurrentRecord = 0;
+  if (!FileExists(TableName)) {
+    SendMessage("Table doesn't exist or is empty");
+    return false;
+  }
+  try {
+    DelimitedReader reader(TableName, delimiter_, Encoding);
+    std::vector<std::string_view> fields;
+    if (!reader.ReadRecord(fields)) throw TrundleError("File is empty");
+    for (std::string_view name : fields) Table.FieldNames.push_back(UpperAscii(name));
+    while (reader.ReadRecord(fields)) Table.AddTextRecord(fields);
+    for (const std::string& note : reader.TakeNotes()) SendMessage(note);
+    SendMessage(std::to_string(Table.DataRecordCount()) + " records read");
+    RecordCount = ClampCount(Table.RecordListLength());
+    return !Table.FieldNames.empty();
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+    return false;
+  }
+}
+
+std::string TTrundleDelimited::Render() {
+  std::string text = delimiter_ == ',' ? Table.SaveToCsv() : Table.SaveToTabText();
+  if (!NeedsConversion(Encoding)) return text;
+  StringSink converted;
+  EncodingSink sink(converted, Encoding);
+  sink.Write(text);
+  sink.Finish();
+  if (sink.failures())
+    SendMessage(std::to_string(sink.failures()) + " characters have no place in code page " +
+                NormalizeCodePageName(Encoding) + " and were written as ?");
+  return std::move(converted.text);
+}
+
+void TTrundleDelimited::WriteFile() {
+  AtomicFileSink file(TableName);
+  if (NeedsConversion(Encoding)) {
+    EncodingSink sink(file, Encoding);
+    Table.SaveToDelimited(delimiter_, sink);
+    sink.Finish();
+    if (sink.failures())
+      SendMessage(std::to_string(sink.failures()) + " characters have no place in code page " +
+                  NormalizeCodePageName(Encoding) + " and were written as ?");
+  } else {
+    Table.SaveToDelimited(delimiter_, file);
+  }
+  file.Commit();
+}
+
+void TTrundleDelimited::SaveTable() {
+  SendMessage("Writing table");
+  WriteFile();
+  SendWritten();
+}
+
+void TTrundleText::SaveTable() {
+  if (!Clipboard) {
+    TTrundleDelimited::SaveTable();
+    return;
+  }
+  SendMessage("Writing table");
+  auto clipboard = GetSystemClipboard();
+  if (!clipboard)
+    throw TrundleError("Can't put the table on the clipboard: no clipboard is available");
+  clipboard->SetText(Render());
+  SendWritten();
+}
+
+bool TTrundleHtml::OpenTable() {
+  SendMessage("Can't read from HTML");
+  RecordCount = 0;
+  return false;
+}
+
+void TTrundleHtml::SaveTable() {
+  SendMessage("Writing table");
+  if (!HtmlBanner.empty() && !FileExists(HtmlBanner)) {
+    const std::string candidate = ProgramFolder() + HtmlBanner;
+    if (FileExists(candidate)) HtmlBanner = candidate;
+  }
+  AtomicFileSink file(TableName);
+  Table.SaveToHtml(HtmlTitle, HtmlBanner, file);
+  file.Commit();
+  SendWritten();
+}
+
+std::string ProgramFolder() {
+  std::string path(PATH_MAX, '\0');
+  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
+  if (n <= 0) return "./";
+  path.resize(static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
+void RegisterTextAdaptors() {
+  RegisterAdaptor(dkCsv, [] { return std::make_unique<TTrundleCsv>(); });
+  RegisterAdaptor(dkText, [] { return std::make_unique<TTrundleText>(); });
+  RegisterAdaptor(dkHtml, [] { return std::make_unique<TTrundleHtml>(); });
+}
+
+}  // namespace trundle
