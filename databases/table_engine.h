@@ -35,5 +35,8 @@ void RegisterBuiltInEngines();
 // The engine whose extension the path ends with (letter case ignored); nullptr if none.
 const TableEngine* EngineForPath(const std::string& path);
 const TableEngine* EngineByName(const std::string& name);
+// Every engine, in the order they were first registered (the order in which a name
+// without extension is tried with their extensions).
+std::vector<const TableEngine*> RegisteredTableEngines();
 
 }  // namespace trundle
