@@ -1,0 +1,339 @@
+#include "databases/sql/file_vtab.h"
+
+#include <algorithm>
+#include <charconv>
+#include <memory>
+#include <new>
+
+#include "databases/sql/sql_types.h"
+#include "databases/sql/table_names.h"
+#include "databases/table_engine.h"
+#include "engine/errors.h"
+
+namespace trundle {
+
+using OpenReader = std::function<std::unique_ptr<TableFileReader>(const std::string&,
+                                                                  const TableReadOptions&)>;
+
+struct FileVtab : sqlite3_vtab {
+  FileTableCatalog* catalog = nullptr;  // the connection's; outlives the table
+  OpenReader open;                      // copied, so a re-registered engine cannot pull it away
+  FileTableSource source;               // which file
+  TFieldDefs fields;                    // as the engine reports them
+  int64_t record_count = 0;             // the header's, for the planner
+  // Readers for cursors; a cursor borrows one and gives it back on close, so a self-join
+  // gets a reader per side and a rescan reuses an idle reader instead of reopening.
+  std::vector<std::unique_ptr<TableFileReader>> readers;
+  std::vector<bool> reader_in_use;      // parallel to readers
+};
+
+namespace {
+
+struct FileCursor : sqlite3_vtab_cursor {
+  size_t reader_index = 0;            // into FileVtab::readers
+  TableFileReader* reader = nullptr;  // borrowed from the table until xClose
+  std::vector<Variant> row;           // the current record
+  sqlite3_int64 rowid = 0;            // 1-based record number in scan order
+  bool eof = true;
+};
+
+FileVtab* TableOf(sqlite3_vtab_cursor* cursor) { return static_cast<FileVtab*>(cursor->pVtab); }
+
+// Sets the table's error message, which SQLite hands to sqlite3_errmsg().
+int Fail(sqlite3_vtab* table, const char* message) {
+  sqlite3_free(table->zErrMsg);
+  table->zErrMsg = sqlite3_mprintf("%s", message);
+  return SQLITE_ERROR;
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+           return lower(x) == lower(y);
+         });
+}
+
+// Column names made unique (SQLite refuses two columns of one name, letter case ignored)
+// and never empty, which damaged headers can give.
+std::vector<std::string> ColumnNames(const TFieldDefs& fields) {
+  std::vector<std::string> names;
+  auto taken = [&names](const std::string& name) {
+    return std::any_of(names.begin(), names.end(),
+                       [&name](const std::string& other) { return SameIgnoringCase(other, name); });
+  };
+  for (size_t i = 0; i < fields.size(); ++i) {
+    std::string name = fields[i].Name.empty() ? "FIELD" + std::to_string(i + 1) : fields[i].Name;
+    const std::string stem = name;
+    for (int n = 2; taken(name); ++n) name = stem + "_" + std::to_string(n);
+    names.push_back(name);
+  }
+  return names;
+}
+
+std::string CreateTableSql(const TFieldDefs& fields) {
+  const std::vector<std::string> names = ColumnNames(fields);
+  std::string sql = "CREATE TABLE x(";
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i) sql += ", ";
+    sql += QuoteSqlName(names[i]);
+    const std::string declared = DeclaredType(fields[i]);
+    if (!declared.empty()) sql += ' ' + declared;
+  }
+  return sql + ')';
+}
+
+int ConnectTable(sqlite3* db, void* aux, int argc, const char* const* argv,
+                 sqlite3_vtab** out, char** error) {
+  auto* catalog = static_cast<FileTableCatalog*>(aux);
+  try {
+    // argv: module name, schema, table name, then the arguments.
+    int key = -1;
+    if (argc == 4) {
+      const std::string_view text = argv[3];
+      if (std::from_chars(text.data(), text.data() + text.size(), key).ptr != text.data() + text.size())
+        key = -1;
+    }
+    const FileTableSource* source = catalog->Find(key);
+    if (!source) throw TrundleError(std::string(kFileTableModule) + " takes one argument, a key of its catalog");
+    const TableEngine* engine = EngineByName(source->engine_name);
+    if (!engine) throw TrundleError("No table engine is named " + source->engine_name);
+
+    auto table = std::make_unique<FileVtab>();
+    table->catalog = catalog;
+    table->open = engine->open;
+    table->source = *source;
+    std::unique_ptr<TableFileReader> reader = table->open(source->path, source->options);
+    table->fields = reader->fields();
+    table->record_count = reader->record_count();
+    table->readers.push_back(std::move(reader));
+    table->reader_in_use.push_back(false);
+    if (table->fields.empty()) throw TrundleError("The table " + source->path + " has no fields");
+    if (sqlite3_declare_vtab(db, CreateTableSql(table->fields).c_str()) != SQLITE_OK)
+      throw TrundleError("Cannot read " + source->path + " through SQL: " + sqlite3_errmsg(db));
+    catalog->AddTable(table.get());
+    *out = table.release();
+    return SQLITE_OK;
+  } catch (const std::bad_alloc&) {
+    return SQLITE_NOMEM;
+  } catch (const std::exception& e) {
+    *error = sqlite3_mprintf("%s", e.what());
+    return SQLITE_ERROR;
+  }
+}
+
+// xCreate: a separate function from xConnect, or SQLite would take the module for an
+// eponymous table usable without CREATE VIRTUAL TABLE.
+int CreateTable(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out,
+                char** error) {
+  return ConnectTable(db, aux, argc, argv, out, error);
+}
+
+// xBestIndex: every scan is a full scan; SQLite tests the constraints itself (no argvIndex
+// set), so none is marked as used. The row estimate lets the planner put the smaller
+// table on the inside of a join.
+int BestIndex(sqlite3_vtab* base, sqlite3_index_info* info) {
+  const auto* table = static_cast<FileVtab*>(base);
+  const int64_t rows = std::max<int64_t>(table->record_count, 1);
+  info->estimatedRows = rows;
+  info->estimatedCost = static_cast<double>(rows);
+  return SQLITE_OK;
+}
+
+// xDisconnect and xDestroy: nothing is stored outside the file's own reader.
+int DisconnectTable(sqlite3_vtab* base) {
+  auto* table = static_cast<FileVtab*>(base);
+  table->catalog->DropTable(table);
+  sqlite3_free(table->zErrMsg);
+  delete table;
+  return SQLITE_OK;
+}
+
+// xOpen: borrows an idle reader, or opens another when every one is scanning.
+int OpenCursor(sqlite3_vtab* base, sqlite3_vtab_cursor** out) {
+  auto* table = static_cast<FileVtab*>(base);
+  try {
+    auto cursor = std::make_unique<FileCursor>();
+    auto idle = std::find(table->reader_in_use.begin(), table->reader_in_use.end(), false);
+    cursor->reader_index = static_cast<size_t>(idle - table->reader_in_use.begin());
+    if (idle == table->reader_in_use.end()) {
+      table->readers.push_back(table->open(table->source.path, table->source.options));
+      table->reader_in_use.push_back(false);
+    }
+    table->reader_in_use[cursor->reader_index] = true;
+    cursor->reader = table->readers[cursor->reader_index].get();
+    *out = cursor.release();
+    return SQLITE_OK;
+  } catch (const std::bad_alloc&) {
+    return SQLITE_NOMEM;
+  } catch (const std::exception& e) {
+    return Fail(base, e.what());
+  }
+}
+
+// xClose
+int CloseCursor(sqlite3_vtab_cursor* base) {
+  auto* cursor = static_cast<FileCursor*>(base);
+  TableOf(base)->reader_in_use[cursor->reader_index] = false;
+  delete cursor;
+  return SQLITE_OK;
+}
+
+int Advance(FileCursor* cursor) {
+  try {
+    cursor->eof = !cursor->reader->Next(cursor->row);
+    ++cursor->rowid;
+    return SQLITE_OK;
+  } catch (const std::bad_alloc&) {
+    cursor->eof = true;
+    return SQLITE_NOMEM;
+  } catch (const std::exception& e) {
+    cursor->eof = true;
+    return Fail(cursor->pVtab, e.what());
+  }
+}
+
+// xFilter: no index, so every call starts the scan again.
+int Filter(sqlite3_vtab_cursor* base, int, const char*, int, sqlite3_value**) {
+  auto* cursor = static_cast<FileCursor*>(base);
+  try {
+    cursor->reader->Rewind();
+  } catch (const std::bad_alloc&) {
+    return SQLITE_NOMEM;
+  } catch (const std::exception& e) {
+    cursor->eof = true;
+    return Fail(base->pVtab, e.what());
+  }
+  cursor->rowid = 0;
+  return Advance(cursor);
+}
+
+// xNext
+int Next(sqlite3_vtab_cursor* base) { return Advance(static_cast<FileCursor*>(base)); }
+
+// xEof
+int Eof(sqlite3_vtab_cursor* base) { return static_cast<FileCursor*>(base)->eof; }
+
+// xColumn: the value in the storage class sql_types.h reads back. SQLITE_TRANSIENT,
+// because the record buffer is overwritten by the next xNext while SQLite may still hold
+// the value (in a sorter, say).
+int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int i) {
+  const auto* cursor = static_cast<FileCursor*>(base);
+  if (i < 0 || static_cast<size_t>(i) >= cursor->row.size()) {
+    sqlite3_result_null(context);
+    return SQLITE_OK;
+  }
+  const Variant& value = cursor->row[static_cast<size_t>(i)];
+  switch (value.type()) {
+    case VarType::kString:
+      sqlite3_result_text64(context, value.text().data(), value.text().size(), SQLITE_TRANSIENT,
+                            SQLITE_UTF8);
+      break;
+    case VarType::kBlob:
+      // An empty blob stays a blob of no bytes, not NULL.
+      if (value.text().empty()) sqlite3_result_zeroblob(context, 0);
+      else sqlite3_result_blob64(context, value.text().data(), value.text().size(), SQLITE_TRANSIENT);
+      break;
+    case VarType::kInteger: sqlite3_result_int64(context, value.integer()); break;
+    case VarType::kFloat: sqlite3_result_double(context, value.real()); break;
+    case VarType::kCurrency:
+      sqlite3_result_double(context, static_cast<double>(value.integer()) / 10000.0);
+      break;
+    case VarType::kBoolean: sqlite3_result_int(context, value.boolean() ? 1 : 0); break;
+    case VarType::kDateTime: {
+      char text[32];
+      const TFieldType type = TableOf(base)->fields[static_cast<size_t>(i)].DataType;
+      const int length = FormatDateTimeText(value.real(), type, text);
+      sqlite3_result_text(context, text, length, SQLITE_TRANSIENT);
+      break;
+    }
+    case VarType::kUnassigned:
+    case VarType::kNull: sqlite3_result_null(context); break;
+  }
+  return SQLITE_OK;
+}
+
+// xRowid
+int Rowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid) {
+  *rowid = static_cast<FileCursor*>(base)->rowid;
+  return SQLITE_OK;
+}
+
+// The slots of a read-only table without transactions, functions or renaming; the rest
+// are named only to say they are empty.
+const sqlite3_module kModule = {
+    .iVersion = 1,
+    .xCreate = CreateTable,
+    .xConnect = ConnectTable,
+    .xBestIndex = BestIndex,
+    .xDisconnect = DisconnectTable,
+    .xDestroy = DisconnectTable,
+    .xOpen = OpenCursor,
+    .xClose = CloseCursor,
+    .xFilter = Filter,
+    .xNext = Next,
+    .xEof = Eof,
+    .xColumn = Column,
+    .xRowid = Rowid,
+    .xUpdate = nullptr,
+    .xBegin = nullptr,
+    .xSync = nullptr,
+    .xCommit = nullptr,
+    .xRollback = nullptr,
+    .xFindFunction = nullptr,
+    .xRename = nullptr,
+    .xSavepoint = nullptr,
+    .xRelease = nullptr,
+    .xRollbackTo = nullptr,
+    .xShadowName = nullptr,
+};
+
+std::vector<std::string> TakeReaderNotes(FileVtab& table) {
+  std::vector<std::string> notes;
+  for (auto& reader : table.readers)
+    for (std::string& note : reader->TakeNotes()) notes.push_back(std::move(note));
+  return notes;
+}
+
+}  // namespace
+
+FileTableCatalog::FileTableCatalog() = default;
+FileTableCatalog::~FileTableCatalog() = default;
+
+int FileTableCatalog::Add(FileTableSource source) {
+  sources_.push_back(std::move(source));
+  return static_cast<int>(sources_.size() - 1);
+}
+
+const FileTableSource* FileTableCatalog::Find(int key) const {
+  if (key < 0 || static_cast<size_t>(key) >= sources_.size()) return nullptr;
+  return &sources_[static_cast<size_t>(key)];
+}
+
+std::vector<std::string> FileTableCatalog::TakeNotes() {
+  std::vector<std::string> notes = std::move(notes_);
+  notes_.clear();
+  for (FileVtab* table : tables_)
+    for (std::string& note : TakeReaderNotes(*table)) notes.push_back(std::move(note));
+  std::vector<std::string> unique;
+  for (std::string& note : notes)
+    if (std::find(unique.begin(), unique.end(), note) == unique.end()) unique.push_back(std::move(note));
+  return unique;
+}
+
+void FileTableCatalog::AddTable(FileVtab* table) { tables_.push_back(table); }
+
+void FileTableCatalog::DropTable(FileVtab* table) {
+  tables_.erase(std::remove(tables_.begin(), tables_.end(), table), tables_.end());
+  try {
+    for (std::string& note : TakeReaderNotes(*table)) notes_.push_back(std::move(note));
+  } catch (const std::exception&) {
+    // Notes are a courtesy; a reader failing to give them must not stop the close.
+  }
+}
+
+void RegisterFileTableModule(sqlite3* db, FileTableCatalog* catalog) {
+  if (sqlite3_create_module_v2(db, kFileTableModule, &kModule, catalog, nullptr) != SQLITE_OK)
+    throw TrundleError(std::string("Cannot register the table-file module: ") + sqlite3_errmsg(db));
+}
+
+}  // namespace trundle

@@ -1,0 +1,68 @@
+// One SQL statement run over table files: its own in-memory SQLite connection, in which
+// every table the statement names that SQLite does not know is looked for as a table
+// file and exposed under that very name as a file_vtab.h virtual table.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "databases/field_types.h"
+#include "databases/sql/file_vtab.h"
+#include "databases/sql/sqlite_handles.h"
+#include "databases/table_file.h"
+#include "engine/variant.h"
+
+namespace trundle {
+
+class SqlQuery {
+ public:
+  // Prepares sql (exactly one statement) and steps to its first row. Names that are not
+  // paths are looked for in base_folder (table_names.h). Throws TrundleError with SQLite's
+  // message, the file engine's message, or for a missing table SQLite's message followed
+  // by where it was looked for.
+  SqlQuery(const std::string& sql, const std::string& base_folder,
+           const TableReadOptions& options);
+  ~SqlQuery();
+  SqlQuery(const SqlQuery&) = delete;
+  SqlQuery& operator=(const SqlQuery&) = delete;
+
+  // The result's columns: names as SQLite gives them, types from the declared types of
+  // file columns, else from the storage class of the first row's value.
+  const TFieldDefs& fields() const { return fields_; }
+  bool AtEnd() const { return at_end_; }
+  // The current row. REQUIRES: !AtEnd().
+  const std::vector<Variant>& row() const { return row_; }
+  // Steps on; at the end AtEnd() turns true. Throws TrundleError.
+  void Next();
+  // Runs the statement again from its first row. Throws TrundleError.
+  void First();
+  // The number of rows, counted once by a statement of its own that keeps no rows.
+  int64_t Count();
+  std::vector<std::string> TakeNotes() { return catalog_.TakeNotes(); }
+
+ private:
+  void Exec(const std::string& sql);
+  SqliteStmt Prepare(const std::string& sql, const char** tail);
+  SqliteStmt PrepareResolvingTables(const std::string& sql);
+  void ExposeTable(const std::string& missing, const std::string& message);
+  void Describe();
+  void Step();
+
+  std::string base_folder_;
+  TableReadOptions options_;
+  FileTableCatalog catalog_;            // declared before db_: the tables use it until closed
+  SqliteDb db_;
+  SqliteStmt stmt_;                     // declared after db_: finalized first
+  std::set<std::string> exposed_;       // missing-table names already given a file
+  std::set<std::string> attached_;      // schemas attached for bare dotted names
+  TFieldDefs fields_;
+  std::vector<TFieldType> read_as_;     // per column, how ReadColumnValue reads it
+  std::vector<Variant> row_;
+  bool at_end_ = true;
+  std::optional<int64_t> count_;
+};
+
+}  // namespace trundle

@@ -1,0 +1,21 @@
+// SQLite's C handles, each wrapped once with its deleter.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+
+namespace trundle {
+
+struct SqliteCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct SqliteFinalizer {
+  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+
+// A statement must be destroyed before the connection it was prepared on.
+using SqliteDb = std::unique_ptr<sqlite3, SqliteCloser>;
+using SqliteStmt = std::unique_ptr<sqlite3_stmt, SqliteFinalizer>;
+
+}  // namespace trundle

@@ -1,0 +1,165 @@
+#include "databases/sql/table_names.h"
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace trundle {
+namespace fs = std::filesystem;
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
+
+// Letters, digits, '_', '$' and every byte of a UTF-8 sequence, as SQLite's tokenizer
+// takes them in a bare name; '.' too, so that cust.dbf names the file.
+bool IsBareNameChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '$' || c == '.' || u >= 0x80;
+}
+
+class Scanner {
+ public:
+  explicit Scanner(std::string_view text) : text_(text) {}
+
+  void SkipSpace() {
+    while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
+  }
+  bool AtEnd() const { return pos_ == text_.size(); }
+  bool Take(char c) {
+    if (pos_ < text_.size() && text_[pos_] == c) return ++pos_, true;
+    return false;
+  }
+  // A keyword not followed by more of a bare name ("selected" is not "select").
+  bool TakeKeyword(std::string_view word) {
+    if (text_.size() - pos_ < word.size()) return false;
+    if (!SameIgnoringCase(text_.substr(pos_, word.size()), word)) return false;
+    const size_t after = pos_ + word.size();
+    if (after < text_.size() && IsBareNameChar(text_[after])) return false;
+    pos_ = after;
+    return true;
+  }
+  std::optional<std::string> TakeName() {
+    if (AtEnd()) return std::nullopt;
+    const char open = text_[pos_];
+    const char close = open == '[' ? ']' : open;
+    if (open == '"' || open == '`' || open == '[') {
+      std::string name;
+      for (size_t i = pos_ + 1; i < text_.size(); ++i) {
+        if (text_[i] != close) {
+          name += text_[i];
+        } else if (close != ']' && i + 1 < text_.size() && text_[i + 1] == close) {
+          name += close;
+          ++i;
+        } else {
+          pos_ = i + 1;
+          return name;
+        }
+      }
+      return std::nullopt;
+    }
+    const size_t start = pos_;
+    while (pos_ < text_.size() && IsBareNameChar(text_[pos_])) ++pos_;
+    if (pos_ == start) return std::nullopt;
+    return std::string(text_.substr(start, pos_ - start));
+  }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
+bool IsTableFile(const fs::path& path) {
+  std::error_code error;
+  return fs::is_regular_file(path, error) && EngineForPath(path.filename().string());
+}
+
+}  // namespace
+
+std::optional<std::string> WholeTableSelectName(std::string_view sql) {
+  Scanner scan(sql);
+  scan.SkipSpace();
+  if (!scan.TakeKeyword("select")) return std::nullopt;
+  scan.SkipSpace();
+  if (!scan.Take('*')) return std::nullopt;
+  scan.SkipSpace();
+  if (!scan.TakeKeyword("from")) return std::nullopt;
+  scan.SkipSpace();
+  std::optional<std::string> name = scan.TakeName();
+  if (!name || name->empty()) return std::nullopt;
+  scan.SkipSpace();
+  scan.Take(';');
+  scan.SkipSpace();
+  if (!scan.AtEnd()) return std::nullopt;
+  return name;
+}
+
+std::optional<TableFile> FindTableFile(const std::string& name, const std::string& base_folder,
+                                       std::string* looked_for) {
+  if (looked_for) looked_for->clear();
+  if (name.empty()) return std::nullopt;
+  std::error_code error;
+  fs::path full(name);
+  if (!full.is_absolute()) {
+    fs::path base = base_folder.empty() ? fs::current_path(error) : fs::path(base_folder);
+    full = fs::absolute(base / full, error);
+  }
+  full = full.lexically_normal();
+  const fs::path folder = full.parent_path();
+  const std::string file_name = full.filename().string();
+  if (file_name.empty()) return std::nullopt;
+
+  std::vector<std::string> candidates{file_name};
+  if (!EngineForPath(file_name))
+    for (const TableEngine* engine : RegisteredTableEngines())
+      for (const std::string& extension : engine->extensions)
+        candidates.push_back(file_name + extension);
+
+  for (const std::string& candidate : candidates) {
+    const fs::path path = folder / candidate;
+    if (IsTableFile(path)) return TableFile{path.string(), EngineForPath(candidate)};
+  }
+
+  // Names written in another letter case than the file's (CUST for cust.dbf, as on the
+  // file systems where these tables were made): one pass over the folder, the earliest
+  // candidate winning, and of two spellings of one candidate the first in byte order.
+  size_t best = candidates.size();
+  fs::path found;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string entry = it->path().filename().string();
+    for (size_t i = 0; i < candidates.size() && i <= best; ++i) {
+      if (!SameIgnoringCase(entry, candidates[i]) || !IsTableFile(it->path())) continue;
+      if (i < best || it->path() < found) best = i, found = it->path();
+      break;
+    }
+  }
+  if (best < candidates.size()) return TableFile{found.string(), EngineForPath(found.string())};
+
+  if (looked_for) {
+    *looked_for = "looked for ";
+    for (size_t i = 0; i < candidates.size(); ++i)
+      *looked_for += (i ? ", " : "") + candidates[i];
+    *looked_for += " in " + folder.string();
+  }
+  return std::nullopt;
+}
+
+std::string QuoteSqlName(std::string_view name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+}  // namespace trundle
