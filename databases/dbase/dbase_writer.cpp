@@ -1,0 +1,368 @@
+// Appending records to a dBase table. Records collect in a buffer; Flush writes the memo
+// blocks, then the memo header, then the records and the 0x1A end mark, and only then the
+// header's record count, so a table copied at any moment claims only whole records.
+
+#include <charconv>
+#include <cstring>
+
+#include "databases/dbase/dbase_file.h"
+#include "databases/dbase/dbase_values.h"
+#include "databases/dbase/dbase_writer.h"
+#include "databases/dbase/memo_file.h"
+#include "engine/codepage.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+using dbase::FieldLayout;
+
+constexpr uint32_t kFlushEvery = 1000;        // records between header updates
+constexpr size_t kFlushBytes = 8u << 20;      // or this much buffered data
+constexpr uint64_t kMaxRecords = 0xFFFFFFFFu; // the header's 32-bit count
+
+// What was lost in one field, for the notes.
+struct Losses {
+  int64_t cut = 0;
+  int64_t unholdable = 0;
+  int64_t numbers_dropped = 0;
+  int64_t numbers_rounded = 0;
+  int64_t dates_dropped = 0;
+};
+
+std::string Count(int64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+bool IsBlankText(const Variant& v) {
+  if (v.type() != VarType::kString) return false;
+  return v.text().find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+class DBaseWriter final : public TableFileWriter {
+ public:
+  DBaseWriter(const std::string& path, const TableWriteOptions& options);
+  ~DBaseWriter() override {
+    try {
+      Close();
+    } catch (...) {
+    }
+  }
+
+  const std::string& path() const override { return file_.path(); }
+  const TFieldDefs& fields() const override { return fields_; }
+  void Append(const std::vector<Variant>& values) override;
+  void Flush() override;
+  void Close() override;
+  std::vector<std::string> TakeNotes() override;
+
+ private:
+  void ChooseCodePage(const TableWriteOptions& options);
+  void OpenMemo();
+  void Encode(size_t index, const Variant& value, char* record);
+  void EncodeText(size_t index, const Variant& value, char* out);
+  void EncodeNumber(size_t index, const Variant& value, char* out);
+  void EncodeMemo(size_t index, const Variant& value, char* out);
+  void EncodeFoxPro(size_t index, const Variant& value, char* record, char* out);
+  void ToCodePage(size_t index, std::string_view utf8, std::string& out);
+  void SetNull(const FieldLayout& f, char* record);
+  std::string LossLine(size_t index) const;
+
+  dbase::PosixFile file_;
+  dbase::TableHeader header_;
+  std::vector<size_t> visible_;
+  TFieldDefs fields_;
+  std::vector<Losses> losses_;
+  std::unique_ptr<dbase::MemoWriter> memo_;
+  std::unique_ptr<TextCodec> codec_;
+  std::string records_;   // pending records
+  uint32_t pending_ = 0;  // records in records_
+  std::string text_;      // scratch
+  bool closed_ = false;
+};
+
+DBaseWriter::DBaseWriter(const std::string& path, const TableWriteOptions& options)
+    : file_(dbase::PosixFile::OpenReadWrite(path)), header_(dbase::ReadTableHeader(file_)) {
+  ChooseCodePage(options);
+  OpenMemo();
+  auto names = TextCodec::ToUtf8From(codec_->code_page());
+  for (size_t i = 0; i < header_.fields.size(); ++i) {
+    const FieldLayout& f = header_.fields[i];
+    if (f.hidden) continue;
+    std::string name;
+    names->Convert(f.raw_name, name);
+    visible_.push_back(i);
+    fields_.push_back(dbase::DatasetField(f, header_, name));
+  }
+  losses_.resize(fields_.size());
+  records_.reserve(kFlushEvery * static_cast<size_t>(header_.record_size) + 1);
+}
+
+void DBaseWriter::ChooseCodePage(const TableWriteOptions& options) {
+  std::string code_page;
+  if (!options.encoding_explicit) {
+    code_page = dbase::ReadCpgFile(path());
+    if (code_page.empty()) code_page = dbase::CodePageOfLanguageDriver(header_.language_driver);
+  }
+  if (code_page.empty()) code_page = options.encoding.empty() ? "UTF-8" : options.encoding;
+  codec_ = TextCodec::FromUtf8To(code_page);
+}
+
+void DBaseWriter::OpenMemo() {
+  const dbase::MemoKind kind = header_.memo_kind();
+  if (kind == dbase::MemoKind::kNone) return;
+  const char* extension = kind == dbase::MemoKind::kFoxPro ? ".fpt" : ".dbt";
+  const std::string memo_path = dbase::FindSibling(path(), extension);
+  if (memo_path.empty())
+    throw TrundleError("Memo file " + dbase::SiblingPath(path(), extension) +
+                       " is missing for table " + path());
+  memo_ = std::make_unique<dbase::MemoWriter>(dbase::PosixFile::OpenReadWrite(memo_path), kind);
+}
+
+void DBaseWriter::Append(const std::vector<Variant>& values) {
+  if (closed_) throw TrundleError("Cannot append to " + path() + ": it is closed");
+  if (header_.record_count + pending_ >= kMaxRecords)
+    throw TrundleError("Cannot append to " + path() + ": a dBase table holds at most 4294967295 records");
+  const size_t start = records_.size();
+  records_.append(header_.record_size, ' ');
+  char* record = records_.data() + start;
+  if (header_.null_flags_field >= 0) {
+    const FieldLayout& flags = header_.fields[static_cast<size_t>(header_.null_flags_field)];
+    std::memset(record + flags.offset, 0, static_cast<size_t>(flags.width));
+  }
+  static const Variant kNothing;
+  for (size_t i = 0; i < visible_.size(); ++i) {
+    const Variant& value = i < values.size() ? values[i] : kNothing;
+    try {
+      Encode(i, value, records_.data() + start);
+    } catch (const TrundleError& e) {
+      records_.resize(start);
+      throw TrundleError("Cannot store a value in field " + fields_[i].Name + " of " + path() +
+                         ": " + e.what());
+    }
+  }
+  ++pending_;
+  if (pending_ >= kFlushEvery || records_.size() >= kFlushBytes ||
+      (memo_ && memo_->pending_bytes() >= kFlushBytes))
+    Flush();
+}
+
+void DBaseWriter::SetNull(const FieldLayout& f, char* record) {
+  if (f.null_bit < 0) return;
+  const FieldLayout& flags = header_.fields[static_cast<size_t>(header_.null_flags_field)];
+  record[flags.offset + f.null_bit / 8] |= static_cast<char>(1 << (f.null_bit % 8));
+}
+
+void DBaseWriter::Encode(size_t index, const Variant& value, char* record) {
+  const FieldLayout& f = header_.fields[visible_[index]];
+  char* out = record + f.offset;
+  const bool is_text_field = f.type == 'C' || f.type == 'V' || f.type == 'M';
+  if (value.IsEmpty() || (!is_text_field && IsBlankText(value))) {
+    if (f.width == 4 || f.width == 8 || f.type == 'Q') std::memset(out, 0, static_cast<size_t>(f.width));
+    SetNull(f, record);
+    return;
+  }
+  switch (f.type) {
+    case 'C': case 'V': case 'Q': EncodeText(index, value, out); return;
+    case 'N': case 'F': EncodeNumber(index, value, out); return;
+    case 'L': out[0] = value.ToBoolean() ? 'T' : 'F'; return;
+    case 'D':
+      if (!dbase::FormatDate(value.ToDateTime(), out)) ++losses_[index].dates_dropped;
+      return;
+    case 'I': case 'Y': case 'T': EncodeFoxPro(index, value, record, out); return;
+    case 'B':
+      if (header_.IsVisualFoxPro()) {
+        EncodeFoxPro(index, value, record, out);
+        return;
+      }
+      break;
+    default: break;
+  }
+  if (dbase::IsMemoField(f, header_)) EncodeMemo(index, value, out);
+  else EncodeText(index, value, out);
+}
+
+void DBaseWriter::ToCodePage(size_t index, std::string_view utf8, std::string& out) {
+  out.clear();
+  if (!codec_->Convert(utf8, out)) ++losses_[index].unholdable;
+}
+
+void DBaseWriter::EncodeText(size_t index, const Variant& value, char* out) {
+  const FieldLayout& f = header_.fields[visible_[index]];
+  const bool raw = f.type == 'Q' || value.type() == VarType::kBlob;
+  const std::string shown = value.type() == VarType::kString || raw ? std::string() : value.ToText();
+  const std::string& source = shown.empty() ? value.text() : shown;
+  if (raw) text_ = source;
+  else ToCodePage(index, source, text_);
+  size_t n = text_.size();
+  if (n > static_cast<size_t>(f.width)) {
+    n = static_cast<size_t>(f.width);
+    // Cut before a UTF-8 continuation byte so no character is split.
+    if (codec_->identity() && !raw)
+      while (n > 0 && (static_cast<unsigned char>(text_[n]) & 0xC0) == 0x80) --n;
+    ++losses_[index].cut;
+  }
+  std::memcpy(out, text_.data(), n);
+  if (f.type == 'Q' && n < static_cast<size_t>(f.width)) std::memset(out + n, 0, f.width - n);
+  if (f.varlen_bit >= 0 && n < static_cast<size_t>(f.width)) {
+    out[f.width - 1] = static_cast<char>(n);
+    char* record = out - f.offset;
+    const FieldLayout& flags = header_.fields[static_cast<size_t>(header_.null_flags_field)];
+    record[flags.offset + f.varlen_bit / 8] |= static_cast<char>(1 << (f.varlen_bit % 8));
+  }
+}
+
+void DBaseWriter::EncodeNumber(size_t index, const Variant& value, char* out) {
+  const FieldLayout& f = header_.fields[visible_[index]];
+  Variant number = value;
+  if (value.type() == VarType::kString) {
+    // Whole numbers given as text keep every digit, beyond what a double holds.
+    const std::string& t = value.text();
+    const size_t b = t.find_first_not_of(' ');
+    const size_t e = t.find_last_not_of(' ') + 1;
+    int64_t i = 0;
+    auto [p, ec] = std::from_chars(t.data() + b, t.data() + e, i);
+    if (ec == std::errc() && p == t.data() + e) number.SetInteger(i);
+    else number.SetFloat(value.ToDouble());
+  } else if (value.type() == VarType::kDateTime) {
+    number.SetFloat(value.real());
+  }
+  bool ok;
+  if (f.type == 'F' && number.type() == VarType::kFloat) {
+    bool rounded = false;
+    ok = dbase::FormatShortest(number.real(), f.width, out, rounded);
+    if (rounded) ++losses_[index].numbers_rounded;
+  } else {
+    ok = dbase::FormatFixed(number, f.width, f.decimals, out);
+  }
+  if (!ok) ++losses_[index].numbers_dropped;
+}
+
+void DBaseWriter::EncodeMemo(size_t index, const Variant& value, char* out) {
+  const FieldLayout& f = header_.fields[visible_[index]];
+  const bool binary = dbase::IsBinaryMemo(f, header_);
+  const std::string shown =
+      value.type() == VarType::kString || value.type() == VarType::kBlob ? std::string() : value.ToText();
+  const std::string& source = shown.empty() ? value.text() : shown;
+  if (binary || value.type() == VarType::kBlob) text_ = source;
+  else ToCodePage(index, source, text_);
+  if (text_.empty()) {
+    if (f.width == 4) std::memset(out, 0, 4);
+    return;  // no block: reads back as Null
+  }
+  const uint64_t block = memo_->Add(text_, binary);
+  if (f.width == 4) {
+    dbase::StoreInt32(out, static_cast<int32_t>(block));
+    return;
+  }
+  char digits[24];
+  const auto r = std::to_chars(digits, digits + sizeof digits, block);
+  const size_t n = static_cast<size_t>(r.ptr - digits);
+  std::memcpy(out + f.width - n, digits, n);
+}
+
+void DBaseWriter::EncodeFoxPro(size_t index, const Variant& value, char* record, char* out) {
+  const FieldLayout& f = header_.fields[visible_[index]];
+  bool ok = true;
+  if (f.type == 'I') {
+    const int64_t v = value.ToInteger();
+    ok = v >= INT32_MIN && v <= INT32_MAX;
+    dbase::StoreInt32(out, ok ? static_cast<int32_t>(v) : 0);
+  } else if (f.type == 'Y') {
+    dbase::StoreInt64(out, value.ToCurrency());
+  } else if (f.type == 'T') {
+    ok = dbase::FormatVfpDateTime(value.ToDateTime(), out);
+    if (!ok) std::memset(out, 0, 8);
+  } else {
+    dbase::StoreDouble(out, value.ToDouble());
+  }
+  if (!ok) {
+    ++(f.type == 'T' ? losses_[index].dates_dropped : losses_[index].numbers_dropped);
+    SetNull(f, record);
+  }
+}
+
+void DBaseWriter::Flush() {
+  if (closed_) return;
+  if (memo_) memo_->Flush();
+  if (pending_ == 0) return;
+  const uint64_t end = header_.DataEnd();
+  records_ += dbase::kEndOfFile;
+  file_.WriteAt(end, records_);
+  records_.clear();
+  header_.record_count += pending_;
+  pending_ = 0;
+  char head[7];
+  dbase::PutHeaderDate(head);
+  const uint32_t count = header_.record_count;
+  for (int i = 0; i < 4; ++i) head[3 + i] = static_cast<char>(count >> (8 * i));
+  file_.WriteAt(1, std::string_view(head, sizeof head));
+}
+
+void DBaseWriter::Close() {
+  if (closed_) return;
+  Flush();
+  closed_ = true;
+  // Bytes past the end mark (left by an earlier crash) would confuse some readers.
+  if (file_.Size() > header_.DataEnd() + 1) file_.Truncate(header_.DataEnd() + 1);
+  if (memo_) {
+    memo_->Sync();
+    memo_->Close();
+  }
+  file_.Sync();
+  file_.Close();
+}
+
+std::string DBaseWriter::LossLine(size_t index) const {
+  const Losses& l = losses_[index];
+  const FieldLayout& f = header_.fields[visible_[index]];
+  std::vector<std::string> causes;
+  if (l.unholdable) {
+    if (codec_->identity())
+      causes.push_back(Count(l.unholdable, "value held", "values held") +
+                       " bytes that are not valid UTF-8 (written as they were)");
+    else
+      causes.push_back(Count(l.unholdable, "value held", "values held") +
+                       " characters that code page " + codec_->code_page() +
+                       " cannot hold (written as ?)");
+  }
+  if (l.cut)
+    causes.push_back(Count(l.cut, "value was", "values were") + " cut to fit its " +
+                     std::to_string(f.width) + " characters");
+  const std::string shape = std::string(1, f.type) + (f.type == 'N' || f.type == 'F'
+                                                          ? "(" + std::to_string(f.width) + "," +
+                                                                std::to_string(f.decimals) + ")"
+                                                          : "");
+  if (l.numbers_dropped)
+    causes.push_back(Count(l.numbers_dropped, "number", "numbers") + " did not fit " + shape +
+                     " and " + (l.numbers_dropped == 1 ? "was" : "were") + " left empty");
+  if (l.numbers_rounded)
+    causes.push_back(Count(l.numbers_rounded, "number was", "numbers were") +
+                     " rounded to fit " + shape);
+  if (l.dates_dropped)
+    causes.push_back(Count(l.dates_dropped, "date", "dates") +
+                     " outside the years 1 to 9999 " + (l.dates_dropped == 1 ? "was" : "were") +
+                     " left empty");
+  if (causes.empty()) return {};
+  std::string line = "Field " + fields_[index].Name + ": " + causes[0];
+  for (size_t i = 1; i < causes.size(); ++i) line += "; " + causes[i];
+  return line;
+}
+
+std::vector<std::string> DBaseWriter::TakeNotes() {
+  std::vector<std::string> notes;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    std::string line = LossLine(i);
+    if (!line.empty()) notes.push_back(std::move(line));
+  }
+  return notes;
+}
+
+}  // namespace
+
+std::unique_ptr<TableFileWriter> AppendToDBaseTable(const std::string& path,
+                                                    const TableWriteOptions& options) {
+  return std::make_unique<DBaseWriter>(path, options);
+}
+
+}  // namespace trundle
