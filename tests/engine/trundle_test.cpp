@@ -1,0 +1,266 @@
+#include "engine/trundle.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "engine/adaptor_registry.h"
+#include "engine/errors.h"
+#include "engine/locale_format.h"
+
+namespace trundle {
+namespace {
+
+// A source of `records` records of two fields, whose RecordCount is `count`.
+class FakeSource : public TTrundleUnknown {
+ public:
+  int records = 0;
+  int32_t count = 0;
+  bool open_ok = true;
+  int opened = 0;
+  TDataKind kind = dkCsv;
+  int delivered = 0;
+
+  bool OpenTable() override {
+    ++opened;
+    SendMessage("source opened");
+    RecordCount = count;
+    return open_ok;
+  }
+  TDataKind GetKind() const override { return kind; }
+  bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override {
+    ClearBuffers(names, values);
+    if (delivered == records) return false;
+    names[0].SetString("A");
+    values[0].SetInteger(++delivered);
+    names[1].SetString("B");
+    values[1].SetNull();
+    return true;
+  }
+};
+
+// A destination that records the calls it gets.
+class FakeDestination : public TTrundleUnknown {
+ public:
+  bool exists = true;
+  bool create_ok = true;
+  std::string calls;
+  int writes = 0;
+  int throw_at = -1;
+
+  bool OpenTable() override {
+    calls += "O";
+    return exists;
+  }
+  void PrepareDestination() override { calls += "P"; }
+  bool CreateTable(TTrundleUnknown&) override {
+    calls += "C";
+    return create_ok;
+  }
+  bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override {
+    if (++writes == throw_at) throw TrundleError("disk full");
+    EXPECT_EQ(names[0].text(), "A");
+    EXPECT_EQ(values[0].integer(), writes);
+    EXPECT_TRUE(values[1].IsNull());
+    EXPECT_TRUE(names[2].IsUnassigned());
+    return false;  // the job does not look
+  }
+  void StartTransaction() override { calls += "S"; }
+  void Commit() override { calls += "c"; }
+  void SaveTable() override { calls += "W"; }
+};
+
+struct JobRun {
+  TTrundle job;
+  FakeSource* source;
+  FakeDestination* destination;
+  std::vector<std::string> log;
+  std::vector<int32_t> progress;
+
+  JobRun() {
+    RegisterAdaptor(dkCsv, [] { return std::make_unique<FakeSource>(); });
+    RegisterAdaptor(dkDBase, [] { return std::make_unique<FakeDestination>(); });
+    job.SetSourceKind(dkCsv);
+    job.SetDestinationKind(dkDBase);
+    source = static_cast<FakeSource*>(&job.Source());
+    destination = static_cast<FakeDestination*>(&job.Destination());
+    job.OnMessage = [this](const std::string& m) { log.push_back(m); };
+    job.OnProgress = [this](int32_t p) { progress.push_back(p); };
+  }
+  ~JobRun() {
+    RegisterAdaptor(dkCsv, nullptr);
+    RegisterAdaptor(dkDBase, nullptr);
+  }
+};
+
+TEST(TrundleTest, BaseAdaptorsAtBothEndsLogTheWholeRun) {
+  SetLocaleFormats(LocaleFormats());
+  TTrundle job;
+  job.Source().TableName = "in.csv";
+  job.Destination().TableName = "out.csv";
+  std::vector<std::string> log;
+  job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  job.Execute();
+  ASSERT_EQ(log.size(), 5u);
+  const std::regex stamp("\\d\\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{4} "
+                         "\\d\\d:\\d\\d:\\d\\d");
+  EXPECT_EQ(log[0].substr(0, 11), "Commenced: ");
+  EXPECT_TRUE(std::regex_match(log[0].substr(11), stamp)) << log[0];
+  EXPECT_EQ(log[1], "Moving data from in.csv to out.csv\r\n");
+  EXPECT_EQ(log[2], "Source or destination not set");
+  EXPECT_TRUE(std::regex_match(log[3].substr(13), stamp)) << log[3];
+  EXPECT_EQ(log[3].substr(0, 13), "\r\nCompleted: ");
+  EXPECT_EQ(log[4], "Elapsed time: 00:00:00");
+  EXPECT_EQ(job.outcome(), TRunOutcome::kNotOpened);
+}
+
+TEST(TrundleTest, ReadableSourceIntoUnknownDestination) {
+  RegisterAdaptor(dkCsv, [] { return std::make_unique<FakeSource>(); });
+  TTrundle job;
+  job.SetSourceKind(dkCsv);
+  std::vector<std::string> log;
+  job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  job.Execute();
+  RegisterAdaptor(dkCsv, nullptr);
+  ASSERT_EQ(log.size(), 7u);
+  EXPECT_EQ(log[2], "source opened");
+  EXPECT_EQ(log[3], "Source or destination not set");
+  EXPECT_EQ(log[4], "Destination not set");
+}
+
+TEST(TrundleTest, ProgressCommitsAndCounts) {
+  struct Case {
+    int records;
+    int32_t count;
+    std::vector<int32_t> progress;
+    std::string calls;  // after P and O
+  } cases[] = {
+      {0, 0, {100}, "ScW"},
+      {3, 3, {33, 66, 100, 100}, "ScW"},
+      {3, 4, {25, 50, 75, 100}, "ScW"},  // a text source counts its placeholder
+      {3, 0, {100}, "ScW"},              // no size known: nothing until the end
+      {1000, 1000, {}, "ScScW"},  // the second batch is empty
+      {2500, 2500, {}, "ScScScW"},
+  };
+  for (const Case& c : cases) {
+    JobRun run;
+    run.source->records = c.records;
+    run.source->count = c.count;
+    run.job.Execute();
+    EXPECT_EQ(run.destination->calls, "PO" + c.calls) << c.records;
+    if (!c.progress.empty()) {
+      EXPECT_EQ(run.progress, c.progress) << c.records;
+    }
+    EXPECT_EQ(run.progress.size(), static_cast<size_t>(c.count > 0 ? c.records + 1 : 1));
+    EXPECT_EQ(run.progress.back(), 100);
+    EXPECT_EQ(run.log[run.log.size() - 4], "Moving data");
+    EXPECT_EQ(run.log[run.log.size() - 3], std::to_string(c.records) + " records moved");
+    EXPECT_EQ(run.job.records_moved(), c.records);
+    EXPECT_EQ(run.job.outcome(), TRunOutcome::kMoved);
+  }
+}
+
+TEST(TrundleTest, MissingDestinationIsCreatedAndFailuresStopTheRun) {
+  {
+    JobRun run;
+    run.source->records = 2;
+    run.destination->exists = false;
+    run.job.Execute();
+    EXPECT_EQ(run.destination->calls, "POCScW");
+  }
+  {
+    JobRun run;
+    run.source->records = 2;
+    run.destination->exists = false;
+    run.destination->create_ok = false;
+    run.job.Execute();
+    EXPECT_EQ(run.destination->calls, "POC");
+    EXPECT_EQ(run.job.outcome(), TRunOutcome::kNotOpened);
+    EXPECT_EQ(run.log.back().substr(0, 14), "Elapsed time: ");
+  }
+  {
+    JobRun run;
+    run.source->open_ok = false;
+    run.job.Execute();
+    EXPECT_EQ(run.destination->calls, "");
+    ASSERT_EQ(run.log.size(), 5u);
+    EXPECT_EQ(run.log[2], "source opened");
+  }
+}
+
+TEST(TrundleTest, AccessSourceIsOpenedAgainAfterTheTableWasCreated) {
+  JobRun run;
+  run.source->kind = dkAccess;
+  run.destination->exists = false;
+  run.job.Execute();
+  EXPECT_EQ(run.source->opened, 2);
+  int opened_lines = 0;
+  for (const auto& line : run.log) opened_lines += line == "source opened";
+  EXPECT_EQ(opened_lines, 2);
+}
+
+TEST(TrundleTest, ExceptionsPassThroughAndStopEverything) {
+  JobRun run;
+  run.source->records = 5;
+  run.destination->throw_at = 3;
+  try {
+    run.job.Execute();
+    FAIL() << "no exception";
+  } catch (const TrundleError& e) {
+    EXPECT_STREQ(e.what(), "disk full");
+  }
+  EXPECT_EQ(run.destination->calls, "POS");  // no final Commit, no SaveTable
+  EXPECT_NE(run.log.back().substr(0, 14), "Elapsed time: ");
+}
+
+TEST(TrundleTest, ClipboardWordingAndSilence) {
+  struct TabText : TTrundleUnknown {
+    TDataKind GetKind() const override { return dkText; }
+  };
+  RegisterAdaptor(dkText, [] { return std::make_unique<TabText>(); });
+  RegisterAdaptor(dkHtml, [] { return std::make_unique<TabText>(); });  // any other kind
+  for (TDataKind kind : {dkText, dkCsv}) {
+    TTrundle job;
+    job.SetDestinationKind(kind);
+    job.Source().TableName = "a.dbf";
+    job.Destination().TableName = "b.txt";
+    job.Destination().Clipboard = true;
+    std::vector<std::string> log;
+    job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+    job.Execute();
+    EXPECT_EQ(log[1], kind == dkText ? "Moving data from a.dbf to clipboard\r\n"
+                                     : "Moving data from a.dbf to b.txt\r\n");
+  }
+  RegisterAdaptor(dkText, nullptr);
+  RegisterAdaptor(dkHtml, nullptr);
+  JobRun quiet;
+  quiet.job.OnMessage = nullptr;
+  quiet.source->records = 1;
+  quiet.job.Execute();
+  EXPECT_TRUE(quiet.log.empty());
+}
+
+TEST(TrundleTest, BaseReadRecordClearsBothBuffersWhole) {
+  TTrundleUnknown base;
+  TRecordBuffer names(kRecordBufferSize, Variant::String("x"));
+  TRecordBuffer values(kRecordBufferSize, Variant::Integer(1));
+  EXPECT_FALSE(base.ReadRecord(names, values));
+  for (int i = 0; i < kRecordBufferSize; ++i)
+    ASSERT_TRUE(names[i].IsUnassigned() && values[i].IsUnassigned()) << i;
+}
+
+TEST(LocaleFormatTest, TimestampsElapsedTimesAndShortDates) {
+  LocaleFormats f;
+  EXPECT_EQ(FormatLogTimestamp(46361.0 + (14 * 3600 + 3 * 60 + 9) / 86400.0, f),
+            "05 Dec 2026 14:03:09");
+  EXPECT_EQ(FormatElapsed((27 * 3600 + 3 * 60 + 9) / 86400.0), "27:03:09");
+  EXPECT_EQ(FormatElapsed(59.999 / 86400.0), "00:00:59");
+  EXPECT_EQ(FormatShortDate(36526.75, f), "2000-01-01");
+  f.short_date = "%m/%d/%Y";
+  EXPECT_EQ(FormatShortDate(-304324.0, f), "10/14/1066");
+  f.short_date = "%d.%m.%Y";
+  EXPECT_EQ(FormatShortDate(2.0, f), "01.01.1900");
+}
+
+}  // namespace
+}  // namespace trundle
