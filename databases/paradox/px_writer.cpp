@@ -1,0 +1,223 @@
+// Appending records to an unkeyed Paradox table. Records go into the last data block and
+// new blocks after the last one in the file; the header, which says how many records and
+// blocks count, is written only after the blocks it describes (and the memo file), so a
+// crash leaves a table whose header claims only whole records.
+#include <algorithm>
+#include <cstring>
+
+#include "databases/paradox/paradox_file.h"
+#include "databases/paradox/px_blob.h"
+#include "databases/paradox/px_format.h"
+#include "databases/paradox/px_io.h"
+#include "databases/paradox/px_text.h"
+#include "databases/paradox/px_values.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+using namespace paradox;
+
+constexpr int kFlushEvery = 1000;             // records between header updates
+constexpr size_t kPendingLimit = 1 << 20;     // bytes of blocks kept before writing
+
+class ParadoxWriter final : public TableFileWriter {
+ public:
+  ParadoxWriter(const std::string& path, const TableWriteOptions& options);
+  ~ParadoxWriter() override;
+
+  const std::string& path() const override { return path_; }
+  const TFieldDefs& fields() const override { return fields_; }
+  void Append(const std::vector<Variant>& values) override;
+  void Flush() override;
+  void Close() override;
+  std::vector<std::string> TakeNotes() override;
+
+ private:
+  void FindLastBlock(int64_t physical_blocks);
+  void StartBlock();
+  void WritePending();
+  char* CurrentBlock() { return pending_.data() + pending_.size() - header_.block_size; }
+
+  std::string path_;
+  PxFile file_;
+  PxHeader header_;
+  std::string header_bytes_;
+  TFieldDefs fields_;
+  std::unique_ptr<PxTextEncoder> encoder_;
+  std::unique_ptr<MbWriter> mb_;
+  std::unique_ptr<RecordEncoder> records_;
+  std::string pending_;      // whole blocks from pending_first_ on; the last is being filled
+  int pending_first_ = 0;
+  int current_count_ = 0;    // records in the block being filled
+  int per_block_ = 0;
+  int since_flush_ = 0;
+  bool closed_ = false;
+};
+
+ParadoxWriter::ParadoxWriter(const std::string& path, const TableWriteOptions& options)
+    : path_(path), file_(path, PxFile::Mode::kReadWrite) {
+  const int64_t size = file_.Size();
+  header_bytes_.assign(static_cast<size_t>(std::min<int64_t>(size, 0x10000)), '\0');
+  header_bytes_.resize(file_.ReadAt(0, header_bytes_.data(), header_bytes_.size()));
+  header_ = ParseHeader(header_bytes_, size, path_);
+  header_bytes_.resize(static_cast<size_t>(header_.header_size));
+  if (header_.file_type == kFileTypeKeyed || header_.key_fields > 0)
+    throw TrundleError("The Paradox table " + path_ +
+                       " is keyed; appending to it would break its primary index");
+  const std::string code_page = options.encoding_explicit || header_.code_page == 0
+                                    ? options.encoding
+                                    : CodePageName(header_.code_page);
+  encoder_ = std::make_unique<PxTextEncoder>(code_page);
+  PxText names;
+  names.Init(code_page, 0, header_.fields.size());
+  std::vector<std::string> display;
+  for (const PxField& f : header_.fields) {
+    TFieldDef def;
+    names.DecodeName(f.raw_name, def.Name);
+    def.DataType = DatasetType(f.code);
+    def.Size = f.code == kAlpha || f.code == kBytes ? f.size : 0;
+    def.Decimals = f.decimals;
+    display.push_back(def.Name);
+    fields_.push_back(std::move(def));
+  }
+  if (std::any_of(header_.fields.begin(), header_.fields.end(),
+                  [](const PxField& f) { return IsBlobCode(f.code); })) {
+    const std::string mb_path = FindMbFile(path_);
+    if (mb_path.empty())
+      throw TrundleError("The Paradox table " + path_ + " needs its memo file " +
+                         NewMbPath(path_) + ", which is missing");
+    mb_ = MbWriter::OpenExisting(mb_path);
+  }
+  records_ = std::make_unique<RecordEncoder>(header_.fields, std::move(display), encoder_.get(),
+                                             mb_.get());
+  per_block_ = (header_.block_size - kBlockHeaderSize) / header_.record_size;
+  FindLastBlock((size - header_.header_size) / header_.block_size);
+}
+
+ParadoxWriter::~ParadoxWriter() {
+  try {
+    Close();
+  } catch (const std::exception&) {
+    // The destructor must not throw; Close reports errors to callers who call it.
+  }
+}
+
+// Walks the chain to the block holding the last record the header counts. Records after
+// it (left by a crash before the header was written) are dropped; new blocks go after the
+// last block in the file.
+void ParadoxWriter::FindLastBlock(int64_t physical_blocks) {
+  physical_blocks = std::min<int64_t>(physical_blocks, kMaxBlocks);
+  header_.file_blocks = static_cast<int>(physical_blocks);
+  if (header_.first_block == 0 || header_.first_block > physical_blocks) {
+    if (header_.num_records > 0) ThrowDamaged(path_, "its first block is outside the file");
+    header_.first_block = header_.last_block = 0;
+    return;
+  }
+  std::vector<bool> visited(static_cast<size_t>(physical_blocks) + 1, false);
+  std::string block(static_cast<size_t>(header_.block_size), '\0');
+  int64_t before = 0;
+  for (int n = header_.first_block;;) {
+    if (n < 1 || n > physical_blocks || visited[static_cast<size_t>(n)])
+      ThrowDamaged(path_, "its block chain is broken at block " + std::to_string(n));
+    visited[static_cast<size_t>(n)] = true;
+    file_.ReadAt(header_.header_size + static_cast<int64_t>(n - 1) * header_.block_size,
+                 block.data(), block.size());
+    const auto last_offset = static_cast<int16_t>(GetLe16(block.data() + 4));
+    const int count = last_offset < 0 ? 0 : last_offset / header_.record_size + 1;
+    if (before + count >= header_.num_records) {
+      current_count_ = static_cast<int>(header_.num_records - before);
+      pending_ = block;
+      pending_first_ = n;
+      header_.last_block = n;
+      PutLe16(pending_.data(), 0);
+      PutLe16(pending_.data() + 4,
+              static_cast<uint16_t>((current_count_ - 1) * header_.record_size));
+      return;
+    }
+    before += count;
+    n = GetLe16(block.data());
+    if (n == 0) ThrowDamaged(path_, "its blocks hold fewer records than its header claims");
+  }
+}
+
+void ParadoxWriter::StartBlock() {
+  if (header_.file_blocks >= kMaxBlocks)
+    throw TrundleError("The Paradox table " + path_ + " is full: it holds at most " +
+                       std::to_string(kMaxBlocks) + " blocks");
+  const int n = header_.file_blocks + 1;
+  if (!pending_.empty()) PutLe16(CurrentBlock(), static_cast<uint32_t>(n));
+  if (pending_.size() >= kPendingLimit) {
+    WritePending();
+    pending_.clear();
+  }
+  if (pending_.empty()) pending_first_ = n;
+  pending_.append(static_cast<size_t>(header_.block_size), '\0');
+  char* b = CurrentBlock();
+  PutLe16(b + 2, static_cast<uint32_t>(header_.last_block));
+  // An empty block claims its last record one record before the first.
+  PutLe16(b + 4, static_cast<uint16_t>(-header_.record_size));
+  header_.file_blocks = n;
+  ++header_.used_blocks;
+  header_.last_block = n;
+  if (header_.first_block == 0) header_.first_block = n;
+  current_count_ = 0;
+}
+
+void ParadoxWriter::Append(const std::vector<Variant>& values) {
+  if (closed_) throw TrundleError("The Paradox table " + path_ + " is already closed");
+  if (header_.num_records >= 0xFFFFFFFFLL)
+    throw TrundleError("The Paradox table " + path_ + " is full");
+  if (pending_.empty() || current_count_ >= per_block_) StartBlock();
+  char* block = CurrentBlock();
+  char* record = block + kBlockHeaderSize + current_count_ * header_.record_size;
+  std::memset(record, 0, static_cast<size_t>(header_.record_size));
+  const size_t n = std::min(values.size(), header_.fields.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (values[i].IsEmpty()) continue;
+    records_->Encode(i, values[i], record + header_.fields[i].offset, header_.auto_inc);
+  }
+  PutLe16(block + 4, static_cast<uint32_t>(current_count_ * header_.record_size));
+  ++current_count_;
+  ++header_.num_records;
+  if (++since_flush_ >= kFlushEvery) Flush();
+}
+
+void ParadoxWriter::WritePending() {
+  if (pending_.empty()) return;
+  file_.WriteAt(header_.header_size + static_cast<int64_t>(pending_first_ - 1) * header_.block_size,
+                pending_.data(), pending_.size());
+}
+
+void ParadoxWriter::Flush() {
+  if (closed_) return;
+  if (mb_) mb_->Flush();
+  WritePending();
+  if (pending_.size() > static_cast<size_t>(header_.block_size)) {
+    pending_.erase(0, pending_.size() - static_cast<size_t>(header_.block_size));
+    pending_first_ = header_.last_block;
+  }
+  PatchCounts(header_, header_bytes_);
+  file_.WriteAt(0, header_bytes_.data(), kFixedHeaderSize);
+  since_flush_ = 0;
+}
+
+void ParadoxWriter::Close() {
+  if (closed_) return;
+  Flush();
+  if (mb_) mb_->Close();
+  file_.Sync();
+  file_.Close();
+  closed_ = true;
+}
+
+std::vector<std::string> ParadoxWriter::TakeNotes() { return records_->TakeNotes(); }
+
+}  // namespace
+
+std::unique_ptr<TableFileWriter> AppendToParadoxTable(const std::string& path,
+                                                      const TableWriteOptions& options) {
+  return std::make_unique<ParadoxWriter>(path, options);
+}
+
+}  // namespace trundle
