@@ -17,9 +17,10 @@ struct TypeName {
 
 // One name per field type the engines produce. The names are picked so that SQLite's
 // affinity rules (a name holding INT gives INTEGER, CHAR/CLOB/TEXT give TEXT, REAL/FLOA/
-// DOUB give REAL, BLOB none, anything else NUMERIC) suit comparisons with literals: the
-// text types hold CHAR or TEXT, so a memo holding "5" still equals '5' instead of the
-// literal being turned into the number 5. That is why a memo is TEXT and not MEMO.
+// DOUB give REAL, BLOB none, anything else NUMERIC) suit comparisons: the text types hold
+// CHAR or TEXT, because with NUMERIC affinity SQLite compares both sides as numbers where
+// they look like numbers, and a memo holding "05" would equal '5'. That is why a memo is
+// TEXT and not MEMO.
 constexpr TypeName kTypeNames[] = {
     {ftString, "VARCHAR"},        {ftFixedChar, "CHAR"},     {ftWideString, "NVARCHAR"},
     {ftMemo, "TEXT"},             {ftFmtMemo, "RICHTEXT"},   {ftOraClob, "CLOB"},
