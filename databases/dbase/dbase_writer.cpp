@@ -158,7 +158,11 @@ void DBaseWriter::Encode(size_t index, const Variant& value, char* record) {
   char* out = record + f.offset;
   const bool is_text_field = f.type == 'C' || f.type == 'V' || f.type == 'M';
   if (value.IsEmpty() || (!is_text_field && IsBlankText(value))) {
-    if (f.width == 4 || f.width == 8 || f.type == 'Q') std::memset(out, 0, static_cast<size_t>(f.width));
+    // Binary fields have no blank; zero bytes read as empty (and Null with the flag).
+    const bool binary = f.type == 'I' || f.type == 'Y' || f.type == 'T' || f.type == 'Q' ||
+                        (f.type == 'B' && header_.IsVisualFoxPro()) ||
+                        (dbase::IsMemoField(f, header_) && f.width == 4);
+    if (binary) std::memset(out, 0, static_cast<size_t>(f.width));
     SetNull(f, record);
     return;
   }
