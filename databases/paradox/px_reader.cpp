@@ -22,6 +22,15 @@ constexpr size_t kWindowBytes = 1 << 20;  // blocks read ahead in one system cal
 // Graphic blobs begin with 8 bytes of their own before the picture (pxlib's notes).
 constexpr uint32_t kGraphicPrefix = 8;
 
+// The fraction of a day of ms milliseconds, computed as EncodeDateTime does so that a
+// value read equals the value written.
+double DayFraction(int64_t ms) {
+  const int64_t h = ms / 3600000, m = ms / 60000 % 60, s = ms / 1000 % 60, rest = ms % 1000;
+  return ((static_cast<double>(h) * 60.0 + static_cast<double>(m)) * 60.0 +
+          static_cast<double>(s) + static_cast<double>(rest) / 1000.0) /
+         86400.0;
+}
+
 class ParadoxReader final : public TableFileReader {
  public:
   ParadoxReader(const std::string& path, const TableReadOptions& options);
@@ -188,7 +197,7 @@ void ParadoxReader::DecodeField(size_t i, const char* rec, Variant& v) {
     case kTime:
       if (!GetLong(p, l)) return v.SetNull();
       if (l < 0 || static_cast<uint32_t>(l) >= kMsPerDay) return ++bad_values_[i], v.SetNull();
-      return v.SetDateTime(l / static_cast<double>(kMsPerDay));
+      return v.SetDateTime(DayFraction(l));
     case kTimestamp:
       return GetDouble(p, d) ? DecodeTimestamp(i, d, v) : v.SetNull();
     case kBcd:
@@ -210,7 +219,8 @@ void ParadoxReader::DecodeTimestamp(size_t i, double ms, Variant& v) {
   if (!(days >= 1 && days <= static_cast<double>(last_day_))) return ++bad_values_[i], v.SetNull();
   // Before 30 December 1899 the day counts down while the time still counts up.
   const double base = days - static_cast<double>(EpochDayNumber());
-  v.SetDateTime(base < 0 ? base - rest / day_ms : base + rest / day_ms);
+  const double fraction = DayFraction(static_cast<int64_t>(rest));
+  v.SetDateTime(base < 0 ? base - fraction : base + fraction);
 }
 
 void ParadoxReader::DecodeBcd(size_t i, const char* p, Variant& v) {
