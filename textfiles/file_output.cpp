@@ -76,21 +76,33 @@ void AtomicFileSink::Fail(const char* what, int error) {
 
 void AtomicFileSink::Write(std::string_view bytes) {
   if (fd_ < 0) throw TrundleError("Could not write " + path_ + ": the file is closed");
-  buffer_.append(bytes);
-  if (buffer_.size() >= kFlushSize) Flush();
+  if (buffer_.size() + bytes.size() < kFlushSize) {
+    buffer_.append(bytes);
+    return;
+  }
+  Flush();
+  if (bytes.size() < kFlushSize) {
+    buffer_.append(bytes);
+    return;
+  }
+  WriteAll(bytes);  // a large piece goes straight to the file
 }
 
 void AtomicFileSink::Flush() {
+  WriteAll(buffer_);
+  buffer_.clear();
+}
+
+void AtomicFileSink::WriteAll(std::string_view bytes) {
   size_t done = 0;
-  while (done < buffer_.size()) {
-    const ssize_t n = write(fd_, buffer_.data() + done, buffer_.size() - done);
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       Fail("write", errno);
     }
     done += static_cast<size_t>(n);
   }
-  buffer_.clear();
 }
 
 void AtomicFileSink::Commit() {

@@ -27,6 +27,7 @@ class AtomicFileSink : public OutputSink {
 
  private:
   void Flush();
+  void WriteAll(std::string_view bytes);
   [[noreturn]] void Fail(const char* what, int error);
 
   std::string path_;

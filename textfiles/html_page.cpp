@@ -85,23 +85,18 @@ void TTableObject::SaveToHtml(const std::string& title, const std::string& banne
     sink.Write("</TD>");
   }
   sink.Write("</TR>");
-  std::vector<Variant> values;
-  std::string text;
   for (int r = 1; r < RecordListLength(); ++r) {
-    ReadInto(r, values);
     sink.Write("<TR>");
     // Each column shows its own values, also where two fields share a name.
-    for (size_t i = 0; i < FieldNames.size(); ++i) {
-      if (values[i].IsEmpty()) {
+    ForEachText(r, [&sink](size_t, std::string_view text, bool empty) {
+      if (empty) {
         sink.Write("<TD CLASS=\"celltext\">&nbsp;</TD>");
-        continue;
+        return;
       }
       sink.Write("<TD CLASS=\"celltext\">");
-      text.clear();
-      AppendFormatted(values[i], text);
       WriteEscaped(text, sink);
       sink.Write("</TD>");
-    }
+    });
     sink.Write("</TR>");
   }
   sink.Write("<TR><TD CLASS=\"celltext\">Entries: " + std::to_string(DataRecordCount()) +

@@ -217,6 +217,48 @@ void TTableObject::ClearRecords() {
   offsets_.push_back(store_->EncodeRecord(nullptr, 0));
 }
 
+void TTableObject::AddRecordFrom(const std::vector<const Variant*>& values) {
+  SealOpenRecord();
+  const size_t count = values.size() < kMaxRecordValues ? values.size() : kMaxRecordValues;
+  static const Variant kNull = Variant::Null();
+  size_t n = VarintSize(count);
+  for (size_t i = 0; i < count; ++i) n += EncodedSize(values[i] ? *values[i] : kNull);
+  uint64_t offset;
+  char* p = PutVarint(store_->Reserve(n, offset), count);
+  for (size_t i = 0; i < count; ++i) p = Encode(p, values[i] ? *values[i] : kNull);
+  offsets_.push_back(offset);
+  for (size_t i = count; i < values.size(); ++i)
+    if (values[i]) RangeCheck();
+}
+
+void TTableObject::ForEachText(
+    int record, const std::function<void(size_t, std::string_view, bool)>& emit) const {
+  const char* p = RecordBytes(record);
+  uint64_t count = 0;
+  p = GetVarint(p, count);
+  Variant scratch;
+  std::string text;
+  for (size_t i = 0; i < FieldNames.size(); ++i) {
+    if (i > kMaxRecordValues - 1) RangeCheck();
+    if (i >= count) {
+      emit(i, std::string_view(), true);
+      continue;
+    }
+    const auto type = static_cast<VarType>(*p);
+    if (type == VarType::kString) {
+      uint64_t len = 0;
+      p = GetVarint(p + 1, len);
+      emit(i, std::string_view(p, len), false);
+      p += len;
+      continue;
+    }
+    p = Decode(p, scratch);
+    text.clear();
+    AppendFormatted(scratch, text);
+    emit(i, std::string_view(text), scratch.IsEmpty());
+  }
+}
+
 void TTableObject::AddTextRecord(const std::vector<std::string_view>& texts) {
   SealOpenRecord();
   const size_t count = texts.size() < kMaxRecordValues ? texts.size() : kMaxRecordValues;
@@ -425,20 +467,11 @@ void TTableObject::SaveToDelimited(char delimiter, OutputSink& sink) const {
     quoted(FieldNames[i]);
   }
   line += "\r\n";
-  std::vector<Variant> values;
-  std::string text;
   for (int r = 1; r < RecordListLength(); ++r) {
-    ReadInto(r, values);
-    for (size_t i = 0; i < FieldNames.size(); ++i) {
+    ForEachText(r, [&](size_t i, std::string_view text, bool /*empty*/) {
       if (i) line += delimiter;
-      if (values[i].type() == VarType::kString) {
-        quoted(values[i].text());
-      } else {
-        text.clear();
-        AppendFormatted(values[i], text);
-        quoted(text);
-      }
-    }
+      quoted(text);
+    });
     line += "\r\n";
     if (line.size() >= (1 << 16)) {
       sink.Write(line);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -68,6 +69,9 @@ class TTableObject {
   // Fills values[0 .. FieldNames.size()) from the record without building temporaries.
   // Throws "Range check error" when there are more than 91 fields.
   void ReadInto(int record, std::vector<Variant>& values) const;
+  // Appends a record whose value i is *values[i] (Null where values[i] is nullptr).
+  // Stores the first 91 and then throws "Range check error" when a later one is set.
+  void AddRecordFrom(const std::vector<const Variant*>& values);
   // Appends a record whose values are the given texts, in order. Stores the first 91
   // and then throws "Range check error" when there are more.
   void AddTextRecord(const std::vector<std::string_view>& texts);
@@ -97,6 +101,11 @@ class TTableObject {
   struct Store;
   // Value `field` of the record whether or not FieldNames reaches that far.
   Variant ValueOf(int record, int field) const;
+  // Calls emit(i, text) for each field i of a data record with the value's text: a
+  // string as it is stored, any other value as AppendFormatted gives it, Null and
+  // Unassigned as nullptr data (`empty` set). Seals the open record first.
+  void ForEachText(int record,
+                   const std::function<void(size_t, std::string_view, bool)>& emit) const;
   const char* RecordBytes(int record) const;
   void SealOpenRecord() const;
 

@@ -66,19 +66,26 @@ TFieldDefs TTrundleTableBase::SourceFieldDefs(bool measure_widths) {
 }
 
 bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
-  ClearBuffers(names, values);
+  // Everything past what the last call filled is still Unassigned: clear only that far.
+  if (filled_ < 0 || filled_buffer_ != values.data()) {
+    ClearBuffers(names, values);
+  } else {
+    for (int i = 0; i < filled_; ++i) names[i].Clear(), values[i].Clear();
+  }
+  filled_buffer_ = values.data();
+  filled_ = 0;
   ++CurrentRecord;
   if (CurrentRecord > Table.RecordListLength() - 1) return false;
   const size_t fields = Table.FieldNames.size();
   if (fields > names.size() || fields > values.size()) throw TrundleError(kRangeCheckError);
+  filled_ = static_cast<int>(fields);
   for (size_t i = 0; i < fields; ++i) names[i].SetString(Table.FieldNames[i]);
   Table.ReadInto(CurrentRecord, values);
   return true;
 }
 
 bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
-  Table.AddRecord();
-  const int record = Table.RecordListLength() - 1;
+  by_field_.assign(Table.FieldNames.size(), nullptr);
   for (size_t i = 0; i < names.size(); ++i) {
     if (names[i].IsEmpty()) break;
     const std::string& name = names[i].text();
@@ -96,9 +103,9 @@ bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuf
       cached_names_[i] = name;
       cached_index_[i] = found;
     }
-    if (cached_index_[i] >= 0 && i < values.size())
-      Table.SetValueAt(cached_index_[i], record, values[i]);
+    if (cached_index_[i] >= 0 && i < values.size()) by_field_[cached_index_[i]] = &values[i];
   }
+  Table.AddRecordFrom(by_field_);
   return true;
 }
 

@@ -36,6 +36,11 @@ class TTrundleTableBase : public TTrundleUnknown {
   // the same names costs one comparison per field.
   std::vector<std::string> cached_names_;
   std::vector<int> cached_index_;
+  std::vector<const Variant*> by_field_;
+  // How far the last ReadRecord filled the buffers, so that the next one clears only
+  // that far; -1 until the buffers were cleared whole once.
+  int filled_ = -1;
+  const Variant* filled_buffer_ = nullptr;
 };
 
 class TTrundleDelimited : public TTrundleTableBase {

@@ -1,0 +1,356 @@
+#include "textfiles/trundle_text.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engine/errors.h"
+#include "engine/locale_format.h"
+#include "textfiles/clipboard.h"
+#include "tests/test_files.h"
+
+namespace trundle {
+namespace {
+
+// "F0", "F1", ...
+std::string FieldName(int i) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "F%d", i);
+  return buf;
+}
+
+struct Loaded {
+  bool ok = false;
+  std::vector<std::string> log;
+  std::vector<std::string> names;
+  std::vector<std::vector<Variant>> rows;
+  int32_t record_count = 0;
+};
+
+Loaded Load(TTrundleDelimited& adaptor, const std::string& path) {
+  Loaded out;
+  adaptor.TableName = path;
+  adaptor.OnMessage = [&out](const std::string& m) { out.log.push_back(m); };
+  out.ok = adaptor.OpenTable();
+  out.names = adaptor.Table.FieldNames;
+  out.record_count = adaptor.RecordCount;
+  if (!out.ok) return out;
+  TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+  while (adaptor.ReadRecord(names, values))
+    out.rows.emplace_back(values.begin(), values.begin() + out.names.size());
+  return out;
+}
+
+Loaded LoadCsv(const std::string& bytes) {
+  ScratchFolder dir;
+  WriteFile(dir / "t.csv", bytes);
+  TTrundleCsv csv;
+  return Load(csv, dir / "t.csv");
+}
+
+std::vector<std::string> Texts(const std::vector<Variant>& row) {
+  std::vector<std::string> out;
+  for (const Variant& v : row) out.push_back(v.IsNull() ? "<null>" : v.text());
+  return out;
+}
+
+TEST(DelimitedReadTest, ParsesQuotingLineEndsAndOddLines) {
+  using Rows = std::vector<std::vector<std::string>>;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::vector<std::string> header;
+    Rows rows;
+  } cases[] = {
+      {"short line", "a,b\r\n1,2\r\n3", {"A", "B"}, {{"1", "2"}, {"3", "<null>"}}},
+      {"quoted header", "\"x\",\"y,z\"\r\n", {"X", "Y,Z"}, {}},
+      {"doubled quotes", "h,i\r\n\"he said \"\"hi\"\"\",2", {"H", "I"}, {{"he said \"hi\"", "2"}}},
+      {"quote then comma inside", "h,i\r\n\"a\"\",b\",c", {"H", "I"}, {{"a\",b", "c"}}},
+      {"leading comma quoted", "h,i\r\n\",x\",y", {"H", "I"}, {{",x", "y"}}},
+      {"empty first", "h,i\r\n,a", {"H", "I"}, {{"", "a"}}},
+      {"trailing delimiter", "h,i,j\r\na,b,\r\n,\r\n", {"H", "I", "J"},
+       {{"a", "b", "<null>"}, {"", "<null>", "<null>"}}},
+      {"line ends", "h\ra\nb\r\nc\n\"d\r\ne\"", {"H"}, {{"a"}, {"b"}, {"c"}, {"d\r\ne"}}},
+      {"text after closing quote", "h,i\r\n\"ab\"cd,e", {"H", "I"}, {{"abcd", "e"}}},
+      {"byte-order mark", "\xEF\xBB\xBFid,n\r\n1,x", {"ID", "N"}, {{"1", "x"}}},
+      {"end-of-file mark", "h\r\na\r\n\x1A" "b\r\n", {"H"}, {{"a"}}},
+      {"lower case letters only", "näme,b-c\r\n", {"NäME", "B-C"}, {}},
+      {"blank line is a record", "h\r\n\r\nx\r\n", {"H"}, {{"<null>"}, {"x"}}},
+  };
+  for (const Case& c : cases) {
+    const Loaded l = LoadCsv(c.bytes);
+    EXPECT_TRUE(l.ok) << c.name;
+    EXPECT_EQ(l.names, c.header) << c.name;
+    ASSERT_EQ(l.rows.size(), c.rows.size()) << c.name;
+    for (size_t r = 0; r < c.rows.size(); ++r) EXPECT_EQ(Texts(l.rows[r]), c.rows[r]) << c.name;
+    EXPECT_EQ(l.record_count, static_cast<int32_t>(c.rows.size() + 1)) << c.name;
+    EXPECT_EQ(l.log.back(), std::to_string(c.rows.size()) + " records read") << c.name;
+  }
+}
+
+TEST(DelimitedReadTest, FailuresAreMessages) {
+  Loaded empty = LoadCsv("");
+  EXPECT_FALSE(empty.ok);
+  EXPECT_EQ(empty.log, (std::vector<std::string>{"Reading table", "File is empty"}));
+
+  Loaded blank_header = LoadCsv("\r\na,b\r\n");
+  EXPECT_FALSE(blank_header.ok);
+  EXPECT_EQ(blank_header.log.back(), "1 records read");
+
+  std::string wide = "h\r\n";
+  for (int i = 0; i < 92; ++i) wide += "v,";
+  Loaded too_wide = LoadCsv(wide);
+  EXPECT_FALSE(too_wide.ok);
+  EXPECT_EQ(too_wide.log.back(), "Range check error");
+
+  TTrundleCsv missing;
+  Loaded none = Load(missing, "/nonexistent/t.csv");
+  EXPECT_FALSE(none.ok);
+  EXPECT_EQ(none.log.back(), "Table doesn't exist or is empty");
+
+  Loaded unclosed = LoadCsv("h,i\r\n\"abc,d\r\nx,y\r\n");
+  EXPECT_TRUE(unclosed.ok);
+  ASSERT_EQ(unclosed.rows.size(), 1u);
+  EXPECT_EQ(unclosed.rows[0][0].text(), "abc,d\r\nx,y\r\n");
+  EXPECT_NE(unclosed.log[1].find("line 2: a quoted value has no closing quote"),
+            std::string::npos);
+}
+
+TEST(DelimitedReadTest, ReadsInChunksAcrossRecordBoundaries) {
+  // Enough records that the reader refills its buffer many times mid-record.
+  std::string bytes = "a,b\r\n";
+  for (int i = 0; i < 200000; ++i)
+    bytes += std::to_string(i) + ",\"x\"\"" + std::string(i % 50, 'y') + "\r\n\"\r\n";
+  const Loaded l = LoadCsv(bytes);
+  ASSERT_EQ(l.rows.size(), 200000u);
+  EXPECT_EQ(l.rows[199999][1].text(), "x\"" + std::string(199999 % 50, 'y') + "\r\n");
+}
+
+// Random values with every character that matters to the format, through both kinds:
+// what is written must read back identical.
+TEST(DelimitedRoundTripTest, RandomValuesSurviveBothKinds) {
+  std::mt19937 rng(7);
+  const std::vector<std::string> pieces = {"\"", ",", "\t", "\r", "\n", "\r\n", "a", "Z",
+                                           " ", "é", "Офис", "東京", "''", "\"\""};
+  std::vector<std::vector<Variant>> rows;
+  for (int r = 0; r < 300; ++r) {
+    std::vector<Variant> row;
+    for (int f = 0; f < 4; ++f) {
+      const int len = static_cast<int>(rng() % 6);
+      if (len == 5) {
+        row.push_back(Variant::Null());
+        continue;
+      }
+      std::string s;
+      for (int k = 0; k < len; ++k) s += pieces[rng() % pieces.size()];
+      row.push_back(Variant::String(s));
+    }
+    rows.push_back(row);
+  }
+  for (bool tab : {false, true}) {
+    ScratchFolder dir;
+    const std::string path = dir / (tab ? "t.txt" : "t.csv");
+    std::unique_ptr<TTrundleDelimited> out;
+    if (tab) out = std::make_unique<TTrundleText>();
+    else out = std::make_unique<TTrundleCsv>();
+    out->TableName = path;
+    out->Table.FieldNames = {"a", "b\"", "c,d", "e"};
+    TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+    for (const auto& row : rows) {
+      for (int f = 0; f < 4; ++f) {
+        names[f].SetString(out->Table.FieldNames[f]);
+        values[f] = row[f];
+      }
+      out->WriteRecord(names, values);
+    }
+    out->SaveTable();
+    std::unique_ptr<TTrundleDelimited> in;
+    if (tab) in = std::make_unique<TTrundleText>();
+    else in = std::make_unique<TTrundleCsv>();
+    const Loaded l = Load(*in, path);
+    EXPECT_EQ(l.names, (std::vector<std::string>{"A", "B\"", "C,D", "E"}));
+    ASSERT_EQ(l.rows.size(), rows.size());
+    for (size_t r = 0; r < rows.size(); ++r)
+      for (int f = 0; f < 4; ++f) {
+        // The format has no Null: it reads back as empty text.
+        const std::string want = rows[r][f].IsNull() ? "" : rows[r][f].text();
+        ASSERT_EQ(l.rows[r][f].text(), want) << "row " << r << " field " << f;
+      }
+  }
+}
+
+TEST(DelimitedWriteTest, AppendsAfterExistingRecordsMatchingNamesInAnyCase) {
+  ScratchFolder dir;
+  WriteFile(dir / "old.csv", "\"NAME\",\"QTY\"\r\n\"a\",\"1\"\r\n\"b\",\"2\"\r\n");
+  TTrundleCsv dest;
+  Loaded before = Load(dest, dir / "old.csv");
+  ASSERT_TRUE(before.ok);
+  TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+  for (int i = 0; i < 3; ++i) {
+    names[0].SetString("Name");
+    values[0].SetString("new" + std::to_string(i));
+    names[1].SetString("qty");
+    values[1].SetInteger(i);
+    names[2].SetString("Other");
+    values[2].SetString("dropped");
+    dest.WriteRecord(names, values);
+  }
+  std::vector<std::string> log;
+  dest.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  dest.SaveTable();
+  EXPECT_EQ(log, (std::vector<std::string>{"Writing table", "5 records written"}));
+  EXPECT_EQ(ReadFile(dir / "old.csv"),
+            "\"NAME\",\"QTY\"\r\n\"a\",\"1\"\r\n\"b\",\"2\"\r\n\"new0\",\"0\"\r\n"
+            "\"new1\",\"1\"\r\n\"new2\",\"2\"\r\n");
+}
+
+TEST(DelimitedWriteTest, ExactNameWinsOverOneInAnotherCase) {
+  TTrundleCsv dest;
+  dest.Table.FieldNames = {"id", "ID"};
+  TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+  names[0].SetString("ID");
+  values[0].SetString("upper");
+  dest.WriteRecord(names, values);
+  EXPECT_TRUE(dest.Table.GetValue(0, 1).IsNull());
+  EXPECT_EQ(dest.Table.GetValue(1, 1).text(), "upper");
+}
+
+TEST(DelimitedWriteTest, AFailedSaveLeavesTheOldFileAlone) {
+  ScratchFolder dir;
+  const std::string old_text = "\"A\"\r\n\"kept\"\r\n";
+  WriteFile(dir / "t.csv", old_text);
+  TTrundleCsv dest;
+  dest.TableName = dir / "t.csv";
+  for (int i = 0; i < 92; ++i) dest.Table.FieldNames.push_back(FieldName(i));
+  dest.Table.AddRecord();
+  try {
+    dest.SaveTable();
+    FAIL() << "no error";
+  } catch (const TrundleError& e) {
+    EXPECT_STREQ(e.what(), "Range check error");
+  }
+  EXPECT_EQ(ReadFile(dir / "t.csv"), old_text);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);  // no temporary file left behind
+
+  TTrundleCsv nowhere;
+  nowhere.TableName = "/nonexistent-folder/t.csv";
+  try {
+    nowhere.SaveTable();
+    FAIL() << "no error";
+  } catch (const TrundleError& e) {
+    EXPECT_STREQ(e.what(), "Could not create /nonexistent-folder/t.csv: No such file or directory");
+  }
+}
+
+TEST(DelimitedWriteTest, CodePagesBothWays) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "NAME\r\n\xCE\xF4\xE8\xF1\r\n");  // "Офис" in Windows-1251
+  TTrundleCsv in;
+  in.Encoding = "cp1251";
+  const Loaded l = Load(in, dir / "in.csv");
+  ASSERT_EQ(l.rows.size(), 1u);
+  EXPECT_EQ(l.rows[0][0].text(), "Офис");
+
+  TTrundleCsv out;
+  out.TableName = dir / "out.csv";
+  out.Encoding = "windows-1252";
+  out.Table.FieldNames = {"N"};
+  out.Table.AddTextRecord({"café Офис"});
+  std::vector<std::string> log;
+  out.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  out.SaveTable();
+  EXPECT_EQ(ReadFile(dir / "out.csv"), "\"N\"\r\n\"caf\xE9 ????\"\r\n");
+  EXPECT_EQ(log[1], "4 characters have no place in code page CP1252 and were written as ?");
+}
+
+class CapturingClipboard : public SystemClipboard {
+ public:
+  void SetText(const std::string& t) override { text = t; }
+  std::string text;
+};
+
+TEST(ClipboardTest, TabTextGoesToTheClipboardAndNoFileIsWritten) {
+  ScratchFolder dir;
+  auto clipboard = std::make_shared<CapturingClipboard>();
+  SetSystemClipboard(clipboard);
+  TTrundleText text;
+  text.TableName = dir / "never.txt";
+  text.Clipboard = true;
+  text.Table.FieldNames = {"A", "B"};
+  text.Table.AddTextRecord({"1", "x\ty"});
+  text.SaveTable();
+  EXPECT_EQ(clipboard->text, "\"A\"\t\"B\"\r\n\"1\"\t\"x\ty\"\r\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "never.txt"));
+
+  TTrundleCsv csv;  // a comma-delimited destination ignores the flag
+  csv.TableName = dir / "c.csv";
+  csv.Clipboard = true;
+  csv.SaveTable();
+  EXPECT_TRUE(std::filesystem::exists(dir / "c.csv"));
+
+  SetSystemClipboard(nullptr);
+  try {
+    text.SaveTable();
+    FAIL() << "no error";
+  } catch (const TrundleError& e) {
+    EXPECT_STREQ(e.what(), "Can't put the table on the clipboard: no clipboard is available");
+  }
+}
+
+TEST(HtmlTest, PageTemplateEscapingAndBanner) {
+  ScratchFolder dir;
+  TTrundleHtml html;
+  std::vector<std::string> log;
+  html.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  EXPECT_FALSE(html.OpenTable());
+  EXPECT_EQ(log, (std::vector<std::string>{"Can't read from HTML"}));
+  html.TableName = dir / "p.html";
+  html.HtmlTitle = "Q&A <1>";
+  WriteFile(dir / "banner.html", "<B>Hello</B>");
+  html.HtmlBanner = dir / "banner.html";
+  html.Table.FieldNames = {"N<", "N<"};
+  html.Table.AddRecord();
+  html.Table.SetValueAt(0, 1, Variant::String("<script>"));
+  html.Table.SetValueAt(1, 1, Variant::String(""));
+  html.Table.AddRecord();
+  html.SaveTable();
+  const std::string page = ReadFile(dir / "p.html");
+  EXPECT_EQ(page.substr(0, 36), "<HTML><HEAD><TITLE>Q&amp;A &lt;1&gt;");
+  EXPECT_NE(page.find("<BODY><P><B>Hello</B></P><P CLASS=\"heading\" ALIGN=\"CENTER\">Q&amp;A "
+                      "&lt;1&gt;</P>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<TD ALIGN=\"LEFT\" CLASS=\"cellheader\">N&lt;</TD>"), std::string::npos);
+  EXPECT_NE(page.find("<TR><TD CLASS=\"celltext\">&lt;script&gt;</TD><TD "
+                      "CLASS=\"celltext\"></TD></TR><TR><TD CLASS=\"celltext\">&nbsp;</TD><TD "
+                      "CLASS=\"celltext\">&nbsp;</TD></TR><TR><TD CLASS=\"celltext\">Entries: "
+                      "2</TD></TR></TABLE><P><FONT SIZE=\"-1\"><I>Created: "),
+            std::string::npos);
+  EXPECT_EQ(page.substr(page.size() - 29), "</I></FONT></P></BODY></HTML>");
+  EXPECT_EQ(log.back(), "2 records written");
+
+  // A banner name that is nowhere: no banner paragraph.
+  html.HtmlBanner = "no-such-banner.html";
+  html.HtmlTitle = "";
+  html.SaveTable();
+  const std::string plain = ReadFile(dir / "p.html");
+  EXPECT_NE(plain.find("<BODY><P CLASS=\"heading\" ALIGN=\"CENTER\"></P>"), std::string::npos);
+}
+
+TEST(HtmlTest, BannerFoundBesideTheProgram) {
+  const std::string name = "trundle-test-banner.html";
+  const std::string beside = ProgramFolder() + name;
+  WriteFile(beside, "<I>ours</I>");
+  ScratchFolder dir;
+  TTrundleHtml html;
+  html.TableName = dir / "p.html";
+  html.HtmlBanner = name;
+  html.SaveTable();
+  std::filesystem::remove(beside);
+  EXPECT_EQ(html.HtmlBanner, beside);
+  EXPECT_NE(ReadFile(dir / "p.html").find("<P><I>ours</I></P>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace trundle
