@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, from Debian 12's packages.
+set -euo pipefail
+packages=(
+  build-essential cmake pkg-config
+  libsqlite3-dev sqlite3
+  libgtest-dev
+  # Readers we did not write, that the tests check our files with.
+  gdal-bin python3-dbfread pxlib-dev
+  # The benchmarks' peers and timer.
+  miller time bc
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
