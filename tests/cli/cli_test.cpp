@@ -26,7 +26,10 @@ CliRun RunCli(const ScratchFolder& dir, const std::vector<std::string>& args,
               const std::string& env = "") {
   std::string command("cd ");
   command += ShellQuote(dir.path());
-  command += " && env -u DISPLAY -u WAYLAND_DISPLAY " + env + " " + ShellQuote(TRUNDLE_CLI);
+  command += " && env -u DISPLAY -u WAYLAND_DISPLAY ";
+  command += env;
+  command += ' ';
+  command += ShellQuote(TRUNDLE_CLI);
   for (const std::string& a : args) command += " " + ShellQuote(a);
   command += " >" + ShellQuote(dir / "stdout") + " 2>" + ShellQuote(dir / "stderr") + " </dev/null";
   const int raw = std::system(command.c_str());
