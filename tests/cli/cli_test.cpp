@@ -30,8 +30,9 @@ CliRun RunCli(const ScratchFolder& dir, const std::vector<std::string>& args,
   command += env;
   command += ' ';
   command += ShellQuote(TRUNDLE_CLI);
-  for (const std::string& a : args) command += " " + ShellQuote(a);
-  command += " >" + ShellQuote(dir / "stdout") + " 2>" + ShellQuote(dir / "stderr") + " </dev/null";
+  for (const std::string& a : args) command.append(" ").append(ShellQuote(a));
+  command.append(" >").append(ShellQuote(dir / "stdout"));
+  command.append(" 2>").append(ShellQuote(dir / "stderr")).append(" </dev/null");
   const int raw = std::system(command.c_str());
   CliRun run;
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
