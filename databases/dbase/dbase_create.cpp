@@ -103,7 +103,8 @@ std::vector<std::string> StoredNames(const TFieldDefs& fields) {
     const std::string clean = CleanName(def.Name);
     std::string name = clean.substr(0, kMaxNameBytes);
     for (int n = 1; std::find(taken.begin(), taken.end(), Upper(name)) != taken.end(); ++n) {
-      const std::string suffix = "_" + std::to_string(n);
+      std::string suffix(1, '_');
+      suffix += std::to_string(n);
       name = clean.substr(0, kMaxNameBytes - suffix.size()) + suffix;
     }
     taken.push_back(Upper(name));

@@ -333,10 +333,14 @@ std::string DBaseWriter::LossLine(size_t index) const {
   if (l.cut)
     causes.push_back(Count(l.cut, "value was", "values were") + " cut to fit its " +
                      std::to_string(f.width) + " characters");
-  const std::string shape = std::string(1, f.type) + (f.type == 'N' || f.type == 'F'
-                                                          ? "(" + std::to_string(f.width) + "," +
-                                                                std::to_string(f.decimals) + ")"
-                                                          : "");
+  std::string shape(1, f.type);
+  if (f.type == 'N' || f.type == 'F') {
+    shape += '(';
+    shape += std::to_string(f.width);
+    shape += ',';
+    shape += std::to_string(f.decimals);
+    shape += ')';
+  }
   if (l.numbers_dropped)
     causes.push_back(Count(l.numbers_dropped, "number", "numbers") + " did not fit " + shape +
                      " and " + (l.numbers_dropped == 1 ? "was" : "were") + " left empty");
