@@ -17,7 +17,8 @@ constexpr char kReadOnly[] =
 
 void AddNotes(std::vector<std::string> more, std::vector<std::string>& notes) {
   for (std::string& note : more)
-    if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(std::move(note));
+    if (std::find(notes.begin(), notes.end(), note) == notes.end())
+      notes.push_back(std::move(note));
 }
 
 // A whole-table select: the file read straight through its engine, with no SQL between,
@@ -26,7 +27,9 @@ class DirectTable {
  public:
   DirectTable(const TableFile& file, const TableReadOptions& read_options,
               const TableWriteOptions& write_options)
-      : engine_(*file.engine), path_(file.path), read_options_(read_options),
+      : engine_(*file.engine),
+        path_(file.path),
+        read_options_(read_options),
         write_options_(write_options) {
     OpenReader();
     fields_ = reader_->fields();
@@ -113,10 +116,10 @@ class DirectTable {
   std::unique_ptr<TableFileReader> reader_;  // null once appending has begun
   std::unique_ptr<TableFileWriter> writer_;  // opened by the first Append
   TFieldDefs fields_;
-  int64_t record_count_ = 0;                 // the header's when opened
+  int64_t record_count_ = 0;  // the header's when opened
   int64_t posted_ = 0;
   std::vector<Variant> row_;
-  std::vector<Variant> buffer_;              // the record being appended
+  std::vector<Variant> buffer_;  // the record being appended
   bool appending_ = false;
   bool at_end_ = true;
   std::vector<std::string> notes_;
@@ -201,14 +204,18 @@ bool TQuery::Eof() const {
 
 void TQuery::Next() {
   impl_->RequireOpen();
-  if (impl_->direct) impl_->direct->Next();
-  else impl_->sql->Next();
+  if (impl_->direct)
+    impl_->direct->Next();
+  else
+    impl_->sql->Next();
 }
 
 void TQuery::First() {
   impl_->RequireOpen();
-  if (impl_->direct) impl_->direct->First();
-  else impl_->sql->First();
+  if (impl_->direct)
+    impl_->direct->First();
+  else
+    impl_->sql->First();
 }
 
 void TQuery::Append() {

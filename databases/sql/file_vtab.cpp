@@ -12,8 +12,8 @@
 
 namespace trundle {
 
-using OpenReader = std::function<std::unique_ptr<TableFileReader>(const std::string&,
-                                                                  const TableReadOptions&)>;
+using OpenReader =
+    std::function<std::unique_ptr<TableFileReader>(const std::string&, const TableReadOptions&)>;
 
 struct FileVtab : sqlite3_vtab {
   FileTableCatalog* catalog = nullptr;  // the connection's; outlives the table
@@ -24,7 +24,7 @@ struct FileVtab : sqlite3_vtab {
   // Readers for cursors; a cursor borrows one and gives it back on close, so a self-join
   // gets a reader per side and a rescan reuses an idle reader instead of reopening.
   std::vector<std::unique_ptr<TableFileReader>> readers;
-  std::vector<bool> reader_in_use;      // parallel to readers
+  std::vector<bool> reader_in_use;  // parallel to readers
 };
 
 namespace {
@@ -48,9 +48,8 @@ int Fail(sqlite3_vtab* table, const char* message) {
 
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
   auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-           return lower(x) == lower(y);
-         });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Column names made unique (SQLite refuses two columns of one name, letter case ignored)
@@ -82,19 +81,22 @@ std::string CreateTableSql(const TFieldDefs& fields) {
   return sql + ')';
 }
 
-int ConnectTable(sqlite3* db, void* aux, int argc, const char* const* argv,
-                 sqlite3_vtab** out, char** error) {
+int ConnectTable(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out,
+                 char** error) {
   auto* catalog = static_cast<FileTableCatalog*>(aux);
   try {
     // argv: module name, schema, table name, then the arguments.
     int key = -1;
     if (argc == 4) {
       const std::string_view text = argv[3];
-      if (std::from_chars(text.data(), text.data() + text.size(), key).ptr != text.data() + text.size())
+      if (std::from_chars(text.data(), text.data() + text.size(), key).ptr !=
+          text.data() + text.size())
         key = -1;
     }
     const FileTableSource* source = catalog->Find(key);
-    if (!source) throw TrundleError(std::string(kFileTableModule) + " takes one argument, a key of its catalog");
+    if (!source)
+      throw TrundleError(std::string(kFileTableModule) +
+                         " takes one argument, a key of its catalog");
     const TableEngine* engine = EngineByName(source->engine_name);
     if (!engine) throw TrundleError("No table engine is named " + source->engine_name);
 
@@ -230,15 +232,23 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int i) {
       break;
     case VarType::kBlob:
       // An empty blob stays a blob of no bytes, not NULL.
-      if (value.text().empty()) sqlite3_result_zeroblob(context, 0);
-      else sqlite3_result_blob64(context, value.text().data(), value.text().size(), SQLITE_TRANSIENT);
+      if (value.text().empty())
+        sqlite3_result_zeroblob(context, 0);
+      else
+        sqlite3_result_blob64(context, value.text().data(), value.text().size(), SQLITE_TRANSIENT);
       break;
-    case VarType::kInteger: sqlite3_result_int64(context, value.integer()); break;
-    case VarType::kFloat: sqlite3_result_double(context, value.real()); break;
+    case VarType::kInteger:
+      sqlite3_result_int64(context, value.integer());
+      break;
+    case VarType::kFloat:
+      sqlite3_result_double(context, value.real());
+      break;
     case VarType::kCurrency:
       sqlite3_result_double(context, static_cast<double>(value.integer()) / 10000.0);
       break;
-    case VarType::kBoolean: sqlite3_result_int(context, value.boolean() ? 1 : 0); break;
+    case VarType::kBoolean:
+      sqlite3_result_int(context, value.boolean() ? 1 : 0);
+      break;
     case VarType::kDateTime: {
       char text[32];
       const TFieldType type = TableOf(base)->fields[static_cast<size_t>(i)].DataType;
@@ -247,7 +257,9 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int i) {
       break;
     }
     case VarType::kUnassigned:
-    case VarType::kNull: sqlite3_result_null(context); break;
+    case VarType::kNull:
+      sqlite3_result_null(context);
+      break;
   }
   return SQLITE_OK;
 }
@@ -316,7 +328,8 @@ std::vector<std::string> FileTableCatalog::TakeNotes() {
     for (std::string& note : TakeReaderNotes(*table)) notes.push_back(std::move(note));
   std::vector<std::string> unique;
   for (std::string& note : notes)
-    if (std::find(unique.begin(), unique.end(), note) == unique.end()) unique.push_back(std::move(note));
+    if (std::find(unique.begin(), unique.end(), note) == unique.end())
+      unique.push_back(std::move(note));
   return unique;
 }
 

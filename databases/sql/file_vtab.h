@@ -21,8 +21,8 @@ namespace trundle {
 inline constexpr char kFileTableModule[] = "trundle_file";
 
 struct FileTableSource {
-  std::string engine_name;      // a registered TableEngine's name
-  std::string path;             // absolute path of the table file
+  std::string engine_name;  // a registered TableEngine's name
+  std::string path;         // absolute path of the table file
   TableReadOptions options;
 };
 

@@ -61,8 +61,10 @@ SqlQuery::SqlQuery(const std::string& sql, const std::string& base_folder,
                    const TableReadOptions& options)
     : base_folder_(base_folder), options_(options) {
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                 nullptr);
+  // NOMUTEX: the connection belongs to this object alone, and the mutex taken by every
+  // sqlite3_column_* call cost a tenth of a scan.
+  const int rc = sqlite3_open_v2(
+      ":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   db_.reset(raw);
   if (rc != SQLITE_OK)
     throw TrundleError(std::string("Cannot start SQLite: ") +
@@ -82,8 +84,8 @@ void SqlQuery::Exec(const std::string& sql) {
 
 SqliteStmt SqlQuery::Prepare(const std::string& sql, const char** tail) {
   sqlite3_stmt* raw = nullptr;
-  const int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), static_cast<int>(sql.size()), &raw,
-                                    tail);
+  const int rc =
+      sqlite3_prepare_v2(db_.get(), sql.c_str(), static_cast<int>(sql.size()), &raw, tail);
   SqliteStmt stmt(raw);
   if (rc != SQLITE_OK) return nullptr;
   return stmt;
@@ -101,13 +103,16 @@ SqliteStmt SqlQuery::PrepareResolvingTables(const std::string& sql) {
       if (!rest.empty()) {
         std::string shown(rest.substr(0, 40));
         if (rest.size() > 40) shown += "...";
-        throw TrundleError("Only one SQL statement can be run at a time, but the text goes on "
-                           "after the first: \"" + shown + "\"");
+        throw TrundleError(
+            "Only one SQL statement can be run at a time, but the text goes on "
+            "after the first: \"" +
+            shown + "\"");
       }
       return stmt;
     }
     const std::string message = sqlite3_errmsg(db_.get());
-    if (sqlite3_errcode(db_.get()) == SQLITE_OK) throw TrundleError("The SQL text holds no statement");
+    if (sqlite3_errcode(db_.get()) == SQLITE_OK)
+      throw TrundleError("The SQL text holds no statement");
     if (message.rfind(kNoSuchTable, 0) != 0 || round == kMaxRounds) throw TrundleError(message);
     ExposeTable(message.substr(kNoSuchTable.size()), message);
   }
@@ -131,7 +136,8 @@ void SqlQuery::ExposeTable(const std::string& missing, const std::string& messag
       throw TrundleError(message);
     schema = table.substr(0, dot);
     table = table.substr(dot + 1);
-    if (attached_.insert(schema).second) Exec("ATTACH DATABASE ':memory:' AS " + QuoteSqlName(schema));
+    if (attached_.insert(schema).second)
+      Exec("ATTACH DATABASE ':memory:' AS " + QuoteSqlName(schema));
   }
   std::string looked_for;
   const std::optional<TableFile> file = FindTableFile(file_name, base_folder_, &looked_for);
@@ -155,7 +161,8 @@ void SqlQuery::Describe() {
       read_as_[static_cast<size_t>(i)] = field.DataType;
     } else {
       // An expression: typed by its first value, and every value read by its own class.
-      field.DataType = FieldTypeOfStorageClass(at_end_ ? SQLITE_NULL : sqlite3_column_type(stmt, i));
+      field.DataType =
+          FieldTypeOfStorageClass(at_end_ ? SQLITE_NULL : sqlite3_column_type(stmt, i));
     }
   }
   // Step() read the first row before the types were known.

@@ -23,8 +23,7 @@ class SqlQuery {
   // paths are looked for in base_folder (table_names.h). Throws TrundleError with SQLite's
   // message, the file engine's message, or for a missing table SQLite's message followed
   // by where it was looked for.
-  SqlQuery(const std::string& sql, const std::string& base_folder,
-           const TableReadOptions& options);
+  SqlQuery(const std::string& sql, const std::string& base_folder, const TableReadOptions& options);
   ~SqlQuery();
   SqlQuery(const SqlQuery&) = delete;
   SqlQuery& operator=(const SqlQuery&) = delete;
@@ -53,13 +52,13 @@ class SqlQuery {
 
   std::string base_folder_;
   TableReadOptions options_;
-  FileTableCatalog catalog_;            // declared before db_: the tables use it until closed
+  FileTableCatalog catalog_;  // declared before db_: the tables use it until closed
   SqliteDb db_;
-  SqliteStmt stmt_;                     // declared after db_: finalized first
-  std::set<std::string> exposed_;       // missing-table names already given a file
-  std::set<std::string> attached_;      // schemas attached for bare dotted names
+  SqliteStmt stmt_;                 // declared after db_: finalized first
+  std::set<std::string> exposed_;   // missing-table names already given a file
+  std::set<std::string> attached_;  // schemas attached for bare dotted names
   TFieldDefs fields_;
-  std::vector<TFieldType> read_as_;     // per column, how ReadColumnValue reads it
+  std::vector<TFieldType> read_as_;  // per column, how ReadColumnValue reads it
   std::vector<Variant> row_;
   bool at_end_ = true;
   std::optional<int64_t> count_;

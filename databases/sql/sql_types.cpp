@@ -22,15 +22,33 @@ struct TypeName {
 // they look like numbers, and a memo holding "05" would equal '5'. That is why a memo is
 // TEXT and not MEMO.
 constexpr TypeName kTypeNames[] = {
-    {ftString, "VARCHAR"},        {ftFixedChar, "CHAR"},     {ftWideString, "NVARCHAR"},
-    {ftMemo, "TEXT"},             {ftFmtMemo, "RICHTEXT"},   {ftOraClob, "CLOB"},
-    {ftSmallint, "SMALLINT"},     {ftInteger, "INTEGER"},    {ftWord, "WORD"},
-    {ftLargeint, "BIGINT"},       {ftAutoInc, "AUTOINC"},    {ftBoolean, "BOOLEAN"},
-    {ftFloat, "FLOAT"},           {ftCurrency, "CURRENCY"},  {ftBCD, "NUMERIC"},
-    {ftDate, "DATE"},             {ftTime, "TIME"},          {ftDateTime, "TIMESTAMP"},
-    {ftBytes, "BINARY"},          {ftVarBytes, "VARBINARY"}, {ftBlob, "BLOB"},
-    {ftGraphic, "GRAPHIC"},       {ftParadoxOle, "PDXOLE"},  {ftDBaseOle, "DBASEOLE"},
-    {ftTypedBinary, "TYPEDBINARY"}, {ftOraBlob, "ORABLOB"},  {ftGuid, "GUID"},
+    {ftString, "VARCHAR"},
+    {ftFixedChar, "CHAR"},
+    {ftWideString, "NVARCHAR"},
+    {ftMemo, "TEXT"},
+    {ftFmtMemo, "RICHTEXT"},
+    {ftOraClob, "CLOB"},
+    {ftSmallint, "SMALLINT"},
+    {ftInteger, "INTEGER"},
+    {ftWord, "WORD"},
+    {ftLargeint, "BIGINT"},
+    {ftAutoInc, "AUTOINC"},
+    {ftBoolean, "BOOLEAN"},
+    {ftFloat, "FLOAT"},
+    {ftCurrency, "CURRENCY"},
+    {ftBCD, "NUMERIC"},
+    {ftDate, "DATE"},
+    {ftTime, "TIME"},
+    {ftDateTime, "TIMESTAMP"},
+    {ftBytes, "BINARY"},
+    {ftVarBytes, "VARBINARY"},
+    {ftBlob, "BLOB"},
+    {ftGraphic, "GRAPHIC"},
+    {ftParadoxOle, "PDXOLE"},
+    {ftDBaseOle, "DBASEOLE"},
+    {ftTypedBinary, "TYPEDBINARY"},
+    {ftOraBlob, "ORABLOB"},
+    {ftGuid, "GUID"},
 };
 
 bool IsBinary(TFieldType type) {
@@ -42,8 +60,10 @@ bool IsBinary(TFieldType type) {
     case ftParadoxOle:
     case ftDBaseOle:
     case ftTypedBinary:
-    case ftOraBlob: return true;
-    default: return false;
+    case ftOraBlob:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -114,10 +134,14 @@ char* PutTime(char* out, const DateParts& p) {
   return out;
 }
 
-void ReadByStorageClass(sqlite3_stmt* stmt, int i, Variant& value) {
-  switch (sqlite3_column_type(stmt, i)) {
-    case SQLITE_INTEGER: value.SetInteger(sqlite3_column_int64(stmt, i)); return;
-    case SQLITE_FLOAT: value.SetFloat(sqlite3_column_double(stmt, i)); return;
+void ReadByStorageClass(sqlite3_stmt* stmt, int i, int storage, Variant& value) {
+  switch (storage) {
+    case SQLITE_INTEGER:
+      value.SetInteger(sqlite3_column_int64(stmt, i));
+      return;
+    case SQLITE_FLOAT:
+      value.SetFloat(sqlite3_column_double(stmt, i));
+      return;
     case SQLITE_TEXT: {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
       value.SetString(std::string_view(text, static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
@@ -128,8 +152,47 @@ void ReadByStorageClass(sqlite3_stmt* stmt, int i, Variant& value) {
       value.SetBlob(std::string_view(bytes, static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
       return;
     }
-    default: value.SetNull();
+    default:
+      value.SetNull();
   }
+}
+
+bool ReadDigits(std::string_view text, size_t at, size_t count, int& out) {
+  if (at + count > text.size()) return false;
+  int value = 0;
+  for (size_t k = at; k < at + count; ++k) {
+    if (text[k] < '0' || text[k] > '9') return false;
+    value = value * 10 + (text[k] - '0');
+  }
+  out = value;
+  return true;
+}
+
+// The forms FormatDateTimeText writes, read without sscanf: ParseIsoText took a fifth of
+// the time of a scan of a million rows with dates. Returns false on any other form.
+bool ReadDateTimeText(std::string_view text, double& value) {
+  DateParts p;
+  size_t pos = 0;
+  if (text.size() >= 10 && text[4] == '-' && text[7] == '-') {
+    if (!ReadDigits(text, 0, 4, p.year) || !ReadDigits(text, 5, 2, p.month) ||
+        !ReadDigits(text, 8, 2, p.day))
+      return false;
+    pos = 10;
+    if (pos < text.size() && text[pos++] != ' ') return false;
+  }
+  if (pos < text.size() || pos == 0) {
+    if (text.size() - pos < 8 || text[pos + 2] != ':' || text[pos + 5] != ':') return false;
+    if (!ReadDigits(text, pos, 2, p.hour) || !ReadDigits(text, pos + 3, 2, p.minute) ||
+        !ReadDigits(text, pos + 6, 2, p.second))
+      return false;
+    pos += 8;
+    if (pos < text.size() && (text[pos] != '.' || text.size() - pos != 4 ||
+                              !ReadDigits(text, pos + 1, 3, p.millisecond)))
+      return false;
+  }
+  if (!IsValidDateParts(p)) return false;
+  value = EncodeDateTime(p);
+  return true;
 }
 
 // Currency holds 1/10000 units in 64 bits; beyond this the amount stays a plain number.
@@ -177,10 +240,14 @@ bool ReadDeclaredType(const char* declared, TFieldDef& field) {
 
 TFieldType FieldTypeOfStorageClass(int storage_class) {
   switch (storage_class) {
-    case SQLITE_INTEGER: return ftLargeint;
-    case SQLITE_FLOAT: return ftFloat;
-    case SQLITE_BLOB: return ftBlob;
-    default: return ftString;
+    case SQLITE_INTEGER:
+      return ftLargeint;
+    case SQLITE_FLOAT:
+      return ftFloat;
+    case SQLITE_BLOB:
+      return ftBlob;
+    default:
+      return ftString;
   }
 }
 
@@ -209,9 +276,10 @@ void ReadColumnValue(sqlite3_stmt* stmt, int i, TFieldType type, Variant& value)
     case ftDateTime:
       if (storage == SQLITE_TEXT) {
         double days = 0;
-        std::string text(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
-                         static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
-        if (ParseIsoText(text, days)) return value.SetDateTime(days);
+        const std::string_view text(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
+                                    static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+        if (ReadDateTimeText(text, days) || ParseIsoText(std::string(text), days))
+          return value.SetDateTime(days);
       }
       break;
     case ftBoolean:
@@ -222,7 +290,8 @@ void ReadColumnValue(sqlite3_stmt* stmt, int i, TFieldType type, Variant& value)
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
         const double amount = sqlite3_column_double(stmt, i);
         if (std::fabs(amount) < kLargestCurrency) {
-          if (storage == SQLITE_INTEGER) return value.SetCurrency(sqlite3_column_int64(stmt, i) * 10000);
+          if (storage == SQLITE_INTEGER)
+            return value.SetCurrency(sqlite3_column_int64(stmt, i) * 10000);
           return value.SetCurrency(std::llround(amount * 10000.0));
         }
       }
@@ -235,7 +304,7 @@ void ReadColumnValue(sqlite3_stmt* stmt, int i, TFieldType type, Variant& value)
       }
       break;
   }
-  ReadByStorageClass(stmt, i, value);
+  ReadByStorageClass(stmt, i, storage, value);
 }
 
 }  // namespace trundle

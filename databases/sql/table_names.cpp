@@ -146,8 +146,7 @@ std::optional<TableFile> FindTableFile(const std::string& name, const std::strin
 
   if (looked_for) {
     *looked_for = "looked for ";
-    for (size_t i = 0; i < candidates.size(); ++i)
-      *looked_for += (i ? ", " : "") + candidates[i];
+    for (size_t i = 0; i < candidates.size(); ++i) *looked_for += (i ? ", " : "") + candidates[i];
     *looked_for += " in " + folder.string();
   }
   return std::nullopt;

@@ -16,8 +16,8 @@ namespace trundle {
 std::optional<std::string> WholeTableSelectName(std::string_view sql);
 
 struct TableFile {
-  std::string path;            // absolute, as found on disk
-  const TableEngine* engine;   // registered engine; lives as long as the registry
+  std::string path;           // absolute, as found on disk
+  const TableEngine* engine;  // registered engine; lives as long as the registry
 };
 
 // The file a table name stands for: an absolute path as written; a relative path or a

@@ -28,9 +28,9 @@ double Day(const std::string& text) {
 // text, a time of day on the first day of the epoch, milliseconds.
 FakeTable Customers() {
   FakeTable t;
-  t.fields = {{"ID", ftInteger},      {"NAME", ftString, 20}, {"BORN", ftDate},
-              {"BALANCE", ftCurrency}, {"ACTIVE", ftBoolean}, {"PHOTO", ftBlob},
-              {"NOTES", ftMemo},       {"SEEN", ftDateTime},  {"RATE", ftBCD, 10, 2},
+  t.fields = {{"ID", ftInteger},       {"NAME", ftString, 20}, {"BORN", ftDate},
+              {"BALANCE", ftCurrency}, {"ACTIVE", ftBoolean},  {"PHOTO", ftBlob},
+              {"NOTES", ftMemo},       {"SEEN", ftDateTime},   {"RATE", ftBCD, 10, 2},
               {"OPENS", ftTime}};
   const Variant null = Variant::Null();
   t.records = {
@@ -39,8 +39,8 @@ FakeTable Customers() {
        Variant::String("5"), Variant::DateTime(Day("2024-03-01 10:15:30.250")),
        Variant::Float(12.34), Variant::DateTime(Day("08:30:00"))},
       {Variant::Integer(2), Variant::String("Bob"), Variant::DateTime(Day("1990-06-01")),
-       Variant::Currency(-1), Variant::Boolean(false), Variant::Blob(""), Variant::String(""),
-       null, Variant::Float(-0.5), null},
+       Variant::Currency(-1), Variant::Boolean(false), Variant::Blob(""), Variant::String(""), null,
+       Variant::Float(-0.5), null},
       {Variant::Integer(3), null, null, null, null, null, null,
        Variant::DateTime(Day("1899-12-30 06:00:00")), null, null},
       {Variant::Integer(4), Variant::String("Cyd"), Variant::DateTime(Day("1949-12-31")),
@@ -58,8 +58,8 @@ FakeTable Orders() {
     return std::vector<Variant>{Variant::Integer(cust), Variant::Float(amount),
                                 Variant::DateTime(Day(day))};
   };
-  t.records = {order(1, 10.5, "2024-01-05"), order(1, 4.5, "2024-02-01"),
-               order(2, 7, "2024-01-20"), order(4, 1.25, "2024-03-03")};
+  t.records = {order(1, 10.5, "2024-01-05"), order(1, 4.5, "2024-02-01"), order(2, 7, "2024-01-20"),
+               order(4, 1.25, "2024-03-03")};
   return t;
 }
 
@@ -116,7 +116,10 @@ class DatasetTest : public ::testing::Test {
     std::vector<std::string> rows;
     for (; !query.Eof(); query.Next()) {
       std::string row;
-      for (int i = 0; i < query.FieldCount(); ++i) row += (i ? "|" : "") + query.Value(i).ToText();
+      for (int i = 0; i < query.FieldCount(); ++i) {
+        if (i) row += '|';
+        row += query.Value(i).ToText();
+      }
       rows.push_back(row);
     }
     return rows;
@@ -138,7 +141,8 @@ class DatasetTest : public ::testing::Test {
             << "record " << r << " " << table.fields[i].Name << ": got "
             << VarTypeName(query.Value(static_cast<int>(i)).type()) << " '"
             << query.Value(static_cast<int>(i)).ToText() << "', want "
-            << VarTypeName(table.records[r][i].type()) << " '" << table.records[r][i].ToText() << "'";
+            << VarTypeName(table.records[r][i].type()) << " '" << table.records[r][i].ToText()
+            << "'";
     }
     EXPECT_TRUE(query.Eof());
   }
@@ -153,7 +157,8 @@ TEST_F(DatasetTest, WholeTableSelectReadsTheFileDirectlyHoweverNamed) {
        {std::string("select * from cust.fake"), std::string("SELECT * FROM \"cust.fake\";"),
         std::string("  select*from [cust.fake]  ;  \n"), std::string("Select * From cust"),
         std::string("select * from `CUST`"), std::string("select * from mixed"),
-        "select * from \"" + Path("cust.fake") + "\"", std::string("select * from \"sub/../cust\"")}) {
+        "select * from \"" + Path("cust.fake") + "\"",
+        std::string("select * from \"sub/../cust\"")}) {
     SCOPED_TRACE(sql);
     auto query = Open(sql);
     EXPECT_EQ(query->RecordCount(), 6);
@@ -241,13 +246,19 @@ TEST_F(DatasetTest, BadStatementsGiveClearMessages) {
     std::string sql;
     std::string message;
   } cases[] = {
-      {"select * from nosuch", "no such table: nosuch (looked for nosuch, nosuch.fake in " + folder + ")"},
-      {"select id from nosuch.fake", "no such table: nosuch.fake (looked for nosuch.fake in " + folder + ")"},
-      {"select * from main.nosuch", "no such table: main.nosuch (looked for nosuch, nosuch.fake in " + folder + ")"},
-      {"select * from \"/no/such/dir/t.fake\"", "no such table: /no/such/dir/t.fake (looked for t.fake in /no/such/dir)"},
+      {"select * from nosuch",
+       "no such table: nosuch (looked for nosuch, nosuch.fake in " + folder + ")"},
+      {"select id from nosuch.fake",
+       "no such table: nosuch.fake (looked for nosuch.fake in " + folder + ")"},
+      {"select * from main.nosuch",
+       "no such table: main.nosuch (looked for nosuch, nosuch.fake in " + folder + ")"},
+      {"select * from \"/no/such/dir/t.fake\"",
+       "no such table: /no/such/dir/t.fake (looked for t.fake in /no/such/dir)"},
       {"select * form cust", "near \"form\": syntax error"},
       {"select nosuch from cust", "no such column: nosuch"},
-      {"select 1; select 2", "Only one SQL statement can be run at a time, but the text goes on after the first: \"select 2\""},
+      {"select 1; select 2",
+       "Only one SQL statement can be run at a time, but the text goes on after the first: "
+       "\"select 2\""},
       {"select 1; -- done\n;", ""},
       {"", "The SQL text holds no statement"},
       {"  /* nothing */ ", "The SQL text holds no statement"},
@@ -352,7 +363,8 @@ TEST_F(DatasetTest, OnlyALiveWholeTableSelectTakesRecords) {
   struct Case {
     const char* sql;
     bool live;
-  } cases[] = {{"select * from cust", false}, {"select id from cust", true},
+  } cases[] = {{"select * from cust", false},
+               {"select id from cust", true},
                {"select * from cust where 1", true}};
   for (const Case& c : cases) {
     auto query = Open(c.sql, c.live);
@@ -383,14 +395,21 @@ TEST_F(DatasetTest, NotesOfEveryReaderComeOnce) {
 //   dataset_tests --gtest_also_run_disabled_tests --gtest_filter='*Million*'
 TEST_F(DatasetTest, DISABLED_ScansAMillionRowsOfTenColumns) {
   FakeTable wide;
+  const TFieldType types[3] = {ftString, ftInteger, ftDate};
   for (int i = 0; i < 10; ++i)
-    wide.fields.push_back({"C" + std::to_string(i), i % 3 == 0 ? ftString : i % 3 == 1 ? ftInteger : ftDate, 20});
+    wide.fields.push_back({std::string(1, 'C').append(std::to_string(i)), types[i % 3], 20});
   wide.generated_rows = 1000000;
-  wide.generate = [](int64_t row, std::vector<Variant>& values) {
-    for (int i = 0; i < 10; ++i) {
-      if (i % 3 == 0) values[i].SetString("text value " + std::to_string(row % 1000));
-      else if (i % 3 == 1) values[i].SetInteger(row * i);
-      else values[i].SetDateTime(40000.0 + static_cast<double>(row % 3000));
+  std::vector<std::string> texts;
+  for (int i = 0; i < 1000; ++i)
+    texts.push_back(std::string("text value ").append(std::to_string(i)));
+  wide.generate = [texts](int64_t row, std::vector<Variant>& values) {
+    for (size_t i = 0; i < 10; ++i) {
+      if (i % 3 == 0)
+        values[i].SetString(texts[static_cast<size_t>(row % 1000)]);
+      else if (i % 3 == 1)
+        values[i].SetInteger(row * static_cast<int64_t>(i));
+      else
+        values[i].SetDateTime(40000.0 + static_cast<double>(row % 3000));
     }
   };
   testing::PutFakeTable(Path("wide.fake"), wide);

@@ -68,15 +68,22 @@ Variant Converted(const Variant& value, const TFieldDef& field) {
   switch (field.DataType) {
     case ftSmallint:
     case ftInteger:
-    case ftLargeint: return Variant::Integer(value.ToInteger());
-    case ftFloat: return Variant::Float(value.ToDouble());
-    case ftCurrency: return Variant::Currency(value.ToCurrency());
-    case ftBoolean: return Variant::Boolean(value.ToBoolean());
+    case ftLargeint:
+      return Variant::Integer(value.ToInteger());
+    case ftFloat:
+      return Variant::Float(value.ToDouble());
+    case ftCurrency:
+      return Variant::Currency(value.ToCurrency());
+    case ftBoolean:
+      return Variant::Boolean(value.ToBoolean());
     case ftDate:
     case ftTime:
-    case ftDateTime: return Variant::DateTime(value.ToDateTime());
-    case ftBlob: return Variant::Blob(value.ToText());
-    default: return Variant::String(value.ToText());
+    case ftDateTime:
+      return Variant::DateTime(value.ToDateTime());
+    case ftBlob:
+      return Variant::Blob(value.ToText());
+    default:
+      return Variant::String(value.ToText());
   }
 }
 

@@ -13,18 +13,30 @@ TEST(SqlTypesTest, DeclaredTypesCarryTheFieldTypeBack) {
     TFieldDef field;
     const char* declared;
   } cases[] = {
-      {{"a", ftString, 40}, "VARCHAR(40)"},      {{"a", ftBCD, 10, 2}, "NUMERIC(10,2)"},
-      {{"a", ftFixedChar, 1}, "CHAR(1)"},        {{"a", ftWideString, 255}, "NVARCHAR(255)"},
-      {{"a", ftMemo}, "TEXT"},                   {{"a", ftFmtMemo}, "RICHTEXT"},
-      {{"a", ftSmallint}, "SMALLINT"},           {{"a", ftInteger}, "INTEGER"},
-      {{"a", ftWord}, "WORD"},                   {{"a", ftLargeint}, "BIGINT"},
-      {{"a", ftAutoInc}, "AUTOINC"},             {{"a", ftBoolean}, "BOOLEAN"},
-      {{"a", ftFloat, 20, 4}, "FLOAT(20,4)"},    {{"a", ftCurrency}, "CURRENCY"},
-      {{"a", ftDate}, "DATE"},                   {{"a", ftTime}, "TIME"},
-      {{"a", ftDateTime}, "TIMESTAMP"},          {{"a", ftBytes, 16}, "BINARY(16)"},
-      {{"a", ftVarBytes, 8}, "VARBINARY(8)"},    {{"a", ftBlob}, "BLOB"},
-      {{"a", ftGraphic}, "GRAPHIC"},             {{"a", ftParadoxOle}, "PDXOLE"},
-      {{"a", ftDBaseOle}, "DBASEOLE"},           {{"a", ftTypedBinary}, "TYPEDBINARY"},
+      {{"a", ftString, 40}, "VARCHAR(40)"},
+      {{"a", ftBCD, 10, 2}, "NUMERIC(10,2)"},
+      {{"a", ftFixedChar, 1}, "CHAR(1)"},
+      {{"a", ftWideString, 255}, "NVARCHAR(255)"},
+      {{"a", ftMemo}, "TEXT"},
+      {{"a", ftFmtMemo}, "RICHTEXT"},
+      {{"a", ftSmallint}, "SMALLINT"},
+      {{"a", ftInteger}, "INTEGER"},
+      {{"a", ftWord}, "WORD"},
+      {{"a", ftLargeint}, "BIGINT"},
+      {{"a", ftAutoInc}, "AUTOINC"},
+      {{"a", ftBoolean}, "BOOLEAN"},
+      {{"a", ftFloat, 20, 4}, "FLOAT(20,4)"},
+      {{"a", ftCurrency}, "CURRENCY"},
+      {{"a", ftDate}, "DATE"},
+      {{"a", ftTime}, "TIME"},
+      {{"a", ftDateTime}, "TIMESTAMP"},
+      {{"a", ftBytes, 16}, "BINARY(16)"},
+      {{"a", ftVarBytes, 8}, "VARBINARY(8)"},
+      {{"a", ftBlob}, "BLOB"},
+      {{"a", ftGraphic}, "GRAPHIC"},
+      {{"a", ftParadoxOle}, "PDXOLE"},
+      {{"a", ftDBaseOle}, "DBASEOLE"},
+      {{"a", ftTypedBinary}, "TYPEDBINARY"},
       {{"a", ftGuid, 38}, "GUID(38)"},
   };
   for (const Case& c : cases) {
@@ -53,11 +65,16 @@ TEST(SqlTypesTest, OtherDeclaredTypesFollowSqliteAffinity) {
     TFieldType type;
     int size;
   } cases[] = {
-      {"varchar2(30)", true, ftString, 30},  {"Double Precision", true, ftFloat, 0},
-      {"int", true, ftLargeint, 0},           {"LONGBLOB", true, ftBlob, 0},
-      {"varchar (12 )", true, ftString, 12},  {"VARCHAR(abc)", true, ftString, 0},
-      {"VARCHAR(12345678901)", true, ftString, 0}, {"DECIMAL(8,3)", false, ftUnknown, 0},
-      {"", false, ftUnknown, 0},              {nullptr, false, ftUnknown, 0},
+      {"varchar2(30)", true, ftString, 30},
+      {"Double Precision", true, ftFloat, 0},
+      {"int", true, ftLargeint, 0},
+      {"LONGBLOB", true, ftBlob, 0},
+      {"varchar (12 )", true, ftString, 12},
+      {"VARCHAR(abc)", true, ftString, 0},
+      {"VARCHAR(12345678901)", true, ftString, 0},
+      {"DECIMAL(8,3)", false, ftUnknown, 0},
+      {"", false, ftUnknown, 0},
+      {nullptr, false, ftUnknown, 0},
   };
   for (const Case& c : cases) {
     TFieldDef field;
