@@ -18,6 +18,28 @@ using dbase::FieldLayout;
 
 constexpr size_t kBufferBytes = 1 << 20;
 
+// Copies text to out with each byte that does not belong to a well-formed UTF-8 sequence
+// replaced by '?'.
+void ReplaceInvalidUtf8(std::string_view text, std::string& out) {
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t len = 1;
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0xC2 && c <= 0xDF) len = 2;
+    else if (c >= 0xE0 && c <= 0xEF) len = 3;
+    else if (c >= 0xF0 && c <= 0xF4) len = 4;
+    else if (c >= 0x80) len = 0;
+    if (len > 1 && (i + len > text.size() || !IsValidUtf8(text.substr(i, len)))) len = 0;
+    if (len == 0) {
+      out += '?';
+      ++i;
+    } else {
+      out.append(text.substr(i, len));
+      i += len;
+    }
+  }
+}
+
 class DBaseReader final : public TableFileReader {
  public:
   DBaseReader(const std::string& path, const TableReadOptions& options);
@@ -108,7 +130,13 @@ void DBaseReader::DecodeText(std::string_view bytes, std::string& out) {
     out.assign(bytes);
     return;
   }
-  if (codec_) {
+  if (codec_ && codec_->identity()) {
+    if (IsValidUtf8(bytes)) out.assign(bytes);
+    else {
+      ReplaceInvalidUtf8(bytes, out);
+      ++bad_text_;
+    }
+  } else if (codec_) {
     if (!codec_->Convert(bytes, out)) ++bad_text_;
   } else {
     fallback_->Decode(bytes, out);

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "databases/dbase/dbase_file.h"
+#include "engine/codepage.h"
 #include "engine/errors.h"
 #include "tests/databases/dbase/dbase_test_util.h"
 
@@ -78,6 +81,38 @@ TEST(DBaseFixtureTest, Cp1251TextArrivesAsUtf8Cyrillic) {
   // The user's choice beats the language driver.
   const dbase_test::Rows as_866 = dbase_test::ReadAll(Fixture("cp1251.dbf"), {"CP866"});
   EXPECT_NE(as_866[0][1].text(), rows[0][1].text());
+}
+
+// Bytes that are not text in the table's code page arrive as '?', counted once.
+TEST(DBaseFixtureTest, InvalidTextIsMarkedAndCounted) {
+  // Read as UTF-8, all four Cyrillic names are invalid; as CP1251, the two with 0x98.
+  for (const auto& [code_page, bad] : {std::pair{"UTF-8", "4"}, std::pair{"CP1251", "2"}}) {
+    SCOPED_TRACE(code_page);
+    dbase_test::TempDir dir;
+    const std::string path = dbase_test::CopyFixture(dir, "cp1251.dbf");
+    { std::ofstream(dir / "cp1251.cpg") << code_page; }
+    std::string bytes;
+    {
+      std::ifstream in(path, std::ios::binary);
+      bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    // 0x98 is the one byte CP1251 leaves undefined; alone it is no UTF-8 either.
+    bytes[360 + 5] = '\x98';
+    bytes[360 + 105 + 5] = '\x98';
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    auto reader = OpenDBaseTable(path, {});
+    std::vector<Variant> row;
+    ASSERT_TRUE(reader->Next(row));
+    EXPECT_EQ(row[1].text().substr(0, 1), "?");
+    EXPECT_TRUE(IsValidUtf8(row[1].text()));
+    while (reader->Next(row)) {
+    }
+    EXPECT_EQ(reader->TakeNotes(),
+              std::vector<std::string>{path + ": " + bad + " values held text that is not valid in code page " +
+                                       std::string(code_page == std::string("UTF-8") ? "UTF-8" : "CP1251") +
+                                       " (read with ?)"});
+    EXPECT_TRUE(reader->TakeNotes().empty());
+  }
 }
 
 TEST(DBaseFixtureTest, MissingMemoFileIsNamed) {
