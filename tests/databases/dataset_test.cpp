@@ -260,6 +260,9 @@ TEST_F(DatasetTest, BadStatementsGiveClearMessages) {
        "Only one SQL statement can be run at a time, but the text goes on after the first: "
        "\"select 2\""},
       {"select 1; -- done\n;", ""},
+      {"select * from \"cust", "unrecognized token: \"\"cust\""},
+      {"select * from [cust", "unrecognized token: \"[cust\""},
+      {std::string("select 1\0; drop table x", 24), "The SQL text holds a NUL character"},
       {"", "The SQL text holds no statement"},
       {"  /* nothing */ ", "The SQL text holds no statement"},
   };
@@ -344,6 +347,8 @@ TEST_F(DatasetTest, AppendGoesThroughTheEngineWriter) {
   query->SetValue(0, Variant::Integer(6));
   query->Post();
   EXPECT_EQ(query->RecordCount(), 8);
+  query->First();  // the file read again, new records included
+  EXPECT_EQ(Rows(*query).size(), 6u);
   query->Close();
   EXPECT_EQ(query->TakeNotes(), std::vector<std::string>{"Closed cust.fake"});
 
