@@ -236,7 +236,8 @@ void ParadoxReader::DecodeBcd(size_t i, const char* p, Variant& v) {
     for (int k = bcd.decimals; k < 4; ++k) units *= 10;
     return v.SetCurrency(bcd.negative ? -units : units);
   }
-  scratch_.assign(bcd.negative ? "-" : "");
+  scratch_.clear();
+  if (bcd.negative) scratch_ += '-';
   scratch_.append(bcd.digits, static_cast<size_t>(int_digits));
   scratch_ += '.';
   scratch_.append(bcd.digits + int_digits, static_cast<size_t>(bcd.decimals));
