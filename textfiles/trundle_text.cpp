@@ -85,26 +85,14 @@ bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
 }
 
 bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
-  by_field_.assign(Table.FieldNames.size(), nullptr);
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i].IsEmpty()) break;
-    const std::string& name = names[i].text();
-    if (i >= cached_names_.size()) {
-      cached_names_.resize(i + 1);
-      cached_index_.resize(i + 1, -2);
-    }
-    if (cached_index_[i] == -2 || cached_names_[i] != name) {
-      // An exact match first, then one that ignores letter case, so that a file whose
-      // header was upper-cased still takes a mixed-case source's values.
-      int found = -1;
-      for (size_t f = 0; f < Table.FieldNames.size() && found < 0; ++f)
-        if (Table.FieldNames[f] == name) found = static_cast<int>(f);
-      if (found < 0) found = Table.IndexOfName(name);
-      cached_names_[i] = name;
-      cached_index_[i] = found;
-    }
-    if (cached_index_[i] >= 0 && i < values.size()) by_field_[cached_index_[i]] = &values[i];
+  if (mapped_names_ != Table.FieldNames) {
+    mapped_names_ = Table.FieldNames;
+    mapper_.SetDestination(mapped_names_);
   }
+  const std::vector<int>& map = mapper_.Map(names, true);
+  by_field_.assign(Table.FieldNames.size(), nullptr);
+  for (size_t i = 0; i < map.size(); ++i)
+    if (map[i] >= 0 && i < values.size()) by_field_[map[i]] = &values[i];
   Table.AddRecordFrom(by_field_);
   return true;
 }

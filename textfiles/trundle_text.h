@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/field_name_mapper.h"
 #include "engine/trundle_unknown.h"
 #include "textfiles/qor_tables.h"
 
@@ -22,8 +23,8 @@ class TTrundleTableBase : public TTrundleUnknown {
   // Appends the source's field names to Table.FieldNames, sends "Table created".
   bool CreateTable(TTrundleUnknown& source) override;
   bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
-  // Matches each name exactly, else ignoring letter case; a name that matches no field
-  // is dropped. Throws "Range check error" for a field beyond the 91st.
+  // Matches names as FieldNameMapper does; a name that matches no field is dropped.
+  // Throws "Range check error" for a field beyond the 91st.
   bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
   TFieldDefs SourceFieldDefs(bool measure_widths) override;
 
@@ -32,10 +33,8 @@ class TTrundleTableBase : public TTrundleUnknown {
   void SendWritten();
 
  private:
-  // Where each source position's name was last found, so that a run of records with
-  // the same names costs one comparison per field.
-  std::vector<std::string> cached_names_;
-  std::vector<int> cached_index_;
+  FieldNameMapper mapper_;
+  std::vector<std::string> mapped_names_;  // the FieldNames mapper_ was given
   std::vector<const Variant*> by_field_;
   // How far the last ReadRecord filled the buffers, so that the next one clears only
   // that far; -1 until the buffers were cleared whole once.

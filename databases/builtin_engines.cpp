@@ -1,0 +1,12 @@
+#include "databases/dbase/dbase_file.h"
+#include "databases/paradox/paradox_file.h"
+#include "databases/table_engine.h"
+
+namespace trundle {
+
+void RegisterBuiltInEngines() {
+  RegisterTableEngine(DBaseEngine());
+  RegisterTableEngine(ParadoxEngine());
+}
+
+}  // namespace trundle

@@ -1,0 +1,191 @@
+#include "databases/trundle_table_file.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+
+#include "databases/data_types.h"
+#include "databases/table_engine.h"
+#include "engine/adaptor_registry.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+TTrundleTableFile::TTrundleTableFile() : query_(std::make_unique<TQuery>()) {
+  query_->RequestLive = true;
+}
+
+TTrundleTableFile::~TTrundleTableFile() {
+  try {
+    query_->Close();
+  } catch (const std::exception&) {
+    // The header was written at the last flush; a destructor cannot report more.
+  }
+}
+
+bool TTrundleTableFile::OpenTable() {
+  SendMessage("Reading from table");
+  mapper_ready_ = false;
+  try {
+    query_->Close();
+    if (!FileExists(TableName)) {
+      SendMessage("Table doesn't exist or is empty");
+      return false;
+    }
+    query_->SQL = Sql;
+    query_->BaseFolder = FolderOf(TableName);
+    query_->read_options.encoding = Encoding;
+    query_->write_options.encoding = Encoding.empty() ? "UTF-8" : Encoding;
+    query_->write_options.encoding_explicit = !Encoding.empty();
+    query_->Open();
+    const int64_t count = query_->RecordCount();
+    SendMessage(std::to_string(count) + " records read");
+    RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
+    return query_->FieldCount() > 0;
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+    return false;
+  }
+}
+
+void TTrundleTableFile::PrepareDestination() {
+  std::string quoted;
+  for (char c : TableName) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  Sql = "select * from \"" + quoted + "\"";
+}
+
+void TTrundleTableFile::SaveTable() {
+  query_->Close();
+  SendNotes();
+}
+
+void TTrundleTableFile::SendNotes() {
+  for (const std::string& note : query_->TakeNotes()) SendMessage(note);
+}
+
+TFieldDefs TTrundleTableFile::FieldsFrom(TTrundleUnknown& source) {
+  TFieldDefs defs;
+  switch (source.GetKind()) {
+    case dkCsv:
+    case dkText:
+      // Text has no types: every field a string as wide as its longest value.
+      defs = source.SourceFieldDefs(true);
+      for (TFieldDef& def : defs) def.DataType = ftString;
+      break;
+    case dkDBase:
+    case dkParadox: defs = source.SourceFieldDefs(false); break;
+    case dkAccess:
+      defs = source.SourceFieldDefs(false);
+      for (TFieldDef& def : defs) {
+        const TFieldType type = TypeForAccessField(def.DataType);
+        if (type != def.DataType) def.Size = def.Decimals = 0;
+        def.DataType = type;
+      }
+      break;
+    case dkOracle:
+      // The server adaptor gives its fields already translated by the Oracle codes.
+      defs = source.SourceFieldDefs(false);
+      break;
+    default: break;
+  }
+  for (TFieldDef& def : defs) def.Required = false;
+  return defs;
+}
+
+bool TTrundleTableFile::CreateTable(TTrundleUnknown& source) {
+  try {
+    const TableEngine* engine = EngineByName(EngineName());
+    if (!engine) throw TrundleError(std::string("No engine for ") + EngineName() + " tables");
+    const TFieldDefs defs = FieldsFrom(source);
+    TableWriteOptions options;
+    options.encoding = Encoding.empty() ? "UTF-8" : Encoding;
+    options.encoding_explicit = !Encoding.empty();
+    const CreatedTable created = engine->create(TableName, defs, options);
+    created_from_.clear();
+    for (const TFieldDef& def : defs) created_from_.push_back(def.Name);
+    for (const std::string& line : created.renames) SendMessage(line);
+    SendMessage("Table created");
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+    return false;
+  }
+  return OpenTable();
+}
+
+bool TTrundleTableFile::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
+  // Everything past what the last call filled is still Unassigned: clear only that far.
+  if (filled_ < 0 || filled_buffer_ != values.data()) {
+    ClearBuffers(names, values);
+  } else {
+    for (int i = 0; i < filled_; ++i) names[i].Clear(), values[i].Clear();
+  }
+  filled_buffer_ = values.data();
+  filled_ = 0;
+  if (!query_->Active() || query_->Eof()) {
+    SendNotes();
+    return false;
+  }
+  const int fields = query_->FieldCount();
+  if (fields > static_cast<int>(names.size()) || fields > static_cast<int>(values.size()))
+    throw TrundleError(kRangeCheckError);
+  filled_ = fields;
+  const TFieldDefs& defs = query_->FieldDefs();
+  for (int i = 0; i < fields; ++i) {
+    names[i].SetString(defs[i].Name);
+    values[i] = query_->Value(i);
+  }
+  query_->Next();
+  return true;
+}
+
+bool TTrundleTableFile::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
+  if (!mapper_ready_) {
+    std::vector<std::string> stored;
+    for (const TFieldDef& def : query_->FieldDefs()) stored.push_back(def.Name);
+    mapper_.SetDestination(std::move(stored), created_from_);
+    mapper_ready_ = true;
+  }
+  query_->Append();
+  const std::vector<int>& map = mapper_.Map(names, false);
+  for (size_t i = 0; i < map.size(); ++i)
+    if (map[i] >= 0 && i < values.size()) query_->SetValue(map[i], values[i]);
+  query_->Post();
+  return true;
+}
+
+TFieldDefs TTrundleTableFile::SourceFieldDefs(bool /*measure_widths*/) {
+  if (!query_->Active()) return {};
+  return query_->FieldDefs();
+}
+
+TFieldType TTrundleDBase::TypeForAccessField(TFieldType type) const {
+  return FieldTypeForDBase(type);
+}
+
+TFieldType TTrundleParadox::TypeForAccessField(TFieldType type) const {
+  return FieldTypeForParadox(type);
+}
+
+void RegisterDatabaseAdaptors() {
+  RegisterBuiltInEngines();
+  RegisterAdaptor(dkDBase, [] { return std::make_unique<TTrundleDBase>(); });
+  RegisterAdaptor(dkParadox, [] { return std::make_unique<TTrundleParadox>(); });
+}
+
+}  // namespace trundle

@@ -1,0 +1,79 @@
+// The dBase and Paradox adaptors: one table file read through SQL, or created from a
+// source's fields and appended to. One design; the two classes differ in their kind,
+// their engine and the type translation they use for an Access source.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "databases/dataset.h"
+#include "engine/field_name_mapper.h"
+#include "engine/trundle_unknown.h"
+
+namespace trundle {
+
+class TTrundleTableFile : public TTrundleUnknown {
+ public:
+  TTrundleTableFile();
+  ~TTrundleTableFile() override;
+
+  // Opens Sql when the file TableName exists; false, with the message, when it does
+  // not, when the engine fails, or when the result has no fields.
+  bool OpenTable() override;
+  // Sql := select * from "TableName", the name's double quotes doubled.
+  void PrepareDestination() override;
+  // Finishes appending (the header claims every record, the file is synced) and logs
+  // what did not fit, once per field.
+  void SaveTable() override;
+  // Creates the table file from the source's fields, then opens it.
+  bool CreateTable(TTrundleUnknown& source) override;
+  bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
+  // Matches names as FieldNameMapper does, with the names the table was created from;
+  // a name that matches no field is ignored. Throws when a value cannot be converted or
+  // the record cannot be stored.
+  bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
+  TFieldDefs SourceFieldDefs(bool measure_widths) override;
+
+  TQuery& Query() { return *query_; }
+
+ protected:
+  virtual const char* EngineName() const = 0;
+  // The type of a new field for a field of an Access source.
+  virtual TFieldType TypeForAccessField(TFieldType type) const = 0;
+
+ private:
+  TFieldDefs FieldsFrom(TTrundleUnknown& source);
+  void SendNotes();
+
+  std::unique_ptr<TQuery> query_;
+  // The source names the table's fields were created from, when this adaptor made it.
+  std::vector<std::string> created_from_;
+  FieldNameMapper mapper_;
+  bool mapper_ready_ = false;
+  int filled_ = -1;
+  const Variant* filled_buffer_ = nullptr;
+};
+
+class TTrundleDBase : public TTrundleTableFile {
+ public:
+  TDataKind GetKind() const override { return dkDBase; }
+
+ protected:
+  const char* EngineName() const override { return "dbase"; }
+  TFieldType TypeForAccessField(TFieldType type) const override;
+};
+
+class TTrundleParadox : public TTrundleTableFile {
+ public:
+  TDataKind GetKind() const override { return dkParadox; }
+
+ protected:
+  const char* EngineName() const override { return "paradox"; }
+  TFieldType TypeForAccessField(TFieldType type) const override;
+};
+
+// Registers the table-file engines and the dBase and Paradox adaptors.
+void RegisterDatabaseAdaptors();
+
+}  // namespace trundle

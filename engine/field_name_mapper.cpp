@@ -1,0 +1,70 @@
+#include "engine/field_name_mapper.h"
+
+namespace trundle {
+namespace {
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+const std::string& NameText(const Variant& name, std::string& scratch) {
+  if (name.type() == VarType::kString) return name.text();
+  scratch = name.ToText();
+  return scratch;
+}
+
+}  // namespace
+
+void FieldNameMapper::SetDestination(std::vector<std::string> dest_names,
+                                     std::vector<std::string> created_from) {
+  dest_names_ = std::move(dest_names);
+  created_from_ = std::move(created_from);
+  valid_ = false;
+}
+
+const std::vector<int>& FieldNameMapper::Map(const TRecordBuffer& names, bool stop_at_empty) {
+  size_t count = 0;
+  while (count < names.size() && !(stop_at_empty && names[count].IsEmpty())) ++count;
+  if (!stop_at_empty)
+    while (count > 0 && names[count - 1].IsEmpty()) --count;
+  bool same = valid_ && cached_.size() == count;
+  std::string scratch;
+  for (size_t i = 0; same && i < count; ++i)
+    same = names[i].IsEmpty() ? cached_[i].empty() : cached_[i] == NameText(names[i], scratch);
+  if (!same) Recompute(names, count);
+  return map_;
+}
+
+void FieldNameMapper::Recompute(const TRecordBuffer& names, size_t count) {
+  cached_.assign(count, std::string());
+  map_.assign(count, -1);
+  std::vector<bool> taken(dest_names_.size(), false);
+  std::string scratch;
+  auto find = [&](const std::vector<std::string>& list, const std::string& name, bool exact) {
+    for (size_t j = 0; j < list.size() && j < taken.size(); ++j)
+      if (!taken[j] && (exact ? list[j] == name : EqualsIgnoringCase(list[j], name)))
+        return static_cast<int>(j);
+    return -1;
+  };
+  for (size_t i = 0; i < count; ++i) {
+    if (names[i].IsEmpty()) continue;
+    const std::string& name = NameText(names[i], scratch);
+    cached_[i] = name;
+    int j = find(dest_names_, name, true);
+    if (j < 0) j = find(created_from_, name, true);
+    if (j < 0) j = find(dest_names_, name, false);
+    if (j < 0) j = find(created_from_, name, false);
+    if (j >= 0) taken[j] = true;
+    map_[i] = j;
+  }
+  valid_ = true;
+}
+
+}  // namespace trundle

@@ -1,0 +1,39 @@
+// Which destination field each of a source record's names goes to, worked out once per
+// run of records with the same names.
+//
+// For each source position in order the first destination field not yet taken by an
+// earlier position is chosen: an exact name match, else a field created from that very
+// source name (stored shortened or renamed), else a match that ignores letter case
+// (a to z). So a header upper-cased on reading still takes a mixed-case source's values,
+// and two source fields of the same name fill two destination fields, not one twice.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/trundle_unknown.h"
+
+namespace trundle {
+
+class FieldNameMapper {
+ public:
+  // Field j of the destination is named dest_names[j]; when the destination was created
+  // from a source, created_from[j] is the source name it was made from (may be empty).
+  void SetDestination(std::vector<std::string> dest_names,
+                      std::vector<std::string> created_from = {});
+  // The destination field of each source position (-1: none), for names[0 .. n) where
+  // n stops at the first empty name when stop_at_empty, else covers every name (empty
+  // ones mapping to -1).
+  const std::vector<int>& Map(const TRecordBuffer& names, bool stop_at_empty);
+
+ private:
+  void Recompute(const TRecordBuffer& names, size_t count);
+
+  std::vector<std::string> dest_names_;
+  std::vector<std::string> created_from_;
+  std::vector<std::string> cached_;
+  std::vector<int> map_;
+  bool valid_ = false;
+};
+
+}  // namespace trundle
