@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <memory>
 #include <new>
 
+#include "databases/sql/lookup_index.h"
 #include "databases/sql/sql_types.h"
 #include "databases/sql/table_names.h"
 #include "databases/table_engine.h"
@@ -25,15 +27,24 @@ struct FileVtab : sqlite3_vtab {
   // gets a reader per side and a rescan reuses an idle reader instead of reopening.
   std::vector<std::unique_ptr<TableFileReader>> readers;
   std::vector<bool> reader_in_use;  // parallel to readers
+  // Per column: how many scans asked for an equality lookup, and the index built for the
+  // second such scan (the first is read straight through: a single WHERE a = 1 must not
+  // load the table into memory; a second means the table is the inside of a join).
+  std::vector<int> lookups;
+  std::vector<std::unique_ptr<LookupIndex>> indexes;
 };
 
 namespace {
 
 struct FileCursor : sqlite3_vtab_cursor {
-  size_t reader_index = 0;            // into FileVtab::readers
-  TableFileReader* reader = nullptr;  // borrowed from the table until xClose
-  std::vector<Variant> row;           // the current record
-  sqlite3_int64 rowid = 0;            // 1-based record number in scan order
+  size_t reader_index = 0;                         // into FileVtab::readers
+  TableFileReader* reader = nullptr;               // borrowed from the table until xClose
+  std::vector<Variant> row;                        // the current record of a scan
+  const std::vector<Variant>* current = &row;      // the current record, scanned or looked up
+  const LookupIndex* index = nullptr;              // set while answering a lookup
+  const std::vector<uint32_t>* matches = nullptr;  // records of index to visit
+  size_t next_match = 0;
+  sqlite3_int64 rowid = 0;  // 1-based record number in the file
   bool eof = true;
 };
 
@@ -130,12 +141,25 @@ int CreateTable(sqlite3* db, void* aux, int argc, const char* const* argv, sqlit
   return ConnectTable(db, aux, argc, argv, out, error);
 }
 
-// xBestIndex: every scan is a full scan; SQLite tests the constraints itself (no argvIndex
-// set), so none is marked as used. The row estimate lets the planner put the smaller
-// table on the inside of a join.
+// xBestIndex: offers a lookup on the first equality constraint with binary collation (a
+// NOCASE comparison could match records the index files under other keys), else a full
+// scan. The constraint stays for SQLite to test (omit = 0): lookups return a superset.
+// The costs let the planner put a file with a usable equality on the inside of a join.
 int BestIndex(sqlite3_vtab* base, sqlite3_index_info* info) {
   const auto* table = static_cast<FileVtab*>(base);
   const int64_t rows = std::max<int64_t>(table->record_count, 1);
+  for (int i = 0; i < info->nConstraint; ++i) {
+    const auto& constraint = info->aConstraint[i];
+    if (!constraint.usable || constraint.op != SQLITE_INDEX_CONSTRAINT_EQ ||
+        constraint.iColumn < 0 || std::strcmp(sqlite3_vtab_collation(info, i), "BINARY") != 0)
+      continue;
+    info->aConstraintUsage[i].argvIndex = 1;
+    info->idxNum = constraint.iColumn + 1;
+    info->estimatedRows = std::min<int64_t>(rows, 10);
+    info->estimatedCost = 20;
+    return SQLITE_OK;
+  }
+  info->idxNum = 0;
   info->estimatedRows = rows;
   info->estimatedCost = static_cast<double>(rows);
   return SQLITE_OK;
@@ -181,6 +205,15 @@ int CloseCursor(sqlite3_vtab_cursor* base) {
 }
 
 int Advance(FileCursor* cursor) {
+  if (cursor->index) {
+    cursor->eof = cursor->next_match >= cursor->matches->size();
+    if (!cursor->eof) {
+      const uint32_t record = (*cursor->matches)[cursor->next_match++];
+      cursor->current = &cursor->index->record(record);
+      cursor->rowid = static_cast<sqlite3_int64>(record) + 1;
+    }
+    return SQLITE_OK;
+  }
   try {
     cursor->eof = !cursor->reader->Next(cursor->row);
     ++cursor->rowid;
@@ -194,18 +227,48 @@ int Advance(FileCursor* cursor) {
   }
 }
 
-// xFilter: no index, so every call starts the scan again.
-int Filter(sqlite3_vtab_cursor* base, int, const char*, int, sqlite3_value**) {
+// The index for a lookup on column, built on the second scan that asks for it; nullptr
+// while the scan reads the file straight through.
+const LookupIndex* IndexFor(FileVtab& table, int column, TableFileReader& reader) {
+  if (column < 0 || static_cast<size_t>(column) >= table.fields.size()) return nullptr;
+  const auto at = static_cast<size_t>(column);
+  if (table.lookups.size() < table.fields.size()) {
+    table.lookups.resize(table.fields.size());
+    table.indexes.resize(table.fields.size());
+  }
+  if (++table.lookups[at] < 2) return nullptr;
+  if (!table.indexes[at]) {
+    auto index = std::make_unique<LookupIndex>();
+    index->Build(reader, column, table.fields);
+    table.indexes[at] = std::move(index);
+  }
+  return table.indexes[at].get();
+}
+
+// xFilter: a lookup when xBestIndex chose one and its index exists, else a scan from the
+// first record.
+int Filter(sqlite3_vtab_cursor* base, int index_number, const char*, int argc,
+           sqlite3_value** argv) {
   auto* cursor = static_cast<FileCursor*>(base);
+  cursor->index = nullptr;
+  cursor->current = &cursor->row;
+  cursor->rowid = 0;
   try {
-    cursor->reader->Rewind();
+    if (index_number > 0 && argc == 1)
+      cursor->index = IndexFor(*TableOf(base), index_number - 1, *cursor->reader);
+    if (cursor->index) {
+      cursor->matches = &cursor->index->Find(argv[0]);
+      cursor->next_match = 0;
+    } else {
+      cursor->reader->Rewind();
+    }
   } catch (const std::bad_alloc&) {
+    cursor->eof = true;
     return SQLITE_NOMEM;
   } catch (const std::exception& e) {
     cursor->eof = true;
     return Fail(base->pVtab, e.what());
   }
-  cursor->rowid = 0;
   return Advance(cursor);
 }
 
@@ -220,11 +283,11 @@ int Eof(sqlite3_vtab_cursor* base) { return static_cast<FileCursor*>(base)->eof;
 // the value (in a sorter, say).
 int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int i) {
   const auto* cursor = static_cast<FileCursor*>(base);
-  if (i < 0 || static_cast<size_t>(i) >= cursor->row.size()) {
+  if (i < 0 || static_cast<size_t>(i) >= cursor->current->size()) {
     sqlite3_result_null(context);
     return SQLITE_OK;
   }
-  const Variant& value = cursor->row[static_cast<size_t>(i)];
+  const Variant& value = (*cursor->current)[static_cast<size_t>(i)];
   switch (value.type()) {
     case VarType::kString:
       sqlite3_result_text64(context, value.text().data(), value.text().size(), SQLITE_TRANSIENT,

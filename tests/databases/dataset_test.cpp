@@ -227,6 +227,28 @@ TEST_F(DatasetTest, SqlQueriesGiveTheirRows) {
   }
 }
 
+// The inside of a join is looked up through an index built on its second scan; the index
+// must find every record SQLite's comparison would match, whichever side is inside.
+TEST_F(DatasetTest, JoinLookupsMatchAsSqliteCompares) {
+  FakeTable codes;
+  codes.fields = {{"CODE", ftString, 5}};
+  for (const char* code : {"1", "01", " 2", "x", "4.0", "1e0"})
+    codes.records.push_back({Variant::String(code)});
+  codes.records.push_back({Variant::Null()});
+  testing::PutFakeTable(Path("codes.fake"), codes);
+  const std::vector<std::string> want = {"4.0|1.25", "01|4.5",  "1|4.5",  "1e0|4.5",
+                                         " 2|7",     "01|10.5", "1|10.5", "1e0|10.5"};
+  for (const char* join : {"codes c cross join orders o", "orders o cross join codes c"}) {
+    auto query = Open(std::string("select c.code, o.amount from ") + join +
+                      " on o.cust_id = c.code order by o.amount, c.code");
+    EXPECT_EQ(Rows(*query), want) << join;
+  }
+  // A NOCASE comparison is left to SQLite: the index files "Ada" and "ADA" apart.
+  auto nocase = Open(
+      "select count(*) from cust a cross join cust b on b.name = upper(a.name) collate nocase");
+  EXPECT_EQ(Rows(*nocase), std::vector<std::string>{"3"});
+}
+
 TEST_F(DatasetTest, PathsWithQuotesAndCommasAreFound) {
   const std::string path = Path("we\"ird, (dir)/a,b\"c.fake");
   testing::PutFakeTable(path, Orders());
