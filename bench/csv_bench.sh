@@ -19,7 +19,8 @@ printf '%-28s %10s %12s %10s\n' "run" "CPU s" "peak MB" "x input"
 measure() {  # name, command...
   local name=$1; shift
   local out
-  out=$( { /usr/bin/time -f '%U %S %M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+  /usr/bin/time -o "$data/time.txt" -f '%U %S %M' "$@" >/dev/null 2>&1 || true
+  out=$(tail -n 1 "$data/time.txt")
   read -r user sys kb <<<"$out"
   local cpu mb
   cpu=$(echo "$user + $sys" | bc -l)

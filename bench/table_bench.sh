@@ -17,7 +17,8 @@ printf '%-30s %10s %12s %12s\n' "run" "CPU s" "peak MB" "output MB"
 measure() {  # name, output file, command...
   local name=$1 out=$2; shift 2
   local t
-  t=$( { /usr/bin/time -f '%U %S %M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+  /usr/bin/time -o "$data/time.txt" -f '%U %S %M' "$@" >/dev/null 2>&1 || true
+  t=$(tail -n 1 "$data/time.txt")
   read -r user sys kb <<<"$t"
   local size=0
   [ -e "$out" ] && size=$(du -cb "$out"* 2>/dev/null | tail -n 1 | cut -f1)

@@ -12,8 +12,27 @@
 namespace trundle {
 namespace {
 
+// Collects the page in pieces of about 64 KB on their way to the sink.
+class PageBuffer {
+ public:
+  explicit PageBuffer(OutputSink& sink) : sink_(sink) {}
+  ~PageBuffer() = default;
+  void Write(std::string_view text) {
+    text_.append(text);
+    if (text_.size() >= (1 << 16)) Flush();
+  }
+  void Flush() {
+    sink_.Write(text_);
+    text_.clear();
+  }
+
+ private:
+  OutputSink& sink_;
+  std::string text_;
+};
+
 // Text from the data goes into the page as text, never as markup.
-void WriteEscaped(std::string_view text, OutputSink& sink) {
+void WriteEscaped(std::string_view text, PageBuffer& sink) {
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     const char* entity = nullptr;
@@ -62,8 +81,9 @@ constexpr const char kStyle[] =
 }  // namespace
 
 void TTableObject::SaveToHtml(const std::string& title, const std::string& banner_file,
-                              OutputSink& sink) const {
+                              OutputSink& out) const {
   SealOpenRecord();
+  PageBuffer sink(out);
   sink.Write("<HTML><HEAD><TITLE>");
   WriteEscaped(title, sink);
   sink.Write("</TITLE>");
@@ -103,6 +123,7 @@ void TTableObject::SaveToHtml(const std::string& title, const std::string& banne
              "</TD></TR></TABLE><P><FONT SIZE=\"-1\"><I>Created: ");
   WriteEscaped(FormatShortDate(std::floor(NowLocal()), CurrentLocaleFormats()), sink);
   sink.Write("</I></FONT></P></BODY></HTML>");
+  sink.Flush();
 }
 
 std::string TTableObject::SaveToHtml(const std::string& title,
