@@ -346,7 +346,11 @@ TEST(HtmlTest, BannerFoundBesideTheProgram) {
   TTrundleHtml html;
   html.TableName = dir / "p.html";
   html.HtmlBanner = name;
+  // From another folder, so that the name alone does not already find the file.
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
   html.SaveTable();
+  std::filesystem::current_path(cwd);
   std::filesystem::remove(beside);
   EXPECT_EQ(html.HtmlBanner, beside);
   EXPECT_NE(ReadFile(dir / "p.html").find("<P><I>ours</I></P>"), std::string::npos);
