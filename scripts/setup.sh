@@ -6,7 +6,7 @@ packages=(
   libsqlite3-dev sqlite3
   libgtest-dev
   # Readers we did not write, that the tests check our files with.
-  gdal-bin python3-dbfread pxlib-dev
+  gdal-bin python3-gdal python3-dbfread pxlib-dev
   # The benchmarks' peers and timer.
   miller time bc
 )

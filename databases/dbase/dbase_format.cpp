@@ -206,7 +206,7 @@ TFieldDef DatasetField(const FieldLayout& f, const TableHeader& h, std::string n
       def.Size = f.width;
       def.Decimals = f.decimals;
       if (f.decimals == 0 && f.width <= 9) def.DataType = ftInteger;
-      else if (f.decimals == 0 && f.width <= 18) def.DataType = ftLargeint;
+      else if (f.decimals == 0 && f.width <= 20) def.DataType = ftLargeint;  // holds every int64
       else def.DataType = ftFloat;
       break;
     case 'L': def.DataType = ftBoolean; break;

@@ -194,7 +194,7 @@ void DBaseReader::ReadField(const FieldLayout& f, const char* record, Variant& v
     case 'N':
     case 'F': {
       // The same widths that make the field ftInteger or ftLargeint (DatasetField).
-      if (!dbase::ParseNumber(bytes, f.decimals == 0 && f.width <= 18, value))
+      if (!dbase::ParseNumber(bytes, f.decimals == 0 && f.width <= 20, value))
         BadValue(f, bytes, "which is not a number");
       return;
     }

@@ -32,7 +32,7 @@ const std::vector<FixtureCase>& Cases() {
        {{"Point_ID", ftString, 12, 0}, {"Date_Visit", ftDate, 0, 0}, {"Max_PDOP", ftFloat, 5, 1},
         {"Unfilt_Pos", ftLargeint, 10, 0}, {"GPS_Week", ftInteger, 6, 0}}},
       {"dbase_83.dbf", "CP1252", 67, 67, 15, false,
-       {{"ID", ftFloat, 19, 0}, {"DESC", ftMemo, 0, 0}, {"PRICE", ftFloat, 13, 2},
+       {{"ID", ftLargeint, 19, 0}, {"DESC", ftMemo, 0, 0}, {"PRICE", ftFloat, 13, 2},
         {"TAXABLE", ftBoolean, 0, 0}}},
       {"dbase_8b.dbf", "CP1252", 10, 10, 6, true,
        {{"CHARACTER", ftString, 100, 0}, {"FLOAT", ftFloat, 20, 18}, {"MEMO", ftMemo, 0, 0},

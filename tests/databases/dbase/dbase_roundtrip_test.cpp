@@ -135,7 +135,7 @@ TEST(DBaseRoundTripTest, StoredTypes) {
       {{"A", ftString, 0}, ftString, 20, 0},     {{"B", ftString, 254}, ftString, 254, 0},
       {{"C", ftString, 255}, ftMemo, 0, 0},      {{"D", ftSmallint}, ftInteger, 6, 0},
       {{"E", ftInteger}, ftLargeint, 11, 0},     {{"F", ftWord}, ftInteger, 5, 0},
-      {{"G", ftLargeint}, ftFloat, 20, 0},       {{"H", ftFloat}, ftFloat, 20, 10},
+      {{"G", ftLargeint}, ftLargeint, 20, 0},      {{"H", ftFloat}, ftFloat, 20, 10},
       {{"I", ftFloat, 12, 3}, ftFloat, 12, 3},   {{"J", ftCurrency}, ftFloat, 20, 4},
       {{"K", ftBCD, 0, 2}, ftFloat, 20, 2},      {{"L", ftBoolean}, ftBoolean, 0, 0},
       {{"M", ftDate}, ftDate, 0, 0},             {{"N", ftDateTime}, ftString, 23, 0},

@@ -1,0 +1,196 @@
+// The dBase and Paradox adaptors inside whole runs of the job: what the log says, what
+// the created tables look like, and every value arriving intact.
+#include "databases/trundle_table_file.h"
+
+#include <gtest/gtest.h>
+
+#include "databases/dbase/dbase_file.h"
+#include "databases/paradox/paradox_file.h"
+#include "engine/datetime.h"
+#include "engine/trundle.h"
+#include "tests/test_files.h"
+#include "textfiles/trundle_text.h"
+
+namespace trundle {
+namespace {
+
+class TableFileAdaptorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegisterTextAdaptors();
+    RegisterDatabaseAdaptors();
+  }
+
+  // Moves src to dst and returns the log between the opening and the closing lines.
+  std::vector<std::string> Move(TDataKind from, const std::string& src, TDataKind to,
+                                const std::string& dst, const std::string& sql = "") {
+    TTrundle job;
+    job.SetSourceKind(from);
+    job.SetDestinationKind(to);
+    job.Source().TableName = dir / src;
+    job.Destination().TableName = dir / dst;
+    if (from == dkDBase || from == dkParadox)
+      job.Source().Sql = sql.empty() ? "select * from \"" + (dir / src) + "\"" : sql;
+    std::vector<std::string> log;
+    job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+    job.Execute();
+    moved = job.outcome() == TRunOutcome::kMoved;
+    return std::vector<std::string>(log.begin() + 2, log.end() - 2);
+  }
+
+  struct Table {
+    TFieldDefs fields;
+    std::vector<std::vector<Variant>> rows;
+  };
+  Table Read(const std::string& name) {
+    auto reader = name.ends_with(".dbf") ? OpenDBaseTable(dir / name, {})
+                                         : OpenParadoxTable(dir / name, {});
+    Table t{reader->fields(), {}};
+    std::vector<Variant> row;
+    while (reader->Next(row)) t.rows.push_back(row);
+    return t;
+  }
+
+  ScratchFolder dir;
+  bool moved = false;
+};
+
+TEST_F(TableFileAdaptorTest, CsvIntoANewDBaseTableSizesFieldsByTheirData) {
+  const std::string long_note(300, 'n');
+  WriteFile(dir / "in.csv", "name,note,city\r\nann,short,Zürich\r\nbob," + long_note + ",\r\n");
+  const auto log = Move(dkCsv, "in.csv", dkDBase, "out.dbf");
+  EXPECT_TRUE(moved);
+  EXPECT_EQ(log, (std::vector<std::string>{
+                     "Reading table", "2 records read", "Reading from table",
+                     "Table doesn't exist or is empty", "Table created", "Reading from table",
+                     "0 records read", "Moving data", "2 records moved"}));
+  const Table t = Read("out.dbf");
+  ASSERT_EQ(t.fields.size(), 3u);
+  EXPECT_EQ(t.fields[0].Name, "NAME");
+  EXPECT_EQ(t.fields[0].Size, 3);
+  EXPECT_EQ(t.fields[1].DataType, ftMemo);  // longer than a character field holds
+  EXPECT_EQ(t.fields[2].Size, 7);           // "Zürich" is seven bytes of UTF-8
+  ASSERT_EQ(t.rows.size(), 2u);
+  EXPECT_EQ(t.rows[1][1].text(), long_note);
+  EXPECT_EQ(t.rows[0][2].text(), "Zürich");
+
+  // And back: the same text, value by value.
+  Move(dkDBase, "out.dbf", dkCsv, "back.csv");
+  EXPECT_EQ(ReadFile(dir / "back.csv"),
+            "\"NAME\",\"NOTE\",\"CITY\"\r\n\"ann\",\"short\",\"Zürich\"\r\n\"bob\",\"" + long_note +
+                "\",\"\"\r\n");
+}
+
+// A table of every kind of value, moved dBase -> dBase, dBase -> Paradox -> dBase and
+// Paradox -> Paradox, compared value by value with what went in.
+TEST_F(TableFileAdaptorTest, TypedValuesSurviveEveryPairOfEngines) {
+  DateParts hastings{1066, 10, 14, 0, 0, 0, 0};
+  const TFieldDefs fields = {
+      {"ID", ftInteger, 0, 0, false},   {"AMOUNT", ftFloat, 12, 2, false},
+      {"DAY", ftDate, 0, 0, false},     {"OK", ftBoolean, 0, 0, false},
+      {"NOTE", ftMemo, 0, 0, false},    {"NAME", ftString, 30, 0, false},
+  };
+  const std::vector<std::vector<Variant>> rows = {
+      {Variant::Integer(1), Variant::Float(-12.5), Variant::DateTime(EncodeDateTime(hastings)),
+       Variant::Boolean(true), Variant::String(std::string(100000, 'm') + "Ω"),
+       Variant::String("Офис")},
+      {Variant::Integer(-2), Variant::Float(0), Variant::Null(), Variant::Boolean(false),
+       Variant::String("x"), Variant::String("O\"Neil, Jr.")},
+      {Variant::Integer(3), Variant::Null(), Variant::DateTime(-1), Variant::Null(),
+       Variant::String("\r\n"), Variant::String("z")},
+  };
+  {
+    CreateDBaseTable(dir / "src.dbf", fields, {});
+    auto writer = AppendToDBaseTable(dir / "src.dbf", {});
+    for (const auto& row : rows) writer->Append(row);
+    writer->Close();
+  }
+  auto same = [&rows](const Table& t, const char* what) {
+    ASSERT_EQ(t.rows.size(), rows.size()) << what;
+    for (size_t r = 0; r < rows.size(); ++r)
+      for (size_t f = 0; f < rows[r].size(); ++f) {
+        const Variant& want = rows[r][f];
+        const Variant& got = t.rows[r][f];
+        if (want.IsNull() || got.IsNull())
+          EXPECT_EQ(want.IsNull(), got.IsNull()) << what << " row " << r << " field " << f;
+        else if (want.type() == VarType::kInteger || want.type() == VarType::kFloat)
+          EXPECT_EQ(want.ToDouble(), got.ToDouble()) << what << " row " << r << " field " << f;
+        else
+          EXPECT_EQ(want, got) << what << " row " << r << " field " << f;
+      }
+  };
+  Move(dkDBase, "src.dbf", dkDBase, "copy.dbf");
+  ASSERT_TRUE(moved);
+  same(Read("copy.dbf"), "dBase to dBase");
+  EXPECT_EQ(Read("copy.dbf").fields[1].Decimals, 2);  // the source's own N(12,2)
+  Move(dkDBase, "src.dbf", dkParadox, "p.db");
+  ASSERT_TRUE(moved);
+  same(Read("p.db"), "dBase to Paradox");
+  Move(dkParadox, "p.db", dkParadox, "p2.db");
+  same(Read("p2.db"), "Paradox to Paradox");
+  Move(dkParadox, "p.db", dkDBase, "back.dbf");
+  same(Read("back.dbf"), "Paradox to dBase");
+}
+
+TEST_F(TableFileAdaptorTest, ExistingTablesTakeNamesInAnyCaseAndReportWhatDidNotFit) {
+  CreateDBaseTable(dir / "dest.dbf",
+                   {{"ID", ftInteger, 0, 0, false},
+                    {"TOTAL", ftFloat, 5, 2, false},
+                    {"NOTE", ftString, 4, 0, false}},
+                   {});
+  WriteFile(dir / "in.csv", "ID,Total,Note\r\n1,2.5,abcdef\r\n2,123456,ab\r\n3,1,abcde\r\n");
+  const auto log = Move(dkCsv, "in.csv", dkDBase, "dest.dbf");
+  EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
+            (std::vector<std::string>{
+                "3 records moved",
+                "Field TOTAL: 1 number did not fit N(5,2) and was left empty",
+                "Field NOTE: 2 values were cut to fit its 4 characters"}));
+  const Table t = Read("dest.dbf");
+  ASSERT_EQ(t.rows.size(), 3u);
+  EXPECT_EQ(t.rows[0][1].ToDouble(), 2.5);
+  EXPECT_TRUE(t.rows[1][1].IsNull());
+  EXPECT_EQ(t.rows[0][2].text(), "abcd");
+}
+
+TEST_F(TableFileAdaptorTest, LongAndRepeatedNamesAreStoredShortAndStillFilled) {
+  WriteFile(dir / "in.csv",
+            "customernumber,customername,x,x\r\n1,ann,first,second\r\n");
+  const auto log = Move(dkCsv, "in.csv", dkDBase, "out.dbf");
+  EXPECT_EQ(log[4], "Field CUSTOMERNUMBER stored as CUSTOMERNU");
+  EXPECT_EQ(log[5], "Field CUSTOMERNAME stored as CUSTOMERNA");
+  const Table t = Read("out.dbf");
+  ASSERT_EQ(t.rows.size(), 1u);
+  ASSERT_EQ(t.rows[0].size(), 4u);
+  EXPECT_EQ(t.rows[0][0].text(), "1");
+  EXPECT_EQ(t.rows[0][1].text(), "ann");
+  EXPECT_EQ(t.rows[0][2].text(), "first");
+  EXPECT_EQ(t.rows[0][3].text(), "second");
+}
+
+TEST_F(TableFileAdaptorTest, SqlOverSeveralFilesAndPathsWithQuotes) {
+  WriteFile(dir / "c.csv", "id,name\r\n1,ann\r\n2,bob\r\n");
+  WriteFile(dir / "o.csv", "cid,amount\r\n1,10\r\n1,5\r\n2,7\r\n");
+  Move(dkCsv, "c.csv", dkDBase, "cust.dbf");
+  Move(dkCsv, "o.csv", dkParadox, "ord\"ers.db");
+  ASSERT_TRUE(moved);
+  Move(dkDBase, "cust.dbf", dkCsv, "sum.csv",
+       "select c.NAME, sum(o.AMOUNT) as TOTAL from cust c join [ord\"ers.db] o "
+       "on o.CID = c.ID group by c.NAME order by c.NAME");
+  EXPECT_EQ(ReadFile(dir / "sum.csv"), "\"NAME\",\"TOTAL\"\r\n\"ann\",\"15\"\r\n\"bob\",\"7\"\r\n");
+}
+
+TEST_F(TableFileAdaptorTest, MissingOrBrokenSourcesAreMessages) {
+  auto log = Move(dkDBase, "none.dbf", dkCsv, "out.csv");
+  EXPECT_FALSE(moved);
+  EXPECT_EQ(log, (std::vector<std::string>{"Reading from table",
+                                           "Table doesn't exist or is empty"}));
+  WriteFile(dir / "bad.dbf", "not a table at all");
+  log = Move(dkDBase, "bad.dbf", dkCsv, "out.csv");
+  EXPECT_FALSE(moved);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_NE(log[1].find(dir / "bad.dbf"), std::string::npos) << log[1];
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.csv"));
+}
+
+}  // namespace
+}  // namespace trundle
