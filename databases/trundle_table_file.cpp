@@ -129,14 +129,7 @@ bool TTrundleTableFile::CreateTable(TTrundleUnknown& source) {
 }
 
 bool TTrundleTableFile::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
-  // Everything past what the last call filled is still Unassigned: clear only that far.
-  if (filled_ < 0 || filled_buffer_ != values.data()) {
-    ClearBuffers(names, values);
-  } else {
-    for (int i = 0; i < filled_; ++i) names[i].Clear(), values[i].Clear();
-  }
-  filled_buffer_ = values.data();
-  filled_ = 0;
+  ClearFilledBuffers(names, values);
   if (!query_->Active() || query_->Eof()) {
     SendNotes();
     return false;
@@ -144,7 +137,7 @@ bool TTrundleTableFile::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
   const int fields = query_->FieldCount();
   if (fields > static_cast<int>(names.size()) || fields > static_cast<int>(values.size()))
     throw TrundleError(kRangeCheckError);
-  filled_ = fields;
+  FilledUpTo(fields);
   const TFieldDefs& defs = query_->FieldDefs();
   for (int i = 0; i < fields; ++i) {
     names[i].SetString(defs[i].Name);

@@ -51,8 +51,7 @@ class TTrundleTableFile : public TTrundleUnknown {
   std::vector<std::string> created_from_;
   FieldNameMapper mapper_;
   bool mapper_ready_ = false;
-  int filled_ = -1;
-  const Variant* filled_buffer_ = nullptr;
+
 };
 
 class TTrundleDBase : public TTrundleTableFile {

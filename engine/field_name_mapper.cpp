@@ -1,18 +1,9 @@
 #include "engine/field_name_mapper.h"
 
+#include "engine/ascii.h"
+
 namespace trundle {
 namespace {
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 const std::string& NameText(const Variant& name, std::string& scratch) {
   if (name.type() == VarType::kString) return name.text();
@@ -49,7 +40,7 @@ void FieldNameMapper::Recompute(const TRecordBuffer& names, size_t count) {
   std::string scratch;
   auto find = [&](const std::vector<std::string>& list, const std::string& name, bool exact) {
     for (size_t j = 0; j < list.size() && j < taken.size(); ++j)
-      if (!taken[j] && (exact ? list[j] == name : EqualsIgnoringCase(list[j], name)))
+      if (!taken[j] && (exact ? list[j] == name : EqualsIgnoringAsciiCase(list[j], name)))
         return static_cast<int>(j);
     return -1;
   };

@@ -1,18 +1,9 @@
 #include "engine/field_types.h"
 
+#include "engine/ascii.h"
+
 namespace trundle {
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -43,7 +34,7 @@ int FindFieldIndex(const TFieldDefs& defs, std::string_view name) {
   for (size_t i = 0; i < defs.size(); ++i)
     if (defs[i].Name == name) return static_cast<int>(i);
   for (size_t i = 0; i < defs.size(); ++i)
-    if (EqualsIgnoringCase(defs[i].Name, name)) return static_cast<int>(i);
+    if (EqualsIgnoringAsciiCase(defs[i].Name, name)) return static_cast<int>(i);
   return -1;
 }
 

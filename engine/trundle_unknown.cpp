@@ -48,4 +48,17 @@ void TTrundleUnknown::ClearBuffers(TRecordBuffer& names, TRecordBuffer& values) 
   }
 }
 
+void TTrundleUnknown::ClearFilledBuffers(TRecordBuffer& names, TRecordBuffer& values) {
+  if (filled_ < 0 || filled_buffer_ != values.data() || values.size() < names.size()) {
+    ClearBuffers(names, values);
+  } else {
+    for (int i = 0; i < filled_ && i < static_cast<int>(names.size()); ++i) {
+      names[i].Clear();
+      values[i].Clear();
+    }
+  }
+  filled_buffer_ = values.data();
+  filled_ = 0;
+}
+
 }  // namespace trundle

@@ -88,6 +88,14 @@ class TTrundleUnknown {
   void SendMessage(const std::string& message) const;
   // The base ReadRecord: every element of both buffers Unassigned.
   static void ClearBuffers(TRecordBuffer& names, TRecordBuffer& values);
+  // The same for a reader that says how far it filled (FilledUpTo): when the same
+  // buffers come back, only that far needs clearing, the rest being still Unassigned.
+  void ClearFilledBuffers(TRecordBuffer& names, TRecordBuffer& values);
+  void FilledUpTo(int count) { filled_ = count; }
+
+ private:
+  int filled_ = -1;  // -1: the buffers were never cleared whole
+  const Variant* filled_buffer_ = nullptr;
 };
 
 }  // namespace trundle

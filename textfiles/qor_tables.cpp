@@ -130,17 +130,6 @@ const char* SkipValue(const char* p) {
   }
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 void AppendTime(const DateParts& p, bool with_seconds, std::string& out) {
   char buf[24];
   int n = std::snprintf(buf, sizeof buf, "%02d:%02d", p.hour, p.minute);
@@ -327,7 +316,7 @@ void TTableObject::ReadInto(int record, std::vector<Variant>& values) const {
 int TTableObject::IndexOfName(std::string_view name) const {
   const std::string upper = UpperAscii(name);
   for (size_t i = 0; i < FieldNames.size(); ++i)
-    if (EqualsIgnoringCase(FieldNames[i], upper)) return static_cast<int>(i);
+    if (EqualsIgnoringAsciiCase(FieldNames[i], upper)) return static_cast<int>(i);
   return -1;
 }
 
@@ -491,13 +480,6 @@ std::string TTableObject::SaveToTabText() const {
   StringSink sink;
   SaveToDelimited('\t', sink);
   return std::move(sink.text);
-}
-
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return out;
 }
 
 }  // namespace trundle

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/ascii.h"
 #include "engine/variant.h"
 
 namespace trundle {
@@ -127,7 +128,5 @@ class StringSink : public OutputSink {
   std::string text;
 };
 
-// Upper-cases the letters a to z; every other byte stays.
-std::string UpperAscii(std::string_view text);
 
 }  // namespace trundle

@@ -66,19 +66,12 @@ TFieldDefs TTrundleTableBase::SourceFieldDefs(bool measure_widths) {
 }
 
 bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
-  // Everything past what the last call filled is still Unassigned: clear only that far.
-  if (filled_ < 0 || filled_buffer_ != values.data()) {
-    ClearBuffers(names, values);
-  } else {
-    for (int i = 0; i < filled_; ++i) names[i].Clear(), values[i].Clear();
-  }
-  filled_buffer_ = values.data();
-  filled_ = 0;
+  ClearFilledBuffers(names, values);
   ++CurrentRecord;
   if (CurrentRecord > Table.RecordListLength() - 1) return false;
   const size_t fields = Table.FieldNames.size();
   if (fields > names.size() || fields > values.size()) throw TrundleError(kRangeCheckError);
-  filled_ = static_cast<int>(fields);
+  FilledUpTo(static_cast<int>(fields));
   for (size_t i = 0; i < fields; ++i) names[i].SetString(Table.FieldNames[i]);
   Table.ReadInto(CurrentRecord, values);
   return true;

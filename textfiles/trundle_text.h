@@ -36,10 +36,7 @@ class TTrundleTableBase : public TTrundleUnknown {
   FieldNameMapper mapper_;
   std::vector<std::string> mapped_names_;  // the FieldNames mapper_ was given
   std::vector<const Variant*> by_field_;
-  // How far the last ReadRecord filled the buffers, so that the next one clears only
-  // that far; -1 until the buffers were cleared whole once.
-  int filled_ = -1;
-  const Variant* filled_buffer_ = nullptr;
+
 };
 
 class TTrundleDelimited : public TTrundleTableBase {

@@ -10,6 +10,7 @@
 #include "databases/sql/sql_types.h"
 #include "databases/sql/table_names.h"
 #include "databases/table_engine.h"
+#include "engine/ascii.h"
 #include "engine/errors.h"
 
 namespace trundle {
@@ -57,19 +58,13 @@ int Fail(sqlite3_vtab* table, const char* message) {
   return SQLITE_ERROR;
 }
 
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // Column names made unique (SQLite refuses two columns of one name, letter case ignored)
 // and never empty, which damaged headers can give.
 std::vector<std::string> ColumnNames(const TFieldDefs& fields) {
   std::vector<std::string> names;
   auto taken = [&names](const std::string& name) {
     return std::any_of(names.begin(), names.end(),
-                       [&name](const std::string& other) { return SameIgnoringCase(other, name); });
+                       [&name](const std::string& other) { return EqualsIgnoringAsciiCase(other, name); });
   };
   for (size_t i = 0; i < fields.size(); ++i) {
     std::string name = fields[i].Name.empty() ? "FIELD" + std::to_string(i + 1) : fields[i].Name;

@@ -4,18 +4,11 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/ascii.h"
+
 namespace trundle {
 namespace fs = std::filesystem;
 namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 
@@ -42,7 +35,7 @@ class Scanner {
   // A keyword not followed by more of a bare name ("selected" is not "select").
   bool TakeKeyword(std::string_view word) {
     if (text_.size() - pos_ < word.size()) return false;
-    if (!SameIgnoringCase(text_.substr(pos_, word.size()), word)) return false;
+    if (!EqualsIgnoringAsciiCase(text_.substr(pos_, word.size()), word)) return false;
     const size_t after = pos_ + word.size();
     if (after < text_.size() && IsBareNameChar(text_[after])) return false;
     pos_ = after;
@@ -137,7 +130,7 @@ std::optional<TableFile> FindTableFile(const std::string& name, const std::strin
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     const std::string entry = it->path().filename().string();
     for (size_t i = 0; i < candidates.size() && i <= best; ++i) {
-      if (!SameIgnoringCase(entry, candidates[i]) || !IsTableFile(it->path())) continue;
+      if (!EqualsIgnoringAsciiCase(entry, candidates[i]) || !IsTableFile(it->path())) continue;
       if (i < best || it->path() < found) best = i, found = it->path();
       break;
     }
