@@ -8,9 +8,9 @@
 //   for (; !q.Eof(); q.Next()) Use(q.Value(0), q.Value(1));
 //
 // SQL runs in SQLite. Every table a statement names that SQLite does not know is looked
-// for as a table file: a path as written ("/data/cust.dbf", [cust.dbf]), a name that is
-// not a path in BaseFolder, a name without extension with each engine's extension. Each
-// file found is exposed as a virtual table under that very name, so the user's SQL runs
+// for as a table file: a path as written ("/data/cust.dbf", [sub/cust.dbf] from the
+// current folder, else from BaseFolder), a name that is not a path in BaseFolder, a name without extension
+// with each engine's extension. Each file found is exposed as a virtual table under that very name, so the user's SQL runs
 // unchanged. A whole-table select ("select * from \"x.dbf\"") does not go through SQLite
 // at all: it reads the file directly, its RecordCount is the header's, and it can append.
 //

@@ -96,8 +96,11 @@ std::optional<std::string> WholeTableSelectName(std::string_view sql) {
   return name;
 }
 
-std::optional<TableFile> FindTableFile(const std::string& name, const std::string& base_folder,
-                                       std::string* looked_for) {
+namespace {
+
+std::optional<TableFile> FindTableFileFrom(const std::string& name,
+                                           const std::string& base_folder,
+                                           std::string* looked_for) {
   if (looked_for) looked_for->clear();
   if (name.empty()) return std::nullopt;
   std::error_code error;
@@ -143,6 +146,18 @@ std::optional<TableFile> FindTableFile(const std::string& name, const std::strin
     *looked_for += " in " + folder.string();
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<TableFile> FindTableFile(const std::string& name, const std::string& base_folder,
+                                       std::string* looked_for) {
+  // A relative path (sub/t.dbf) is first what it is anywhere else, a path from the
+  // current folder, as a user typed it on the command line; then one from base_folder.
+  if (name.find('/') != std::string::npos && !fs::path(name).is_absolute()) {
+    if (auto found = FindTableFileFrom(name, "", nullptr)) return found;
+  }
+  return FindTableFileFrom(name, base_folder, looked_for);
 }
 
 std::string QuoteSqlName(std::string_view name) {

@@ -20,8 +20,9 @@ struct TableFile {
   const TableEngine* engine;  // registered engine; lives as long as the registry
 };
 
-// The file a table name stands for: an absolute path as written; a relative path or a
-// bare name in base_folder (the current folder when empty); a name without an engine's
+// The file a table name stands for: an absolute path as written; a relative path from
+// the current folder, else from base_folder; a bare name in base_folder (the current
+// folder when empty); a name without an engine's
 // extension with each registered engine's extension in turn. Where the exact name is
 // missing, a file whose name differs only in (ASCII) letter case is taken. nullopt when
 // none is found; `looked_for` then reads "looked for cust, cust.dbf, cust.db in /data".

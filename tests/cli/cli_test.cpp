@@ -114,6 +114,21 @@ TEST(CliTest, HtmlTitleDefaultsToTheFileNameAndEncodingsApply) {
   EXPECT_EQ(ReadFile(dir / "out.csv"), "\"N\"\r\n\"\xEF\xC6\xC9\xD3\"\r\n");
 }
 
+TEST(CliTest, TableFilesByRelativePaths) {
+  ScratchFolder dir;
+  std::filesystem::create_directory(dir / "sub");
+  WriteFile(dir / "sub/in.csv", "a,b\r\n1,x\r\n2,y\r\n");
+  for (const char* table : {"sub/t.dbf", "sub/t.db"}) {
+    const CliRun in = RunCli(dir, {"sub/in.csv", table});
+    EXPECT_EQ(in.status, 0) << in.out;
+    EXPECT_NE(in.out.find("2 records moved\n"), std::string::npos) << in.out;
+    const CliRun out = RunCli(dir, {table, "sub/out.csv"});
+    EXPECT_EQ(out.status, 0) << out.out;
+    EXPECT_EQ(ReadFile(dir / "sub/out.csv"), "\"A\",\"B\"\r\n\"1\",\"x\"\r\n\"2\",\"y\"\r\n");
+    std::filesystem::remove(dir / "sub/out.csv");
+  }
+}
+
 TEST(CliOptionsTest, KindsFromExtensionsAndTheProposedSql) {
   EXPECT_EQ(KindForPath("/a/B.CSV"), dkCsv);
   EXPECT_EQ(KindForPath("x.tab"), dkText);

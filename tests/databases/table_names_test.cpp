@@ -57,12 +57,16 @@ TEST(TableNamesTest, FindsFilesByNameExtensionAndLetterCase) {
       {"orders", "orders.fake"},
       {"ORDERS.FAKE", "orders.fake"},
       {(folder / "orders.fake").string(), "orders.fake"},
+      // A relative path runs from the current folder first, then from base.
+      {(folder.filename() / "x" / ".." / "orders").string(), "orders.fake"},
       {"x/../orders", "orders.fake"},
       {"twice", "TWICE.FAKE"},  // of two spellings, the first in byte order
       {"plain", ""},
       {"dir", ""},
       {"nosuch", ""},
   };
+  const fs::path cwd = fs::current_path();
+  fs::current_path(folder.parent_path());
   for (const Case& c : cases) {
     std::string looked_for;
     const std::optional<TableFile> file = FindTableFile(c.name, base, &looked_for);
@@ -75,6 +79,7 @@ TEST(TableNamesTest, FindsFilesByNameExtensionAndLetterCase) {
       EXPECT_EQ(file->engine->name, "fake");
     }
   }
+  fs::current_path(cwd);
   fs::remove_all(folder);
 }
 
