@@ -21,7 +21,10 @@ measure() {  # name, output file, command...
   t=$(tail -n 1 "$data/time.txt")
   read -r user sys kb <<<"$t"
   local size=0
-  [ -e "$out" ] && size=$(du -cb "$out"* 2>/dev/null | tail -n 1 | cut -f1)
+  # The table with its memo and code-page files.
+  local stem=${out%.*}
+  [ -e "$out" ] && size=$(du -cb "$out" "$stem".dbt "$stem".mb "$stem".cpg 2>/dev/null |
+    tail -n 1 | cut -f1)
   printf '%-30s %10.2f %12.1f %12.1f\n' "$name" "$(echo "$user + $sys" | bc -l)" \
     "$(echo "$kb / 1024" | bc -l)" "$(echo "$size / 1000000" | bc -l)"
 }
