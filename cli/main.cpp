@@ -10,6 +10,7 @@
 #include "cli/options.h"
 #include "cli/register_adaptors.h"
 #include "engine/adaptor_registry.h"
+#include "engine/codepage.h"
 #include "engine/trundle.h"
 
 namespace {
@@ -91,6 +92,14 @@ int main(int argc, char** argv) {
     if (!trundle::IsAdaptorRegistered(kind))
       return Usage(std::string("the kind ") + trundle::KindName(kind) +
                    " is not built yet; this version moves csv, text, html, dbase and paradox");
+
+  // A code page iconv does not know is a usage error, found before anything is read.
+  try {
+    if (!options.source.encoding.empty()) trundle::TextCodec::ToUtf8From(options.source.encoding);
+    if (!options.dest.encoding.empty()) trundle::TextCodec::FromUtf8To(options.dest.encoding);
+  } catch (const std::exception& e) {
+    return Usage(e.what());
+  }
 
   trundle::TTrundle job;
   job.SetSourceKind(source_kind);

@@ -1,6 +1,7 @@
 #include "engine/trundle.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 
 #include "engine/adaptor_registry.h"
@@ -45,6 +46,9 @@ void TTrundle::Execute() {
   outcome_ = TRunOutcome::kNotRun;
   records_moved_ = 0;
   const double start = NowLocal();
+  // The elapsed time is measured on a steady clock: the wall clock may jump (a change
+  // to or from summer time, a clock set by hand) in the middle of a run.
+  const auto steady_start = std::chrono::steady_clock::now();
   const LocaleFormats& formats = CurrentLocaleFormats();
   if (OnMessage) {
     OnMessage("Commenced: " + FormatLogTimestamp(start, formats));
@@ -71,7 +75,8 @@ void TTrundle::Execute() {
   if (OnMessage) {
     const double now = NowLocal();
     OnMessage("\r\nCompleted: " + FormatLogTimestamp(now, formats));
-    OnMessage("Elapsed time: " + FormatElapsed(NowLocal() - start));
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - steady_start;
+    OnMessage("Elapsed time: " + FormatElapsed(elapsed.count() / 86400.0));
   }
 }
 

@@ -58,6 +58,7 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
        "dbase and paradox\n"},
       {{"--source-password-env", "TRUNDLE_NO_SUCH_VAR", "a.csv", "b.csv"},
        "trundle-cli: the environment variable TRUNDLE_NO_SUCH_VAR is not set\n"},
+      {{"--source-encoding", "klingon", "a.csv", "b.csv"}, "trundle-cli: Unknown code page klingon\n"},
       {{"--clipboard", "--dest-kind", "csv", "a.csv", "b.csv"},
        "trundle-cli: --clipboard needs a tab-delimited destination\n"},
   };
