@@ -73,6 +73,7 @@ void TTrundleTableFile::PrepareDestination() {
 void TTrundleTableFile::SaveTable() {
   query_->Close();
   SendNotes();
+  for (const std::string& note : mapper_.TakeNotes()) SendMessage(note);
 }
 
 void TTrundleTableFile::SendNotes() {
@@ -155,7 +156,7 @@ bool TTrundleTableFile::WriteRecord(const TRecordBuffer& names, const TRecordBuf
     mapper_ready_ = true;
   }
   query_->Append();
-  const std::vector<int>& map = mapper_.Map(names, false);
+  const std::vector<int>& map = mapper_.Map(names, values, false);
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) query_->SetValue(map[i], values[i]);
   query_->Post();

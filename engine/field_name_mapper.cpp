@@ -20,7 +20,8 @@ void FieldNameMapper::SetDestination(std::vector<std::string> dest_names,
   valid_ = false;
 }
 
-const std::vector<int>& FieldNameMapper::Map(const TRecordBuffer& names, bool stop_at_empty) {
+const std::vector<int>& FieldNameMapper::Map(const TRecordBuffer& names,
+                                             const TRecordBuffer& values, bool stop_at_empty) {
   size_t count = 0;
   while (count < names.size() && !(stop_at_empty && names[count].IsEmpty())) ++count;
   if (!stop_at_empty)
@@ -30,12 +31,34 @@ const std::vector<int>& FieldNameMapper::Map(const TRecordBuffer& names, bool st
   for (size_t i = 0; same && i < count; ++i)
     same = names[i].IsEmpty() ? cached_[i].empty() : cached_[i] == NameText(names[i], scratch);
   if (!same) Recompute(names, count);
+  if (!unmatched_.empty()) CountDropped(values);
   return map_;
+}
+
+void FieldNameMapper::CountDropped(const TRecordBuffer& values) {
+  for (size_t i : unmatched_) {
+    if (i >= values.size() || values[i].IsEmpty()) continue;
+    auto it = dropped_.begin();
+    while (it != dropped_.end() && it->first != cached_[i]) ++it;
+    if (it == dropped_.end()) it = dropped_.insert(it, {cached_[i], 0});
+    ++it->second;
+  }
+}
+
+std::vector<std::string> FieldNameMapper::TakeNotes() {
+  std::vector<std::string> notes;
+  for (const auto& [name, count] : dropped_)
+    notes.push_back("Field " + name + ": " + std::to_string(count) +
+                    (count == 1 ? " value was" : " values were") +
+                    " not written, the destination has no field of that name");
+  dropped_.clear();
+  return notes;
 }
 
 void FieldNameMapper::Recompute(const TRecordBuffer& names, size_t count) {
   cached_.assign(count, std::string());
   map_.assign(count, -1);
+  unmatched_.clear();
   std::vector<bool> taken(dest_names_.size(), false);
   std::string scratch;
   auto find = [&](const std::vector<std::string>& list, const std::string& name, bool exact) {
@@ -53,6 +76,7 @@ void FieldNameMapper::Recompute(const TRecordBuffer& names, size_t count) {
     if (j < 0) j = find(dest_names_, name, false);
     if (j < 0) j = find(created_from_, name, false);
     if (j >= 0) taken[j] = true;
+    else unmatched_.push_back(i);
     map_[i] = j;
   }
   valid_ = true;

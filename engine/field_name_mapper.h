@@ -8,7 +8,9 @@
 // and two source fields of the same name fill two destination fields, not one twice.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/trundle_unknown.h"
@@ -23,17 +25,24 @@ class FieldNameMapper {
                       std::vector<std::string> created_from = {});
   // The destination field of each source position (-1: none), for names[0 .. n) where
   // n stops at the first empty name when stop_at_empty, else covers every name (empty
-  // ones mapping to -1).
-  const std::vector<int>& Map(const TRecordBuffer& names, bool stop_at_empty);
+  // ones mapping to -1). Counts the values of names that have no field, for the notes.
+  const std::vector<int>& Map(const TRecordBuffer& names, const TRecordBuffer& values,
+                              bool stop_at_empty);
+  // One log line per source field that had no destination field, with how many of its
+  // values were therefore not written; each field once.
+  std::vector<std::string> TakeNotes();
 
  private:
   void Recompute(const TRecordBuffer& names, size_t count);
+  void CountDropped(const TRecordBuffer& values);
 
   std::vector<std::string> dest_names_;
   std::vector<std::string> created_from_;
   std::vector<std::string> cached_;
   std::vector<int> map_;
   bool valid_ = false;
+  std::vector<size_t> unmatched_;  // positions of the current names without a field
+  std::vector<std::pair<std::string, int64_t>> dropped_;  // name, values not written
 };
 
 }  // namespace trundle

@@ -82,7 +82,7 @@ bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuf
     mapped_names_ = Table.FieldNames;
     mapper_.SetDestination(mapped_names_);
   }
-  const std::vector<int>& map = mapper_.Map(names, true);
+  const std::vector<int>& map = mapper_.Map(names, values, true);
   by_field_.assign(Table.FieldNames.size(), nullptr);
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) by_field_[map[i]] = &values[i];
@@ -92,6 +92,7 @@ bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuf
 
 void TTrundleTableBase::SendWritten() {
   SendMessage(std::to_string(Table.DataRecordCount()) + " records written");
+  for (const std::string& note : mapper_.TakeNotes()) SendMessage(note);
 }
 
 bool TTrundleDelimited::OpenTable() {

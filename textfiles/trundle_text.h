@@ -29,7 +29,8 @@ class TTrundleTableBase : public TTrundleUnknown {
   TFieldDefs SourceFieldDefs(bool measure_widths) override;
 
  protected:
-  // Sends the count of data records followed by " records written".
+  // Sends the count of data records followed by " records written", then a line for
+  // each source field whose values found no field here.
   void SendWritten();
 
  private:

@@ -138,13 +138,16 @@ TEST_F(TableFileAdaptorTest, ExistingTablesTakeNamesInAnyCaseAndReportWhatDidNot
                     {"TOTAL", ftFloat, 5, 2, false},
                     {"NOTE", ftString, 4, 0, false}},
                    {});
-  WriteFile(dir / "in.csv", "ID,Total,Note\r\n1,2.5,abcdef\r\n2,123456,ab\r\n3,1,abcde\r\n");
+  WriteFile(dir / "in.csv",
+            "ID,Total,Note,Extra\r\n1,2.5,abcdef,x\r\n2,123456,ab,\r\n3,1,abcde,y\r\n");
   const auto log = Move(dkCsv, "in.csv", dkDBase, "dest.dbf");
-  EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
+  EXPECT_EQ(std::vector<std::string>(log.end() - 4, log.end()),
             (std::vector<std::string>{
                 "3 records moved",
                 "Field TOTAL: 1 number did not fit N(5,2) and was left empty",
-                "Field NOTE: 2 values were cut to fit its 4 characters"}));
+                "Field NOTE: 2 values were cut to fit its 4 characters",
+                "Field EXTRA: 2 values were not written, the destination has no field of "
+                "that name"}));
   const Table t = Read("dest.dbf");
   ASSERT_EQ(t.rows.size(), 3u);
   EXPECT_EQ(t.rows[0][1].ToDouble(), 2.5);
