@@ -109,8 +109,19 @@ bool TTrundleDelimited::OpenTable() {
     std::vector<std::string_view> fields;
     if (!reader.ReadRecord(fields)) throw TrundleError("File is empty");
     for (std::string_view name : fields) Table.FieldNames.push_back(UpperAscii(name));
-    while (reader.ReadRecord(fields)) Table.AddTextRecord(fields);
+    int64_t wider = 0;  // records with values past the last name, which no field takes
+    int64_t first_wider_line = 0;
+    while (reader.ReadRecord(fields)) {
+      if (fields.size() > Table.FieldNames.size() && !wider++) first_wider_line = reader.line();
+      Table.AddTextRecord(fields);
+    }
     for (const std::string& note : reader.TakeNotes()) SendMessage(note);
+    if (wider)
+      SendMessage(TableName + ": " + std::to_string(wider) +
+                  (wider == 1 ? " record has" : " records have") +
+                  " more values than the header has names (the first at line " +
+                  std::to_string(first_wider_line) + "); the values past the last name are "
+                  "not moved");
     SendMessage(std::to_string(Table.DataRecordCount()) + " records read");
     RecordCount = ClampCount(Table.RecordListLength());
     return !Table.FieldNames.empty();

@@ -108,6 +108,13 @@ TEST(DelimitedReadTest, FailuresAreMessages) {
   EXPECT_FALSE(none.ok);
   EXPECT_EQ(none.log.back(), "Table doesn't exist or is empty");
 
+  Loaded wider = LoadCsv("a\r\n1\r\n2,x\r\n3,y,z\r\n");
+  EXPECT_TRUE(wider.ok);
+  EXPECT_NE(wider.log[1].find(": 2 records have more values than the header has names (the "
+                              "first at line 3); the values past the last name are not moved"),
+            std::string::npos)
+      << wider.log[1];
+
   Loaded unclosed = LoadCsv("h,i\r\n\"abc,d\r\nx,y\r\n");
   EXPECT_TRUE(unclosed.ok);
   ASSERT_EQ(unclosed.rows.size(), 1u);
