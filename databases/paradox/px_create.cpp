@@ -94,7 +94,7 @@ std::vector<std::string> StoredNames(const TFieldDefs& defs, PxTextEncoder& enco
     if (base.empty() || !encoder.Encode(base, encoded)) base = "Field" + std::to_string(i + 1);
     std::string name = CutChars(base, kMaxNameChars);
     for (int k = 2; taken.count(LowerAscii(name)) != 0; ++k) {
-      const std::string suffix = "_" + std::to_string(k);
+      const std::string suffix = std::string("_").append(std::to_string(k));
       name = CutChars(base, kMaxNameChars - suffix.size()) + suffix;
     }
     taken.insert(LowerAscii(name));

@@ -49,7 +49,9 @@ TEST(ParadoxPxlib, SimpleTypesReadBackEqual) {
                   Variant::Boolean(false), Variant::DateTime(0), Variant::DateTime(Moment(100, 1, 1))});
   writer->Append(std::vector<Variant>(9, Variant::Null()));
   // Enough rows to fill several blocks, so pxlib walks the block chain too.
-  for (int i = 0; i < 1500; ++i) writer->Append({Variant::String("r" + std::to_string(i)), Variant::Integer(i % 30000)});
+  for (int i = 0; i < 1500; ++i)
+    writer->Append({Variant::String(std::string("r").append(std::to_string(i))),
+                    Variant::Integer(i % 30000)});
   writer->Close();
 
   bool failed = false;
