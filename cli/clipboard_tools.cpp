@@ -51,7 +51,8 @@ class CommandClipboard : public SystemClipboard {
     }
     close(pipe_fds[0]);
     // A tool that exits early must not kill us with SIGPIPE.
-    struct sigaction ignore {}, old {};
+    struct sigaction ignore {
+    }, old{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &old);
     size_t done = 0;

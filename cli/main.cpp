@@ -66,7 +66,8 @@ std::string BaseNameWithoutExtension(const std::string& path) {
 }
 
 int Usage(const std::string& error) {
-  std::cerr << "trundle-cli: " << error << "\n" << "Try 'trundle-cli --help'.\n";
+  std::cerr << "trundle-cli: " << error << "\n"
+            << "Try 'trundle-cli --help'.\n";
   return kExitUsage;
 }
 

@@ -48,8 +48,8 @@ std::optional<TDataKind> KindForName(const std::string& name) {
 }
 
 const char* KindName(TDataKind kind) {
-  static constexpr const char* kNames[kDataKindCount] = {
-      "unknown", "csv", "text", "html", "dbase", "paradox", "access", "oracle"};
+  static constexpr const char* kNames[kDataKindCount] = {"unknown", "csv",     "text",   "html",
+                                                         "dbase",   "paradox", "access", "oracle"};
   return kind < kDataKindCount ? kNames[kind] : "unknown";
 }
 
@@ -99,30 +99,54 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       return "";
     };
     std::string error;
-    if (a == "--help" || a == "-h") o.help = true;
-    else if (a == "--version") o.version = true;
-    else if (a == "--quiet" || a == "-q") o.quiet = true;
-    else if (a == "--clipboard") o.clipboard = true;
-    else if (a == "--source-kind") error = kind(o.source.kind);
-    else if (a == "--dest-kind") error = kind(o.dest.kind);
-    else if (a == "--source-table") error = value(o.source.table);
-    else if (a == "--dest-table") error = value(o.dest.table);
-    else if (a == "--source-sql") error = value(o.source.sql);
-    else if (a == "--source-database") error = value(o.source.database);
-    else if (a == "--dest-database") error = value(o.dest.database);
-    else if (a == "--source-user") error = value(o.source.user);
-    else if (a == "--dest-user") error = value(o.dest.user);
-    else if (a == "--source-password-env") error = value(o.source.password_env);
-    else if (a == "--dest-password-env") error = value(o.dest.password_env);
-    else if (a == "--source-dao") error = value(o.source.dao);
-    else if (a == "--dest-dao") error = value(o.dest.dao);
-    else if (a == "--source-encoding") error = value(o.source.encoding);
-    else if (a == "--dest-encoding") error = value(o.dest.encoding);
-    else if (a == "--html-title") error = value(o.html_title.emplace());
-    else if (a == "--html-banner") error = value(o.html_banner);
-    else if (a == "--") positional.insert(positional.end(), args.begin() + i + 1, args.end()), i = args.size();
-    else if (a.size() > 1 && a[0] == '-') error = "unknown option " + a;
-    else positional.push_back(a);
+    if (a == "--help" || a == "-h")
+      o.help = true;
+    else if (a == "--version")
+      o.version = true;
+    else if (a == "--quiet" || a == "-q")
+      o.quiet = true;
+    else if (a == "--clipboard")
+      o.clipboard = true;
+    else if (a == "--source-kind")
+      error = kind(o.source.kind);
+    else if (a == "--dest-kind")
+      error = kind(o.dest.kind);
+    else if (a == "--source-table")
+      error = value(o.source.table);
+    else if (a == "--dest-table")
+      error = value(o.dest.table);
+    else if (a == "--source-sql")
+      error = value(o.source.sql);
+    else if (a == "--source-database")
+      error = value(o.source.database);
+    else if (a == "--dest-database")
+      error = value(o.dest.database);
+    else if (a == "--source-user")
+      error = value(o.source.user);
+    else if (a == "--dest-user")
+      error = value(o.dest.user);
+    else if (a == "--source-password-env")
+      error = value(o.source.password_env);
+    else if (a == "--dest-password-env")
+      error = value(o.dest.password_env);
+    else if (a == "--source-dao")
+      error = value(o.source.dao);
+    else if (a == "--dest-dao")
+      error = value(o.dest.dao);
+    else if (a == "--source-encoding")
+      error = value(o.source.encoding);
+    else if (a == "--dest-encoding")
+      error = value(o.dest.encoding);
+    else if (a == "--html-title")
+      error = value(o.html_title.emplace());
+    else if (a == "--html-banner")
+      error = value(o.html_banner);
+    else if (a == "--")
+      positional.insert(positional.end(), args.begin() + i + 1, args.end()), i = args.size();
+    else if (a.size() > 1 && a[0] == '-')
+      error = "unknown option " + a;
+    else
+      positional.push_back(a);
     if (!error.empty()) return error;
   }
   if (o.help || o.version) return "";
@@ -134,8 +158,10 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
   o.source.location = positional[0];
   o.dest.location = positional[1];
   if (!o.source.kind) o.source.kind = KindForPath(o.source.location);
-  if (!o.dest.kind) o.dest.kind = o.clipboard ? std::optional(dkText) : KindForPath(o.dest.location);
-  if (!o.source.kind) return "cannot tell the kind of " + o.source.location + " (use --source-kind)";
+  if (!o.dest.kind)
+    o.dest.kind = o.clipboard ? std::optional(dkText) : KindForPath(o.dest.location);
+  if (!o.source.kind)
+    return "cannot tell the kind of " + o.source.location + " (use --source-kind)";
   if (!o.dest.kind) return "cannot tell the kind of " + o.dest.location + " (use --dest-kind)";
   if (*o.source.kind == dkHtml) return "an HTML page cannot be a source";
   if (o.clipboard && *o.dest.kind != dkText) return "--clipboard needs a tab-delimited destination";
@@ -144,8 +170,8 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
 
 std::string FillAdaptor(const EndOptions& end, TDataKind kind, bool is_source,
                         TTrundleUnknown& adaptor) {
-  const bool file_kind = kind == dkCsv || kind == dkText || kind == dkHtml || kind == dkDBase ||
-                         kind == dkParadox;
+  const bool file_kind =
+      kind == dkCsv || kind == dkText || kind == dkHtml || kind == dkDBase || kind == dkParadox;
   if (file_kind) {
     adaptor.TableName = end.location;
     adaptor.Database = end.database;
@@ -164,8 +190,10 @@ std::string FillAdaptor(const EndOptions& end, TDataKind kind, bool is_source,
   adaptor.Sql = end.sql;
   if (is_source && adaptor.Sql.empty()) {
     // What the wizard proposes for a table: everything in it.
-    if (kind == dkDBase || kind == dkParadox) adaptor.Sql = "select * from " + QuoteSqlName(end.location);
-    else if (kind == dkAccess || kind == dkOracle) adaptor.Sql = "select * from " + end.table;
+    if (kind == dkDBase || kind == dkParadox)
+      adaptor.Sql = "select * from " + QuoteSqlName(end.location);
+    else if (kind == dkAccess || kind == dkOracle)
+      adaptor.Sql = "select * from " + end.table;
   }
   return "";
 }

@@ -40,35 +40,51 @@ TFieldType FieldTypeForParadox(int source) {
 
 TFieldType OracleTypeToFieldType(int code) {
   switch (code) {
-    case 3: return ftInteger;
-    case 4: return ftFloat;
-    case 8:     // LONG is long text
-    case 112:   // CLOB
+    case 3:
+      return ftInteger;
+    case 4:
+      return ftFloat;
+    case 8:    // LONG is long text
+    case 112:  // CLOB
       return ftMemo;
-    case 12: return ftDateTime;  // DATE holds a date and a time of day
+    case 12:
+      return ftDateTime;  // DATE holds a date and a time of day
     case 24:
     case 108:
-    case 113: return ftBlob;
-    case 116: return ftCursor;
-    case 252: return ftBoolean;
-    default: return ftString;  // 1, 5, 10, 96, 97, 110, 114 and unknown codes
+    case 113:
+      return ftBlob;
+    case 116:
+      return ftCursor;
+    case 252:
+      return ftBoolean;
+    default:
+      return ftString;  // 1, 5, 10, 96, 97, 110, 114 and unknown codes
   }
 }
 
 int32_t OracleTypeToDaoType(int code) {
   switch (code) {
-    case 3: return 3;     // dbInteger
-    case 4: return 7;     // dbDouble
+    case 3:
+      return 3;  // dbInteger
+    case 4:
+      return 7;  // dbDouble
     case 8:
-    case 112: return 12;  // dbMemo
-    case 12: return 8;    // dbDate
+    case 112:
+      return 12;  // dbMemo
+    case 12:
+      return 8;  // dbDate
     // LONG RAW and BLOB need dbLongBinary: dbVarBinary holds 255 bytes at most.
     case 24:
-    case 113: return 11;
-    case 108: return 17;  // dbVarBinary
-    case 116: return 4;   // dbLong
-    case 252: return 1;   // dbBoolean
-    default: return 10;   // dbText
+    case 113:
+      return 11;
+    case 108:
+      return 17;  // dbVarBinary
+    case 116:
+      return 4;  // dbLong
+    case 252:
+      return 1;  // dbBoolean
+    default:
+      return 10;  // dbText
   }
 }
 

@@ -9,10 +9,11 @@
 //
 // SQL runs in SQLite. Every table a statement names that SQLite does not know is looked
 // for as a table file: a path as written ("/data/cust.dbf", [sub/cust.dbf] from the
-// current folder, else from BaseFolder), a name that is not a path in BaseFolder, a name without extension
-// with each engine's extension. Each file found is exposed as a virtual table under that very name, so the user's SQL runs
-// unchanged. A whole-table select ("select * from \"x.dbf\"") does not go through SQLite
-// at all: it reads the file directly, its RecordCount is the header's, and it can append.
+// current folder, else from BaseFolder), a name that is not a path in BaseFolder, a name without
+// extension with each engine's extension. Each file found is exposed as a virtual table under that
+// very name, so the user's SQL runs unchanged. A whole-table select ("select * from \"x.dbf\"")
+// does not go through SQLite at all: it reads the file directly, its RecordCount is the header's,
+// and it can append.
 //
 // Values come back as the variants of the file's field types: a date as a date-time, a
 // currency as currency, a logical as a Boolean, a blob as a blob, text as UTF-8.
@@ -37,8 +38,8 @@ class TQuery {
   TQuery& operator=(const TQuery&) = delete;
 
   std::string SQL;
-  bool RequestLive = true;    // a whole-table select may be appended to
-  std::string BaseFolder;     // where names that are not paths are looked for
+  bool RequestLive = true;  // a whole-table select may be appended to
+  std::string BaseFolder;   // where names that are not paths are looked for
   TableReadOptions read_options;
   TableWriteOptions write_options;
 

@@ -84,8 +84,8 @@ class TableFileWriter {
 
 // What an engine's create step did with the names it was given.
 struct CreatedTable {
-  TFieldDefs stored;                  // as written, parallel to the requested fields
-  std::vector<std::string> renames;   // log lines: "Field X stored as Y", one per rename
+  TFieldDefs stored;                 // as written, parallel to the requested fields
+  std::vector<std::string> renames;  // log lines: "Field X stored as Y", one per rename
 };
 
 }  // namespace trundle

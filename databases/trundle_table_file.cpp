@@ -90,7 +90,9 @@ TFieldDefs TTrundleTableFile::FieldsFrom(TTrundleUnknown& source) {
       for (TFieldDef& def : defs) def.DataType = ftString;
       break;
     case dkDBase:
-    case dkParadox: defs = source.SourceFieldDefs(false); break;
+    case dkParadox:
+      defs = source.SourceFieldDefs(false);
+      break;
     case dkAccess:
       defs = source.SourceFieldDefs(false);
       for (TFieldDef& def : defs) {
@@ -103,7 +105,8 @@ TFieldDefs TTrundleTableFile::FieldsFrom(TTrundleUnknown& source) {
       // The server adaptor gives its fields already translated by the Oracle codes.
       defs = source.SourceFieldDefs(false);
       break;
-    default: break;
+    default:
+      break;
   }
   for (TFieldDef& def : defs) def.Required = false;
   return defs;

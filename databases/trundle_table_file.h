@@ -51,7 +51,6 @@ class TTrundleTableFile : public TTrundleUnknown {
   std::vector<std::string> created_from_;
   FieldNameMapper mapper_;
   bool mapper_ready_ = false;
-
 };
 
 class TTrundleDBase : public TTrundleTableFile {

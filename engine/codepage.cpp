@@ -45,10 +45,14 @@ bool IsValidUtf8(std::string_view text) {
     }
     int len;
     uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07;
-    else return false;
+    if (c >= 0xC2 && c <= 0xDF)
+      len = 2, cp = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF)
+      len = 3, cp = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4)
+      len = 4, cp = c & 0x07;
+    else
+      return false;
     if (i + len > n) return false;
     for (int k = 1; k < len; ++k) {
       if ((s[i + k] & 0xC0) != 0x80) return false;
@@ -124,7 +128,8 @@ TextCodec::~TextCodec() {
 std::unique_ptr<TextCodec> TextCodec::ToUtf8From(std::string_view code_page) {
   const std::string name = NormalizeCodePageName(code_page);
   if (name == "UTF-8")
-    return std::unique_ptr<TextCodec>(new TextCodec(name, reinterpret_cast<iconv_t>(-1), true, true));
+    return std::unique_ptr<TextCodec>(
+        new TextCodec(name, reinterpret_cast<iconv_t>(-1), true, true));
   iconv_t cd = iconv_open("UTF-8", name.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1))
     throw TrundleError("Unknown code page " + std::string(code_page));
@@ -134,7 +139,8 @@ std::unique_ptr<TextCodec> TextCodec::ToUtf8From(std::string_view code_page) {
 std::unique_ptr<TextCodec> TextCodec::FromUtf8To(std::string_view code_page) {
   const std::string name = NormalizeCodePageName(code_page);
   if (name == "UTF-8")
-    return std::unique_ptr<TextCodec>(new TextCodec(name, reinterpret_cast<iconv_t>(-1), true, true));
+    return std::unique_ptr<TextCodec>(
+        new TextCodec(name, reinterpret_cast<iconv_t>(-1), true, true));
   iconv_t cd = iconv_open(name.c_str(), "UTF-8");
   if (cd == reinterpret_cast<iconv_t>(-1))
     throw TrundleError("Unknown code page " + std::string(code_page));
@@ -166,9 +172,12 @@ bool TextCodec::Convert(std::string_view in, std::string& out) {
       size_t skip = 1;
       if (source_is_utf8_) {
         const unsigned char c = static_cast<unsigned char>(*src);
-        if (c >= 0xF0) skip = 4;
-        else if (c >= 0xE0) skip = 3;
-        else if (c >= 0xC0) skip = 2;
+        if (c >= 0xF0)
+          skip = 4;
+        else if (c >= 0xE0)
+          skip = 3;
+        else if (c >= 0xC0)
+          skip = 2;
         if (skip > src_left) skip = src_left;
       }
       src += skip;

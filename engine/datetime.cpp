@@ -56,8 +56,8 @@ bool IsValidDateParts(const DateParts& p) {
 }
 
 int64_t DaysFromCivil(int year, int month, int day) {
-  return DaysFromEpoch1970(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
-         kDay1 + 1;
+  return DaysFromEpoch1970(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kDay1 +
+         1;
 }
 
 void CivilFromDays(int64_t days, int& year, int& month, int& day) {
@@ -140,8 +140,10 @@ bool ParseIsoText(const std::string& text, double& value) {
     has_date = true;
     p.year = y, p.month = mo, p.day = d;
     s += used;
-    if (*s == ' ' || *s == 'T') ++s;
-    else if (*s) return false;
+    if (*s == ' ' || *s == 'T')
+      ++s;
+    else if (*s)
+      return false;
   }
   if (*s) {
     int ms_digits = 0;

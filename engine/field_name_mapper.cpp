@@ -75,8 +75,10 @@ void FieldNameMapper::Recompute(const TRecordBuffer& names, size_t count) {
     if (j < 0) j = find(created_from_, name, true);
     if (j < 0) j = find(dest_names_, name, false);
     if (j < 0) j = find(created_from_, name, false);
-    if (j >= 0) taken[j] = true;
-    else unmatched_.push_back(i);
+    if (j >= 0)
+      taken[j] = true;
+    else
+      unmatched_.push_back(i);
     map_[i] = j;
   }
   valid_ = true;

@@ -64,8 +64,10 @@ const LocaleFormats& CurrentLocaleFormats() {
 
 void SetLocaleFormats(const LocaleFormats& formats) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  if (!g_formats) g_formats = new LocaleFormats(formats);
-  else *g_formats = formats;
+  if (!g_formats)
+    g_formats = new LocaleFormats(formats);
+  else
+    *g_formats = formats;
 }
 
 std::string FormatShortDate(double value, const LocaleFormats& formats) {
@@ -79,16 +81,33 @@ std::string FormatShortDate(double value, const LocaleFormats& formats) {
       continue;
     }
     switch (f[++i]) {
-      case 'd': std::snprintf(buf, sizeof buf, "%02d", p.day); break;
-      case 'e': std::snprintf(buf, sizeof buf, "%2d", p.day); break;
-      case 'm': std::snprintf(buf, sizeof buf, "%02d", p.month); break;
-      case 'Y': std::snprintf(buf, sizeof buf, "%04d", p.year); break;
+      case 'd':
+        std::snprintf(buf, sizeof buf, "%02d", p.day);
+        break;
+      case 'e':
+        std::snprintf(buf, sizeof buf, "%2d", p.day);
+        break;
+      case 'm':
+        std::snprintf(buf, sizeof buf, "%02d", p.month);
+        break;
+      case 'Y':
+        std::snprintf(buf, sizeof buf, "%04d", p.year);
+        break;
       case 'b':
-      case 'h': out += formats.month_abbrev[p.month - 1]; continue;
-      case 'F': std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day); break;
-      case 'D': std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", p.month, p.day, p.year); break;
-      case '%': out += '%'; continue;
-      default: continue;  // a conversion a date has no use for
+      case 'h':
+        out += formats.month_abbrev[p.month - 1];
+        continue;
+      case 'F':
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
+        break;
+      case 'D':
+        std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", p.month, p.day, p.year);
+        break;
+      case '%':
+        out += '%';
+        continue;
+      default:
+        continue;  // a conversion a date has no use for
     }
     out += buf;
   }

@@ -97,7 +97,8 @@ void TTrundle::MoveRecords() {
     // 64-bit so that a long run cannot overflow; a source that does not know its size
     // (RecordCount 0) reports nothing until the final 100.
     if (OnProgress && source_->RecordCount > 0)
-      OnProgress(static_cast<int32_t>(std::min<int64_t>(count * 100 / source_->RecordCount, INT32_MAX)));
+      OnProgress(
+          static_cast<int32_t>(std::min<int64_t>(count * 100 / source_->RecordCount, INT32_MAX)));
   }
   destination_->Commit();
   if (OnProgress) OnProgress(100);

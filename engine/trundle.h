@@ -24,9 +24,9 @@ namespace trundle {
 // How a run ended, for callers that need more than the log (the command line's exit
 // status).
 enum class TRunOutcome : uint8_t {
-  kNotRun,        // Execute was not called, or left by an exception
-  kNotOpened,     // the source, the destination or its creation failed: nothing moved
-  kMoved,         // the record loop ran to its end
+  kNotRun,     // Execute was not called, or left by an exception
+  kNotOpened,  // the source, the destination or its creation failed: nothing moved
+  kMoved,      // the record loop ran to its end
 };
 
 class TTrundle {

@@ -24,8 +24,7 @@ bool TTrundleUnknown::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
   return false;
 }
 
-bool TTrundleUnknown::WriteRecord(const TRecordBuffer& /*names*/,
-                                  const TRecordBuffer& /*values*/) {
+bool TTrundleUnknown::WriteRecord(const TRecordBuffer& /*names*/, const TRecordBuffer& /*values*/) {
   SendMessage("Destination not set");
   return false;
 }

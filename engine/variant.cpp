@@ -54,15 +54,24 @@ void AppendCurrency(int64_t units, std::string& out) {
 
 const char* VarTypeName(VarType type) {
   switch (type) {
-    case VarType::kUnassigned: return "Unassigned";
-    case VarType::kNull: return "Null";
-    case VarType::kString: return "String";
-    case VarType::kInteger: return "Integer";
-    case VarType::kFloat: return "Float";
-    case VarType::kCurrency: return "Currency";
-    case VarType::kDateTime: return "DateTime";
-    case VarType::kBoolean: return "Boolean";
-    case VarType::kBlob: return "Blob";
+    case VarType::kUnassigned:
+      return "Unassigned";
+    case VarType::kNull:
+      return "Null";
+    case VarType::kString:
+      return "String";
+    case VarType::kInteger:
+      return "Integer";
+    case VarType::kFloat:
+      return "Float";
+    case VarType::kCurrency:
+      return "Currency";
+    case VarType::kDateTime:
+      return "DateTime";
+    case VarType::kBoolean:
+      return "Boolean";
+    case VarType::kBlob:
+      return "Blob";
   }
   return "?";
 }
@@ -144,10 +153,14 @@ void Variant::SetBlob(std::string_view bytes) {
 int64_t Variant::ToInteger() const {
   switch (type_) {
     case VarType::kUnassigned:
-    case VarType::kNull: return 0;
-    case VarType::kInteger: return number_.i;
-    case VarType::kBoolean: return number_.b ? 1 : 0;
-    case VarType::kCurrency: return number_.i / 10000;
+    case VarType::kNull:
+      return 0;
+    case VarType::kInteger:
+      return number_.i;
+    case VarType::kBoolean:
+      return number_.b ? 1 : 0;
+    case VarType::kCurrency:
+      return number_.i / 10000;
     case VarType::kFloat:
     case VarType::kDateTime: {
       const double r = std::round(number_.d);
@@ -165,7 +178,8 @@ int64_t Variant::ToInteger() const {
         return static_cast<int64_t>(d);
       CannotConvert(*this, "an integer");
     }
-    case VarType::kBlob: break;
+    case VarType::kBlob:
+      break;
   }
   CannotConvert(*this, "an integer");
 }
@@ -173,26 +187,34 @@ int64_t Variant::ToInteger() const {
 double Variant::ToDouble() const {
   switch (type_) {
     case VarType::kUnassigned:
-    case VarType::kNull: return 0;
-    case VarType::kInteger: return static_cast<double>(number_.i);
-    case VarType::kBoolean: return number_.b ? 1 : 0;
-    case VarType::kCurrency: return static_cast<double>(number_.i) / 10000.0;
+    case VarType::kNull:
+      return 0;
+    case VarType::kInteger:
+      return static_cast<double>(number_.i);
+    case VarType::kBoolean:
+      return number_.b ? 1 : 0;
+    case VarType::kCurrency:
+      return static_cast<double>(number_.i) / 10000.0;
     case VarType::kFloat:
-    case VarType::kDateTime: return number_.d;
+    case VarType::kDateTime:
+      return number_.d;
     case VarType::kString: {
       double d = 0;
       if (ParseDouble(text_, d)) return d;
       break;
     }
-    case VarType::kBlob: break;
+    case VarType::kBlob:
+      break;
   }
   CannotConvert(*this, "a number");
 }
 
 int64_t Variant::ToCurrency() const {
   switch (type_) {
-    case VarType::kCurrency: return number_.i;
-    case VarType::kInteger: return number_.i * 10000;
+    case VarType::kCurrency:
+      return number_.i;
+    case VarType::kInteger:
+      return number_.i * 10000;
     case VarType::kString: {
       // Exact decimal parse, so "0.1" is 1000 units and not 999.
       std::string t = Trimmed(text_);
@@ -241,16 +263,20 @@ int64_t Variant::ToCurrency() const {
 double Variant::ToDateTime() const {
   switch (type_) {
     case VarType::kUnassigned:
-    case VarType::kNull: return 0;
+    case VarType::kNull:
+      return 0;
     case VarType::kDateTime:
-    case VarType::kFloat: return number_.d;
-    case VarType::kInteger: return static_cast<double>(number_.i);
+    case VarType::kFloat:
+      return number_.d;
+    case VarType::kInteger:
+      return static_cast<double>(number_.i);
     case VarType::kString: {
       double d = 0;
       if (ParseIsoText(Trimmed(text_), d)) return d;
       break;
     }
-    default: break;
+    default:
+      break;
   }
   CannotConvert(*this, "a date");
 }
@@ -258,19 +284,34 @@ double Variant::ToDateTime() const {
 bool Variant::ToBoolean() const {
   switch (type_) {
     case VarType::kUnassigned:
-    case VarType::kNull: return false;
-    case VarType::kBoolean: return number_.b;
+    case VarType::kNull:
+      return false;
+    case VarType::kBoolean:
+      return number_.b;
     case VarType::kInteger:
-    case VarType::kCurrency: return number_.i != 0;
+    case VarType::kCurrency:
+      return number_.i != 0;
     case VarType::kFloat:
-    case VarType::kDateTime: return number_.d != 0;
+    case VarType::kDateTime:
+      return number_.d != 0;
     case VarType::kString: {
       const std::string t = Trimmed(text_);
       if (t.size() == 1) {
         switch (t[0]) {
-          case 'T': case 't': case 'Y': case 'y': case '1': return true;
-          case 'F': case 'f': case 'N': case 'n': case '0': return false;
-          default: break;
+          case 'T':
+          case 't':
+          case 'Y':
+          case 'y':
+          case '1':
+            return true;
+          case 'F':
+          case 'f':
+          case 'N':
+          case 'n':
+          case '0':
+            return false;
+          default:
+            break;
         }
       }
       std::string lower;
@@ -279,7 +320,8 @@ bool Variant::ToBoolean() const {
       if (lower == "false" || lower == "no") return false;
       break;
     }
-    case VarType::kBlob: break;
+    case VarType::kBlob:
+      break;
   }
   CannotConvert(*this, "a Boolean");
 }
@@ -288,9 +330,12 @@ void Variant::AppendText(std::string& out) const {
   char buf[40];
   switch (type_) {
     case VarType::kUnassigned:
-    case VarType::kNull: return;
+    case VarType::kNull:
+      return;
     case VarType::kString:
-    case VarType::kBlob: out += text_; return;
+    case VarType::kBlob:
+      out += text_;
+      return;
     case VarType::kInteger: {
       auto [p, ec] = std::to_chars(buf, buf + sizeof buf, number_.i);
       out.append(buf, p);
@@ -301,9 +346,15 @@ void Variant::AppendText(std::string& out) const {
       out.append(buf, p);
       return;
     }
-    case VarType::kCurrency: AppendCurrency(number_.i, out); return;
-    case VarType::kDateTime: out += IsoText(number_.d); return;
-    case VarType::kBoolean: out += number_.b ? "True" : "False"; return;
+    case VarType::kCurrency:
+      AppendCurrency(number_.i, out);
+      return;
+    case VarType::kDateTime:
+      out += IsoText(number_.d);
+      return;
+    case VarType::kBoolean:
+      out += number_.b ? "True" : "False";
+      return;
   }
 }
 
@@ -317,16 +368,19 @@ bool Variant::operator==(const Variant& other) const {
   if (type_ != other.type_) return false;
   switch (type_) {
     case VarType::kUnassigned:
-    case VarType::kNull: return true;
+    case VarType::kNull:
+      return true;
     case VarType::kString:
-    case VarType::kBlob: return text_ == other.text_;
+    case VarType::kBlob:
+      return text_ == other.text_;
     case VarType::kInteger:
-    case VarType::kCurrency: return number_.i == other.number_.i;
+    case VarType::kCurrency:
+      return number_.i == other.number_.i;
     case VarType::kFloat:
     case VarType::kDateTime:
-      return number_.d == other.number_.d ||
-             (std::isnan(number_.d) && std::isnan(other.number_.d));
-    case VarType::kBoolean: return number_.b == other.number_.b;
+      return number_.d == other.number_.d || (std::isnan(number_.d) && std::isnan(other.number_.d));
+    case VarType::kBoolean:
+      return number_.b == other.number_.b;
   }
   return false;
 }

@@ -57,9 +57,9 @@ class Variant {
 
   // REQUIRES: the value is of the named kind.
   const std::string& text() const { return text_; }  // kString and kBlob
-  int64_t integer() const { return number_.i; }         // kInteger, kCurrency
-  double real() const { return number_.d; }             // kFloat, kDateTime
-  bool boolean() const { return number_.b; }            // kBoolean
+  int64_t integer() const { return number_.i; }      // kInteger, kCurrency
+  double real() const { return number_.d; }          // kFloat, kDateTime
+  bool boolean() const { return number_.b; }         // kBoolean
 
   // Conversions used where a field of one type receives a value of another. They throw
   // TrundleError when the value has no sensible reading as the asked kind ("abc" as a

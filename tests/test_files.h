@@ -1,12 +1,12 @@
 // A scratch folder per test, removed afterwards, and small file helpers.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace trundle {
 

@@ -70,8 +70,7 @@ void AtomicFileSink::Fail(const char* what, int error) {
   close(fd_);
   unlink(temp_path_.c_str());
   fd_ = -1;
-  throw TrundleError(std::string("Could not ") + what + " " + path_ + ": " +
-                     std::strerror(error));
+  throw TrundleError(std::string("Could not ") + what + " " + path_ + ": " + std::strerror(error));
 }
 
 void AtomicFileSink::Write(std::string_view bytes) {

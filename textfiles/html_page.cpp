@@ -37,11 +37,20 @@ void WriteEscaped(std::string_view text, PageBuffer& sink) {
   for (size_t i = 0; i < text.size(); ++i) {
     const char* entity = nullptr;
     switch (text[i]) {
-      case '&': entity = "&amp;"; break;
-      case '<': entity = "&lt;"; break;
-      case '>': entity = "&gt;"; break;
-      case '"': entity = "&quot;"; break;
-      default: continue;
+      case '&':
+        entity = "&amp;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '"':
+        entity = "&quot;";
+        break;
+      default:
+        continue;
     }
     sink.Write(text.substr(start, i - start));
     sink.Write(entity);

@@ -43,13 +43,17 @@ const char* GetVarint(const char* p, uint64_t& v) {
 size_t EncodedSize(const Variant& v) {
   switch (v.type()) {
     case VarType::kString:
-    case VarType::kBlob: return 1 + VarintSize(v.text().size()) + v.text().size();
+    case VarType::kBlob:
+      return 1 + VarintSize(v.text().size()) + v.text().size();
     case VarType::kInteger:
     case VarType::kCurrency:
     case VarType::kFloat:
-    case VarType::kDateTime: return 9;
-    case VarType::kBoolean: return 2;
-    default: return 1;
+    case VarType::kDateTime:
+      return 9;
+    case VarType::kBoolean:
+      return 2;
+    default:
+      return 1;
   }
 }
 
@@ -73,8 +77,11 @@ char* Encode(char* p, const Variant& v) {
       std::memcpy(p, &d, 8);
       return p + 8;
     }
-    case VarType::kBoolean: *p++ = v.boolean() ? 1 : 0; return p;
-    default: return p;
+    case VarType::kBoolean:
+      *p++ = v.boolean() ? 1 : 0;
+      return p;
+    default:
+      return p;
   }
 }
 
@@ -86,29 +93,41 @@ const char* Decode(const char* p, Variant& out) {
     case VarType::kBlob: {
       uint64_t len = 0;
       p = GetVarint(p, len);
-      if (type == VarType::kString) out.SetString(std::string_view(p, len));
-      else out.SetBlob(std::string_view(p, len));
+      if (type == VarType::kString)
+        out.SetString(std::string_view(p, len));
+      else
+        out.SetBlob(std::string_view(p, len));
       return p + len;
     }
     case VarType::kInteger:
     case VarType::kCurrency: {
       int64_t i;
       std::memcpy(&i, p, 8);
-      if (type == VarType::kInteger) out.SetInteger(i);
-      else out.SetCurrency(i);
+      if (type == VarType::kInteger)
+        out.SetInteger(i);
+      else
+        out.SetCurrency(i);
       return p + 8;
     }
     case VarType::kFloat:
     case VarType::kDateTime: {
       double d;
       std::memcpy(&d, p, 8);
-      if (type == VarType::kFloat) out.SetFloat(d);
-      else out.SetDateTime(d);
+      if (type == VarType::kFloat)
+        out.SetFloat(d);
+      else
+        out.SetDateTime(d);
       return p + 8;
     }
-    case VarType::kBoolean: out.SetBoolean(*p != 0); return p + 1;
-    case VarType::kUnassigned: out.Clear(); return p;
-    default: out.SetNull(); return p;
+    case VarType::kBoolean:
+      out.SetBoolean(*p != 0);
+      return p + 1;
+    case VarType::kUnassigned:
+      out.Clear();
+      return p;
+    default:
+      out.SetNull();
+      return p;
   }
 }
 
@@ -124,9 +143,12 @@ const char* SkipValue(const char* p) {
     case VarType::kInteger:
     case VarType::kCurrency:
     case VarType::kFloat:
-    case VarType::kDateTime: return p + 8;
-    case VarType::kBoolean: return p + 1;
-    default: return p;
+    case VarType::kDateTime:
+      return p + 8;
+    case VarType::kBoolean:
+      return p + 1;
+    default:
+      return p;
   }
 }
 
@@ -298,8 +320,10 @@ void TTableObject::ReadInto(int record, std::vector<Variant>& values) const {
   if (record == s.open_index) {
     for (size_t i = 0; i < fields; ++i) {
       if (i > kMaxRecordValues - 1) RangeCheck();
-      if (i < s.open_values.size()) values[i] = s.open_values[i];
-      else values[i].SetNull();
+      if (i < s.open_values.size())
+        values[i] = s.open_values[i];
+      else
+        values[i].SetNull();
     }
     return;
   }
@@ -308,8 +332,10 @@ void TTableObject::ReadInto(int record, std::vector<Variant>& values) const {
   p = GetVarint(p, count);
   for (size_t i = 0; i < fields; ++i) {
     if (i > kMaxRecordValues - 1) RangeCheck();
-    if (i < count) p = Decode(p, values[i]);
-    else values[i].SetNull();
+    if (i < count)
+      p = Decode(p, values[i]);
+    else
+      values[i].SetNull();
   }
 }
 
@@ -426,7 +452,9 @@ void TTableObject::AppendFormatted(const Variant& value, std::string& out) const
       }
       return;
     }
-    default: value.AppendText(out); return;
+    default:
+      value.AppendText(out);
+      return;
   }
 }
 

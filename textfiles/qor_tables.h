@@ -94,8 +94,7 @@ class TTableObject {
   std::string SaveToHtml(const std::string& title, const std::string& banner_file) const;
   // The same, streamed into a sink.
   void SaveToDelimited(char delimiter, OutputSink& sink) const;
-  void SaveToHtml(const std::string& title, const std::string& banner_file,
-                  OutputSink& sink) const;
+  void SaveToHtml(const std::string& title, const std::string& banner_file, OutputSink& sink) const;
 
  private:
   friend class TRecordObject;
@@ -127,6 +126,5 @@ class StringSink : public OutputSink {
   void Write(std::string_view bytes) override { text.append(bytes); }
   std::string text;
 };
-
 
 }  // namespace trundle

@@ -120,7 +120,8 @@ bool TTrundleDelimited::OpenTable() {
       SendMessage(TableName + ": " + std::to_string(wider) +
                   (wider == 1 ? " record has" : " records have") +
                   " more values than the header has names (the first at line " +
-                  std::to_string(first_wider_line) + "); the values past the last name are "
+                  std::to_string(first_wider_line) +
+                  "); the values past the last name are "
                   "not moved");
     SendMessage(std::to_string(Table.DataRecordCount()) + " records read");
     RecordCount = ClampCount(Table.RecordListLength());

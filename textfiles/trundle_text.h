@@ -37,7 +37,6 @@ class TTrundleTableBase : public TTrundleUnknown {
   FieldNameMapper mapper_;
   std::vector<std::string> mapped_names_;  // the FieldNames mapper_ was given
   std::vector<const Variant*> by_field_;
-
 };
 
 class TTrundleDelimited : public TTrundleTableBase {

@@ -34,11 +34,11 @@ int main(int argc, char** argv) {
   const std::string path = folder + "/dbase_bench.dbf";
   for (const char* ext : {".dbf", ".cpg"}) std::filesystem::remove(folder + "/dbase_bench" + ext);
 
-  const TFieldDefs fields = {{"ID", ftInteger},         {"NAME", ftString, 30},
-                             {"CITY", ftString, 20},    {"AMOUNT", ftFloat, 12, 2},
-                             {"RATIO", ftFloat},        {"BORN", ftDate},
-                             {"ACTIVE", ftBoolean},     {"BIG", ftLargeint},
-                             {"CODE", ftString, 8},     {"PRICE", ftCurrency}};
+  const TFieldDefs fields = {{"ID", ftInteger},      {"NAME", ftString, 30},
+                             {"CITY", ftString, 20}, {"AMOUNT", ftFloat, 12, 2},
+                             {"RATIO", ftFloat},     {"BORN", ftDate},
+                             {"ACTIVE", ftBoolean},  {"BIG", ftLargeint},
+                             {"CODE", ftString, 8},  {"PRICE", ftCurrency}};
   CreateDBaseTable(path, fields, {});
 
   double cpu = CpuSeconds(), wall = WallSeconds();
@@ -51,7 +51,9 @@ int main(int argc, char** argv) {
       row[2].SetString(i % 2 ? "Zürich" : "Springfield");
       row[3].SetFloat(i * 0.25 - 1000);
       row[4].SetFloat(1.0 / (i + 1));
-      row[5].SetDateTime(EncodeDateTime(DateParts{1950 + static_cast<int>(i % 70), 1 + static_cast<int>(i % 12), 1 + static_cast<int>(i % 28)}));
+      row[5].SetDateTime(
+          EncodeDateTime(DateParts{1950 + static_cast<int>(i % 70), 1 + static_cast<int>(i % 12),
+                                   1 + static_cast<int>(i % 28)}));
       row[6].SetBoolean(i % 3 == 0);
       row[7].SetInteger(i * 1000003LL);
       row[8].SetString("C" + std::to_string(i % 1000));

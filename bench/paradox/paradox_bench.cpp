@@ -38,11 +38,12 @@ int main(int argc, char** argv) {
   const std::string path = argv[1];
   const long rows = argc > 2 ? std::atol(argv[2]) : 1000000;
   ::unlink(path.c_str());
-  CreateParadoxTable(path, {Def("Id", ftInteger), Def("Name", ftString, 30), Def("City", ftString, 20),
-                            Def("Qty", ftSmallint), Def("Price", ftCurrency), Def("Ratio", ftFloat),
-                            Def("Born", ftDate), Def("Seen", ftDateTime), Def("Ok", ftBoolean),
-                            Def("Code", ftString, 10)},
-                     {});
+  CreateParadoxTable(
+      path,
+      {Def("Id", ftInteger), Def("Name", ftString, 30), Def("City", ftString, 20),
+       Def("Qty", ftSmallint), Def("Price", ftCurrency), Def("Ratio", ftFloat), Def("Born", ftDate),
+       Def("Seen", ftDateTime), Def("Ok", ftBoolean), Def("Code", ftString, 10)},
+      {});
   std::vector<Variant> row(10);
   double start = CpuSeconds();
   auto writer = AppendToParadoxTable(path, {});
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
   long count = 0;
   while (reader->Next(row)) ++count;
   const double read_s = CpuSeconds() - start;
-  std::printf("%ld rows x 10 fields: append %.2f CPU s, read %.2f CPU s (%ld read)\n", rows, write_s,
-              read_s, count);
+  std::printf("%ld rows x 10 fields: append %.2f CPU s, read %.2f CPU s (%ld read)\n", rows,
+              write_s, read_s, count);
   return count == rows ? 0 : 1;
 }

@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kMemoPointerWidth = 10;
 constexpr uint32_t kMaxRecordSize = 65535;  // a 16-bit header field
-constexpr size_t kMaxFields = 2046;          // keeps the header size within 16 bits
+constexpr size_t kMaxFields = 2046;         // keeps the header size within 16 bits
 
 FieldLayout Layout(char type, int width, int decimals = 0) {
   FieldLayout f;
@@ -56,8 +56,10 @@ std::string CleanName(const std::string& name) {
   std::string out;
   for (size_t i = 0; i < name.size(); ++i) {
     const auto c = static_cast<unsigned char>(name[i]);
-    if (IsNameChar(name[i])) out += name[i];
-    else if (c < 0x80 || c >= 0xC0) out += '_';  // one '_' per character, not per byte
+    if (IsNameChar(name[i]))
+      out += name[i];
+    else if (c < 0x80 || c >= 0xC0)
+      out += '_';  // one '_' per character, not per byte
   }
   return out.empty() ? "FIELD" : out;
 }
@@ -68,10 +70,12 @@ FieldLayout StoredLayout(const TFieldDef& def) {
   switch (def.DataType) {
     case ftString:
     case ftFixedChar:
-    case ftWideString: return TextLayout(def.Size);
+    case ftWideString:
+      return TextLayout(def.Size);
     case ftMemo:
     case ftFmtMemo:
-    case ftOraClob: return Layout('M', kMemoPointerWidth);
+    case ftOraClob:
+      return Layout('M', kMemoPointerWidth);
     case ftBlob:
     case ftBytes:
     case ftVarBytes:
@@ -79,20 +83,33 @@ FieldLayout StoredLayout(const TFieldDef& def) {
     case ftTypedBinary:
     case ftParadoxOle:
     case ftDBaseOle:
-    case ftOraBlob: return Layout('B', kMemoPointerWidth);
-    case ftSmallint: return Layout('N', 6);
+    case ftOraBlob:
+      return Layout('B', kMemoPointerWidth);
+    case ftSmallint:
+      return Layout('N', 6);
     case ftInteger:
-    case ftAutoInc: return Layout('N', 11);
-    case ftWord: return Layout('N', 5);
-    case ftLargeint: return Layout('N', 20);
-    case ftFloat: return def.Size > 0 ? NumberLayout(def.Size, def.Decimals) : Layout('F', 20, 10);
-    case ftCurrency: return Layout('N', 20, 4);
-    case ftBCD: return NumberLayout(def.Size > 0 ? def.Size : 20, def.Decimals);
-    case ftBoolean: return Layout('L', 1);
-    case ftDate: return Layout('D', 8);
-    case ftDateTime: return Layout('C', 23);  // "yyyy-mm-dd hh:nn:ss.zzz"
-    case ftTime: return Layout('C', 12);      // "hh:nn:ss.zzz"
-    default: return TextLayout(def.Size);
+    case ftAutoInc:
+      return Layout('N', 11);
+    case ftWord:
+      return Layout('N', 5);
+    case ftLargeint:
+      return Layout('N', 20);
+    case ftFloat:
+      return def.Size > 0 ? NumberLayout(def.Size, def.Decimals) : Layout('F', 20, 10);
+    case ftCurrency:
+      return Layout('N', 20, 4);
+    case ftBCD:
+      return NumberLayout(def.Size > 0 ? def.Size : 20, def.Decimals);
+    case ftBoolean:
+      return Layout('L', 1);
+    case ftDate:
+      return Layout('D', 8);
+    case ftDateTime:
+      return Layout('C', 23);  // "yyyy-mm-dd hh:nn:ss.zzz"
+    case ftTime:
+      return Layout('C', 12);  // "hh:nn:ss.zzz"
+    default:
+      return TextLayout(def.Size);
   }
 }
 
@@ -186,7 +203,8 @@ CreatedTable CreateDBaseTable(const std::string& path, const TFieldDefs& fields,
   if (fields.size() > kMaxFields)
     throw TrundleError("Cannot create " + path + ": dBase tables hold at most " +
                        std::to_string(kMaxFields) + " fields");
-  const std::string code_page = NormalizeCodePageName(options.encoding.empty() ? "UTF-8" : options.encoding);
+  const std::string code_page =
+      NormalizeCodePageName(options.encoding.empty() ? "UTF-8" : options.encoding);
   TextCodec::FromUtf8To(code_page);  // throws for a code page iconv does not know
 
   TableHeader h;
@@ -207,7 +225,8 @@ CreatedTable CreateDBaseTable(const std::string& path, const TFieldDefs& fields,
       created.renames.push_back("Field " + fields[i].Name + " stored as " + names[i]);
   }
   if (record_size > kMaxRecordSize)
-    throw TrundleError("Cannot create " + path + ": its fields take " + std::to_string(record_size) +
+    throw TrundleError("Cannot create " + path + ": its fields take " +
+                       std::to_string(record_size) +
                        " bytes per record, and dBase holds at most 65535");
   h.version = binary_memo ? 0x8B : text_memo ? 0x83 : 0x03;
   h.header_size = static_cast<uint32_t>(kHeaderSize + kDescriptorSize * fields.size() + 1);

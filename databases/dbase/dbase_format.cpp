@@ -30,8 +30,21 @@ std::string Hex(unsigned value) {
 // 32-byte layout (published format notes: dBase III/IV/V, FoxBase, FoxPro, Visual FoxPro).
 bool IsKnownVersion(uint8_t v) {
   switch (v) {
-    case 0x02: case 0x03: case 0x05: case 0x30: case 0x31: case 0x32: case 0x43:
-    case 0x63: case 0x83: case 0x8B: case 0x8E: case 0xCB: case 0xE5: case 0xF5: case 0xFB:
+    case 0x02:
+    case 0x03:
+    case 0x05:
+    case 0x30:
+    case 0x31:
+    case 0x32:
+    case 0x43:
+    case 0x63:
+    case 0x83:
+    case 0x8B:
+    case 0x8E:
+    case 0xCB:
+    case 0xE5:
+    case 0xF5:
+    case 0xFB:
       return true;
     default:
       return false;
@@ -41,12 +54,19 @@ bool IsKnownVersion(uint8_t v) {
 // Width a fixed-size binary type must have; 0 when the type has no fixed width.
 int FixedWidth(char type, const TableHeader& h) {
   switch (type) {
-    case 'D': return 8;
-    case 'L': return 1;
-    case 'I': return 4;
-    case 'Y': case 'T': return 8;
-    case 'B': return h.IsVisualFoxPro() ? 8 : 0;
-    default: return 0;
+    case 'D':
+      return 8;
+    case 'L':
+      return 1;
+    case 'I':
+      return 4;
+    case 'Y':
+    case 'T':
+      return 8;
+    case 'B':
+      return h.IsVisualFoxPro() ? 8 : 0;
+    default:
+      return 0;
   }
 }
 
@@ -129,9 +149,15 @@ MemoKind TableHeader::memo_kind() const {
 
 bool IsMemoField(const FieldLayout& f, const TableHeader& h) {
   switch (f.type) {
-    case 'M': case 'G': case 'P': case 'W': return true;
-    case 'B': return !h.IsVisualFoxPro();
-    default: return false;
+    case 'M':
+    case 'G':
+    case 'P':
+    case 'W':
+      return true;
+    case 'B':
+      return !h.IsVisualFoxPro();
+    default:
+      return false;
   }
 }
 
@@ -145,26 +171,24 @@ TableHeader ReadTableHeader(const PosixFile& file) {
   const uint64_t size = file.Size();
   char head[kHeaderSize];
   if (size < kHeaderSize || file.ReadAt(0, head, kHeaderSize) != kHeaderSize)
-    throw TrundleError(Damaged(path, "the file is " + std::to_string(size) +
-                                         " bytes long, too short for a dBase header"));
+    throw TrundleError(Damaged(
+        path, "the file is " + std::to_string(size) + " bytes long, too short for a dBase header"));
   TableHeader h;
   h.version = static_cast<uint8_t>(head[0]);
   if (h.version == 0x04 || h.version == 0x8C)
     throw TrundleError(path + " is a dBase 7 table, which this program does not read");
   if (!IsKnownVersion(h.version))
-    throw TrundleError(path + " is not a dBase table (its first byte is " + Hex(h.version) +
-                       ")");
+    throw TrundleError(path + " is not a dBase table (its first byte is " + Hex(h.version) + ")");
   h.record_count = U32(head + 4);
   h.header_size = U16(head + 8);
   h.record_size = U16(head + 10);
   h.language_driver = static_cast<uint8_t>(head[29]);
   if (h.header_size < kHeaderSize + 1)
-    throw TrundleError(Damaged(path, "the header size " + std::to_string(h.header_size) +
-                                         " is too small"));
+    throw TrundleError(
+        Damaged(path, "the header size " + std::to_string(h.header_size) + " is too small"));
   if (h.header_size > size)
-    throw TrundleError(Damaged(path, "the header says it takes " +
-                                         std::to_string(h.header_size) + " bytes but the file has " +
-                                         std::to_string(size)));
+    throw TrundleError(Damaged(path, "the header says it takes " + std::to_string(h.header_size) +
+                                         " bytes but the file has " + std::to_string(size)));
   if (h.record_size == 0) throw TrundleError(Damaged(path, "the header gives records 0 bytes"));
 
   std::string area(h.header_size - kHeaderSize, '\0');
@@ -185,8 +209,7 @@ TableHeader ReadTableHeader(const PosixFile& file) {
     h.fields.push_back(std::move(f));
     pos += kDescriptorSize;
   }
-  if (!ended)
-    throw TrundleError(Damaged(path, "the field descriptors have no 0x0D terminator"));
+  if (!ended) throw TrundleError(Damaged(path, "the field descriptors have no 0x0D terminator"));
   if (h.fields.empty()) throw TrundleError(Damaged(path, "the header describes no fields"));
   if (static_cast<uint32_t>(offset) > h.record_size)
     throw TrundleError(Damaged(path, "the fields take " + std::to_string(offset) +
@@ -205,16 +228,31 @@ TFieldDef DatasetField(const FieldLayout& f, const TableHeader& h, std::string n
     case 'F':
       def.Size = f.width;
       def.Decimals = f.decimals;
-      if (f.decimals == 0 && f.width <= 9) def.DataType = ftInteger;
-      else if (f.decimals == 0 && f.width <= 20) def.DataType = ftLargeint;  // holds every int64
-      else def.DataType = ftFloat;
+      if (f.decimals == 0 && f.width <= 9)
+        def.DataType = ftInteger;
+      else if (f.decimals == 0 && f.width <= 20)
+        def.DataType = ftLargeint;  // holds every int64
+      else
+        def.DataType = ftFloat;
       break;
-    case 'L': def.DataType = ftBoolean; break;
-    case 'D': def.DataType = ftDate; break;
-    case 'I': def.DataType = ftInteger; break;
-    case 'Y': def.DataType = ftCurrency; break;
-    case 'T': def.DataType = ftDateTime; break;
-    case 'Q': def.DataType = ftBlob; break;
+    case 'L':
+      def.DataType = ftBoolean;
+      break;
+    case 'D':
+      def.DataType = ftDate;
+      break;
+    case 'I':
+      def.DataType = ftInteger;
+      break;
+    case 'Y':
+      def.DataType = ftCurrency;
+      break;
+    case 'T':
+      def.DataType = ftDateTime;
+      break;
+    case 'Q':
+      def.DataType = ftBlob;
+      break;
     case 'B':
       def.DataType = h.IsVisualFoxPro() ? ftFloat : ftBlob;
       break;
@@ -233,34 +271,92 @@ TFieldDef DatasetField(const FieldLayout& f, const TableHeader& h, std::string n
 std::string CodePageOfLanguageDriver(uint8_t driver) {
   // Language-driver ids from the published dBase/FoxPro tables.
   switch (driver) {
-    case 0x01: case 0x09: case 0x0B: case 0x0D: case 0x0F: case 0x11: case 0x15: case 0x18:
-    case 0x19: case 0x1B:
+    case 0x01:
+    case 0x09:
+    case 0x0B:
+    case 0x0D:
+    case 0x0F:
+    case 0x11:
+    case 0x15:
+    case 0x18:
+    case 0x19:
+    case 0x1B:
       return "CP437";
-    case 0x02: case 0x0A: case 0x0E: case 0x10: case 0x12: case 0x14: case 0x16: case 0x1A:
-    case 0x1D: case 0x25: case 0x37:
+    case 0x02:
+    case 0x0A:
+    case 0x0E:
+    case 0x10:
+    case 0x12:
+    case 0x14:
+    case 0x16:
+    case 0x1A:
+    case 0x1D:
+    case 0x25:
+    case 0x37:
       return "CP850";
-    case 0x03: case 0x57: case 0x58: case 0x59: return "CP1252";
-    case 0x08: case 0x17: case 0x66: return "CP865";
-    case 0x13: case 0x7B: return "CP932";
-    case 0x1C: case 0x6C: return "CP863";
-    case 0x1F: case 0x22: case 0x23: case 0x40: case 0x64: case 0x87: return "CP852";
-    case 0x24: return "CP860";
-    case 0x26: case 0x65: return "CP866";
-    case 0x4D: case 0x7A: return "CP936";
-    case 0x4E: case 0x79: return "CP949";
-    case 0x4F: case 0x78: return "CP950";
-    case 0x50: case 0x7C: return "CP874";
-    case 0x67: return "CP861";
-    case 0x6A: case 0x86: return "CP737";
-    case 0x6B: case 0x88: return "CP857";
-    case 0x7D: return "CP1255";
-    case 0x7E: return "CP1256";
-    case 0xC8: return "CP1250";
-    case 0xC9: return "CP1251";
-    case 0xCA: return "CP1254";
-    case 0xCB: return "CP1253";
-    case 0xCC: return "CP1257";
-    default: return {};
+    case 0x03:
+    case 0x57:
+    case 0x58:
+    case 0x59:
+      return "CP1252";
+    case 0x08:
+    case 0x17:
+    case 0x66:
+      return "CP865";
+    case 0x13:
+    case 0x7B:
+      return "CP932";
+    case 0x1C:
+    case 0x6C:
+      return "CP863";
+    case 0x1F:
+    case 0x22:
+    case 0x23:
+    case 0x40:
+    case 0x64:
+    case 0x87:
+      return "CP852";
+    case 0x24:
+      return "CP860";
+    case 0x26:
+    case 0x65:
+      return "CP866";
+    case 0x4D:
+    case 0x7A:
+      return "CP936";
+    case 0x4E:
+    case 0x79:
+      return "CP949";
+    case 0x4F:
+    case 0x78:
+      return "CP950";
+    case 0x50:
+    case 0x7C:
+      return "CP874";
+    case 0x67:
+      return "CP861";
+    case 0x6A:
+    case 0x86:
+      return "CP737";
+    case 0x6B:
+    case 0x88:
+      return "CP857";
+    case 0x7D:
+      return "CP1255";
+    case 0x7E:
+      return "CP1256";
+    case 0xC8:
+      return "CP1250";
+    case 0xC9:
+      return "CP1251";
+    case 0xCA:
+      return "CP1254";
+    case 0xCB:
+      return "CP1253";
+    case 0xCC:
+      return "CP1257";
+    default:
+      return {};
   }
 }
 
@@ -270,11 +366,11 @@ uint8_t LanguageDriverOfCodePage(std::string_view cp) {
     uint8_t driver;
   };
   static constexpr Entry kWritten[] = {
-      {"CP437", 0x01},  {"CP850", 0x02},  {"CP1252", 0x03}, {"CP865", 0x66}, {"CP852", 0x64},
-      {"CP866", 0x65},  {"CP861", 0x67},  {"CP737", 0x6A},  {"CP857", 0x6B}, {"CP863", 0x6C},
-      {"CP932", 0x7B},  {"CP936", 0x7A},  {"CP949", 0x79},  {"CP950", 0x78}, {"CP874", 0x7C},
-      {"CP1255", 0x7D}, {"CP1256", 0x7E}, {"CP1250", 0xC8}, {"CP1251", 0xC9},
-      {"CP1254", 0xCA}, {"CP1253", 0xCB}, {"CP1257", 0xCC}, {"CP860", 0x24},
+      {"CP437", 0x01},  {"CP850", 0x02},  {"CP1252", 0x03}, {"CP865", 0x66},  {"CP852", 0x64},
+      {"CP866", 0x65},  {"CP861", 0x67},  {"CP737", 0x6A},  {"CP857", 0x6B},  {"CP863", 0x6C},
+      {"CP932", 0x7B},  {"CP936", 0x7A},  {"CP949", 0x79},  {"CP950", 0x78},  {"CP874", 0x7C},
+      {"CP1255", 0x7D}, {"CP1256", 0x7E}, {"CP1250", 0xC8}, {"CP1251", 0xC9}, {"CP1254", 0xCA},
+      {"CP1253", 0xCB}, {"CP1257", 0xCC}, {"CP860", 0x24},
   };
   for (const Entry& e : kWritten)
     if (cp == e.name) return e.driver;

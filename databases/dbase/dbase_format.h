@@ -32,20 +32,20 @@ inline constexpr int kMaxNameBytes = 10;   // plus a NUL in the 11-byte name slo
 enum class MemoKind { kNone, kDBase3, kDBase4, kFoxPro };
 
 // Visual FoxPro field flags (descriptor byte 18).
-inline constexpr uint8_t kFlagSystem = 0x01;    // hidden, such as _NullFlags
+inline constexpr uint8_t kFlagSystem = 0x01;  // hidden, such as _NullFlags
 inline constexpr uint8_t kFlagNullable = 0x02;
-inline constexpr uint8_t kFlagBinary = 0x04;    // no code page translation
+inline constexpr uint8_t kFlagBinary = 0x04;  // no code page translation
 
 struct FieldLayout {
   std::string raw_name;  // bytes of the name slot up to the first NUL
   char type = 'C';       // the descriptor's type letter
   int width = 0;         // bytes in the record
   int decimals = 0;
-  int offset = 0;        // from the start of the record (byte 0 is the deletion flag)
+  int offset = 0;  // from the start of the record (byte 0 is the deletion flag)
   uint8_t flags = 0;
-  int null_bit = -1;     // bit in _NullFlags that marks Null, or -1
-  int varlen_bit = -1;   // bit that marks a short Varchar/Varbinary value, or -1
-  bool hidden = false;   // a system field the dataset does not see
+  int null_bit = -1;    // bit in _NullFlags that marks Null, or -1
+  int varlen_bit = -1;  // bit that marks a short Varchar/Varbinary value, or -1
+  bool hidden = false;  // a system field the dataset does not see
 };
 
 struct TableHeader {

@@ -95,8 +95,8 @@ size_t PosixFile::ReadAt(uint64_t offset, char* data, size_t size) const {
 void PosixFile::WriteAt(uint64_t offset, std::string_view data) {
   size_t done = 0;
   while (done < data.size()) {
-    const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done,
-                               static_cast<off_t>(offset + done));
+    const ssize_t n =
+        ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       Fail("Cannot write", path_);

@@ -25,10 +25,14 @@ void ReplaceInvalidUtf8(std::string_view text, std::string& out) {
   while (i < text.size()) {
     size_t len = 1;
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0xC2 && c <= 0xDF) len = 2;
-    else if (c >= 0xE0 && c <= 0xEF) len = 3;
-    else if (c >= 0xF0 && c <= 0xF4) len = 4;
-    else if (c >= 0x80) len = 0;
+    if (c >= 0xC2 && c <= 0xDF)
+      len = 2;
+    else if (c >= 0xE0 && c <= 0xEF)
+      len = 3;
+    else if (c >= 0xF0 && c <= 0xF4)
+      len = 4;
+    else if (c >= 0x80)
+      len = 0;
     if (len > 1 && (i + len > text.size() || !IsValidUtf8(text.substr(i, len)))) len = 0;
     if (len == 0) {
       out += '?';
@@ -68,7 +72,7 @@ class DBaseReader final : public TableFileReader {
   std::vector<size_t> visible_;  // header_.fields index of each dataset field
   TFieldDefs fields_;
   std::unique_ptr<dbase::MemoReader> memo_;
-  std::unique_ptr<TextCodec> codec_;         // set when the code page is known
+  std::unique_ptr<TextCodec> codec_;           // set when the code page is known
   std::unique_ptr<FallbackDecoder> fallback_;  // else this
   std::string buffer_;
   uint64_t buffer_first_ = 0;  // record index of buffer_[0]
@@ -102,8 +106,10 @@ void DBaseReader::ChooseCodePage(const TableReadOptions& options) {
   std::string code_page = options.encoding;
   if (code_page.empty()) code_page = dbase::ReadCpgFile(path());
   if (code_page.empty()) code_page = dbase::CodePageOfLanguageDriver(header_.language_driver);
-  if (code_page.empty()) fallback_ = std::make_unique<FallbackDecoder>();
-  else codec_ = TextCodec::ToUtf8From(code_page);
+  if (code_page.empty())
+    fallback_ = std::make_unique<FallbackDecoder>();
+  else
+    codec_ = TextCodec::ToUtf8From(code_page);
 }
 
 void DBaseReader::OpenMemo() {
@@ -131,7 +137,8 @@ void DBaseReader::DecodeText(std::string_view bytes, std::string& out) {
     return;
   }
   if (codec_ && codec_->identity()) {
-    if (IsValidUtf8(bytes)) out.assign(bytes);
+    if (IsValidUtf8(bytes))
+      out.assign(bytes);
     else {
       ReplaceInvalidUtf8(bytes, out);
       ++bad_text_;
@@ -164,8 +171,10 @@ bool DBaseReader::Next(std::vector<Variant>& values) {
     values.resize(visible_.size());
     for (size_t i = 0; i < visible_.size(); ++i) {
       const FieldLayout& f = header_.fields[visible_[i]];
-      if (f.null_bit >= 0 && BitSet(record, f.null_bit)) values[i].SetNull();
-      else ReadField(f, record, values[i]);
+      if (f.null_bit >= 0 && BitSet(record, f.null_bit))
+        values[i].SetNull();
+      else
+        ReadField(f, record, values[i]);
     }
     return true;
   }
@@ -184,7 +193,8 @@ void DBaseReader::ReadField(const FieldLayout& f, const char* record, Variant& v
     case 'C': {
       size_t n = bytes.size();
       while (n > 0 && (bytes[n - 1] == ' ' || bytes[n - 1] == '\0')) --n;
-      if (f.flags & dbase::kFlagBinary) value.SetString(bytes.substr(0, n));
+      if (f.flags & dbase::kFlagBinary)
+        value.SetString(bytes.substr(0, n));
       else {
         DecodeText(bytes.substr(0, n), text_);
         value.SetString(text_);
@@ -204,22 +214,30 @@ void DBaseReader::ReadField(const FieldLayout& f, const char* record, Variant& v
     case 'D':
       if (!dbase::ParseDate(bytes, value)) BadValue(f, bytes, "which is not a date");
       return;
-    case 'I': value.SetInteger(dbase::LoadInt32(p)); return;
-    case 'Y': value.SetCurrency(dbase::LoadInt64(p)); return;
+    case 'I':
+      value.SetInteger(dbase::LoadInt32(p));
+      return;
+    case 'Y':
+      value.SetCurrency(dbase::LoadInt64(p));
+      return;
     case 'T':
       if (!dbase::ParseVfpDateTime(p, value)) BadValue(f, bytes, "which is not a date-time");
       return;
     case 'V':
-    case 'Q': ReadVariable(f, record, bytes, value); return;
+    case 'Q':
+      ReadVariable(f, record, bytes, value);
+      return;
     case 'B':
       if (header_.IsVisualFoxPro()) {
         value.SetFloat(dbase::LoadDouble(p));
         return;
       }
       break;
-    default: break;
+    default:
+      break;
   }
-  if (dbase::IsMemoField(f, header_)) ReadMemo(f, bytes, value);
+  if (dbase::IsMemoField(f, header_))
+    ReadMemo(f, bytes, value);
   else {
     DecodeText(bytes, text_);
     value.SetString(text_);

@@ -69,8 +69,10 @@ bool ParseNumber(std::string_view bytes, bool as_integer, Variant& out) {
     return false;
   }
   if (!std::isfinite(d)) return false;
-  if (as_integer && d == std::trunc(d) && std::fabs(d) < 9.2e18) out.SetInteger(static_cast<int64_t>(d));
-  else out.SetFloat(d);
+  if (as_integer && d == std::trunc(d) && std::fabs(d) < 9.2e18)
+    out.SetInteger(static_cast<int64_t>(d));
+  else
+    out.SetFloat(d);
   return true;
 }
 
@@ -96,10 +98,25 @@ bool ParseDate(std::string_view bytes, Variant& out) {
 
 bool ParseLogical(char byte, Variant& out) {
   switch (byte) {
-    case 'T': case 't': case 'Y': case 'y': out.SetBoolean(true); return true;
-    case 'F': case 'f': case 'N': case 'n': out.SetBoolean(false); return true;
-    case '?': case ' ': case '\0': out.SetNull(); return true;
-    default: return false;
+    case 'T':
+    case 't':
+    case 'Y':
+    case 'y':
+      out.SetBoolean(true);
+      return true;
+    case 'F':
+    case 'f':
+    case 'N':
+    case 'n':
+      out.SetBoolean(false);
+      return true;
+    case '?':
+    case ' ':
+    case '\0':
+      out.SetNull();
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -164,7 +181,8 @@ bool FormatFixed(const Variant& value, int width, int decimals, char* field) {
     }
   } else if (value.type() == VarType::kCurrency && decimals == 4) {
     const int64_t units = value.integer();
-    const uint64_t mag = units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
+    const uint64_t mag =
+        units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
     end = buf;
     if (units < 0) *end++ = '-';
     end = std::to_chars(end, buf + 40, mag / 10000).ptr;
@@ -210,7 +228,7 @@ bool FormatDate(double days, char* field) {
   if (!InRange(days)) return false;
   const DateParts p = DecodeDateTime(std::trunc(days));
   const int digits[8] = {p.year / 1000 % 10, p.year / 100 % 10, p.year / 10 % 10, p.year % 10,
-                         p.month / 10,       p.month % 10,       p.day / 10,        p.day % 10};
+                         p.month / 10,       p.month % 10,      p.day / 10,       p.day % 10};
   for (int i = 0; i < 8; ++i) field[i] = static_cast<char>('0' + digits[i]);
   return true;
 }

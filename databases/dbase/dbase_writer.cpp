@@ -2,12 +2,13 @@
 // blocks, then the memo header, then the records and the 0x1A end mark, and only then the
 // header's record count, so a table copied at any moment claims only whole records.
 
+#include "databases/dbase/dbase_writer.h"
+
 #include <charconv>
 #include <cstring>
 
 #include "databases/dbase/dbase_file.h"
 #include "databases/dbase/dbase_values.h"
-#include "databases/dbase/dbase_writer.h"
 #include "databases/dbase/memo_file.h"
 #include "engine/codepage.h"
 #include "engine/errors.h"
@@ -17,9 +18,9 @@ namespace {
 
 using dbase::FieldLayout;
 
-constexpr uint32_t kFlushEvery = 1000;        // records between header updates
-constexpr size_t kFlushBytes = 8u << 20;      // or this much buffered data
-constexpr uint64_t kMaxRecords = 0xFFFFFFFFu; // the header's 32-bit count
+constexpr uint32_t kFlushEvery = 1000;         // records between header updates
+constexpr size_t kFlushBytes = 8u << 20;       // or this much buffered data
+constexpr uint64_t kMaxRecords = 0xFFFFFFFFu;  // the header's 32-bit count
 
 // What was lost in one field, for the notes.
 struct Losses {
@@ -122,7 +123,8 @@ void DBaseWriter::OpenMemo() {
 void DBaseWriter::Append(const std::vector<Variant>& values) {
   if (closed_) throw TrundleError("Cannot append to " + path() + ": it is closed");
   if (header_.record_count + pending_ >= kMaxRecords)
-    throw TrundleError("Cannot append to " + path() + ": a dBase table holds at most 4294967295 records");
+    throw TrundleError("Cannot append to " + path() +
+                       ": a dBase table holds at most 4294967295 records");
   const size_t start = records_.size();
   records_.append(header_.record_size, ' ');
   char* record = records_.data() + start;
@@ -167,23 +169,39 @@ void DBaseWriter::Encode(size_t index, const Variant& value, char* record) {
     return;
   }
   switch (f.type) {
-    case 'C': case 'V': case 'Q': EncodeText(index, value, out); return;
-    case 'N': case 'F': EncodeNumber(index, value, out); return;
-    case 'L': out[0] = value.ToBoolean() ? 'T' : 'F'; return;
+    case 'C':
+    case 'V':
+    case 'Q':
+      EncodeText(index, value, out);
+      return;
+    case 'N':
+    case 'F':
+      EncodeNumber(index, value, out);
+      return;
+    case 'L':
+      out[0] = value.ToBoolean() ? 'T' : 'F';
+      return;
     case 'D':
       if (!dbase::FormatDate(value.ToDateTime(), out)) ++losses_[index].dates_dropped;
       return;
-    case 'I': case 'Y': case 'T': EncodeFoxPro(index, value, record, out); return;
+    case 'I':
+    case 'Y':
+    case 'T':
+      EncodeFoxPro(index, value, record, out);
+      return;
     case 'B':
       if (header_.IsVisualFoxPro()) {
         EncodeFoxPro(index, value, record, out);
         return;
       }
       break;
-    default: break;
+    default:
+      break;
   }
-  if (dbase::IsMemoField(f, header_)) EncodeMemo(index, value, out);
-  else EncodeText(index, value, out);
+  if (dbase::IsMemoField(f, header_))
+    EncodeMemo(index, value, out);
+  else
+    EncodeText(index, value, out);
 }
 
 void DBaseWriter::ToCodePage(size_t index, std::string_view utf8, std::string& out) {
@@ -194,10 +212,13 @@ void DBaseWriter::ToCodePage(size_t index, std::string_view utf8, std::string& o
 void DBaseWriter::EncodeText(size_t index, const Variant& value, char* out) {
   const FieldLayout& f = header_.fields[visible_[index]];
   const bool raw = f.type == 'Q' || value.type() == VarType::kBlob;
-  const std::string shown = value.type() == VarType::kString || raw ? std::string() : value.ToText();
+  const std::string shown =
+      value.type() == VarType::kString || raw ? std::string() : value.ToText();
   const std::string& source = shown.empty() ? value.text() : shown;
-  if (raw) text_ = source;
-  else ToCodePage(index, source, text_);
+  if (raw)
+    text_ = source;
+  else
+    ToCodePage(index, source, text_);
   size_t n = text_.size();
   if (n > static_cast<size_t>(f.width)) {
     n = static_cast<size_t>(f.width);
@@ -226,8 +247,10 @@ void DBaseWriter::EncodeNumber(size_t index, const Variant& value, char* out) {
     const size_t e = t.find_last_not_of(' ') + 1;
     int64_t i = 0;
     auto [p, ec] = std::from_chars(t.data() + b, t.data() + e, i);
-    if (ec == std::errc() && p == t.data() + e) number.SetInteger(i);
-    else number.SetFloat(value.ToDouble());
+    if (ec == std::errc() && p == t.data() + e)
+      number.SetInteger(i);
+    else
+      number.SetFloat(value.ToDouble());
   } else if (value.type() == VarType::kDateTime) {
     number.SetFloat(value.real());
   }
@@ -245,11 +268,14 @@ void DBaseWriter::EncodeNumber(size_t index, const Variant& value, char* out) {
 void DBaseWriter::EncodeMemo(size_t index, const Variant& value, char* out) {
   const FieldLayout& f = header_.fields[visible_[index]];
   const bool binary = dbase::IsBinaryMemo(f, header_);
-  const std::string shown =
-      value.type() == VarType::kString || value.type() == VarType::kBlob ? std::string() : value.ToText();
+  const std::string shown = value.type() == VarType::kString || value.type() == VarType::kBlob
+                                ? std::string()
+                                : value.ToText();
   const std::string& source = shown.empty() ? value.text() : shown;
-  if (binary || value.type() == VarType::kBlob) text_ = source;
-  else ToCodePage(index, source, text_);
+  if (binary || value.type() == VarType::kBlob)
+    text_ = source;
+  else
+    ToCodePage(index, source, text_);
   if (text_.empty()) {
     if (f.width == 4) std::memset(out, 0, 4);
     return;  // no block: reads back as Null
@@ -345,12 +371,11 @@ std::string DBaseWriter::LossLine(size_t index) const {
     causes.push_back(Count(l.numbers_dropped, "number", "numbers") + " did not fit " + shape +
                      " and " + (l.numbers_dropped == 1 ? "was" : "were") + " left empty");
   if (l.numbers_rounded)
-    causes.push_back(Count(l.numbers_rounded, "number was", "numbers were") +
-                     " rounded to fit " + shape);
+    causes.push_back(Count(l.numbers_rounded, "number was", "numbers were") + " rounded to fit " +
+                     shape);
   if (l.dates_dropped)
-    causes.push_back(Count(l.dates_dropped, "date", "dates") +
-                     " outside the years 1 to 9999 " + (l.dates_dropped == 1 ? "was" : "were") +
-                     " left empty");
+    causes.push_back(Count(l.dates_dropped, "date", "dates") + " outside the years 1 to 9999 " +
+                     (l.dates_dropped == 1 ? "was" : "were") + " left empty");
   if (causes.empty()) return {};
   std::string line = "Field " + fields_[index].Name + ": " + causes[0];
   for (size_t i = 1; i < causes.size(); ++i) line += "; " + causes[i];

@@ -32,14 +32,14 @@ constexpr uint32_t kDBaseBlockSize = 512;
 
 uint32_t BlockSizeOf(const char* header, MemoKind kind, const std::string& path) {
   if (kind == MemoKind::kFoxPro) {
-    const uint32_t size = (static_cast<unsigned char>(header[6]) << 8) |
-                          static_cast<unsigned char>(header[7]);
+    const uint32_t size =
+        (static_cast<unsigned char>(header[6]) << 8) | static_cast<unsigned char>(header[7]);
     if (size == 0) throw TrundleError(Damaged(path, "its header gives a block size of 0"));
     return size;
   }
   if (kind == MemoKind::kDBase4) {
-    const uint32_t size = static_cast<unsigned char>(header[20]) |
-                          (static_cast<unsigned char>(header[21]) << 8);
+    const uint32_t size =
+        static_cast<unsigned char>(header[20]) | (static_cast<unsigned char>(header[21]) << 8);
     // Some dBase IV writers leave the size out; 512 is dBase's own.
     return size >= 8 ? size : kDBaseBlockSize;
   }
@@ -79,12 +79,13 @@ void MemoReader::Read(uint64_t block, std::string& out) {
     return;
   }
   if (length > size_ - offset - 8)
-    throw TrundleError(Damaged(path(), "the memo in block " + std::to_string(block) + " says it holds " +
-                                           std::to_string(length) +
+    throw TrundleError(Damaged(path(), "the memo in block " + std::to_string(block) +
+                                           " says it holds " + std::to_string(length) +
                                            " bytes, which runs past the end of the file"));
   out.resize(length);
   if (file_.ReadAt(offset + 8, out.data(), length) != length)
-    throw TrundleError(Damaged(path(), "the file ended while reading block " + std::to_string(block)));
+    throw TrundleError(
+        Damaged(path(), "the file ended while reading block " + std::to_string(block)));
 }
 
 // dBase III ends a memo with 0x1A (usually two); the file's end ends the last one.
@@ -164,7 +165,8 @@ uint64_t MemoWriter::Add(std::string_view data, bool binary) {
   pending_.resize(before + blocks * block_size_, '\0');
   next_block_ += blocks;
   if (next_block_ > 0xFFFFFFFFu)
-    throw TrundleError("Memo file " + file_.path() + " is full: it holds at most 4294967295 blocks");
+    throw TrundleError("Memo file " + file_.path() +
+                       " is full: it holds at most 4294967295 blocks");
   return start;
 }
 
@@ -174,8 +176,10 @@ void MemoWriter::Flush() {
   pending_.clear();
   pending_block_ = next_block_;
   char head[4];
-  if (kind_ == MemoKind::kFoxPro) PutBigEndian32(head, static_cast<uint32_t>(next_block_));
-  else PutLittleEndian32(head, static_cast<uint32_t>(next_block_));
+  if (kind_ == MemoKind::kFoxPro)
+    PutBigEndian32(head, static_cast<uint32_t>(next_block_));
+  else
+    PutLittleEndian32(head, static_cast<uint32_t>(next_block_));
   file_.WriteAt(0, std::string_view(head, 4));
 }
 

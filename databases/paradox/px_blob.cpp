@@ -10,10 +10,10 @@
 namespace trundle::paradox {
 namespace {
 
-constexpr int kType2Header = 9;    // type, block count, length, modification number
+constexpr int kType2Header = 9;  // type, block count, length, modification number
 constexpr int kType3Header = 12;
 constexpr int kType3Slots = 64;
-constexpr int kSlotSize = 5;       // chunk offset, chunk count, modification, bytes in last
+constexpr int kSlotSize = 5;  // chunk offset, chunk count, modification, bytes in last
 constexpr int kChunk = 16;
 constexpr int kFirstChunk = (kType3Header + kType3Slots * kSlotSize + kChunk - 1) / kChunk;
 // Offsets keep their low byte for the slot index, so they stay below 4 GB.
@@ -114,8 +114,7 @@ void MbReader::Read(uint32_t pointer, uint32_t length, std::string& out) {
   file_->ReadAt(offset + kType2Header, out.data(), length);
 }
 
-void MbReader::ReadSubAllocated(int64_t offset, unsigned index, uint32_t length,
-                                std::string& out) {
+void MbReader::ReadSubAllocated(int64_t offset, unsigned index, uint32_t length, std::string& out) {
   if (index >= static_cast<unsigned>(kType3Slots))
     Damaged("a record points to entry " + std::to_string(index) + " of the small-blob block at " +
             std::to_string(offset));
@@ -130,8 +129,8 @@ void MbReader::ReadSubAllocated(int64_t offset, unsigned index, uint32_t length,
   const int chunks = static_cast<unsigned char>(slot[1]);
   const int in_last = static_cast<unsigned char>(slot[4]);
   const int stored = (chunks - 1) * kChunk + in_last;
-  if (start == 0 || chunks == 0 || in_last == 0 || in_last > kChunk ||
-      start + stored > kMbBlock || static_cast<uint32_t>(stored) != length)
+  if (start == 0 || chunks == 0 || in_last == 0 || in_last > kChunk || start + stored > kMbBlock ||
+      static_cast<uint32_t>(stored) != length)
     Damaged("entry " + std::to_string(index) + " of the small-blob block at offset " +
             std::to_string(offset) + " does not hold the " + std::to_string(length) +
             " bytes its record expects");
@@ -176,7 +175,8 @@ std::unique_ptr<MbWriter> MbWriter::OpenExisting(const std::string& mb_path) {
 
 void MbWriter::CheckRoom(int64_t bytes) const {
   if (end_ + bytes > kMaxMbSize)
-    throw TrundleError("The memo file " + file_->path() + " is full (a Paradox memo file holds "
+    throw TrundleError("The memo file " + file_->path() +
+                       " is full (a Paradox memo file holds "
                        "at most 4 GB)");
 }
 
@@ -186,10 +186,13 @@ uint32_t MbWriter::Put(std::string_view data) {
 }
 
 uint32_t MbWriter::PutLarge(std::string_view data) {
-  const int64_t blocks = (static_cast<int64_t>(data.size()) + kType2Header + kMbBlock - 1) / kMbBlock;
+  const int64_t blocks =
+      (static_cast<int64_t>(data.size()) + kType2Header + kMbBlock - 1) / kMbBlock;
   if (blocks > 0xFFFF)
-    throw TrundleError("A value of " + std::to_string(data.size()) + " bytes is too large for "
-                       "the memo file " + file_->path() + " (at most 256 MB)");
+    throw TrundleError("A value of " + std::to_string(data.size()) +
+                       " bytes is too large for "
+                       "the memo file " +
+                       file_->path() + " (at most 256 MB)");
   CheckRoom(blocks * kMbBlock);
   char head[kType2Header];
   head[0] = 2;

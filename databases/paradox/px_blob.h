@@ -43,8 +43,8 @@ class MbReader {
   std::string mb_path_;
   std::unique_ptr<PxFile> file_;
   int64_t size_ = 0;
-  std::string block_;              // the last type 3 block read
-  int64_t block_offset_ = -1;      // its offset, -1 when none
+  std::string block_;          // the last type 3 block read
+  int64_t block_offset_ = -1;  // its offset, -1 when none
 };
 
 // Appends blobs to a memo file. Small blobs share type 3 blocks; the block being filled is
@@ -71,12 +71,12 @@ class MbWriter {
   void CheckRoom(int64_t bytes) const;
 
   std::unique_ptr<PxFile> file_;
-  int64_t end_ = kMbBlock;    // where the next block goes
+  int64_t end_ = kMbBlock;  // where the next block goes
   uint16_t mod_count_ = 1;
-  std::string sub_;           // the type 3 block being filled, empty when none
+  std::string sub_;  // the type 3 block being filled, empty when none
   int64_t sub_offset_ = 0;
-  int next_chunk_ = 0;        // first free 16-byte chunk in sub_
-  int next_slot_ = -1;        // next free pointer-table entry, counting down
+  int next_chunk_ = 0;  // first free 16-byte chunk in sub_
+  int next_slot_ = -1;  // next free pointer-table entry, counting down
   bool sub_dirty_ = false;
 };
 

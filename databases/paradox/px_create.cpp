@@ -18,7 +18,7 @@ using namespace paradox;
 
 constexpr size_t kMaxNameChars = 25;  // Paradox field names hold at most 25 characters
 constexpr int kDefaultAlpha = 20;
-constexpr int kMemoLeader = 10;       // short memos stay in the record, needing no .mb read
+constexpr int kMemoLeader = 10;  // short memos stay in the record, needing no .mb read
 constexpr int kMaxFields = 255;
 
 PxField MapField(const TFieldDef& def) {
@@ -28,32 +28,61 @@ PxField MapField(const TFieldDef& def) {
     f.size = leader + kBlobTailSize;
   };
   switch (def.DataType) {
-    case ftMemo: blob(kMemo, kMemoLeader); break;
-    case ftFmtMemo: blob(kFmtMemo, kMemoLeader); break;
+    case ftMemo:
+      blob(kMemo, kMemoLeader);
+      break;
+    case ftFmtMemo:
+      blob(kFmtMemo, kMemoLeader);
+      break;
     case ftBlob:
     case ftBytes:
     case ftVarBytes:
     case ftTypedBinary:
-    case ftDBaseOle: blob(kBinary, 0); break;
-    case ftGraphic: blob(kGraphic, 0); break;
-    case ftParadoxOle: blob(kOle, 0); break;
-    case ftSmallint: f.code = kShort; break;
+    case ftDBaseOle:
+      blob(kBinary, 0);
+      break;
+    case ftGraphic:
+      blob(kGraphic, 0);
+      break;
+    case ftParadoxOle:
+      blob(kOle, 0);
+      break;
+    case ftSmallint:
+      f.code = kShort;
+      break;
     case ftInteger:
-    case ftWord: f.code = kLong; break;
-    case ftAutoInc: f.code = kAutoInc; break;
+    case ftWord:
+      f.code = kLong;
+      break;
+    case ftAutoInc:
+      f.code = kAutoInc;
+      break;
     case ftLargeint:
-    case ftFloat: f.code = kNumber; break;
-    case ftCurrency: f.code = kMoney; break;
+    case ftFloat:
+      f.code = kNumber;
+      break;
+    case ftCurrency:
+      f.code = kMoney;
+      break;
     case ftBCD:
       f.code = kBcd;
       // Values travel as Currency, so more than 4 decimals would hold only zeros.
-      f.decimals = def.Decimals > 0 ? def.Decimals : (def.Size >= 1 && def.Size <= 4 ? def.Size : 4);
+      f.decimals =
+          def.Decimals > 0 ? def.Decimals : (def.Size >= 1 && def.Size <= 4 ? def.Size : 4);
       f.decimals = std::min(f.decimals, 4);
       break;
-    case ftBoolean: f.code = kLogical; break;
-    case ftDate: f.code = kDate; break;
-    case ftTime: f.code = kTime; break;
-    case ftDateTime: f.code = kTimestamp; break;
+    case ftBoolean:
+      f.code = kLogical;
+      break;
+    case ftDate:
+      f.code = kDate;
+      break;
+    case ftTime:
+      f.code = kTime;
+      break;
+    case ftDateTime:
+      f.code = kTimestamp;
+      break;
     default:
       if (def.Size > 255) {
         blob(kMemo, kMemoLeader);
@@ -151,12 +180,16 @@ CreatedTable CreateParadoxTable(const std::string& path, const TFieldDefs& field
                                 const TableWriteOptions& options) {
   if (fields.empty()) throw TrundleError("Could not create " + path + ": a table needs a field");
   if (fields.size() > static_cast<size_t>(kMaxFields))
-    throw TrundleError("Could not create " + path + ": a Paradox table holds at most 255 fields, "
-                       "not " + std::to_string(fields.size()));
+    throw TrundleError("Could not create " + path +
+                       ": a Paradox table holds at most 255 fields, "
+                       "not " +
+                       std::to_string(fields.size()));
   const int code_page = CodePageNumber(options.encoding);
   if (code_page == 0)
-    throw TrundleError("Could not create " + path + ": a Paradox header names its code page by "
-                       "number, and " + options.encoding + " has none");
+    throw TrundleError("Could not create " + path +
+                       ": a Paradox header names its code page by "
+                       "number, and " +
+                       options.encoding + " has none");
   PxTextEncoder encoder(CodePageName(code_page));
   const std::vector<std::string> names = StoredNames(fields, encoder);
   const PxHeader h = BuildTable(fields, names, encoder, code_page);
@@ -165,7 +198,8 @@ CreatedTable CreateParadoxTable(const std::string& path, const TFieldDefs& field
                        std::to_string(h.record_size) + " bytes are wider than a Paradox block");
   const bool needs_mb = std::any_of(h.fields.begin(), h.fields.end(),
                                     [](const PxField& f) { return IsBlobCode(f.code); });
-  if (needs_mb && PathExists(path)) throw TrundleError("Could not create " + path + ": the file already exists");
+  if (needs_mb && PathExists(path))
+    throw TrundleError("Could not create " + path + ": the file already exists");
   if (needs_mb && !FindMbFile(path).empty())
     throw TrundleError("Could not create " + path + ": its memo file " + FindMbFile(path) +
                        " already exists");

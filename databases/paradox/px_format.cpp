@@ -64,8 +64,8 @@ void CheckFieldWidth(const PxField& f, size_t index, const std::string& path) {
   if (DatasetType(f.code) == ftUnknown)
     ThrowDamaged(path, which + " has the unknown type code " + Hex(f.code));
   if (fixed != 0 && f.size != fixed)
-    ThrowDamaged(path, which + " is " + std::to_string(f.size) + " bytes wide where its type needs " +
-                           std::to_string(fixed));
+    ThrowDamaged(path, which + " is " + std::to_string(f.size) +
+                           " bytes wide where its type needs " + std::to_string(fixed));
   if (f.code == kBcd && f.decimals > 32)
     ThrowDamaged(path, which + " claims " + std::to_string(f.decimals) + " decimals");
   if (IsBlobCode(f.code) && f.size < kBlobTailSize)
@@ -94,8 +94,8 @@ void ParseFields(std::string_view b, int num_fields, int info_start, PxHeader& h
   if (offset != h.record_size)
     ThrowDamaged(path, "its record size " + std::to_string(h.record_size) +
                            " does not match its fields (" + std::to_string(offset) + " bytes)");
-  pos += 4 + 4 * static_cast<size_t>(num_fields) +
-         static_cast<size_t>(TableNameLength(h.version_id));
+  pos +=
+      4 + 4 * static_cast<size_t>(num_fields) + static_cast<size_t>(TableNameLength(h.version_id));
   for (PxField& f : h.fields) {
     const size_t end = pos < static_cast<size_t>(h.header_size)
                            ? b.substr(0, h.header_size).find('\0', pos)
@@ -150,10 +150,12 @@ PxHeader ParseHeader(std::string_view b, int64_t file_size, const std::string& p
   h.auto_inc = GetLe32(b.data() + kOffAutoInc);
   if (h.header_size < kFixedHeaderSize || h.header_size > file_size ||
       static_cast<size_t>(h.header_size) > b.size())
-    ThrowDamaged(path, "its header size " + std::to_string(h.header_size) + " does not fit the file");
+    ThrowDamaged(path,
+                 "its header size " + std::to_string(h.header_size) + " does not fit the file");
   if (h.record_size == 0 || h.record_size + kBlockHeaderSize > h.block_size)
     ThrowDamaged(path, "its record size " + std::to_string(h.record_size) +
-                           " does not fit its blocks of " + std::to_string(h.block_size) + " bytes");
+                           " does not fit its blocks of " + std::to_string(h.block_size) +
+                           " bytes");
   const bool extended = h.version_id >= 5;
   if (extended && h.header_size < kDataHeaderEnd) ThrowDamaged(path, "its header is cut short");
   uint32_t encryption = GetLe32(b.data() + kOffEncryption1);
@@ -243,68 +245,109 @@ void PatchCounts(const PxHeader& h, std::string& bytes) {
 
 TFieldType DatasetType(uint8_t code) {
   switch (code) {
-    case kAlpha: return ftString;
-    case kDate: return ftDate;
-    case kShort: return ftSmallint;
-    case kLong: return ftInteger;
-    case kMoney: return ftCurrency;
-    case kNumber: return ftFloat;
-    case kLogical: return ftBoolean;
-    case kMemo: return ftMemo;
-    case kBinary: return ftBlob;
-    case kFmtMemo: return ftFmtMemo;
-    case kOle: return ftParadoxOle;
-    case kGraphic: return ftGraphic;
-    case kTime: return ftTime;
-    case kTimestamp: return ftDateTime;
-    case kAutoInc: return ftAutoInc;
-    case kBcd: return ftBCD;
-    case kBytes: return ftBytes;
-    default: return ftUnknown;
+    case kAlpha:
+      return ftString;
+    case kDate:
+      return ftDate;
+    case kShort:
+      return ftSmallint;
+    case kLong:
+      return ftInteger;
+    case kMoney:
+      return ftCurrency;
+    case kNumber:
+      return ftFloat;
+    case kLogical:
+      return ftBoolean;
+    case kMemo:
+      return ftMemo;
+    case kBinary:
+      return ftBlob;
+    case kFmtMemo:
+      return ftFmtMemo;
+    case kOle:
+      return ftParadoxOle;
+    case kGraphic:
+      return ftGraphic;
+    case kTime:
+      return ftTime;
+    case kTimestamp:
+      return ftDateTime;
+    case kAutoInc:
+      return ftAutoInc;
+    case kBcd:
+      return ftBCD;
+    case kBytes:
+      return ftBytes;
+    default:
+      return ftUnknown;
   }
 }
 
 int FixedWidth(uint8_t code) {
   switch (code) {
-    case kShort: return 2;
+    case kShort:
+      return 2;
     case kDate:
     case kLong:
     case kTime:
-    case kAutoInc: return 4;
+    case kAutoInc:
+      return 4;
     case kMoney:
     case kNumber:
-    case kTimestamp: return 8;
-    case kLogical: return 1;
-    case kBcd: return kBcdSize;
-    default: return 0;
+    case kTimestamp:
+      return 8;
+    case kLogical:
+      return 1;
+    case kBcd:
+      return kBcdSize;
+    default:
+      return 0;
   }
 }
 
 bool IsBlobCode(uint8_t code) {
-  return code == kMemo || code == kBinary || code == kFmtMemo || code == kOle ||
-         code == kGraphic;
+  return code == kMemo || code == kBinary || code == kFmtMemo || code == kOle || code == kGraphic;
 }
 
 char TypeLetter(uint8_t code) {
   switch (code) {
-    case kAlpha: return 'A';
-    case kDate: return 'D';
-    case kShort: return 'S';
-    case kLong: return 'I';
-    case kMoney: return '$';
-    case kNumber: return 'N';
-    case kLogical: return 'L';
-    case kMemo: return 'M';
-    case kBinary: return 'B';
-    case kFmtMemo: return 'F';
-    case kOle: return 'O';
-    case kGraphic: return 'G';
-    case kTime: return 'T';
-    case kTimestamp: return '@';
-    case kAutoInc: return '+';
-    case kBcd: return '#';
-    case kBytes: return 'Y';
-    default: return '?';
+    case kAlpha:
+      return 'A';
+    case kDate:
+      return 'D';
+    case kShort:
+      return 'S';
+    case kLong:
+      return 'I';
+    case kMoney:
+      return '$';
+    case kNumber:
+      return 'N';
+    case kLogical:
+      return 'L';
+    case kMemo:
+      return 'M';
+    case kBinary:
+      return 'B';
+    case kFmtMemo:
+      return 'F';
+    case kOle:
+      return 'O';
+    case kGraphic:
+      return 'G';
+    case kTime:
+      return 'T';
+    case kTimestamp:
+      return '@';
+    case kAutoInc:
+      return '+';
+    case kBcd:
+      return '#';
+    case kBytes:
+      return 'Y';
+    default:
+      return '?';
   }
 }
 

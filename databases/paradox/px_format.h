@@ -39,10 +39,10 @@ enum FieldCode : uint8_t {
   kBytes = 0x18,
 };
 
-inline constexpr int kBlockHeaderSize = 6;   // next, previous, offset of last record
-inline constexpr int kBlobTailSize = 10;     // pointer, length, modification number
-inline constexpr int kBcdSize = 17;          // one sign/scale byte and 32 digits
-inline constexpr int kMaxBlocks = 65535;     // block numbers are 16 bits
+inline constexpr int kBlockHeaderSize = 6;  // next, previous, offset of last record
+inline constexpr int kBlobTailSize = 10;    // pointer, length, modification number
+inline constexpr int kBcdSize = 17;         // one sign/scale byte and 32 digits
+inline constexpr int kMaxBlocks = 65535;    // block numbers are 16 bits
 inline constexpr int kFixedHeaderSize = 0x58;
 inline constexpr int kDataHeaderEnd = 0x78;  // end of the extension of version 4 and up
 inline constexpr int kFileTypeKeyed = 0;
@@ -53,16 +53,16 @@ inline constexpr uint32_t kMsPerDay = 86400000;
 struct PxField {
   std::string raw_name;  // as stored, in the table's code page
   uint8_t code = 0;
-  int size = 0;          // bytes in the record
-  int decimals = 0;      // digits after the point of a # field
-  int offset = 0;        // from the start of the record
+  int size = 0;      // bytes in the record
+  int decimals = 0;  // digits after the point of a # field
+  int offset = 0;    // from the start of the record
 };
 
 struct PxHeader {
   int record_size = 0;
   int header_size = 0;
   int file_type = kFileTypeUnkeyed;
-  int block_size = 0;       // bytes
+  int block_size = 0;  // bytes
   int64_t num_records = 0;
   int used_blocks = 0;
   int file_blocks = 0;
@@ -70,7 +70,7 @@ struct PxHeader {
   int last_block = 0;
   int version_id = kVersion7;
   int key_fields = 0;
-  int code_page = 0;        // 0 when the header names none (version 3 tables)
+  int code_page = 0;  // 0 when the header names none (version 3 tables)
   uint32_t auto_inc = 0;
   bool encrypted = false;
   std::vector<PxField> fields;

@@ -21,9 +21,15 @@ namespace {
 PxFile::PxFile(const std::string& path, Mode mode) : path_(path) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case Mode::kRead: flags |= O_RDONLY; break;
-    case Mode::kReadWrite: flags |= O_RDWR; break;
-    case Mode::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+    case Mode::kRead:
+      flags |= O_RDONLY;
+      break;
+    case Mode::kReadWrite:
+      flags |= O_RDWR;
+      break;
+    case Mode::kCreateNew:
+      flags |= O_RDWR | O_CREAT | O_EXCL;
+      break;
   }
   fd_ = ::open(path.c_str(), flags, 0666);
   if (fd_ < 0) {

@@ -26,8 +26,8 @@ constexpr uint32_t kGraphicPrefix = 8;
 // value read equals the value written.
 double DayFraction(int64_t ms) {
   const int64_t h = ms / 3600000, m = ms / 60000 % 60, s = ms / 1000 % 60, rest = ms % 1000;
-  return ((static_cast<double>(h) * 60.0 + static_cast<double>(m)) * 60.0 +
-          static_cast<double>(s) + static_cast<double>(rest) / 1000.0) /
+  return ((static_cast<double>(h) * 60.0 + static_cast<double>(m)) * 60.0 + static_cast<double>(s) +
+          static_cast<double>(rest) / 1000.0) /
          86400.0;
 }
 
@@ -58,11 +58,11 @@ class ParadoxReader final : public TableFileReader {
   MbReader mb_;
   int64_t physical_blocks_ = 0;
   int per_block_ = 0;
-  int64_t last_day_ = 0;          // day number of 31 December 9999
-  std::string window_;            // whole blocks read ahead
+  int64_t last_day_ = 0;  // day number of 31 December 9999
+  std::string window_;    // whole blocks read ahead
   int window_first_ = 0;
   int window_count_ = 0;
-  int current_ = 0;               // block being read, 0 before the first
+  int current_ = 0;  // block being read, 0 before the first
   int next_block_ = 0;
   int rec_in_block_ = 0;
   int recs_in_block_ = 0;
@@ -85,8 +85,8 @@ ParadoxReader::ParadoxReader(const std::string& path, const TableReadOptions& op
   const int64_t size = file_.Size();
   header_ = ParseHeader(ReadHeaderBytes(file_), size, path_);
   text_.Init(options.encoding, header_.code_page, header_.fields.size());
-  physical_blocks_ = std::min<int64_t>((size - header_.header_size) / header_.block_size,
-                                       kMaxBlocks);
+  physical_blocks_ =
+      std::min<int64_t>((size - header_.header_size) / header_.block_size, kMaxBlocks);
   per_block_ = (header_.block_size - kBlockHeaderSize) / header_.record_size;
   last_day_ = DaysFromCivil(9999, 12, 31);
   for (const PxField& f : header_.fields) {
@@ -107,14 +107,17 @@ ParadoxReader::ParadoxReader(const std::string& path, const TableReadOptions& op
 
 const char* ParadoxReader::LoadBlock(int number) {
   if (number < window_first_ || number >= window_first_ + window_count_) {
-    const int64_t want = std::max<int64_t>(1, static_cast<int64_t>(kWindowBytes) / header_.block_size);
+    const int64_t want =
+        std::max<int64_t>(1, static_cast<int64_t>(kWindowBytes) / header_.block_size);
     const int64_t count = std::min<int64_t>(want, physical_blocks_ - number + 1);
     window_.resize(static_cast<size_t>(count * header_.block_size));
-    const int64_t offset = header_.header_size + static_cast<int64_t>(number - 1) * header_.block_size;
+    const int64_t offset =
+        header_.header_size + static_cast<int64_t>(number - 1) * header_.block_size;
     const size_t got = file_.ReadAt(offset, window_.data(), window_.size());
     window_first_ = number;
     window_count_ = static_cast<int>(got / static_cast<size_t>(header_.block_size));
-    if (window_count_ == 0) ThrowDamaged(path_, "block " + std::to_string(number) + " is cut short");
+    if (window_count_ == 0)
+      ThrowDamaged(path_, "block " + std::to_string(number) + " is cut short");
   }
   return window_.data() + static_cast<size_t>(number - window_first_) * header_.block_size;
 }
@@ -125,8 +128,8 @@ void ParadoxReader::AdvanceBlock() {
     ThrowDamaged(path_, "its blocks hold only " + std::to_string(delivered_) + " of the " +
                             std::to_string(header_.num_records) + " records its header claims");
   if (n < 1 || n > physical_blocks_)
-    ThrowDamaged(path_, "its block chain points to block " + std::to_string(n) +
-                            ", outside the file");
+    ThrowDamaged(path_,
+                 "its block chain points to block " + std::to_string(n) + ", outside the file");
   if (visited_[static_cast<size_t>(n)])
     ThrowDamaged(path_, "its block chain loops back to block " + std::to_string(n));
   visited_[static_cast<size_t>(n)] = true;
@@ -228,7 +231,8 @@ void ParadoxReader::DecodeBcd(size_t i, const char* p, Variant& v) {
   BcdValue bcd;
   if (!GetBcd(p, header_.fields[i].decimals, bcd)) return ++bad_values_[i], v.SetNull();
   const int int_digits = 32 - bcd.decimals;
-  const char* first = std::find_if(bcd.digits, bcd.digits + int_digits, [](char c) { return c != '0'; });
+  const char* first =
+      std::find_if(bcd.digits, bcd.digits + int_digits, [](char c) { return c != '0'; });
   // Up to 4 decimals and 14 integer digits fit a Currency exactly.
   if (bcd.decimals <= 4 && bcd.digits + int_digits - first <= 14) {
     int64_t units = 0;

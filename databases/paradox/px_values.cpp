@@ -32,19 +32,28 @@ RecordEncoder::RecordEncoder(const std::vector<PxField>& fields, std::vector<std
 void RecordEncoder::Encode(size_t i, const Variant& v, char* p, uint32_t& auto_inc) {
   try {
     switch (fields_[i].code) {
-      case kAlpha: return PutText(i, v, p);
+      case kAlpha:
+        return PutText(i, v, p);
       case kShort:
       case kLong:
-      case kAutoInc: return PutInteger(i, v, p, auto_inc);
+      case kAutoInc:
+        return PutInteger(i, v, p, auto_inc);
       case kNumber:
-      case kMoney: return PutNumber(i, v, p);
-      case kLogical: *p = static_cast<char>(v.ToBoolean() ? 0x81 : 0x80); return;
+      case kMoney:
+        return PutNumber(i, v, p);
+      case kLogical:
+        *p = static_cast<char>(v.ToBoolean() ? 0x81 : 0x80);
+        return;
       case kDate:
       case kTime:
-      case kTimestamp: return PutDate(i, v, p);
-      case kBcd: return PutBcdValue(i, v, p);
-      case kBytes: return PutBytes(i, v, p);
-      default: return PutBlob(i, v, p);
+      case kTimestamp:
+        return PutDate(i, v, p);
+      case kBcd:
+        return PutBcdValue(i, v, p);
+      case kBytes:
+        return PutBytes(i, v, p);
+      default:
+        return PutBlob(i, v, p);
     }
   } catch (const TrundleError& e) {
     throw TrundleError("Field " + names_[i] + ": " + e.what());
@@ -199,7 +208,8 @@ std::string RecordEncoder::LossText(size_t i, Loss loss, int64_t n) const {
       return count + " had a date, which a time field does not hold; the date was dropped";
     case kLossDecimals:
       return count + was + " rounded to " + std::to_string(fields_[i].decimals) + " decimals";
-    case kLossCount: break;
+    case kLossCount:
+      break;
   }
   return count;
 }

@@ -16,14 +16,14 @@ namespace trundle::paradox {
 
 // Why a value was not stored as given.
 enum Loss : uint8_t {
-  kLossTooLong,     // text or bytes cut to the field's width
-  kLossCodePage,    // characters the code page cannot hold became '?'
-  kLossReserved,    // the smallest integer, which the format keeps for an empty field
-  kLossRange,       // outside what the field holds; left empty
-  kLossInexact,     // integer beyond 2^53 stored as the nearest double
-  kLossTime,        // a date field dropped the time of day
-  kLossDate,        // a time field dropped the date
-  kLossDecimals,    // a # field rounded to its decimals
+  kLossTooLong,   // text or bytes cut to the field's width
+  kLossCodePage,  // characters the code page cannot hold became '?'
+  kLossReserved,  // the smallest integer, which the format keeps for an empty field
+  kLossRange,     // outside what the field holds; left empty
+  kLossInexact,   // integer beyond 2^53 stored as the nearest double
+  kLossTime,      // a date field dropped the time of day
+  kLossDate,      // a time field dropped the date
+  kLossDecimals,  // a # field rounded to its decimals
   kLossCount,
 };
 

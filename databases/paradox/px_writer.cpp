@@ -18,8 +18,8 @@ namespace {
 
 using namespace paradox;
 
-constexpr int kFlushEvery = 1000;             // records between header updates
-constexpr size_t kPendingLimit = 1 << 20;     // bytes of blocks kept before writing
+constexpr int kFlushEvery = 1000;          // records between header updates
+constexpr size_t kPendingLimit = 1 << 20;  // bytes of blocks kept before writing
 
 class ParadoxWriter final : public TableFileWriter {
  public:
@@ -47,9 +47,9 @@ class ParadoxWriter final : public TableFileWriter {
   std::unique_ptr<PxTextEncoder> encoder_;
   std::unique_ptr<MbWriter> mb_;
   std::unique_ptr<RecordEncoder> records_;
-  std::string pending_;      // whole blocks from pending_first_ on; the last is being filled
+  std::string pending_;  // whole blocks from pending_first_ on; the last is being filled
   int pending_first_ = 0;
-  int current_count_ = 0;    // records in the block being filled
+  int current_count_ = 0;  // records in the block being filled
   int per_block_ = 0;
   int since_flush_ = 0;
   bool closed_ = false;
@@ -85,8 +85,8 @@ ParadoxWriter::ParadoxWriter(const std::string& path, const TableWriteOptions& o
                   [](const PxField& f) { return IsBlobCode(f.code); })) {
     const std::string mb_path = FindMbFile(path_);
     if (mb_path.empty())
-      throw TrundleError("The Paradox table " + path_ + " needs its memo file " +
-                         NewMbPath(path_) + ", which is missing");
+      throw TrundleError("The Paradox table " + path_ + " needs its memo file " + NewMbPath(path_) +
+                         ", which is missing");
     mb_ = MbWriter::OpenExisting(mb_path);
   }
   records_ = std::make_unique<RecordEncoder>(header_.fields, std::move(display), encoder_.get(),

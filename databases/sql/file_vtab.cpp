@@ -63,8 +63,9 @@ int Fail(sqlite3_vtab* table, const char* message) {
 std::vector<std::string> ColumnNames(const TFieldDefs& fields) {
   std::vector<std::string> names;
   auto taken = [&names](const std::string& name) {
-    return std::any_of(names.begin(), names.end(),
-                       [&name](const std::string& other) { return EqualsIgnoringAsciiCase(other, name); });
+    return std::any_of(names.begin(), names.end(), [&name](const std::string& other) {
+      return EqualsIgnoringAsciiCase(other, name);
+    });
   };
   for (size_t i = 0; i < fields.size(); ++i) {
     std::string name = fields[i].Name.empty() ? "FIELD" + std::to_string(i + 1) : fields[i].Name;

@@ -98,8 +98,7 @@ std::optional<std::string> WholeTableSelectName(std::string_view sql) {
 
 namespace {
 
-std::optional<TableFile> FindTableFileFrom(const std::string& name,
-                                           const std::string& base_folder,
+std::optional<TableFile> FindTableFileFrom(const std::string& name, const std::string& base_folder,
                                            std::string* looked_for) {
   if (looked_for) looked_for->clear();
   if (name.empty()) return std::nullopt;

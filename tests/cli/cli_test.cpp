@@ -58,7 +58,8 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
        "dbase and paradox\n"},
       {{"--source-password-env", "TRUNDLE_NO_SUCH_VAR", "a.csv", "b.csv"},
        "trundle-cli: the environment variable TRUNDLE_NO_SUCH_VAR is not set\n"},
-      {{"--source-encoding", "klingon", "a.csv", "b.csv"}, "trundle-cli: Unknown code page klingon\n"},
+      {{"--source-encoding", "klingon", "a.csv", "b.csv"},
+       "trundle-cli: Unknown code page klingon\n"},
       {{"--clipboard", "--dest-kind", "csv", "a.csv", "b.csv"},
        "trundle-cli: --clipboard needs a tab-delimited destination\n"},
   };
@@ -108,10 +109,10 @@ TEST(CliTest, HtmlTitleDefaultsToTheFileNameAndEncodingsApply) {
   const std::string page = ReadFile(dir / "Sales 2026.html");
   EXPECT_NE(page.find("<TITLE>Sales 2026</TITLE>"), std::string::npos);
   EXPECT_NE(page.find(">Офис<"), std::string::npos);
-  EXPECT_EQ(RunCli(dir, {"--source-encoding", "cp1251", "--dest-encoding", "koi8-r", "in.csv",
-                         "out.csv"})
-                .status,
-            0);
+  EXPECT_EQ(
+      RunCli(dir, {"--source-encoding", "cp1251", "--dest-encoding", "koi8-r", "in.csv", "out.csv"})
+          .status,
+      0);
   EXPECT_EQ(ReadFile(dir / "out.csv"), "\"N\"\r\n\"\xEF\xC6\xC9\xD3\"\r\n");
 }
 

@@ -11,15 +11,15 @@ TEST(DataTypesTest, TranslationsForAnAccessSource) {
     TFieldType dbase;
     TFieldType paradox;
   } cases[] = {
-      {ftUnknown, ftString, ftString},    {ftString, ftString, ftString},
-      {ftSmallint, ftString, ftString},   {ftInteger, ftInteger, ftInteger},
-      {ftWord, ftInteger, ftInteger},     {ftBoolean, ftBoolean, ftBoolean},
-      {ftFloat, ftString, ftString},      {ftCurrency, ftFloat, ftFloat},
-      {ftBCD, ftFloat, ftFloat},          {ftDate, ftDate, ftDate},
-      {ftTime, ftString, ftString},       {ftDateTime, ftMemo, ftDateTime},
-      {ftBytes, ftBlob, ftBlob},          {ftVarBytes, ftString, ftString},
-      {ftAutoInc, ftString, ftString},    {ftBlob, ftBlob, ftBlob},
-      {ftMemo, ftMemo, ftMemo},           {ftGraphic, ftString, ftString},
+      {ftUnknown, ftString, ftString},  {ftString, ftString, ftString},
+      {ftSmallint, ftString, ftString}, {ftInteger, ftInteger, ftInteger},
+      {ftWord, ftInteger, ftInteger},   {ftBoolean, ftBoolean, ftBoolean},
+      {ftFloat, ftString, ftString},    {ftCurrency, ftFloat, ftFloat},
+      {ftBCD, ftFloat, ftFloat},        {ftDate, ftDate, ftDate},
+      {ftTime, ftString, ftString},     {ftDateTime, ftMemo, ftDateTime},
+      {ftBytes, ftBlob, ftBlob},        {ftVarBytes, ftString, ftString},
+      {ftAutoInc, ftString, ftString},  {ftBlob, ftBlob, ftBlob},
+      {ftMemo, ftMemo, ftMemo},         {ftGraphic, ftString, ftString},
       {ftGuid, ftString, ftString},
   };
   for (const Case& c : cases) {

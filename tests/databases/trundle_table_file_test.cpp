@@ -43,8 +43,8 @@ class TableFileAdaptorTest : public ::testing::Test {
     std::vector<std::vector<Variant>> rows;
   };
   Table Read(const std::string& name) {
-    auto reader = name.ends_with(".dbf") ? OpenDBaseTable(dir / name, {})
-                                         : OpenParadoxTable(dir / name, {});
+    auto reader =
+        name.ends_with(".dbf") ? OpenDBaseTable(dir / name, {}) : OpenParadoxTable(dir / name, {});
     Table t{reader->fields(), {}};
     std::vector<Variant> row;
     while (reader->Next(row)) t.rows.push_back(row);
@@ -60,10 +60,10 @@ TEST_F(TableFileAdaptorTest, CsvIntoANewDBaseTableSizesFieldsByTheirData) {
   WriteFile(dir / "in.csv", "name,note,city\r\nann,short,Zürich\r\nbob," + long_note + ",\r\n");
   const auto log = Move(dkCsv, "in.csv", dkDBase, "out.dbf");
   EXPECT_TRUE(moved);
-  EXPECT_EQ(log, (std::vector<std::string>{
-                     "Reading table", "2 records read", "Reading from table",
-                     "Table doesn't exist or is empty", "Table created", "Reading from table",
-                     "0 records read", "Moving data", "2 records moved"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"Reading table", "2 records read", "Reading from table",
+                                           "Table doesn't exist or is empty", "Table created",
+                                           "Reading from table", "0 records read", "Moving data",
+                                           "2 records moved"}));
   const Table t = Read("out.dbf");
   ASSERT_EQ(t.fields.size(), 3u);
   EXPECT_EQ(t.fields[0].Name, "NAME");
@@ -86,9 +86,9 @@ TEST_F(TableFileAdaptorTest, CsvIntoANewDBaseTableSizesFieldsByTheirData) {
 TEST_F(TableFileAdaptorTest, TypedValuesSurviveEveryPairOfEngines) {
   DateParts hastings{1066, 10, 14, 0, 0, 0, 0};
   const TFieldDefs fields = {
-      {"ID", ftInteger, 0, 0, false},   {"AMOUNT", ftFloat, 12, 2, false},
-      {"DAY", ftDate, 0, 0, false},     {"OK", ftBoolean, 0, 0, false},
-      {"NOTE", ftMemo, 0, 0, false},    {"NAME", ftString, 30, 0, false},
+      {"ID", ftInteger, 0, 0, false}, {"AMOUNT", ftFloat, 12, 2, false},
+      {"DAY", ftDate, 0, 0, false},   {"OK", ftBoolean, 0, 0, false},
+      {"NOTE", ftMemo, 0, 0, false},  {"NAME", ftString, 30, 0, false},
   };
   const std::vector<std::vector<Variant>> rows = {
       {Variant::Integer(1), Variant::Float(-12.5), Variant::DateTime(EncodeDateTime(hastings)),
@@ -143,8 +143,7 @@ TEST_F(TableFileAdaptorTest, ExistingTablesTakeNamesInAnyCaseAndReportWhatDidNot
   const auto log = Move(dkCsv, "in.csv", dkDBase, "dest.dbf");
   EXPECT_EQ(std::vector<std::string>(log.end() - 4, log.end()),
             (std::vector<std::string>{
-                "3 records moved",
-                "Field TOTAL: 1 number did not fit N(5,2) and was left empty",
+                "3 records moved", "Field TOTAL: 1 number did not fit N(5,2) and was left empty",
                 "Field NOTE: 2 values were cut to fit its 4 characters",
                 "Field EXTRA: 2 values were not written, the destination has no field of "
                 "that name"}));
@@ -156,8 +155,7 @@ TEST_F(TableFileAdaptorTest, ExistingTablesTakeNamesInAnyCaseAndReportWhatDidNot
 }
 
 TEST_F(TableFileAdaptorTest, LongAndRepeatedNamesAreStoredShortAndStillFilled) {
-  WriteFile(dir / "in.csv",
-            "customernumber,customername,x,x\r\n1,ann,first,second\r\n");
+  WriteFile(dir / "in.csv", "customernumber,customername,x,x\r\n1,ann,first,second\r\n");
   const auto log = Move(dkCsv, "in.csv", dkDBase, "out.dbf");
   EXPECT_EQ(log[4], "Field CUSTOMERNUMBER stored as CUSTOMERNU");
   EXPECT_EQ(log[5], "Field CUSTOMERNAME stored as CUSTOMERNA");
@@ -185,8 +183,8 @@ TEST_F(TableFileAdaptorTest, SqlOverSeveralFilesAndPathsWithQuotes) {
 TEST_F(TableFileAdaptorTest, MissingOrBrokenSourcesAreMessages) {
   auto log = Move(dkDBase, "none.dbf", dkCsv, "out.csv");
   EXPECT_FALSE(moved);
-  EXPECT_EQ(log, (std::vector<std::string>{"Reading from table",
-                                           "Table doesn't exist or is empty"}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"Reading from table", "Table doesn't exist or is empty"}));
   WriteFile(dir / "bad.dbf", "not a table at all");
   log = Move(dkDBase, "bad.dbf", dkCsv, "out.csv");
   EXPECT_FALSE(moved);

@@ -102,8 +102,9 @@ TEST(TrundleTest, BaseAdaptorsAtBothEndsLogTheWholeRun) {
   job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
   job.Execute();
   ASSERT_EQ(log.size(), 5u);
-  const std::regex stamp("\\d\\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{4} "
-                         "\\d\\d:\\d\\d:\\d\\d");
+  const std::regex stamp(
+      "\\d\\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{4} "
+      "\\d\\d:\\d\\d:\\d\\d");
   EXPECT_EQ(log[0].substr(0, 11), "Commenced: ");
   EXPECT_TRUE(std::regex_match(log[0].substr(11), stamp)) << log[0];
   EXPECT_EQ(log[1], "Moving data from in.csv to out.csv\r\n");
@@ -139,7 +140,7 @@ TEST(TrundleTest, ProgressCommitsAndCounts) {
       {3, 3, {33, 66, 100, 100}, "ScW"},
       {3, 4, {25, 50, 75, 100}, "ScW"},  // a text source counts its placeholder
       {3, 0, {100}, "ScW"},              // no size known: nothing until the end
-      {1000, 1000, {}, "ScScW"},  // the second batch is empty
+      {1000, 1000, {}, "ScScW"},         // the second batch is empty
       {2500, 2500, {}, "ScScScW"},
   };
   for (const Case& c : cases) {

@@ -6,8 +6,8 @@
 
 #include "engine/errors.h"
 #include "engine/locale_format.h"
-#include "textfiles/clipboard.h"
 #include "tests/test_files.h"
+#include "textfiles/clipboard.h"
 
 namespace trundle {
 namespace {
@@ -68,12 +68,18 @@ TEST(DelimitedReadTest, ParsesQuotingLineEndsAndOddLines) {
       {"quote then comma inside", "h,i\r\n\"a\"\",b\",c", {"H", "I"}, {{"a\",b", "c"}}},
       {"leading comma quoted", "h,i\r\n\",x\",y", {"H", "I"}, {{",x", "y"}}},
       {"empty first", "h,i\r\n,a", {"H", "I"}, {{"", "a"}}},
-      {"trailing delimiter", "h,i,j\r\na,b,\r\n,\r\n", {"H", "I", "J"},
+      {"trailing delimiter",
+       "h,i,j\r\na,b,\r\n,\r\n",
+       {"H", "I", "J"},
        {{"a", "b", "<null>"}, {"", "<null>", "<null>"}}},
       {"line ends", "h\ra\nb\r\nc\n\"d\r\ne\"", {"H"}, {{"a"}, {"b"}, {"c"}, {"d\r\ne"}}},
       {"text after closing quote", "h,i\r\n\"ab\"cd,e", {"H", "I"}, {{"abcd", "e"}}},
       {"byte-order mark", "\xEF\xBB\xBFid,n\r\n1,x", {"ID", "N"}, {{"1", "x"}}},
-      {"end-of-file mark", "h\r\na\r\n\x1A" "b\r\n", {"H"}, {{"a"}}},
+      {"end-of-file mark",
+       "h\r\na\r\n\x1A"
+       "b\r\n",
+       {"H"},
+       {{"a"}}},
       {"lower case letters only", "näme,b-c\r\n", {"NäME", "B-C"}, {}},
       {"blank line is a record", "h\r\n\r\nx\r\n", {"H"}, {{"<null>"}, {"x"}}},
   };
@@ -119,15 +125,17 @@ TEST(DelimitedReadTest, FailuresAreMessages) {
   EXPECT_TRUE(unclosed.ok);
   ASSERT_EQ(unclosed.rows.size(), 1u);
   EXPECT_EQ(unclosed.rows[0][0].text(), "abc,d\r\nx,y\r\n");
-  EXPECT_NE(unclosed.log[1].find("line 2: a quoted value has no closing quote"),
-            std::string::npos);
+  EXPECT_NE(unclosed.log[1].find("line 2: a quoted value has no closing quote"), std::string::npos);
 }
 
 // Garbage of the characters that steer the parser: every file either loads or fails
 // with a message, and what loads keeps every byte (but the ones the format consumes).
 TEST(DelimitedReadTest, GarbageNeverBreaksTheReader) {
   std::mt19937 rng(11);
-  const std::string alphabet = std::string("\"\"\",,\t\r\n\x1A\xEF\xBB\xBF\0" "ab", 15);
+  const std::string alphabet = std::string(
+      "\"\"\",,\t\r\n\x1A\xEF\xBB\xBF\0"
+      "ab",
+      15);
   for (int round = 0; round < 300; ++round) {
     std::string bytes;
     const int len = static_cast<int>(rng() % 400);
@@ -156,8 +164,8 @@ TEST(DelimitedReadTest, ReadsInChunksAcrossRecordBoundaries) {
 // what is written must read back identical.
 TEST(DelimitedRoundTripTest, RandomValuesSurviveBothKinds) {
   std::mt19937 rng(7);
-  const std::vector<std::string> pieces = {"\"", ",", "\t", "\r", "\n", "\r\n", "a", "Z",
-                                           " ", "é", "Офис", "東京", "''", "\"\""};
+  const std::vector<std::string> pieces = {"\"", ",", "\t", "\r",   "\n",   "\r\n", "a",
+                                           "Z",  " ", "é",  "Офис", "東京", "''",   "\"\""};
   std::vector<std::vector<Variant>> rows;
   for (int r = 0; r < 300; ++r) {
     std::vector<Variant> row;
@@ -177,8 +185,10 @@ TEST(DelimitedRoundTripTest, RandomValuesSurviveBothKinds) {
     ScratchFolder dir;
     const std::string path = dir / (tab ? "t.txt" : "t.csv");
     std::unique_ptr<TTrundleDelimited> out;
-    if (tab) out = std::make_unique<TTrundleText>();
-    else out = std::make_unique<TTrundleCsv>();
+    if (tab)
+      out = std::make_unique<TTrundleText>();
+    else
+      out = std::make_unique<TTrundleCsv>();
     out->TableName = path;
     out->Table.FieldNames = {"a", "b\"", "c,d", "e"};
     TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
@@ -191,8 +201,10 @@ TEST(DelimitedRoundTripTest, RandomValuesSurviveBothKinds) {
     }
     out->SaveTable();
     std::unique_ptr<TTrundleDelimited> in;
-    if (tab) in = std::make_unique<TTrundleText>();
-    else in = std::make_unique<TTrundleCsv>();
+    if (tab)
+      in = std::make_unique<TTrundleText>();
+    else
+      in = std::make_unique<TTrundleCsv>();
     const Loaded l = Load(*in, path);
     EXPECT_EQ(l.names, (std::vector<std::string>{"A", "B\"", "C,D", "E"}));
     ASSERT_EQ(l.rows.size(), rows.size());

@@ -7,8 +7,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "databases/dbase/dbase_file.h"
@@ -49,22 +49,33 @@ struct DamageCase {
 
 TEST(DBaseDamageTest, EachDamageHasItsMessage) {
   const std::vector<DamageCase> cases = {
-      {"truncated mid-record", "dbase_03.dbf", false, [](std::string& b) { b.resize(1025 + 3 * 590 + 20); },
+      {"truncated mid-record", "dbase_03.dbf", false,
+       [](std::string& b) { b.resize(1025 + 3 * 590 + 20); },
        " is damaged: the header says 14 records of 590 bytes but the file ends after 3 records "
        "and 20 bytes of the next"},
       {"header only", "dbase_03.dbf", false, [](std::string& b) { b.resize(20); },
        " is damaged: the file is 20 bytes long, too short for a dBase header"},
-      {"header bigger than file", "cp1251.dbf", false, [](std::string& b) { b[8] = '\xFF'; b[9] = '\x7F'; },
+      {"header bigger than file", "cp1251.dbf", false,
+       [](std::string& b) {
+         b[8] = '\xFF';
+         b[9] = '\x7F';
+       },
        " is damaged: the header says it takes 32767 bytes but the file has 781"},
       {"no descriptor terminator", "dbase_03.dbf", false, [](std::string& b) { b[1024] = 'X'; },
        " is damaged: the field descriptors have no 0x0D terminator"},
-      {"record smaller than fields", "cp1251.dbf", false, [](std::string& b) { b[10] = 50; b[11] = 0; },
+      {"record smaller than fields", "cp1251.dbf", false,
+       [](std::string& b) {
+         b[10] = 50;
+         b[11] = 0;
+       },
        " is damaged: the fields take 105 bytes but the header gives records 50"},
-      {"garbage in a number", "cp1251.dbf", false, [](std::string& b) { std::memcpy(&b[360 + 105 + 1], "1x3 ", 4); },
+      {"garbage in a number", "cp1251.dbf", false,
+       [](std::string& b) { std::memcpy(&b[360 + 105 + 1], "1x3 ", 4); },
        " is damaged: record 2, field RN holds '1x3 ', which is not a number"},
       {"not a dBase file", "cp1251.dbf", false, [](std::string& b) { b[0] = 'P'; },
        " is not a dBase table (its first byte is 0x50)"},
-      {"date of wrong width", "dbase_03.dbf", false, [](std::string& b) { b[32 + 8 * 32 + 16] = 9; },
+      {"date of wrong width", "dbase_03.dbf", false,
+       [](std::string& b) { b[32 + 8 * 32 + 16] = 9; },
        " is damaged: field 9 (Date_Visit, type D) is 9 bytes wide"},
       {"memo pointer past the end", "dbase_8b.dbf", false,
        [](std::string& b) { std::memcpy(&b[225 + 150], "    999999", 10); },
@@ -73,7 +84,11 @@ TEST(DBaseDamageTest, EachDamageHasItsMessage) {
        [](std::string& b) { std::memcpy(&b[512 + 4], "\xFF\xFF\x00\x00", 4); },
        ".dbt is damaged: the memo in block 1 says it holds 65527 bytes, which runs past the end "
        "of the file"},
-      {"FoxPro block size 0", "dbase_30.fpt", true, [](std::string& b) { b[6] = 0; b[7] = 0; },
+      {"FoxPro block size 0", "dbase_30.fpt", true,
+       [](std::string& b) {
+         b[6] = 0;
+         b[7] = 0;
+       },
        ".fpt is damaged: its header gives a block size of 0"},
   };
   for (const DamageCase& c : cases) {
@@ -100,11 +115,12 @@ TEST(DBaseDamageTest, MutationsEndWithValuesOrAMessage) {
   const auto start = std::chrono::steady_clock::now();
   std::mt19937 random(20240601);
   int runs = 0, errors = 0;
-  for (const char* name : {"dbase_03.dbf", "dbase_83.dbf", "dbase_8b.dbf", "dbase_30.dbf", "cp1251.dbf"}) {
+  for (const char* name :
+       {"dbase_03.dbf", "dbase_83.dbf", "dbase_8b.dbf", "dbase_30.dbf", "cp1251.dbf"}) {
     TempDir dir;
     const std::string table = dbase_test::CopyFixture(dir, name);
-    const std::string memo = table.substr(0, table.size() - 4) +
-                             (std::string(name) == "dbase_30.dbf" ? ".fpt" : ".dbt");
+    const std::string memo =
+        table.substr(0, table.size() - 4) + (std::string(name) == "dbase_30.dbf" ? ".fpt" : ".dbt");
     const bool has_memo = std::filesystem::exists(memo);
     const std::string table_bytes = Slurp(table);
     const std::string memo_bytes = has_memo ? Slurp(memo) : "";
@@ -134,10 +150,14 @@ TEST(DBaseDamageTest, MutationsEndWithValuesOrAMessage) {
       for (int k = 0; k < flips; ++k) {
         const unsigned region = random() % 4;
         const char value = static_cast<char>(random() % 256);
-        if (region == 0) t[random() % 32] = value;
-        else if (region == 1) t[32 + random() % (header - 32)] = value;
-        else if (region == 2 || m.empty()) t[header + random() % (t.size() - header)] = value;
-        else m[random() % std::min<size_t>(m.size(), 4096)] = value;
+        if (region == 0)
+          t[random() % 32] = value;
+        else if (region == 1)
+          t[32 + random() % (header - 32)] = value;
+        else if (region == 2 || m.empty())
+          t[header + random() % (t.size() - header)] = value;
+        else
+          m[random() % std::min<size_t>(m.size(), 4096)] = value;
       }
       run(t, m);
     }

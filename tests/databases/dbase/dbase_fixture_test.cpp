@@ -28,19 +28,54 @@ struct FixtureCase {
 
 const std::vector<FixtureCase>& Cases() {
   static const std::vector<FixtureCase> cases = {
-      {"dbase_03.dbf", "CP1252", 14, 14, 31, false,
-       {{"Point_ID", ftString, 12, 0}, {"Date_Visit", ftDate, 0, 0}, {"Max_PDOP", ftFloat, 5, 1},
-        {"Unfilt_Pos", ftLargeint, 10, 0}, {"GPS_Week", ftInteger, 6, 0}}},
-      {"dbase_83.dbf", "CP1252", 67, 67, 15, false,
-       {{"ID", ftLargeint, 19, 0}, {"DESC", ftMemo, 0, 0}, {"PRICE", ftFloat, 13, 2},
+      {"dbase_03.dbf",
+       "CP1252",
+       14,
+       14,
+       31,
+       false,
+       {{"Point_ID", ftString, 12, 0},
+        {"Date_Visit", ftDate, 0, 0},
+        {"Max_PDOP", ftFloat, 5, 1},
+        {"Unfilt_Pos", ftLargeint, 10, 0},
+        {"GPS_Week", ftInteger, 6, 0}}},
+      {"dbase_83.dbf",
+       "CP1252",
+       67,
+       67,
+       15,
+       false,
+       {{"ID", ftLargeint, 19, 0},
+        {"DESC", ftMemo, 0, 0},
+        {"PRICE", ftFloat, 13, 2},
         {"TAXABLE", ftBoolean, 0, 0}}},
-      {"dbase_8b.dbf", "CP1252", 10, 10, 6, true,
-       {{"CHARACTER", ftString, 100, 0}, {"FLOAT", ftFloat, 20, 18}, {"MEMO", ftMemo, 0, 0},
+      {"dbase_8b.dbf",
+       "CP1252",
+       10,
+       10,
+       6,
+       true,
+       {{"CHARACTER", ftString, 100, 0},
+        {"FLOAT", ftFloat, 20, 18},
+        {"MEMO", ftMemo, 0, 0},
         {"DATE", ftDate, 0, 0}}},
-      {"dbase_30.dbf", "CP1252", 34, 34, 145, false,
-       {{"ACQVALUE", ftFloat, 12, 2}, {"FLAGDATE", ftDateTime, 0, 0},
-        {"WEBINCLUDE", ftBoolean, 0, 0}, {"EXHIBITNO", ftInteger, 7, 0}}},
-      {"cp1251.dbf", "CP1251", 4, 4, 2, false, {{"RN", ftInteger, 4, 0}, {"NAME", ftString, 100, 0}}},
+      {"dbase_30.dbf",
+       "CP1252",
+       34,
+       34,
+       145,
+       false,
+       {{"ACQVALUE", ftFloat, 12, 2},
+        {"FLAGDATE", ftDateTime, 0, 0},
+        {"WEBINCLUDE", ftBoolean, 0, 0},
+        {"EXHIBITNO", ftInteger, 7, 0}}},
+      {"cp1251.dbf",
+       "CP1251",
+       4,
+       4,
+       2,
+       false,
+       {{"RN", ftInteger, 4, 0}, {"NAME", ftString, 100, 0}}},
   };
   return cases;
 }
@@ -108,9 +143,10 @@ TEST(DBaseFixtureTest, InvalidTextIsMarkedAndCounted) {
     while (reader->Next(row)) {
     }
     EXPECT_EQ(reader->TakeNotes(),
-              std::vector<std::string>{path + ": " + bad + " values held text that is not valid in code page " +
-                                       std::string(code_page == std::string("UTF-8") ? "UTF-8" : "CP1251") +
-                                       " (read with ?)"});
+              std::vector<std::string>{
+                  path + ": " + bad + " values held text that is not valid in code page " +
+                  std::string(code_page == std::string("UTF-8") ? "UTF-8" : "CP1251") +
+                  " (read with ?)"});
     EXPECT_TRUE(reader->TakeNotes().empty());
   }
 }

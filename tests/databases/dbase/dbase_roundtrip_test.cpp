@@ -28,10 +28,10 @@ std::string AllBytes() {
 
 const TFieldDefs& MixedFields() {
   static const TFieldDefs fields = {
-      {"NAME", ftString, 60},      {"NOTES", ftMemo},          {"PICTURE", ftBlob},
-      {"COUNT", ftInteger},        {"BIG", ftLargeint},        {"RATIO", ftFloat},
-      {"PRICE", ftFloat, 10, 2},   {"AMOUNT", ftCurrency},     {"BORN", ftDate},
-      {"SEEN", ftDateTime},        {"OK", ftBoolean},          {"SMALL", ftSmallint},
+      {"NAME", ftString, 60},    {"NOTES", ftMemo},      {"PICTURE", ftBlob},
+      {"COUNT", ftInteger},      {"BIG", ftLargeint},    {"RATIO", ftFloat},
+      {"PRICE", ftFloat, 10, 2}, {"AMOUNT", ftCurrency}, {"BORN", ftDate},
+      {"SEEN", ftDateTime},      {"OK", ftBoolean},      {"SMALL", ftSmallint},
   };
   return fields;
 }
@@ -48,8 +48,9 @@ std::vector<RoundTripRow> MixedRows() {
   return {
       {{Variant::String("Ann"), Variant::String("short memo"), Variant::Blob(AllBytes()),
         Variant::Integer(-42), Variant::Integer(-9007199254740993LL / 1000), Variant::Float(-0.1),
-        Variant::Float(-12345.67), Variant::Currency(-12345678), Variant::DateTime(Day(1066, 10, 14)),
-        Variant::String("1899-12-29 06:30:00"), Variant::Boolean(true), Variant::Integer(-32768)},
+        Variant::Float(-12345.67), Variant::Currency(-12345678),
+        Variant::DateTime(Day(1066, 10, 14)), Variant::String("1899-12-29 06:30:00"),
+        Variant::Boolean(true), Variant::Integer(-32768)},
        {}},
       {{Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
         Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
@@ -86,7 +87,8 @@ bool SameValue(const Variant& want, const Variant& got) {
     return want.real() == static_cast<double>(got.integer());
   if (want.type() == VarType::kInteger && got.type() == VarType::kFloat)
     return static_cast<double>(want.integer()) == got.real();
-  if (want.type() == VarType::kString && got.type() == VarType::kString) return want.text() == got.text();
+  if (want.type() == VarType::kString && got.type() == VarType::kString)
+    return want.text() == got.text();
   return want == got;
 }
 
@@ -132,15 +134,15 @@ TEST(DBaseRoundTripTest, StoredTypes) {
     int decimals;
   };
   const std::vector<Case> cases = {
-      {{"A", ftString, 0}, ftString, 20, 0},     {{"B", ftString, 254}, ftString, 254, 0},
-      {{"C", ftString, 255}, ftMemo, 0, 0},      {{"D", ftSmallint}, ftInteger, 6, 0},
-      {{"E", ftInteger}, ftLargeint, 11, 0},     {{"F", ftWord}, ftInteger, 5, 0},
-      {{"G", ftLargeint}, ftLargeint, 20, 0},      {{"H", ftFloat}, ftFloat, 20, 10},
-      {{"I", ftFloat, 12, 3}, ftFloat, 12, 3},   {{"J", ftCurrency}, ftFloat, 20, 4},
-      {{"K", ftBCD, 0, 2}, ftFloat, 20, 2},      {{"L", ftBoolean}, ftBoolean, 0, 0},
-      {{"M", ftDate}, ftDate, 0, 0},             {{"N", ftDateTime}, ftString, 23, 0},
-      {{"O", ftTime}, ftString, 12, 0},          {{"P", ftGraphic}, ftBlob, 0, 0},
-      {{"Q", ftFmtMemo}, ftMemo, 0, 0},          {{"R", ftGuid, 38}, ftString, 38, 0},
+      {{"A", ftString, 0}, ftString, 20, 0},   {{"B", ftString, 254}, ftString, 254, 0},
+      {{"C", ftString, 255}, ftMemo, 0, 0},    {{"D", ftSmallint}, ftInteger, 6, 0},
+      {{"E", ftInteger}, ftLargeint, 11, 0},   {{"F", ftWord}, ftInteger, 5, 0},
+      {{"G", ftLargeint}, ftLargeint, 20, 0},  {{"H", ftFloat}, ftFloat, 20, 10},
+      {{"I", ftFloat, 12, 3}, ftFloat, 12, 3}, {{"J", ftCurrency}, ftFloat, 20, 4},
+      {{"K", ftBCD, 0, 2}, ftFloat, 20, 2},    {{"L", ftBoolean}, ftBoolean, 0, 0},
+      {{"M", ftDate}, ftDate, 0, 0},           {{"N", ftDateTime}, ftString, 23, 0},
+      {{"O", ftTime}, ftString, 12, 0},        {{"P", ftGraphic}, ftBlob, 0, 0},
+      {{"Q", ftFmtMemo}, ftMemo, 0, 0},        {{"R", ftGuid, 38}, ftString, 38, 0},
   };
   TFieldDefs fields;
   for (const Case& c : cases) fields.push_back(c.requested);
@@ -163,9 +165,9 @@ TEST(DBaseRoundTripTest, StoredTypes) {
 
 TEST(DBaseRoundTripTest, NamesAreShortenedAndUnique) {
   TempDir dir;
-  const TFieldDefs fields = {{"CUSTOMERNUMBER", ftInteger}, {"CUSTOMERNAME", ftString},
-                             {"CustomerNumberX", ftString}, {"Straße", ftString},
-                             {"id", ftInteger},             {"ID", ftInteger}};
+  const TFieldDefs fields = {
+      {"CUSTOMERNUMBER", ftInteger}, {"CUSTOMERNAME", ftString}, {"CustomerNumberX", ftString},
+      {"Straße", ftString},          {"id", ftInteger},          {"ID", ftInteger}};
   const CreatedTable created = CreateDBaseTable(dir / "names.dbf", fields, {});
   std::vector<std::string> stored;
   for (const TFieldDef& f : created.stored) stored.push_back(f.Name);
@@ -185,8 +187,12 @@ TEST(DBaseRoundTripTest, LossesAreCountedPerField) {
   const std::string path = dir / "loss.dbf";
   TableWriteOptions options;
   options.encoding = "CP1252";
-  CreateDBaseTable(path, {{"NAME", ftString, 5}, {"AMOUNT", ftFloat, 5, 2}, {"CITY", ftString, 20},
-                          {"WHEN", ftDate}, {"NUM", ftInteger}},
+  CreateDBaseTable(path,
+                   {{"NAME", ftString, 5},
+                    {"AMOUNT", ftFloat, 5, 2},
+                    {"CITY", ftString, 20},
+                    {"WHEN", ftDate},
+                    {"NUM", ftInteger}},
                    options);
   auto writer = AppendToDBaseTable(path, {});
   const std::vector<std::vector<Variant>> rows = {
@@ -199,12 +205,13 @@ TEST(DBaseRoundTripTest, LossesAreCountedPerField) {
   };
   for (const auto& row : rows) writer->Append(row);
   writer->Close();
-  EXPECT_EQ(writer->TakeNotes(),
-            (std::vector<std::string>{
-                "Field NAME: 2 values were cut to fit its 5 characters",
-                "Field AMOUNT: 2 numbers did not fit N(5,2) and were left empty",
-                "Field CITY: 1 value held characters that code page CP1252 cannot hold (written as ?)",
-                "Field WHEN: 1 date outside the years 1 to 9999 was left empty"}));
+  EXPECT_EQ(
+      writer->TakeNotes(),
+      (std::vector<std::string>{
+          "Field NAME: 2 values were cut to fit its 5 characters",
+          "Field AMOUNT: 2 numbers did not fit N(5,2) and were left empty",
+          "Field CITY: 1 value held characters that code page CP1252 cannot hold (written as ?)",
+          "Field WHEN: 1 date outside the years 1 to 9999 was left empty"}));
   const Rows got = dbase_test::ReadAll(path);
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got[0][0].text(), "abcde");

@@ -42,7 +42,9 @@ std::string Hex(const std::string& bytes) {
   return out;
 }
 
-std::string Ours(const Variant& v) { return std::string(VarTypeName(v.type())) + " '" + v.ToText() + "'"; }
+std::string Ours(const Variant& v) {
+  return std::string(VarTypeName(v.type())) + " '" + v.ToText() + "'";
+}
 
 }  // namespace
 
@@ -50,7 +52,8 @@ std::vector<std::vector<std::string>> ReadWithOther(const std::string& reader,
                                                     const std::string& path,
                                                     const std::string& encoding) {
   int status = 0;
-  const std::string script = std::string(TRUNDLE_SOURCE_DIR) + "/tests/databases/dbase/read_with_others.py";
+  const std::string script =
+      std::string(TRUNDLE_SOURCE_DIR) + "/tests/databases/dbase/read_with_others.py";
   const std::string out =
       Run("/usr/bin/python3 " + script + " " + reader + " '" + path + "' " + encoding, status);
   std::vector<std::vector<std::string>> rows;
@@ -82,10 +85,14 @@ std::string CompareValue(const Variant& ours, const std::string& theirs, TFieldT
   if (kind == "n:") {
     double d = std::strtod(body.c_str(), nullptr);
     double mine = 0;
-    if (ours.type() == VarType::kInteger) mine = static_cast<double>(ours.integer());
-    else if (ours.type() == VarType::kFloat) mine = ours.real();
-    else if (ours.type() == VarType::kCurrency) mine = ours.integer() / 10000.0;
-    else return "ours " + Ours(ours) + ", theirs number " + body;
+    if (ours.type() == VarType::kInteger)
+      mine = static_cast<double>(ours.integer());
+    else if (ours.type() == VarType::kFloat)
+      mine = ours.real();
+    else if (ours.type() == VarType::kCurrency)
+      mine = ours.integer() / 10000.0;
+    else
+      return "ours " + Ours(ours) + ", theirs number " + body;
     return mine == d ? "" : "ours " + Ours(ours) + ", theirs " + body;
   }
   if (kind == "b:") {

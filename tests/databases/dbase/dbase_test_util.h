@@ -34,7 +34,8 @@ class TempDir {
 // Copies a fixture (and any companion files of the same stem) into dir, writable.
 inline std::string CopyFixture(const TempDir& dir, const std::string& name) {
   const std::string stem = name.substr(0, name.rfind('.'));
-  for (const auto& entry : std::filesystem::directory_iterator(std::string(TRUNDLE_FIXTURES) + "/dbase")) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::string(TRUNDLE_FIXTURES) + "/dbase")) {
     const std::string file = entry.path().filename().string();
     if (file.rfind(stem + ".", 0) == 0) {
       std::filesystem::copy_file(entry.path(), dir / file);

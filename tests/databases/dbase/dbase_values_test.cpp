@@ -75,16 +75,21 @@ TEST(DBaseValuesTest, ParseDateAndLogical) {
   for (char c = 1; c < 127; ++c) {
     Variant got;
     const bool ok = dbase::ParseLogical(c, got);
-    if (trues.find(c) != std::string::npos) EXPECT_EQ(got, Variant::Boolean(true)) << c;
-    else if (falses.find(c) != std::string::npos) EXPECT_EQ(got, Variant::Boolean(false)) << c;
-    else if (nulls.find(c) != std::string::npos) EXPECT_TRUE(got.IsNull()) << c;
-    else EXPECT_FALSE(ok) << c;
+    if (trues.find(c) != std::string::npos)
+      EXPECT_EQ(got, Variant::Boolean(true)) << c;
+    else if (falses.find(c) != std::string::npos)
+      EXPECT_EQ(got, Variant::Boolean(false)) << c;
+    else if (nulls.find(c) != std::string::npos)
+      EXPECT_TRUE(got.IsNull()) << c;
+    else
+      EXPECT_FALSE(ok) << c;
   }
 }
 
 TEST(DBaseValuesTest, DatesAndDateTimesRoundTrip) {
-  const std::vector<double> moments = {Day(1066, 10, 14), -1.25, Day(1899, 12, 30),
-                                       Day(2024, 2, 29) + 0.999, Day(1, 1, 1), Day(9999, 12, 31) + 0.5};
+  const std::vector<double> moments = {Day(1066, 10, 14), -1.25,
+                                       Day(1899, 12, 30), Day(2024, 2, 29) + 0.999,
+                                       Day(1, 1, 1),      Day(9999, 12, 31) + 0.5};
   for (double m : moments) {
     SCOPED_TRACE(IsoText(m));
     char field[8];
@@ -132,15 +137,18 @@ TEST(DBaseValuesTest, FormatNumbers) {
 }
 
 TEST(DBaseValuesTest, ShortestFloatsKeepEveryDigit) {
-  for (double v : {0.1, -1.0 / 3.0, 6.02214076e23, -2.2250738585072014e-308, 123456789.125, 5e-324}) {
+  for (double v :
+       {0.1, -1.0 / 3.0, 6.02214076e23, -2.2250738585072014e-308, 123456789.125, 5e-324}) {
     SCOPED_TRACE(v);
     char field[20];
     bool rounded = false;
     ASSERT_TRUE(dbase::FormatShortest(v, 20, field, rounded));
     Variant got;
     ASSERT_TRUE(dbase::ParseNumber(std::string_view(field, 20), false, got));
-    if (!rounded) EXPECT_EQ(got.real(), v);
-    else EXPECT_NEAR(got.real(), v, std::fabs(v) * 1e-10);  // at least 11 digits kept
+    if (!rounded)
+      EXPECT_EQ(got.real(), v);
+    else
+      EXPECT_NEAR(got.real(), v, std::fabs(v) * 1e-10);  // at least 11 digits kept
   }
   char field[20];
   bool rounded = false;

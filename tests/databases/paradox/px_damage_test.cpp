@@ -22,13 +22,14 @@ constexpr int kSeedRows = 2000;
 // A table of several 16 KB blocks with memos in the record, in small-blob blocks and in
 // blocks of their own.
 void MakeSeed(const std::string& path) {
-  CreateParadoxTable(path, {Def("N", ftInteger), Def("T", ftString, 10), Def("M", ftMemo),
-                            Def("B", ftBlob)}, {});
+  CreateParadoxTable(
+      path, {Def("N", ftInteger), Def("T", ftString, 10), Def("M", ftMemo), Def("B", ftBlob)}, {});
   auto writer = AppendToParadoxTable(path, {});
   for (int i = 0; i < kSeedRows; ++i)
-    writer->Append({Variant::Integer(i), Variant::String("row" + std::to_string(i)),
-                    Variant::String(std::string(static_cast<size_t>(i % 7 == 0 ? 3000 : i % 50), 'm')),
-                    Variant::Blob(std::string(static_cast<size_t>(i % 11), static_cast<char>(i)))});
+    writer->Append(
+        {Variant::Integer(i), Variant::String("row" + std::to_string(i)),
+         Variant::String(std::string(static_cast<size_t>(i % 7 == 0 ? 3000 : i % 50), 'm')),
+         Variant::Blob(std::string(static_cast<size_t>(i % 11), static_cast<char>(i)))});
   writer->Close();
 }
 
@@ -86,7 +87,8 @@ TEST_F(ParadoxDamage, EachDamageGivesItsCause) {
   } cases[] = {
       {"cut inside the header", [](std::string& db, std::string&, bool&) { db.resize(100); },
        "header size 2048 does not fit the file"},
-      {"cut inside the blocks", [](std::string& db, std::string&, bool&) { db.resize(db.size() - 20000); },
+      {"cut inside the blocks",
+       [](std::string& db, std::string&, bool&) { db.resize(db.size() - 20000); },
        "the file is cut short"},
       {"header size beyond the file",
        [](std::string& db, std::string&, bool&) { paradox::PutLe16(db.data() + 2, 0xF0000 >> 4); },
@@ -101,13 +103,19 @@ TEST_F(ParadoxDamage, EachDamageGivesItsCause) {
        [](std::string& db, std::string&, bool&) { paradox::PutLe32(db.data() + 6, 1000000); },
        "more than its 6 blocks can hold"},
       {"chain loops",
-       [this](std::string& db, std::string&, bool&) { paradox::PutLe16(db.data() + BlockAt(3), 2); },
+       [this](std::string& db, std::string&, bool&) {
+         paradox::PutLe16(db.data() + BlockAt(3), 2);
+       },
        "loops back to block 2"},
       {"chain leaves the file",
-       [this](std::string& db, std::string&, bool&) { paradox::PutLe16(db.data() + BlockAt(2), 900); },
+       [this](std::string& db, std::string&, bool&) {
+         paradox::PutLe16(db.data() + BlockAt(2), 900);
+       },
        "points to block 900, outside the file"},
       {"chain ends early",
-       [this](std::string& db, std::string&, bool&) { paradox::PutLe16(db.data() + BlockAt(2), 0); },
+       [this](std::string& db, std::string&, bool&) {
+         paradox::PutLe16(db.data() + BlockAt(2), 0);
+       },
        "of the 2000 records its header claims"},
       {"encrypted",
        [](std::string& db, std::string&, bool&) { paradox::PutLe32(db.data() + 0x5C, 0x1234); },
@@ -149,13 +157,26 @@ TEST_F(ParadoxDamage, RandomDamageEndsQuicklyWithValuesOrAnError) {
     for (int h = 0; h < hits; ++h) {
       const char byte = static_cast<char>(pick(256));
       switch (kind) {
-        case 0: db[pick(std::min<size_t>(db.size(), 0x90))] = byte; break;   // fixed header
-        case 1: db[pick(header_size_)] = byte; break;                         // whole header
-        case 2: db[BlockAt(1 + static_cast<int>(pick(6))) + pick(6)] = byte; break;  // chain
-        case 3: db.resize(pick(db.size())); break;                            // truncation
-        case 4: mb[pick(mb.size())] = byte; break;                            // memo file
+        case 0:
+          db[pick(std::min<size_t>(db.size(), 0x90))] = byte;
+          break;  // fixed header
+        case 1:
+          db[pick(header_size_)] = byte;
+          break;  // whole header
+        case 2:
+          db[BlockAt(1 + static_cast<int>(pick(6))) + pick(6)] = byte;
+          break;  // chain
+        case 3:
+          db.resize(pick(db.size()));
+          break;  // truncation
+        case 4:
+          mb[pick(mb.size())] = byte;
+          break;  // memo file
         default:
-          if (pick(2)) keep_mb = false; else mb.resize(pick(mb.size()));
+          if (pick(2))
+            keep_mb = false;
+          else
+            mb.resize(pick(mb.size()));
       }
     }
     const Outcome out = ReadThrough(Place(db, keep_mb ? &mb : nullptr));
@@ -179,7 +200,9 @@ TEST(ParadoxCrash, CopyTakenMidWriteHoldsOnlyWholeRecords) {
   const std::string path = dir.File("live.db");
   CreateParadoxTable(path, {Def("N", ftInteger), Def("T", ftString, 60), Def("M", ftMemo)}, {});
   auto writer = AppendToParadoxTable(path, {});
-  auto value_of = [](int i) { return "value " + std::to_string(i) + std::string(static_cast<size_t>(i % 40), '+'); };
+  auto value_of = [](int i) {
+    return "value " + std::to_string(i) + std::string(static_cast<size_t>(i % 40), '+');
+  };
   int written = 0;
   for (int stop : {1, 999, 1000, 2500, 4321}) {
     for (; written < stop; ++written)

@@ -34,24 +34,25 @@ TEST(ParadoxPxlib, SimpleTypesReadBackEqual) {
 #else
   pxtest::ScratchDir dir;
   const std::string path = dir.File("witness.db");
-  CreateParadoxTable(path, {Def("Name", ftString, 12), Def("Qty", ftSmallint),
-                            Def("Count", ftInteger), Def("Ratio", ftFloat),
-                            Def("Price", ftCurrency), Def("Day", ftDate), Def("Ok", ftBoolean),
-                            Def("At", ftTime), Def("Stamp", ftDateTime)},
+  CreateParadoxTable(path,
+                     {Def("Name", ftString, 12), Def("Qty", ftSmallint), Def("Count", ftInteger),
+                      Def("Ratio", ftFloat), Def("Price", ftCurrency), Def("Day", ftDate),
+                      Def("Ok", ftBoolean), Def("At", ftTime), Def("Stamp", ftDateTime)},
                      {});
   auto writer = AppendToParadoxTable(path, {});
   writer->Append({Variant::String("Grüße"), Variant::Integer(-2), Variant::Integer(100000),
-                  Variant::Float(100.5), Variant::Currency(-12345), Variant::DateTime(Moment(1996, 5, 4)),
-                  Variant::Boolean(true), Variant::DateTime(0.5),
-                  Variant::DateTime(Moment(1996, 5, 4, 12, 0, 0))});
+                  Variant::Float(100.5), Variant::Currency(-12345),
+                  Variant::DateTime(Moment(1996, 5, 4)), Variant::Boolean(true),
+                  Variant::DateTime(0.5), Variant::DateTime(Moment(1996, 5, 4, 12, 0, 0))});
   writer->Append({Variant::Null(), Variant::Integer(0), Variant::Integer(-1), Variant::Float(-0.25),
                   Variant::Currency(0), Variant::DateTime(Moment(1812, 6, 24)),
-                  Variant::Boolean(false), Variant::DateTime(0), Variant::DateTime(Moment(100, 1, 1))});
+                  Variant::Boolean(false), Variant::DateTime(0),
+                  Variant::DateTime(Moment(100, 1, 1))});
   writer->Append(std::vector<Variant>(9, Variant::Null()));
   // Enough rows to fill several blocks, so pxlib walks the block chain too.
   for (int i = 0; i < 1500; ++i)
-    writer->Append({Variant::String(std::string("r").append(std::to_string(i))),
-                    Variant::Integer(i % 30000)});
+    writer->Append(
+        {Variant::String(std::string("r").append(std::to_string(i))), Variant::Integer(i % 30000)});
   writer->Close();
 
   bool failed = false;

@@ -67,8 +67,9 @@ TEST(ParadoxRead, KeyedTableIsRefusedForAppend) {
     AppendToParadoxTable(copy, {});
     FAIL() << "appending to a keyed table was allowed";
   } catch (const TrundleError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "The Paradox table " + copy + " is keyed; appending to it would break its primary index");
+    EXPECT_EQ(
+        std::string(e.what()),
+        "The Paradox table " + copy + " is keyed; appending to it would break its primary index");
   }
   EXPECT_EQ(pxtest::ReadBytes(copy), pxtest::ReadBytes(kAccessZone));
 }
@@ -93,8 +94,10 @@ TEST(ParadoxRead, RecordBytesFollowTheFormatNotes) {
       {ftBoolean, Variant::Boolean(false), std::string("\x80", 1)},
       {ftTime, Variant::DateTime(0.5), std::string("\x82\x93\x2E\x00", 4)},
       {ftString, Variant::String("ab"), std::string("ab\0\0", 4)},
-      {ftBCD, Variant::Currency(-12345), std::string("\x42\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"
-                                                     "\xFF\xFF\xFF\xFF\xFF\xFE\xDC", 17)},
+      {ftBCD, Variant::Currency(-12345),
+       std::string("\x42\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"
+                   "\xFF\xFF\xFF\xFF\xFF\xFE\xDC",
+                   17)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(FieldTypeName(c.type) + std::string(" ") + c.value.ToText());
@@ -108,8 +111,9 @@ TEST(ParadoxRead, RecordBytesFollowTheFormatNotes) {
     const size_t header = paradox::GetLe16(file.data() + 2);
     ASSERT_GE(file.size(), header + paradox::kBlockHeaderSize + c.bytes.size());
     EXPECT_EQ(file.substr(header + paradox::kBlockHeaderSize, c.bytes.size()), c.bytes);
-    EXPECT_EQ(pxtest::ReadAll(path).at(0).at(0).ToText(),
-              c.type == ftBCD ? "-1.23" : c.type == ftString ? "ab" : c.value.ToText());
+    EXPECT_EQ(pxtest::ReadAll(path).at(0).at(0).ToText(), c.type == ftBCD      ? "-1.23"
+                                                          : c.type == ftString ? "ab"
+                                                                               : c.value.ToText());
   }
 }
 

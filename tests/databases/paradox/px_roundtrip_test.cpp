@@ -13,12 +13,12 @@ using pxtest::Def;
 using pxtest::Moment;
 
 TFieldDefs AllTypes() {
-  return {Def("Name", ftString, 20), Def("Qty", ftSmallint), Def("Count", ftInteger),
-          Def("Id", ftAutoInc),      Def("Ratio", ftFloat),  Def("Price", ftCurrency),
-          Def("Amount", ftBCD, 0, 2), Def("Ok", ftBoolean),  Def("Day", ftDate),
-          Def("At", ftTime),         Def("Stamp", ftDateTime), Def("Notes", ftMemo),
-          Def("Rtf", ftFmtMemo),     Def("Data", ftBlob),     Def("Pic", ftGraphic),
-          Def("Ole", ftParadoxOle),  Def("Big", ftLargeint)};
+  return {Def("Name", ftString, 20),  Def("Qty", ftSmallint),   Def("Count", ftInteger),
+          Def("Id", ftAutoInc),       Def("Ratio", ftFloat),    Def("Price", ftCurrency),
+          Def("Amount", ftBCD, 0, 2), Def("Ok", ftBoolean),     Def("Day", ftDate),
+          Def("At", ftTime),          Def("Stamp", ftDateTime), Def("Notes", ftMemo),
+          Def("Rtf", ftFmtMemo),      Def("Data", ftBlob),      Def("Pic", ftGraphic),
+          Def("Ole", ftParadoxOle),   Def("Big", ftLargeint)};
 }
 
 std::string AllBytes() {
@@ -29,7 +29,8 @@ std::string AllBytes() {
 
 std::string LongMemo() {
   std::string text;
-  while (text.size() < 100 * 1024) text += "Zeile äöü – строка " + std::to_string(text.size()) + "\n";
+  while (text.size() < 100 * 1024)
+    text += "Zeile äöü – строка " + std::to_string(text.size()) + "\n";
   return text;
 }
 
@@ -59,31 +60,30 @@ std::vector<Row> Rows() {
   rows.push_back(
       {{Variant::String("Grüße, мир"), Variant::Integer(-32768), Variant::Integer(-2147483648LL),
         Variant::Integer(2147483647), Variant::Float(-1.5e-300), Variant::Currency(-12345678),
-        Variant::Currency(1234567), Variant::Boolean(true),
-        Variant::DateTime(Moment(1812, 6, 24)), Variant::DateTime(Moment(1899, 12, 30, 23, 59, 59, 999)),
+        Variant::Currency(1234567), Variant::Boolean(true), Variant::DateTime(Moment(1812, 6, 24)),
+        Variant::DateTime(Moment(1899, 12, 30, 23, 59, 59, 999)),
         Variant::DateTime(Moment(1850, 3, 1, 12, 34, 56, 789)), Variant::String(memo),
-        Variant::Blob(blob256), Variant::Blob(big_blob), Variant::Blob(blob256),
-        Variant::Blob("x"), Variant::Integer((1LL << 53) + 1)},
+        Variant::Blob(blob256), Variant::Blob(big_blob), Variant::Blob(blob256), Variant::Blob("x"),
+        Variant::Integer((1LL << 53) + 1)},
        {Variant::String("Grüße, мир"), null, null, Variant::Integer(2147483647),
         Variant::Float(-1.5e-300), Variant::Currency(-12345678), Variant::Currency(1234600),
         Variant::Boolean(true), Variant::DateTime(Moment(1812, 6, 24)),
         Variant::DateTime(Moment(1899, 12, 30, 23, 59, 59, 999)),
         Variant::DateTime(Moment(1850, 3, 1, 12, 34, 56, 789)), Variant::String(memo),
-        Variant::Blob(blob256), Variant::Blob(big_blob), Variant::Blob(blob256),
-        Variant::Blob("x"), Variant::Float(static_cast<double>(1LL << 53))}});
+        Variant::Blob(blob256), Variant::Blob(big_blob), Variant::Blob(blob256), Variant::Blob("x"),
+        Variant::Float(static_cast<double>(1LL << 53))}});
   rows.push_back(
       {{Variant::String("ё123456789012345678901"), Variant::Integer(32767), Variant::Integer(-7),
         Variant::Integer(5), Variant::Float(3.25), Variant::Currency(1), Variant::Currency(-500),
         Variant::String("false"), Variant::DateTime(Moment(2024, 2, 29)),
-        Variant::DateTime(Moment(1899, 12, 30, 6, 0)), Variant::DateTime(Moment(2024, 2, 29, 6, 7, 8)),
-        Variant::String("short memo"), Variant::String("{\\rtf1}"), Variant::Blob("tiny"),
-        null, null, Variant::Integer(-42)},
+        Variant::DateTime(Moment(1899, 12, 30, 6, 0)),
+        Variant::DateTime(Moment(2024, 2, 29, 6, 7, 8)), Variant::String("short memo"),
+        Variant::String("{\\rtf1}"), Variant::Blob("tiny"), null, null, Variant::Integer(-42)},
        {Variant::String("ё123456789012345678"), Variant::Integer(32767), Variant::Integer(-7),
         Variant::Integer(5), Variant::Float(3.25), Variant::Currency(1), Variant::Currency(-500),
-        Variant::Boolean(false), Variant::DateTime(Moment(2024, 2, 29)),
-        Variant::DateTime(0.25), Variant::DateTime(Moment(2024, 2, 29, 6, 7, 8)),
-        Variant::String("short memo"), Variant::Blob("{\\rtf1}"), Variant::Blob("tiny"), null,
-        null, Variant::Float(-42)}});
+        Variant::Boolean(false), Variant::DateTime(Moment(2024, 2, 29)), Variant::DateTime(0.25),
+        Variant::DateTime(Moment(2024, 2, 29, 6, 7, 8)), Variant::String("short memo"),
+        Variant::Blob("{\\rtf1}"), Variant::Blob("tiny"), null, null, Variant::Float(-42)}});
   return rows;
 }
 
@@ -93,8 +93,8 @@ void ExpectRowsEqual(const std::vector<std::vector<Variant>>& got, const std::ve
   for (size_t r = 0; r < want.size(); ++r)
     for (size_t c = 0; c < want[r].out.size(); ++c) {
       const std::string shown = want[r].out[c].ToText().substr(0, 40);
-      EXPECT_EQ(got[r][c], want[r].out[c]) << "row " << r << " field " << defs[c].Name << " want " << shown
-                                           << " got " << got[r][c].ToText().substr(0, 40);
+      EXPECT_EQ(got[r][c], want[r].out[c]) << "row " << r << " field " << defs[c].Name << " want "
+                                           << shown << " got " << got[r][c].ToText().substr(0, 40);
     }
 }
 
@@ -119,9 +119,10 @@ TEST(ParadoxRoundTrip, EveryTypeValueByValue) {
   auto reader = OpenParadoxTable(path, {});
   EXPECT_EQ(reader->record_count(), 4);
   ASSERT_EQ(reader->fields().size(), 17u);
-  const TFieldType read_types[] = {ftString, ftSmallint, ftInteger, ftAutoInc, ftFloat, ftCurrency,
-                                   ftBCD, ftBoolean, ftDate, ftTime, ftDateTime, ftMemo,
-                                   ftFmtMemo, ftBlob, ftGraphic, ftParadoxOle, ftFloat};
+  const TFieldType read_types[] = {ftString,     ftSmallint, ftInteger, ftAutoInc, ftFloat,
+                                   ftCurrency,   ftBCD,      ftBoolean, ftDate,    ftTime,
+                                   ftDateTime,   ftMemo,     ftFmtMemo, ftBlob,    ftGraphic,
+                                   ftParadoxOle, ftFloat};
   for (size_t i = 0; i < 17; ++i) EXPECT_EQ(reader->fields()[i].DataType, read_types[i]) << i;
   ExpectRowsEqual(pxtest::ReadAll(path), rows, AllTypes());
 }
@@ -155,7 +156,9 @@ TEST(ParadoxRoundTrip, CodePagesOfCreatedTables) {
   } cases[] = {
       {"UTF-8", "Grüße мир 中文", "Grüße мир 中文", {}},
       {"CP1251", "Внешний мир", "Внешний мир", {}},
-      {"windows-1252", "Grüße мир", "Grüße ???",
+      {"windows-1252",
+       "Grüße мир",
+       "Grüße ???",
        {"Field T: 1 value held characters that code page CP1252 cannot hold; they were "
         "stored as '?'"}},
   };
@@ -186,7 +189,8 @@ TEST(ParadoxRoundTrip, TextIsCutBetweenCharacters) {
   EXPECT_EQ(rows[0][0], Variant::String("abм"));
   EXPECT_EQ(rows[1][0], Variant::String("€"));
   EXPECT_EQ(writer->TakeNotes(),
-            std::vector<std::string>{"Field T: 2 values were longer than the field's 5 bytes and were cut"});
+            std::vector<std::string>{
+                "Field T: 2 values were longer than the field's 5 bytes and were cut"});
 }
 
 TEST(ParadoxRoundTrip, NamesAreShortenedAndMadeUnique) {
@@ -194,17 +198,19 @@ TEST(ParadoxRoundTrip, NamesAreShortenedAndMadeUnique) {
   const std::string path = dir.File("names.db");
   const std::string long_name = "A_very_long_field_name_that_goes_on";
   const CreatedTable created =
-      CreateParadoxTable(path, {Def(long_name, ftInteger), Def(long_name + "2", ftInteger),
-                                Def("id", ftInteger), Def("ID", ftInteger), Def("", ftInteger)},
+      CreateParadoxTable(path,
+                         {Def(long_name, ftInteger), Def(long_name + "2", ftInteger),
+                          Def("id", ftInteger), Def("ID", ftInteger), Def("", ftInteger)},
                          {});
   std::vector<std::string> stored;
   for (const TFieldDef& d : created.stored) stored.push_back(d.Name);
-  EXPECT_EQ(stored, (std::vector<std::string>{"A_very_long_field_name_th", "A_very_long_field_name__2",
-                                              "id", "ID_2", "Field5"}));
-  EXPECT_EQ(created.renames,
-            (std::vector<std::string>{"Field " + long_name + " stored as A_very_long_field_name_th",
-                                      "Field " + long_name + "2 stored as A_very_long_field_name__2",
-                                      "Field ID stored as ID_2", "Field  stored as Field5"}));
+  EXPECT_EQ(stored,
+            (std::vector<std::string>{"A_very_long_field_name_th", "A_very_long_field_name__2",
+                                      "id", "ID_2", "Field5"}));
+  EXPECT_EQ(created.renames, (std::vector<std::string>{
+                                 "Field " + long_name + " stored as A_very_long_field_name_th",
+                                 "Field " + long_name + "2 stored as A_very_long_field_name__2",
+                                 "Field ID stored as ID_2", "Field  stored as Field5"}));
   auto reader = OpenParadoxTable(path, {});
   for (size_t i = 0; i < stored.size(); ++i) EXPECT_EQ(reader->fields()[i].Name, stored[i]);
 }

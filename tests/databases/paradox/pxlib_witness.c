@@ -22,23 +22,36 @@ static void PrintField(pxdoc_t* doc, const pxfield_t* f, char* data) {
       }
       break;
     case pxfShort:
-      if (PX_get_data_short(doc, data, f->px_flen, &s) > 0) printf("%d", s); else fputs("NULL", stdout);
+      if (PX_get_data_short(doc, data, f->px_flen, &s) > 0)
+        printf("%d", s);
+      else
+        fputs("NULL", stdout);
       break;
     case pxfLong:
     case pxfAutoInc:
     case pxfDate:
     case pxfTime:
       /* Debian's pxlib 0.6.8 reports an empty long as -2147483648, so look at the bytes. */
-      if (!data[0] && !data[1] && !data[2] && !data[3]) fputs("NULL", stdout);
-      else if (PX_get_data_long(doc, data, f->px_flen, &l) > 0) printf("%ld", l); else fputs("NULL", stdout);
+      if (!data[0] && !data[1] && !data[2] && !data[3])
+        fputs("NULL", stdout);
+      else if (PX_get_data_long(doc, data, f->px_flen, &l) > 0)
+        printf("%ld", l);
+      else
+        fputs("NULL", stdout);
       break;
     case pxfNumber:
     case pxfCurrency:
     case pxfTimestamp:
-      if (PX_get_data_double(doc, data, f->px_flen, &d) > 0) printf("%.17g", d); else fputs("NULL", stdout);
+      if (PX_get_data_double(doc, data, f->px_flen, &d) > 0)
+        printf("%.17g", d);
+      else
+        fputs("NULL", stdout);
       break;
     case pxfLogical:
-      if (PX_get_data_byte(doc, data, f->px_flen, &b) > 0) printf("%d", b); else fputs("NULL", stdout);
+      if (PX_get_data_byte(doc, data, f->px_flen, &b) > 0)
+        printf("%d", b);
+      else
+        fputs("NULL", stdout);
       break;
     default:
       fputs("?", stdout);
