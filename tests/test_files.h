@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,6 +24,13 @@ class ScratchFolder {
  private:
   std::string path_;
 };
+
+// "F0", "F1", ...: field names for wide tables.
+inline std::string FieldName(int i) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "F%d", i);
+  return buf;
+}
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;

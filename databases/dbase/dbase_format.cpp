@@ -393,4 +393,21 @@ std::string ReadCpgFile(const std::string& table_path) {
   return NormalizeCodePageName(text);
 }
 
+std::string TableCodePage(const std::string& table_path, const TableHeader& header) {
+  std::string code_page = ReadCpgFile(table_path);
+  if (code_page.empty()) code_page = CodePageOfLanguageDriver(header.language_driver);
+  return code_page;
+}
+
+std::string MemoFilePath(const std::string& table_path, const TableHeader& header) {
+  const MemoKind kind = header.memo_kind();
+  if (kind == MemoKind::kNone) return "";
+  const char* extension = kind == MemoKind::kFoxPro ? ".fpt" : ".dbt";
+  std::string memo_path = FindSibling(table_path, extension);
+  if (memo_path.empty())
+    throw TrundleError("Memo file " + SiblingPath(table_path, extension) +
+                       " is missing for table " + table_path);
+  return memo_path;
+}
+
 }  // namespace trundle::dbase

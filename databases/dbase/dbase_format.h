@@ -88,5 +88,11 @@ std::string CodePageOfLanguageDriver(uint8_t driver);
 uint8_t LanguageDriverOfCodePage(std::string_view code_page);
 // The code page a .cpg file names, normalized; "" when the file is absent or empty.
 std::string ReadCpgFile(const std::string& table_path);
+// The code page a table names for itself: its .cpg file, else its language-driver byte;
+// "" when it names none.
+std::string TableCodePage(const std::string& table_path, const TableHeader& header);
+// The memo file of a table whose header needs one (any letter case of .dbt or .fpt);
+// "" when the header needs none. Throws TrundleError when it is missing.
+std::string MemoFilePath(const std::string& table_path, const TableHeader& header);
 
 }  // namespace trundle::dbase

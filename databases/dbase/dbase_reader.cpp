@@ -104,8 +104,7 @@ DBaseReader::DBaseReader(const std::string& path, const TableReadOptions& option
 
 void DBaseReader::ChooseCodePage(const TableReadOptions& options) {
   std::string code_page = options.encoding;
-  if (code_page.empty()) code_page = dbase::ReadCpgFile(path());
-  if (code_page.empty()) code_page = dbase::CodePageOfLanguageDriver(header_.language_driver);
+  if (code_page.empty()) code_page = dbase::TableCodePage(path(), header_);
   if (code_page.empty())
     fallback_ = std::make_unique<FallbackDecoder>();
   else
@@ -113,14 +112,10 @@ void DBaseReader::ChooseCodePage(const TableReadOptions& options) {
 }
 
 void DBaseReader::OpenMemo() {
-  const dbase::MemoKind kind = header_.memo_kind();
-  if (kind == dbase::MemoKind::kNone) return;
-  const char* extension = kind == dbase::MemoKind::kFoxPro ? ".fpt" : ".dbt";
-  const std::string memo_path = dbase::FindSibling(path(), extension);
-  if (memo_path.empty())
-    throw TrundleError("Memo file " + dbase::SiblingPath(path(), extension) +
-                       " is missing for table " + path());
-  memo_ = std::make_unique<dbase::MemoReader>(dbase::PosixFile::OpenRead(memo_path), kind);
+  const std::string memo_path = dbase::MemoFilePath(path(), header_);
+  if (memo_path.empty()) return;
+  memo_ = std::make_unique<dbase::MemoReader>(dbase::PosixFile::OpenRead(memo_path),
+                                              header_.memo_kind());
 }
 
 void DBaseReader::DecodeText(std::string_view bytes, std::string& out) {

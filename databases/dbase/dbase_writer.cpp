@@ -101,23 +101,16 @@ DBaseWriter::DBaseWriter(const std::string& path, const TableWriteOptions& optio
 
 void DBaseWriter::ChooseCodePage(const TableWriteOptions& options) {
   std::string code_page;
-  if (!options.encoding_explicit) {
-    code_page = dbase::ReadCpgFile(path());
-    if (code_page.empty()) code_page = dbase::CodePageOfLanguageDriver(header_.language_driver);
-  }
+  if (!options.encoding_explicit) code_page = dbase::TableCodePage(path(), header_);
   if (code_page.empty()) code_page = options.encoding.empty() ? "UTF-8" : options.encoding;
   codec_ = TextCodec::FromUtf8To(code_page);
 }
 
 void DBaseWriter::OpenMemo() {
-  const dbase::MemoKind kind = header_.memo_kind();
-  if (kind == dbase::MemoKind::kNone) return;
-  const char* extension = kind == dbase::MemoKind::kFoxPro ? ".fpt" : ".dbt";
-  const std::string memo_path = dbase::FindSibling(path(), extension);
-  if (memo_path.empty())
-    throw TrundleError("Memo file " + dbase::SiblingPath(path(), extension) +
-                       " is missing for table " + path());
-  memo_ = std::make_unique<dbase::MemoWriter>(dbase::PosixFile::OpenReadWrite(memo_path), kind);
+  const std::string memo_path = dbase::MemoFilePath(path(), header_);
+  if (memo_path.empty()) return;
+  memo_ = std::make_unique<dbase::MemoWriter>(dbase::PosixFile::OpenReadWrite(memo_path),
+                                              header_.memo_kind());
 }
 
 void DBaseWriter::Append(const std::vector<Variant>& values) {

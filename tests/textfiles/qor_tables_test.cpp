@@ -4,16 +4,10 @@
 
 #include "engine/errors.h"
 #include "engine/locale_format.h"
+#include "tests/test_files.h"
 
 namespace trundle {
 namespace {
-
-// "F0", "F1", ...
-std::string FieldName(int i) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "F%d", i);
-  return buf;
-}
 
 std::string ErrorOf(const std::function<void()>& f) {
   try {

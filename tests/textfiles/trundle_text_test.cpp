@@ -12,13 +12,6 @@
 namespace trundle {
 namespace {
 
-// "F0", "F1", ...
-std::string FieldName(int i) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "F%d", i);
-  return buf;
-}
-
 struct Loaded {
   bool ok = false;
   std::vector<std::string> log;
