@@ -4,16 +4,7 @@
 #   bench/csv_bench.sh [BUILD_DIR] [ROWS]
 # BUILD_DIR defaults to build-rel (a Release build of trundle-cli).
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../build-rel}
-rows=${2:-1000000}
-cli=$build/cli/trundle-cli
-data=$here/data
-mkdir -p "$data"
-src=$data/bench_$rows.csv
-[ -f "$src" ] || python3 "$here/gen_csv.py" "$src" "$rows"
-size=$(stat -c %s "$src")
-printf 'input: %s, %d rows, %.1f MB\n\n' "$src" "$rows" "$(echo "$size/1000000" | bc -l)"
+source "$(dirname "$0")/common.sh" "$@"
 printf '%-28s %10s %12s %10s\n' "run" "CPU s" "peak MB" "x input"
 
 measure() {  # name, command...

@@ -3,15 +3,7 @@
 # beside ogr2ogr doing the same for dBase, in one run. Run by hand:
 #   bench/table_bench.sh [BUILD_DIR] [ROWS]
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-$here/../build-rel}
-rows=${2:-1000000}
-cli=$build/cli/trundle-cli
-data=$here/data
-mkdir -p "$data"
-src=$data/bench_$rows.csv
-[ -f "$src" ] || python3 "$here/gen_csv.py" "$src" "$rows"
-printf 'input: %s, %d rows, %.1f MB\n\n' "$src" "$rows" "$(echo "$(stat -c %s "$src")/1000000" | bc -l)"
+source "$(dirname "$0")/common.sh" "$@"
 printf '%-30s %10s %12s %12s\n' "run" "CPU s" "peak MB" "output MB"
 
 measure() {  # name, output file, command...
@@ -23,8 +15,10 @@ measure() {  # name, output file, command...
   local size=0
   # The table with its memo and code-page files.
   local stem=${out%.*}
-  [ -e "$out" ] && size=$(du -cb "$out" "$stem".dbt "$stem".mb "$stem".cpg 2>/dev/null |
-    tail -n 1 | cut -f1)
+  local f
+  for f in "$out" "$stem".dbt "$stem".mb "$stem".cpg; do
+    [ -e "$f" ] && size=$((size + $(stat -c %s "$f")))
+  done
   printf '%-30s %10.2f %12.1f %12.1f\n' "$name" "$(echo "$user + $sys" | bc -l)" \
     "$(echo "$kb / 1024" | bc -l)" "$(echo "$size / 1000000" | bc -l)"
 }
