@@ -9,20 +9,15 @@
 #include "databases/sql/lookup_index.h"
 #include "databases/sql/sql_types.h"
 #include "databases/sql/table_names.h"
-#include "databases/table_engine.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
 
 namespace trundle {
 
-using OpenReader =
-    std::function<std::unique_ptr<TableFileReader>(const std::string&, const TableReadOptions&)>;
-
 struct FileVtab : sqlite3_vtab {
   FileTableCatalog* catalog = nullptr;  // the connection's; outlives the table
-  OpenReader open;                      // copied, so a re-registered engine cannot pull it away
-  FileTableSource source;               // which file
-  TFieldDefs fields;                    // as the engine reports them
+  FileTableSource source;               // which table, and how to open it
+  TFieldDefs fields;                    // as the reader reports them
   int64_t record_count = 0;             // the header's, for the planner
   // Readers for cursors; a cursor borrows one and gives it back on close, so a self-join
   // gets a reader per side and a rescan reuses an idle reader instead of reopening.
@@ -104,21 +99,19 @@ int ConnectTable(sqlite3* db, void* aux, int argc, const char* const* argv, sqli
     if (!source)
       throw TrundleError(std::string(kFileTableModule) +
                          " takes one argument, a key of its catalog");
-    const TableEngine* engine = EngineByName(source->engine_name);
-    if (!engine) throw TrundleError("No table engine is named " + source->engine_name);
+    if (!source->open) throw TrundleError("No reader can open " + source->name);
 
     auto table = std::make_unique<FileVtab>();
     table->catalog = catalog;
-    table->open = engine->open;
     table->source = *source;
-    std::unique_ptr<TableFileReader> reader = table->open(source->path, source->options);
+    std::unique_ptr<TableFileReader> reader = table->source.open();
     table->fields = reader->fields();
     table->record_count = reader->record_count();
     table->readers.push_back(std::move(reader));
     table->reader_in_use.push_back(false);
-    if (table->fields.empty()) throw TrundleError("The table " + source->path + " has no fields");
+    if (table->fields.empty()) throw TrundleError("The table " + source->name + " has no fields");
     if (sqlite3_declare_vtab(db, CreateTableSql(table->fields).c_str()) != SQLITE_OK)
-      throw TrundleError("Cannot read " + source->path + " through SQL: " + sqlite3_errmsg(db));
+      throw TrundleError("Cannot read " + source->name + " through SQL: " + sqlite3_errmsg(db));
     catalog->AddTable(table.get());
     *out = table.release();
     return SQLITE_OK;
@@ -178,7 +171,7 @@ int OpenCursor(sqlite3_vtab* base, sqlite3_vtab_cursor** out) {
     auto idle = std::find(table->reader_in_use.begin(), table->reader_in_use.end(), false);
     cursor->reader_index = static_cast<size_t>(idle - table->reader_in_use.begin());
     if (idle == table->reader_in_use.end()) {
-      table->readers.push_back(table->open(table->source.path, table->source.options));
+      table->readers.push_back(table->source.open());
       table->reader_in_use.push_back(false);
     }
     table->reader_in_use[cursor->reader_index] = true;

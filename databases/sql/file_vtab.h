@@ -1,16 +1,18 @@
-// A SQLite virtual table over one table file, read through its engine's reader. One
-// module serves every engine.
+// A SQLite virtual table over one table, read through a TableFileReader: a table file
+// of any engine, or a table inside a database. One module serves them all.
 //
 //   CREATE VIRTUAL TABLE temp."/data/cust.dbf" USING trundle_file(1);
 //
 // The only argument is the key of an entry in the connection's FileTableCatalog, which
-// names the engine, the file and the read options: paths may hold commas, quotes and
-// parentheses that module arguments cannot carry intact. Read-only; every scan is a full
-// scan in file order. Columns are declared with the types of sql_types.h.
+// holds how to open the table's readers: paths and table names may hold commas, quotes
+// and parentheses that module arguments cannot carry intact. Read-only; every scan is a
+// full scan in the table's order. Columns are declared with the types of sql_types.h.
 #pragma once
 
 #include <sqlite3.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,10 +22,12 @@ namespace trundle {
 
 inline constexpr char kFileTableModule[] = "trundle_file";
 
+// Opens a new reader at the table's first record. Throws TrundleError naming the table.
+using TableReaderOpener = std::function<std::unique_ptr<TableFileReader>()>;
+
 struct FileTableSource {
-  std::string engine_name;  // a registered TableEngine's name
-  std::string path;         // absolute path of the table file
-  TableReadOptions options;
+  std::string name;        // how messages name the table: a file's absolute path, or so
+  TableReaderOpener open;  // called for the first cursor and for each one running at once
 };
 
 struct FileVtab;

@@ -59,7 +59,11 @@ std::string StatementText(sqlite3_stmt* stmt) {
 
 SqlQuery::SqlQuery(const std::string& sql, const std::string& base_folder,
                    const TableReadOptions& options)
-    : base_folder_(base_folder), options_(options) {
+    : SqlQuery(sql, std::make_shared<TableFileResolver>(base_folder, options)) {}
+
+SqlQuery::SqlQuery(const std::string& sql, std::shared_ptr<const TableResolver> tables)
+    : tables_(std::move(tables)) {
+  if (!tables_) throw TrundleError("An SQL statement needs a place to find its tables");
   sqlite3* raw = nullptr;
   // NOMUTEX: the connection belongs to this object alone, and the mutex taken by every
   // sqlite3_column_* call cost a tenth of a scan.
@@ -140,9 +144,9 @@ void SqlQuery::ExposeTable(const std::string& missing, const std::string& messag
       Exec("ATTACH DATABASE ':memory:' AS " + QuoteSqlName(schema));
   }
   std::string looked_for;
-  const std::optional<TableFile> file = FindTableFile(file_name, base_folder_, &looked_for);
-  if (!file) throw TrundleError(message + " (" + looked_for + ")");
-  const int key = catalog_.Add({file->engine->name, file->path, options_});
+  std::optional<FileTableSource> source = tables_->Resolve(file_name, &looked_for);
+  if (!source) throw TrundleError(looked_for.empty() ? message : message + " (" + looked_for + ")");
+  const int key = catalog_.Add(std::move(*source));
   Exec("CREATE VIRTUAL TABLE " + QuoteSqlName(schema) + "." + QuoteSqlName(table) + " USING " +
        kFileTableModule + "(" + std::to_string(key) + ")");
 }

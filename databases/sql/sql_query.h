@@ -1,9 +1,11 @@
-// One SQL statement run over table files: its own in-memory SQLite connection, in which
-// every table the statement names that SQLite does not know is looked for as a table
-// file and exposed under that very name as a file_vtab.h virtual table.
+// One SQL statement run over table files or the tables of a database: its own in-memory
+// SQLite connection, in which every table the statement names that SQLite does not know
+// is looked up through a TableResolver (table files in a folder, by default) and exposed
+// under that very name as a file_vtab.h virtual table.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,6 +14,7 @@
 #include "databases/field_types.h"
 #include "databases/sql/file_vtab.h"
 #include "databases/sql/sqlite_handles.h"
+#include "databases/sql/table_resolver.h"
 #include "databases/table_file.h"
 #include "engine/variant.h"
 
@@ -24,6 +27,9 @@ class SqlQuery {
   // message, the file engine's message, or for a missing table SQLite's message followed
   // by where it was looked for.
   SqlQuery(const std::string& sql, const std::string& base_folder, const TableReadOptions& options);
+  // The same over the tables `tables` finds (a database's, say); a missing table's
+  // message is SQLite's followed by the resolver's account of where it looked.
+  SqlQuery(const std::string& sql, std::shared_ptr<const TableResolver> tables);
   ~SqlQuery();
   SqlQuery(const SqlQuery&) = delete;
   SqlQuery& operator=(const SqlQuery&) = delete;
@@ -50,8 +56,7 @@ class SqlQuery {
   void Describe();
   void Step();
 
-  std::string base_folder_;
-  TableReadOptions options_;
+  std::shared_ptr<const TableResolver> tables_;
   FileTableCatalog catalog_;  // declared before db_: the tables use it until closed
   SqliteDb db_;
   SqliteStmt stmt_;                 // declared after db_: finalized first
