@@ -7,6 +7,7 @@ packages=(
   libgtest-dev
   # Readers we did not write, that the tests check our files with.
   gdal-bin python3-gdal python3-dbfread pxlib-dev
+  mdbtools nodejs npm
   # The benchmarks' peers and timer.
   miller time bc
 )
@@ -19,4 +20,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo=sudo
   $sudo apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+# The Access tests' second witness, npm's mdb-reader, pinned in tests/oracles.
+if [ ! -d "$(dirname "$0")/../tests/oracles/node_modules/mdb-reader" ]; then
+  npm ci --prefix "$(dirname "$0")/../tests/oracles" --no-audit --no-fund -q
 fi

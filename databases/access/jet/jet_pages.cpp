@@ -1,0 +1,111 @@
+#include "databases/access/jet/jet_pages.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "engine/errors.h"
+
+namespace trundle::jet {
+
+Format Format::Jet3() {
+  Format f;
+  f.jet3 = true;
+  f.page_size = 2048;
+  f.data_row_count = 8;
+  f.data_row_offsets = 10;
+  f.tdef_row_count = 12;
+  f.tdef_max_cols = 21;
+  f.tdef_num_var_cols = 23;
+  f.tdef_num_cols = 25;
+  f.tdef_num_real_idx = 31;
+  f.tdef_used_pages = 35;
+  f.tdef_header_end = 43;
+  f.real_idx_entry = 8;
+  f.col_block = 18;
+  f.col_type = 0;
+  f.col_num = 1;
+  f.col_var_index = 3;
+  f.col_misc = 9;
+  f.col_flags = 13;
+  f.col_fixed_offset = 14;
+  f.col_length = 16;
+  f.max_row_size = 2012;
+  return f;
+}
+
+Format Format::Jet4() { return Format(); }
+
+void Rc4(const uint8_t* key, size_t key_size, uint8_t* data, size_t size) {
+  uint8_t s[256];
+  for (int i = 0; i < 256; ++i) s[i] = uint8_t(i);
+  uint8_t j = 0;
+  for (int i = 0; i < 256; ++i) {
+    j = uint8_t(j + s[i] + key[i % key_size]);
+    std::swap(s[i], s[j]);
+  }
+  uint8_t a = 0, b = 0;
+  for (size_t n = 0; n < size; ++n) {
+    a = uint8_t(a + 1);
+    b = uint8_t(b + s[a]);
+    std::swap(s[a], s[b]);
+    data[n] ^= s[uint8_t(s[a] + s[b])];
+  }
+}
+
+PageFile::PageFile(const std::string& path) : path_(path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) throw TrundleError("Cannot open " + path + ": " + std::strerror(errno));
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    throw TrundleError("Cannot open " + path + ": it is not a regular file");
+  }
+  size_ = uint64_t(st.st_size);
+}
+
+PageFile::~PageFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+size_t PageFile::ReadAt(uint64_t offset, uint8_t* data, size_t size) const {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd_, data + done, size - done, off_t(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw TrundleError("Cannot read " + path_ + ": " + std::strerror(errno));
+    }
+    if (n == 0) break;
+    done += size_t(n);
+  }
+  return done;
+}
+
+void PageFile::SetLayout(int page_size, uint32_t key) {
+  page_size_ = page_size;
+  page_count_ = uint32_t(std::min<uint64_t>(size_ / uint64_t(page_size), 0xFFFFFFu));
+  key_ = key;
+}
+
+void PageFile::Read(uint32_t page, std::vector<uint8_t>& out) const {
+  out.resize(size_t(page_size_));
+  if (page >= page_count_ ||
+      ReadAt(uint64_t(page) * uint64_t(page_size_), out.data(), out.size()) != out.size()) {
+    throw TrundleError(path_ + " is damaged: page " + std::to_string(page) +
+                       " lies outside the file");
+  }
+  if (key_ != 0 && page != 0) {
+    const uint32_t k = key_ ^ page;
+    const uint8_t key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
+    Rc4(key, 4, out.data(), out.size());
+  }
+}
+
+}  // namespace trundle::jet

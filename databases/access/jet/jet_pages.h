@@ -1,0 +1,76 @@
+// The page layer of a Jet database: the layout constants of each version and the file
+// read one page at a time, decoded when the database is encoded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace trundle::jet {
+
+// Offsets that differ between Jet 3 (2 KB pages) and Jet 4 / ACE (4 KB pages).
+struct Format {
+  bool jet3 = false;
+  int page_size = 4096;
+  int data_row_count = 12;    // data page: number of rows
+  int data_row_offsets = 14;  // data page: first row offset
+  int tdef_row_count = 16;
+  int tdef_max_cols = 41;
+  int tdef_num_var_cols = 43;
+  int tdef_num_cols = 45;
+  int tdef_num_real_idx = 51;
+  int tdef_used_pages = 55;
+  int tdef_header_end = 63;  // real index entries start here
+  int real_idx_entry = 12;
+  int col_block = 25;
+  int col_type = 0, col_num = 5, col_var_index = 7, col_misc = 11, col_flags = 15,
+      col_fixed_offset = 21, col_length = 23;
+  int max_row_size = 4060;
+
+  static Format Jet3();
+  static Format Jet4();
+};
+
+// RC4 as Jet uses it to mask the header and to encode pages.
+void Rc4(const uint8_t* key, size_t key_size, uint8_t* data, size_t size);
+
+// A database file read page by page (pread). Not thread-safe for one reader; every read
+// is positioned, so several readers may share it.
+class PageFile {
+ public:
+  // Throws TrundleError "Cannot open PATH: reason".
+  explicit PageFile(const std::string& path);
+  ~PageFile();
+  PageFile(const PageFile&) = delete;
+  PageFile& operator=(const PageFile&) = delete;
+
+  const std::string& path() const { return path_; }
+  uint64_t file_size() const { return size_; }
+  // Reads up to size bytes at offset; returns how many were read.
+  size_t ReadAt(uint64_t offset, uint8_t* data, size_t size) const;
+
+  void SetLayout(int page_size, uint32_t key);
+  int page_size() const { return page_size_; }
+  uint32_t page_count() const { return page_count_; }
+  bool encoded() const { return key_ != 0; }
+  // Fills out (resized to the page size) with page number page, decoded. Throws
+  // TrundleError naming the file when the page lies outside the file.
+  void Read(uint32_t page, std::vector<uint8_t>& out) const;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  uint64_t size_ = 0;
+  int page_size_ = 4096;
+  uint32_t page_count_ = 0;
+  uint32_t key_ = 0;
+};
+
+// Little-endian reads from a buffer the caller has checked.
+inline uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t Get24(const uint8_t* p) { return uint32_t(p[0] | (p[1] << 8) | (p[2] << 16)); }
+inline uint32_t Get32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+}  // namespace trundle::jet

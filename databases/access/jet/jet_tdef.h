@@ -1,0 +1,73 @@
+// Table definitions (TDEF pages) and the usage maps that list a table's pages.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_pages.h"
+#include "engine/codepage.h"
+
+namespace trundle::jet {
+
+struct ColumnDef {
+  JetColumn column;
+  int number = 0;        // position in a row's null mask (deleted columns keep theirs)
+  int var_index = 0;     // entry in a row's variable-offset table
+  int fixed_offset = 0;  // from the start of a row's fixed data
+  int display = 0;       // order in which the table lists its columns
+  bool compressed = false;
+};
+
+struct TableDef {
+  std::string name;
+  uint32_t page = 0;
+  uint32_t row_count = 0;
+  int max_cols = 0;
+  int num_var_cols = 0;
+  std::vector<ColumnDef> columns;  // live columns in column order
+  uint32_t used_pages = 0;         // row pointer to the owned-pages usage map
+};
+
+// "PATH is damaged: table NAME: CAUSE"
+std::string TableDamage(const std::string& path, const std::string& table,
+                        const std::string& cause);
+
+// Reads the table definition that starts at page, following its continuation pages. Jet 3
+// column names are decoded with jet3_text (the database's code page).
+TableDef ReadTableDef(const PageFile& file, const Format& format, uint32_t page,
+                      const std::string& name, const std::string& path, TextCodec* jet3_text);
+
+// The bytes of row `row` of the data page in `page` (already read): [begin, end) within
+// the page and the row's flags (0x8000 deleted, 0x4000 overflow pointer). Returns false
+// when the page has no such row. Throws TrundleError when the row lies outside its page.
+struct RowSpan {
+  int begin = 0, end = 0;
+  bool deleted = false, overflow = false;
+};
+// A moved row's new place is flagged deleted, so that a scan of its page skips it; a
+// reader following the pointer asks with moved_target set and gets it checked as live.
+bool LocateRow(const std::vector<uint8_t>& page, const Format& format, int row, RowSpan& span,
+               const std::string& where, bool moved_target = false);
+
+// A set of page numbers, one bit a page of the file (32 KB for a 1 GB database).
+class PageSet {
+ public:
+  explicit PageSet(uint32_t page_count) : bits_((page_count + 63) / 64), count_(page_count) {}
+  void Add(uint32_t page) { bits_[page / 64] |= uint64_t(1) << (page % 64); }
+  // The first page at or after from in the set; page_count() when none.
+  uint32_t Next(uint32_t from) const;
+  uint32_t page_count() const { return count_; }
+
+ private:
+  std::vector<uint64_t> bits_;
+  uint32_t count_;
+};
+
+// The pages a usage map (a row of a data page, given by a row pointer) marks. Throws
+// TrundleError on a map that marks a page outside the file or is malformed.
+PageSet ReadUsageMap(const PageFile& file, const Format& format, uint32_t pointer,
+                     const std::string& where);
+
+}  // namespace trundle::jet
