@@ -164,6 +164,9 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     return "cannot tell the kind of " + o.source.location + " (use --source-kind)";
   if (!o.dest.kind) return "cannot tell the kind of " + o.dest.location + " (use --dest-kind)";
   if (*o.source.kind == dkHtml) return "an HTML page cannot be a source";
+  if (!o.source.sql.empty() && (*o.source.kind == dkCsv || *o.source.kind == dkText))
+    return std::string("--source-sql needs a source that runs SQL; a ") + KindName(*o.source.kind) +
+           " file is read whole";
   if (o.clipboard && *o.dest.kind != dkText) return "--clipboard needs a tab-delimited destination";
   return "";
 }

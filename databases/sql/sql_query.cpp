@@ -5,12 +5,16 @@
 
 #include "databases/sql/sql_types.h"
 #include "databases/sql/table_names.h"
+#include "engine/ascii.h"
 #include "engine/errors.h"
 
 namespace trundle {
 namespace {
 
 constexpr std::string_view kNoSuchTable = "no such table: ";
+// SQLite's refusal of a write to a read-only (virtual) table: "table cust may not be
+// modified".
+constexpr std::string_view kMayNotBeModified = " may not be modified";
 // Each round exposes one file or fails, and a name is exposed at most twice, so this only
 // guards against a statement naming an absurd number of tables.
 constexpr int kMaxRounds = 200;
@@ -46,6 +50,16 @@ std::string_view RestAfterStatement(std::string_view tail) {
   return {};
 }
 
+// Pragmas whose argument names what they describe, not a new setting; every other
+// pragma given a value changes the connection (or, like temp_store_directory, the
+// process), so only its reading form runs.
+bool IsDescribingPragma(std::string_view name) {
+  for (std::string_view known : {"table_info", "table_xinfo", "table_list", "index_info",
+                                 "index_xinfo", "index_list", "foreign_key_list"})
+    if (EqualsIgnoringAsciiCase(name, known)) return true;
+  return false;
+}
+
 // The statement's own text without the ';' and white space that may end it.
 std::string StatementText(sqlite3_stmt* stmt) {
   std::string text = sqlite3_sql(stmt);
@@ -73,7 +87,17 @@ SqlQuery::SqlQuery(const std::string& sql, std::shared_ptr<const TableResolver> 
   if (rc != SQLITE_OK)
     throw TrundleError(std::string("Cannot start SQLite: ") +
                        (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
-  RegisterFileTableModule(db_.get(), &catalog_);
+  // The user's statement may read and never write, and is refused before anything runs.
+  // sqlite3_stmt_readonly, checked once it is prepared, catches every statement that
+  // writes, VACUUM INTO included; a write to a table file is refused by SQLite while
+  // preparing (the virtual tables are read-only). ATTACH (which creates its file), DETACH
+  // and pragmas that set a value count as read-only there, so the authorizer refuses them
+  // while the statement is prepared. With no database to attach, nothing outside this
+  // connection is reachable even so.
+  sqlite3_limit(raw, SQLITE_LIMIT_ATTACHED, 0);
+  sqlite3_db_config(raw, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_set_authorizer(raw, &SqlQuery::Authorize, this);
+  RegisterFileTableModule(raw, &catalog_);
   stmt_ = PrepareResolvingTables(sql);
   Step();
   Describe();
@@ -82,8 +106,35 @@ SqlQuery::SqlQuery(const std::string& sql, std::shared_ptr<const TableResolver> 
 SqlQuery::~SqlQuery() = default;
 
 void SqlQuery::Exec(const std::string& sql) {
-  if (sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
-    throw TrundleError(sqlite3_errmsg(db_.get()));
+  sqlite3* db = db_.get();
+  // Room for the schemas this object attaches itself (SQLite caps the value at its own
+  // maximum), taken back at once.
+  sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, static_cast<int>(attached_.size()) + 1);
+  own_statement_ = true;
+  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+  own_statement_ = false;
+  sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
+  if (rc != SQLITE_OK) throw TrundleError(sqlite3_errmsg(db));
+}
+
+int SqlQuery::Authorize(void* self, int action, const char* arg1, const char* arg2,
+                        const char* /*database*/, const char* /*trigger*/) {
+  auto* query = static_cast<SqlQuery*>(self);
+  if (query->own_statement_) return SQLITE_OK;
+  bool allowed = true;
+  if (action == SQLITE_ATTACH || action == SQLITE_DETACH)
+    allowed = false;
+  else if (action == SQLITE_PRAGMA)
+    allowed = !arg2 || (arg1 && IsDescribingPragma(arg1));
+  if (allowed) return SQLITE_OK;
+  query->denied_ = true;
+  return SQLITE_DENY;
+}
+
+void SqlQuery::ThrowSqliteError() {
+  // SQLite's own text for a refusal is "not authorized", which tells the user nothing.
+  if (denied_) throw TrundleError(kStatementChangesData);
+  throw TrundleError(sqlite3_errmsg(db_.get()));
 }
 
 SqliteStmt SqlQuery::Prepare(const std::string& sql, const char** tail) {
@@ -112,9 +163,13 @@ SqliteStmt SqlQuery::PrepareResolvingTables(const std::string& sql) {
             "after the first: \"" +
             shown + "\"");
       }
+      if (!sqlite3_stmt_readonly(stmt.get())) throw TrundleError(kStatementChangesData);
       return stmt;
     }
+    if (denied_) ThrowSqliteError();
     const std::string message = sqlite3_errmsg(db_.get());
+    if (message.find(kMayNotBeModified) != std::string::npos)
+      throw TrundleError(kStatementChangesData);
     if (sqlite3_errcode(db_.get()) == SQLITE_OK)
       throw TrundleError("The SQL text holds no statement");
     if (message.rfind(kNoSuchTable, 0) != 0 || round == kMaxRounds) throw TrundleError(message);
@@ -184,7 +239,7 @@ void SqlQuery::Step() {
   }
   if (rc != SQLITE_ROW) {
     at_end_ = true;
-    throw TrundleError(sqlite3_errmsg(db_.get()));
+    ThrowSqliteError();
   }
   at_end_ = false;
   const int count = sqlite3_data_count(stmt);
@@ -215,9 +270,7 @@ int64_t SqlQuery::Count() {
     return *count_;
   }
   // Not a query that can be a subquery (a PRAGMA, say): count the rows of a second run,
-  // which only a statement that changes nothing may have.
-  if (!sqlite3_stmt_readonly(stmt_.get()))
-    throw TrundleError("Cannot count the records of a statement that changes data");
+  // which the constructor made sure changes nothing.
   SqliteStmt again = Prepare(sqlite3_sql(stmt_.get()), &tail);
   if (!again) throw TrundleError(sqlite3_errmsg(db_.get()));
   int64_t rows = 0;

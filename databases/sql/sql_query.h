@@ -20,12 +20,17 @@
 
 namespace trundle {
 
+inline constexpr char kStatementChangesData[] =
+    "This statement would change data; only queries can be a source";
+
 class SqlQuery {
  public:
   // Prepares sql (exactly one statement) and steps to its first row. Names that are not
   // paths are looked for in base_folder (table_names.h). Throws TrundleError with SQLite's
   // message, the file engine's message, or for a missing table SQLite's message followed
-  // by where it was looked for.
+  // by where it was looked for. A statement that could change anything (a write, ATTACH,
+  // DETACH, VACUUM, a PRAGMA that sets) is refused before it runs, with
+  // kStatementChangesData.
   SqlQuery(const std::string& sql, const std::string& base_folder, const TableReadOptions& options);
   // The same over the tables `tables` finds (a database's, say); a missing table's
   // message is SQLite's followed by the resolver's account of where it looked.
@@ -49,7 +54,11 @@ class SqlQuery {
   std::vector<std::string> TakeNotes() { return catalog_.TakeNotes(); }
 
  private:
+  // Runs the program's own statements (exposing tables), which the authorizer lets by.
   void Exec(const std::string& sql);
+  static int Authorize(void* self, int action, const char* arg1, const char* arg2,
+                       const char* database, const char* trigger);
+  [[noreturn]] void ThrowSqliteError();
   SqliteStmt Prepare(const std::string& sql, const char** tail);
   SqliteStmt PrepareResolvingTables(const std::string& sql);
   void ExposeTable(const std::string& missing, const std::string& message);
@@ -66,6 +75,8 @@ class SqlQuery {
   std::vector<TFieldType> read_as_;  // per column, how ReadColumnValue reads it
   std::vector<Variant> row_;
   bool at_end_ = true;
+  bool own_statement_ = false;  // Exec is running a statement of the program's own
+  bool denied_ = false;         // the authorizer refused part of the user's statement
   std::optional<int64_t> count_;
 };
 

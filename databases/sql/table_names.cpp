@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/ascii.h"
+#include "engine/errors.h"
 
 namespace trundle {
 namespace fs = std::filesystem;
@@ -119,25 +120,41 @@ std::optional<TableFile> FindTableFileFrom(const std::string& name, const std::s
       for (const std::string& extension : engine->extensions)
         candidates.push_back(file_name + extension);
 
-  for (const std::string& candidate : candidates) {
-    const fs::path path = folder / candidate;
-    if (IsTableFile(path)) return TableFile{path.string(), EngineForPath(candidate)};
+  // Each candidate spelt as written, else in another letter case than the file's (CUST
+  // for cust.dbf, as on the file systems where these tables were made): one pass over
+  // the folder, and of two spellings of one candidate the first in byte order.
+  std::vector<fs::path> found(candidates.size());
+  bool all_exact = true;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    if (IsTableFile(folder / candidates[i]))
+      found[i] = folder / candidates[i];
+    else
+      all_exact = false;
   }
-
-  // Names written in another letter case than the file's (CUST for cust.dbf, as on the
-  // file systems where these tables were made): one pass over the folder, the earliest
-  // candidate winning, and of two spellings of one candidate the first in byte order.
-  size_t best = candidates.size();
-  fs::path found;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    const std::string entry = it->path().filename().string();
-    for (size_t i = 0; i < candidates.size() && i <= best; ++i) {
-      if (!EqualsIgnoringAsciiCase(entry, candidates[i]) || !IsTableFile(it->path())) continue;
-      if (i < best || it->path() < found) best = i, found = it->path();
-      break;
+  if (!all_exact) {
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+      const std::string entry = it->path().filename().string();
+      for (size_t i = 0; i < candidates.size(); ++i) {
+        if (!EqualsIgnoringAsciiCase(entry, candidates[i]) || !IsTableFile(it->path())) continue;
+        if (found[i].empty() || (found[i].filename() != candidates[i] && it->path() < found[i]))
+          found[i] = it->path();
+        break;
+      }
     }
   }
-  if (best < candidates.size()) return TableFile{found.string(), EngineForPath(found.string())};
+  // A name without extension that stands for tables of two engines (amb.dbf, amb.db) is
+  // the user's to settle: taking either would read the wrong table without a word.
+  std::vector<fs::path> tables;
+  for (const fs::path& path : found)
+    if (!path.empty()) tables.push_back(path);
+  if (tables.size() > 1) {
+    std::string listed;
+    for (size_t i = 0; i < tables.size(); ++i)
+      listed += (i == 0 ? "" : i + 1 == tables.size() ? " and " : ", ") + tables[i].string();
+    throw TrundleError("The table name " + name + " matches " + listed +
+                       "; write it with the file's extension");
+  }
+  if (!tables.empty()) return TableFile{tables[0].string(), EngineForPath(tables[0].string())};
 
   if (looked_for) {
     *looked_for = "looked for ";

@@ -26,6 +26,8 @@ struct TableFile {
 // extension with each registered engine's extension in turn. Where the exact name is
 // missing, a file whose name differs only in (ASCII) letter case is taken. nullopt when
 // none is found; `looked_for` then reads "looked for cust, cust.dbf, cust.db in /data".
+// Throws TrundleError naming both files when a name without extension matches table
+// files of two engines (cust.dbf and cust.db).
 std::optional<TableFile> FindTableFile(const std::string& name, const std::string& base_folder,
                                        std::string* looked_for);
 

@@ -60,6 +60,10 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
        "trundle-cli: the environment variable TRUNDLE_NO_SUCH_VAR is not set\n"},
       {{"--source-encoding", "klingon", "a.csv", "b.csv"},
        "trundle-cli: Unknown code page klingon\n"},
+      {{"--source-sql", "select 1", "a.csv", "b.csv"},
+       "trundle-cli: --source-sql needs a source that runs SQL; a csv file is read whole\n"},
+      {{"--source-sql", "select 1", "--source-kind", "text", "a.dbf", "b.csv"},
+       "trundle-cli: --source-sql needs a source that runs SQL; a text file is read whole\n"},
       {{"--clipboard", "--dest-kind", "csv", "a.csv", "b.csv"},
        "trundle-cli: --clipboard needs a tab-delimited destination\n"},
   };
@@ -129,6 +133,23 @@ TEST(CliTest, TableFilesByRelativePaths) {
     EXPECT_EQ(ReadFile(dir / "sub/out.csv"), "\"A\",\"B\"\r\n\"1\",\"x\"\r\n\"2\",\"y\"\r\n");
     std::filesystem::remove(dir / "sub/out.csv");
   }
+}
+
+TEST(CliTest, ANameForTwoKindsOfTableIsAnError) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "a\r\n1\r\n");
+  ASSERT_EQ(RunCli(dir, {"in.csv", "amb.dbf"}).status, 0);
+  ASSERT_EQ(RunCli(dir, {"in.csv", "amb.db"}).status, 0);
+  for (const char* sql : {"select * from amb", "select count(*) from amb"}) {
+    const CliRun run = RunCli(dir, {"--source-sql", sql, "amb.dbf", "out.csv"});
+    EXPECT_EQ(run.status, 1) << sql;
+    EXPECT_NE(run.out.find("The table name amb matches " + (dir / "amb.dbf") + " and " +
+                           (dir / "amb.db") + "; write it with the file's extension\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.csv"));
+  }
+  EXPECT_EQ(RunCli(dir, {"--source-sql", "select * from amb.db", "amb.dbf", "out.csv"}).status, 0);
 }
 
 TEST(CliOptionsTest, KindsFromExtensionsAndTheProposedSql) {

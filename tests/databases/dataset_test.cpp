@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "databases/sql/sql_query.h"
 #include "engine/datetime.h"
 #include "engine/errors.h"
 #include "fake_engine.h"
@@ -289,6 +290,45 @@ TEST_F(DatasetTest, BadStatementsGiveClearMessages) {
       {"  /* nothing */ ", "The SQL text holds no statement"},
   };
   for (const Case& c : cases) EXPECT_EQ(OpenError(c.sql), c.message) << c.sql;
+}
+
+// The user's SQL reads and never writes: nothing that could change data or reach a
+// file runs, not even for a moment before it is refused.
+TEST_F(DatasetTest, OnlyStatementsThatReadRun) {
+  const std::string x = Path("x.db");
+  const std::string refused = kStatementChangesData;
+  const char* statements[] = {
+      "attach database '{}' as x",
+      "attach '{}' as x",
+      "vacuum into '{}'",
+      "vacuum",
+      "detach database temp",
+      "pragma temp_store_directory = '{}'",
+      "pragma user_version = 3",
+      "pragma journal_mode = wal",
+      "create table t as select * from cust",
+      "create temp view v as select 1",
+      "insert into cust (id) values (5)",
+      "delete from cust",
+      "update cust set id = 1",
+      "alter table cust rename to c2",
+      "drop table cust",
+      "with n(v) as (select 1) insert into cust (id) select v from n",
+  };
+  for (std::string sql : statements) {
+    if (const size_t at = sql.find("{}"); at != std::string::npos) sql.replace(at, 2, x);
+    EXPECT_EQ(OpenError(sql), refused) << sql;
+    EXPECT_FALSE(fs::exists(x)) << sql;
+  }
+  EXPECT_EQ(testing::GetFakeTable(Path("cust.fake")).records.size(), 4u);
+
+  // Reading forms of pragmas still run, and a dotted bare name still gets its schema.
+  EXPECT_EQ(Rows(*Open("pragma user_version")), std::vector<std::string>{"0"});
+  EXPECT_EQ(Rows(*Open("select count(*) from cust.fake join orders.fake on cust_id = id")),
+            std::vector<std::string>{"4"});
+  EXPECT_EQ(Rows(*Open("select p.name from pragma_table_info('cust') p "
+                       "where p.cid = 1 and exists (select 1 from cust)")),
+            std::vector<std::string>{"NAME"});
 }
 
 TEST_F(DatasetTest, EngineErrorsComeThroughWithTheirOwnMessage) {
