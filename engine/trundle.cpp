@@ -67,9 +67,12 @@ void TTrundle::Execute() {
       if (ok && source_->GetKind() == dkAccess) ok = source_->OpenTable();
     }
     if (ok) {
-      MoveRecords();
-      destination_->SaveTable();
-      outcome_ = TRunOutcome::kMoved;
+      if (MoveRecords()) {
+        destination_->SaveTable();
+        outcome_ = TRunOutcome::kMoved;
+      } else {
+        outcome_ = TRunOutcome::kStopped;
+      }
     }
   }
   if (OnMessage) {
@@ -80,13 +83,17 @@ void TTrundle::Execute() {
   }
 }
 
-void TTrundle::MoveRecords() {
+bool TTrundle::MoveRecords() {
   TRecordBuffer names(kRecordBufferSize);
   TRecordBuffer values(kRecordBufferSize);
   if (OnMessage) OnMessage("Moving data");
   int64_t count = 0;
   destination_->StartTransaction();
-  while (source_->ReadRecord(names, values)) {
+  // A stop request is honoured between records, so that every record is either
+  // written whole or not begun.
+  const auto stop_requested = [this] { return stop_requested_.load(std::memory_order_relaxed); };
+  bool stopped = false;
+  while (!(stopped = stop_requested()) && source_->ReadRecord(names, values)) {
     destination_->WriteRecord(names, values);
     ++count;
     records_moved_ = count;
@@ -101,8 +108,13 @@ void TTrundle::MoveRecords() {
           static_cast<int32_t>(std::min<int64_t>(count * 100 / source_->RecordCount, INT32_MAX)));
   }
   destination_->Commit();
+  if (stopped) {
+    if (OnMessage) OnMessage("Stopped on request: " + std::to_string(count) + " records moved");
+    return false;
+  }
   if (OnProgress) OnProgress(100);
   if (OnMessage) OnMessage(std::to_string(count) + " records moved");
+  return true;
 }
 
 }  // namespace trundle

@@ -13,6 +13,7 @@
 // Exceptions that an adaptor lets out leave Execute unchanged; the job catches nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +28,7 @@ enum class TRunOutcome : uint8_t {
   kNotRun,     // Execute was not called, or left by an exception
   kNotOpened,  // the source, the destination or its creation failed: nothing moved
   kMoved,      // the record loop ran to its end
+  kStopped,    // RequestStop ended the record loop early; SaveTable was not called
 };
 
 class TTrundle {
@@ -47,6 +49,12 @@ class TTrundle {
   TTrundleUnknown& Destination() { return *destination_; }
 
   void Execute();
+  // Asks a running Execute to end at the next record boundary: the records moved so far
+  // stay with the destination as its Commit left them, SaveTable is not called (a file
+  // destination keeps its old contents) and the outcome is kStopped. Safe to call from a
+  // signal handler or another thread; a request made before Execute ends the next run
+  // before its first record.
+  void RequestStop() noexcept { stop_requested_.store(true, std::memory_order_relaxed); }
   // Target of both adaptors' OnMessage: passes the line on to OnMessage when assigned.
   void RelayMessage(const std::string& message) const;
 
@@ -57,13 +65,16 @@ class TTrundle {
   int64_t records_moved() const { return records_moved_; }
 
  private:
-  void MoveRecords();
+  // False when a stop request ended the loop.
+  bool MoveRecords();
   std::unique_ptr<TTrundleUnknown> MakeRelaying(TDataKind kind);
 
   std::unique_ptr<TTrundleUnknown> source_;
   std::unique_ptr<TTrundleUnknown> destination_;
   TRunOutcome outcome_ = TRunOutcome::kNotRun;
   int64_t records_moved_ = 0;
+  std::atomic<bool> stop_requested_{false};
+  static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop runs in signal handlers");
 };
 
 }  // namespace trundle

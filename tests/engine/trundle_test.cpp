@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 
 #include "engine/adaptor_registry.h"
@@ -47,6 +48,7 @@ class FakeDestination : public TTrundleUnknown {
   std::string calls;
   int writes = 0;
   int throw_at = -1;
+  std::function<void(int)> on_write;  // called after each record written
 
   bool OpenTable() override {
     calls += "O";
@@ -63,6 +65,7 @@ class FakeDestination : public TTrundleUnknown {
     EXPECT_EQ(values[0].integer(), writes);
     EXPECT_TRUE(values[1].IsNull());
     EXPECT_TRUE(names[2].IsUnassigned());
+    if (on_write) on_write(writes);
     return false;  // the job does not look
   }
   void StartTransaction() override { calls += "S"; }
@@ -212,6 +215,39 @@ TEST(TrundleTest, ExceptionsPassThroughAndStopEverything) {
   }
   EXPECT_EQ(run.destination->calls, "POS");  // no final Commit, no SaveTable
   EXPECT_NE(run.log.back().substr(0, 14), "Elapsed time: ");
+}
+
+TEST(TrundleTest, AStopRequestEndsTheRunBetweenRecordsWithoutSaving) {
+  struct Case {
+    int stop_after;  // records written when the stop is asked for; -1: before Execute
+    int moved;
+    std::string calls;
+  } cases[] = {
+      {3, 3, "POSc"},          // the batch so far is committed, SaveTable is not called
+      {1000, 1000, "POScSc"},  // asked for right at a commit: the empty batch commits too
+      {-1, 0, "POSc"},         // asked for while the source was opening
+  };
+  for (const Case& c : cases) {
+    JobRun run;
+    run.source->records = 2500;
+    run.source->count = 2500;
+    if (c.stop_after < 0)
+      run.job.RequestStop();
+    else
+      run.destination->on_write = [&run, &c](int written) {
+        if (written == c.stop_after) run.job.RequestStop();
+      };
+    run.job.Execute();
+    EXPECT_EQ(run.destination->calls, c.calls) << c.stop_after;
+    EXPECT_EQ(run.source->delivered, c.moved);  // no record is read and then dropped
+    EXPECT_EQ(run.job.records_moved(), c.moved);
+    EXPECT_EQ(run.job.outcome(), TRunOutcome::kStopped);
+    ASSERT_GE(run.log.size(), 3u);
+    EXPECT_EQ(run.log[run.log.size() - 3],
+              "Stopped on request: " + std::to_string(c.moved) + " records moved");
+    EXPECT_EQ(run.log.back().substr(0, 14), "Elapsed time: ");
+    EXPECT_TRUE(run.progress.empty() || run.progress.back() < 100);
+  }
 }
 
 TEST(TrundleTest, ClipboardWordingAndSilence) {
