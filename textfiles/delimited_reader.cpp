@@ -1,6 +1,7 @@
 #include "textfiles/delimited_reader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,21 +64,37 @@ bool DelimitedReader::Refill() {
     throw TrundleError("Could not read " + path_ + ": " + std::strerror(error));
   }
   buf_.resize(old + static_cast<size_t>(n));
+  file_offset_ += n;
   if (n == 0) eof_ = true;
   // Character 26 ends the file: nothing from it on is read.
   const void* stop = std::memchr(buf_.data() + old, kEndOfFile, static_cast<size_t>(n));
   if (stop) {
-    buf_.resize(static_cast<const char*>(stop) - buf_.data());
+    const size_t at = static_cast<size_t>(static_cast<const char*>(stop) - buf_.data());
+    CountBytesAfterEndMark(buf_.size() - at);
+    buf_.resize(at);
     eof_ = true;
   }
   return n > 0;
+}
+
+void DelimitedReader::CountBytesAfterEndMark(size_t rest) {
+  end_mark_offset_ = file_offset_ - static_cast<int64_t>(rest);
+  bytes_after_end_mark_ = static_cast<int64_t>(rest) - 1;
+  // What a regular file holds beyond this chunk; a pipe is not read on for a count.
+  struct stat st {};
+  if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > end_mark_offset_)
+    bytes_after_end_mark_ = st.st_size - end_mark_offset_ - 1;
 }
 
 bool DelimitedReader::AtLineEnd(size_t p) const { return buf_[p] == '\r' || buf_[p] == '\n'; }
 
 bool DelimitedReader::ReadRecord(std::vector<std::string_view>& fields) {
   for (;;) {
-    if (pos_ >= buf_.size() && !Refill() && pos_ >= buf_.size()) return false;
+    if (pos_ >= buf_.size() && !Refill() && pos_ >= buf_.size()) {
+      // The text ends on the line where the last record stopped.
+      if (end_mark_offset_ >= 0) end_mark_line_ = next_line_;
+      return false;
+    }
     if (ParseRecord(fields) == Parse::kDone) return true;
     // Half a record is in the buffer: read on. Once the file has ended, ParseRecord
     // always completes the record.
@@ -186,6 +203,11 @@ std::vector<std::string> DelimitedReader::TakeNotes() {
   if (unclosed_quote_line_)
     notes.push_back(path_ + " line " + std::to_string(unclosed_quote_line_) +
                     ": a quoted value has no closing quote; it runs to the end of the file");
+  if (bytes_after_end_mark_ > 0)
+    notes.push_back(path_ + " line " + std::to_string(end_mark_line_) +
+                    ": character 26 ends the text; the " + std::to_string(bytes_after_end_mark_) +
+                    (bytes_after_end_mark_ == 1 ? " byte after it was" : " bytes after it were") +
+                    " not read");
   if (decode_failures_)
     notes.push_back(path_ + ": some characters are not valid in code page " + code_page_ +
                     " and were read as ?");

@@ -31,6 +31,10 @@ class DelimitedReader {
 
   // Line number (from 1) where the last record read began.
   int64_t line() const { return record_line_; }
+  // Once ReadRecord has returned false: how many bytes follow a character 26 that ended
+  // the text (0 when none does, or nothing follows it), and the line it stands on.
+  int64_t bytes_after_end_mark() const { return bytes_after_end_mark_; }
+  int64_t end_mark_line() const { return end_mark_line_; }
   // Lines for the log about what was read imperfectly; each kind of problem once.
   std::vector<std::string> TakeNotes();
 
@@ -39,6 +43,8 @@ class DelimitedReader {
   Parse ParseRecord(std::vector<std::string_view>& fields);
   bool Refill();
   bool AtLineEnd(size_t p) const;
+  // Called at a character 26 that is `rest` bytes before the end of what was just read.
+  void CountBytesAfterEndMark(size_t rest);
 
   std::string path_;
   char delimiter_;
@@ -54,6 +60,10 @@ class DelimitedReader {
   int64_t record_line_ = 0;
   int64_t unclosed_quote_line_ = 0;
   int64_t decode_failures_ = 0;
+  int64_t file_offset_ = 0;  // bytes read from the file so far
+  int64_t end_mark_offset_ = -1;
+  int64_t bytes_after_end_mark_ = 0;
+  int64_t end_mark_line_ = 0;
   std::string code_page_;
 };
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "engine/errors.h"
@@ -34,9 +35,62 @@ size_t IncompleteTail(std::string_view text) {
   return 0;
 }
 
+// Writes every byte to fd, or returns the errno of the failure (0 on success).
+int WriteFully(int fd, std::string_view bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+bool StartsWith(const std::string& text, const char* head) {
+  return text.compare(0, std::strlen(head), head) == 0;
+}
+
 }  // namespace
 
-AtomicFileSink::AtomicFileSink(std::string path) : path_(std::move(path)) {
+bool IsStreamOutput(const std::string& path) {
+  if (path == kStandardOutputName || StartsWith(path, "/dev/") || StartsWith(path, "/proc/"))
+    return true;
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+std::unique_ptr<FileSink> OpenOutputFile(const std::string& path) {
+  struct stat st {};
+  // A table written over a disk would destroy it.
+  if (stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode))
+    throw TrundleError("Could not write " + path + ": it is a block device");
+  if (IsStreamOutput(path)) return std::make_unique<StreamFileSink>(path);
+  return std::make_unique<AtomicFileSink>(path);
+}
+
+std::string ResolveLinks(const std::string& path) {
+  std::string current = path;
+  // The kernel's own limit on a chain of links.
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = readlink(current.c_str(), target.data(), target.size());
+    if (n <= 0) return current;
+    target.resize(static_cast<size_t>(n));
+    if (target[0] != '/') {
+      const size_t slash = current.rfind('/');
+      if (slash != std::string::npos) target = current.substr(0, slash + 1) + target;
+    }
+    current = std::move(target);
+  }
+  throw TrundleError("Could not create " + path + ": " + std::strerror(ELOOP));
+}
+
+AtomicFileSink::AtomicFileSink(std::string path) : path_(ResolveLinks(path)) {
   const size_t slash = path_.rfind('/');
   const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
   temp_path_ = FolderOf(path_) + "/." + name + ".XXXXXX";
@@ -93,15 +147,7 @@ void AtomicFileSink::Flush() {
 }
 
 void AtomicFileSink::WriteAll(std::string_view bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail("write", errno);
-    }
-    done += static_cast<size_t>(n);
-  }
+  if (const int error = WriteFully(fd_, bytes)) Fail("write", error);
 }
 
 void AtomicFileSink::Commit() {
@@ -126,6 +172,48 @@ void AtomicFileSink::Commit() {
     fsync(dir);
     close(dir);
   }
+}
+
+StreamFileSink::StreamFileSink(std::string path) : path_(std::move(path)) {
+  if (path_ == kStandardOutputName) {
+    fd_ = STDOUT_FILENO;
+  } else {
+    // O_APPEND: /dev/stdout may lead to a regular file the shell opened for appending.
+    fd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) {
+      const int error = errno;
+      throw TrundleError("Could not open " + path_ + ": " + std::strerror(error));
+    }
+    owned_ = true;
+  }
+  buffer_.reserve(kFlushSize + 4096);
+}
+
+StreamFileSink::~StreamFileSink() {
+  if (owned_ && fd_ >= 0) close(fd_);
+}
+
+void StreamFileSink::Write(std::string_view bytes) {
+  if (fd_ < 0) throw TrundleError("Could not write " + path_ + ": the file is closed");
+  buffer_.append(bytes);
+  if (buffer_.size() >= kFlushSize) Flush();
+}
+
+void StreamFileSink::Flush() {
+  const int error = WriteFully(fd_, buffer_);
+  buffer_.clear();
+  if (error) throw TrundleError("Could not write " + path_ + ": " + std::strerror(error));
+}
+
+void StreamFileSink::Commit() {
+  if (fd_ < 0) throw TrundleError("Could not write " + path_ + ": the file is closed");
+  Flush();
+  if (owned_ && close(fd_) != 0) {
+    fd_ = -1;
+    const int error = errno;
+    throw TrundleError("Could not write " + path_ + ": " + std::strerror(error));
+  }
+  fd_ = -1;
 }
 
 EncodingSink::EncodingSink(OutputSink& target, const std::string& code_page)

@@ -1,7 +1,8 @@
-// Writing a whole output file so that a failure never leaves it half-written: the text
-// goes to a temporary file in the same folder, is flushed to disk, and only then takes
-// the old file's name. On failure the old file stays as it was and the temporary file
-// is removed.
+// Writing an output file. A regular file is never left half-written: the text goes to a
+// temporary file in the same folder, is flushed to disk, and only then takes the old
+// file's name; on failure (or without Commit) the old file stays as it was and the
+// temporary file is removed. What is not a regular file (standard output, a terminal,
+// /dev/null, a FIFO) is written straight through and never replaced.
 #pragma once
 
 #include <memory>
@@ -13,9 +14,35 @@
 
 namespace trundle {
 
-class AtomicFileSink : public OutputSink {
+// An output file that is finished by Commit.
+class FileSink : public OutputSink {
  public:
-  // Creates the temporary file. Throws TrundleError naming the file and the cause.
+  // Makes everything written final. Throws TrundleError naming the file and the cause.
+  virtual void Commit() = 0;
+};
+
+// The standard output's name on the command line.
+inline constexpr char kStandardOutputName[] = "-";
+
+// True when path is written straight through rather than replaced: "-", a path under
+// /dev/ or /proc/ (/dev/stdout, /proc/self/fd/1), or an existing file that is neither a
+// regular file nor a folder (a character device, a FIFO, a socket). Such a destination
+// holds no table to read.
+bool IsStreamOutput(const std::string& path);
+
+// Opens path for writing as IsStreamOutput tells: a StreamFileSink or an AtomicFileSink.
+// Throws TrundleError naming the file and the cause (a block device is refused).
+std::unique_ptr<FileSink> OpenOutputFile(const std::string& path);
+
+// The file a chain of symbolic links ends at (path itself when it is no link; the
+// target need not exist). Throws TrundleError for a loop of links.
+std::string ResolveLinks(const std::string& path);
+
+class AtomicFileSink : public FileSink {
+ public:
+  // Creates the temporary file beside the file path names, following symbolic links:
+  // a link keeps pointing where it did, and its target is replaced. Throws
+  // TrundleError naming the file and the cause.
   explicit AtomicFileSink(std::string path);
   // Without Commit, the temporary file is removed and the old file left alone.
   ~AtomicFileSink() override;
@@ -23,7 +50,7 @@ class AtomicFileSink : public OutputSink {
   // Throws TrundleError ("Could not write /x/out.csv: No space left on device").
   void Write(std::string_view bytes) override;
   // Flushes, syncs and renames over the destination. Throws as Write does.
-  void Commit();
+  void Commit() override;
 
  private:
   void Flush();
@@ -33,6 +60,26 @@ class AtomicFileSink : public OutputSink {
   std::string path_;
   std::string temp_path_;
   int fd_ = -1;
+  std::string buffer_;
+};
+
+// Writes straight to an existing file or device ("-": the standard output), appending
+// when it is a regular file behind /dev/stdout. Nothing is ever renamed or removed.
+class StreamFileSink : public FileSink {
+ public:
+  // Throws TrundleError naming the file and the cause.
+  explicit StreamFileSink(std::string path);
+  ~StreamFileSink() override;
+  void Write(std::string_view bytes) override;
+  // Flushes and closes. Throws as Write does.
+  void Commit() override;
+
+ private:
+  void Flush();
+
+  std::string path_;
+  int fd_ = -1;
+  bool owned_ = false;  // the standard output stays open
   std::string buffer_;
 };
 

@@ -11,6 +11,7 @@
 #include "engine/errors.h"
 #include "textfiles/clipboard.h"
 #include "textfiles/delimited_reader.h"
+#include "textfiles/delimited_writer.h"
 #include "textfiles/file_output.h"
 
 namespace trundle {
@@ -77,7 +78,8 @@ bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
   return true;
 }
 
-bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
+const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordBuffer& names,
+                                                                  const TRecordBuffer& values) {
   if (mapped_names_ != Table.FieldNames) {
     mapped_names_ = Table.FieldNames;
     mapper_.SetDestination(mapped_names_);
@@ -86,16 +88,32 @@ bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuf
   by_field_.assign(Table.FieldNames.size(), nullptr);
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) by_field_[map[i]] = &values[i];
-  Table.AddRecordFrom(by_field_);
+  return by_field_;
+}
+
+bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
+  Table.AddRecordFrom(MapToFields(names, values));
   return true;
 }
 
-void TTrundleTableBase::SendWritten() {
-  SendMessage(std::to_string(Table.DataRecordCount()) + " records written");
+void TTrundleTableBase::SendWritten(int64_t records) {
+  SendMessage(std::to_string(records) + " records written");
   for (const std::string& note : mapper_.TakeNotes()) SendMessage(note);
 }
 
-bool TTrundleDelimited::OpenTable() {
+TTrundleDelimited::TTrundleDelimited(char delimiter) : delimiter_(delimiter) {}
+
+// Without SaveTable, the writer's temporary file goes with it.
+TTrundleDelimited::~TTrundleDelimited() = default;
+
+void TTrundleDelimited::PrepareDestination() {
+  // The clipboard takes the text in one piece.
+  streaming_ = !(GetKind() == dkText && Clipboard);
+}
+
+bool TTrundleDelimited::OpenTable() { return streaming_ ? OpenDestination() : OpenSource(); }
+
+bool TTrundleDelimited::OpenSource() {
   SendMessage("Reading table");
   Table.FieldNames.clear();
   Table.ClearRecords();
@@ -132,6 +150,88 @@ bool TTrundleDelimited::OpenTable() {
   }
 }
 
+bool TTrundleDelimited::OpenDestination() {
+  SendMessage("Reading table");
+  Table.FieldNames.clear();
+  Table.ClearRecords();
+  output_.reset();
+  copy_old_ = false;
+  written_ = 0;
+  if (IsStreamOutput(TableName)) {
+    SendMessage(TableName + " is not a regular file: the records are written straight to it");
+    return false;
+  }
+  if (!FileExists(TableName)) {
+    SendMessage("Table doesn't exist or is empty");
+    return false;
+  }
+  // Errors reading go to the caller: a file that cannot be read whole is not rewritten.
+  DelimitedReader reader(TableName, delimiter_, Encoding);
+  std::vector<std::string_view> fields;
+  if (!reader.ReadRecord(fields)) {
+    SendMessage("File is empty");
+    return false;
+  }
+  for (std::string_view name : fields) Table.FieldNames.push_back(UpperAscii(name));
+  int64_t records = 0;
+  while (reader.ReadRecord(fields)) ++records;
+  if (const int64_t after = reader.bytes_after_end_mark(); after > 0)
+    throw TrundleError(TableName + " line " + std::to_string(reader.end_mark_line()) +
+                       ": character 26 ends the text, and " + std::to_string(after) +
+                       (after == 1 ? " byte follows" : " bytes follow") +
+                       " it; no records are added to this file, which is left as it was");
+  copy_old_ = true;
+  SendMessage(std::to_string(records) + " records read");
+  RecordCount = ClampCount(records + 1);
+  return !Table.FieldNames.empty();
+}
+
+void TTrundleDelimited::StartOutput() {
+  output_ = std::make_unique<DelimitedWriter>(OpenOutputFile(TableName), delimiter_, Encoding);
+  for (const std::string& name : Table.FieldNames) output_->Field(name);
+  output_->EndLine();
+  if (!copy_old_) return;
+  // The old records are read again, one at a time, rather than held since OpenTable.
+  DelimitedReader reader(TableName, delimiter_, Encoding);
+  std::vector<std::string_view> fields;
+  reader.ReadRecord(fields);  // the header
+  const size_t width = Table.FieldNames.size();
+  while (reader.ReadRecord(fields)) {
+    for (std::string_view text : fields) output_->Field(text);
+    for (size_t i = fields.size(); i < width; ++i) output_->Field({});
+    output_->EndLine();
+    ++written_;
+  }
+}
+
+bool TTrundleDelimited::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
+  if (!streaming_) return TTrundleTableBase::WriteRecord(names, values);
+  if (!output_) StartOutput();
+  // A record holds at most 91 values, as in the in-memory table.
+  if (Table.FieldNames.size() > static_cast<size_t>(kMaxRecordValues))
+    throw TrundleError(kRangeCheckError);
+  for (const Variant* value : MapToFields(names, values)) {
+    if (!value || value->IsEmpty()) {
+      output_->Field({});
+    } else if (value->type() == VarType::kString) {
+      output_->Field(value->text());
+    } else {
+      scratch_.clear();
+      Table.AppendFormatted(*value, scratch_);
+      output_->Field(scratch_);
+    }
+  }
+  output_->EndLine();
+  ++written_;
+  return true;
+}
+
+void TTrundleDelimited::SendConversionFailures(int64_t failures) {
+  if (failures)
+    SendMessage(std::to_string(failures) + " characters have no place in code page " +
+                NormalizeCodePageName(Encoding) + " and were written as ?");
+}
+
 std::string TTrundleDelimited::Render() {
   std::string text = delimiter_ == ',' ? Table.SaveToCsv() : Table.SaveToTabText();
   if (!NeedsConversion(Encoding)) return text;
@@ -139,31 +239,34 @@ std::string TTrundleDelimited::Render() {
   EncodingSink sink(converted, Encoding);
   sink.Write(text);
   sink.Finish();
-  if (sink.failures())
-    SendMessage(std::to_string(sink.failures()) + " characters have no place in code page " +
-                NormalizeCodePageName(Encoding) + " and were written as ?");
+  SendConversionFailures(sink.failures());
   return std::move(converted.text);
 }
 
 void TTrundleDelimited::WriteFile() {
-  AtomicFileSink file(TableName);
+  const std::unique_ptr<FileSink> file = OpenOutputFile(TableName);
   if (NeedsConversion(Encoding)) {
-    EncodingSink sink(file, Encoding);
+    EncodingSink sink(*file, Encoding);
     Table.SaveToDelimited(delimiter_, sink);
     sink.Finish();
-    if (sink.failures())
-      SendMessage(std::to_string(sink.failures()) + " characters have no place in code page " +
-                  NormalizeCodePageName(Encoding) + " and were written as ?");
+    SendConversionFailures(sink.failures());
   } else {
-    Table.SaveToDelimited(delimiter_, file);
+    Table.SaveToDelimited(delimiter_, *file);
   }
-  file.Commit();
+  file->Commit();
 }
 
 void TTrundleDelimited::SaveTable() {
   SendMessage("Writing table");
-  WriteFile();
-  SendWritten();
+  if (!streaming_) {
+    WriteFile();
+    SendWritten(Table.DataRecordCount());
+    return;
+  }
+  if (!output_) StartOutput();
+  const std::unique_ptr<DelimitedWriter> output = std::move(output_);
+  SendConversionFailures(output->Commit());
+  SendWritten(written_);
 }
 
 void TTrundleText::SaveTable() {
@@ -176,7 +279,7 @@ void TTrundleText::SaveTable() {
   if (!clipboard)
     throw TrundleError("Can't put the table on the clipboard: no clipboard is available");
   clipboard->SetText(Render());
-  SendWritten();
+  SendWritten(Table.DataRecordCount());
 }
 
 bool TTrundleHtml::OpenTable() {
@@ -191,10 +294,10 @@ void TTrundleHtml::SaveTable() {
     const std::string candidate = ProgramFolder() + HtmlBanner;
     if (FileExists(candidate)) HtmlBanner = candidate;
   }
-  AtomicFileSink file(TableName);
-  Table.SaveToHtml(HtmlTitle, HtmlBanner, file);
-  file.Commit();
-  SendWritten();
+  const std::unique_ptr<FileSink> file = OpenOutputFile(TableName);
+  Table.SaveToHtml(HtmlTitle, HtmlBanner, *file);
+  file->Commit();
+  SendWritten(Table.DataRecordCount());
 }
 
 std::string ProgramFolder() {

@@ -1,10 +1,13 @@
 // The text-file adaptors: comma-delimited (TTrundleCsv), tab-delimited or the clipboard
-// (TTrundleText), and the HTML page (TTrundleHtml, destination only). Each holds its
-// whole table in memory: a source reads the file in OpenTable and hands records out; a
-// destination loads the existing file, adds records and writes everything in SaveTable,
-// replacing the file in one step.
+// (TTrundleText), and the HTML page (TTrundleHtml, destination only). A source reads its
+// whole file into memory in OpenTable and hands records out. A delimited destination
+// writes each record to a temporary file as it arrives, after the records the file held
+// already, and the file takes its new contents in one step in SaveTable; the clipboard and
+// the HTML page are gathered in memory and written in SaveTable.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,9 +32,13 @@ class TTrundleTableBase : public TTrundleUnknown {
   TFieldDefs SourceFieldDefs(bool measure_widths) override;
 
  protected:
+  // The value for each field of Table from one incoming record (nullptr: none), names
+  // matched as FieldNameMapper does. Valid until the next call.
+  const std::vector<const Variant*>& MapToFields(const TRecordBuffer& names,
+                                                 const TRecordBuffer& values);
   // Sends the count of data records followed by " records written", then a line for
   // each source field whose values found no field here.
-  void SendWritten();
+  void SendWritten(int64_t records);
 
  private:
   FieldNameMapper mapper_;
@@ -39,10 +46,28 @@ class TTrundleTableBase : public TTrundleUnknown {
   std::vector<const Variant*> by_field_;
 };
 
+class DelimitedWriter;
+
+// A delimited text file. Used as a destination (after PrepareDestination), it never
+// holds the table in memory:
+// - OpenTable reads the existing file through once for its header and its count. A path
+//   that is not a regular file (IsStreamOutput: "-", /dev/null, a FIFO) is not read:
+//   OpenTable returns false and the records are written straight to it. A file holding
+//   bytes after a character 26 (which ends the text) is not appended to: OpenTable
+//   throws and leaves it alone; so does any error reading an existing file, which a
+//   rewrite would otherwise cut short.
+// - The first WriteRecord (or SaveTable) opens the temporary file and writes the header
+//   and the file's old records; each WriteRecord then adds its record.
+// - SaveTable gives the file its new contents (a symbolic link's target is replaced).
+//   Without SaveTable (a run stopped or failed) the file is left as it was.
+// Used without PrepareDestination, records gather in Table and SaveTable writes them.
 class TTrundleDelimited : public TTrundleTableBase {
  public:
-  explicit TTrundleDelimited(char delimiter) : delimiter_(delimiter) {}
+  explicit TTrundleDelimited(char delimiter);
+  ~TTrundleDelimited() override;
+  void PrepareDestination() override;
   bool OpenTable() override;
+  bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
   void SaveTable() override;
 
  protected:
@@ -50,9 +75,19 @@ class TTrundleDelimited : public TTrundleTableBase {
   // set; the old file is replaced only once the new one is whole on disk.
   void WriteFile();
   std::string Render();
+  void SendConversionFailures(int64_t failures);
 
  private:
+  bool OpenSource();
+  bool OpenDestination();
+  void StartOutput();
+
   char delimiter_;
+  bool streaming_ = false;  // a destination writing records as they arrive
+  bool copy_old_ = false;   // the file's records are written before the new ones
+  int64_t written_ = 0;     // records written to output_, old ones included
+  std::unique_ptr<DelimitedWriter> output_;
+  std::string scratch_;
 };
 
 class TTrundleCsv : public TTrundleDelimited {
