@@ -26,6 +26,10 @@ struct TableEngine {
   std::function<std::unique_ptr<TableFileWriter>(const std::string& path,
                                                  const TableWriteOptions& options)>
       append;
+  // The names create stores for these fields (shortened and made unique as the format
+  // requires), parallel to them; so that a later run appending from the same source
+  // finds the field made for each of its names.
+  std::function<std::vector<std::string>(const TFieldDefs& fields)> stored_names;
 };
 
 // Adds an engine; a later one with the same name replaces the earlier.

@@ -7,6 +7,7 @@
 #include "databases/data_types.h"
 #include "databases/table_engine.h"
 #include "engine/adaptor_registry.h"
+#include "engine/ascii.h"
 #include "engine/errors.h"
 
 namespace trundle {
@@ -15,6 +16,16 @@ namespace {
 bool FileExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+// A device, a FIFO or a folder holds no table: reading one would fail or wait forever.
+bool IsNonRegular(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+std::string NotAFileMessage(const std::string& path) {
+  return path + " is not a regular file, and a table file must be one";
 }
 
 std::string FolderOf(const std::string& path) {
@@ -43,6 +54,10 @@ bool TTrundleTableFile::OpenTable() {
     query_->Close();
     if (!FileExists(TableName)) {
       SendMessage("Table doesn't exist or is empty");
+      return false;
+    }
+    if (IsNonRegular(TableName)) {
+      SendMessage(NotAFileMessage(TableName));
       return false;
     }
     query_->SQL = Sql;
@@ -116,7 +131,14 @@ bool TTrundleTableFile::CreateTable(TTrundleUnknown& source) {
   try {
     const TableEngine* engine = EngineByName(EngineName());
     if (!engine) throw TrundleError(std::string("No engine for ") + EngineName() + " tables");
+    if (IsNonRegular(TableName)) throw TrundleError(NotAFileMessage(TableName));
     const TFieldDefs defs = FieldsFrom(source);
+    // A record reaches the table through the job's buffers; a wider table could be made
+    // but never filled.
+    if (defs.size() > static_cast<size_t>(kRecordBufferSize))
+      throw TrundleError("Cannot create " + TableName + ": the source has " +
+                         std::to_string(defs.size()) + " fields, and a record carries at most " +
+                         std::to_string(kRecordBufferSize));
     TableWriteOptions options;
     options.encoding = Encoding.empty() ? "UTF-8" : Encoding;
     options.encoding_explicit = !Encoding.empty();
@@ -155,7 +177,9 @@ bool TTrundleTableFile::WriteRecord(const TRecordBuffer& names, const TRecordBuf
   if (!mapper_ready_) {
     std::vector<std::string> stored;
     for (const TFieldDef& def : query_->FieldDefs()) stored.push_back(def.Name);
-    mapper_.SetDestination(std::move(stored), created_from_);
+    std::vector<std::string> made_from =
+        created_from_.empty() ? FieldsMadeFrom(names, stored) : created_from_;
+    mapper_.SetDestination(std::move(stored), std::move(made_from));
     mapper_ready_ = true;
   }
   query_->Append();
@@ -164,6 +188,30 @@ bool TTrundleTableFile::WriteRecord(const TRecordBuffer& names, const TRecordBuf
     if (map[i] >= 0 && i < values.size()) query_->SetValue(map[i], values[i]);
   query_->Post();
   return true;
+}
+
+std::vector<std::string> TTrundleTableFile::FieldsMadeFrom(
+    const TRecordBuffer& names, const std::vector<std::string>& stored) const {
+  const TableEngine* engine = EngineByName(EngineName());
+  std::vector<std::string> made_from(stored.size());
+  if (!engine || !engine->stored_names) return made_from;
+  TFieldDefs defs;
+  for (const Variant& name : names) {
+    if (name.IsEmpty()) break;
+    TFieldDef def;
+    def.Name = name.ToText();
+    defs.push_back(std::move(def));
+  }
+  // The names a table created from these very fields would have stored, one per source
+  // field; each finds the first stored field of that name not yet claimed.
+  const std::vector<std::string> would_store = engine->stored_names(defs);
+  for (size_t i = 0; i < would_store.size() && i < defs.size(); ++i)
+    for (size_t j = 0; j < stored.size(); ++j)
+      if (made_from[j].empty() && EqualsIgnoringAsciiCase(stored[j], would_store[i])) {
+        made_from[j] = defs[i].Name;
+        break;
+      }
+  return made_from;
 }
 
 TFieldDefs TTrundleTableFile::SourceFieldDefs(bool /*measure_widths*/) {

@@ -44,6 +44,10 @@ class TTrundleTableFile : public TTrundleUnknown {
 
  private:
   TFieldDefs FieldsFrom(TTrundleUnknown& source);
+  // For a table this run did not create: the source name each stored field would have
+  // been made from by this engine's create (empty where none), parallel to stored.
+  std::vector<std::string> FieldsMadeFrom(const TRecordBuffer& names,
+                                          const std::vector<std::string>& stored) const;
   void SendNotes();
 
   std::unique_ptr<TQuery> query_;

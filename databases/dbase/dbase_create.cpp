@@ -8,6 +8,7 @@
 #include "databases/dbase/dbase_file.h"
 #include "databases/dbase/dbase_writer.h"
 #include "databases/dbase/memo_file.h"
+#include "databases/side_files.h"
 #include "engine/codepage.h"
 #include "engine/datetime.h"
 #include "engine/errors.h"
@@ -176,6 +177,17 @@ class CreatedFiles {
     paths_.push_back(path);
     return file;
   }
+  // A side file (memo, code page) of the table just created. One already there, in any
+  // letter case, belonged to a table that is gone (the table file did not exist, or
+  // Create would have failed) and is replaced; unless a table of the same name in
+  // another letter case may own it.
+  dbase::PosixFile CreateSideFile(const std::string& table_path, std::string_view extension) {
+    if (!HasNamesakeFile(table_path))
+      for (std::string stale = dbase::FindSibling(table_path, extension); !stale.empty();
+           stale = dbase::FindSibling(table_path, extension))
+        if (::unlink(stale.c_str()) != 0) break;
+    return Create(dbase::SiblingPath(table_path, extension));
+  }
   void Done() { done_ = true; }
 
  private:
@@ -238,12 +250,12 @@ CreatedTable CreateDBaseTable(const std::string& path, const TFieldDefs& fields,
   table.WriteAt(0, NewTableBytes(h));
   const MemoKind memo = h.memo_kind();
   if (memo != MemoKind::kNone) {
-    PosixFile memo_file = files.Create(SiblingPath(path, ".dbt"));
+    PosixFile memo_file = files.CreateSideFile(path, ".dbt");
     memo_file.WriteAt(0, MemoWriter::NewHeader(memo, TableStem(path)));
     memo_file.Sync();
     memo_file.Close();
   }
-  PosixFile cpg = files.Create(SiblingPath(path, ".cpg"));
+  PosixFile cpg = files.CreateSideFile(path, ".cpg");
   cpg.WriteAt(0, CpgText(code_page));
   cpg.Close();
   table.Sync();

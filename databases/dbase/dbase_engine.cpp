@@ -1,6 +1,7 @@
 // The dBase engine's entry in the table-engine registry.
 
 #include "databases/dbase/dbase_file.h"
+#include "databases/dbase/dbase_writer.h"
 
 namespace trundle {
 
@@ -11,6 +12,7 @@ TableEngine DBaseEngine() {
   engine.open = OpenDBaseTable;
   engine.create = CreateDBaseTable;
   engine.append = AppendToDBaseTable;
+  engine.stored_names = [](const TFieldDefs& fields) { return dbase::StoredNames(fields); };
   return engine;
 }
 

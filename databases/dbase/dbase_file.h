@@ -25,8 +25,9 @@ std::unique_ptr<TableFileReader> OpenDBaseTable(const std::string& path,
 
 // Creates an empty table: dBase III (0x03); 0x83 with a .dbt when a text memo is needed;
 // dBase IV (0x8B) with a .dbt when a binary field is needed. Writes a .cpg naming
-// options.encoding. Throws TrundleError when path (or its memo or .cpg file) exists or a
-// field cannot be stored; on failure no file is left behind.
+// options.encoding. Throws TrundleError when path exists or a field cannot be stored; on
+// failure no file is left behind. A memo or .cpg file left by a table that is gone is
+// replaced.
 CreatedTable CreateDBaseTable(const std::string& path, const TFieldDefs& fields,
                               const TableWriteOptions& options);
 

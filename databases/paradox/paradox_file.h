@@ -32,7 +32,8 @@ std::unique_ptr<TableFileReader> OpenParadoxTable(const std::string& path,
                                                   const TableReadOptions& options);
 
 // Creates an empty unkeyed Paradox 7 table at path, and its .mb file when a field is a
-// memo or blob. Neither file may exist yet. Field names are cut to 25 characters and made
+// memo or blob. The table file must not exist yet; an .mb left by a table that is gone is
+// replaced. Field names are cut to 25 characters and made
 // unique (ignoring letter case). Types: ftString A(Size, 20 when 0; M above 255), ftMemo M,
 // ftFmtMemo F, ftBlob/ftBytes/ftVarBytes/ftTypedBinary/ftDBaseOle B, ftGraphic G,
 // ftParadoxOle O, ftSmallint S, ftInteger/ftWord I, ftAutoInc +, ftLargeint N, ftFloat N,

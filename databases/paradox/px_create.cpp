@@ -9,6 +9,7 @@
 #include "databases/paradox/px_format.h"
 #include "databases/paradox/px_io.h"
 #include "databases/paradox/px_text.h"
+#include "databases/side_files.h"
 #include "engine/errors.h"
 
 namespace trundle {
@@ -162,6 +163,12 @@ void WriteNewFiles(const std::string& path, const PxHeader& h, const std::string
   try {
     db.WriteAt(0, BuildHeader(h, table_name).data(), static_cast<size_t>(h.header_size));
     if (needs_mb) {
+      // A memo file already there, in any letter case, belonged to a table that is gone
+      // (the table file did not exist, or creating it would have failed) and is replaced;
+      // unless a table of the same name in another letter case may own it.
+      if (!HasNamesakeFile(path))
+        for (std::string stale = FindMbFile(path); !stale.empty(); stale = FindMbFile(path))
+          if (::unlink(stale.c_str()) != 0) break;
       mb_path = NewMbPath(path);
       MbWriter::Create(mb_path)->Close();
     }
@@ -200,9 +207,6 @@ CreatedTable CreateParadoxTable(const std::string& path, const TFieldDefs& field
                                     [](const PxField& f) { return IsBlobCode(f.code); });
   if (needs_mb && PathExists(path))
     throw TrundleError("Could not create " + path + ": the file already exists");
-  if (needs_mb && !FindMbFile(path).empty())
-    throw TrundleError("Could not create " + path + ": its memo file " + FindMbFile(path) +
-                       " already exists");
   std::string table_name;
   encoder.Encode(BaseName(path), table_name);
   WriteNewFiles(path, h, table_name, needs_mb);
@@ -230,6 +234,11 @@ TableEngine ParadoxEngine() {
   engine.open = OpenParadoxTable;
   engine.create = CreateParadoxTable;
   engine.append = AppendToParadoxTable;
+  engine.stored_names = [](const TFieldDefs& fields) {
+    // Names are compared as UTF-8 text, which holds every character.
+    PxTextEncoder encoder("UTF-8");
+    return StoredNames(fields, encoder);
+  };
   return engine;
 }
 

@@ -3,6 +3,7 @@
 #include "databases/trundle_table_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "databases/dbase/dbase_file.h"
 #include "databases/paradox/paradox_file.h"
@@ -166,6 +167,54 @@ TEST_F(TableFileAdaptorTest, LongAndRepeatedNamesAreStoredShortAndStillFilled) {
   EXPECT_EQ(t.rows[0][1].text(), "ann");
   EXPECT_EQ(t.rows[0][2].text(), "first");
   EXPECT_EQ(t.rows[0][3].text(), "second");
+}
+
+TEST_F(TableFileAdaptorTest, TheSameCopyTwiceFillsTheShortenedFieldsBothTimes) {
+  // dBase keeps 10 characters of a name, Paradox 25; both make cut names unique.
+  WriteFile(dir / "in.csv",
+            "customernumber,customername,a_very_long_field_name_number_1,"
+            "a_very_long_field_name_number_2\r\n1,ann,x,y\r\n");
+  for (const char* out : {"out.dbf", "out.db"}) {
+    const TDataKind kind = std::string(out).ends_with(".dbf") ? dkDBase : dkParadox;
+    Move(dkCsv, "in.csv", kind, out);
+    const auto log = Move(dkCsv, "in.csv", kind, out);
+    EXPECT_TRUE(moved) << out;
+    EXPECT_EQ(log.back(), "1 records moved") << out;  // no "values were not written"
+    const Table t = Read(out);
+    ASSERT_EQ(t.rows.size(), 2u) << out;
+    for (const auto& row : t.rows) {
+      ASSERT_EQ(row.size(), 4u);
+      EXPECT_EQ(row[0].ToText(), "1") << out;
+      EXPECT_EQ(row[1].ToText(), "ann") << out;
+      EXPECT_EQ(row[2].ToText(), "x") << out;
+      EXPECT_EQ(row[3].ToText(), "y") << out;
+    }
+  }
+}
+
+TEST_F(TableFileAdaptorTest, ATableThatCouldNotBeFilledIsNeverCreated) {
+  WriteFile(dir / "in.csv", "a\r\n1\r\n");
+  Move(dkCsv, "in.csv", dkDBase, "src.dbf");
+  std::string sql = "select A as C0";
+  for (int i = 1; i < 300; ++i) sql += ", A as C" + std::to_string(i);
+  sql += " from \"" + (dir / "src.dbf") + "\"";
+  const auto log = Move(dkDBase, "src.dbf", dkDBase, "wide.dbf", sql);
+  EXPECT_FALSE(moved);
+  EXPECT_EQ(log.back(), "Cannot create " + (dir / "wide.dbf") +
+                            ": the source has 300 fields, and a record carries at most 256");
+  EXPECT_FALSE(std::filesystem::exists(dir / "wide.dbf"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "wide.cpg"));
+}
+
+TEST_F(TableFileAdaptorTest, AFifoIsNoTableFileAndIsNeverOpened) {
+  WriteFile(dir / "in.csv", "a\r\n1\r\n");
+  const std::string fifo = dir / "f.dbf";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const auto log = Move(dkCsv, "in.csv", dkDBase, "f.dbf");  // would wait forever
+  EXPECT_FALSE(moved);
+  const std::string refused = fifo + " is not a regular file, and a table file must be one";
+  EXPECT_EQ(log, (std::vector<std::string>{"Reading table", "1 records read", "Reading from table",
+                                           refused, refused}));
 }
 
 TEST_F(TableFileAdaptorTest, SqlOverSeveralFilesAndPathsWithQuotes) {

@@ -255,20 +255,38 @@ TEST(DBaseRoundTripTest, ImpossibleConversionNamesFieldAndValue) {
 
 TEST(DBaseRoundTripTest, CreateRefusesExistingFilesAndLeavesNothingOnFailure) {
   TempDir dir;
+  const auto Bytes = [](const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
   const std::string path = dir / "t.dbf";
   CreateDBaseTable(path, {{"A", ftInteger}}, {});
-  EXPECT_THROW(CreateDBaseTable(path, {{"A", ftInteger}}, {}), TrundleError);
-  // A stray memo file stops the creation; the .dbf made before it is removed again.
+  // Beside an existing table a side file is never touched.
+  { std::ofstream(dir / "t.dbt") << "x"; }
+  EXPECT_THROW(CreateDBaseTable(path, {{"M", ftMemo}}, {}), TrundleError);
+  EXPECT_EQ(Bytes(dir / "t.dbt"), "x");
+  EXPECT_EQ(Bytes(dir / "t.cpg"), "UTF-8");
+
+  // Side files whose table is gone, in any letter case, are replaced.
   const std::string other = dir / "u.dbf";
-  { std::ofstream(dir / "u.dbt") << "x"; }
-  try {
-    CreateDBaseTable(other, {{"M", ftMemo}}, {});
-    FAIL();
-  } catch (const TrundleError& e) {
-    EXPECT_EQ(std::string(e.what()), dir / "u.dbt" + " already exists");
+  {
+    std::ofstream(dir / "u.dbt") << "x";
+    std::ofstream(dir / "U.CPG") << "1251";
   }
-  EXPECT_FALSE(std::filesystem::exists(other));
-  EXPECT_FALSE(std::filesystem::exists(dir / "u.cpg"));
+  CreateDBaseTable(other, {{"M", ftMemo}}, {});
+  EXPECT_EQ(Bytes(dir / "u.cpg"), "UTF-8");
+  EXPECT_FALSE(std::filesystem::exists(dir / "U.CPG"));
+  EXPECT_EQ(std::filesystem::file_size(dir / "u.dbt"), 512u);
+  auto reader = OpenDBaseTable(other, {});
+  EXPECT_EQ(reader->fields()[0].DataType, ftMemo);
+  // ... unless a table of that name in another letter case may own them.
+  {
+    std::ofstream(dir / "W.DBF") << "another table";
+    std::ofstream(dir / "W.CPG") << "866";
+  }
+  CreateDBaseTable(dir / "w.dbf", {{"A", ftInteger}}, {});
+  EXPECT_EQ(Bytes(dir / "W.CPG"), "866");
+
   TableWriteOptions unknown;
   unknown.encoding = "no-such-code-page";
   EXPECT_THROW(CreateDBaseTable(dir / "v.dbf", {{"A", ftInteger}}, unknown), TrundleError);

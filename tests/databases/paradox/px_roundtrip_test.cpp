@@ -223,10 +223,16 @@ TEST(ParadoxRoundTrip, CreateRefusesAnExistingFileAndLeavesNothingOnFailure) {
   EXPECT_THROW(CreateParadoxTable(path, {Def("B", ftMemo)}, {}), TrundleError);
   EXPECT_EQ(pxtest::ReadBytes(path), before);
 
+  // Beside an existing table its memo file is never touched ...
+  pxtest::WriteBytes(dir.File("t.mb"), "kept");
+  EXPECT_THROW(CreateParadoxTable(path, {Def("B", ftMemo)}, {}), TrundleError);
+  EXPECT_EQ(pxtest::ReadBytes(dir.File("t.mb")), "kept");
+  // ... but one whose table is gone, in any letter case, is replaced.
   const std::string other = dir.File("u.db");
-  pxtest::WriteBytes(dir.File("u.mb"), "stale");
-  EXPECT_THROW(CreateParadoxTable(other, {Def("B", ftMemo)}, {}), TrundleError);
-  EXPECT_FALSE(std::filesystem::exists(other));
+  pxtest::WriteBytes(dir.File("U.MB"), "stale");
+  CreateParadoxTable(other, {Def("B", ftMemo)}, {});
+  EXPECT_FALSE(std::filesystem::exists(dir.File("U.MB")));
+  EXPECT_EQ(std::filesystem::file_size(dir.File("u.mb")), 4096u);
   TableWriteOptions options;
   options.encoding = "NO-SUCH-CODEPAGE";
   EXPECT_THROW(CreateParadoxTable(dir.File("v.db"), {Def("A", ftInteger)}, options), TrundleError);
