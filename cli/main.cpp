@@ -1,6 +1,9 @@
 // trundle-cli: builds one transfer job from its arguments, runs it and prints the log.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -21,8 +24,43 @@ constexpr int kExitMoved = 0;
 constexpr int kExitNotOpened = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitError = 3;
+// A run stopped by a signal exits as the shell reports a process killed by it.
+constexpr int kExitSignalBase = 128;
 
-// One line per line of the message: "\r\n" inside a message starts a new line.
+// Where the log goes: standard output, unless the table itself goes there.
+FILE* g_log = stdout;
+
+// The job a SIGINT or SIGTERM asks to stop, and the signal that came.
+std::atomic<trundle::TTrundle*> g_job{nullptr};
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void OnStopSignal(int signal) {
+  g_signal = signal;
+  if (trundle::TTrundle* job = g_job.load()) job->RequestStop();
+}
+
+// The first SIGINT or SIGTERM ends the run at a record boundary; the handler is then
+// reset, so that a second one ends the program at once.
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+// True when the destination is the very file or device standard output writes to.
+bool WritesToStandardOutput(const std::string& dest) {
+  if (dest == "-") return true;
+  struct stat out {
+  }, file{};
+  return fstat(STDOUT_FILENO, &out) == 0 && stat(dest.c_str(), &file) == 0 &&
+         out.st_dev == file.st_dev && out.st_ino == file.st_ino;
+}
+
+// One line per line of the message: "\r\n" inside a message starts a new line. Each
+// message is flushed, so that the log is whole however the run ends.
 void PrintMessage(const std::string& message) {
   std::string out;
   out.reserve(message.size() + 1);
@@ -35,7 +73,8 @@ void PrintMessage(const std::string& message) {
     }
   }
   out += '\n';
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fwrite(out.data(), 1, out.size(), g_log);
+  std::fflush(g_log);
 }
 
 class ProgressBar {
@@ -115,18 +154,26 @@ int main(int argc, char** argv) {
   job.Destination().HtmlBanner = options.html_banner;
   if (options.clipboard) trundle::SetSystemClipboard(trundle::FindCommandClipboard());
 
+  if (WritesToStandardOutput(options.dest.location)) g_log = stderr;
+
   ProgressBar bar;
   const bool show_progress = !options.quiet && isatty(STDERR_FILENO);
   if (!options.quiet) job.OnMessage = PrintMessage;
   if (show_progress) job.OnProgress = [&bar](int32_t percent) { bar.Show(percent); };
+  g_job = &job;
+  CatchStopSignals();
   try {
     job.Execute();
   } catch (const std::exception& e) {
+    g_job = nullptr;
     bar.Finish();
-    std::fflush(stdout);
+    std::fflush(g_log);
     std::cerr << e.what() << "\n";
     return kExitError;
   }
+  g_job = nullptr;
   bar.Finish();
+  if (job.outcome() == trundle::TRunOutcome::kStopped)
+    return kExitSignalBase + (g_signal ? g_signal : SIGINT);
   return job.outcome() == trundle::TRunOutcome::kMoved ? kExitMoved : kExitNotOpened;
 }

@@ -57,7 +57,8 @@ std::string UsageText() {
   return "Usage: trundle-cli [options] SOURCE DEST\n"
          "Copies one table from SOURCE to DEST. The kinds follow the file extensions:\n"
          "  .csv comma-delimited, .txt .tsv .tab tab-delimited, .htm .html an HTML page\n"
-         "  (destination only), .dbf dBase, .db Paradox.\n"
+         "  (destination only), .dbf dBase, .db Paradox. DEST - is the standard output\n"
+         "  (csv unless --dest-kind says otherwise; the log then goes to standard error).\n"
          "\n"
          "Options:\n"
          "  --source-kind KIND, --dest-kind KIND    csv, text, html, dbase, paradox\n"
@@ -159,7 +160,9 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
   o.dest.location = positional[1];
   if (!o.source.kind) o.source.kind = KindForPath(o.source.location);
   if (!o.dest.kind)
-    o.dest.kind = o.clipboard ? std::optional(dkText) : KindForPath(o.dest.location);
+    o.dest.kind = o.clipboard              ? std::optional(dkText)
+                  : o.dest.location == "-" ? std::optional(dkCsv)  // standard output
+                                           : KindForPath(o.dest.location);
   if (!o.source.kind)
     return "cannot tell the kind of " + o.source.location + " (use --source-kind)";
   if (!o.dest.kind) return "cannot tell the kind of " + o.dest.location + " (use --dest-kind)";
@@ -168,6 +171,10 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     return std::string("--source-sql needs a source that runs SQL; a ") + KindName(*o.source.kind) +
            " file is read whole";
   if (o.clipboard && *o.dest.kind != dkText) return "--clipboard needs a tab-delimited destination";
+  if (o.dest.location == "-" && *o.dest.kind != dkCsv && *o.dest.kind != dkText &&
+      *o.dest.kind != dkHtml)
+    return "standard output (-) takes csv, text or html, not " +
+           std::string(KindName(*o.dest.kind));
   return "";
 }
 

@@ -1,8 +1,14 @@
 // trundle-cli as a user runs it: arguments in, log and exit status out.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 
 #include "cli/options.h"
 #include "tests/test_files.h"
@@ -66,6 +72,8 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
        "trundle-cli: --source-sql needs a source that runs SQL; a text file is read whole\n"},
       {{"--clipboard", "--dest-kind", "csv", "a.csv", "b.csv"},
        "trundle-cli: --clipboard needs a tab-delimited destination\n"},
+      {{"--dest-kind", "dbase", "a.csv", "-"},
+       "trundle-cli: standard output (-) takes csv, text or html, not dbase\n"},
   };
   for (const Case& c : cases) {
     const CliRun run = RunCli(dir, c.args);
@@ -104,6 +112,61 @@ TEST(CliTest, OutcomesOfARunThatCannotMoveOrIsStopped) {
   EXPECT_EQ(clip.status, 3);
   EXPECT_EQ(clip.err, "Can't put the table on the clipboard: no clipboard is available\n");
   EXPECT_NE(clip.out.find("Moving data from in.csv to clipboard\n"), std::string::npos);
+}
+
+TEST(CliTest, ADashSendsTheTableToStandardOutputAndTheLogToStandardError) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "name\r\nann\r\n");
+  for (const char* kind : {"csv", "text"}) {
+    const CliRun run = RunCli(dir, {"--dest-kind", kind, "in.csv", "-"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "\"NAME\"\r\n\"ann\"\r\n");
+    EXPECT_NE(run.err.find("Moving data from in.csv to -\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("1 records written\n"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(RunCli(dir, {"in.csv", "-"}).out, "\"NAME\"\r\n\"ann\"\r\n");  // csv unless told
+}
+
+// The source is a FIFO, so that the signal surely comes while the run is under way: the
+// program is reading it once our open for writing returns.
+TEST(CliTest, ASignalEndsTheRunAndLeavesTheDestinationAlone) {
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    ScratchFolder dir;
+    const std::string fifo = dir / "in.csv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    WriteFile(dir / "out.csv", "\"A\"\r\n\"old\"\r\n");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir / "stdout").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / "stderr").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::string out = dir / "out.csv";
+    std::vector<char*> argv = {const_cast<char*>(TRUNDLE_CLI), const_cast<char*>(fifo.c_str()),
+                               const_cast<char*>(out.c_str()), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, TRUNDLE_CLI, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    kill(pid, signal);
+    const std::string text = "a\r\n1\r\n2\r\n";
+    EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    int raw = 0;
+    ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+    ASSERT_TRUE(WIFEXITED(raw)) << "killed by signal " << WTERMSIG(raw);
+    EXPECT_EQ(WEXITSTATUS(raw), status);
+    const std::string log = ReadFile(dir / "stdout");
+    EXPECT_NE(log.find("Stopped on request: 0 records moved\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Elapsed time: "), std::string::npos) << log;
+    EXPECT_EQ(ReadFile(dir / "out.csv"), "\"A\"\r\n\"old\"\r\n");
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+      left.push_back(e.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"in.csv", "out.csv", "stderr", "stdout"}));
+  }
 }
 
 TEST(CliTest, HtmlTitleDefaultsToTheFileNameAndEncodingsApply) {
