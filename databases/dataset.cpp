@@ -5,6 +5,7 @@
 
 #include "databases/sql/sql_query.h"
 #include "databases/sql/table_names.h"
+#include "databases/sql/table_resolver.h"
 #include "databases/table_engine.h"
 #include "engine/errors.h"
 
@@ -151,13 +152,22 @@ TQuery::~TQuery() {
 
 void TQuery::Open() {
   Close();
+  std::optional<TableFile> chosen;
+  if (!KindFile.empty()) {
+    const TableEngine* engine = EngineByName(KindEngine);
+    if (!engine) throw TrundleError("No engine for " + KindEngine + " tables");
+    chosen = TableFile{AbsoluteTablePath(KindFile), engine};
+  }
+  const TableFile* kind_file = chosen ? &*chosen : nullptr;
   if (const std::optional<std::string> name = WholeTableSelectName(SQL)) {
-    if (const std::optional<TableFile> file = FindTableFile(*name, BaseFolder, nullptr)) {
+    if (const std::optional<TableFile> file =
+            FindTableFile(*name, BaseFolder, nullptr, kind_file)) {
       impl_->direct = std::make_unique<DirectTable>(*file, read_options, write_options);
       return;
     }
   }
-  impl_->sql = std::make_unique<SqlQuery>(SQL, BaseFolder, read_options);
+  impl_->sql = std::make_unique<SqlQuery>(
+      SQL, std::make_shared<TableFileResolver>(BaseFolder, read_options, chosen));
 }
 
 void TQuery::Close() {

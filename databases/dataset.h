@@ -40,6 +40,11 @@ class TQuery {
   std::string SQL;
   bool RequestLive = true;  // a whole-table select may be appended to
   std::string BaseFolder;   // where names that are not paths are looked for
+  // A table file and the engine ("dbase", "paradox") the user chose for it by its kind:
+  // wherever SQL names this file, that engine opens it, whatever its extension (or none)
+  // would propose. Empty: every file goes by its extension.
+  std::string KindFile;
+  std::string KindEngine;
   TableReadOptions read_options;
   TableWriteOptions write_options;
 

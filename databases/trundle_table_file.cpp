@@ -62,6 +62,10 @@ bool TTrundleTableFile::OpenTable() {
     }
     query_->SQL = Sql;
     query_->BaseFolder = FolderOf(TableName);
+    // The kind decides the engine of this adaptor's own file; its extension only
+    // proposed the kind.
+    query_->KindFile = TableName;
+    query_->KindEngine = EngineName();
     query_->read_options.encoding = Encoding;
     query_->write_options.encoding = Encoding.empty() ? "UTF-8" : Encoding;
     query_->write_options.encoding_explicit = !Encoding.empty();

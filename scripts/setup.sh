@@ -8,6 +8,8 @@ packages=(
   # Readers we did not write, that the tests check our files with.
   gdal-bin python3-gdal python3-dbfread pxlib-dev
   mdbtools nodejs npm
+  # The locales the round-trip tests run under.
+  locales
   # The benchmarks' peers and timer.
   miller time bc
 )
@@ -24,4 +26,17 @@ fi
 # The Access tests' second witness, npm's mdb-reader, pinned in tests/oracles.
 if [ ! -d "$(dirname "$0")/../tests/oracles/node_modules/mdb-reader" ]; then
   npm ci --prefix "$(dirname "$0")/../tests/oracles" --no-audit --no-fund -q
+fi
+# Dates and numbers are written and read in the user's locale; the tests run under these.
+need_locales=()
+for l in en_US.UTF-8 de_DE.UTF-8; do
+  locale -a 2>/dev/null | grep -qix "${l/UTF-8/utf8}" || need_locales+=("$l")
+done
+if [ ${#need_locales[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  for l in "${need_locales[@]}"; do
+    grep -q "^$l UTF-8" /etc/locale.gen || echo "$l UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+  done
+  $sudo locale-gen
 fi

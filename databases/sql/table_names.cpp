@@ -72,9 +72,16 @@ class Scanner {
   size_t pos_ = 0;
 };
 
-bool IsTableFile(const fs::path& path) {
+// The engine of a file: the chosen one for the chosen file, else the one its extension
+// names. nullptr when neither applies or the path is no regular file.
+const TableEngine* EngineOf(const fs::path& path, const TableFile* chosen) {
   std::error_code error;
-  return fs::is_regular_file(path, error) && EngineForPath(path.filename().string());
+  if (!fs::is_regular_file(path, error)) return nullptr;
+  if (chosen && chosen->engine) {
+    const fs::path other(chosen->path);
+    if (path == other || fs::equivalent(path, other, error)) return chosen->engine;
+  }
+  return EngineForPath(path.filename().string());
 }
 
 }  // namespace
@@ -100,7 +107,7 @@ std::optional<std::string> WholeTableSelectName(std::string_view sql) {
 namespace {
 
 std::optional<TableFile> FindTableFileFrom(const std::string& name, const std::string& base_folder,
-                                           std::string* looked_for) {
+                                           std::string* looked_for, const TableFile* chosen) {
   if (looked_for) looked_for->clear();
   if (name.empty()) return std::nullopt;
   std::error_code error;
@@ -126,7 +133,7 @@ std::optional<TableFile> FindTableFileFrom(const std::string& name, const std::s
   std::vector<fs::path> found(candidates.size());
   bool all_exact = true;
   for (size_t i = 0; i < candidates.size(); ++i) {
-    if (IsTableFile(folder / candidates[i]))
+    if (EngineOf(folder / candidates[i], chosen))
       found[i] = folder / candidates[i];
     else
       all_exact = false;
@@ -135,15 +142,18 @@ std::optional<TableFile> FindTableFileFrom(const std::string& name, const std::s
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
       const std::string entry = it->path().filename().string();
       for (size_t i = 0; i < candidates.size(); ++i) {
-        if (!EqualsIgnoringAsciiCase(entry, candidates[i]) || !IsTableFile(it->path())) continue;
+        if (!EqualsIgnoringAsciiCase(entry, candidates[i]) || !EngineOf(it->path(), chosen))
+          continue;
         if (found[i].empty() || (found[i].filename() != candidates[i] && it->path() < found[i]))
           found[i] = it->path();
         break;
       }
     }
   }
-  // A name without extension that stands for tables of two engines (amb.dbf, amb.db) is
+  // The name as written is what it says; a name without extension that stands for tables
+  // of two engines (amb.dbf, amb.db) is
   // the user's to settle: taking either would read the wrong table without a word.
+  if (!found[0].empty()) return TableFile{found[0].string(), EngineOf(found[0], chosen)};
   std::vector<fs::path> tables;
   for (const fs::path& path : found)
     if (!path.empty()) tables.push_back(path);
@@ -154,7 +164,7 @@ std::optional<TableFile> FindTableFileFrom(const std::string& name, const std::s
     throw TrundleError("The table name " + name + " matches " + listed +
                        "; write it with the file's extension");
   }
-  if (!tables.empty()) return TableFile{tables[0].string(), EngineForPath(tables[0].string())};
+  if (!tables.empty()) return TableFile{tables[0].string(), EngineOf(tables[0], chosen)};
 
   if (looked_for) {
     *looked_for = "looked for ";
@@ -167,13 +177,18 @@ std::optional<TableFile> FindTableFileFrom(const std::string& name, const std::s
 }  // namespace
 
 std::optional<TableFile> FindTableFile(const std::string& name, const std::string& base_folder,
-                                       std::string* looked_for) {
+                                       std::string* looked_for, const TableFile* chosen) {
   // A relative path (sub/t.dbf) is first what it is anywhere else, a path from the
   // current folder, as a user typed it on the command line; then one from base_folder.
   if (name.find('/') != std::string::npos && !fs::path(name).is_absolute()) {
-    if (auto found = FindTableFileFrom(name, "", nullptr)) return found;
+    if (auto found = FindTableFileFrom(name, "", nullptr, chosen)) return found;
   }
-  return FindTableFileFrom(name, base_folder, looked_for);
+  return FindTableFileFrom(name, base_folder, looked_for, chosen);
+}
+
+std::string AbsoluteTablePath(const std::string& path) {
+  std::error_code error;
+  return fs::absolute(fs::path(path), error).lexically_normal().string();
 }
 
 std::string QuoteSqlName(std::string_view name) {

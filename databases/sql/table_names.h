@@ -28,8 +28,16 @@ struct TableFile {
 // none is found; `looked_for` then reads "looked for cust, cust.dbf, cust.db in /data".
 // Throws TrundleError naming both files when a name without extension matches table
 // files of two engines (cust.dbf and cust.db).
+//
+// `chosen`, when given, is a file whose engine the user chose (a table file given with
+// its kind): a name that stands for that file finds it with that engine, whatever its
+// extension says or whether it has one.
 std::optional<TableFile> FindTableFile(const std::string& name, const std::string& base_folder,
-                                       std::string* looked_for);
+                                       std::string* looked_for, const TableFile* chosen = nullptr);
+
+// path made absolute (from the current folder) and lexically normal, as FindTableFile
+// gives its paths.
+std::string AbsoluteTablePath(const std::string& path);
 
 // name in double quotes, any " inside doubled, for SQL text.
 std::string QuoteSqlName(std::string_view name);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "databases/sql/file_vtab.h"
+#include "databases/sql/table_names.h"
 #include "databases/table_file.h"
 
 namespace trundle {
@@ -25,11 +26,15 @@ class TableResolver {
 };
 
 // Table files found as FindTableFile finds them (table_names.h): names that are not
-// paths in base_folder, the current folder when empty.
+// paths in base_folder, the current folder when empty; `chosen`, a file opened by the
+// engine the user chose for it.
 class TableFileResolver : public TableResolver {
  public:
-  TableFileResolver(std::string base_folder, TableReadOptions options)
-      : base_folder_(std::move(base_folder)), options_(std::move(options)) {}
+  TableFileResolver(std::string base_folder, TableReadOptions options,
+                    std::optional<TableFile> chosen = std::nullopt)
+      : base_folder_(std::move(base_folder)),
+        options_(std::move(options)),
+        chosen_(std::move(chosen)) {}
 
   std::optional<FileTableSource> Resolve(const std::string& name,
                                          std::string* looked_for) const override;
@@ -37,6 +42,7 @@ class TableFileResolver : public TableResolver {
  private:
   std::string base_folder_;
   TableReadOptions options_;
+  std::optional<TableFile> chosen_;
 };
 
 }  // namespace trundle

@@ -215,6 +215,35 @@ TEST(CliTest, ANameForTwoKindsOfTableIsAnError) {
   EXPECT_EQ(RunCli(dir, {"--source-sql", "select * from amb.db", "amb.dbf", "out.csv"}).status, 0);
 }
 
+// The kind decides the engine of a table file; the extension only proposes the kind.
+TEST(CliTest, TheKindGivenOpensTheFileWhateverItsExtension) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "a,b\r\n1,x\r\n2,y\r\n");
+  struct Case {
+    const char* kind;
+    const char* table;
+  } cases[] = {{"dbase", "outx"}, {"paradox", "p.dbf"}, {"dbase", "d.db"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    for (int round = 0; round < 2; ++round) {  // created, then appended to
+      const CliRun run = RunCli(dir, {"in.csv", c.table, "--dest-kind", c.kind});
+      EXPECT_EQ(run.status, 0) << run.out;
+      EXPECT_NE(run.out.find("2 records moved\n"), std::string::npos) << run.out;
+    }
+    const CliRun back = RunCli(dir, {c.table, "back.csv", "--source-kind", c.kind});
+    EXPECT_EQ(back.status, 0) << back.out;
+    EXPECT_EQ(ReadFile(dir / "back.csv"),
+              "\"A\",\"B\"\r\n\"1\",\"x\"\r\n\"2\",\"y\"\r\n\"1\",\"x\"\r\n\"2\",\"y\"\r\n");
+    std::filesystem::remove(dir / "back.csv");
+  }
+  // A Paradox header holds its size (0x0800) at offset 2 and its file type (2, a table
+  // without a key) at 4; a dBase file starts with its version byte.
+  const std::string paradox = ReadFile(dir / "p.dbf");
+  ASSERT_GT(paradox.size(), 5u);
+  EXPECT_EQ(paradox.substr(2, 3), std::string("\x00\x08\x02", 3));
+  EXPECT_EQ(ReadFile(dir / "d.db")[0], '\x03');
+}
+
 TEST(CliOptionsTest, KindsFromExtensionsAndTheProposedSql) {
   EXPECT_EQ(KindForPath("/a/B.CSV"), dkCsv);
   EXPECT_EQ(KindForPath("x.tab"), dkText);
