@@ -1,6 +1,7 @@
 // Prints one table of an Access database as mdb-reader reads it, for the Access tests:
 //   node mdb_table.mjs FILE          the user tables, one a line
 //   node mdb_table.mjs FILE TABLE    one line a row, cells separated by tabs
+//   node mdb_table.mjs FILE --password  the database password the header holds
 // A cell is N (null), b:true|false, n:NUMBER, d:MILLISECONDS since 1970, x:HEX (binary)
 // or s:TEXT with backslash, tab, line feed and carriage return escaped as \\ \t \n \r.
 import { readFileSync } from "node:fs";
@@ -18,7 +19,9 @@ const cell = (v) => {
   if (Buffer.isBuffer(v)) return "x:" + v.toString("hex");
   return "s:" + escape(String(v));
 };
-if (table === undefined) {
+if (table === "--password") {
+  process.stdout.write(reader.getPassword() ?? "");
+} else if (table === undefined) {
   for (const name of reader.getTableNames()) process.stdout.write(name + "\n");
 } else {
   const t = reader.getTable(table);
