@@ -1,0 +1,72 @@
+// One transfer described in plain fields, as the window's pages and trundle-cli's
+// arguments give it, and the one place that turns such a description into a job.
+//
+//   JobDescription d;
+//   d.source.kind = dkCsv;
+//   d.source.file = "in.csv";
+//   d.destination.kind = dkHtml;
+//   d.destination.file = "out.html";
+//   d.html_title = "out";
+//   TTrundle job;
+//   BuildJob(d, job);
+//   job.Execute();
+#pragma once
+
+#include <string>
+
+#include "engine/trundle.h"
+
+namespace trundle {
+
+// One end of a transfer. Which fields a kind reads is the adaptor's affair; they are
+// copied to it unchanged (no trimming, no defaults).
+struct EndDescription {
+  TDataKind kind = dkUnknown;
+  std::string file;         // file kinds (text, HTML, dBase, Paradox): the file's path
+  std::string database;     // Access: the .mdb path; server: the data source
+  std::string user;         // server: the user to log on as
+  std::string password;     // Access and server
+  std::string dao_version;  // Access: "dao35", "dao36" or empty
+  std::string table;        // Access and server: the table's name
+  std::string sql;          // a database source's statement
+  std::string encoding;     // code page of a file's text; empty: the kind's default
+};
+
+struct JobDescription {
+  EndDescription source;
+  EndDescription destination;
+  // Read by the destination only.
+  std::string html_title;
+  std::string html_banner;
+  bool clipboard = false;
+};
+
+// True for the kinds whose end is one file named by EndDescription::file.
+bool IsFileKind(TDataKind kind);
+
+// Sets the job's two kinds, then fills each adaptor from its end (a kind replaces its
+// adaptor, so the kind comes first). The job's events are left as they are.
+void BuildJob(const JobDescription& description, TTrundle& job);
+
+// The statement that reads a whole table: "select * from" followed by the table file's
+// path between double quotes (inner double quotes doubled) for dBase and Paradox, or by
+// the table's name as given for Access and server tables. Empty for other kinds and for
+// an empty table.
+std::string WholeTableSql(TDataKind kind, const std::string& table);
+
+// What the source page proposes while the user types a table: WholeTableSql, except
+// that a dBase or Paradox table is proposed only once a file of that exact name exists.
+std::string ProposedSql(TDataKind kind, const std::string& table);
+
+// The HTML title a destination file name gives: the part after the last '/', cut
+// before its first '.'.
+std::string HtmlTitleForFile(const std::string& path);
+
+// An empty string when both kinds have adaptors in this build; otherwise a sentence
+// naming the first kind that has none, for the user.
+std::string MissingKindMessage(const JobDescription& description);
+
+// The name a person reads for a kind: "comma-delimited text", "Access", ...
+const char* KindTitle(TDataKind kind);
+
+}  // namespace trundle

@@ -1,0 +1,296 @@
+// The window's frame, pages, navigation, reset and resolution adjustment.
+#include "ui/main_form.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTabWidget>
+
+#include "ui/artwork.h"
+#include "ui/gauge.h"
+
+namespace trundle {
+namespace {
+
+// Sizes as designed at 96 pixels per inch.
+constexpr int kClientWidth = 682;
+constexpr int kClientHeight = 424;
+constexpr int kImageWidth = 185;
+constexpr int kButtonPanelHeight = 35;
+
+QFont WindowFont(int pixel_size) {
+  QFont font(QFontDatabase::families().contains(QStringLiteral("Verdana"))
+                 ? QStringLiteral("Verdana")
+                 : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
+  font.setPixelSize(pixel_size);
+  return font;
+}
+
+}  // namespace
+
+MainForm::MainForm(std::unique_ptr<Dialogs> dialogs, int ppi, QWidget* parent)
+    : QMainWindow(parent), dialogs_(std::move(dialogs)) {
+  ppi_ = ppi > 0 ? ppi
+                 : static_cast<int>(std::lround(
+                       (screen() ? screen() : QGuiApplication::primaryScreen())->logicalDotsPerInch()));
+  setObjectName(QStringLiteral("MainForm"));
+  setWindowTitle(QStringLiteral("Trundle"));
+  setWindowIcon(ProgramIcon());
+  setFont(WindowFont(Px(11)));
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::WindowText, palette.color(QPalette::Text));
+  setPalette(palette);
+  BuildMenu();
+
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("ClientArea"));
+  setCentralWidget(client);
+  image_panel_ = new QWidget(client);
+  image_panel_->setObjectName(QStringLiteral("ImagePanel"));
+  image_ = new QLabel(image_panel_);
+  image_->setObjectName(QStringLiteral("Image1"));
+  image_->setAccessibleName(tr("Picture"));
+  image_->setScaledContents(true);
+  panel2_ = new QFrame(client);
+  panel2_->setObjectName(QStringLiteral("Panel2"));
+  static_cast<QFrame*>(panel2_)->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  notebook1_ = new QStackedWidget(panel2_);
+  notebook1_->setObjectName(QStringLiteral("Notebook1"));
+
+  BuildIntroPage(BuildPage(0, "Default", "Label1", tr("Trundle")));
+  BuildSourcePage(BuildPage(1, "SourceData", "Label2", tr("Source Data")));
+  BuildDestinationPage(BuildPage(2, "Destination", "Label11", tr("Destination")));
+  BuildRunPage(BuildPage(3, "Execute", "Label30", tr("Execute Trundle")));
+  // The page the layout was stored with; the first reset replaces it.
+  notebook1_->setCurrentIndex(3);
+  connect(notebook1_, &QStackedWidget::currentChanged, this, &MainForm::Notebook1PageChanged);
+
+  ApplyResolution();
+  NameForAccessibility();
+}
+
+MainForm::~MainForm() = default;
+
+int MainForm::Px(int designed) const { return ppi_ == 96 ? designed : designed * ppi_ / 96; }
+
+void MainForm::BuildMenu() {
+  QMenu* file = menuBar()->addMenu(tr("&File"));
+  file->setObjectName(QStringLiteral("File1"));
+  QAction* exit = file->addAction(tr("E&xit"));
+  exit->setObjectName(QStringLiteral("Exit1"));
+  connect(exit, &QAction::triggered, this, [this, exit] { ToolButtonClick(exit); });
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  help->setObjectName(QStringLiteral("Help1"));
+  QAction* read_me = help->addAction(tr("&Read Me"));
+  read_me->setObjectName(QStringLiteral("ReadMe1"));
+  connect(read_me, &QAction::triggered, this, &MainForm::ReadMe1Click);
+  QAction* about = help->addAction(tr("&About"));
+  about->setObjectName(QStringLiteral("About1"));
+  connect(about, &QAction::triggered, this, &MainForm::About1Click);
+}
+
+QWidget* MainForm::BuildPage(int index, const QString& name, const QString& title_name,
+                             const QString& title) {
+  auto* page = new QWidget(notebook1_);
+  page->setObjectName(name);
+  notebook1_->addWidget(page);
+  auto* label = new QLabel(title, page);
+  label->setObjectName(title_name);
+  label->setAlignment(Qt::AlignCenter);
+  QFont font = WindowFont(Px(24));
+  font.setBold(true);
+  label->setFont(font);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, QColor(0, 0, 128));
+  label->setPalette(palette);
+  label->setGeometry(Px(16), Px(32), Px(465), Px(29));
+
+  auto* panel = new QWidget(page);
+  panel->setObjectName(QStringLiteral("Panel%1Buttons").arg(index + 1));
+  PageButtons& b = buttons_[index];
+  const QString n = QString::number(index + 1);
+  b.back = new QPushButton(tr("&Back"), panel);
+  b.back->setObjectName("Back" + n);
+  b.back->setGeometry(Px(252), Px(5), Px(75), Px(25));
+  if (index < 3) {
+    b.next = new QPushButton(tr("&Next"), panel);
+    b.next->setObjectName("Next" + n);
+    b.next->setGeometry(Px(332), Px(5), Px(75), Px(25));
+    b.next->setDefault(true);
+  }
+  b.cancel = new QPushButton(index < 3 ? tr("&Cancel") : tr("&Close"), panel);
+  b.cancel->setObjectName("Cancel" + n);
+  b.cancel->setGeometry(Px(412), Px(5), Px(75), Px(25));
+  for (QPushButton* button : {b.back, b.next, b.cancel})
+    if (button)
+      connect(button, &QPushButton::clicked, this, [this, button] { ToolButtonClick(button); });
+  return page;
+}
+
+void MainForm::BuildIntroPage(QWidget* page) {
+  auto* memo = new QPlainTextEdit(page);
+  memo->setObjectName(QStringLiteral("Memo1"));
+  memo->setAccessibleName(tr("Introduction"));
+  memo->setGeometry(Px(16), Px(88), Px(473), Px(105));
+  memo->setFrameShape(QFrame::NoFrame);
+  memo->setReadOnly(true);
+  memo->setFocusPolicy(Qt::NoFocus);
+  memo->setBackgroundRole(QPalette::Window);
+  memo->viewport()->setBackgroundRole(QPalette::Window);
+  memo->setPlainText(
+      tr("Trundle provides a simple tool for moving data between tables of the same "
+         "database, different databases, different database systems or extracting to a text "
+         "file.\n"
+         "\n"
+         "You can select from a number of methods for selecting the data to be moved.\n"
+         "\n"
+         "Click the Next button to begin."));
+}
+
+// Places the frame's parts for the client size: the picture on the left, the pages on the
+// rest, each page's buttons right-aligned in its bottom panel.
+void MainForm::ApplyResolution() {
+  int width = Px(kClientWidth);
+  int height = Px(kClientHeight);
+  const bool scaled = ppi_ != 96;
+  if (scaled) {
+    // Room on top of the scaled sizes for text that grows faster than its boxes.
+    const int scale = ppi_ * 100 / 96 + 3;
+    height = height * scale / 100;
+    width = width * scale / 100;
+  }
+  centralWidget()->setFixedSize(width, height);
+  image_panel_->setGeometry(0, 0, Px(kImageWidth), height);
+  image_->setGeometry(image_panel_->rect());
+  image_->setPixmap(PanelPicture(image_panel_->size()));
+  panel2_->setGeometry(Px(kImageWidth), 0, width - Px(kImageWidth), height);
+  notebook1_->setGeometry(panel2_->rect().adjusted(1, 1, -1, -1));
+  const int page_width = notebook1_->width();
+  const int panel_height = Px(kButtonPanelHeight);
+  for (int i = 0; i < 4; ++i) {
+    QWidget* panel = buttons_[i].back->parentWidget();
+    panel->setGeometry(0, notebook1_->height() - panel_height, page_width, panel_height);
+    if (!scaled) continue;
+    PageButtons& b = buttons_[i];
+    PageButtons& first = buttons_[0];
+    if (i == 0) {
+      first.cancel->move(page_width - first.cancel->width() - 10, first.cancel->y());
+      first.next->move(first.cancel->x() - first.next->width() - 10, first.next->y());
+      first.back->move(first.next->x() - first.back->width() - 10, first.back->y());
+    } else {
+      b.cancel->move(first.cancel->x(), b.cancel->y());
+      if (b.next) b.next->move(first.next->x(), b.next->y());
+      b.back->move(first.back->x(), b.back->y());
+    }
+  }
+  if (scaled)
+    trundle_button_->move(page_width - trundle_button_->width() - 20, trundle_button_->y());
+  adjustSize();
+  setFixedSize(sizeHint());
+}
+
+// Screen readers and scripts: the design name as description; a name from the caption,
+// the label (as buddy), or a short one set where the control has neither.
+void MainForm::NameForAccessibility() {
+  for (QWidget* widget : findChildren<QWidget*>()) {
+    if (!widget->objectName().isEmpty()) widget->setAccessibleDescription(widget->objectName());
+  }
+}
+
+void MainForm::ToolButtonClick(QObject* sender) {
+  const QString name = sender->objectName();
+  if (name.startsWith(QLatin1String("Back")))
+    ShowPage(notebook1_->currentIndex() - 1);
+  else if (name.startsWith(QLatin1String("Next")))
+    ShowPage(notebook1_->currentIndex() + 1);
+  else if (name.startsWith(QLatin1String("Cancel")) || name == QLatin1String("Exit1"))
+    ConfirmQuit();
+}
+
+void MainForm::ShowPage(int index) {
+  if (index >= 0 && index < notebook1_->count()) notebook1_->setCurrentIndex(index);
+}
+
+void MainForm::Notebook1PageChanged(int index) {
+  switch (index) {
+    case 0:
+      buttons_[0].next->setFocus();
+      break;
+    case 1:
+      if (source_tabs_->currentIndex() == 0) edit1_->setFocus();
+      if (source_tabs_->currentIndex() == 1) edit2_->setFocus();
+      break;
+    case 2:
+      if (dest_tabs_->currentIndex() == 0) edit8_->setFocus();
+      if (dest_tabs_->currentIndex() == 1) edit9_->setFocus();
+      break;
+    default:
+      break;
+  }
+}
+
+void MainForm::ConfirmQuit() {
+  if (running_) {
+    AskToStopRun();
+    return;
+  }
+  if (dialogs_->Ask(this, tr("Confirm"), tr("Are you sure you want to quit?"))) close();
+}
+
+void MainForm::Reset() {
+  if (notebook1_->currentIndex() != 0)
+    notebook1_->setCurrentIndex(0);
+  else
+    Notebook1PageChanged(0);
+  source_tabs_->setCurrentIndex(0);
+  dest_tabs_->setCurrentIndex(0);
+  for (QLineEdit* box : {edit1_, edit2_, edit3_, edit4_, edit5_, edit6_, edit7_, edit8_, edit9_,
+                         edit10_, edit11_, edit15_, edit16_, edit17_, edit19_, edit20_, edit21_})
+    box->clear();
+  for (QComboBox* combo : {combo1_, combo2_, combo3_, combo4_})
+    combo->setEditText(tr("<Select table>"));
+  for (QPlainTextEdit* memo : {memo2_, memo3_, memo4_, memo5_, log_}) memo->clear();
+  notebook2_->setVisible(false);
+  notebook2_->setCurrentIndex(0);
+}
+
+// The reset runs once, when the window first appears: message boxes and dialogs that
+// close later leave the pages, the entries and the log as they were.
+void MainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (reset_done_) return;
+  reset_done_ = true;
+  if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+  Reset();
+}
+
+void MainForm::keyPressEvent(QKeyEvent* event) {
+  const PageButtons& b = buttons_[notebook1_->currentIndex()];
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      // A button with the focus is pressed by Enter; otherwise the page's default one.
+      if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused && focused->isEnabled())
+        focused->click();
+      else if (b.next)
+        b.next->click();
+      return;
+    case Qt::Key_Escape:
+      b.cancel->click();
+      return;
+    default:
+      QMainWindow::keyPressEvent(event);
+  }
+}
+
+}  // namespace trundle

@@ -1,0 +1,161 @@
+// MainForm: the wizard window. Four pages (introduction, source, destination, run) walked
+// with Back and Next; the source and destination pages describe the two ends, and the run
+// page builds one transfer job from them through front/ and runs it on this thread, its
+// callbacks letting Qt process pending events so that the window stays painted and
+// answers Back, Close and the menu.
+//
+// Every control carries its design name as objectName and as accessible description
+// (Edit1, Memo6, ComboBox2, BrowseSourceTextButton, Gauge1, ...); tests and scripts find
+// controls by it. Positions are those designed at 96 pixels per inch, scaled when the
+// screen's logical resolution differs.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "front/job_description.h"
+#include "ui/dialogs.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QStackedWidget;
+class QTabWidget;
+
+namespace trundle {
+
+class Gauge;
+
+// Names of the tables of an Access or server database; throws with a message for the
+// user when the database cannot be opened.
+using TableLister = std::function<std::vector<std::string>(const EndDescription& end)>;
+
+class MainForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  // `ppi` 0 reads the screen's logical resolution; tests pass one.
+  explicit MainForm(std::unique_ptr<Dialogs> dialogs = std::make_unique<QtDialogs>(),
+                    int ppi = 0, QWidget* parent = nullptr);
+  ~MainForm() override;
+
+  // How the Access and Oracle table combo boxes get their lists; without one they say
+  // that listing tables is not available.
+  void SetTableLister(TDataKind kind, TableLister lister);
+
+  // The job the pages describe now (what the Trundle button would run).
+  JobDescription Describe() const;
+  bool running() const { return running_; }
+
+  void TrundleButtonClick();
+  void ConfirmQuit();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct PageButtons {
+    QPushButton* back = nullptr;
+    QPushButton* next = nullptr;  // none on the run page
+    QPushButton* cancel = nullptr;
+  };
+  // What a file dialog keeps from one browse to the next.
+  struct DialogMemory {
+    QString default_suffix;
+    bool prompt_to_create = false;
+  };
+
+  // Construction (main_form.cpp, source_dest_pages.cpp, run_page.cpp).
+  int Px(int designed) const;
+  void BuildMenu();
+  QWidget* BuildPage(int index, const QString& name, const QString& title_name,
+                     const QString& title);
+  void BuildIntroPage(QWidget* page);
+  void BuildSourcePage(QWidget* page);
+  void BuildDestinationPage(QWidget* page);
+  void BuildRunPage(QWidget* page);
+  QLineEdit* AddBox(QWidget* tab, const QString& name, const QString& caption, int top,
+                    bool password = false);
+  QComboBox* AddTableCombo(QWidget* tab, const QString& name, const QString& caption, int top);
+  QPushButton* AddBrowseButton(QWidget* tab, const QString& name);
+  QGroupBox* AddRadioGroup(QWidget* tab, const QString& name, const QString& caption,
+                           QRect designed, const QStringList& items, int columns,
+                           QButtonGroup** group);
+  void ApplyResolution();
+  void NameForAccessibility();
+
+  // Navigation.
+  void ToolButtonClick(QObject* sender);
+  void ShowPage(int index);
+  void Notebook1PageChanged(int index);
+  void Reset();
+
+  // Source and destination pages.
+  void BrowseSourceTextButtonClick();
+  void BrowseSourceFile(QLineEdit* box, const QString& suffix, const QString& title,
+                        const QStringList& filters);
+  void BrowseDestTextButtonClick();
+  void BrowseDestFile(QLineEdit* box, const QString& suffix, const QString& title,
+                      const QStringList& filters);
+  void BrowseDestTextGroupClick();
+  void FillTableList(QComboBox* combo, TDataKind kind, bool source);
+
+  // Run page.
+  void MessageCallback(const std::string& message);
+  void ProgressCallback(int percent);
+  void About1Click();
+  void ReadMe1Click();
+  void ShowErrorBox(const QString& message);
+  bool AskToStopRun();
+
+  std::unique_ptr<Dialogs> dialogs_;
+  int ppi_ = 96;
+  bool reset_done_ = false;
+  bool running_ = false;
+  bool stop_requested_ = false;
+  bool close_after_run_ = false;
+  TTrundle* job_ = nullptr;  // the running job, borrowed from TrundleButtonClick
+  TableLister access_lister_;
+  TableLister server_lister_;
+  DialogMemory open_dialog_;
+  DialogMemory save_dialog_;
+
+  QWidget* image_panel_ = nullptr;
+  QLabel* image_ = nullptr;
+  QWidget* panel2_ = nullptr;
+  QStackedWidget* notebook1_ = nullptr;
+  PageButtons buttons_[4];
+  QPushButton* trundle_button_ = nullptr;
+  QPlainTextEdit* log_ = nullptr;
+  Gauge* gauge_ = nullptr;
+
+  QTabWidget* source_tabs_ = nullptr;
+  QButtonGroup* source_type_ = nullptr;
+  QButtonGroup* source_access_version_ = nullptr;
+  QLineEdit *edit1_ = nullptr, *edit2_ = nullptr, *edit3_ = nullptr, *edit4_ = nullptr,
+            *edit6_ = nullptr, *edit15_ = nullptr, *edit16_ = nullptr, *edit17_ = nullptr;
+  QPlainTextEdit *memo2_ = nullptr, *memo3_ = nullptr, *memo4_ = nullptr, *memo5_ = nullptr;
+  QComboBox *combo1_ = nullptr, *combo2_ = nullptr;
+
+  QTabWidget* dest_tabs_ = nullptr;
+  QButtonGroup* dest_type_ = nullptr;
+  QButtonGroup* dest_access_version_ = nullptr;
+  QLineEdit *edit8_ = nullptr, *edit9_ = nullptr, *edit10_ = nullptr, *edit11_ = nullptr,
+            *edit5_ = nullptr, *edit19_ = nullptr, *edit20_ = nullptr, *edit21_ = nullptr,
+            *edit7_ = nullptr, *edit12_ = nullptr;
+  QComboBox *combo3_ = nullptr, *combo4_ = nullptr;
+  QStackedWidget* notebook2_ = nullptr;
+  QCheckBox* clipboard_check_ = nullptr;
+};
+
+}  // namespace trundle

@@ -1,0 +1,131 @@
+// The run page: the Trundle button, the log and the gauge; About, Read Me and closing.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "ui/gauge.h"
+#include "ui/main_form.h"
+
+namespace trundle {
+
+void MainForm::BuildRunPage(QWidget* page) {
+  auto* hint = new QLabel(
+      tr("Ready to perform the data move. Click the Trundle button to begin."), page);
+  hint->setObjectName(QStringLiteral("Label31"));
+  hint->setAlignment(Qt::AlignHCenter);
+  hint->setGeometry(Px(16), Px(72), Px(473), Px(16));
+  log_ = new QPlainTextEdit(page);
+  log_->setObjectName(QStringLiteral("Memo6"));
+  log_->setAccessibleName(tr("Log"));
+  log_->setGeometry(Px(16), Px(104), Px(465), Px(209));
+  log_->setFrameShape(QFrame::NoFrame);
+  log_->setReadOnly(true);
+  log_->setBackgroundRole(QPalette::Window);
+  log_->viewport()->setBackgroundRole(QPalette::Window);
+  trundle_button_ = new QPushButton(tr("Trundle"), page);
+  trundle_button_->setObjectName(QStringLiteral("TrundleButton"));
+  trundle_button_->setGeometry(Px(400), Px(328), Px(75), Px(25));
+  connect(trundle_button_, &QPushButton::clicked, this, &MainForm::TrundleButtonClick);
+  gauge_ = new Gauge(page);
+  gauge_->setObjectName(QStringLiteral("Gauge1"));
+  gauge_->setAccessibleName(tr("Progress"));
+  gauge_->setGeometry(Px(16), Px(364), Px(465), Px(21));
+}
+
+void MainForm::TrundleButtonClick() {
+  // Events processed inside the callbacks may deliver a second click; one run at a time.
+  if (running_) return;
+  const JobDescription description = Describe();
+  log_->clear();
+  if (const std::string missing = MissingKindMessage(description); !missing.empty()) {
+    ShowErrorBox(QString::fromStdString(missing));
+    return;
+  }
+  trundle_button_->setEnabled(false);
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  running_ = true;
+  stop_requested_ = false;
+  QString error;
+  {
+    TTrundle job;
+    job_ = &job;
+    try {
+      BuildJob(description, job);
+      job.OnMessage = [this](const std::string& message) { MessageCallback(message); };
+      job.OnProgress = [this](int32_t percent) { ProgressCallback(percent); };
+      gauge_->SetPosition(0);
+      job.Execute();
+    } catch (const std::exception& e) {
+      error = QString::fromStdString(e.what());
+    }
+    job_ = nullptr;
+  }
+  running_ = false;
+  QApplication::restoreOverrideCursor();
+  trundle_button_->setEnabled(true);
+  if (!error.isEmpty() && !close_after_run_) ShowErrorBox(error);
+  if (close_after_run_) close();
+}
+
+void MainForm::MessageCallback(const std::string& message) {
+  QString text = QString::fromStdString(message);
+  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  log_->appendPlainText(text);
+  QCoreApplication::processEvents();
+}
+
+void MainForm::ProgressCallback(int percent) {
+  gauge_->SetPosition(percent);
+  QCoreApplication::processEvents();
+}
+
+void MainForm::ShowErrorBox(const QString& message) {
+  QString text = message;
+  if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
+  dialogs_->ShowError(this, windowTitle(), text);
+}
+
+void MainForm::About1Click() {
+  dialogs_->ShowMessage(
+      this, windowTitle(),
+      QStringLiteral("Trundle v" TRUNDLE_VERSION "\n") +
+          tr("Copies one table between text, HTML, dBase, Paradox, Access and server "
+             "databases.\n"
+             "Free software under the GNU Lesser General Public License 3.0 or later."));
+}
+
+// readme.txt beside the program; an installed program finds it in its share folder.
+void MainForm::ReadMe1Click() {
+  const QString folder = QCoreApplication::applicationDirPath();
+  QString path = folder + QStringLiteral("/readme.txt");
+  const QString installed = folder + QStringLiteral("/../share/doc/trundle/readme.txt");
+  if (!QFileInfo::exists(path) && QFileInfo::exists(installed))
+    path = QFileInfo(installed).canonicalFilePath();
+  dialogs_->OpenWithDesktop(path);
+}
+
+// Closing while a job runs would free what the job is using: the run is asked to stop,
+// and the window closes once the job has returned.
+bool MainForm::AskToStopRun() {
+  if (stop_requested_) return true;
+  if (!dialogs_->Ask(this, tr("Confirm"),
+                     tr("A transfer is running. Stop it and quit Trundle?")))
+    return false;
+  stop_requested_ = true;
+  close_after_run_ = true;
+  return true;
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+  if (!running_) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  AskToStopRun();
+}
+
+}  // namespace trundle
