@@ -389,19 +389,21 @@ void MainForm::FillTableList(QComboBox* combo, TDataKind kind, bool source) {
   EndDescription end = source ? description.source : description.destination;
   end.kind = kind;
   const TableLister& lister = kind == dkAccess ? access_lister_ : server_lister_;
+  // Refilling the list moves the box's text; the text and the SQL that follows it stay.
   const QString text = combo->currentText();
-  auto keep_text = [combo, &text] {
-    if (combo->currentText() == text) return;
+  auto refill = [combo, &text](const QStringList& items, bool enabled) {
     const QSignalBlocker quiet(combo);
+    combo->clear();
+    combo->addItems(items);
+    if (!enabled)
+      if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
+        for (int i = 0; i < model->rowCount(); ++i) model->item(i)->setEnabled(false);
     combo->setEditText(text);
   };
   if (!lister) {
-    combo->clear();
-    combo->addItem(tr("Listing %1 tables is not available yet: type the table's name")
-                       .arg(kind == dkAccess ? tr("Access") : tr("server")));
-    if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
-      model->item(0)->setEnabled(false);
-    keep_text();
+    refill({tr("Listing %1 tables is not available yet: type the table's name")
+                .arg(kind == dkAccess ? tr("Access") : tr("server"))},
+           false);
     return;
   }
   // The description of the end that belongs to this combo box, whatever tab is active.
@@ -422,9 +424,9 @@ void MainForm::FillTableList(QComboBox* combo, TDataKind kind, bool source) {
     ShowErrorBox(QString::fromStdString(e.what()));
     return;
   }
-  combo->clear();
-  for (const std::string& name : names) combo->addItem(QString::fromStdString(name));
-  keep_text();
+  QStringList items;
+  for (const std::string& name : names) items << QString::fromStdString(name);
+  refill(items, true);
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event) {

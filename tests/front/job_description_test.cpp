@@ -1,0 +1,105 @@
+// The job a description builds, and the texts the pages propose.
+#include "front/job_description.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/adaptor_registry.h"
+#include "front/register_adaptors.h"
+#include "tests/test_files.h"
+
+namespace trundle {
+namespace {
+
+TEST(JobDescriptionTest, EachEndFillsTheFieldsItsKindReads) {
+  RegisterAllAdaptors();
+  JobDescription d;
+  d.source = {dkDBase, "/data/t.dbf", "db", "u", "pw", "dao36", "ignored", "select 1", "cp1251"};
+  d.destination = {dkHtml, "/out/t.html", "", "", "", "", "ignored too", "", ""};
+  d.html_title = "Title";
+  d.html_banner = "b.html";
+  d.clipboard = true;
+  TTrundle job;
+  BuildJob(d, job);
+  // The kind was set before the fields: a later kind change would have emptied them.
+  EXPECT_EQ(job.Source().GetKind(), dkDBase);
+  EXPECT_EQ(job.Destination().GetKind(), dkHtml);
+  EXPECT_EQ(job.Source().TableName, "/data/t.dbf");
+  EXPECT_EQ(job.Source().Database, "db");
+  EXPECT_EQ(job.Source().UserName, "u");
+  EXPECT_EQ(job.Source().Password, "pw");
+  EXPECT_EQ(job.Source().DaoVersion, "dao36");
+  EXPECT_EQ(job.Source().Sql, "select 1");
+  EXPECT_EQ(job.Source().Encoding, "cp1251");
+  EXPECT_EQ(job.Source().HtmlTitle, "");
+  EXPECT_EQ(job.Destination().TableName, "/out/t.html");
+  EXPECT_EQ(job.Destination().HtmlTitle, "Title");
+  EXPECT_EQ(job.Destination().HtmlBanner, "b.html");
+  EXPECT_TRUE(job.Destination().Clipboard);
+
+  // A database end names its table, not a file; texts pass unchanged, spaces and all.
+  d.source = {dkAccess, "not a table", "/m/a.mdb", "", " pw ", "dao35", " Orders ", "", ""};
+  BuildJob(d, job);
+  EXPECT_EQ(job.Source().TableName, " Orders ");
+  EXPECT_EQ(job.Source().Database, "/m/a.mdb");
+  EXPECT_EQ(job.Source().Password, " pw ");
+}
+
+TEST(JobDescriptionTest, WholeTableStatements) {
+  struct Case {
+    TDataKind kind;
+    const char* table;
+    const char* sql;
+  } cases[] = {
+      {dkDBase, "/d/t.dbf", "select * from \"/d/t.dbf\""},
+      {dkParadox, "say \"hi\".db", "select * from \"say \"\"hi\"\".db\""},
+      {dkAccess, "Orders", "select * from Orders"},
+      {dkOracle, "SCOTT.EMP", "select * from SCOTT.EMP"},
+      {dkAccess, "", ""},
+      {dkCsv, "a.csv", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WholeTableSql(c.kind, c.table), c.sql) << c.table;
+}
+
+TEST(JobDescriptionTest, ATableFileIsProposedOnlyOnceItExists) {
+  ScratchFolder dir;
+  WriteFile(dir / "t.dbf", "x");
+  EXPECT_EQ(ProposedSql(dkDBase, dir / "t.dbf"), "select * from \"" + (dir / "t.dbf") + "\"");
+  EXPECT_EQ(ProposedSql(dkDBase, dir / "t.db"), "");     // a prefix of nothing
+  EXPECT_EQ(ProposedSql(dkParadox, dir / "none.db"), "");
+  EXPECT_EQ(ProposedSql(dkDBase, dir.path()), "");       // a folder is no table
+  EXPECT_EQ(ProposedSql(dkDBase, ""), "");
+  // A database table needs no file.
+  EXPECT_EQ(ProposedSql(dkOracle, "EMP"), "select * from EMP");
+}
+
+TEST(JobDescriptionTest, HtmlTitleIsTheFileNameCutAtItsFirstDot) {
+  struct Case {
+    const char* path;
+    const char* title;
+  } cases[] = {
+      {"/out/sales.2004.html", "sales"}, {"report", "report"},
+      {"report.final.htm", "report"},    {"/a.b/c.d/page.html", "page"},
+      {"/out/", ""},                     {".hidden.html", ""},
+      {"C:\\out\\x.html", "C:\\out\\x"},  // a backslash is part of a Linux file name
+  };
+  for (const Case& c : cases) EXPECT_EQ(HtmlTitleForFile(c.path), c.title) << c.path;
+}
+
+TEST(JobDescriptionTest, KindsWithoutAnAdaptorAreNamed) {
+  RegisterAllAdaptors();
+  JobDescription d;
+  d.source.kind = dkCsv;
+  d.destination.kind = dkDBase;
+  EXPECT_EQ(MissingKindMessage(d), "");
+  d.destination.kind = dkUnknown;  // reported by the run itself
+  EXPECT_EQ(MissingKindMessage(d), "");
+  for (TDataKind kind : {dkAccess, dkOracle}) {
+    if (IsAdaptorRegistered(kind)) continue;
+    d.source.kind = kind;
+    EXPECT_EQ(MissingKindMessage(d),
+              std::string(KindTitle(kind)) + " sources are not available in this version of Trundle");
+  }
+}
+
+}  // namespace
+}  // namespace trundle

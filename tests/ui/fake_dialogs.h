@@ -1,0 +1,81 @@
+// Dialogs that answer at once and remember what they were asked, and a window fixture
+// that finds its controls by design name.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "ui/dialogs.h"
+#include "ui/main_form.h"
+
+namespace trundle {
+
+struct DialogLog {
+  std::vector<QString> questions;
+  bool answer = false;
+  std::vector<QString> errors;
+  std::vector<QString> error_captions;
+  std::vector<QString> messages;
+  std::vector<FileDialogRequest> requests;
+  std::optional<FileDialogAnswer> file;  // what the next file dialog returns
+  std::vector<QString> opened;
+};
+
+class FakeDialogs : public Dialogs {
+ public:
+  explicit FakeDialogs(std::shared_ptr<DialogLog> log) : log_(std::move(log)) {}
+  bool Ask(QWidget*, const QString&, const QString& text) override {
+    log_->questions.push_back(text);
+    return log_->answer;
+  }
+  void ShowError(QWidget*, const QString& caption, const QString& text) override {
+    log_->error_captions.push_back(caption);
+    log_->errors.push_back(text);
+  }
+  void ShowMessage(QWidget*, const QString&, const QString& text) override {
+    log_->messages.push_back(text);
+  }
+  std::optional<FileDialogAnswer> ChooseFile(QWidget*, const FileDialogRequest& r) override {
+    log_->requests.push_back(r);
+    return log_->file;
+  }
+  void OpenWithDesktop(const QString& path) override { log_->opened.push_back(path); }
+
+ private:
+  std::shared_ptr<DialogLog> log_;
+};
+
+class WindowTest : public testing::Test {
+ protected:
+  explicit WindowTest(int ppi = 96)
+      : dialogs_(std::make_shared<DialogLog>()),
+        form_(std::make_unique<MainForm>(std::make_unique<FakeDialogs>(dialogs_), ppi)) {}
+  void SetUp() override {
+    form_->show();
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  }
+
+  template <typename T = QWidget>
+  T* Get(const char* name) {
+    T* widget = form_->findChild<T*>(QLatin1String(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  int Page() { return Get<QStackedWidget>("Notebook1")->currentIndex(); }
+  void Click(const char* button) {
+    QTest::mouseClick(Get<QPushButton>(button), Qt::LeftButton);
+  }
+
+  std::shared_ptr<DialogLog> dialogs_;
+  std::unique_ptr<MainForm> form_;
+};
+
+}  // namespace trundle

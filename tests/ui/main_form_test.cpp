@@ -1,0 +1,298 @@
+// The window's pages: navigation, keys, the reset, the source and destination controls.
+#include <QAccessible>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <stdexcept>
+
+#include "tests/test_files.h"
+#include "tests/ui/fake_dialogs.h"
+
+namespace trundle {
+namespace {
+
+using MainFormTest = WindowTest;
+
+TEST_F(MainFormTest, BackAndNextWalkThePagesAndMoveTheFocus) {
+  EXPECT_EQ(Page(), 0);  // the first show replaced the stored page 3
+  EXPECT_EQ(QApplication::focusWidget(), Get("Next1"));
+  Click("Back1");
+  EXPECT_EQ(Page(), 0);
+  Click("Next1");
+  EXPECT_EQ(Page(), 1);
+  EXPECT_EQ(QApplication::focusWidget(), Get("Edit1"));
+  Click("Next2");
+  EXPECT_EQ(Page(), 2);
+  EXPECT_EQ(QApplication::focusWidget(), Get("Edit8"));
+  Click("Next3");
+  EXPECT_EQ(Page(), 3);
+  EXPECT_EQ(form_->findChild<QWidget*>("Next4"), nullptr);
+  Click("Back4");
+  Click("Back3");
+  EXPECT_EQ(Page(), 1);
+
+  // dBase tabs focus their table box; the Oracle tab leaves the focus where it was.
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(1);
+  Get<QTabWidget>("PageControl2")->setCurrentIndex(1);
+  Click("Back2");
+  Click("Next1");
+  EXPECT_EQ(QApplication::focusWidget(), Get("Edit2"));
+  Click("Next2");
+  EXPECT_EQ(QApplication::focusWidget(), Get("Edit9"));
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  Click("Back3");
+  EXPECT_EQ(Page(), 1);
+  for (const char* box : {"Edit1", "Edit2", "Edit15"})
+    EXPECT_NE(QApplication::focusWidget(), Get(box)) << box;
+}
+
+TEST_F(MainFormTest, EnterPressesNextAndEscapeAsksToQuit) {
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(Page(), 1);
+  QTest::keyClicks(Get("Edit1"), "a.csv");
+  QTest::keyClick(Get("Edit1"), Qt::Key_Enter);
+  EXPECT_EQ(Page(), 2);
+  // A button with the focus is the one Enter presses.
+  Get("Back3")->setFocus();
+  QTest::keyClick(Get("Back3"), Qt::Key_Return);
+  EXPECT_EQ(Page(), 1);
+
+  dialogs_->answer = false;
+  QTest::keyClick(Get("Edit1"), Qt::Key_Escape);
+  ASSERT_EQ(dialogs_->questions.size(), 1u);
+  EXPECT_EQ(dialogs_->questions[0], "Are you sure you want to quit?");
+  // No leaves everything as it was: the reset ran at the first show only.
+  EXPECT_EQ(Page(), 1);
+  EXPECT_EQ(Get<QLineEdit>("Edit1")->text(), "a.csv");
+  EXPECT_TRUE(form_->isVisible());
+
+  dialogs_->answer = true;
+  Click("Cancel2");
+  EXPECT_EQ(dialogs_->questions.size(), 2u);
+  EXPECT_FALSE(form_->isVisible());
+}
+
+TEST_F(MainFormTest, MessageBoxesDoNotResetThePages) {
+  Click("Next1");
+  Get<QLineEdit>("Edit1")->setText("kept.csv");
+  form_->findChild<QAction*>("About1")->trigger();
+  ASSERT_EQ(dialogs_->messages.size(), 1u);
+  EXPECT_TRUE(dialogs_->messages[0].startsWith("Trundle v" TRUNDLE_VERSION "\n"));
+  EXPECT_EQ(dialogs_->messages[0].count('\n'), 2);
+  form_->hide();  // as a box would take the activation away and give it back
+  form_->show();
+  QApplication::processEvents();
+  EXPECT_EQ(Page(), 1);
+  EXPECT_EQ(Get<QLineEdit>("Edit1")->text(), "kept.csv");
+  EXPECT_EQ(Get<QComboBox>("ComboBox1")->currentText(), "<Select table>");
+  EXPECT_EQ(Get<QLineEdit>("Edit12")->text(), "Banner.html");
+}
+
+TEST_F(MainFormTest, ProposedSqlFollowsTheTableBoxes) {
+  ScratchFolder dir;
+  WriteFile(dir / "t.dbf", "x");
+  auto* table = Get<QLineEdit>("Edit2");
+  auto* sql = Get<QPlainTextEdit>("Memo2");
+  table->setText(QString::fromStdString(dir / "t.db"));
+  EXPECT_EQ(sql->toPlainText(), "");
+  // Typing the last letter completes the name of a file that exists.
+  QTest::keyClicks(table, "f");
+  EXPECT_EQ(sql->toPlainText().toStdString(), "select * from \"" + (dir / "t.dbf") + "\"");
+  QTest::keyClick(table, Qt::Key_Backspace);
+  EXPECT_EQ(sql->toPlainText(), "");
+
+  auto* access_table = Get<QComboBox>("ComboBox1");
+  access_table->setEditText("Orders");
+  EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "select * from Orders");
+  access_table->setEditText("");
+  EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "");
+  Get<QComboBox>("ComboBox2")->setEditText("EMP");
+  EXPECT_EQ(Get<QPlainTextEdit>("Memo5")->toPlainText(), "select * from EMP");
+  // Nothing proposes SQL for a destination.
+  EXPECT_EQ(form_->findChildren<QPlainTextEdit*>().size(), 6);
+}
+
+TEST_F(MainFormTest, HtmlTitleFollowsTheDestinationFile) {
+  auto* file = Get<QLineEdit>("Edit8");
+  auto* title = Get<QLineEdit>("Edit7");
+  file->setText("/out/sales.2004.html");
+  EXPECT_EQ(title->text(), "sales");
+  title->setText("My own title");
+  QTest::keyClicks(file, "x");  // any change replaces a title typed by hand
+  EXPECT_EQ(title->text(), "sales");
+  file->setText("/out.d/report");
+  EXPECT_EQ(title->text(), "report");
+}
+
+TEST_F(MainFormTest, OptionsAreaFollowsTheFileType) {
+  auto* area = Get<QStackedWidget>("Notebook2");
+  auto* comma = Get<QRadioButton>("BrowseDestTextGroupItem0");
+  auto* tab = Get<QRadioButton>("BrowseDestTextGroupItem1");
+  auto* html = Get<QRadioButton>("BrowseDestTextGroupItem2");
+  Click("Next1");
+  Click("Next2");
+  EXPECT_TRUE(comma->isChecked());
+  EXPECT_FALSE(area->isVisible());
+  QTest::mouseClick(tab, Qt::LeftButton);
+  EXPECT_TRUE(area->isVisible());
+  EXPECT_EQ(area->currentIndex(), 0);
+  EXPECT_TRUE(Get("ClipboardCheck")->isVisible());
+  // The keyboard changes the selection as the mouse does.
+  tab->setFocus();
+  QTest::keyClick(tab, Qt::Key_Down);
+  EXPECT_TRUE(html->isChecked());
+  EXPECT_EQ(area->currentIndex(), 1);
+  EXPECT_TRUE(Get("Edit7")->isVisible());
+  comma->setChecked(true);  // as the accessibility bus would
+  EXPECT_FALSE(area->isVisible());
+}
+
+TEST_F(MainFormTest, BrowsingForAFileSetsTheFileType) {
+  auto* area = Get<QStackedWidget>("Notebook2");
+  Click("Next1");
+  Click("Next2");
+  dialogs_->file = FileDialogAnswer{"/out/page.html", 3};
+  Click("BrowseDestTextButton");
+  ASSERT_EQ(dialogs_->requests.size(), 1u);
+  const FileDialogRequest& r = dialogs_->requests[0];
+  EXPECT_TRUE(r.save);
+  EXPECT_EQ(r.title, "Select destination file");
+  EXPECT_EQ(r.filters.join('|'), "Comma delimited (*.csv)|Tab delimited (*.txt)|Html (*.html)|"
+                                 "All files (*.*)");
+  EXPECT_EQ(r.filter_index, 1);
+  EXPECT_EQ(r.default_suffix, "csv");
+  EXPECT_TRUE(r.prompt_to_create);
+  EXPECT_EQ(Get<QLineEdit>("Edit8")->text(), "/out/page.html");
+  EXPECT_TRUE(Get<QRadioButton>("BrowseDestTextGroupItem2")->isChecked());
+  EXPECT_TRUE(area->isVisible());
+  EXPECT_EQ(area->currentIndex(), 1);
+  EXPECT_EQ(Get<QLineEdit>("Edit7")->text(), "page");
+
+  // "All files": no file type, the options area as it was.
+  dialogs_->file = FileDialogAnswer{"/out/any", 4};
+  Click("BrowseDestTextButton");
+  EXPECT_EQ(dialogs_->requests.back().filter_index, 3);
+  EXPECT_EQ(dialogs_->requests.back().default_suffix, "html");
+  for (const char* item : {"BrowseDestTextGroupItem0", "BrowseDestTextGroupItem1",
+                           "BrowseDestTextGroupItem2"})
+    EXPECT_FALSE(Get<QRadioButton>(item)->isChecked()) << item;
+  EXPECT_TRUE(area->isVisible());
+  EXPECT_EQ(area->currentIndex(), 1);
+  EXPECT_EQ(form_->Describe().destination.kind, dkUnknown);
+
+  // Cancel changes nothing.
+  dialogs_->file.reset();
+  Click("BrowseDestTextButton");
+  EXPECT_EQ(Get<QLineEdit>("Edit8")->text(), "/out/any");
+
+  // A source text browse with no type chosen keeps the suffix the last browse set.
+  Click("Back3");
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(1);
+  dialogs_->file = FileDialogAnswer{"/in/t.dbf", 1};
+  Click("BrowseSourcedBaseButton");
+  EXPECT_EQ(dialogs_->requests.back().default_suffix, "dbf");
+  EXPECT_EQ(dialogs_->requests.back().filters.join('|'), "dBase (*.dbf)|All files (*.*)");
+  EXPECT_EQ(dialogs_->requests.back().filter_index, 0);
+  EXPECT_FALSE(dialogs_->requests.back().save);
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(0);
+  dialogs_->file = FileDialogAnswer{"/in/t.txt", 2};
+  Click("BrowseSourceTextButton");
+  EXPECT_EQ(dialogs_->requests.back().filter_index, 0);
+  EXPECT_EQ(dialogs_->requests.back().default_suffix, "dbf");
+  EXPECT_EQ(dialogs_->requests.back().title, "Select source file");
+  EXPECT_TRUE(Get<QRadioButton>("BrowseSourceTextGroupItem1")->isChecked());
+  EXPECT_EQ(form_->Describe().source.kind, dkText);
+}
+
+TEST_F(MainFormTest, TableListsComeFromTheListerOrSayTheyCannot) {
+  Click("Next1");
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(3);
+  auto* combo = Get<QComboBox>("ComboBox1");
+  combo->setFocus();
+  ASSERT_EQ(combo->count(), 1);
+  EXPECT_TRUE(combo->itemText(0).contains("not available"));
+  EXPECT_EQ(combo->currentText(), "<Select table>");
+
+  EndDescription asked;
+  form_->SetTableLister(dkAccess, [&asked](const EndDescription& end) {
+    asked = end;
+    return std::vector<std::string>{"Customers", "Orders"};
+  });
+  Get<QLineEdit>("Edit4")->setText("/db/shop.mdb");
+  Get<QLineEdit>("Edit6")->setText("secret");
+  Get<QRadioButton>("SourceAccessVersionGroupItem1")->setChecked(true);
+  combo->setEditText("Orders");
+  Get<QPlainTextEdit>("Memo4")->setPlainText("select Name from Orders");
+  Get("Edit4")->setFocus();
+  combo->setFocus();
+  EXPECT_EQ(asked.database, "/db/shop.mdb");
+  EXPECT_EQ(asked.password, "secret");
+  EXPECT_EQ(asked.dao_version, "dao36");
+  ASSERT_EQ(combo->count(), 2);
+  EXPECT_EQ(combo->itemText(1), "Orders");
+  EXPECT_EQ(combo->currentText(), "Orders");
+  EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "select Name from Orders");
+
+  form_->SetTableLister(dkOracle, [](const EndDescription&) -> std::vector<std::string> {
+    throw std::runtime_error("ORA-01017: invalid username/password; logon denied");
+  });
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  Get<QComboBox>("ComboBox2")->setFocus();
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_EQ(dialogs_->errors[0], "ORA-01017: invalid username/password; logon denied.");
+  EXPECT_EQ(dialogs_->error_captions[0], "Trundle");
+  EXPECT_EQ(Get<QComboBox>("ComboBox2")->currentText(), "<Select table>");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainFormTest, ControlsAreNamedForScreenReadersAndScripts) {
+  for (QWidget* widget : form_->findChildren<QWidget*>()) {
+    const bool control = qobject_cast<QLineEdit*>(widget) || qobject_cast<QComboBox*>(widget) ||
+                         qobject_cast<QAbstractButton*>(widget) ||
+                         qobject_cast<QPlainTextEdit*>(widget) || widget->objectName() == "Gauge1";
+    if (!control || widget->objectName().isEmpty() || widget->objectName().startsWith("qt_"))
+      continue;
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    ASSERT_NE(face, nullptr);
+    EXPECT_FALSE(face->text(QAccessible::Name).isEmpty()) << widget->objectName().toStdString();
+    EXPECT_EQ(face->text(QAccessible::Description), widget->objectName());
+  }
+  auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+  EXPECT_EQ(name(Get("Edit1")), "Source File");
+  EXPECT_EQ(name(Get("Edit21")), "Password");
+  EXPECT_EQ(name(Get("Memo6")), "Log");
+  EXPECT_EQ(name(Get("Gauge1")), "Progress");
+  EXPECT_EQ(name(Get("Next2")), "Next");
+}
+
+class HighResolutionTest : public WindowTest {
+ protected:
+  HighResolutionTest() : WindowTest(120) {}
+};
+
+TEST_F(HighResolutionTest, WindowGrowsAndButtonsKeepToTheRight) {
+  // 682 x 424 designed, 125 % for the resolution, then 128 % on top.
+  EXPECT_EQ(form_->centralWidget()->size(), QSize(852 * 128 / 100, 530 * 128 / 100));
+  const int page_width = Get("Notebook1")->width();
+  for (int page = 1; page <= 4; ++page) {
+    const QString n = QString::number(page);
+    auto* cancel = form_->findChild<QWidget*>("Cancel" + n);
+    auto* back = form_->findChild<QWidget*>("Back" + n);
+    EXPECT_EQ(cancel->x() + cancel->width(), page_width - 10) << page;
+    EXPECT_EQ(back->y(), cancel->y());
+    if (auto* next = form_->findChild<QWidget*>("Next" + n)) {
+      EXPECT_EQ(next->x() + next->width(), cancel->x() - 10) << page;
+    }
+  }
+  auto* trundle = Get("TrundleButton");
+  EXPECT_EQ(trundle->x() + trundle->width(), page_width - 20);
+  EXPECT_EQ(Get("Edit1")->width(), 409 * 120 / 96);
+}
+
+}  // namespace
+}  // namespace trundle

@@ -1,0 +1,205 @@
+// Runs started from the window: the log against trundle-cli's for the same move, the
+// files written, errors, the gauge, a second click and closing during a run.
+#include <QClipboard>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdlib>
+
+#include "tests/test_files.h"
+#include "tests/ui/fake_dialogs.h"
+#include "ui/gauge.h"
+
+namespace trundle {
+namespace {
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The lines of a log with the clock readings taken out: two runs never start in the
+// same second for certain.
+QStringList WithoutTimes(QStringList lines) {
+  for (QString& line : lines)
+    for (const char* timed : {"Commenced: ", "Completed: ", "Elapsed time: "})
+      if (line.startsWith(QLatin1String(timed))) line = QLatin1String(timed);
+  return lines;
+}
+
+QStringList CliLog(const ScratchFolder& dir, const std::vector<std::string>& args) {
+  std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + ShellQuote(TRUNDLE_CLI);
+  for (const std::string& a : args) command.append(" ").append(ShellQuote(a));
+  command.append(" >").append(ShellQuote(dir / "cli.log")).append(" 2>/dev/null </dev/null");
+  EXPECT_NE(std::system(command.c_str()), -1);
+  QString text = QString::fromStdString(ReadFile(dir / "cli.log"));
+  if (text.endsWith('\n')) text.chop(1);
+  return WithoutTimes(text.split('\n'));
+}
+
+std::string Rows(int count) {
+  std::string csv = "ID,NAME\n";
+  for (int i = 1; i <= count; ++i) csv += std::to_string(i) + ",name " + std::to_string(i) + "\n";
+  return csv;
+}
+
+class RunPageTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    WriteFile(dir_ / "in.csv", "ID,NAME,CITY\n1,Ann,Oslo\n2,\"Bo, Jr\",Rome\n3,Cy,\n");
+  }
+  // Fills the pages as a user would: the source a CSV file, the destination `file` of
+  // text type `type` (0 comma, 1 tab, 2 HTML) or, with `dbase`, a dBase table.
+  void Describe(const std::string& source, const std::string& file, int type, bool dbase = false) {
+    Get<QLineEdit>("Edit1")->setText(QString::fromStdString(source));
+    Get<QRadioButton>("BrowseSourceTextGroupItem0")->setChecked(true);
+    Get<QTabWidget>("PageControl2")->setCurrentIndex(dbase ? 1 : 0);
+    Get<QLineEdit>(dbase ? "Edit9" : "Edit8")->setText(QString::fromStdString(file));
+    Get<QRadioButton>(QString("BrowseDestTextGroupItem%1").arg(type).toLatin1())->setChecked(true);
+    Get<QLineEdit>("Edit12")->setText(QString::fromStdString(dir_ / "Banner.html"));
+  }
+  QStringList WindowLog() {
+    return WithoutTimes(Get<QPlainTextEdit>("Memo6")->toPlainText().split('\n'));
+  }
+  void Run() {
+    while (Page() < 3) Click(QString("Next%1").arg(Page() + 1).toLatin1());
+    Click("TrundleButton");
+  }
+
+  ScratchFolder dir_;
+};
+
+TEST_F(RunPageTest, RunsLogAsTheCommandLineDoesAndWriteTheSameFiles) {
+  struct Move {
+    const char* name;  // destination file of the window; the command line's gets "cli-"
+    int type;
+    bool dbase;
+    const char* dest_kind;
+  } moves[] = {{"out.txt", 1, false, "text"},
+               {"out.html", 2, false, "html"},
+               {"out.dbf", 0, true, "dbase"}};
+  for (const Move& m : moves) {
+    SCOPED_TRACE(m.name);
+    Describe(dir_ / "in.csv", dir_ / m.name, m.type, m.dbase);
+    Run();
+    ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
+    const std::string cli_file = dir_ / (std::string("cli-") + m.name);
+    std::vector<std::string> args = {"--dest-kind", m.dest_kind, "--html-banner",
+                                     dir_ / "Banner.html", dir_ / "in.csv", cli_file};
+    if (m.type == 2) args.insert(args.begin(), {"--html-title", "out"});
+    QStringList cli = CliLog(dir_, args);
+    cli.replaceInStrings(QString::fromStdString(cli_file), QString::fromStdString(dir_ / m.name));
+    EXPECT_EQ(WindowLog(), cli);
+    EXPECT_TRUE(WindowLog().contains("3 records moved"));
+    EXPECT_EQ(ReadFile(dir_ / m.name), ReadFile(cli_file));
+    EXPECT_EQ(Get<Gauge>("Gauge1")->value(), 100);
+    EXPECT_EQ(Get<Gauge>("Gauge1")->text(), "100%");
+    Click("Back4");
+  }
+  EXPECT_NE(ReadFile(dir_ / "out.txt").find("Bo, Jr"), std::string::npos);
+  EXPECT_NE(ReadFile(dir_ / "out.html").find("<TITLE>out</TITLE>"), std::string::npos)
+      << ReadFile(dir_ / "out.html");
+}
+
+TEST_F(RunPageTest, ClipboardAndUnsetKinds) {
+  Describe(dir_ / "in.csv", dir_ / "file.txt", 1);
+  Run();
+  Click("Back4");
+  Get<QLineEdit>("Edit8")->setText(QString::fromStdString(dir_ / "unused.txt"));
+  QTest::mouseClick(Get<QCheckBox>("ClipboardCheck"), Qt::LeftButton);
+  Run();
+  EXPECT_TRUE(WindowLog().contains(
+      QString::fromStdString("Moving data from " + (dir_ / "in.csv") + " to clipboard")));
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), ReadFile(dir_ / "file.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "unused.txt"));
+
+  // A comma destination keeps the hidden tick but names its file.
+  Get<QRadioButton>("BrowseDestTextGroupItem0")->setChecked(true);
+  Click("TrundleButton");
+  EXPECT_TRUE(WindowLog().contains(QString::fromStdString("Moving data from " + (dir_ / "in.csv") + " to " + (dir_ / "unused.txt"))));
+
+  // No source file type: nothing is read.
+  Click("Back4");
+  Click("Back3");
+  dialogs_->file = FileDialogAnswer{QString::fromStdString(dir_ / "in.csv"), 3};
+  Click("BrowseSourceTextButton");
+  Run();
+  EXPECT_TRUE(WindowLog().contains("Source or destination not set"));
+  EXPECT_FALSE(WindowLog().join('\n').contains("records moved"));
+}
+
+TEST_F(RunPageTest, ADestinationThatCannotBeWrittenShowsTheErrorAndKeepsTheLog) {
+  Describe(dir_ / "in.csv", dir_ / "no/such/folder/out.csv", 0);
+  Run();
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_TRUE(dialogs_->errors[0].contains(QString::fromStdString(dir_ / "no/such/folder")))
+      << dialogs_->errors[0].toStdString();
+  EXPECT_TRUE(dialogs_->errors[0].endsWith('.'));
+  EXPECT_EQ(Page(), 3);
+  EXPECT_TRUE(WindowLog().contains("Moving data"));
+  EXPECT_TRUE(Get("TrundleButton")->isEnabled());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  // A second run starts from an empty log and a gauge at 0.
+  Get<QLineEdit>("Edit8")->setText(QString::fromStdString(dir_ / "out.csv"));
+  Click("TrundleButton");
+  EXPECT_EQ(WindowLog().count("Moving data"), 1);
+  EXPECT_EQ(dialogs_->errors.size(), 1u);
+}
+
+TEST_F(RunPageTest, ASecondClickDuringARunDoesNotStartASecondRun) {
+  WriteFile(dir_ / "big.csv", Rows(3000));
+  Describe(dir_ / "big.csv", dir_ / "big.txt", 1);
+  bool disabled_during_run = false;
+  QTimer::singleShot(0, form_.get(), [this, &disabled_during_run] {
+    disabled_during_run = form_->running() && !Get("TrundleButton")->isEnabled();
+    form_->TrundleButtonClick();
+  });
+  Run();
+  EXPECT_TRUE(disabled_during_run);
+  EXPECT_EQ(WindowLog().count("3000 records moved"), 1);
+  EXPECT_EQ(WindowLog().filter("Commenced").size(), 1);
+}
+
+TEST_F(RunPageTest, ClosingDuringARunAsksAndWaitsForTheJob) {
+  WriteFile(dir_ / "big.csv", Rows(3000));
+  Describe(dir_ / "big.csv", dir_ / "big.txt", 1);
+  dialogs_->answer = false;
+  QTimer::singleShot(0, form_.get(), [this] { form_->close(); });
+  Run();
+  // No: the run went on to its end and the window stayed.
+  ASSERT_EQ(dialogs_->questions.size(), 1u);
+  EXPECT_TRUE(dialogs_->questions[0].contains("transfer is running"));
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_TRUE(WindowLog().contains("3000 records moved"));
+
+  dialogs_->answer = true;
+  QTimer::singleShot(0, form_.get(), [this] { QTest::keyClick(form_.get(), Qt::Key_Escape); });
+  Click("TrundleButton");
+  EXPECT_EQ(dialogs_->questions.size(), 2u);
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_FALSE(form_->running());
+  EXPECT_TRUE(WindowLog().filter("records moved").size() == 1);
+}
+
+TEST_F(RunPageTest, ReadMeOpensTheFileBesideTheProgram) {
+  form_->findChild<QAction*>("ReadMe1")->trigger();
+  ASSERT_EQ(dialogs_->opened.size(), 1u);
+  EXPECT_TRUE(dialogs_->opened[0].endsWith("/readme.txt"));
+}
+
+TEST(GaugeTest, ValuesOutsideTheRangeSetTheNearerEnd) {
+  Gauge gauge;
+  for (auto [set, shown] : {std::pair{42, 42}, {150, 100}, {-5, 0}, {100, 100}, {0, 0}}) {
+    gauge.SetPosition(set);
+    EXPECT_EQ(gauge.value(), shown);
+    EXPECT_EQ(gauge.text(), QString("%1%").arg(shown));
+  }
+}
+
+}  // namespace
+}  // namespace trundle
