@@ -10,6 +10,8 @@ packages=(
   mdbtools nodejs npm
   # The locales the round-trip tests run under.
   locales
+  # The window: Qt 6 Widgets, a font, and a display server for its screenshots.
+  qt6-base-dev fonts-dejavu-core xvfb xauth
   # The benchmarks' peers and timer.
   miller time bc
 )
