@@ -116,6 +116,8 @@ bool MainForm::AskToStopRun() {
     return false;
   stop_requested_ = true;
   close_after_run_ = true;
+  // The job ends at the next record boundary; the window closes when Execute returns.
+  if (job_) job_->RequestStop();
   return true;
 }
 
