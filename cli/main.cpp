@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,52 @@ int Usage(const std::string& error) {
   return kExitUsage;
 }
 
+// The user tables of the database an end names; on failure the message is printed and
+// nullopt returned.
+std::optional<std::vector<std::string>> TablesOf(const trundle::EndOptions& end, TDataKind kind,
+                                                 const std::string& password) {
+  try {
+    const std::string& database = end.database.empty() ? end.location : end.database;
+    return trundle::DatabaseTables(kind, database, end.user, password,
+                                   end.dao.empty() ? "dao36" : end.dao);
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << "\n";
+    return std::nullopt;
+  }
+}
+
+// Prints a database's user tables, one per line.
+int ListTables(const trundle::EndOptions& end, TDataKind kind) {
+  std::string password;
+  if (std::string e = trundle::PasswordOf(end, password); !e.empty()) return Usage(e);
+  const auto tables = TablesOf(end, kind, password);
+  if (!tables) return kExitNotOpened;
+  for (const std::string& table : *tables) std::cout << table << "\n";
+  return kExitMoved;
+}
+
+// A database source without --source-table reads its only table; with several (or none)
+// that is a usage error naming them. Returns an exit status, or -1 to go on.
+int ChooseSourceTable(trundle::EndOptions& end, TDataKind kind) {
+  if (!end.table.empty()) return -1;
+  std::string password;
+  if (std::string e = trundle::PasswordOf(end, password); !e.empty()) return Usage(e);
+  const auto tables = TablesOf(end, kind, password);
+  if (!tables) return kExitNotOpened;
+  if (tables->size() == 1) {
+    end.table = tables->front();
+    return -1;
+  }
+  if (tables->empty()) return Usage(end.location + " holds no tables");
+  std::string names;
+  for (const std::string& table : *tables) {
+    if (!names.empty()) names += ", ";
+    names += table;
+  }
+  return Usage(end.location + " holds " + std::to_string(tables->size()) +
+               " tables; name one with --source-table: " + names);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,11 +174,18 @@ int main(int argc, char** argv) {
     return kExitMoved;
   }
   const TDataKind source_kind = *options.source.kind;
-  const TDataKind dest_kind = *options.dest.kind;
+  const TDataKind dest_kind = options.list_tables ? source_kind : *options.dest.kind;
   for (TDataKind kind : {source_kind, dest_kind})
     if (!trundle::IsAdaptorRegistered(kind))
       return Usage(std::string("the kind ") + trundle::KindName(kind) +
-                   " is not built yet; this version moves csv, text, html, dbase and paradox");
+                   " is not built yet; this version moves csv, text, html, dbase and paradox "
+                   "and reads access");
+  if (options.list_tables) return ListTables(options.source, source_kind);
+  if (trundle::IsDatabaseKind(dest_kind) && options.dest.table.empty())
+    return Usage(std::string("a destination database needs --dest-table"));
+  if (trundle::IsDatabaseKind(source_kind))
+    if (const int status = ChooseSourceTable(options.source, source_kind); status >= 0)
+      return status;
 
   // A code page iconv does not know is a usage error, found before anything is read.
   try {

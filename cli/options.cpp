@@ -28,6 +28,13 @@ std::string QuoteSqlName(const std::string& name) {
   return out + "\"";
 }
 
+// [name], as Access writes a table's name in SQL, so that names with spaces work; in
+// double quotes when it holds a ']', which brackets cannot carry.
+std::string BracketSqlName(const std::string& name) {
+  if (name.find(']') != std::string::npos) return QuoteSqlName(name);
+  return "[" + name + "]";
+}
+
 }  // namespace
 
 std::optional<TDataKind> KindForPath(const std::string& path) {
@@ -37,7 +44,7 @@ std::optional<TDataKind> KindForPath(const std::string& path) {
   if (ext == ".htm" || ext == ".html") return dkHtml;
   if (ext == ".dbf") return dkDBase;
   if (ext == ".db") return dkParadox;
-  if (ext == ".mdb") return dkAccess;
+  if (ext == ".mdb" || ext == ".accdb") return dkAccess;
   return std::nullopt;
 }
 
@@ -53,23 +60,31 @@ const char* KindName(TDataKind kind) {
   return kind < kDataKindCount ? kNames[kind] : "unknown";
 }
 
+bool IsDatabaseKind(TDataKind kind) { return kind == dkAccess || kind == dkOracle; }
+
 std::string UsageText() {
   return "Usage: trundle-cli [options] SOURCE DEST\n"
+         "       trundle-cli [options] --list-tables DATABASE\n"
          "Copies one table from SOURCE to DEST. The kinds follow the file extensions:\n"
          "  .csv comma-delimited, .txt .tsv .tab tab-delimited, .htm .html an HTML page\n"
-         "  (destination only), .dbf dBase, .db Paradox. DEST - is the standard output\n"
-         "  (csv unless --dest-kind says otherwise; the log then goes to standard error).\n"
+         "  (destination only), .dbf dBase, .db Paradox, .mdb .accdb an Access database\n"
+         "  (read only for now). DEST - is the standard output (csv unless --dest-kind\n"
+         "  says otherwise; the log then goes to standard error).\n"
          "\n"
          "Options:\n"
-         "  --source-kind KIND, --dest-kind KIND    csv, text, html, dbase, paradox\n"
-         "  --source-table NAME, --dest-table NAME  the table within a database\n"
+         "  --source-kind KIND, --dest-kind KIND    csv, text, html, dbase, paradox, access\n"
+         "  --source-table NAME, --dest-table NAME  the table within a database (a source\n"
+         "                                          database with one table uses it)\n"
          "  --source-sql SQL                        the statement a database source runs\n"
-         "                                          (default: select * from \"SOURCE\")\n"
+         "                                          (default: select * from \"SOURCE\",\n"
+         "                                          for a database select * from [TABLE])\n"
+         "  --list-tables DATABASE                  print the database's tables and exit\n"
          "  --source-database DB, --dest-database DB\n"
          "  --source-user USER, --dest-user USER\n"
          "  --source-password-env VAR, --dest-password-env VAR\n"
          "                                          read the password from variable VAR\n"
-         "  --source-dao VERSION, --dest-dao VERSION  dao35 or dao36\n"
+         "  --source-dao VERSION, --dest-dao VERSION  dao35 (Access 97 only) or dao36\n"
+         "                                          (default)\n"
          "  --source-encoding NAME                  code page of the source's text\n"
          "  --dest-encoding NAME                    code page of what is written (UTF-8)\n"
          "  --html-title TITLE                      default: DEST's name without extension\n"
@@ -96,7 +111,7 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       std::string name;
       if (std::string e = value(name); !e.empty()) return e;
       out = KindForName(name);
-      if (!out) return "unknown kind '" + name + "' (csv, text, html, dbase, paradox)";
+      if (!out) return "unknown kind '" + name + "' (csv, text, html, dbase, paradox, access)";
       return "";
     };
     std::string error;
@@ -142,7 +157,10 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       error = value(o.html_title.emplace());
     else if (a == "--html-banner")
       error = value(o.html_banner);
-    else if (a == "--")
+    else if (a == "--list-tables") {
+      o.list_tables = true;
+      error = value(o.source.location);
+    } else if (a == "--")
       positional.insert(positional.end(), args.begin() + i + 1, args.end()), i = args.size();
     else if (a.size() > 1 && a[0] == '-')
       error = "unknown option " + a;
@@ -151,6 +169,16 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     if (!error.empty()) return error;
   }
   if (o.help || o.version) return "";
+  for (const std::string* dao : {&o.source.dao, &o.dest.dao})
+    if (!dao->empty() && Lower(*dao) != "dao35" && Lower(*dao) != "dao36")
+      return "unknown DAO version '" + *dao + "' (dao35, dao36)";
+  if (o.list_tables) {
+    if (!positional.empty()) return "--list-tables takes the database and nothing else";
+    if (!o.source.kind) o.source.kind = KindForPath(o.source.location);
+    if (!o.source.kind || !IsDatabaseKind(*o.source.kind))
+      return "--list-tables needs a database (.mdb, .accdb), not " + o.source.location;
+    return "";
+  }
   if (o.clipboard && positional.size() == 1) {
     positional.emplace_back();
     if (!o.dest.kind) o.dest.kind = dkText;
@@ -178,6 +206,15 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
   return "";
 }
 
+std::string PasswordOf(const EndOptions& end, std::string& password) {
+  password.clear();
+  if (end.password_env.empty()) return "";
+  const char* value = std::getenv(end.password_env.c_str());
+  if (!value) return "the environment variable " + end.password_env + " is not set";
+  password = value;
+  return "";
+}
+
 std::string FillAdaptor(const EndOptions& end, TDataKind kind, bool is_source,
                         TTrundleUnknown& adaptor) {
   const bool file_kind =
@@ -190,19 +227,18 @@ std::string FillAdaptor(const EndOptions& end, TDataKind kind, bool is_source,
     adaptor.TableName = end.table;
   }
   adaptor.UserName = end.user;
-  adaptor.DaoVersion = end.dao;
+  // A command line names today's databases: DAO 3.6 reads every Access version.
+  adaptor.DaoVersion = end.dao.empty() && kind == dkAccess ? "dao36" : end.dao;
   adaptor.Encoding = end.encoding;
-  if (!end.password_env.empty()) {
-    const char* password = std::getenv(end.password_env.c_str());
-    if (!password) return "the environment variable " + end.password_env + " is not set";
-    adaptor.Password = password;
-  }
+  if (std::string e = PasswordOf(end, adaptor.Password); !e.empty()) return e;
   adaptor.Sql = end.sql;
   if (is_source && adaptor.Sql.empty()) {
     // What the wizard proposes for a table: everything in it.
     if (kind == dkDBase || kind == dkParadox)
       adaptor.Sql = "select * from " + QuoteSqlName(end.location);
-    else if (kind == dkAccess || kind == dkOracle)
+    else if (kind == dkAccess)
+      adaptor.Sql = "select * from " + BracketSqlName(end.table);
+    else if (kind == dkOracle)
       adaptor.Sql = "select * from " + end.table;
   }
   return "";

@@ -4,6 +4,7 @@
 
 #include <climits>
 
+#include "databases/access/trundle_access.h"
 #include "databases/data_types.h"
 #include "databases/table_engine.h"
 #include "engine/adaptor_registry.h"
@@ -235,6 +236,7 @@ void RegisterDatabaseAdaptors() {
   RegisterBuiltInEngines();
   RegisterAdaptor(dkDBase, [] { return std::make_unique<TTrundleDBase>(); });
   RegisterAdaptor(dkParadox, [] { return std::make_unique<TTrundleParadox>(); });
+  RegisterAccessAdaptor();
 }
 
 }  // namespace trundle

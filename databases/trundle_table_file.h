@@ -75,7 +75,7 @@ class TTrundleParadox : public TTrundleTableFile {
   TFieldType TypeForAccessField(TFieldType type) const override;
 };
 
-// Registers the table-file engines and the dBase and Paradox adaptors.
+// Registers the table-file engines and the dBase, Paradox and Access adaptors.
 void RegisterDatabaseAdaptors();
 
 }  // namespace trundle

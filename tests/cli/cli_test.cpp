@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "cli/options.h"
+#include "tests/databases/access/access_test_util.h"
 #include "tests/test_files.h"
 
 namespace trundle {
@@ -57,11 +58,18 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
       {{"--bogus", "a.csv", "b.csv"}, "trundle-cli: unknown option --bogus\n"},
       {{"a.csv", "b.xyz"}, "trundle-cli: cannot tell the kind of b.xyz (use --dest-kind)\n"},
       {{"--dest-kind", "rtf", "a.csv", "b"},
-       "trundle-cli: unknown kind 'rtf' (csv, text, html, dbase, paradox)\n"},
+       "trundle-cli: unknown kind 'rtf' (csv, text, html, dbase, paradox, access)\n"},
       {{"a.html", "b.csv"}, "trundle-cli: an HTML page cannot be a source\n"},
-      {{"a.mdb", "b.csv"},
-       "trundle-cli: the kind access is not built yet; this version moves csv, text, html, "
-       "dbase and paradox\n"},
+      {{"--source-kind", "oracle", "a", "b.csv"},
+       "trundle-cli: the kind oracle is not built yet; this version moves csv, text, html, "
+       "dbase and paradox and reads access\n"},
+      {{"--source-dao", "dao40", "a.mdb", "b.csv"},
+       "trundle-cli: unknown DAO version 'dao40' (dao35, dao36)\n"},
+      {{"--list-tables", "a.csv"},
+       "trundle-cli: --list-tables needs a database (.mdb, .accdb), not a.csv\n"},
+      {{"--list-tables", "a.mdb", "b.csv"},
+       "trundle-cli: --list-tables takes the database and nothing else\n"},
+      {{"a.csv", "b.accdb"}, "trundle-cli: a destination database needs --dest-table\n"},
       {{"--source-password-env", "TRUNDLE_NO_SUCH_VAR", "a.csv", "b.csv"},
        "trundle-cli: the environment variable TRUNDLE_NO_SUCH_VAR is not set\n"},
       {{"--source-encoding", "klingon", "a.csv", "b.csv"},
@@ -250,6 +258,8 @@ TEST(CliOptionsTest, KindsFromExtensionsAndTheProposedSql) {
   EXPECT_EQ(KindForPath("x.Htm"), dkHtml);
   EXPECT_EQ(KindForPath("x.dbf"), dkDBase);
   EXPECT_EQ(KindForPath("x.db"), dkParadox);
+  EXPECT_EQ(KindForPath("x.MDB"), dkAccess);
+  EXPECT_EQ(KindForPath("x.accdb"), dkAccess);
   EXPECT_EQ(KindForPath("dir.d/x"), std::nullopt);
   EndOptions end;
   end.location = "/data/o\"k.dbf";
@@ -257,6 +267,113 @@ TEST(CliOptionsTest, KindsFromExtensionsAndTheProposedSql) {
   EXPECT_EQ(FillAdaptor(end, dkDBase, true, adaptor), "");
   EXPECT_EQ(adaptor.Sql, "select * from \"/data/o\"\"k.dbf\"");
   EXPECT_EQ(adaptor.TableName, "/data/o\"k.dbf");
+
+  // A database's table in brackets, so that a name with spaces is one name; DAO 3.6,
+  // which reads every Access version, unless another is named.
+  EndOptions access;
+  access.location = "/data/shop.mdb";
+  access.table = "Customer List";
+  TTrundleUnknown source;
+  EXPECT_EQ(FillAdaptor(access, dkAccess, true, source), "");
+  EXPECT_EQ(source.Sql, "select * from [Customer List]");
+  EXPECT_EQ(source.Database, "/data/shop.mdb");
+  EXPECT_EQ(source.TableName, "Customer List");
+  EXPECT_EQ(source.DaoVersion, "dao36");
+  access.dao = "DAO35";
+  access.sql = "select City from [Customer List]";
+  EXPECT_EQ(FillAdaptor(access, dkAccess, true, source), "");
+  EXPECT_EQ(source.Sql, access.sql);
+  EXPECT_EQ(source.DaoVersion, "DAO35");
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+TEST(CliAccessTest, ListTablesPrintsTheUserTables) {
+  ScratchFolder dir;
+  for (const char* fixture : {"testV1997.mdb", "indexTestV2000.mdb", "empty2000.mdb"}) {
+    const std::string path = testing::AccessFixture(fixture);
+    const CliRun run = RunCli(dir, {"--list-tables", path});
+    EXPECT_EQ(run.status, 0) << fixture << run.err;
+    EXPECT_EQ(run.out, testing::CommandOutput("mdb-tables -1 " + testing::ShellWord(path)));
+  }
+  // Passwords come from the environment, and never show.
+  testing::CopyWithPassword(testing::AccessFixture("indexTestV2000.mdb"), dir / "locked.mdb",
+                            u"Hush");
+  const CliRun right =
+      RunCli(dir, {"--list-tables", "locked.mdb", "--source-password-env", "PW"}, "PW=Hush");
+  EXPECT_EQ(right.status, 0);
+  EXPECT_EQ(right.out, "Table1\nTable2\nTable3\n");
+  const CliRun wrong =
+      RunCli(dir, {"--list-tables", "locked.mdb", "--source-password-env", "PW"}, "PW=hush");
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_EQ(wrong.err, "Not a valid password.\n");
+  EXPECT_EQ(wrong.out, "");
+  const CliRun old = RunCli(dir, {"--list-tables", "locked.mdb", "--source-dao", "dao35"});
+  EXPECT_EQ(old.err, "Unrecognized database format 'locked.mdb'.\n");
+}
+
+TEST(CliAccessTest, ASourceTableIsNamedOrTheOnlyOne) {
+  ScratchFolder dir;
+  const std::string one = testing::AccessFixture("delTestV2000.mdb");
+  const CliRun only = RunCli(dir, {one, "out.csv"});
+  EXPECT_EQ(only.status, 0) << only.err;
+  EXPECT_NE(only.out.find("Moving data from Table to "), std::string::npos) << only.out;
+  // The same rows as mdb-export gives, every value quoted and lines ended by CR LF.
+  std::string want;
+  for (const std::string& line :
+       Lines(testing::CommandOutput("mdb-export " + testing::ShellWord(one) + " Table"))) {
+    for (size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+      end = line.find(',', start);
+      const std::string value = line.substr(start, end - start);
+      want += value[0] == '"' ? value : '"' + value + '"';
+      want += end == std::string::npos ? "\r\n" : ",";
+    }
+  }
+  EXPECT_EQ(ReadFile(dir / "out.csv"), want);
+
+  const std::string four = testing::AccessFixture("testV1997.mdb");
+  const CliRun many = RunCli(dir, {four, "out2.csv"});
+  EXPECT_EQ(many.status, 2);
+  EXPECT_EQ(many.err.substr(0, many.err.find('\n')),
+            "trundle-cli: " + four +
+                " holds 4 tables; name one with --source-table: Table1, Table2, Table3, Table4");
+  const CliRun missing = RunCli(dir, {four, "--source-table", "Nope", "out2.csv"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("Reading from table\nTable doesn't exist\n"), std::string::npos);
+  const CliRun old = RunCli(dir, {"--source-dao", "dao35", one, "out2.csv"});
+  EXPECT_EQ(old.status, 1);
+  EXPECT_EQ(old.err, "Unrecognized database format '" + one + "'.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "out2.csv"));
+}
+
+TEST(CliAccessTest, AccessIntoDBaseAndAnExistingAccessDestination) {
+  ScratchFolder dir;
+  const std::string jet3 = testing::AccessFixture("testV1997.mdb");
+  const CliRun in = RunCli(dir, {"--source-table", "table1", "--source-sql",
+                                 "select A, E from Table1 where I", jet3, "t.dbf"});
+  EXPECT_EQ(in.status, 0) << in.out << in.err;
+  EXPECT_NE(in.out.find("1 records moved\n"), std::string::npos) << in.out;
+  EXPECT_EQ(RunCli(dir, {"t.dbf", "t.csv"}).status, 0);
+  EXPECT_EQ(ReadFile(dir / "t.csv"), "\"A\",\"E\"\r\n\"abcdefg\",\"333333333\"\r\n");
+
+  // An existing table opens and counts; its records cannot be written yet.
+  WriteFile(dir / "shop.mdb", ReadFile(testing::AccessFixture("indexTestV2000.mdb")));
+  const std::string before = ReadFile(dir / "shop.mdb");
+  const CliRun out = RunCli(dir, {"t.csv", "shop.mdb", "--dest-table", "Table2"});
+  EXPECT_EQ(out.status, 3);
+  EXPECT_NE(out.out.find("Reading from table\n3 records read\n"), std::string::npos) << out.out;
+  EXPECT_EQ(out.err,
+            "Writing to Access databases is not available yet: nothing was written to shop.mdb\n");
+  const CliRun create = RunCli(dir, {"t.csv", "shop.mdb", "--dest-table", "New"});
+  EXPECT_EQ(create.status, 1);
+  EXPECT_NE(create.out.find("Writing to Access databases is not available yet"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "shop.mdb"), before);
 }
 
 }  // namespace

@@ -1,0 +1,181 @@
+#include "databases/access/dao.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "databases/access/jet/jet_database.h"
+#include "databases/sql/sql_query.h"
+#include "databases/sql/table_names.h"
+#include "engine/ascii.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+// The user tables of one open database, for SQL. Each reader shares the database, so the
+// file stays open for as long as a virtual table reads it.
+class AccessTables : public TableResolver {
+ public:
+  explicit AccessTables(std::shared_ptr<const jet::JetDatabase> jet) : jet_(std::move(jet)) {}
+
+  std::optional<FileTableSource> Resolve(const std::string& name,
+                                         std::string* looked_for) const override {
+    const std::optional<std::string> stored = jet_->FindTable(name);
+    if (!stored) {
+      if (looked_for) *looked_for = "no user table of that name in " + jet_->path();
+      return std::nullopt;
+    }
+    return FileTableSource{"the table " + *stored + " of " + jet_->path(),
+                           [jet = jet_, table = *stored] { return jet->OpenTable(table); }};
+  }
+
+ private:
+  std::shared_ptr<const jet::JetDatabase> jet_;
+};
+
+void AddNotes(std::vector<std::string> more, std::vector<std::string>& notes) {
+  for (std::string& note : more)
+    if (std::find(notes.begin(), notes.end(), note) == notes.end())
+      notes.push_back(std::move(note));
+}
+
+}  // namespace
+
+std::optional<int> DaoVersionFromName(const std::string& name) {
+  if (EqualsIgnoringAsciiCase(name, "dao35")) return kDao35;
+  if (EqualsIgnoringAsciiCase(name, "dao36")) return kDao36;
+  return std::nullopt;
+}
+
+TDAODatabase::TDAODatabase() = default;
+TDAODatabase::~TDAODatabase() = default;
+
+void TDAODatabase::Open() {
+  if (jet_) return;
+  std::shared_ptr<const jet::JetDatabase> jet = jet::JetDatabase::Open(DatabaseName);
+  // DAO 3.5 came before Jet 4: it takes a newer database for no database at all.
+  if (DAOVersion == kDao35 && !jet->is_jet3())
+    throw TrundleError("Unrecognized database format '" + DatabaseName + "'.");
+  // A database without a password opens whatever password is given, as DAO's does.
+  if (jet->has_password() && !jet->CheckPassword(Password))
+    throw TrundleError("Not a valid password.");
+  jet_ = std::move(jet);
+}
+
+void TDAODatabase::Close() { jet_.reset(); }
+
+void TDAODatabase::GetTableNames(std::vector<std::string>& list) {
+  list.clear();
+  const bool was_connected = Connected();
+  try {
+    Open();
+    for (std::string& name : jet_->UserTables()) list.push_back(std::move(name));
+  } catch (const std::exception&) {
+    // Listing reports nothing: the caller sees what could be listed.
+  }
+  if (!was_connected) Close();
+}
+
+std::shared_ptr<const TableResolver> TDAODatabase::Tables() const {
+  if (!jet_) throw TrundleError("The database " + DatabaseName + " is not open");
+  return std::make_shared<AccessTables>(jet_);
+}
+
+// A whole-table select reads the table's reader directly; anything else goes through
+// SQLite over the database's tables.
+struct TDAOQuery::Impl {
+  std::shared_ptr<const jet::JetDatabase> jet;  // what reader reads; outlives it
+  std::unique_ptr<TableFileReader> reader;      // a whole-table select, or
+  std::unique_ptr<SqlQuery> sql;                // anything else
+  std::vector<Variant> row;                     // the reader's current record
+  bool at_end = true;                           // of the reader
+  std::vector<std::string> notes;               // kept from results already closed
+  TFieldDefs no_fields;
+
+  void RequireOpen() const {
+    if (!reader && !sql) throw TrundleError("The query is not open");
+  }
+  void ReadNext() { at_end = !reader->Next(row); }
+};
+
+TDAOQuery::TDAOQuery(TDAODatabase& database)
+    : database_(database), impl_(std::make_unique<Impl>()) {}
+
+TDAOQuery::~TDAOQuery() = default;
+
+void TDAOQuery::Open() {
+  Close();
+  std::shared_ptr<const jet::JetDatabase> jet = database_.Jet();
+  if (!jet) throw TrundleError("The database " + database_.DatabaseName + " is not open");
+  if (const std::optional<std::string> name = WholeTableSelectName(SQL)) {
+    if (const std::optional<std::string> stored = jet->FindTable(*name)) {
+      impl_->reader = jet->OpenTable(*stored);
+      impl_->jet = std::move(jet);
+      impl_->ReadNext();
+      return;
+    }
+  }
+  impl_->sql = std::make_unique<SqlQuery>(SQL, database_.Tables());
+}
+
+void TDAOQuery::Close() {
+  if (impl_->reader) AddNotes(impl_->reader->TakeNotes(), impl_->notes);
+  if (impl_->sql) AddNotes(impl_->sql->TakeNotes(), impl_->notes);
+  impl_->reader.reset();
+  impl_->jet.reset();
+  impl_->sql.reset();
+  impl_->at_end = true;
+}
+
+bool TDAOQuery::Active() const { return impl_->reader || impl_->sql; }
+
+int64_t TDAOQuery::RecordCount() {
+  impl_->RequireOpen();
+  return impl_->reader ? impl_->reader->record_count() : impl_->sql->Count();
+}
+
+const TFieldDefs& TDAOQuery::FieldDefs() const {
+  if (impl_->reader) return impl_->reader->fields();
+  if (impl_->sql) return impl_->sql->fields();
+  return impl_->no_fields;
+}
+
+const Variant& TDAOQuery::Value(int i) const {
+  impl_->RequireOpen();
+  const std::vector<Variant>& row = impl_->reader ? impl_->row : impl_->sql->row();
+  if (i < 0 || static_cast<size_t>(i) >= row.size()) throw TrundleError(kRangeCheckError);
+  return row[static_cast<size_t>(i)];
+}
+
+bool TDAOQuery::Eof() const {
+  if (impl_->reader) return impl_->at_end;
+  if (impl_->sql) return impl_->sql->AtEnd();
+  return true;
+}
+
+void TDAOQuery::Next() {
+  impl_->RequireOpen();
+  if (impl_->reader) {
+    if (!impl_->at_end) impl_->ReadNext();
+  } else {
+    impl_->sql->Next();
+  }
+}
+
+void TDAOQuery::First() {
+  impl_->RequireOpen();
+  if (impl_->reader) {
+    impl_->reader->Rewind();
+    impl_->ReadNext();
+  } else {
+    impl_->sql->First();
+  }
+}
+
+std::vector<std::string> TDAOQuery::TakeNotes() {
+  if (impl_->reader) AddNotes(impl_->reader->TakeNotes(), impl_->notes);
+  if (impl_->sql) AddNotes(impl_->sql->TakeNotes(), impl_->notes);
+  return std::exchange(impl_->notes, {});
+}
+
+}  // namespace trundle

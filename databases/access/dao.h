@@ -1,0 +1,124 @@
+// The DAO layer over our own Jet reader: TDAODatabase is the connection to one Access
+// database file (opened with its password and the engine version of the era it belongs
+// to), TDAOQuery a result opened from SQL on it.
+//
+//   TDAODatabase db;
+//   db.DatabaseName = "/data/shop.mdb";
+//   db.DAOVersion = kDao36;
+//   db.Open();
+//   TDAOQuery q(db);
+//   q.SQL = "select [Last Name], City from [Customer List] where City = 'Oslo'";
+//   q.Open();
+//   for (; !q.Eof(); q.Next()) Use(q.Value(0), q.Value(1));
+//
+// A statement runs in SQLite over the database's user tables, each a virtual table of the
+// one table module (sql/file_vtab.h), found by name in any letter case; a whole-table
+// select ("select * from [Customer List]") reads the table straight through instead.
+// Databases are read only: nothing here opens the file for writing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "databases/field_types.h"
+#include "databases/sql/table_resolver.h"
+#include "engine/variant.h"
+
+namespace trundle {
+
+namespace jet {
+class JetDatabase;
+}
+
+// DAO's engine versions: 3.5 reads Access 97 (Jet 3) databases only, 3.6 reads those,
+// Access 2000-2003 (Jet 4) and Access 2007 and later (.accdb).
+inline constexpr int kDao35 = 0;
+inline constexpr int kDao36 = 1;
+
+// "dao35" or "dao36", letter case ignored; nullopt for anything else.
+std::optional<int> DaoVersionFromName(const std::string& name);
+
+class TDAODatabase {
+ public:
+  TDAODatabase();
+  ~TDAODatabase();
+  TDAODatabase(const TDAODatabase&) = delete;
+  TDAODatabase& operator=(const TDAODatabase&) = delete;
+
+  // Applied by Open; changing them on an open connection has no effect until it closes.
+  std::string DatabaseName;  // path of the database file
+  std::string Password;      // checked only when the database has one
+  int DAOVersion = kDao35;
+
+  bool Connected() const { return jet_ != nullptr; }
+  // Opens the file for reading. Throws TrundleError: the reader's message for a missing,
+  // damaged or encrypted file or one that is no database; "Unrecognized database format
+  // 'PATH'." for a database newer than DAO 3.5 reads; "Not a valid password." when the
+  // database has a password and Password is another. No message holds the password.
+  void Open();
+  // Closing a closed database does nothing. Queries on it must be closed first.
+  void Close();
+
+  // The user tables (system tables left out, saved queries are no tables), in the
+  // catalogue's order, replacing what `list` held. Connects for the time of the call when
+  // not connected; a failure raises nothing and leaves the list as far as it got (empty
+  // when the database cannot be opened).
+  void GetTableNames(std::vector<std::string>& list);
+
+  // Transactions group writes; until Access databases can be written there is nothing to
+  // group, so both do nothing. CommitTrans's options are DAO's (1: flush to disk).
+  void BeginTrans() {}
+  void CommitTrans(int /*options*/ = 0) {}
+
+  // The database's tables for SQL: the stored name of a user table, letter case ignored.
+  // REQUIRES: Connected(). The resolver keeps the opened file alive after Close.
+  std::shared_ptr<const TableResolver> Tables() const;
+  // The open file, shared: a query holding it keeps it open. nullptr when not connected.
+  std::shared_ptr<const jet::JetDatabase> Jet() const { return jet_; }
+
+ private:
+  std::shared_ptr<const jet::JetDatabase> jet_;
+};
+
+// A dataset bound to one TDAODatabase, which must be connected when Open runs and must
+// outlive the query. Read only.
+class TDAOQuery {
+ public:
+  explicit TDAOQuery(TDAODatabase& database);
+  ~TDAOQuery();
+  TDAOQuery(const TDAOQuery&) = delete;
+  TDAOQuery& operator=(const TDAOQuery&) = delete;
+
+  std::string SQL;
+
+  // Runs SQL; the fields then list the result's columns and the current record is the
+  // first (Eof() already true when there is none). Throws TrundleError with SQLite's
+  // message or the reader's, which names the file and the table.
+  void Open();
+  void Close();
+  bool Active() const;
+
+  // Records of the open result: a table's live rows for a whole-table select, else
+  // counted by a pass of its own that keeps no rows.
+  int64_t RecordCount();
+  const TFieldDefs& FieldDefs() const;
+  int FieldCount() const { return static_cast<int>(FieldDefs().size()); }
+  // REQUIRES: Active() and !Eof(); 0 <= i < FieldCount(), else throws "Range check error".
+  const Variant& Value(int i) const;
+  bool Eof() const;
+  void Next();
+  void First();
+
+  // Log lines from the reader about values read imperfectly; each once.
+  std::vector<std::string> TakeNotes();
+
+ private:
+  struct Impl;
+  TDAODatabase& database_;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace trundle

@@ -1,0 +1,137 @@
+#include "databases/access/trundle_access.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <vector>
+
+#include "databases/sql/table_names.h"
+#include "engine/adaptor_registry.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+constexpr char kNoWriting[] = "Writing to Access databases is not available yet";
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+// Letter case of ASCII letters only, as the table name check has always compared.
+std::string UpperAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return text;
+}
+
+}  // namespace
+
+std::string AccessTableSql(const std::string& table) {
+  if (table.find(']') != std::string::npos) return "select * from " + QuoteSqlName(table);
+  return "select * from [" + table + "]";
+}
+
+TTrundleAccess::TTrundleAccess()
+    : database_(std::make_unique<TDAODatabase>()),
+      query_(std::make_unique<TDAOQuery>(*database_)) {}
+
+TTrundleAccess::~TTrundleAccess() {
+  query_.reset();
+  database_.reset();
+}
+
+bool TTrundleAccess::OpenTable() {
+  SendMessage("Reading from table");
+  try {
+    query_->Close();
+    if (!FileExists(Database)) {
+      SendMessage("Database doesn't exist");
+      return false;
+    }
+    if (!database_->Connected()) {
+      database_->DatabaseName = Database;
+      database_->Password = Password;
+      if (const std::optional<int> version = DaoVersionFromName(DaoVersion))
+        database_->DAOVersion = *version;
+      database_->Open();
+    }
+    std::vector<std::string> tables;
+    database_->GetTableNames(tables);
+    const std::string wanted = UpperAscii(TableName);
+    for (const std::string& table : tables) {
+      if (UpperAscii(table) != wanted) continue;
+      query_->SQL = Sql;
+      query_->Open();
+      const int64_t count = query_->RecordCount();
+      SendMessage(std::to_string(count) + " records read");
+      RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
+      return query_->FieldCount() > 0;
+    }
+    SendMessage("Table doesn't exist");
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+  }
+  return false;
+}
+
+void TTrundleAccess::PrepareDestination() { Sql = AccessTableSql(TableName); }
+
+bool TTrundleAccess::CreateTable(TTrundleUnknown& /*source*/) {
+  SendMessage(std::string(kNoWriting) + ": the table " + TableName + " was not created in " +
+              Database);
+  return false;
+}
+
+bool TTrundleAccess::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
+  ClearFilledBuffers(names, values);
+  try {
+    if (!query_->Active() || query_->Eof()) {
+      SendNotes();
+      return false;
+    }
+    const int fields = query_->FieldCount();
+    if (fields > static_cast<int>(names.size()) || fields > static_cast<int>(values.size()))
+      throw TrundleError(kRangeCheckError);
+    FilledUpTo(fields);
+    const TFieldDefs& defs = query_->FieldDefs();
+    for (int i = 0; i < fields; ++i) {
+      names[i].SetString(defs[i].Name);
+      values[i] = query_->Value(i);
+    }
+    query_->Next();
+    return true;
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+    return false;
+  }
+}
+
+bool TTrundleAccess::WriteRecord(const TRecordBuffer& /*names*/, const TRecordBuffer& /*values*/) {
+  throw TrundleError(std::string(kNoWriting) + ": nothing was written to " + Database);
+}
+
+void TTrundleAccess::StartTransaction() {
+  if (database_->Connected()) database_->BeginTrans();
+}
+
+void TTrundleAccess::Commit() {
+  // 1 is DAO's dbForceOSFlush: committed records reach the disk at once.
+  if (database_->Connected()) database_->CommitTrans(1);
+}
+
+TFieldDefs TTrundleAccess::SourceFieldDefs(bool /*measure_widths*/) {
+  if (!query_->Active()) return {};
+  return query_->FieldDefs();
+}
+
+void TTrundleAccess::SendNotes() {
+  for (const std::string& note : query_->TakeNotes()) SendMessage(note);
+}
+
+void RegisterAccessAdaptor() {
+  RegisterAdaptor(dkAccess, [] { return std::make_unique<TTrundleAccess>(); });
+}
+
+}  // namespace trundle

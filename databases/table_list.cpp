@@ -1,0 +1,36 @@
+#include "databases/table_list.h"
+
+#include <optional>
+
+#include "databases/access/dao.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+std::vector<std::string> ListAccessTables(const ConnectionFields& connection) {
+  TDAODatabase database;
+  database.DatabaseName = connection.database;
+  database.Password = connection.password;
+  if (const std::optional<int> version = DaoVersionFromName(connection.dao_version))
+    database.DAOVersion = *version;
+  // Opened first, so that a failure is an error and not an empty list.
+  database.Open();
+  std::vector<std::string> names;
+  database.GetTableNames(names);
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> ListTables(TDataKind kind, const ConnectionFields& connection) {
+  switch (kind) {
+    case dkAccess:
+      return ListAccessTables(connection);
+    default:
+      throw TrundleError("Only a database has a list of tables; " + connection.database +
+                         " is a table of its own");
+  }
+}
+
+}  // namespace trundle
