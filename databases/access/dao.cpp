@@ -25,7 +25,7 @@ class AccessTables : public TableResolver {
       if (looked_for) *looked_for = "no user table of that name in " + jet_->path();
       return std::nullopt;
     }
-    return FileTableSource{"the table " + *stored + " of " + jet_->path(),
+    return FileTableSource{*stored + " in " + jet_->path(),
                            [jet = jet_, table = *stored] { return jet->OpenTable(table); }};
   }
 

@@ -26,7 +26,7 @@ inline constexpr char kFileTableModule[] = "trundle_file";
 using TableReaderOpener = std::function<std::unique_ptr<TableFileReader>()>;
 
 struct FileTableSource {
-  std::string name;        // how messages name the table: a file's absolute path, or so
+  std::string name;        // for messages: a file's absolute path, "Orders in /data/shop.mdb"
   TableReaderOpener open;  // called for the first cursor and for each one running at once
 };
 

@@ -50,10 +50,12 @@ class AccessAdaptorTest : public ::testing::Test {
 TEST_F(AccessAdaptorTest, ATableIntoCsvLogsWhatTheSourceDoes) {
   TTrundle job;
   Setup(job, AccessFixture("testV1997.mdb"), "TABLE1", dkCsv, "out.csv");
-  EXPECT_EQ(Run(job), (std::vector<std::string>{"Reading from table", "2 records read",
-                                                "Reading table", "Table doesn't exist or is empty",
-                                                "Table created", "Moving data", "2 records moved",
-                                                "Writing table", "2 records written"}));
+  // Read again once the destination has its table, as for every destination.
+  EXPECT_EQ(Run(job),
+            (std::vector<std::string>{"Reading from table", "2 records read", "Reading table",
+                                      "Table doesn't exist or is empty", "Table created",
+                                      "Reading from table", "2 records read", "Moving data",
+                                      "2 records moved", "Writing table", "2 records written"}));
   EXPECT_EQ(job.outcome(), TRunOutcome::kMoved);
   const std::string csv = ReadFile(dir / "out.csv");
   EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
@@ -113,8 +115,8 @@ TEST_F(AccessAdaptorTest, FailuresToOpenAreOneLineAndNoRun) {
        "Table1",
        "dao36",
        "",
-       "select nothing from Table1",
-       {"Reading from table", "no such column: nothing"}},
+       "select nosuch from Table1",
+       {"Reading from table", "no such column: nosuch"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.database + " " + c.table);
@@ -153,13 +155,16 @@ TEST_F(AccessAdaptorTest, NewTablesTakeTheSourcesTranslatedFields) {
     ASSERT_EQ(fields.size(), 9u);
     // A Text(50), E Long, F Double, G Date/Time, H Currency, I Yes/No.
     EXPECT_EQ(fields[0].Name, "A");
-    EXPECT_EQ(fields[0].DataType, ftString);
+    EXPECT_STREQ(FieldTypeName(fields[0].DataType), FieldTypeName(ftString));
     EXPECT_EQ(fields[0].Size, 50);
-    EXPECT_EQ(fields[4].DataType, ftInteger);
-    EXPECT_EQ(fields[5].DataType, ftString);
-    EXPECT_EQ(fields[6].DataType, kind == dkDBase ? ftMemo : ftDateTime);
-    EXPECT_EQ(fields[7].DataType, ftFloat);
-    EXPECT_EQ(fields[8].DataType, ftBoolean);
+    // dBase keeps whole numbers in numeric fields, which read back as large integers.
+    EXPECT_STREQ(FieldTypeName(fields[4].DataType),
+                 FieldTypeName(kind == dkDBase ? ftLargeint : ftInteger));
+    EXPECT_STREQ(FieldTypeName(fields[5].DataType), FieldTypeName(ftString));
+    EXPECT_STREQ(FieldTypeName(fields[6].DataType),
+                 FieldTypeName(kind == dkDBase ? ftMemo : ftDateTime));
+    EXPECT_STREQ(FieldTypeName(fields[7].DataType), FieldTypeName(ftFloat));
+    EXPECT_STREQ(FieldTypeName(fields[8].DataType), FieldTypeName(ftBoolean));
     std::vector<Variant> row;
     ASSERT_TRUE(reader->Next(row));
     ASSERT_TRUE(reader->Next(row));
@@ -177,7 +182,7 @@ TEST_F(AccessAdaptorTest, AResultWiderThanARecordIsARangeCheckError) {
   // 74 columns four times over.
   job.Source().Sql = "select * from MSP_PROJECTS a, MSP_PROJECTS b, MSP_PROJECTS c, MSP_PROJECTS d";
   const auto log = Run(job);
-  EXPECT_EQ(std::vector<std::string>(log.begin() + 5, log.end()),
+  EXPECT_EQ(std::vector<std::string>(log.end() - 5, log.end()),
             (std::vector<std::string>{"Moving data", "Range check error", "0 records moved",
                                       "Writing table", "0 records written"}));
 }
