@@ -79,6 +79,7 @@ std::string UsageText() {
          "                                          (default: select * from \"SOURCE\",\n"
          "                                          for a database select * from [TABLE])\n"
          "  --list-tables DATABASE                  print the database's tables and exit\n"
+         "                                          (--source-password-env, --source-dao)\n"
          "  --source-database DB, --dest-database DB\n"
          "  --source-user USER, --dest-user USER\n"
          "  --source-password-env VAR, --dest-password-env VAR\n"

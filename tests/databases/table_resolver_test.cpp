@@ -105,17 +105,6 @@ TEST_F(TableResolverTest, StatementsOverDatabaseTablesRunUnchanged) {
   }
 }
 
-// Column types come from the reader's field definitions, as they do for table files.
-TEST_F(TableResolverTest, ColumnsKeepTheReadersTypes) {
-  SqlQuery query("select * from orders where Amount > 1", database_);
-  ASSERT_EQ(query.fields().size(), 2u);
-  EXPECT_EQ(query.fields()[0].Name, "Cust ID");
-  EXPECT_EQ(query.fields()[0].DataType, ftInteger);
-  EXPECT_EQ(query.fields()[1].DataType, ftCurrency);
-  ASSERT_FALSE(query.AtEnd());
-  EXPECT_TRUE(query.row()[1] == Variant::Currency(105000));
-}
-
 TEST_F(TableResolverTest, MissingTablesSayWhereTheyWereLookedFor) {
   for (const char* sql : {"select * from [Customers]", "select * from orders join Customers"}) {
     try {
