@@ -34,6 +34,53 @@ bool ParseDouble(const std::string& raw, double& out) {
   return ec == std::errc() && ptr == t.data() + t.size();
 }
 
+// Amounts below this convert from a double without leaving int64_t once multiplied by
+// 10000 (the exact limit is 922337203685477.5807).
+constexpr double kCurrencyLimit = 9.2e14;
+
+// Exact decimal parse of "[$][-|+][$]digits[.|,digits]", so "0.1" is 1000 units and not
+// 999. A fifth decimal rounds half away from zero, as the conversion from a double does;
+// further ones are dropped. False when the text is no such amount or the amount does not
+// fit in 64 bits of 1/10000 units.
+bool ParseCurrencyText(const std::string& raw, int64_t& out) {
+  std::string t = Trimmed(raw);
+  if (!t.empty() && t[0] == '$') t.erase(0, 1);
+  bool negative = false;
+  size_t i = 0;
+  if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
+  if (!t.empty() && t[0] != '$' && i < t.size() && t[i] == '$') ++i;
+  if (i == t.size()) return false;
+  uint64_t units = 0;  // the magnitude, in 1/10000 units once four decimals are in
+  int frac_digits = 0, digits = 0;
+  bool point = false, round_up = false;
+  for (; i < t.size(); ++i) {
+    const char c = t[i];
+    if (c >= '0' && c <= '9') {
+      ++digits;
+      if (point && frac_digits >= 4) {
+        if (frac_digits++ == 4) round_up = c >= '5';
+        continue;
+      }
+      if (point) ++frac_digits;
+      if (__builtin_mul_overflow(units, uint64_t{10}, &units) ||
+          __builtin_add_overflow(units, static_cast<uint64_t>(c - '0'), &units))
+        return false;
+    } else if ((c == '.' || c == ',') && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  if (!digits) return false;
+  for (; frac_digits < 4; ++frac_digits)
+    if (__builtin_mul_overflow(units, uint64_t{10}, &units)) return false;
+  if (round_up && __builtin_add_overflow(units, uint64_t{1}, &units)) return false;
+  const uint64_t limit = static_cast<uint64_t>(INT64_MAX) + (negative ? 1 : 0);
+  if (units > limit) return false;
+  out = negative ? static_cast<int64_t>(0 - units) : static_cast<int64_t>(units);
+  return true;
+}
+
 void AppendCurrency(int64_t units, std::string& out) {
   // Up to four decimals, trailing zeros dropped: 12.5, -0.0001, 7.
   const bool negative = units < 0;
@@ -101,9 +148,7 @@ Variant Variant::Currency(int64_t ten_thousandths) {
   v.SetCurrency(ten_thousandths);
   return v;
 }
-Variant Variant::CurrencyFromDouble(double amount) {
-  return Currency(std::llround(amount * 10000.0));
-}
+Variant Variant::CurrencyFromDouble(double amount) { return Currency(Float(amount).ToCurrency()); }
 Variant Variant::DateTime(double days) {
   Variant v;
   v.SetDateTime(days);
@@ -213,48 +258,22 @@ int64_t Variant::ToCurrency() const {
   switch (type_) {
     case VarType::kCurrency:
       return number_.i;
-    case VarType::kInteger:
-      return number_.i * 10000;
+    case VarType::kInteger: {
+      int64_t units = 0;
+      if (__builtin_mul_overflow(number_.i, int64_t{10000}, &units))
+        CannotConvert(*this, "a currency amount");
+      return units;
+    }
     case VarType::kString: {
-      // Exact decimal parse, so "0.1" is 1000 units and not 999.
-      std::string t = Trimmed(text_);
-      if (!t.empty() && t[0] == '$') t.erase(0, 1);
-      bool negative = false;
-      size_t i = 0;
-      if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
-      if (!t.empty() && t[0] != '$' && i < t.size() && t[i] == '$') ++i;
-      int64_t whole = 0, frac = 0;
-      int frac_digits = 0, digits = 0;
-      bool point = false, ok = i < t.size();
-      for (; ok && i < t.size(); ++i) {
-        const char c = t[i];
-        if (c >= '0' && c <= '9') {
-          ++digits;
-          if (!point) {
-            if (whole > 92233720368547LL) ok = false;
-            whole = whole * 10 + (c - '0');
-          } else if (frac_digits < 4) {
-            frac = frac * 10 + (c - '0');
-            ++frac_digits;
-          }
-        } else if ((c == '.' || c == ',') && !point) {
-          point = true;
-        } else {
-          ok = false;
-        }
-      }
-      if (ok && digits) {
-        while (frac_digits++ < 4) frac *= 10;
-        const int64_t units = whole * 10000 + frac;
-        return negative ? -units : units;
-      }
+      int64_t units = 0;
+      if (ParseCurrencyText(text_, units)) return units;
       double d = 0;
-      if (ParseDouble(text_, d) && std::fabs(d) < 9.2e14) return std::llround(d * 10000.0);
+      if (ParseDouble(text_, d) && std::fabs(d) < kCurrencyLimit) return std::llround(d * 10000.0);
       CannotConvert(*this, "a currency amount");
     }
     default: {
       const double d = ToDouble();
-      if (!(std::fabs(d) < 9.2e14)) CannotConvert(*this, "a currency amount");
+      if (!(std::fabs(d) < kCurrencyLimit)) CannotConvert(*this, "a currency amount");
       return std::llround(d * 10000.0);
     }
   }

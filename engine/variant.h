@@ -33,6 +33,7 @@ class Variant {
   static Variant Integer(int64_t value);
   static Variant Float(double value);
   static Variant Currency(int64_t ten_thousandths);
+  // Throws TrundleError when the amount is beyond about ±9.2e14.
   static Variant CurrencyFromDouble(double amount);
   static Variant DateTime(double days);
   static Variant Boolean(bool value);
@@ -63,7 +64,8 @@ class Variant {
 
   // Conversions used where a field of one type receives a value of another. They throw
   // TrundleError when the value has no sensible reading as the asked kind ("abc" as a
-  // number); an empty value gives 0, false or the empty text.
+  // number) or when it does not fit the asked kind (an integer beyond about ±9.2e14 as
+  // currency); an empty value gives 0, false or the empty text.
   int64_t ToInteger() const;
   double ToDouble() const;
   int64_t ToCurrency() const;  // in 1/10000 units

@@ -71,6 +71,52 @@ TEST(VariantTest, KeepsKindsAndConverts) {
   }
 }
 
+// Currency holds 1/10000 units in 64 bits: the largest amount is 922337203685477.5807.
+// Everything up to the limit converts exactly; beyond it the conversion reports instead of
+// wrapping round to a wrong amount.
+TEST(VariantTest, CurrencyConvertsExactlyToItsLimitsAndReportsBeyond) {
+  struct Case {
+    Variant value;
+    int64_t units;  // ignored when it does not fit
+    bool fits;
+  } cases[] = {
+      {Variant::String("922337203685477.5807"), INT64_MAX, true},
+      {Variant::String("-922337203685477.5808"), INT64_MIN, true},
+      {Variant::String("$922337203685477"), 9223372036854770000, true},
+      {Variant::String("922337203685477.5808"), 0, false},
+      {Variant::String("-922337203685477.5809"), 0, false},
+      {Variant::String("922337203685479"), 0, false},
+      {Variant::String("99999999999999999999999"), 0, false},
+      {Variant::String("1e15"), 0, false},
+      {Variant::String("1.5e3"), 15000000, true},
+      {Variant::String("0.00005"), 1, true},
+      {Variant::String("-0.00005"), -1, true},
+      {Variant::String("2.000049"), 20000, true},
+      {Variant::String("922337203685477.58075"), 0, false},  // rounds past the limit
+      {Variant::Integer(922337203685477), 9223372036854770000, true},
+      {Variant::Integer(-922337203685477), -9223372036854770000, true},
+      {Variant::Integer(922337203685478), 0, false},
+      {Variant::Integer(INT64_MIN), 0, false},
+      {Variant::Float(1e15), 0, false},
+      {Variant::Float(-2.5), -25000, true},
+  };
+  for (const Case& c : cases) {
+    if (c.fits) {
+      EXPECT_EQ(c.value.ToCurrency(), c.units) << c.value.ToText();
+    } else {
+      EXPECT_THROW((void)c.value.ToCurrency(), TrundleError) << c.value.ToText();
+    }
+  }
+  try {
+    (void)Variant::Integer(1000000000000000).ToCurrency();
+    FAIL() << "no error";
+  } catch (const TrundleError& e) {
+    EXPECT_STREQ(e.what(),
+                 "Could not convert the value '1000000000000000' (Integer) to a currency amount");
+  }
+  EXPECT_THROW(Variant::CurrencyFromDouble(1e300), TrundleError);
+}
+
 TEST(VariantTest, ReusesItsStringBuffer) {
   Variant v = Variant::String(std::string(100, 'x'));
   const char* before = v.text().data();
