@@ -56,7 +56,9 @@ void TTrundle::Execute() {
     OnMessage("Moving data from " + source_->TableName +
               (to_clipboard ? " to clipboard" : " to " + destination_->TableName) + "\r\n");
   }
-  outcome_ = TRunOutcome::kNotOpened;
+  // outcome_ stays kNotRun until the run ends without an exception: a caller that
+  // catches one must not read it as "nothing moved" (records may have been written).
+  TRunOutcome outcome = TRunOutcome::kNotOpened;
   if (source_->OpenTable()) {
     destination_->PrepareDestination();
     bool ok = true;
@@ -69,12 +71,13 @@ void TTrundle::Execute() {
     if (ok) {
       if (MoveRecords()) {
         destination_->SaveTable();
-        outcome_ = TRunOutcome::kMoved;
+        outcome = TRunOutcome::kMoved;
       } else {
-        outcome_ = TRunOutcome::kStopped;
+        outcome = TRunOutcome::kStopped;
       }
     }
   }
+  outcome_ = outcome;
   if (OnMessage) {
     const double now = NowLocal();
     OnMessage("\r\nCompleted: " + FormatLogTimestamp(now, formats));

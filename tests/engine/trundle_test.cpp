@@ -21,8 +21,12 @@ class FakeSource : public TTrundleUnknown {
   int opened = 0;
   TDataKind kind = dkCsv;
   int delivered = 0;
+  bool throw_on_open = false;
+  std::function<void()> on_open;
 
   bool OpenTable() override {
+    if (throw_on_open) throw TrundleError("cannot read");
+    if (on_open) on_open();
     ++opened;
     SendMessage("source opened");
     RecordCount = count;
@@ -215,6 +219,20 @@ TEST(TrundleTest, ExceptionsPassThroughAndStopEverything) {
   }
   EXPECT_EQ(run.destination->calls, "POS");  // no final Commit, no SaveTable
   EXPECT_NE(run.log.back().substr(0, 14), "Elapsed time: ");
+  // Two records went out before the failure: the outcome must not say "nothing moved".
+  EXPECT_EQ(run.job.outcome(), TRunOutcome::kNotRun);
+  EXPECT_EQ(run.job.records_moved(), 2);
+
+  // A job run again after a good run forgets the earlier outcome.
+  run.destination->writes = 0;
+  run.destination->throw_at = -1;
+  run.source->delivered = 0;
+  run.job.Execute();
+  ASSERT_EQ(run.job.outcome(), TRunOutcome::kMoved);
+  run.source->throw_on_open = true;
+  EXPECT_THROW(run.job.Execute(), TrundleError);
+  EXPECT_EQ(run.job.outcome(), TRunOutcome::kNotRun);
+  EXPECT_EQ(run.job.records_moved(), 0);
 }
 
 TEST(TrundleTest, AStopRequestEndsTheRunBetweenRecordsWithoutSaving) {
