@@ -52,22 +52,20 @@ LocaleFormats ReadFromEnvironment() {
 }
 
 std::mutex g_mutex;
-LocaleFormats* g_formats = nullptr;
+std::shared_ptr<const LocaleFormats> g_formats;  // replaced whole, never changed in place
 
 }  // namespace
 
-const LocaleFormats& CurrentLocaleFormats() {
+std::shared_ptr<const LocaleFormats> CurrentLocaleFormats() {
   std::lock_guard<std::mutex> lock(g_mutex);
-  if (!g_formats) g_formats = new LocaleFormats(ReadFromEnvironment());
-  return *g_formats;
+  if (!g_formats) g_formats = std::make_shared<const LocaleFormats>(ReadFromEnvironment());
+  return g_formats;
 }
 
 void SetLocaleFormats(const LocaleFormats& formats) {
+  auto replacement = std::make_shared<const LocaleFormats>(formats);
   std::lock_guard<std::mutex> lock(g_mutex);
-  if (!g_formats)
-    g_formats = new LocaleFormats(formats);
-  else
-    *g_formats = formats;
+  g_formats = std::move(replacement);
 }
 
 std::string FormatShortDate(double value, const LocaleFormats& formats) {

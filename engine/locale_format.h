@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 
 namespace trundle {
@@ -18,9 +19,11 @@ struct LocaleFormats {
   char decimal_separator = '.';
 };
 
-// The formats of the user's locale, read on first use.
-const LocaleFormats& CurrentLocaleFormats();
-// Replaces them, for tests and for a front end that knows better.
+// The formats of the user's locale, read on first use. The snapshot never changes: a
+// run that holds it keeps its formats while SetLocaleFormats installs new ones.
+std::shared_ptr<const LocaleFormats> CurrentLocaleFormats();
+// Replaces them for later callers, for tests and for a front end that knows better.
+// Safe to call from any thread.
 void SetLocaleFormats(const LocaleFormats& formats);
 
 // A date-time value (days since 1899-12-30) in the short date format.

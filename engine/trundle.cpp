@@ -49,7 +49,8 @@ void TTrundle::Execute() {
   // The elapsed time is measured on a steady clock: the wall clock may jump (a change
   // to or from summer time, a clock set by hand) in the middle of a run.
   const auto steady_start = std::chrono::steady_clock::now();
-  const LocaleFormats& formats = CurrentLocaleFormats();
+  const std::shared_ptr<const LocaleFormats> snapshot = CurrentLocaleFormats();
+  const LocaleFormats& formats = *snapshot;
   if (OnMessage) {
     OnMessage("Commenced: " + FormatLogTimestamp(start, formats));
     const bool to_clipboard = destination_->GetKind() == dkText && destination_->Clipboard;

@@ -130,7 +130,7 @@ void TTableObject::SaveToHtml(const std::string& title, const std::string& banne
   }
   sink.Write("<TR><TD CLASS=\"celltext\">Entries: " + std::to_string(DataRecordCount()) +
              "</TD></TR></TABLE><P><FONT SIZE=\"-1\"><I>Created: ");
-  WriteEscaped(FormatShortDate(std::floor(NowLocal()), CurrentLocaleFormats()), sink);
+  WriteEscaped(FormatShortDate(std::floor(NowLocal()), *CurrentLocaleFormats()), sink);
   sink.Write("</I></FONT></P></BODY></HTML>");
   sink.Flush();
 }

@@ -403,7 +403,8 @@ std::vector<int> TTableObject::LongestValues() const {
 }
 
 void TTableObject::AppendFormatted(const Variant& value, std::string& out) const {
-  const LocaleFormats& formats = CurrentLocaleFormats();
+  const std::shared_ptr<const LocaleFormats> snapshot = CurrentLocaleFormats();
+  const LocaleFormats& formats = *snapshot;
   switch (value.type()) {
     case VarType::kCurrency: {
       // "$%1.2f": two decimals, rounded half away from zero, from the exact amount.

@@ -304,6 +304,28 @@ TEST(TrundleTest, BaseReadRecordClearsBothBuffersWhole) {
     ASSERT_TRUE(names[i].IsUnassigned() && values[i].IsUnassigned()) << i;
 }
 
+// A front end may install new formats while a run is under way (another thread, or an
+// adaptor's callback): the run keeps the formats it started with, from its first log line
+// to its last, and later callers get the new ones.
+TEST(LocaleFormatTest, ARunKeepsTheFormatsItStartedWith) {
+  LocaleFormats start;
+  start.month_abbrev.fill("Mon");
+  LocaleFormats later;
+  later.month_abbrev.fill("XYZ");
+  SetLocaleFormats(start);
+  const std::shared_ptr<const LocaleFormats> held = CurrentLocaleFormats();
+  JobRun run;
+  run.source->on_open = [&later] { SetLocaleFormats(later); };
+  run.job.Execute();
+  ASSERT_GE(run.log.size(), 4u);
+  EXPECT_NE(run.log.front().find(" Mon "), std::string::npos) << run.log.front();
+  const std::string& completed = run.log[run.log.size() - 2];
+  EXPECT_NE(completed.find(" Mon "), std::string::npos) << completed;
+  EXPECT_EQ(held->month_abbrev[0], "Mon");
+  EXPECT_EQ(CurrentLocaleFormats()->month_abbrev[0], "XYZ");
+  SetLocaleFormats(LocaleFormats());
+}
+
 TEST(LocaleFormatTest, TimestampsElapsedTimesAndShortDates) {
   LocaleFormats f;
   EXPECT_EQ(FormatLogTimestamp(46361.0 + (14 * 3600 + 3 * 60 + 9) / 86400.0, f),
