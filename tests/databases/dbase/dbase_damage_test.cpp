@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -112,7 +111,6 @@ TEST(DBaseDamageTest, EachDamageHasItsMessage) {
 // the memo file, and truncation at every interesting offset. Each read ends with values
 // or a TrundleError.
 TEST(DBaseDamageTest, MutationsEndWithValuesOrAMessage) {
-  const auto start = std::chrono::steady_clock::now();
   std::mt19937 random(20240601);
   int runs = 0, errors = 0;
   for (const char* name :
@@ -162,11 +160,8 @@ TEST(DBaseDamageTest, MutationsEndWithValuesOrAMessage) {
       run(t, m);
     }
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_LT(seconds, 30.0);
   EXPECT_GT(errors, 0);
-  std::printf("%d mutated tables read, %d gave a message, in %.2f s\n", runs, errors, seconds);
+  std::printf("%d mutated tables read, %d gave a message\n", runs, errors);
 }
 
 // A copy taken while the writer is still appending (the state a crash leaves) reads back
