@@ -58,12 +58,11 @@ class DirectTable {
   }
 
   void Append() {
-    if (!writer_) {
-      if (!engine_.append) throw TrundleError("Records cannot be appended to " + path_);
-      // The writer changes the file under the reader; the reader goes first.
-      CloseReader();
-      writer_ = engine_.append(path_, write_options_);
-    }
+    if (!writer_ && !engine_.append) throw TrundleError("Records cannot be appended to " + path_);
+    // The writer changes the file under the reader; the reader goes first, also when
+    // First opened it again between two appends.
+    CloseReader();
+    if (!writer_) writer_ = engine_.append(path_, write_options_);
     buffer_.assign(fields_.size(), Variant());
     appending_ = true;
   }

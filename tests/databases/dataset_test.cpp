@@ -423,6 +423,24 @@ TEST_F(DatasetTest, AppendGoesThroughTheEngineWriter) {
   EXPECT_EQ(Rows(*reopened), (std::vector<std::string>{"5|Eve|2001-02-03", "6||"}));
 }
 
+// Reading back between appends: each First reads the file again, and the next Append
+// must close that reader before the writer changes the file under it.
+TEST_F(DatasetTest, AppendsAndReadsMayAlternate) {
+  auto query = Open("select * from cust");
+  for (int round = 1; round <= 3; ++round) {
+    SCOPED_TRACE(round);
+    query->Append();
+    query->SetValue(0, Variant::Integer(10 + round));
+    query->Post();
+    query->First();
+    const std::vector<std::string> rows = Rows(*query);
+    ASSERT_EQ(rows.size(), 4u + round);
+    EXPECT_EQ(rows.back().substr(0, 3), std::to_string(10 + round) + "|");
+  }
+  query->Close();
+  EXPECT_EQ(testing::GetFakeTable(Path("cust.fake")).records.size(), 7u);
+}
+
 TEST_F(DatasetTest, OnlyALiveWholeTableSelectTakesRecords) {
   const std::string read_only =
       "The query is read-only: only a whole-table select (select * from a table file) opened "

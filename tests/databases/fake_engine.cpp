@@ -29,7 +29,10 @@ FakeTable& Find(const std::string& path) {
 
 class FakeReader : public TableFileReader {
  public:
-  FakeReader(std::string path, const FakeTable& table) : path_(std::move(path)), table_(table) {}
+  FakeReader(std::string path, const FakeTable& table) : path_(std::move(path)), table_(table) {
+    ++table_.open_readers;
+  }
+  ~FakeReader() override { --table_.open_readers; }
   const std::string& path() const override { return path_; }
   const TFieldDefs& fields() const override { return table_.fields; }
   int64_t record_count() const override {
@@ -93,6 +96,7 @@ class FakeWriter : public TableFileWriter {
   const std::string& path() const override { return path_; }
   const TFieldDefs& fields() const override { return table_.fields; }
   void Append(const std::vector<Variant>& values) override {
+    if (table_.open_readers > 0) throw TrundleError(path_ + " is being read while appended to");
     std::vector<Variant> record(table_.fields.size(), Variant::Null());
     for (size_t i = 0; i < record.size() && i < values.size(); ++i)
       record[i] = Converted(values[i], table_.fields[i]);

@@ -21,6 +21,9 @@ struct FakeTable {
   int64_t header_count = -1;       // what record_count() claims; -1: the true count
   int64_t fail_at = -1;            // reading this record (0-based) throws
   std::vector<std::string> notes;  // what every reader's TakeNotes gives
+  // Readers of the table alive now. A writer refuses to append while any is, as a real
+  // engine's reader would read a stale header and records half written.
+  mutable int open_readers = 0;
 };
 
 // Registers the engine "fake" for ".fake". Safe to call more than once.
