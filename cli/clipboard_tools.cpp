@@ -1,14 +1,18 @@
 #include "cli/clipboard_tools.h"
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/errors.h"
@@ -30,52 +34,110 @@ std::string FindOnPath(const std::string& tool) {
   return "";
 }
 
+// The two ends of a pipe, each closed by the destructor whichever way the caller leaves.
+class Pipe {
+ public:
+  Pipe() {
+    if (pipe2(fds_, O_CLOEXEC) != 0) {
+      fds_[0] = fds_[1] = -1;
+      throw TrundleError(std::string("Can't put the table on the clipboard: ") +
+                         std::strerror(errno));
+    }
+  }
+  ~Pipe() {
+    CloseReadEnd();
+    CloseWriteEnd();
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+
+  int read_end() const { return fds_[0]; }
+  int write_end() const { return fds_[1]; }
+  void CloseReadEnd() { CloseEnd(0); }
+  void CloseWriteEnd() { CloseEnd(1); }
+
+ private:
+  void CloseEnd(int i) {
+    if (fds_[i] >= 0) ::close(fds_[i]);
+    fds_[i] = -1;
+  }
+  int fds_[2];
+};
+
+// Writes all of data to fd; false when the reader went away or the write failed.
+// A reader that exits early raises SIGPIPE. It is held back on this thread only, and a
+// SIGPIPE our own write raised is taken off again: changing its disposition instead
+// would change it for every thread of the process.
+bool WriteAll(int fd, std::string_view data) {
+  sigset_t pipe_signal, old_mask, pending;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
+  sigpending(&pending);
+  const bool was_pending = sigismember(&pending, SIGPIPE) == 1;
+  size_t done = 0;
+  bool broken_pipe = false;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      broken_pipe = n < 0 && errno == EPIPE;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (broken_pipe && !was_pending) {
+    const timespec no_wait{};
+    while (sigtimedwait(&pipe_signal, nullptr, &no_wait) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  return done == data.size();
+}
+
 class CommandClipboard : public SystemClipboard {
  public:
   explicit CommandClipboard(std::vector<std::string> argv) : argv_(std::move(argv)) {}
 
   void SetText(const std::string& text) override {
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) Fail(std::strerror(errno));
-    const pid_t pid = fork();
-    if (pid < 0) Fail(std::strerror(errno));
-    if (pid == 0) {
-      dup2(pipe_fds[0], 0);
-      close(pipe_fds[0]);
-      close(pipe_fds[1]);
-      std::vector<char*> args;
-      for (std::string& a : argv_) args.push_back(a.data());
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-    }
-    close(pipe_fds[0]);
-    // A tool that exits early must not kill us with SIGPIPE.
-    struct sigaction ignore {
-    }, old{};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &old);
-    size_t done = 0;
-    bool write_failed = false;
-    while (done < text.size()) {
-      const ssize_t n = write(pipe_fds[1], text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        write_failed = true;
-        break;
-      }
-      done += static_cast<size_t>(n);
-    }
-    close(pipe_fds[1]);
-    sigaction(SIGPIPE, &old, nullptr);
+    Pipe pipe;
+    const pid_t pid = Spawn(pipe.read_end());
+    pipe.CloseReadEnd();
+    const bool written = WriteAll(pipe.write_end(), text);
+    pipe.CloseWriteEnd();
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (write_failed || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!written || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
       Fail(argv_[0] + " did not take the text");
   }
 
  private:
+  // Starts the tool reading from input; the pipe's descriptors are close-on-exec, so the
+  // tool holds only its standard input. SIGPIPE starts at its default in the tool, as
+  // a tool expects, whatever this process does with it.
+  pid_t Spawn(int input) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    std::vector<char*> args;
+    for (std::string& a : argv_) args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    const int error = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) Fail("cannot start " + argv_[0] + ": " + std::strerror(error));
+    return pid;
+  }
+
   [[noreturn]] static void Fail(const std::string& cause) {
     throw TrundleError("Can't put the table on the clipboard: " + cause);
   }
