@@ -172,8 +172,8 @@ class CreatedFiles {
     if (!done_)
       for (const std::string& p : paths_) ::unlink(p.c_str());
   }
-  dbase::PosixFile Create(const std::string& path) {
-    dbase::PosixFile file = dbase::PosixFile::CreateNew(path);
+  RandomAccessFile Create(const std::string& path) {
+    RandomAccessFile file(path, RandomAccessFile::Mode::kCreateNew);
     paths_.push_back(path);
     return file;
   }
@@ -181,12 +181,12 @@ class CreatedFiles {
   // letter case, belonged to a table that is gone (the table file did not exist, or
   // Create would have failed) and is replaced; unless a table of the same name in
   // another letter case may own it.
-  dbase::PosixFile CreateSideFile(const std::string& table_path, std::string_view extension) {
+  RandomAccessFile CreateSideFile(const std::string& table_path, std::string_view extension) {
     if (!HasNamesakeFile(table_path))
-      for (std::string stale = dbase::FindSibling(table_path, extension); !stale.empty();
-           stale = dbase::FindSibling(table_path, extension))
+      for (std::string stale = FindSibling(table_path, extension); !stale.empty();
+           stale = FindSibling(table_path, extension))
         if (::unlink(stale.c_str()) != 0) break;
-    return Create(dbase::SiblingPath(table_path, extension));
+    return Create(SiblingPath(table_path, extension));
   }
   void Done() { done_ = true; }
 
@@ -246,16 +246,16 @@ CreatedTable CreateDBaseTable(const std::string& path, const TFieldDefs& fields,
   for (const FieldLayout& f : h.fields) created.stored.push_back(DatasetField(f, h, f.raw_name));
 
   CreatedFiles files;
-  PosixFile table = files.Create(path);
+  RandomAccessFile table = files.Create(path);
   table.WriteAt(0, NewTableBytes(h));
   const MemoKind memo = h.memo_kind();
   if (memo != MemoKind::kNone) {
-    PosixFile memo_file = files.CreateSideFile(path, ".dbt");
+    RandomAccessFile memo_file = files.CreateSideFile(path, ".dbt");
     memo_file.WriteAt(0, MemoWriter::NewHeader(memo, TableStem(path)));
     memo_file.Sync();
     memo_file.Close();
   }
-  PosixFile cpg = files.CreateSideFile(path, ".cpg");
+  RandomAccessFile cpg = files.CreateSideFile(path, ".cpg");
   cpg.WriteAt(0, CpgText(code_page));
   cpg.Close();
   table.Sync();

@@ -166,7 +166,7 @@ bool IsBinaryMemo(const FieldLayout& f, const TableHeader& h) {
   return f.type != 'M' || (h.IsVisualFoxPro() && (f.flags & kFlagBinary));
 }
 
-TableHeader ReadTableHeader(const PosixFile& file) {
+TableHeader ReadTableHeader(const RandomAccessFile& file) {
   const std::string& path = file.path();
   const uint64_t size = file.Size();
   char head[kHeaderSize];
@@ -380,7 +380,7 @@ uint8_t LanguageDriverOfCodePage(std::string_view cp) {
 std::string ReadCpgFile(const std::string& table_path) {
   const std::string cpg = FindSibling(table_path, ".cpg");
   if (cpg.empty()) return {};
-  PosixFile file = PosixFile::OpenRead(cpg);
+  RandomAccessFile file(cpg, RandomAccessFile::Mode::kRead);
   char buf[64];
   const size_t n = file.ReadAt(0, buf, sizeof buf);
   std::string text(buf, n);

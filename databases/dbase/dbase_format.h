@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "databases/dbase/dbase_io.h"
 #include "databases/field_types.h"
+#include "databases/file_io.h"
 
 namespace trundle::dbase {
 
@@ -72,7 +72,7 @@ std::string Damaged(const std::string& path, const std::string& cause);
 
 // Reads and checks the header and field descriptors, and that the file holds every
 // record the header claims. Throws TrundleError naming the file and what is wrong.
-TableHeader ReadTableHeader(const PosixFile& file);
+TableHeader ReadTableHeader(const RandomAccessFile& file);
 
 // True for memo-pointer fields: M, G, P, W, and B outside Visual FoxPro.
 bool IsMemoField(const FieldLayout& field, const TableHeader& header);

@@ -67,7 +67,7 @@ class DBaseReader final : public TableFileReader {
   bool BitSet(const char* record, int bit) const;
   [[noreturn]] void BadValue(const FieldLayout& f, std::string_view bytes, const char* what);
 
-  dbase::PosixFile file_;
+  RandomAccessFile file_;
   dbase::TableHeader header_;
   std::vector<size_t> visible_;  // header_.fields index of each dataset field
   TFieldDefs fields_;
@@ -85,7 +85,7 @@ class DBaseReader final : public TableFileReader {
 };
 
 DBaseReader::DBaseReader(const std::string& path, const TableReadOptions& options)
-    : file_(dbase::PosixFile::OpenRead(path)), header_(dbase::ReadTableHeader(file_)) {
+    : file_(path, RandomAccessFile::Mode::kRead), header_(dbase::ReadTableHeader(file_)) {
   ChooseCodePage(options);
   OpenMemo();
   for (size_t i = 0; i < header_.fields.size(); ++i) {
@@ -114,8 +114,8 @@ void DBaseReader::ChooseCodePage(const TableReadOptions& options) {
 void DBaseReader::OpenMemo() {
   const std::string memo_path = dbase::MemoFilePath(path(), header_);
   if (memo_path.empty()) return;
-  memo_ = std::make_unique<dbase::MemoReader>(dbase::PosixFile::OpenRead(memo_path),
-                                              header_.memo_kind());
+  memo_ = std::make_unique<dbase::MemoReader>(
+      RandomAccessFile(memo_path, RandomAccessFile::Mode::kRead), header_.memo_kind());
 }
 
 void DBaseReader::DecodeText(std::string_view bytes, std::string& out) {

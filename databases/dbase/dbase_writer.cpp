@@ -69,7 +69,7 @@ class DBaseWriter final : public TableFileWriter {
   void SetNull(const FieldLayout& f, char* record);
   std::string LossLine(size_t index) const;
 
-  dbase::PosixFile file_;
+  RandomAccessFile file_;
   dbase::TableHeader header_;
   std::vector<size_t> visible_;
   TFieldDefs fields_;
@@ -83,7 +83,7 @@ class DBaseWriter final : public TableFileWriter {
 };
 
 DBaseWriter::DBaseWriter(const std::string& path, const TableWriteOptions& options)
-    : file_(dbase::PosixFile::OpenReadWrite(path)), header_(dbase::ReadTableHeader(file_)) {
+    : file_(path, RandomAccessFile::Mode::kReadWrite), header_(dbase::ReadTableHeader(file_)) {
   ChooseCodePage(options);
   OpenMemo();
   auto names = TextCodec::ToUtf8From(codec_->code_page());
@@ -109,8 +109,8 @@ void DBaseWriter::ChooseCodePage(const TableWriteOptions& options) {
 void DBaseWriter::OpenMemo() {
   const std::string memo_path = dbase::MemoFilePath(path(), header_);
   if (memo_path.empty()) return;
-  memo_ = std::make_unique<dbase::MemoWriter>(dbase::PosixFile::OpenReadWrite(memo_path),
-                                              header_.memo_kind());
+  memo_ = std::make_unique<dbase::MemoWriter>(
+      RandomAccessFile(memo_path, RandomAccessFile::Mode::kReadWrite), header_.memo_kind());
 }
 
 void DBaseWriter::Append(const std::vector<Variant>& values) {

@@ -48,7 +48,7 @@ uint32_t BlockSizeOf(const char* header, MemoKind kind, const std::string& path)
 
 }  // namespace
 
-MemoReader::MemoReader(PosixFile file, MemoKind kind) : file_(std::move(file)), kind_(kind) {
+MemoReader::MemoReader(RandomAccessFile file, MemoKind kind) : file_(std::move(file)), kind_(kind) {
   size_ = file_.Size();
   char header[24];
   if (size_ < sizeof header || file_.ReadAt(0, header, sizeof header) != sizeof header)
@@ -105,7 +105,7 @@ void MemoReader::ReadUntilEndMark(uint64_t offset, std::string& out) {
   }
 }
 
-MemoWriter::MemoWriter(PosixFile file, MemoKind kind) : file_(std::move(file)), kind_(kind) {
+MemoWriter::MemoWriter(RandomAccessFile file, MemoKind kind) : file_(std::move(file)), kind_(kind) {
   const uint64_t size = file_.Size();
   char header[24] = {};
   if (size < sizeof header || file_.ReadAt(0, header, sizeof header) != sizeof header)

@@ -12,14 +12,14 @@
 #include <string_view>
 
 #include "databases/dbase/dbase_format.h"
-#include "databases/dbase/dbase_io.h"
+#include "databases/file_io.h"
 
 namespace trundle::dbase {
 
 class MemoReader {
  public:
   // Reads the header of an open memo file. Throws TrundleError when it is damaged.
-  MemoReader(PosixFile file, MemoKind kind);
+  MemoReader(RandomAccessFile file, MemoKind kind);
 
   // Replaces out with the bytes of the value starting at block. Throws TrundleError
   // naming the memo file when block lies past its end or the value runs off it.
@@ -31,7 +31,7 @@ class MemoReader {
  private:
   void ReadUntilEndMark(uint64_t offset, std::string& out);
 
-  PosixFile file_;
+  RandomAccessFile file_;
   MemoKind kind_;
   uint64_t size_ = 0;
   uint32_t block_size_ = 512;
@@ -40,7 +40,7 @@ class MemoReader {
 class MemoWriter {
  public:
   // Continues an existing memo file after its last used block.
-  MemoWriter(PosixFile file, MemoKind kind);
+  MemoWriter(RandomAccessFile file, MemoKind kind);
 
   // The header block of a new, empty memo file for a table named table_stem.
   static std::string NewHeader(MemoKind kind, std::string_view table_stem);
@@ -54,7 +54,7 @@ class MemoWriter {
   size_t pending_bytes() const { return pending_.size(); }
 
  private:
-  PosixFile file_;
+  RandomAccessFile file_;
   MemoKind kind_;
   uint32_t block_size_ = 512;
   uint64_t next_block_ = 1;     // the first block not yet used

@@ -1,7 +1,5 @@
 #include "databases/paradox/px_blob.h"
 
-#include <dirent.h>
-
 #include <cstring>
 
 #include "databases/paradox/px_format.h"
@@ -19,54 +17,11 @@ constexpr int kFirstChunk = (kType3Header + kType3Slots * kSlotSize + kChunk - 1
 // Offsets keep their low byte for the slot index, so they stay below 4 GB.
 constexpr int64_t kMaxMbSize = 0xFFFFF000LL;
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string Stem(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  return dot != std::string::npos && (slash == std::string::npos || dot > slash)
-             ? path.substr(0, dot)
-             : path;
-}
-
 }  // namespace
 
-std::string FindMbFile(const std::string& table_path) {
-  const std::string stem = Stem(table_path);
-  for (const char* ext : {".mb", ".MB", ".Mb", ".mB"})
-    if (PathExists(stem + ext)) return stem + ext;
-  // The stem itself may differ in case from the file on disk only in the extension, but a
-  // folder copied from Windows may also hold "TABLE.MB" beside "table.db".
-  const size_t slash = stem.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : stem.substr(0, slash + 1);
-  const std::string want = (slash == std::string::npos ? stem : stem.substr(slash + 1)) + ".mb";
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return {};
-  std::string found;
-  while (const dirent* e = ::readdir(d)) {
-    if (EqualsIgnoreCase(e->d_name, want)) {
-      found = (slash == std::string::npos ? std::string() : dir) + e->d_name;
-      break;
-    }
-  }
-  ::closedir(d);
-  return found;
-}
+std::string FindMbFile(const std::string& table_path) { return FindSibling(table_path, ".mb"); }
 
-std::string NewMbPath(const std::string& table_path) {
-  const std::string stem = Stem(table_path);
-  const std::string ext = table_path.substr(stem.size());
-  return stem + (ext == ".DB" ? ".MB" : ".mb");
-}
+std::string NewMbPath(const std::string& table_path) { return SiblingPath(table_path, ".mb"); }
 
 MbReader::MbReader(std::string table_path) : table_path_(std::move(table_path)) {}
 MbReader::~MbReader() = default;
@@ -81,8 +36,8 @@ void MbReader::Open() {
   if (mb_path_.empty())
     throw TrundleError("The Paradox table " + table_path_ + " needs its memo file " +
                        NewMbPath(table_path_) + ", which is missing");
-  file_ = std::make_unique<PxFile>(mb_path_, PxFile::Mode::kRead);
-  size_ = file_->Size();
+  file_ = std::make_unique<RandomAccessFile>(mb_path_, RandomAccessFile::Mode::kRead);
+  size_ = static_cast<int64_t>(file_->Size());
   char head[3];
   if (file_->ReadAt(0, head, 3) != 3 || head[0] != 0)
     Damaged("it does not start with a memo file header");
@@ -137,11 +92,11 @@ void MbReader::ReadSubAllocated(int64_t offset, unsigned index, uint32_t length,
   out.assign(block_.data() + start, static_cast<size_t>(stored));
 }
 
-MbWriter::MbWriter(std::unique_ptr<PxFile> file) : file_(std::move(file)) {}
+MbWriter::MbWriter(std::unique_ptr<RandomAccessFile> file) : file_(std::move(file)) {}
 MbWriter::~MbWriter() = default;
 
 std::unique_ptr<MbWriter> MbWriter::Create(const std::string& mb_path) {
-  auto file = std::make_unique<PxFile>(mb_path, PxFile::Mode::kCreateNew);
+  auto file = std::make_unique<RandomAccessFile>(mb_path, RandomAccessFile::Mode::kCreateNew);
   std::string head(kMbBlock, '\0');
   char* p = head.data();
   // The header values Paradox writes: one 4 KB block, modification count 1, base and
@@ -162,11 +117,11 @@ std::unique_ptr<MbWriter> MbWriter::Create(const std::string& mb_path) {
 }
 
 std::unique_ptr<MbWriter> MbWriter::OpenExisting(const std::string& mb_path) {
-  auto file = std::make_unique<PxFile>(mb_path, PxFile::Mode::kReadWrite);
+  auto file = std::make_unique<RandomAccessFile>(mb_path, RandomAccessFile::Mode::kReadWrite);
   char head[5] = {};
   if (file->ReadAt(0, head, 5) != 5 || head[0] != 0)
     throw TrundleError("The memo file " + mb_path + " is damaged: it has no memo file header");
-  const int64_t size = file->Size();
+  const int64_t size = static_cast<int64_t>(file->Size());
   auto writer = std::unique_ptr<MbWriter>(new MbWriter(std::move(file)));
   writer->mod_count_ = GetLe16(head + 3);
   writer->end_ = std::max<int64_t>(kMbBlock, (size + kMbBlock - 1) / kMbBlock * kMbBlock);

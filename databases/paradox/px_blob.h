@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "databases/paradox/px_io.h"
+#include "databases/file_io.h"
 
 namespace trundle::paradox {
 
@@ -41,7 +41,7 @@ class MbReader {
 
   std::string table_path_;
   std::string mb_path_;
-  std::unique_ptr<PxFile> file_;
+  std::unique_ptr<RandomAccessFile> file_;
   int64_t size_ = 0;
   std::string block_;          // the last type 3 block read
   int64_t block_offset_ = -1;  // its offset, -1 when none
@@ -65,12 +65,12 @@ class MbWriter {
   const std::string& path() const { return file_->path(); }
 
  private:
-  explicit MbWriter(std::unique_ptr<PxFile> file);
+  explicit MbWriter(std::unique_ptr<RandomAccessFile> file);
   uint32_t PutLarge(std::string_view data);
   uint32_t PutSmall(std::string_view data);
   void CheckRoom(int64_t bytes) const;
 
-  std::unique_ptr<PxFile> file_;
+  std::unique_ptr<RandomAccessFile> file_;
   int64_t end_ = kMbBlock;  // where the next block goes
   uint16_t mod_count_ = 1;
   std::string sub_;  // the type 3 block being filled, empty when none

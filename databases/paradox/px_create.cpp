@@ -4,12 +4,13 @@
 #include <algorithm>
 #include <set>
 
+#include "databases/file_io.h"
 #include "databases/paradox/paradox_file.h"
 #include "databases/paradox/px_blob.h"
 #include "databases/paradox/px_format.h"
-#include "databases/paradox/px_io.h"
 #include "databases/paradox/px_text.h"
 #include "databases/side_files.h"
+#include "engine/ascii.h"
 #include "engine/errors.h"
 
 namespace trundle {
@@ -158,7 +159,7 @@ PxHeader BuildTable(const TFieldDefs& defs, const std::vector<std::string>& name
 
 void WriteNewFiles(const std::string& path, const PxHeader& h, const std::string& table_name,
                    bool needs_mb) {
-  PxFile db(path, PxFile::Mode::kCreateNew);
+  RandomAccessFile db(path, RandomAccessFile::Mode::kCreateNew);
   std::string mb_path;
   try {
     db.WriteAt(0, BuildHeader(h, table_name).data(), static_cast<size_t>(h.header_size));

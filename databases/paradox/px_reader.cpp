@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "databases/file_io.h"
 #include "databases/paradox/paradox_file.h"
 #include "databases/paradox/px_blob.h"
 #include "databases/paradox/px_format.h"
-#include "databases/paradox/px_io.h"
 #include "databases/paradox/px_text.h"
 #include "engine/codepage.h"
 #include "engine/datetime.h"
@@ -51,7 +51,7 @@ class ParadoxReader final : public TableFileReader {
   void DecodeTimestamp(size_t i, double ms, Variant& v);
 
   std::string path_;
-  PxFile file_;
+  RandomAccessFile file_;
   PxHeader header_;
   TFieldDefs fields_;
   PxText text_;
@@ -73,16 +73,16 @@ class ParadoxReader final : public TableFileReader {
   std::string scratch_;
 };
 
-std::string ReadHeaderBytes(const PxFile& file) {
-  const int64_t size = file.Size();
+std::string ReadHeaderBytes(const RandomAccessFile& file) {
+  const int64_t size = static_cast<int64_t>(file.Size());
   std::string bytes(static_cast<size_t>(std::min<int64_t>(size, 0x10000)), '\0');
   bytes.resize(file.ReadAt(0, bytes.data(), bytes.size()));
   return bytes;
 }
 
 ParadoxReader::ParadoxReader(const std::string& path, const TableReadOptions& options)
-    : path_(path), file_(path, PxFile::Mode::kRead), mb_(path) {
-  const int64_t size = file_.Size();
+    : path_(path), file_(path, RandomAccessFile::Mode::kRead), mb_(path) {
+  const int64_t size = static_cast<int64_t>(file_.Size());
   header_ = ParseHeader(ReadHeaderBytes(file_), size, path_);
   text_.Init(options.encoding, header_.code_page, header_.fields.size());
   physical_blocks_ =

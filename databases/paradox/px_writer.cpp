@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "databases/file_io.h"
 #include "databases/paradox/paradox_file.h"
 #include "databases/paradox/px_blob.h"
 #include "databases/paradox/px_format.h"
-#include "databases/paradox/px_io.h"
 #include "databases/paradox/px_text.h"
 #include "databases/paradox/px_values.h"
 #include "engine/errors.h"
@@ -40,7 +40,7 @@ class ParadoxWriter final : public TableFileWriter {
   char* CurrentBlock() { return pending_.data() + pending_.size() - header_.block_size; }
 
   std::string path_;
-  PxFile file_;
+  RandomAccessFile file_;
   PxHeader header_;
   std::string header_bytes_;
   TFieldDefs fields_;
@@ -56,8 +56,8 @@ class ParadoxWriter final : public TableFileWriter {
 };
 
 ParadoxWriter::ParadoxWriter(const std::string& path, const TableWriteOptions& options)
-    : path_(path), file_(path, PxFile::Mode::kReadWrite) {
-  const int64_t size = file_.Size();
+    : path_(path), file_(path, RandomAccessFile::Mode::kReadWrite) {
+  const int64_t size = static_cast<int64_t>(file_.Size());
   header_bytes_.assign(static_cast<size_t>(std::min<int64_t>(size, 0x10000)), '\0');
   header_bytes_.resize(file_.ReadAt(0, header_bytes_.data(), header_bytes_.size()));
   header_ = ParseHeader(header_bytes_, size, path_);
