@@ -2,20 +2,16 @@
 
 #include <cstdlib>
 
+#include "engine/ascii.h"
+
 namespace trundle {
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return s;
-}
 
 std::string Extension(const std::string& path) {
   const size_t slash = path.rfind('/');
   const size_t dot = path.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return Lower(path.substr(dot));
+  return LowerAscii(path.substr(dot));
 }
 
 // Doubles every double quote, so that any path can stand between double quotes in SQL.
@@ -50,7 +46,7 @@ std::optional<TDataKind> KindForPath(const std::string& path) {
 
 std::optional<TDataKind> KindForName(const std::string& name) {
   for (int k = dkCsv; k < kDataKindCount; ++k)
-    if (Lower(name) == KindName(static_cast<TDataKind>(k))) return static_cast<TDataKind>(k);
+    if (LowerAscii(name) == KindName(static_cast<TDataKind>(k))) return static_cast<TDataKind>(k);
   return std::nullopt;
 }
 

@@ -2,19 +2,10 @@
 
 #include <mutex>
 
+#include "engine/ascii.h"
+
 namespace trundle {
 namespace {
-
-bool EndsWithIgnoringCase(const std::string& text, const std::string& tail) {
-  if (tail.empty() || tail.size() > text.size()) return false;
-  const size_t start = text.size() - tail.size();
-  for (size_t i = 0; i < tail.size(); ++i) {
-    char c = text[start + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c != tail[i]) return false;
-  }
-  return true;
-}
 
 // Engines live behind unique_ptr so that the pointers handed out stay valid when more are
 // registered; a replacement overwrites the engine in place for the same reason.
@@ -47,7 +38,7 @@ const TableEngine* EngineForPath(const std::string& path) {
   std::lock_guard lock(registry.mutex);
   for (const auto& engine : registry.engines)
     for (const std::string& extension : engine->extensions)
-      if (EndsWithIgnoringCase(path, extension)) return engine.get();
+      if (!extension.empty() && EndsWithIgnoringAsciiCase(path, extension)) return engine.get();
   return nullptr;
 }
 

@@ -4,17 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/ascii.h"
 #include "engine/errors.h"
 
 namespace trundle {
 namespace {
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return out;
-}
 
 bool AllDigits(std::string_view s) {
   if (s.empty()) return false;
@@ -98,12 +92,12 @@ std::string LocaleWindowsCodePage() {
 }
 
 bool IsUtf8Name(std::string_view name) {
-  const std::string u = Upper(name);
+  const std::string u = UpperAscii(name);
   return u == "UTF-8" || u == "UTF8" || u == "65001" || u == "CP65001";
 }
 
 std::string NormalizeCodePageName(std::string_view name) {
-  std::string u = Upper(name);
+  std::string u = UpperAscii(name);
   if (IsUtf8Name(u)) return "UTF-8";
   for (const char* prefix : {"WINDOWS-", "WINDOWS", "CP-", "CP", "WIN", "IBM", "DOS"}) {
     const size_t len = std::strlen(prefix);

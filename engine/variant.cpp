@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/ascii.h"
 #include "engine/datetime.h"
 #include "engine/errors.h"
 
@@ -333,8 +334,7 @@ bool Variant::ToBoolean() const {
             break;
         }
       }
-      std::string lower;
-      for (char c : t) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+      const std::string lower = LowerAscii(t);
       if (lower == "true" || lower == "yes") return true;
       if (lower == "false" || lower == "no") return false;
       break;

@@ -9,6 +9,7 @@
 #include "databases/dbase/dbase_writer.h"
 #include "databases/dbase/memo_file.h"
 #include "databases/side_files.h"
+#include "engine/ascii.h"
 #include "engine/codepage.h"
 #include "engine/datetime.h"
 #include "engine/errors.h"
@@ -45,12 +46,6 @@ FieldLayout TextLayout(int size) {
 
 bool IsNameChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return s;
 }
 
 std::string CleanName(const std::string& name) {
@@ -120,12 +115,12 @@ std::vector<std::string> StoredNames(const TFieldDefs& fields) {
   for (const TFieldDef& def : fields) {
     const std::string clean = CleanName(def.Name);
     std::string name = clean.substr(0, kMaxNameBytes);
-    for (int n = 1; std::find(taken.begin(), taken.end(), Upper(name)) != taken.end(); ++n) {
+    for (int n = 1; std::find(taken.begin(), taken.end(), UpperAscii(name)) != taken.end(); ++n) {
       std::string suffix(1, '_');
       suffix += std::to_string(n);
       name = clean.substr(0, kMaxNameBytes - suffix.size()) + suffix;
     }
-    taken.push_back(Upper(name));
+    taken.push_back(UpperAscii(name));
     names.push_back(name);
   }
   return names;

@@ -98,12 +98,6 @@ PxField MapField(const TFieldDef& def) {
   return f;
 }
 
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return s;
-}
-
 // The first max_chars characters of a UTF-8 name.
 std::string CutChars(const std::string& name, size_t max_chars) {
   size_t chars = 0;

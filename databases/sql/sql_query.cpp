@@ -19,16 +19,6 @@ constexpr std::string_view kMayNotBeModified = " may not be modified";
 // guards against a statement naming an absurd number of tables.
 constexpr int kMaxRounds = 200;
 
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
 // What follows the first statement, past white space, comments and empty statements;
 // empty when nothing does.
 std::string_view RestAfterStatement(std::string_view tail) {
@@ -181,7 +171,7 @@ void SqlQuery::ExposeTable(const std::string& missing, const std::string& messag
   std::string schema = "temp";
   std::string table = missing;
   for (const char* known : {"main.", "temp."}) {
-    if (StartsWithIgnoringCase(missing, known)) {
+    if (StartsWithIgnoringAsciiCase(missing, known)) {
       schema = std::string(known, 4);
       table = missing.substr(5);
     }

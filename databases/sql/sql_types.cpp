@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "engine/ascii.h"
 #include "engine/datetime.h"
 
 namespace trundle {
@@ -66,8 +67,6 @@ bool IsBinary(TFieldType type) {
       return false;
   }
 }
-
-char ToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
 // Reads a number of at most 9 digits (wider is no width any engine has) at text[pos].
 bool ReadSmallNumber(std::string_view text, size_t& pos, int& out) {
@@ -218,7 +217,7 @@ bool ReadDeclaredType(const char* declared, TFieldDef& field) {
   if (!declared || !*declared) return false;
   std::string name;
   const char* p = declared;
-  for (; *p && *p != '('; ++p) name += ToUpper(*p);
+  for (; *p && *p != '('; ++p) name += UpperAsciiChar(*p);
   while (!name.empty() && name.back() == ' ') name.pop_back();
   int size = 0, decimals = 0;
   if (*p == '(' && !ReadSizeAndDecimals(p, size, decimals)) size = decimals = 0;
