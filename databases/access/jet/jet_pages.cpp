@@ -1,12 +1,6 @@
 #include "databases/access/jet/jet_pages.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include "engine/errors.h"
@@ -58,34 +52,11 @@ void Rc4(const uint8_t* key, size_t key_size, uint8_t* data, size_t size) {
   }
 }
 
-PageFile::PageFile(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw TrundleError("Cannot open " + path + ": " + std::strerror(errno));
-  struct stat st;
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    throw TrundleError("Cannot open " + path + ": it is not a regular file");
-  }
-  size_ = uint64_t(st.st_size);
-}
-
-PageFile::~PageFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
+PageFile::PageFile(const std::string& path)
+    : file_(path, RandomAccessFile::Mode::kRead), size_(file_.Size()) {}
 
 size_t PageFile::ReadAt(uint64_t offset, uint8_t* data, size_t size) const {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pread(fd_, data + done, size - done, off_t(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw TrundleError("Cannot read " + path_ + ": " + std::strerror(errno));
-    }
-    if (n == 0) break;
-    done += size_t(n);
-  }
-  return done;
+  return file_.ReadAt(offset, data, size);
 }
 
 void PageFile::SetLayout(int page_size, uint32_t key) {
@@ -98,7 +69,7 @@ void PageFile::Read(uint32_t page, std::vector<uint8_t>& out) const {
   out.resize(size_t(page_size_));
   if (page >= page_count_ ||
       ReadAt(uint64_t(page) * uint64_t(page_size_), out.data(), out.size()) != out.size()) {
-    throw TrundleError(path_ + " is damaged: page " + std::to_string(page) +
+    throw TrundleError(path() + " is damaged: page " + std::to_string(page) +
                        " lies outside the file");
   }
   if (key_ != 0 && page != 0) {

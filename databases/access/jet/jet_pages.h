@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "databases/file_io.h"
+
 namespace trundle::jet {
 
 // Offsets that differ between Jet 3 (2 KB pages) and Jet 4 / ACE (4 KB pages).
@@ -38,13 +40,10 @@ void Rc4(const uint8_t* key, size_t key_size, uint8_t* data, size_t size);
 // is positioned, so several readers may share it.
 class PageFile {
  public:
-  // Throws TrundleError "Cannot open PATH: reason".
+  // Throws TrundleError "Could not open PATH: reason".
   explicit PageFile(const std::string& path);
-  ~PageFile();
-  PageFile(const PageFile&) = delete;
-  PageFile& operator=(const PageFile&) = delete;
 
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return file_.path(); }
   uint64_t file_size() const { return size_; }
   // Reads up to size bytes at offset; returns how many were read.
   size_t ReadAt(uint64_t offset, uint8_t* data, size_t size) const;
@@ -58,8 +57,7 @@ class PageFile {
   void Read(uint32_t page, std::vector<uint8_t>& out) const;
 
  private:
-  std::string path_;
-  int fd_ = -1;
+  RandomAccessFile file_;
   uint64_t size_ = 0;
   int page_size_ = 4096;
   uint32_t page_count_ = 0;
