@@ -18,31 +18,6 @@ T Load(const uint8_t* p) {
   return v;
 }
 
-// The bytes a fixed value of each type needs; 0 where any length will do.
-int NeedBytes(uint8_t type) {
-  switch (type) {
-    case kByte:
-      return 1;
-    case kInteger:
-      return 2;
-    case kLong:
-    case kSingle:
-    case kComplex:
-      return 4;
-    case kCurrency:
-    case kDouble:
-    case kDateTime:
-    case kBigInt:
-      return 8;
-    case kGuid:
-      return 16;
-    case kNumeric:
-      return 17;
-    default:
-      return 0;
-  }
-}
-
 }  // namespace
 
 RowDecoder::RowDecoder(const PageFile& file, const Format& format, const TableDef& def,
@@ -140,7 +115,7 @@ void RowDecoder::DecodeText(const uint8_t* data, size_t size, Variant& out) {
 
 void RowDecoder::DecodeValue(const ColumnDef& col, const uint8_t* data, int size, Variant& out) {
   const uint8_t type = col.column.type;
-  const int need = NeedBytes(type);
+  const int need = FixedWidth(type);
   if (need > 0 && size < need)
     throw TrundleError(where_ + ": column " + col.column.name + " holds " + std::to_string(size) +
                        " bytes of the " + std::to_string(need) + " its type needs");

@@ -13,7 +13,8 @@ constexpr uint8_t kDataPage = 0x01;
 constexpr uint8_t kTdefPage = 0x02;
 constexpr uint8_t kUsageMapPage = 0x05;
 
-// The width of a fixed column of each type; 0 for types stored as variable data.
+}  // namespace
+
 int FixedWidth(uint8_t type) {
   switch (type) {
     case kByte:
@@ -38,8 +39,6 @@ int FixedWidth(uint8_t type) {
       return 0;
   }
 }
-
-}  // namespace
 
 std::string TableDamage(const std::string& path, const std::string& table,
                         const std::string& cause) {

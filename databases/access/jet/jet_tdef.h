@@ -30,6 +30,10 @@ struct TableDef {
   uint32_t used_pages = 0;         // row pointer to the owned-pages usage map
 };
 
+// The width of a fixed column of each type, which is also what a fixed value of the type
+// needs; 0 for types stored as variable data.
+int FixedWidth(uint8_t type);
+
 // "PATH is damaged: table NAME: CAUSE"
 std::string TableDamage(const std::string& path, const std::string& table,
                         const std::string& cause);
