@@ -167,7 +167,7 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
   }
   if (o.help || o.version) return "";
   for (const std::string* dao : {&o.source.dao, &o.dest.dao})
-    if (!dao->empty() && Lower(*dao) != "dao35" && Lower(*dao) != "dao36")
+    if (!dao->empty() && LowerAscii(*dao) != "dao35" && LowerAscii(*dao) != "dao36")
       return "unknown DAO version '" + *dao + "' (dao35, dao36)";
   if (o.list_tables) {
     if (!positional.empty()) return "--list-tables takes the database and nothing else";
