@@ -41,7 +41,8 @@ class TableFileReader {
   virtual const std::string& path() const = 0;
   // The fields in file order, with their dataset types, widths and decimals.
   virtual const TFieldDefs& fields() const = 0;
-  // The number of records the header claims (a dBase count includes deleted records).
+  // The number of records Next() delivers from the start (a dBase header's count also
+  // holds the deleted records, which are not delivered).
   virtual int64_t record_count() const = 0;
 
   // Fills values[0 .. fields().size()) with the next live record, resizing values to

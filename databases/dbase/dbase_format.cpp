@@ -396,6 +396,10 @@ std::string ReadCpgFile(const std::string& table_path) {
 std::string TableCodePage(const std::string& table_path, const TableHeader& header) {
   std::string code_page = ReadCpgFile(table_path);
   if (code_page.empty()) code_page = CodePageOfLanguageDriver(header.language_driver);
+  // FoxPro 2 ran on DOS: a table of it that names no code page holds DOS text.
+  if (code_page.empty() && header.language_driver == 0 &&
+      (header.version == 0xF5 || header.version == 0xFB))
+    code_page = "CP437";
   return code_page;
 }
 

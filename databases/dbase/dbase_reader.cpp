@@ -50,13 +50,14 @@ class DBaseReader final : public TableFileReader {
 
   const std::string& path() const override { return file_.path(); }
   const TFieldDefs& fields() const override { return fields_; }
-  int64_t record_count() const override { return header_.record_count; }
+  int64_t record_count() const override { return live_records_; }
   bool Next(std::vector<Variant>& values) override;
   void Rewind() override { next_record_ = 0; }
   std::vector<std::string> TakeNotes() override;
 
  private:
   void ChooseCodePage(const TableReadOptions& options);
+  int64_t CountLiveRecords();
   void OpenMemo();
   void DecodeText(std::string_view bytes, std::string& out);
   const char* RecordBytes(uint64_t index);
@@ -79,6 +80,7 @@ class DBaseReader final : public TableFileReader {
   uint64_t buffer_count_ = 0;  // records in buffer_
   uint64_t next_record_ = 0;
   uint64_t current_record_ = 0;
+  int64_t live_records_ = 0;  // the header's count less the records marked deleted
   int64_t bad_text_ = 0;
   std::string text_;  // scratch for decoded text
   std::string memo_bytes_;
@@ -100,6 +102,20 @@ DBaseReader::DBaseReader(const std::string& path, const TableReadOptions& option
   bad_text_ = 0;  // names are not values; their '?' shows in the field list
   const uint64_t per_buffer = std::max<uint64_t>(1, kBufferBytes / header_.record_size);
   buffer_.resize(per_buffer * header_.record_size);
+  live_records_ = CountLiveRecords();
+}
+
+// The header counts deleted records too, which are never delivered; a count that
+// included them would be logged as read and leave the progress short of its end. One
+// pass over the deletion marks, through the record buffer the first reads then reuse.
+int64_t DBaseReader::CountLiveRecords() {
+  int64_t live = 0;
+  for (uint64_t index = 0; index < header_.record_count; index += buffer_count_) {
+    const char* record = RecordBytes(index);
+    for (uint64_t i = 0; i < buffer_count_; ++i, record += header_.record_size)
+      if (record[0] != '*') ++live;
+  }
+  return live;
 }
 
 void DBaseReader::ChooseCodePage(const TableReadOptions& options) {
@@ -188,7 +204,11 @@ void DBaseReader::ReadField(const FieldLayout& f, const char* record, Variant& v
     case 'C': {
       size_t n = bytes.size();
       while (n > 0 && (bytes[n - 1] == ' ' || bytes[n - 1] == '\0')) --n;
-      if (f.flags & dbase::kFlagBinary)
+      // A character field cannot tell an empty value from none: blank is Null, as an
+      // empty Paradox field is.
+      if (n == 0)
+        value.SetNull();
+      else if (f.flags & dbase::kFlagBinary)
         value.SetString(bytes.substr(0, n));
       else {
         DecodeText(bytes.substr(0, n), text_);

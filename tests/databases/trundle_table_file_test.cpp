@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <fstream>
+
 #include "databases/dbase/dbase_file.h"
 #include "databases/paradox/paradox_file.h"
 #include "engine/datetime.h"
@@ -215,6 +218,41 @@ TEST_F(TableFileAdaptorTest, AFifoIsNoTableFileAndIsNeverOpened) {
   const std::string refused = fifo + " is not a regular file, and a table file must be one";
   EXPECT_EQ(log, (std::vector<std::string>{"Reading table", "1 records read", "Reading from table",
                                            refused, refused}));
+}
+
+// A deleted record is neither read nor counted: the log's count and the progress agree
+// with what is moved.
+TEST_F(TableFileAdaptorTest, DeletedDBaseRecordsAreNotCounted) {
+  WriteFile(dir / "in.csv", "N\r\n1\r\n2\r\n3\r\n");
+  Move(dkCsv, "in.csv", dkDBase, "t.dbf");
+  ASSERT_TRUE(moved);
+  const std::string bytes = ReadFile(dir / "t.dbf");
+  auto u16 = [&](size_t at) {
+    return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
+  };
+  std::fstream file(dir / "t.dbf", std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(u16(8) + u16(10));  // the second record's deletion mark
+  file.put('*');
+  file.close();
+
+  TTrundle job;
+  job.SetSourceKind(dkDBase);
+  job.SetDestinationKind(dkCsv);
+  job.Source().TableName = dir / "t.dbf";
+  job.Source().Sql = "select * from \"" + (dir / "t.dbf") + "\"";
+  job.Destination().TableName = dir / "out.csv";
+  std::vector<std::string> log;
+  int last_percent = -1;
+  job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  job.OnProgress = [&last_percent](int32_t percent) { last_percent = percent; };
+  job.Execute();
+  auto logged = [&log](const std::string& line) {
+    return std::find(log.begin(), log.end(), line) != log.end();
+  };
+  EXPECT_TRUE(logged("2 records read"));
+  EXPECT_TRUE(logged("2 records moved"));
+  EXPECT_EQ(last_percent, 100);
+  EXPECT_EQ(ReadFile(dir / "out.csv"), "\"N\"\r\n\"1\"\r\n\"3\"\r\n");
 }
 
 TEST_F(TableFileAdaptorTest, SqlOverSeveralFilesAndPathsWithQuotes) {

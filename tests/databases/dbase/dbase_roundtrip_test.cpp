@@ -11,6 +11,7 @@
 #include "engine/datetime.h"
 #include "engine/errors.h"
 #include "tests/databases/dbase/dbase_test_util.h"
+#include "tests/test_files.h"
 
 namespace trundle {
 namespace {
@@ -37,7 +38,7 @@ const TFieldDefs& MixedFields() {
 }
 
 // Rows as written, and the value each one must read back as, where that differs: a C
-// field has no Null, so Null text reads back as empty text.
+// field cannot tell empty text from none, so empty text reads back as Null.
 struct RoundTripRow {
   std::vector<Variant> written;
   std::vector<Variant> read;  // empty: same as written
@@ -55,15 +56,13 @@ std::vector<RoundTripRow> MixedRows() {
       {{Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
         Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
         Variant::Null(), Variant::Null()},
-       {Variant::String(""), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
-        Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(), Variant::String(""),
-        Variant::Null(), Variant::Null()}},
+       {}},
       {{Variant::String(""), Variant::String(long_memo), Variant::Blob(std::string(70000, '\x1A')),
         Variant::Integer(2147483647), Variant::Integer(123456789012345678LL),
         Variant::Float(1.0 / 3.0), Variant::Float(0.0), Variant::Currency(-123456789012345LL),
         Variant::DateTime(Day(1899, 12, 29)), Variant::DateTime(Day(2024, 2, 29) + 0.5),
         Variant::Boolean(false), Variant::Integer(0)},
-       {Variant::String(""), Variant::String(long_memo), Variant::Blob(std::string(70000, '\x1A')),
+       {Variant::Null(), Variant::String(long_memo), Variant::Blob(std::string(70000, '\x1A')),
         Variant::Integer(2147483647), Variant::Integer(123456789012345678LL),
         Variant::Float(1.0 / 3.0), Variant::Float(0.0), Variant::Currency(-123456789012345LL),
         Variant::DateTime(Day(1899, 12, 29)), Variant::String("2024-02-29 12:00:00"),
@@ -75,7 +74,7 @@ std::vector<RoundTripRow> MixedRows() {
        {Variant::String("Zoë – Привет – 日本"), Variant::String("Ünïcödé\r\nmemo ✓"),
         Variant::Null(), Variant::Integer(7), Variant::Integer(-1), Variant::Float(6.02214076e23),
         Variant::Float(99999.99), Variant::Currency(1), Variant::DateTime(Day(9999, 12, 31)),
-        Variant::String(""), Variant::Boolean(true), Variant::Integer(32767)}},
+        Variant::Null(), Variant::Boolean(true), Variant::Integer(32767)}},
   };
 }
 
@@ -123,6 +122,59 @@ TEST(DBaseRoundTripTest, EveryKindOfValueSurvives) {
   // Reopened for append, the old records stay and the new ones follow.
   AppendRows(path, MixedRows());
   ExpectRows(dbase_test::ReadAll(path), MixedRows(), 2);
+}
+
+// Patches bytes of a file in place.
+void Patch(const std::string& path, long offset, const std::string& bytes) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(offset);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// What the reader takes as the code page of a table that names none: a FoxPro 2 table
+// (0xF5, 0xFB) is a DOS file, in code page 437; a dBase III one is not taken for one.
+TEST(DBaseRoundTripTest, AFoxPro2TableWithoutCodePageIsReadAsDos) {
+  TempDir dir;
+  TableWriteOptions cp437;
+  cp437.encoding = "CP437";
+  struct Case {
+    char version;
+    bool dos;
+  } cases[] = {{'\xF5', true}, {'\xFB', true}, {'\x03', false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(static_cast<unsigned char>(c.version)));
+    const std::string path = dir / "fox.dbf";
+    std::filesystem::remove(path);
+    CreateDBaseTable(path, {{"NAME", ftString, 10}}, cp437);
+    AppendRows(path, {{{Variant::String("penedès")}, {}}});
+    std::filesystem::remove(dir / "fox.cpg");
+    Patch(path, 0, std::string(1, c.version));
+    Patch(path, 29, std::string(1, '\0'));  // the language driver: none
+    const Rows rows = dbase_test::ReadAll(path);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0].ToText() == "penedès", c.dos) << rows[0][0].ToText();
+  }
+}
+
+// The header counts deleted records; the reader's count, like its records, leaves them out.
+TEST(DBaseRoundTripTest, DeletedRecordsAreNeitherCountedNorRead) {
+  TempDir dir;
+  const std::string path = dir / "del.dbf";
+  CreateDBaseTable(path, {{"N", ftInteger}}, {});
+  std::vector<RoundTripRow> rows;
+  for (int i = 0; i < 5; ++i) rows.push_back({{Variant::Integer(i)}, {}});
+  AppendRows(path, rows);
+  const std::string bytes = ReadFile(path);
+  auto u16 = [&](size_t at) {
+    return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
+  };
+  for (int deleted : {0, 3, 4}) Patch(path, u16(8) + deleted * u16(10), "*");
+  auto reader = OpenDBaseTable(path, {});
+  EXPECT_EQ(reader->record_count(), 2);
+  std::vector<Variant> row;
+  std::vector<int64_t> read;
+  while (reader->Next(row)) read.push_back(row[0].ToInteger());
+  EXPECT_EQ(read, (std::vector<int64_t>{1, 2}));
 }
 
 TEST(DBaseRoundTripTest, StoredTypes) {
