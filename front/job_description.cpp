@@ -47,7 +47,12 @@ std::string WholeTableSql(TDataKind kind, const std::string& table) {
     }
     return "select * from " + quoted + "\"";
   }
-  if (kind == dkAccess || kind == dkOracle) return "select * from " + table;
+  // An Access name in brackets, so that a name with spaces is one name; brackets cannot
+  // hold a ']', double quotes can.
+  if (kind == dkAccess && table.find(']') == std::string::npos)
+    return "select * from [" + table + "]";
+  if (kind == dkAccess) return WholeTableSql(dkDBase, table);
+  if (kind == dkOracle) return "select * from " + table;
   return "";
 }
 

@@ -52,7 +52,8 @@ TEST(JobDescriptionTest, WholeTableStatements) {
   } cases[] = {
       {dkDBase, "/d/t.dbf", "select * from \"/d/t.dbf\""},
       {dkParadox, "say \"hi\".db", "select * from \"say \"\"hi\"\".db\""},
-      {dkAccess, "Orders", "select * from Orders"},
+      {dkAccess, "Order Lines", "select * from [Order Lines]"},
+      {dkAccess, "odd]name", "select * from \"odd]name\""},
       {dkOracle, "SCOTT.EMP", "select * from SCOTT.EMP"},
       {dkAccess, "", ""},
       {dkCsv, "a.csv", ""},

@@ -108,7 +108,7 @@ TEST_F(MainFormTest, ProposedSqlFollowsTheTableBoxes) {
 
   auto* access_table = Get<QComboBox>("ComboBox1");
   access_table->setEditText("Orders");
-  EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "select * from Orders");
+  EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "select * from [Orders]");
   access_table->setEditText("");
   EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "");
   Get<QComboBox>("ComboBox2")->setEditText("EMP");
