@@ -7,7 +7,7 @@ packages=(
   libgtest-dev
   # Readers we did not write, that the tests check our files with.
   gdal-bin python3-gdal python3-dbfread pxlib-dev
-  mdbtools nodejs npm
+  mdbtools
   # The locales the round-trip tests run under.
   locales
   # The window: Qt 6 Widgets, a font, and a display server for its screenshots.
@@ -15,6 +15,10 @@ packages=(
   # The benchmarks' peers and timer.
   miller time bc
 )
+# Node.js runs the npm witness below. A machine may already have it from elsewhere, with npm
+# inside it, and Debian's npm package would then conflict: ask apt only when node is missing.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
