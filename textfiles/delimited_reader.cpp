@@ -110,10 +110,11 @@ DelimitedReader::Parse DelimitedReader::ParseRecord(std::vector<std::string_view
   scratch_.clear();
   scratch_ranges_.clear();
   field_in_scratch_.clear();
+  bool any_in_scratch = false;
   size_t p = pos_;
   int64_t lines = 0;
   bool unclosed = false;
-  // Consumes a line end at p; false when more bytes are needed to know its length.
+  // Consumes a line end at q; false when more bytes are needed to know its length.
   auto eat_line_end = [&](size_t& q) {
     if (b[q] == '\r') {
       if (q + 1 == end && !last) return false;
@@ -134,48 +135,65 @@ DelimitedReader::Parse DelimitedReader::ParseRecord(std::vector<std::string_view
       break;
     }
     if (b[p] == '"') {
-      // A quoted value, collected in scratch_ when it holds doubled quotes.
-      size_t seg = ++p;
+      // A quoted value. It is taken from the buffer as it stands unless it holds doubled
+      // quotes or characters after its closing quote; then it is collected in scratch_.
+      const size_t start = ++p;
+      size_t seg = start;
       const size_t scratch_start = scratch_.size();
+      bool copied = false;  // the value is in scratch_
       bool closed = false;
       for (;;) {
         const void* q = std::memchr(b + p, '"', end - p);
         if (!q) {
           if (!last) return Parse::kNeedMore;
-          scratch_.append(b + seg, end - seg);
+          if (copied) scratch_.append(b + seg, end - seg);
           p = end;
           unclosed = true;
           break;
         }
-        p = static_cast<const char*>(q) - b;
+        p = static_cast<size_t>(static_cast<const char*>(q) - b);
         if (p + 1 == end && !last) return Parse::kNeedMore;
-        scratch_.append(b + seg, p - seg);
         if (p + 1 < end && b[p + 1] == '"') {
-          scratch_ += '"';
+          scratch_.append(b + seg, p + 1 - seg);  // up to and including one quote
+          copied = true;
           p += 2;
           seg = p;
           continue;
         }
+        if (copied) scratch_.append(b + seg, p - seg);
         ++p;
         closed = true;
         break;
       }
-      for (size_t k = scratch_start; k < scratch_.size(); ++k) lines += scratch_[k] == '\n';
+      const size_t value_end = closed ? p - 1 : p;
       if (closed) {
         // Characters after the closing quote, up to the delimiter, belong to the value.
         const size_t rest = p;
-        while (p < end && b[p] != delimiter_ && !AtLineEnd(p)) ++p;
+        p += FindFieldEnd(b + p, end - p);
         if (p == end && !last) return Parse::kNeedMore;
-        scratch_.append(b + rest, p - rest);
+        if (p > rest) {
+          if (!copied) scratch_.append(b + start, value_end - start);
+          copied = true;
+          scratch_.append(b + rest, p - rest);
+        }
       }
-      field_in_scratch_.push_back(static_cast<int>(scratch_ranges_.size()));
-      scratch_ranges_.emplace_back(scratch_start, scratch_.size() - scratch_start);
-      fields.emplace_back();
+      // Line breaks inside the value count as lines of the file.
+      for (const char* n = b + start;
+           (n = static_cast<const char*>(std::memchr(n, '\n', b + value_end - n))) != nullptr; ++n)
+        ++lines;
+      if (copied) {
+        any_in_scratch = true;
+        field_in_scratch_.resize(fields.size(), -1);
+        field_in_scratch_.push_back(static_cast<int>(scratch_ranges_.size()));
+        scratch_ranges_.emplace_back(scratch_start, scratch_.size() - scratch_start);
+        fields.emplace_back();
+      } else {
+        fields.emplace_back(b + start, value_end - start);
+      }
     } else {
       const size_t start = p;
-      while (p < end && b[p] != delimiter_ && b[p] != '\r' && b[p] != '\n') ++p;
+      p += FindFieldEnd(b + p, end - p);
       if (p == end && !last) return Parse::kNeedMore;
-      field_in_scratch_.push_back(-1);
       fields.emplace_back(b + start, p - start);
     }
     if (p == end) break;
@@ -186,16 +204,37 @@ DelimitedReader::Parse DelimitedReader::ParseRecord(std::vector<std::string_view
     if (!eat_line_end(p)) return Parse::kNeedMore;
     break;
   }
-  for (size_t i = 0; i < fields.size(); ++i)
-    if (field_in_scratch_[i] >= 0) {
-      const auto& r = scratch_ranges_[field_in_scratch_[i]];
-      fields[i] = std::string_view(scratch_.data() + r.first, r.second);
-    }
+  if (any_in_scratch)
+    for (size_t i = 0; i < field_in_scratch_.size(); ++i)
+      if (field_in_scratch_[i] >= 0) {
+        const auto& r = scratch_ranges_[field_in_scratch_[i]];
+        fields[i] = std::string_view(scratch_.data() + r.first, r.second);
+      }
   record_line_ = next_line_;
   next_line_ += lines;
   if (unclosed && !unclosed_quote_line_) unclosed_quote_line_ = record_line_;
   pos_ = p;
   return Parse::kDone;
+}
+
+size_t DelimitedReader::FindFieldEnd(const char* p, size_t n) const {
+  // Eight bytes at a time: a byte of the word equals c exactly where (w ^ c*ones) has a
+  // zero byte, and the lowest zero byte is the lowest set bit of the classic test.
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  const uint64_t delim = kOnes * static_cast<unsigned char>(delimiter_);
+  const uint64_t cr = kOnes * static_cast<unsigned char>('\r');
+  const uint64_t lf = kOnes * static_cast<unsigned char>('\n');
+  const auto zero_bytes = [](uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    const uint64_t hits = zero_bytes(w ^ delim) | zero_bytes(w ^ cr) | zero_bytes(w ^ lf);
+    if (hits) return i + static_cast<size_t>(__builtin_ctzll(hits) >> 3);
+  }
+  while (i < n && p[i] != delimiter_ && p[i] != '\r' && p[i] != '\n') ++i;
+  return i;
 }
 
 std::vector<std::string> DelimitedReader::TakeNotes() {

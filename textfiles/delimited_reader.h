@@ -43,6 +43,8 @@ class DelimitedReader {
   Parse ParseRecord(std::vector<std::string_view>& fields);
   bool Refill();
   bool AtLineEnd(size_t p) const;
+  // Bytes from p up to the first delimiter, CR or LF (n when there is none).
+  size_t FindFieldEnd(const char* p, size_t n) const;
   // Called at a character 26 that is `rest` bytes before the end of what was just read.
   void CountBytesAfterEndMark(size_t rest);
 

@@ -36,15 +36,19 @@ class DelimitedWriter {
   int64_t Commit();
 
  private:
+  // Makes room for bytes more in piece_, passing what it holds on when it is full.
+  void Reserve(size_t bytes);
+  void Drain();
+
   std::unique_ptr<FileSink> file_;
   std::unique_ptr<EncodingSink> encoder_;  // null when the text stays UTF-8
   OutputSink* out_;
   char delimiter_;
   bool line_started_ = false;
-  std::string line_;
+  // Lines gathered for the next write: the first used_ bytes of piece_, whose size is
+  // its capacity (written through a pointer, not appended to, for speed).
+  std::string piece_;
+  size_t used_ = 0;
 };
-
-// Appends text between quotes, each quote inside doubled.
-void AppendQuoted(std::string_view text, std::string& out);
 
 }  // namespace trundle

@@ -67,20 +67,31 @@ TFieldDefs TTrundleTableBase::SourceFieldDefs(bool measure_widths) {
 }
 
 bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
-  ClearFilledBuffers(names, values);
   ++CurrentRecord;
-  if (CurrentRecord > Table.RecordListLength() - 1) return false;
+  if (CurrentRecord > Table.RecordListLength() - 1) {
+    ClearFilledBuffers(names, values);
+    names_filled_ = nullptr;
+    return false;
+  }
   const size_t fields = Table.FieldNames.size();
   if (fields > names.size() || fields > values.size()) throw TrundleError(kRangeCheckError);
-  FilledUpTo(static_cast<int>(fields));
-  for (size_t i = 0; i < fields; ++i) names[i].SetString(Table.FieldNames[i]);
+  // Every record has the same names: when the buffers this reader filled come back
+  // (the job never changes them), the names are still in place, the values are
+  // overwritten below, and everything past the last field is still Unassigned.
+  if (names_filled_ != names.data() || values_filled_ != values.data()) {
+    ClearFilledBuffers(names, values);
+    FilledUpTo(static_cast<int>(fields));
+    for (size_t i = 0; i < fields; ++i) names[i].SetString(Table.FieldNames[i]);
+    names_filled_ = names.data();
+    values_filled_ = values.data();
+  }
   Table.ReadInto(CurrentRecord, values);
   return true;
 }
 
 const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordBuffer& names,
                                                                   const TRecordBuffer& values) {
-  if (mapped_names_ != Table.FieldNames) {
+  if (!names_fixed_ && mapped_names_ != Table.FieldNames) {
     mapped_names_ = Table.FieldNames;
     mapper_.SetDestination(mapped_names_);
   }
@@ -89,6 +100,14 @@ const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordB
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) by_field_[map[i]] = &values[i];
   return by_field_;
+}
+
+void TTrundleTableBase::FixFieldNames(bool fixed) {
+  if (fixed && mapped_names_ != Table.FieldNames) {
+    mapped_names_ = Table.FieldNames;
+    mapper_.SetDestination(mapped_names_);
+  }
+  names_fixed_ = fixed;
 }
 
 bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
@@ -155,6 +174,7 @@ bool TTrundleDelimited::OpenDestination() {
   Table.FieldNames.clear();
   Table.ClearRecords();
   output_.reset();
+  FixFieldNames(false);
   copy_old_ = false;
   written_ = 0;
   if (IsStreamOutput(TableName)) {
@@ -190,6 +210,7 @@ void TTrundleDelimited::StartOutput() {
   output_ = std::make_unique<DelimitedWriter>(OpenOutputFile(TableName), delimiter_, Encoding);
   for (const std::string& name : Table.FieldNames) output_->Field(name);
   output_->EndLine();
+  FixFieldNames(true);
   if (!copy_old_) return;
   // The old records are read again, one at a time, rather than held since OpenTable.
   DelimitedReader reader(TableName, delimiter_, Encoding);

@@ -36,6 +36,8 @@ class TTrundleTableBase : public TTrundleUnknown {
   // matched as FieldNameMapper does. Valid until the next call.
   const std::vector<const Variant*>& MapToFields(const TRecordBuffer& names,
                                                  const TRecordBuffer& values);
+  // Table.FieldNames will not change from now on (a header was written), or may again.
+  void FixFieldNames(bool fixed);
   // Sends the count of data records followed by " records written", then a line for
   // each source field whose values found no field here.
   void SendWritten(int64_t records);
@@ -43,7 +45,11 @@ class TTrundleTableBase : public TTrundleUnknown {
  private:
   FieldNameMapper mapper_;
   std::vector<std::string> mapped_names_;  // the FieldNames mapper_ was given
+  bool names_fixed_ = false;               // mapped_names_ is FieldNames for good
   std::vector<const Variant*> by_field_;
+  // The buffers ReadRecord last filled with the names; null when they must be set again.
+  const Variant* names_filled_ = nullptr;
+  const Variant* values_filled_ = nullptr;
 };
 
 class DelimitedWriter;

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
+#include <random>
 #include <thread>
 
 #include "engine/errors.h"
@@ -91,6 +93,55 @@ TEST(DelimitedDestinationTest, RecordsGoToAHiddenFileAndTheFileChangesOnlyAtSave
   fresh.Write("x\"y", 7);
   fresh.csv.SaveTable();
   EXPECT_EQ(ReadFile(dir / "new.csv"), "\"NAME\",\"QTY\"\r\n\"x\"\"y\",\"7\"\r\n");
+}
+
+// Values long and short, with quotes, delimiters and line breaks at every position
+// (the writer and the reader take eight bytes at a time where they can), written as
+// records arrive and read back.
+TEST(DelimitedDestinationTest, RandomValuesSurviveTheWayOutAndBack) {
+  ScratchFolder dir;
+  std::mt19937 rng(7);
+  const std::string alphabet[] = {"a", "b", "\"", ",", "\t", "\r\n", "\n", "é", " "};
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (int r = 0; r < 300; ++r) {
+    std::string v[2];
+    for (std::string& text : v)
+      for (int n = static_cast<int>(rng() % 40); n > 0; --n) text += alphabet[rng() % 9];
+    rows.emplace_back(v[0], v[1]);
+  }
+  for (const char* name : {"t.csv", "t.txt"}) {
+    std::unique_ptr<TTrundleDelimited> out;
+    std::unique_ptr<TTrundleDelimited> in;
+    if (std::string(name) == "t.csv") {
+      out = std::make_unique<TTrundleCsv>();
+      in = std::make_unique<TTrundleCsv>();
+    } else {
+      out = std::make_unique<TTrundleText>();
+      in = std::make_unique<TTrundleText>();
+    }
+    out->TableName = in->TableName = dir / name;
+    out->PrepareDestination();
+    ASSERT_FALSE(out->OpenTable());
+    out->Table.FieldNames = {"A", "B"};
+    TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+    names[0].SetString("A");
+    names[1].SetString("B");
+    for (const auto& [a, b] : rows) {
+      values[0].SetString(a);
+      values[1].SetString(b);
+      out->WriteRecord(names, values);
+    }
+    out->SaveTable();
+    ASSERT_TRUE(in->OpenTable()) << name;
+    for (size_t r = 0; r < rows.size(); ++r) {
+      ASSERT_TRUE(in->ReadRecord(names, values)) << name << " row " << r;
+      ASSERT_EQ(values[0].text(), rows[r].first) << name << " row " << r;
+      ASSERT_EQ(values[1].text(), rows[r].second) << name << " row " << r;
+      ASSERT_EQ(names[1].text(), "B");
+    }
+    EXPECT_FALSE(in->ReadRecord(names, values));
+    EXPECT_TRUE(names[0].IsUnassigned());
+  }
 }
 
 TEST(DelimitedDestinationTest, Character26EndsTheTextAndProtectsWhatFollowsIt) {
