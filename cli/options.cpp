@@ -92,7 +92,8 @@ std::string UsageText() {
          "  --help, --version\n"
          "\n"
          "Exit status: 0 records moved; 1 the source or destination could not be opened\n"
-         "or created; 2 a usage error; 3 an error stopped the run.\n";
+         "or created; 2 a usage error; 3 an error stopped the run; 130 or 143 SIGINT or\n"
+         "SIGTERM stopped it at a record boundary (a text destination is left as it was).\n";
 }
 
 std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o) {

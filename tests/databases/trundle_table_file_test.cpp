@@ -195,6 +195,34 @@ TEST_F(TableFileAdaptorTest, TheSameCopyTwiceFillsTheShortenedFieldsBothTimes) {
   }
 }
 
+TEST_F(TableFileAdaptorTest, AStoppedRunLeavesTablesHoldingWholeRecords) {
+  std::string csv = "id,name\r\n";
+  for (int i = 0; i < 2500; ++i) csv += std::to_string(i) + ",name" + std::to_string(i) + "\r\n";
+  WriteFile(dir / "in.csv", csv);
+  for (const auto& [kind, out] : {std::pair{dkDBase, "out.dbf"}, std::pair{dkParadox, "out.db"}}) {
+    int64_t stopped_at = 0;
+    {
+      TTrundle job;
+      job.SetSourceKind(dkCsv);
+      job.SetDestinationKind(kind);
+      job.Source().TableName = dir / "in.csv";
+      job.Destination().TableName = dir / out;
+      job.OnProgress = [&job](int32_t percent) {
+        if (percent >= 50) job.RequestStop();
+      };
+      job.Execute();
+      EXPECT_EQ(job.outcome(), TRunOutcome::kStopped);
+      stopped_at = job.records_moved();
+    }  // as the program ends after a stopped run
+    EXPECT_GT(stopped_at, 1000);
+    EXPECT_LT(stopped_at, 2500);
+    const Table t = Read(out);
+    ASSERT_EQ(static_cast<int64_t>(t.rows.size()), stopped_at) << out;
+    EXPECT_EQ(t.rows.back()[0].ToText(), std::to_string(stopped_at - 1)) << out;
+    EXPECT_EQ(t.rows.back()[1].ToText(), "name" + std::to_string(stopped_at - 1)) << out;
+  }
+}
+
 TEST_F(TableFileAdaptorTest, ATableThatCouldNotBeFilledIsNeverCreated) {
   WriteFile(dir / "in.csv", "a\r\n1\r\n");
   Move(dkCsv, "in.csv", dkDBase, "src.dbf");
