@@ -8,6 +8,7 @@
 #include "engine/ascii.h"
 #include "engine/datetime.h"
 #include "engine/errors.h"
+#include "engine/locale_text.h"
 
 namespace trundle {
 namespace {
@@ -43,7 +44,10 @@ constexpr double kCurrencyLimit = 9.2e14;
 // 999. A fifth decimal rounds half away from zero, as the conversion from a double does;
 // further ones are dropped. False when the text is no such amount or the amount does not
 // fit in 64 bits of 1/10000 units.
-bool ParseCurrencyText(const std::string& raw, int64_t& out) {
+// An amount as "$-12.50", "-$12.50" or "12.5", the decimal mark '.' or the locale's
+// separator: never both, so "1,500" under a locale whose separator is '.' is refused
+// rather than read as 1.5.
+bool ParseCurrencyText(const std::string& raw, char separator, int64_t& out) {
   std::string t = Trimmed(raw);
   if (!t.empty() && t[0] == '$') t.erase(0, 1);
   bool negative = false;
@@ -66,7 +70,7 @@ bool ParseCurrencyText(const std::string& raw, int64_t& out) {
       if (__builtin_mul_overflow(units, uint64_t{10}, &units) ||
           __builtin_add_overflow(units, static_cast<uint64_t>(c - '0'), &units))
         return false;
-    } else if ((c == '.' || c == ',') && !point) {
+    } else if ((c == '.' || c == separator) && !point) {
       point = true;
     } else {
       return false;
@@ -247,6 +251,13 @@ double Variant::ToDouble() const {
     case VarType::kString: {
       double d = 0;
       if (ParseDouble(text_, d)) return d;
+      // The forms the program writes under the user's locale: 12,5 and $12,50.
+      const std::shared_ptr<const LocaleFormats> formats = CurrentLocaleFormats();
+      if (ParseLocaleNumber(text_, *formats, d)) return d;
+      int64_t units = 0;
+      if (text_.find('$') != std::string::npos &&
+          ParseCurrencyText(text_, formats->decimal_separator, units))
+        return static_cast<double>(units) / 10000.0;
       break;
     }
     case VarType::kBlob:
@@ -266,10 +277,13 @@ int64_t Variant::ToCurrency() const {
       return units;
     }
     case VarType::kString: {
+      const std::shared_ptr<const LocaleFormats> formats = CurrentLocaleFormats();
       int64_t units = 0;
-      if (ParseCurrencyText(text_, units)) return units;
+      if (ParseCurrencyText(text_, formats->decimal_separator, units)) return units;
       double d = 0;
-      if (ParseDouble(text_, d) && std::fabs(d) < kCurrencyLimit) return std::llround(d * 10000.0);
+      if ((ParseDouble(text_, d) || ParseLocaleNumber(text_, *formats, d)) &&
+          std::fabs(d) < kCurrencyLimit)
+        return std::llround(d * 10000.0);
       CannotConvert(*this, "a currency amount");
     }
     default: {
@@ -293,6 +307,7 @@ double Variant::ToDateTime() const {
     case VarType::kString: {
       double d = 0;
       if (ParseIsoText(Trimmed(text_), d)) return d;
+      if (ParseLocaleDateTime(text_, *CurrentLocaleFormats(), d)) return d;
       break;
     }
     default:

@@ -6,11 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
 #include "cli/options.h"
+#include "databases/dbase/dbase_file.h"
+#include "engine/datetime.h"
 #include "tests/databases/access/access_test_util.h"
 #include "tests/test_files.h"
 
@@ -250,6 +253,69 @@ TEST(CliTest, TheKindGivenOpensTheFileWhateverItsExtension) {
   ASSERT_GT(paradox.size(), 5u);
   EXPECT_EQ(paradox.substr(2, 3), std::string("\x00\x08\x02", 3));
   EXPECT_EQ(ReadFile(dir / "d.db")[0], '\x03');
+}
+
+// CSV -> dBase -> CSV -> dBase under each locale: what the program writes in the
+// locale's forms (12/31/2000, 31.12.2000, 12,5) goes back into date, number and logical
+// fields, and so does the ISO text it started from.
+TEST(CliTest, TypedValuesRoundTripThroughTextUnderEachLocale) {
+  struct Case {
+    const char* locale;
+    const char* date;    // 31 December 2000 as the locale writes it
+    const char* number;  // 12.5
+  } cases[] = {{"C", "2000-12-31", "12.5"},
+               {"en_US.UTF-8", "12/31/2000", "12.5"},
+               {"de_DE.UTF-8", "31.12.2000", "12,5"}};
+  const TFieldDefs fields = {{"NAME", ftString, 10},
+                             {"BORN", ftDate},
+                             {"PRICE", ftFloat, 12, 3},
+                             {"QTY", ftInteger},
+                             {"OK", ftBoolean}};
+  std::string missing;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.locale);
+    if (locale_t loc = newlocale(LC_ALL_MASK, c.locale, nullptr)) {
+      freelocale(loc);
+    } else {
+      missing += std::string(missing.empty() ? "" : ", ") + c.locale;
+      continue;
+    }
+    ScratchFolder dir;
+    const std::string env = std::string("LC_ALL=") + c.locale;
+    WriteFile(dir / "in.csv",
+              "NAME,BORN,PRICE,QTY,OK\r\n"
+              "ann,2000-12-31,12.5,3,T\r\n"
+              "bob,1850-01-02,-0.125,-7,F\r\n"
+              ",,,,\r\n");
+    for (const char* table : {"t1.dbf", "t2.dbf"}) CreateDBaseTable(dir / table, fields, {});
+    const std::vector<std::vector<std::string>> steps = {{"in.csv", "t1.dbf"},
+                                                         {"t1.dbf", "out1.csv"},
+                                                         {"out1.csv", "t2.dbf"},
+                                                         {"t2.dbf", "out2.csv"}};
+    for (const std::vector<std::string>& step : steps) {
+      const CliRun run = RunCli(dir, step, env);
+      ASSERT_EQ(run.status, 0) << step[0] << " -> " << step[1] << "\n" << run.out << run.err;
+      EXPECT_NE(run.out.find("3 records moved\n"), std::string::npos) << run.out;
+    }
+    const std::string text = ReadFile(dir / "out1.csv");
+    EXPECT_NE(text.find(std::string("\"") + c.date + "\""), std::string::npos) << text;
+    EXPECT_NE(text.find(std::string("\"") + c.number + "\""), std::string::npos) << text;
+    EXPECT_EQ(ReadFile(dir / "out2.csv"), text);
+    auto read_all = [&dir](const std::string& table) {
+      auto reader = OpenDBaseTable(dir / table, {});
+      std::vector<std::vector<Variant>> rows;
+      std::vector<Variant> row;
+      while (reader->Next(row)) rows.push_back(row);
+      return rows;
+    };
+    const auto first = read_all("t1.dbf");
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_TRUE(first[0][1] == Variant::DateTime(EncodeDateTime(DateParts{2000, 12, 31})));
+    EXPECT_EQ(first[1][2].ToDouble(), -0.125);
+    EXPECT_TRUE(first[2][1].IsNull());
+    EXPECT_TRUE(read_all("t2.dbf") == first);
+  }
+  if (!missing.empty()) GTEST_SKIP() << "not installed: " << missing << " (scripts/setup.sh)";
 }
 
 TEST(CliOptionsTest, KindsFromExtensionsAndTheProposedSql) {
