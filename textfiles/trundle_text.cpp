@@ -178,7 +178,9 @@ bool TTrundleDelimited::OpenDestination() {
   copy_old_ = false;
   written_ = 0;
   if (IsStreamOutput(TableName)) {
-    SendMessage(TableName + " is not a regular file: the records are written straight to it");
+    SendMessage(TableName == kStandardOutputName
+                    ? std::string("The records are written to standard output")
+                    : TableName + " is not a regular file: the records are written straight to it");
     return false;
   }
   if (!FileExists(TableName)) {

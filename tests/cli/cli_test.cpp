@@ -133,6 +133,8 @@ TEST(CliTest, ADashSendsTheTableToStandardOutputAndTheLogToStandardError) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "\"NAME\"\r\n\"ann\"\r\n");
     EXPECT_NE(run.err.find("Moving data from in.csv to -\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("The records are written to standard output\n"), std::string::npos)
+        << run.err;
     EXPECT_NE(run.err.find("1 records written\n"), std::string::npos) << run.err;
   }
   EXPECT_EQ(RunCli(dir, {"in.csv", "-"}).out, "\"NAME\"\r\n\"ann\"\r\n");  // csv unless told
