@@ -1,5 +1,6 @@
 // Prints one table of an Access database as mdb-reader reads it, for the Access tests:
 //   node mdb_table.mjs FILE          the user tables, one a line
+//   node mdb_table.mjs FILE --all    every table, system tables included
 //   node mdb_table.mjs FILE TABLE    one line a row, cells separated by tabs
 //   node mdb_table.mjs FILE --password  the database password the header holds
 // A cell is N (null), b:true|false, n:NUMBER, d:MILLISECONDS since 1970, x:HEX (binary)
@@ -21,6 +22,9 @@ const cell = (v) => {
 };
 if (table === "--password") {
   process.stdout.write(reader.getPassword() ?? "");
+} else if (table === "--all") {
+  const all = { normalTables: true, systemTables: true, linkedTables: false };
+  for (const name of reader.getTableNames(all)) process.stdout.write(name + "\n");
 } else if (table === undefined) {
   for (const name of reader.getTableNames()) process.stdout.write(name + "\n");
 } else {

@@ -91,7 +91,6 @@ TableDef ReadTableDef(const PageFile& file, const Format& format, uint32_t page,
     c.column.type = b[format.col_type];
     c.number = Get16(b + format.col_num);
     c.var_index = Get16(b + format.col_var_index);
-    c.display = Get16(b + format.col_num + 4);
     const uint8_t flags = b[format.col_flags];
     c.column.fixed = (flags & 0x01) != 0;
     c.column.nullable = (flags & 0x02) != 0;
@@ -129,8 +128,10 @@ TableDef ReadTableDef(const PageFile& file, const Format& format, uint32_t page,
       AppendUtf16(&buf[pos], len, c.column.name);
     pos += len;
   }
+  // The blocks need not be in the table's order (MSysObjects keeps them by name): the
+  // column number gives it.
   std::stable_sort(cols.begin(), cols.end(),
-                   [](const ColumnDef& a, const ColumnDef& b) { return a.display < b.display; });
+                   [](const ColumnDef& a, const ColumnDef& b) { return a.number < b.number; });
   def.columns = std::move(cols);
   return def;
 }

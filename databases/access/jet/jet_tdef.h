@@ -13,10 +13,10 @@ namespace trundle::jet {
 
 struct ColumnDef {
   JetColumn column;
-  int number = 0;        // position in a row's null mask (deleted columns keep theirs)
+  int number = 0;        // the table's order; position in a row's null mask (deleted
+                         // columns keep theirs)
   int var_index = 0;     // entry in a row's variable-offset table
   int fixed_offset = 0;  // from the start of a row's fixed data
-  int display = 0;       // order in which the table lists its columns
   bool compressed = false;
 };
 

@@ -111,5 +111,28 @@ TEST(JetFixtures, EveryTableReadsAsTheOraclesReadIt) {
   EXPECT_GE(tables, 14);
 }
 
+// The system tables hold what the user tables lack: Jet 3 rows past 256 bytes (the jump
+// table), long binary property values, many text and date columns.
+TEST(JetFixtures, SystemTablesReadAsMdbReaderReadsThem) {
+  for (const std::string& name : jet_test::FixtureNames()) {
+    auto db = JetDatabase::Open(Fixture(name));
+    std::vector<std::string> ours = db->AllTables(),
+                             theirs = jet_test::ReaderTables(Fixture(name), true);
+    EXPECT_EQ(Sorted(ours), Sorted(theirs)) << name;
+    for (const std::string& table : ours) {
+      if (db->FindTable(table)) continue;  // user tables: above
+      const auto cols = db->Columns(table);
+      if (std::any_of(cols.begin(), cols.end(), [](const jet::JetColumn& c) {
+            return c.type == 13 || c.type == 14 || c.type == 17 || c.type > 19;
+          }))
+        continue;  // mdb-reader knows no such type (MSysAccessObjects' type 17 blocks)
+      SCOPED_TRACE(name + " " + table);
+      auto reader = db->OpenAnyTable(table);
+      ExpectSameRows(jet_test::OurRows(*db, table, true),
+                     jet_test::ReaderRows(Fixture(name), table, reader->fields()), "mdb-reader");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace trundle

@@ -219,8 +219,9 @@ std::string CanonicalCell(const Variant& v) {
   return "?";
 }
 
-std::vector<std::string> OurRows(const jet::JetDatabase& db, const std::string& table) {
-  auto reader = db.OpenTable(table);
+std::vector<std::string> OurRows(const jet::JetDatabase& db, const std::string& table,
+                                 bool system_too) {
+  auto reader = system_too ? db.OpenAnyTable(table) : db.OpenTable(table);
   std::vector<std::string> rows;
   std::vector<Variant> values;
   while (reader->Next(values)) {
@@ -279,11 +280,11 @@ std::vector<std::string> ExportRows(const std::string& file, const std::string& 
   return rows;
 }
 
-std::vector<std::string> ReaderTables(const std::string& file) {
+std::vector<std::string> ReaderTables(const std::string& file, bool system_too) {
   std::vector<std::string> names;
   for (const std::string& n :
        Split(Run("node " + Quote(std::string(TRUNDLE_SOURCE_DIR) + "/tests/oracles/mdb_table.mjs") +
-                 " " + Quote(file)),
+                 " " + Quote(file) + (system_too ? " --all" : "")),
              '\n'))
     if (!n.empty()) names.push_back(n);
   return names;

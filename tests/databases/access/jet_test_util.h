@@ -18,7 +18,8 @@ std::string Run(const std::string& command, int* exit_status = nullptr);
 std::string Quote(const std::string& text);  // for the shell
 
 // Every row of a table as read by us, each cell canonical (see CanonicalCell).
-std::vector<std::string> OurRows(const jet::JetDatabase& db, const std::string& table);
+std::vector<std::string> OurRows(const jet::JetDatabase& db, const std::string& table,
+                                 bool system_too = false);
 // The same rows as mdb-reader gives them.
 std::vector<std::string> ReaderRows(const std::string& file, const std::string& table,
                                     const TFieldDefs& fields);
@@ -26,7 +27,7 @@ std::vector<std::string> ReaderRows(const std::string& file, const std::string& 
 std::vector<std::string> ExportRows(const std::string& file, const std::string& table,
                                     const TFieldDefs& fields);
 // The user tables as mdb-reader lists them.
-std::vector<std::string> ReaderTables(const std::string& file);
+std::vector<std::string> ReaderTables(const std::string& file, bool system_too = false);
 
 // "N", "b:1", "n:<%.15g>", "d:<whole seconds since 1970>", "x:<hex>", "s:<text>".
 std::string CanonicalCell(const Variant& v);
