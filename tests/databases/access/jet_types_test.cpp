@@ -95,6 +95,30 @@ TEST(JetTypes, DecimalsKeepEveryDigit) {
   EXPECT_EQ(numeric(true, {0, 0, 0, 7}, 28), Variant::String("-0.0000000000000000000000000007"));
 }
 
+// A 96-bit Decimal written into fixedNumericTestV2000.mdb's row (over col5's 4) reads as
+// mdb-reader reads it, digit for digit: the mantissa's words, most significant first.
+TEST(JetTypes, WideDecimalReadsAsMdbReaderReadsIt) {
+  std::string db = Slurp(jet_test::Fixture("fixedNumericTestV2000.mdb"));
+  const std::string four = std::string(13, '\0') + std::string("\x04\0\0\0", 4);
+  const size_t at = db.rfind(four);  // the table's row; the first copy lies elsewhere
+  ASSERT_NE(at, std::string::npos);
+  const uint32_t words[4] = {1, 2, 3, 4};
+  for (int w = 0; w < 4; ++w)
+    for (int i = 0; i < 4; ++i) db[at + 1 + 4 * size_t(w) + size_t(i)] = char(words[w] >> (8 * i));
+  ScratchFolder dir;
+  const std::string path = dir / "wide.mdb";
+  std::ofstream(path, std::ios::binary).write(db.data(), std::streamsize(db.size()));
+  auto jet = JetDatabase::Open(path);
+  auto reader = jet->OpenTable("test");
+  std::vector<Variant> row;
+  ASSERT_TRUE(reader->Next(row));
+  ASSERT_EQ(row[4], Variant::String("79228162551157825753847955460"));  // 2^96 + 2*2^64 + ...
+  const std::string oracle = jet_test::Run(
+      "node " + jet_test::Quote(std::string(TRUNDLE_SOURCE_DIR) + "/tests/oracles/mdb_table.mjs") +
+      " " + jet_test::Quote(path) + " test");
+  EXPECT_NE(oracle.find("\ts:79228162551157825753847955460\t"), std::string::npos) << oracle;
+}
+
 TEST(JetTypes, GuidsInBracesWithTheFirstGroupsLittleEndian) {
   const uint8_t g[16] = {0x78, 0x56, 0x34, 0x12, 0xBC, 0x9A, 0xF0, 0xDE,
                          0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
