@@ -17,17 +17,6 @@
 namespace trundle {
 namespace {
 
-using dbase_test::TempDir;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Spit(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 // Reads the whole table; returns the error message, or "" when it read to the end.
 std::string ReadError(const std::string& path) {
   try {
@@ -92,14 +81,14 @@ TEST(DBaseDamageTest, EachDamageHasItsMessage) {
   };
   for (const DamageCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
+    ScratchFolder dir;
     const std::string fixture = c.fixture;
     const std::string table_name = fixture.substr(0, fixture.rfind('.')) + ".dbf";
     const std::string table = dbase_test::CopyFixture(dir, table_name);
     const std::string target = dir / fixture;
-    std::string bytes = Slurp(target);
+    std::string bytes = ReadFile(target);
     c.damage(bytes);
-    Spit(target, bytes);
+    WriteFile(target, bytes);
     const std::string named = c.memo || std::string(c.message).rfind(".dbt", 0) == 0
                                   ? table.substr(0, table.size() - 4)
                                   : table;
@@ -115,18 +104,18 @@ TEST(DBaseDamageTest, MutationsEndWithValuesOrAMessage) {
   int runs = 0, errors = 0;
   for (const char* name :
        {"dbase_03.dbf", "dbase_83.dbf", "dbase_8b.dbf", "dbase_30.dbf", "cp1251.dbf"}) {
-    TempDir dir;
+    ScratchFolder dir;
     const std::string table = dbase_test::CopyFixture(dir, name);
     const std::string memo =
         table.substr(0, table.size() - 4) + (std::string(name) == "dbase_30.dbf" ? ".fpt" : ".dbt");
     const bool has_memo = std::filesystem::exists(memo);
-    const std::string table_bytes = Slurp(table);
-    const std::string memo_bytes = has_memo ? Slurp(memo) : "";
+    const std::string table_bytes = ReadFile(table);
+    const std::string memo_bytes = has_memo ? ReadFile(memo) : "";
     const size_t header = static_cast<unsigned char>(table_bytes[8]) |
                           (static_cast<unsigned char>(table_bytes[9]) << 8);
     auto run = [&](const std::string& t, const std::string& m) {
-      Spit(table, t);
-      if (has_memo) Spit(memo, m);
+      WriteFile(table, t);
+      if (has_memo) WriteFile(memo, m);
       const std::string error = ReadError(table);
       ++runs;
       if (!error.empty()) ++errors;
@@ -167,7 +156,7 @@ TEST(DBaseDamageTest, MutationsEndWithValuesOrAMessage) {
 // A copy taken while the writer is still appending (the state a crash leaves) reads back
 // whole records only: every record the header claims is complete and correct.
 TEST(DBaseDamageTest, CopyDuringWriteHoldsOnlyWholeRecords) {
-  TempDir dir;
+  ScratchFolder dir;
   const std::string path = dir / "crash.dbf";
   CreateDBaseTable(path, {{"N", ftInteger}, {"NOTE", ftMemo}, {"T", ftString, 10}}, {});
   auto writer = AppendToDBaseTable(path, {});
@@ -183,7 +172,7 @@ TEST(DBaseDamageTest, CopyDuringWriteHoldsOnlyWholeRecords) {
       writer->Append({Variant::Integer(i), Variant::String("memo " + std::to_string(i)),
                       Variant::String("row" + std::to_string(i))});
     SCOPED_TRACE(total);
-    TempDir copy;
+    ScratchFolder copy;
     for (const char* f : {"crash.dbf", "crash.dbt", "crash.cpg"})
       std::filesystem::copy_file(dir / f, copy / f);
     const dbase_test::Rows rows = dbase_test::ReadAll(copy / "crash.dbf");

@@ -123,7 +123,7 @@ TEST(DBaseFixtureTest, InvalidTextIsMarkedAndCounted) {
   // Read as UTF-8, all four Cyrillic names are invalid; as CP1251, the two with 0x98.
   for (const auto& [code_page, bad] : {std::pair{"UTF-8", "4"}, std::pair{"CP1251", "2"}}) {
     SCOPED_TRACE(code_page);
-    dbase_test::TempDir dir;
+    ScratchFolder dir;
     const std::string path = dbase_test::CopyFixture(dir, "cp1251.dbf");
     { std::ofstream(dir / "cp1251.cpg") << code_page; }
     std::string bytes;
@@ -163,7 +163,7 @@ TEST(DBaseFixtureTest, MissingMemoFileIsNamed) {
 }
 
 TEST(DBaseFixtureTest, MemoFoundWhateverItsLetterCase) {
-  dbase_test::TempDir dir;
+  ScratchFolder dir;
   const std::string table = dbase_test::CopyFixture(dir, "dbase_8b.dbf");
   std::filesystem::rename(dir / "dbase_8b.dbt", dir / "dbase_8b.DBT");
   const dbase_test::Rows rows = dbase_test::ReadAll(table);

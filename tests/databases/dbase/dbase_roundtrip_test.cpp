@@ -17,7 +17,6 @@ namespace trundle {
 namespace {
 
 using dbase_test::Rows;
-using dbase_test::TempDir;
 
 double Day(int y, int m, int d) { return EncodeDateTime(DateParts{y, m, d, 0, 0, 0, 0}); }
 
@@ -113,7 +112,7 @@ void AppendRows(const std::string& path, const std::vector<RoundTripRow>& rows) 
 }
 
 TEST(DBaseRoundTripTest, EveryKindOfValueSurvives) {
-  TempDir dir;
+  ScratchFolder dir;
   const std::string path = dir / "mixed.dbf";
   const CreatedTable created = CreateDBaseTable(path, MixedFields(), {});
   EXPECT_TRUE(created.renames.empty());
@@ -134,7 +133,7 @@ void Patch(const std::string& path, long offset, const std::string& bytes) {
 // What the reader takes as the code page of a table that names none: a FoxPro 2 table
 // (0xF5, 0xFB) is a DOS file, in code page 437; a dBase III one is not taken for one.
 TEST(DBaseRoundTripTest, AFoxPro2TableWithoutCodePageIsReadAsDos) {
-  TempDir dir;
+  ScratchFolder dir;
   TableWriteOptions cp437;
   cp437.encoding = "CP437";
   struct Case {
@@ -158,7 +157,7 @@ TEST(DBaseRoundTripTest, AFoxPro2TableWithoutCodePageIsReadAsDos) {
 
 // The header counts deleted records; the reader's count, like its records, leaves them out.
 TEST(DBaseRoundTripTest, DeletedRecordsAreNeitherCountedNorRead) {
-  TempDir dir;
+  ScratchFolder dir;
   const std::string path = dir / "del.dbf";
   CreateDBaseTable(path, {{"N", ftInteger}}, {});
   std::vector<RoundTripRow> rows;
@@ -178,7 +177,7 @@ TEST(DBaseRoundTripTest, DeletedRecordsAreNeitherCountedNorRead) {
 }
 
 TEST(DBaseRoundTripTest, StoredTypes) {
-  TempDir dir;
+  ScratchFolder dir;
   struct Case {
     TFieldDef requested;
     TFieldType stored;
@@ -216,7 +215,7 @@ TEST(DBaseRoundTripTest, StoredTypes) {
 }
 
 TEST(DBaseRoundTripTest, NamesAreShortenedAndUnique) {
-  TempDir dir;
+  ScratchFolder dir;
   const TFieldDefs fields = {
       {"CUSTOMERNUMBER", ftInteger}, {"CUSTOMERNAME", ftString}, {"CustomerNumberX", ftString},
       {"Straße", ftString},          {"id", ftInteger},          {"ID", ftInteger}};
@@ -235,7 +234,7 @@ TEST(DBaseRoundTripTest, NamesAreShortenedAndUnique) {
 }
 
 TEST(DBaseRoundTripTest, LossesAreCountedPerField) {
-  TempDir dir;
+  ScratchFolder dir;
   const std::string path = dir / "loss.dbf";
   TableWriteOptions options;
   options.encoding = "CP1252";
@@ -278,7 +277,7 @@ TEST(DBaseRoundTripTest, LossesAreCountedPerField) {
 }
 
 TEST(DBaseRoundTripTest, Utf8CutsOnCharacterBoundary) {
-  TempDir dir;
+  ScratchFolder dir;
   const std::string path = dir / "cut.dbf";
   CreateDBaseTable(path, {{"T", ftString, 4}}, {});
   auto writer = AppendToDBaseTable(path, {});
@@ -288,7 +287,7 @@ TEST(DBaseRoundTripTest, Utf8CutsOnCharacterBoundary) {
 }
 
 TEST(DBaseRoundTripTest, ImpossibleConversionNamesFieldAndValue) {
-  TempDir dir;
+  ScratchFolder dir;
   const std::string path = dir / "bad.dbf";
   CreateDBaseTable(path, {{"NAME", ftString, 5}, {"QTY", ftInteger}}, {});
   auto writer = AppendToDBaseTable(path, {});
@@ -306,18 +305,14 @@ TEST(DBaseRoundTripTest, ImpossibleConversionNamesFieldAndValue) {
 }
 
 TEST(DBaseRoundTripTest, CreateRefusesExistingFilesAndLeavesNothingOnFailure) {
-  TempDir dir;
-  const auto Bytes = [](const std::string& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
+  ScratchFolder dir;
   const std::string path = dir / "t.dbf";
   CreateDBaseTable(path, {{"A", ftInteger}}, {});
   // Beside an existing table a side file is never touched.
   { std::ofstream(dir / "t.dbt") << "x"; }
   EXPECT_THROW(CreateDBaseTable(path, {{"M", ftMemo}}, {}), TrundleError);
-  EXPECT_EQ(Bytes(dir / "t.dbt"), "x");
-  EXPECT_EQ(Bytes(dir / "t.cpg"), "UTF-8");
+  EXPECT_EQ(ReadFile(dir / "t.dbt"), "x");
+  EXPECT_EQ(ReadFile(dir / "t.cpg"), "UTF-8");
 
   // Side files whose table is gone, in any letter case, are replaced.
   const std::string other = dir / "u.dbf";
@@ -326,7 +321,7 @@ TEST(DBaseRoundTripTest, CreateRefusesExistingFilesAndLeavesNothingOnFailure) {
     std::ofstream(dir / "U.CPG") << "1251";
   }
   CreateDBaseTable(other, {{"M", ftMemo}}, {});
-  EXPECT_EQ(Bytes(dir / "u.cpg"), "UTF-8");
+  EXPECT_EQ(ReadFile(dir / "u.cpg"), "UTF-8");
   EXPECT_FALSE(std::filesystem::exists(dir / "U.CPG"));
   EXPECT_EQ(std::filesystem::file_size(dir / "u.dbt"), 512u);
   auto reader = OpenDBaseTable(other, {});
@@ -337,7 +332,7 @@ TEST(DBaseRoundTripTest, CreateRefusesExistingFilesAndLeavesNothingOnFailure) {
     std::ofstream(dir / "W.CPG") << "866";
   }
   CreateDBaseTable(dir / "w.dbf", {{"A", ftInteger}}, {});
-  EXPECT_EQ(Bytes(dir / "W.CPG"), "866");
+  EXPECT_EQ(ReadFile(dir / "W.CPG"), "866");
 
   TableWriteOptions unknown;
   unknown.encoding = "no-such-code-page";
@@ -348,7 +343,7 @@ TEST(DBaseRoundTripTest, CreateRefusesExistingFilesAndLeavesNothingOnFailure) {
 TEST(DBaseRoundTripTest, AppendsToFixtureTables) {
   for (const char* name : {"dbase_03.dbf", "dbase_83.dbf", "dbase_8b.dbf", "dbase_30.dbf"}) {
     SCOPED_TRACE(name);
-    TempDir dir;
+    ScratchFolder dir;
     const std::string path = dbase_test::CopyFixture(dir, name);
     const Rows before = dbase_test::ReadAll(path, {"CP1252"});
     TableWriteOptions options;
@@ -372,7 +367,7 @@ TEST(DBaseRoundTripTest, AppendsToFixtureTables) {
 // What we write, GDAL and dbfread read back value by value (dbfread cuts a dBase IV memo
 // at its first 0x1F byte, so the binary value here avoids that byte).
 TEST(DBaseRoundTripTest, OtherReadersReadWhatWeWrite) {
-  TempDir dir;
+  ScratchFolder dir;
   const std::string path = dir / "others.dbf";
   CreateDBaseTable(path, MixedFields(), {});
   std::vector<RoundTripRow> rows = MixedRows();

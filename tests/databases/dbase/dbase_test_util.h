@@ -1,4 +1,4 @@
-// Helpers for the dBase engine's tests: a scratch folder, reading a whole table, and
+// Helpers for the dBase engine's tests: copying fixtures, reading a whole table, and
 // running the other programs (GDAL, dbfread) that check what we write.
 #pragma once
 
@@ -9,6 +9,7 @@
 
 #include "databases/dbase/dbase_file.h"
 #include "engine/variant.h"
+#include "tests/test_files.h"
 
 namespace trundle::dbase_test {
 
@@ -16,23 +17,8 @@ inline std::string Fixture(const std::string& name) {
   return std::string(TRUNDLE_FIXTURES) + "/dbase/" + name;
 }
 
-// A fresh folder, removed with everything in it by the destructor.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "dbase_test_XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // Copies a fixture (and any companion files of the same stem) into dir, writable.
-inline std::string CopyFixture(const TempDir& dir, const std::string& name) {
+inline std::string CopyFixture(const ScratchFolder& dir, const std::string& name) {
   const std::string stem = name.substr(0, name.rfind('.'));
   for (const auto& entry :
        std::filesystem::directory_iterator(std::string(TRUNDLE_FIXTURES) + "/dbase")) {

@@ -55,22 +55,22 @@ Outcome ReadThrough(const std::string& path) {
 class ParadoxDamage : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakeSeed(dir_.File("seed.db"));
-    seed_db_ = pxtest::ReadBytes(dir_.File("seed.db"));
-    seed_mb_ = pxtest::ReadBytes(dir_.File("seed.mb"));
+    MakeSeed(dir_ / "seed.db");
+    seed_db_ = ReadFile(dir_ / "seed.db");
+    seed_mb_ = ReadFile(dir_ / "seed.mb");
     header_size_ = paradox::GetLe16(seed_db_.data() + 2);
   }
   // Writes a case's files as t.db and t.mb (no .mb when mb is null).
   std::string Place(const std::string& db, const std::string* mb) {
-    const std::string path = dir_.File("t.db");
-    pxtest::WriteBytes(path, db);
-    std::filesystem::remove(dir_.File("t.mb"));
-    if (mb) pxtest::WriteBytes(dir_.File("t.mb"), *mb);
+    const std::string path = dir_ / "t.db";
+    WriteFile(path, db);
+    std::filesystem::remove(dir_ / "t.mb");
+    if (mb) WriteFile(dir_ / "t.mb", *mb);
     return path;
   }
   size_t BlockAt(int n) const { return header_size_ + static_cast<size_t>(n - 1) * 16384; }
 
-  pxtest::ScratchDir dir_;
+  ScratchFolder dir_;
   std::string seed_db_, seed_mb_;
   size_t header_size_ = 0;
 };
@@ -177,7 +177,7 @@ TEST_F(ParadoxDamage, RandomDamageEndsWithValuesOrAnError) {
     const Outcome out = ReadThrough(Place(db, keep_mb ? &mb : nullptr));
     if (out.threw) {
       ++errors;
-      EXPECT_NE(out.message.find(dir_.File("t.")), std::string::npos) << out.message;
+      EXPECT_NE(out.message.find(dir_ / "t."), std::string::npos) << out.message;
     } else {
       ++completed;
     }
@@ -188,8 +188,8 @@ TEST_F(ParadoxDamage, RandomDamageEndsWithValuesOrAnError) {
 // The writer flushes every 1000 records: a copy taken mid-write, as a crash would leave the
 // files, reads back exactly the records its header claims, each whole.
 TEST(ParadoxCrash, CopyTakenMidWriteHoldsOnlyWholeRecords) {
-  pxtest::ScratchDir dir;
-  const std::string path = dir.File("live.db");
+  ScratchFolder dir;
+  const std::string path = dir / "live.db";
   CreateParadoxTable(path, {Def("N", ftInteger), Def("T", ftString, 60), Def("M", ftMemo)}, {});
   auto writer = AppendToParadoxTable(path, {});
   auto value_of = [](int i) {
@@ -200,9 +200,9 @@ TEST(ParadoxCrash, CopyTakenMidWriteHoldsOnlyWholeRecords) {
     for (; written < stop; ++written)
       writer->Append({Variant::Integer(written), Variant::String(value_of(written)),
                       Variant::String(std::string(static_cast<size_t>(written % 2500), 'x'))});
-    const std::string copy = dir.File("copy.db");
+    const std::string copy = dir / "copy.db";
     std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(dir.File("live.mb"), dir.File("copy.mb"),
+    std::filesystem::copy_file(dir / "live.mb", dir / "copy.mb",
                                std::filesystem::copy_options::overwrite_existing);
     SCOPED_TRACE("after " + std::to_string(stop) + " records");
     const auto rows = pxtest::ReadAll(copy);

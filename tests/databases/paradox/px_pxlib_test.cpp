@@ -32,8 +32,8 @@ std::string RunWitness(const std::string& table, bool& failed) {
 TEST(ParadoxPxlib, SimpleTypesReadBackEqual) {
   if (std::string(PXLIB_WITNESS).empty())
     GTEST_SKIP() << "pxlib is not installed (apt-get install pxlib-dev)";
-  pxtest::ScratchDir dir;
-  const std::string path = dir.File("witness.db");
+  ScratchFolder dir;
+  const std::string path = dir / "witness.db";
   CreateParadoxTable(path,
                      {Def("Name", ftString, 12), Def("Qty", ftSmallint), Def("Count", ftInteger),
                       Def("Ratio", ftFloat), Def("Price", ftCurrency), Def("Day", ftDate),

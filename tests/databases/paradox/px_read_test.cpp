@@ -60,9 +60,9 @@ TEST(ParadoxRead, RewindStartsAgain) {
 }
 
 TEST(ParadoxRead, KeyedTableIsRefusedForAppend) {
-  pxtest::ScratchDir dir;
-  const std::string copy = dir.File("AccessZone.db");
-  pxtest::WriteBytes(copy, pxtest::ReadBytes(kAccessZone));
+  ScratchFolder dir;
+  const std::string copy = dir / "AccessZone.db";
+  WriteFile(copy, ReadFile(kAccessZone));
   try {
     AppendToParadoxTable(copy, {});
     FAIL() << "appending to a keyed table was allowed";
@@ -71,7 +71,7 @@ TEST(ParadoxRead, KeyedTableIsRefusedForAppend) {
         std::string(e.what()),
         "The Paradox table " + copy + " is keyed; appending to it would break its primary index");
   }
-  EXPECT_EQ(pxtest::ReadBytes(copy), pxtest::ReadBytes(kAccessZone));
+  EXPECT_EQ(ReadFile(copy), ReadFile(kAccessZone));
 }
 
 // Values written by the writer land in the record as the published format notes say
@@ -101,13 +101,13 @@ TEST(ParadoxRead, RecordBytesFollowTheFormatNotes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(FieldTypeName(c.type) + std::string(" ") + c.value.ToText());
-    pxtest::ScratchDir dir;
-    const std::string path = dir.File("t.db");
+    ScratchFolder dir;
+    const std::string path = dir / "t.db";
     CreateParadoxTable(path, {Def("F", c.type, c.type == ftString ? 4 : 0, 2)}, {});
     auto writer = AppendToParadoxTable(path, {});
     writer->Append({c.value});
     writer->Close();
-    const std::string file = pxtest::ReadBytes(path);
+    const std::string file = ReadFile(path);
     const size_t header = paradox::GetLe16(file.data() + 2);
     ASSERT_GE(file.size(), header + paradox::kBlockHeaderSize + c.bytes.size());
     EXPECT_EQ(file.substr(header + paradox::kBlockHeaderSize, c.bytes.size()), c.bytes);

@@ -99,8 +99,8 @@ void ExpectRowsEqual(const std::vector<std::vector<Variant>>& got, const std::ve
 }
 
 TEST(ParadoxRoundTrip, EveryTypeValueByValue) {
-  pxtest::ScratchDir dir;
-  const std::string path = dir.File("all.db");
+  ScratchFolder dir;
+  const std::string path = dir / "all.db";
   const CreatedTable created = CreateParadoxTable(path, AllTypes(), {});
   EXPECT_TRUE(created.renames.empty());
   const std::vector<Row> rows = Rows();
@@ -128,8 +128,8 @@ TEST(ParadoxRoundTrip, EveryTypeValueByValue) {
 }
 
 TEST(ParadoxRoundTrip, ReopeningAppendsAfterTheLastRecord) {
-  pxtest::ScratchDir dir;
-  const std::string path = dir.File("grow.db");
+  ScratchFolder dir;
+  const std::string path = dir / "grow.db";
   CreateParadoxTable(path, {Def("N", ftInteger), Def("Memo", ftMemo)}, {});
   int next = 0;
   // Several sessions, each ending inside a block or exactly at a block's end.
@@ -164,8 +164,8 @@ TEST(ParadoxRoundTrip, CodePagesOfCreatedTables) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.encoding);
-    pxtest::ScratchDir dir;
-    const std::string path = dir.File("cp.db");
+    ScratchFolder dir;
+    const std::string path = dir / "cp.db";
     TableWriteOptions options;
     options.encoding = c.encoding;
     CreateParadoxTable(path, {Def("T", ftString, 40), Def("M", ftMemo)}, options);
@@ -178,8 +178,8 @@ TEST(ParadoxRoundTrip, CodePagesOfCreatedTables) {
 }
 
 TEST(ParadoxRoundTrip, TextIsCutBetweenCharacters) {
-  pxtest::ScratchDir dir;
-  const std::string path = dir.File("cut.db");
+  ScratchFolder dir;
+  const std::string path = dir / "cut.db";
   CreateParadoxTable(path, {Def("T", ftString, 5)}, {});
   auto writer = AppendToParadoxTable(path, {});
   writer->Append({Variant::String("abмир")});  // 2 + 6 bytes: the cut falls inside "и"
@@ -194,8 +194,8 @@ TEST(ParadoxRoundTrip, TextIsCutBetweenCharacters) {
 }
 
 TEST(ParadoxRoundTrip, NamesAreShortenedAndMadeUnique) {
-  pxtest::ScratchDir dir;
-  const std::string path = dir.File("names.db");
+  ScratchFolder dir;
+  const std::string path = dir / "names.db";
   const std::string long_name = "A_very_long_field_name_that_goes_on";
   const CreatedTable created =
       CreateParadoxTable(path,
@@ -216,32 +216,32 @@ TEST(ParadoxRoundTrip, NamesAreShortenedAndMadeUnique) {
 }
 
 TEST(ParadoxRoundTrip, CreateRefusesAnExistingFileAndLeavesNothingOnFailure) {
-  pxtest::ScratchDir dir;
-  const std::string path = dir.File("t.db");
+  ScratchFolder dir;
+  const std::string path = dir / "t.db";
   CreateParadoxTable(path, {Def("A", ftInteger)}, {});
-  const std::string before = pxtest::ReadBytes(path);
+  const std::string before = ReadFile(path);
   EXPECT_THROW(CreateParadoxTable(path, {Def("B", ftMemo)}, {}), TrundleError);
-  EXPECT_EQ(pxtest::ReadBytes(path), before);
+  EXPECT_EQ(ReadFile(path), before);
 
   // Beside an existing table its memo file is never touched ...
-  pxtest::WriteBytes(dir.File("t.mb"), "kept");
+  WriteFile(dir / "t.mb", "kept");
   EXPECT_THROW(CreateParadoxTable(path, {Def("B", ftMemo)}, {}), TrundleError);
-  EXPECT_EQ(pxtest::ReadBytes(dir.File("t.mb")), "kept");
+  EXPECT_EQ(ReadFile(dir / "t.mb"), "kept");
   // ... but one whose table is gone, in any letter case, is replaced.
-  const std::string other = dir.File("u.db");
-  pxtest::WriteBytes(dir.File("U.MB"), "stale");
+  const std::string other = dir / "u.db";
+  WriteFile(dir / "U.MB", "stale");
   CreateParadoxTable(other, {Def("B", ftMemo)}, {});
-  EXPECT_FALSE(std::filesystem::exists(dir.File("U.MB")));
-  EXPECT_EQ(std::filesystem::file_size(dir.File("u.mb")), 4096u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "U.MB"));
+  EXPECT_EQ(std::filesystem::file_size(dir / "u.mb"), 4096u);
   TableWriteOptions options;
   options.encoding = "NO-SUCH-CODEPAGE";
-  EXPECT_THROW(CreateParadoxTable(dir.File("v.db"), {Def("A", ftInteger)}, options), TrundleError);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("v.db")));
+  EXPECT_THROW(CreateParadoxTable(dir / "v.db", {Def("A", ftInteger)}, options), TrundleError);
+  EXPECT_FALSE(std::filesystem::exists(dir / "v.db"));
 }
 
 TEST(ParadoxRoundTrip, ImpossibleConversionNamesFieldAndValue) {
-  pxtest::ScratchDir dir;
-  const std::string path = dir.File("t.db");
+  ScratchFolder dir;
+  const std::string path = dir / "t.db";
   CreateParadoxTable(path, {Def("Qty", ftSmallint)}, {});
   auto writer = AppendToParadoxTable(path, {});
   try {
@@ -260,13 +260,13 @@ TEST(ParadoxRoundTrip, ImpossibleConversionNamesFieldAndValue) {
 }
 
 TEST(ParadoxRoundTrip, MemoFileFoundWhateverItsLetterCase) {
-  pxtest::ScratchDir dir;
-  const std::string path = dir.File("Mixed.db");
+  ScratchFolder dir;
+  const std::string path = dir / "Mixed.db";
   CreateParadoxTable(path, {Def("M", ftMemo)}, {});
   auto writer = AppendToParadoxTable(path, {});
   writer->Append({Variant::String(std::string(5000, 'q'))});
   writer->Close();
-  std::filesystem::rename(dir.File("Mixed.mb"), dir.File("MIXED.Mb"));
+  std::filesystem::rename(dir / "Mixed.mb", dir / "MIXED.Mb");
   EXPECT_EQ(pxtest::ReadAll(path).at(0).at(0), Variant::String(std::string(5000, 'q')));
 }
 

@@ -1,5 +1,5 @@
-// Helpers for the Paradox tests: a scratch folder per test, whole-file reads and writes,
-// and reading a table into rows.
+// Helpers for the Paradox tests: reading a table into rows, building field definitions.
+// Scratch folders and whole-file reads and writes come from tests/test_files.h.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,35 +11,9 @@
 
 #include "databases/paradox/paradox_file.h"
 #include "engine/datetime.h"
+#include "tests/test_files.h"
 
 namespace trundle::pxtest {
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("trundle_px_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
-             std::to_string(::getpid()));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 inline std::vector<std::vector<Variant>> ReadAll(const std::string& path,
                                                  const TableReadOptions& options = {}) {
