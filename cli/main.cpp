@@ -227,6 +227,12 @@ int main(int argc, char** argv) {
   }
   g_job = nullptr;
   bar.Finish();
+  if (job.outcome() == trundle::TRunOutcome::kReadFailed) {
+    // The log has the line already; a script reading only the status and standard error
+    // must not take a partial copy for a whole one.
+    std::cerr << job.Source().ReadError() << "\n";
+    return kExitError;
+  }
   if (job.outcome() == trundle::TRunOutcome::kStopped)
     return kExitSignalBase + (g_signal ? g_signal : SIGINT);
   return job.outcome() == trundle::TRunOutcome::kMoved ? kExitMoved : kExitNotOpened;

@@ -70,12 +70,8 @@ void TTrundle::Execute() {
       if (ok && source_->GetKind() == dkAccess) ok = source_->OpenTable();
     }
     if (ok) {
-      if (MoveRecords()) {
-        destination_->SaveTable();
-        outcome = TRunOutcome::kMoved;
-      } else {
-        outcome = TRunOutcome::kStopped;
-      }
+      outcome = MoveRecords();
+      if (outcome == TRunOutcome::kMoved) destination_->SaveTable();
     }
   }
   outcome_ = outcome;
@@ -87,7 +83,7 @@ void TTrundle::Execute() {
   }
 }
 
-bool TTrundle::MoveRecords() {
+TRunOutcome TTrundle::MoveRecords() {
   TRecordBuffer names(kRecordBufferSize);
   TRecordBuffer values(kRecordBufferSize);
   if (OnMessage) OnMessage("Moving data");
@@ -114,11 +110,19 @@ bool TTrundle::MoveRecords() {
   destination_->Commit();
   if (stopped) {
     if (OnMessage) OnMessage("Stopped on request: " + std::to_string(count) + " records moved");
-    return false;
+    return TRunOutcome::kStopped;
+  }
+  // A source that logged an error and stopped reading has not delivered everything: the
+  // destination is not finished as if it had (a file destination keeps its old contents).
+  if (!source_->ReadError().empty()) {
+    if (OnMessage)
+      OnMessage("Stopped by an error reading the source: " + std::to_string(count) +
+                " records moved");
+    return TRunOutcome::kReadFailed;
   }
   if (OnProgress) OnProgress(100);
   if (OnMessage) OnMessage(std::to_string(count) + " records moved");
-  return true;
+  return TRunOutcome::kMoved;
 }
 
 }  // namespace trundle

@@ -25,10 +25,12 @@ namespace trundle {
 // How a run ended, for callers that need more than the log (the command line's exit
 // status).
 enum class TRunOutcome : uint8_t {
-  kNotRun,     // Execute was not called, or left by an exception
-  kNotOpened,  // the source, the destination or its creation failed: nothing moved
-  kMoved,      // the record loop ran to its end
-  kStopped,    // RequestStop ended the record loop early; SaveTable was not called
+  kNotRun,      // Execute was not called, or left by an exception
+  kNotOpened,   // the source, the destination or its creation failed: nothing moved
+  kMoved,       // the record loop ran to its end
+  kStopped,     // RequestStop ended the record loop early; SaveTable was not called
+  kReadFailed,  // an error ended the source's reading early (its ReadError); SaveTable
+                // was not called
 };
 
 class TTrundle {
@@ -65,8 +67,8 @@ class TTrundle {
   int64_t records_moved() const { return records_moved_; }
 
  private:
-  // False when a stop request ended the loop.
-  bool MoveRecords();
+  // kMoved, or why the loop ended early (kStopped, kReadFailed).
+  TRunOutcome MoveRecords();
   std::unique_ptr<TTrundleUnknown> MakeRelaying(TDataKind kind);
 
   std::unique_ptr<TTrundleUnknown> source_;

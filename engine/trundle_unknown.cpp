@@ -35,6 +35,11 @@ void TTrundleUnknown::Commit() {}
 
 TFieldDefs TTrundleUnknown::SourceFieldDefs(bool /*measure_widths*/) { return {}; }
 
+void TTrundleUnknown::ReportReadError(const std::string& message) {
+  read_error_ = message;
+  SendMessage(message);
+}
+
 void TTrundleUnknown::SendMessage(const std::string& message) const {
   if (OnMessage) OnMessage(message);
 }

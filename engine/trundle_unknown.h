@@ -83,6 +83,10 @@ class TTrundleUnknown {
   // successful OpenTable. The base class has none.
   virtual TFieldDefs SourceFieldDefs(bool measure_widths);
 
+  // The message of the error that ended a source's reading early, after ReadRecord
+  // returned false because of it; empty when the source ran to its end.
+  const std::string& ReadError() const { return read_error_; }
+
  protected:
   // Calls OnMessage when it is assigned; otherwise nothing.
   void SendMessage(const std::string& message) const;
@@ -92,8 +96,12 @@ class TTrundleUnknown {
   // buffers come back, only that far needs clearing, the rest being still Unassigned.
   void ClearFilledBuffers(TRecordBuffer& names, TRecordBuffer& values);
   void FilledUpTo(int count) { filled_ = count; }
+  // For a ReadRecord that logs an error and returns false: sends the message and keeps it,
+  // so that the job does not take the end of reading for the end of the source.
+  void ReportReadError(const std::string& message);
 
  private:
+  std::string read_error_;
   int filled_ = -1;  // -1: the buffers were never cleared whole
   const Variant* filled_buffer_ = nullptr;
 };

@@ -12,8 +12,8 @@
 namespace trundle {
 
 void MainForm::BuildRunPage(QWidget* page) {
-  auto* hint = new QLabel(
-      tr("Ready to perform the data move. Click the Trundle button to begin."), page);
+  auto* hint =
+      new QLabel(tr("Ready to perform the data move. Click the Trundle button to begin."), page);
   hint->setObjectName(QStringLiteral("Label31"));
   hint->setAlignment(Qt::AlignHCenter);
   hint->setGeometry(Px(16), Px(72), Px(473), Px(16));
@@ -58,6 +58,10 @@ void MainForm::TrundleButtonClick() {
       job.OnProgress = [this](int32_t percent) { ProgressCallback(percent); };
       gauge_->SetPosition(0);
       job.Execute();
+      // A source that stopped reading on an error leaves a partial copy: say so as for
+      // any other failure, not only in the log.
+      if (job.outcome() == trundle::TRunOutcome::kReadFailed)
+        error = QString::fromStdString(job.Source().ReadError());
     } catch (const std::exception& e) {
       error = QString::fromStdString(e.what());
     }
@@ -111,8 +115,7 @@ void MainForm::ReadMe1Click() {
 // and the window closes once the job has returned.
 bool MainForm::AskToStopRun() {
   if (stop_requested_) return true;
-  if (!dialogs_->Ask(this, tr("Confirm"),
-                     tr("A transfer is running. Stop it and quit Trundle?")))
+  if (!dialogs_->Ask(this, tr("Confirm"), tr("A transfer is running. Stop it and quit Trundle?")))
     return false;
   stop_requested_ = true;
   close_after_run_ = true;

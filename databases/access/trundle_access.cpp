@@ -103,7 +103,7 @@ bool TTrundleAccess::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
     query_->Next();
     return true;
   } catch (const std::exception& e) {
-    SendMessage(e.what());
+    ReportReadError(e.what());
     return false;
   }
 }

@@ -268,6 +268,42 @@ TEST(TrundleTest, AStopRequestEndsTheRunBetweenRecordsWithoutSaving) {
   }
 }
 
+// A source whose reading breaks after `good` records, as a damaged table does.
+class BreakingSource : public FakeSource {
+ public:
+  int good = 0;
+  bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override {
+    if (delivered == good) {
+      ReportReadError("page 7 of t.mdb is damaged");
+      return false;
+    }
+    return FakeSource::ReadRecord(names, values);
+  }
+};
+
+TEST(TrundleTest, AReadErrorIsAFailureNotTheEndOfTheSource) {
+  for (int good : {0, 1, 1500}) {
+    JobRun run;
+    RegisterAdaptor(dkCsv, [] { return std::make_unique<BreakingSource>(); });
+    run.job.SetSourceKind(dkCsv);
+    auto& source = static_cast<BreakingSource&>(run.job.Source());
+    source.records = 5000;
+    source.count = 5000;
+    source.good = good;
+    run.job.Execute();
+    EXPECT_EQ(run.job.outcome(), TRunOutcome::kReadFailed) << good;
+    EXPECT_EQ(run.job.records_moved(), good);
+    EXPECT_EQ(source.ReadError(), "page 7 of t.mdb is damaged");
+    EXPECT_EQ(run.destination->calls.find('W'), std::string::npos) << "saved after a failed read";
+    EXPECT_EQ(run.destination->writes, good);
+    ASSERT_GE(run.log.size(), 3u);
+    EXPECT_EQ(run.log[run.log.size() - 4], "page 7 of t.mdb is damaged");
+    EXPECT_EQ(run.log[run.log.size() - 3],
+              "Stopped by an error reading the source: " + std::to_string(good) + " records moved");
+    EXPECT_TRUE(run.progress.empty() || run.progress.back() < 100) << good;
+  }
+}
+
 TEST(TrundleTest, ClipboardWordingAndSilence) {
   struct TabText : TTrundleUnknown {
     TDataKind GetKind() const override { return dkText; }
