@@ -12,10 +12,10 @@
 
 #include "cli/clipboard_tools.h"
 #include "cli/options.h"
-#include "cli/register_adaptors.h"
 #include "engine/adaptor_registry.h"
 #include "engine/codepage.h"
 #include "engine/trundle.h"
+#include "front/register_adaptors.h"
 
 namespace {
 
@@ -98,12 +98,6 @@ class ProgressBar {
   int last_ = -1;
   bool shown_ = false;
 };
-
-std::string BaseNameWithoutExtension(const std::string& path) {
-  std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-  const size_t dot = name.rfind('.');
-  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
 
 int Usage(const std::string& error) {
   std::cerr << "trundle-cli: " << error << "\n"
@@ -195,17 +189,10 @@ int main(int argc, char** argv) {
     return Usage(e.what());
   }
 
+  trundle::JobDescription description;
+  if (std::string e = trundle::DescribeJob(options, description); !e.empty()) return Usage(e);
   trundle::TTrundle job;
-  job.SetSourceKind(source_kind);
-  job.SetDestinationKind(dest_kind);
-  if (std::string e = FillAdaptor(options.source, source_kind, true, job.Source()); !e.empty())
-    return Usage(e);
-  if (std::string e = FillAdaptor(options.dest, dest_kind, false, job.Destination()); !e.empty())
-    return Usage(e);
-  job.Destination().Clipboard = options.clipboard;
-  job.Destination().HtmlTitle =
-      options.html_title ? *options.html_title : BaseNameWithoutExtension(options.dest.location);
-  job.Destination().HtmlBanner = options.html_banner;
+  trundle::BuildJob(description, job);
   if (options.clipboard) trundle::SetSystemClipboard(trundle::FindCommandClipboard());
 
   if (WritesToStandardOutput(options.dest.location)) g_log = stderr;

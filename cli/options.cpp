@@ -14,21 +14,11 @@ std::string Extension(const std::string& path) {
   return LowerAscii(path.substr(dot));
 }
 
-// Doubles every double quote, so that any path can stand between double quotes in SQL.
-std::string QuoteSqlName(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    out += c;
-    if (c == '"') out += '"';
-  }
-  return out + "\"";
-}
-
-// [name], as Access writes a table's name in SQL, so that names with spaces work; in
-// double quotes when it holds a ']', which brackets cannot carry.
-std::string BracketSqlName(const std::string& name) {
-  if (name.find(']') != std::string::npos) return QuoteSqlName(name);
-  return "[" + name + "]";
+// The file name of a path without its last extension.
+std::string BaseNameWithoutExtension(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 }  // namespace
@@ -213,32 +203,39 @@ std::string PasswordOf(const EndOptions& end, std::string& password) {
   return "";
 }
 
-std::string FillAdaptor(const EndOptions& end, TDataKind kind, bool is_source,
-                        TTrundleUnknown& adaptor) {
-  const bool file_kind =
-      kind == dkCsv || kind == dkText || kind == dkHtml || kind == dkDBase || kind == dkParadox;
-  if (file_kind) {
-    adaptor.TableName = end.location;
-    adaptor.Database = end.database;
+std::string DescribeEnd(const EndOptions& end, TDataKind kind, bool is_source,
+                        EndDescription& out) {
+  out = EndDescription{};
+  out.kind = kind;
+  if (IsFileKind(kind)) {
+    out.file = end.location;
+    out.database = end.database;
   } else {
-    adaptor.Database = end.database.empty() ? end.location : end.database;
-    adaptor.TableName = end.table;
+    out.database = end.database.empty() ? end.location : end.database;
+    out.table = end.table;
   }
-  adaptor.UserName = end.user;
+  out.user = end.user;
   // A command line names today's databases: DAO 3.6 reads every Access version.
-  adaptor.DaoVersion = end.dao.empty() && kind == dkAccess ? "dao36" : end.dao;
-  adaptor.Encoding = end.encoding;
-  if (std::string e = PasswordOf(end, adaptor.Password); !e.empty()) return e;
-  adaptor.Sql = end.sql;
-  if (is_source && adaptor.Sql.empty()) {
-    // What the wizard proposes for a table: everything in it.
-    if (kind == dkDBase || kind == dkParadox)
-      adaptor.Sql = "select * from " + QuoteSqlName(end.location);
-    else if (kind == dkAccess)
-      adaptor.Sql = "select * from " + BracketSqlName(end.table);
-    else if (kind == dkOracle)
-      adaptor.Sql = "select * from " + end.table;
-  }
+  out.dao_version = end.dao.empty() && kind == dkAccess ? "dao36" : end.dao;
+  out.encoding = end.encoding;
+  if (std::string e = PasswordOf(end, out.password); !e.empty()) return e;
+  out.sql = end.sql;
+  if (is_source && out.sql.empty())
+    out.sql = WholeTableSql(kind, IsFileKind(kind) ? end.location : end.table);
+  return "";
+}
+
+std::string DescribeJob(const CliOptions& options, JobDescription& out) {
+  if (std::string e = DescribeEnd(options.source, *options.source.kind, true, out.source);
+      !e.empty())
+    return e;
+  if (std::string e = DescribeEnd(options.dest, *options.dest.kind, false, out.destination);
+      !e.empty())
+    return e;
+  out.clipboard = options.clipboard;
+  out.html_title =
+      options.html_title ? *options.html_title : BaseNameWithoutExtension(options.dest.location);
+  out.html_banner = options.html_banner;
   return "";
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/trundle_unknown.h"
+#include "front/job_description.h"
 
 namespace trundle {
 
@@ -50,10 +51,15 @@ bool IsDatabaseKind(TDataKind kind);
 // none). Returns an error sentence for the user, or empty.
 std::string PasswordOf(const EndOptions& end, std::string& password);
 
-// Fills a job's adaptor from the options of its end. Returns an error sentence for the
-// user, or empty. `is_source` tells the defaults apart (a dBase source's SQL).
-std::string FillAdaptor(const EndOptions& end, TDataKind kind, bool is_source,
-                        TTrundleUnknown& adaptor);
+// Describes one end of the job from its options: the positional argument is the file of
+// a file kind, else the database; a database source without --source-sql reads its whole
+// table. Returns an error sentence for the user, or empty.
+std::string DescribeEnd(const EndOptions& end, TDataKind kind, bool is_source,
+                        EndDescription& out);
+
+// The whole job: both ends, the HTML title (by default DEST's name without its last
+// extension), the banner and the clipboard. Returns an error sentence, or empty.
+std::string DescribeJob(const CliOptions& options, JobDescription& out);
 
 std::string UsageText();
 

@@ -16,6 +16,8 @@
 #include <QStackedWidget>
 #include <QTabWidget>
 
+#include "engine/adaptor_registry.h"
+#include "front/register_adaptors.h"
 #include "ui/artwork.h"
 #include "ui/gauge.h"
 
@@ -77,6 +79,12 @@ MainForm::MainForm(std::unique_ptr<Dialogs> dialogs, int ppi, QWidget* parent)
 
   ApplyResolution();
   NameForAccessibility();
+  for (TDataKind kind : {dkAccess, dkOracle}) {
+    if (!IsAdaptorRegistered(kind)) continue;
+    SetTableLister(kind, [kind](const EndDescription& end) {
+      return DatabaseTables(kind, end.database, end.user, end.password, end.dao_version);
+    });
+  }
 }
 
 MainForm::~MainForm() = default;

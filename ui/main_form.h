@@ -46,8 +46,9 @@ class MainForm : public QMainWindow {
                     int ppi = 0, QWidget* parent = nullptr);
   ~MainForm() override;
 
-  // How the Access and Oracle table combo boxes get their lists; without one they say
-  // that listing tables is not available.
+  // How the Access and Oracle table combo boxes get their lists: from the database
+  // when this build has the kind; without a lister they say that listing is not
+  // available.
   void SetTableLister(TDataKind kind, TableLister lister);
 
   // The job the pages describe now (what the Trundle button would run).

@@ -331,27 +331,29 @@ TEST(CliOptionsTest, KindsFromExtensionsAndTheProposedSql) {
   EXPECT_EQ(KindForPath("dir.d/x"), std::nullopt);
   EndOptions end;
   end.location = "/data/o\"k.dbf";
-  TTrundleUnknown adaptor;
-  EXPECT_EQ(FillAdaptor(end, dkDBase, true, adaptor), "");
-  EXPECT_EQ(adaptor.Sql, "select * from \"/data/o\"\"k.dbf\"");
-  EXPECT_EQ(adaptor.TableName, "/data/o\"k.dbf");
+  EndDescription described;
+  EXPECT_EQ(DescribeEnd(end, dkDBase, true, described), "");
+  EXPECT_EQ(described.sql, "select * from \"/data/o\"\"k.dbf\"");
+  EXPECT_EQ(described.file, "/data/o\"k.dbf");
+  EXPECT_EQ(DescribeEnd(end, dkDBase, false, described), "");
+  EXPECT_EQ(described.sql, "");  // nothing reads a destination through SQL
 
   // A database's table in brackets, so that a name with spaces is one name; DAO 3.6,
   // which reads every Access version, unless another is named.
   EndOptions access;
   access.location = "/data/shop.mdb";
   access.table = "Customer List";
-  TTrundleUnknown source;
-  EXPECT_EQ(FillAdaptor(access, dkAccess, true, source), "");
-  EXPECT_EQ(source.Sql, "select * from [Customer List]");
-  EXPECT_EQ(source.Database, "/data/shop.mdb");
-  EXPECT_EQ(source.TableName, "Customer List");
-  EXPECT_EQ(source.DaoVersion, "dao36");
+  EndDescription source;
+  EXPECT_EQ(DescribeEnd(access, dkAccess, true, source), "");
+  EXPECT_EQ(source.sql, "select * from [Customer List]");
+  EXPECT_EQ(source.database, "/data/shop.mdb");
+  EXPECT_EQ(source.table, "Customer List");
+  EXPECT_EQ(source.dao_version, "dao36");
   access.dao = "DAO35";
   access.sql = "select City from [Customer List]";
-  EXPECT_EQ(FillAdaptor(access, dkAccess, true, source), "");
-  EXPECT_EQ(source.Sql, access.sql);
-  EXPECT_EQ(source.DaoVersion, "DAO35");
+  EXPECT_EQ(DescribeEnd(access, dkAccess, true, source), "");
+  EXPECT_EQ(source.sql, access.sql);
+  EXPECT_EQ(source.dao_version, "DAO35");
 }
 
 std::vector<std::string> Lines(const std::string& text) {

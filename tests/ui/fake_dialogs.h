@@ -52,7 +52,7 @@ class FakeDialogs : public Dialogs {
   std::shared_ptr<DialogLog> log_;
 };
 
-class WindowTest : public testing::Test {
+class WindowTest : public ::testing::Test {
  protected:
   explicit WindowTest(int ppi = 96)
       : dialogs_(std::make_shared<DialogLog>()),

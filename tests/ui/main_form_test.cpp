@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <stdexcept>
 
+#include "tests/databases/access/access_test_util.h"
 #include "tests/test_files.h"
 #include "tests/ui/fake_dialogs.h"
 
@@ -213,6 +214,7 @@ TEST_F(MainFormTest, TableListsComeFromTheListerOrSayTheyCannot) {
   Click("Next1");
   Get<QTabWidget>("PageControl1")->setCurrentIndex(3);
   auto* combo = Get<QComboBox>("ComboBox1");
+  form_->SetTableLister(dkAccess, nullptr);
   combo->setFocus();
   ASSERT_EQ(combo->count(), 1);
   EXPECT_TRUE(combo->itemText(0).contains("not available"));
@@ -248,6 +250,31 @@ TEST_F(MainFormTest, TableListsComeFromTheListerOrSayTheyCannot) {
   EXPECT_EQ(dialogs_->error_captions[0], "Trundle");
   EXPECT_EQ(Get<QComboBox>("ComboBox2")->currentText(), "<Select table>");
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainFormTest, TheAccessTableListIsReadFromTheDatabase) {
+  Click("Next1");
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(3);
+  const std::string fixture = testing::AccessFixture("testV1997.mdb");
+  Get<QLineEdit>("Edit4")->setText(QString::fromStdString(fixture));
+  Get<QComboBox>("ComboBox1")->setFocus();
+  ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
+  QStringList listed;
+  for (int i = 0; i < Get<QComboBox>("ComboBox1")->count(); ++i)
+    listed << Get<QComboBox>("ComboBox1")->itemText(i);
+  const QString oracle =
+      QString::fromStdString(testing::CommandOutput("mdb-tables -1 " + testing::ShellWord(fixture)));
+  EXPECT_EQ(listed, oracle.split('\n', Qt::SkipEmptyParts));
+
+  // A file that is no database: the engine's message in the error box.
+  ScratchFolder dir;
+  WriteFile(dir / "not.mdb", std::string(4096, 'x'));
+  Get<QLineEdit>("Edit4")->setText(QString::fromStdString(dir / "not.mdb"));
+  Get("Edit4")->setFocus();
+  Get<QComboBox>("ComboBox1")->setFocus();
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_TRUE(dialogs_->errors[0].endsWith('.'));
+  EXPECT_EQ(Get<QComboBox>("ComboBox1")->currentText(), "<Select table>");
 }
 
 TEST_F(MainFormTest, ControlsAreNamedForScreenReadersAndScripts) {

@@ -1,6 +1,7 @@
 // Runs started from the window: the log against trundle-cli's for the same move, the
 // files written, errors, the gauge, a second click and closing during a run.
 #include <QClipboard>
+#include <QComboBox>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <cstdlib>
 
+#include "tests/databases/access/access_test_util.h"
 #include "tests/test_files.h"
 #include "tests/ui/fake_dialogs.h"
 #include "ui/gauge.h"
@@ -104,6 +106,28 @@ TEST_F(RunPageTest, RunsLogAsTheCommandLineDoesAndWriteTheSameFiles) {
   EXPECT_NE(ReadFile(dir_ / "out.txt").find("Bo, Jr"), std::string::npos);
   EXPECT_NE(ReadFile(dir_ / "out.html").find("<TITLE>out</TITLE>"), std::string::npos)
       << ReadFile(dir_ / "out.html");
+}
+
+TEST_F(RunPageTest, AnAccessTableMovesAsTheCommandLineMovesIt) {
+  const std::string fixture = testing::AccessFixture("delTestV2000.mdb");
+  Click("Next1");
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(3);
+  Get<QLineEdit>("Edit4")->setText(QString::fromStdString(fixture));
+  Get<QRadioButton>("SourceAccessVersionGroupItem1")->setChecked(true);
+  Get<QComboBox>("ComboBox1")->setFocus();
+  ASSERT_EQ(Get<QComboBox>("ComboBox1")->findText("Table"), 0);
+  Get<QComboBox>("ComboBox1")->setCurrentIndex(0);
+  EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "select * from [Table]");
+  Click("Next2");
+  Get<QLineEdit>("Edit8")->setText(QString::fromStdString(dir_ / "out.csv"));
+  Run();
+  ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
+  QStringList cli =
+      CliLog(dir_, {"--source-table", "Table", fixture, dir_ / "cli.csv"});
+  cli.replaceInStrings(QString::fromStdString(dir_ / "cli.csv"), QString::fromStdString(dir_ / "out.csv"));
+  EXPECT_EQ(WindowLog(), cli);
+  EXPECT_FALSE(ReadFile(dir_ / "out.csv").empty());
+  EXPECT_EQ(ReadFile(dir_ / "out.csv"), ReadFile(dir_ / "cli.csv"));
 }
 
 TEST_F(RunPageTest, ClipboardAndUnsetKinds) {
