@@ -132,7 +132,7 @@ int ListTables(const trundle::EndOptions& end, TDataKind kind) {
 // A database source without --source-table reads its only table; with several (or none)
 // that is a usage error naming them. Returns an exit status, or -1 to go on.
 int ChooseSourceTable(trundle::EndOptions& end, TDataKind kind) {
-  if (!end.table.empty()) return -1;
+  if (!end.table.empty() || (kind == trundle::dkOracle && !end.sql.empty())) return -1;
   std::string password;
   if (std::string e = trundle::PasswordOf(end, password); !e.empty()) return Usage(e);
   const auto tables = TablesOf(end, kind, password);
@@ -172,8 +172,8 @@ int main(int argc, char** argv) {
   for (TDataKind kind : {source_kind, dest_kind})
     if (!trundle::IsAdaptorRegistered(kind))
       return Usage(std::string("the kind ") + trundle::KindName(kind) +
-                   " is not built yet; this version moves csv, text, html, dbase and paradox "
-                   "and reads access");
+                   " is not built yet; this version moves csv, text, html, dbase, paradox and "
+                   "oracle (odbc) and reads access");
   if (options.list_tables) return ListTables(options.source, source_kind);
   if (trundle::IsDatabaseKind(dest_kind) && options.dest.table.empty())
     return Usage(std::string("a destination database needs --dest-table"));

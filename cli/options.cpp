@@ -24,6 +24,9 @@ std::string BaseNameWithoutExtension(const std::string& path) {
 }  // namespace
 
 std::optional<TDataKind> KindForPath(const std::string& path) {
+  // An ODBC connection string names a server, whatever it ends with.
+  const std::string lower = LowerAscii(path);
+  if (lower.rfind("dsn=", 0) == 0 || lower.rfind("driver=", 0) == 0) return dkOracle;
   const std::string ext = Extension(path);
   if (ext == ".csv") return dkCsv;
   if (ext == ".txt" || ext == ".tsv" || ext == ".tab") return dkText;
@@ -35,6 +38,7 @@ std::optional<TDataKind> KindForPath(const std::string& path) {
 }
 
 std::optional<TDataKind> KindForName(const std::string& name) {
+  if (LowerAscii(name) == "odbc") return dkOracle;
   for (int k = dkCsv; k < kDataKindCount; ++k)
     if (LowerAscii(name) == KindName(static_cast<TDataKind>(k))) return static_cast<TDataKind>(k);
   return std::nullopt;
@@ -56,18 +60,25 @@ std::string UsageText() {
          "  (destination only), .dbf dBase, .db Paradox, .mdb .accdb an Access database\n"
          "  (read only for now). DEST - is the standard output (csv unless --dest-kind\n"
          "  says otherwise; the log then goes to standard error).\n"
+         "A server (kind oracle, alias odbc) is reached through ODBC: SOURCE or DEST is then\n"
+         "  an ODBC connection string (\"Driver=...;Server=...;Database=...\"), the name of a\n"
+         "  configured data source, or an Oracle connect identifier; the destination table\n"
+         "  must exist. Give the password through an environment variable, never as an\n"
+         "  argument.\n"
          "\n"
          "Options:\n"
-         "  --source-kind KIND, --dest-kind KIND    csv, text, html, dbase, paradox, access\n"
+         "  --source-kind KIND, --dest-kind KIND    csv, text, html, dbase, paradox, access,\n"
+         "                                          oracle (or odbc)\n"
          "  --source-table NAME, --dest-table NAME  the table within a database (a source\n"
          "                                          database with one table uses it)\n"
          "  --source-sql SQL                        the statement a database source runs\n"
          "                                          (default: select * from \"SOURCE\",\n"
-         "                                          for a database select * from [TABLE])\n"
+         "                                          for Access select * from [TABLE], for\n"
+         "                                          a server select * from TABLE)\n"
          "  --list-tables DATABASE                  print the database's tables and exit\n"
          "                                          (--source-password-env, --source-dao)\n"
          "  --source-database DB, --dest-database DB\n"
-         "  --source-user USER, --dest-user USER\n"
+         "  --source-user USER, --dest-user USER    the user a server is logged on as\n"
          "  --source-password-env VAR, --dest-password-env VAR\n"
          "                                          read the password from variable VAR\n"
          "  --source-dao VERSION, --dest-dao VERSION  dao35 (Access 97 only) or dao36\n"
@@ -99,7 +110,9 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       std::string name;
       if (std::string e = value(name); !e.empty()) return e;
       out = KindForName(name);
-      if (!out) return "unknown kind '" + name + "' (csv, text, html, dbase, paradox, access)";
+      if (!out)
+        return "unknown kind '" + name +
+               "' (csv, text, html, dbase, paradox, access, oracle or odbc)";
       return "";
     };
     std::string error;

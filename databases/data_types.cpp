@@ -88,6 +88,100 @@ int32_t OracleTypeToDaoType(int code) {
   }
 }
 
+namespace {
+
+enum class Translation : uint8_t {
+  kNoTable,       // the destination makes no tables
+  kKeep,          // the source's types as they are
+  kText,          // every field text
+  kDBaseRows,     // FieldTypeForDBase
+  kParadoxRows,   // FieldTypeForParadox
+  kOracleCode,    // OracleTypeToFieldType(NativeType)
+  kDaoFromField,  // FieldTypeToDaoType[DataType] into NativeType
+  kDaoFromCode,   // OracleTypeToDaoType(NativeType) into NativeType
+};
+
+struct TranslationRow {
+  TDataKind destination;
+  TDataKind source;
+  Translation translation;
+};
+
+// Every pair of kinds that meets in CreateTable. Pairs not listed keep the source's types.
+constexpr TranslationRow kTranslations[] = {
+    {dkDBase, dkCsv, Translation::kText},
+    {dkDBase, dkText, Translation::kText},
+    {dkDBase, dkDBase, Translation::kKeep},
+    {dkDBase, dkParadox, Translation::kKeep},
+    {dkDBase, dkAccess, Translation::kDBaseRows},
+    {dkDBase, dkOracle, Translation::kOracleCode},
+    {dkParadox, dkCsv, Translation::kText},
+    {dkParadox, dkText, Translation::kText},
+    {dkParadox, dkDBase, Translation::kKeep},
+    {dkParadox, dkParadox, Translation::kKeep},
+    {dkParadox, dkAccess, Translation::kParadoxRows},
+    {dkParadox, dkOracle, Translation::kOracleCode},
+    {dkAccess, dkCsv, Translation::kDaoFromField},
+    {dkAccess, dkText, Translation::kDaoFromField},
+    {dkAccess, dkDBase, Translation::kDaoFromField},
+    {dkAccess, dkParadox, Translation::kDaoFromField},
+    {dkAccess, dkAccess, Translation::kDaoFromField},
+    {dkAccess, dkOracle, Translation::kDaoFromCode},
+    {dkOracle, dkUnknown, Translation::kNoTable},  // any source
+};
+
+Translation TranslationFor(TDataKind destination, TDataKind source) {
+  for (const TranslationRow& row : kTranslations)
+    if (row.destination == destination && (row.source == source || row.source == dkUnknown))
+      return row.translation;
+  return Translation::kKeep;
+}
+
+// The translated type, unless it would lose values the source's type holds.
+TFieldType KeepWhatFits(TFieldType source, TFieldType translated) {
+  if (source == ftLargeint && (translated == ftInteger || translated == ftSmallint))
+    return ftLargeint;
+  if (source == ftBCD && (translated == ftFloat || translated == ftString)) return ftBCD;
+  return translated;
+}
+
+}  // namespace
+
+TFieldDefs NewTableFields(TDataKind destination, TDataKind source_kind, TFieldDefs fields) {
+  const Translation translation = TranslationFor(destination, source_kind);
+  if (translation == Translation::kNoTable) return {};
+  for (TFieldDef& def : fields) {
+    def.Required = false;
+    TFieldType type = def.DataType;
+    switch (translation) {
+      case Translation::kText:
+        type = ftString;
+        break;
+      case Translation::kDBaseRows:
+        type = FieldTypeForDBase(def.DataType);
+        break;
+      case Translation::kParadoxRows:
+        type = FieldTypeForParadox(def.DataType);
+        break;
+      case Translation::kOracleCode:
+        type = KeepWhatFits(def.DataType, OracleTypeToFieldType(def.NativeType));
+        break;
+      case Translation::kDaoFromField:
+        def.NativeType = def.DataType < kFieldTypeCount ? FieldTypeToDaoType[def.DataType] : 10;
+        break;
+      case Translation::kDaoFromCode:
+        def.NativeType = OracleTypeToDaoType(def.NativeType);
+        break;
+      case Translation::kKeep:
+      case Translation::kNoTable:
+        break;
+    }
+    if (type != def.DataType) def.Size = def.Decimals = 0;
+    def.DataType = type;
+  }
+  return fields;
+}
+
 const std::array<int32_t, kFieldTypeCount> FieldTypeToDaoType = {
     10,  // ftUnknown
     10,  // ftString

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/field_types.h"
+#include "engine/trundle_unknown.h"
 
 namespace trundle {
 
@@ -23,5 +24,17 @@ int32_t OracleTypeToDaoType(int code);
 
 // The DAO field type of a new Access field, by TFieldType ordinal.
 extern const std::array<int32_t, kFieldTypeCount> FieldTypeToDaoType;
+
+// The fields of a new table of kind `destination`, made for the fields `source` that a
+// source of kind `source_kind` gives (its SourceFieldDefs). Names and order stay; each
+// type comes from the translation the pair of kinds calls for:
+//   text sources: ftString; dBase and Paradox: unchanged; Access: FieldTypeForDBase or
+//   FieldTypeForParadox; server: OracleTypeToFieldType of the field's NativeType.
+// An Access destination keeps DataType and gets the DAO type in NativeType
+// (OracleTypeToDaoType for a server source, else FieldTypeToDaoType). A translation that
+// would lose values keeps the source's type instead: a 64-bit integer stays ftLargeint,
+// an exact decimal ftBCD. A field whose type changes loses its width and decimals;
+// Required is false. No table is made on a server: that destination gets no fields.
+TFieldDefs NewTableFields(TDataKind destination, TDataKind source_kind, TFieldDefs source);
 
 }  // namespace trundle

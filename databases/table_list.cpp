@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "databases/access/dao.h"
+#include "databases/server/oracle_session.h"
 #include "engine/errors.h"
 
 namespace trundle {
@@ -21,12 +22,27 @@ std::vector<std::string> ListAccessTables(const ConnectionFields& connection) {
   return names;
 }
 
+std::vector<std::string> ListServerTables(const ConnectionFields& connection) {
+  TOracleSession session;
+  session.LogonDatabase = connection.database;
+  session.LogonUsername = connection.user;
+  session.LogonPassword = connection.password;
+  try {
+    session.LogOn();
+    return session.TableNames();
+  } catch (const TrundleError& e) {
+    throw TrundleError(session.Scrub(e.what()));
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> ListTables(TDataKind kind, const ConnectionFields& connection) {
   switch (kind) {
     case dkAccess:
       return ListAccessTables(connection);
+    case dkOracle:
+      return ListServerTables(connection);
     default:
       throw TrundleError("Only a database has a list of tables; " + connection.database +
                          " is a table of its own");

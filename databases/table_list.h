@@ -18,8 +18,8 @@ struct ConnectionFields {
 };
 
 // The names of the database's user tables, in the database's own order. Throws
-// TrundleError when the database cannot be opened (the engine's message: a missing file,
-// "Not a valid password.", ...) or when the kind holds no tables by name.
+// TrundleError when the database cannot be opened (the engine's or server's message: a
+// missing file, "Not a valid password.", ...) or when the kind holds no tables by name.
 std::vector<std::string> ListTables(TDataKind kind, const ConnectionFields& connection);
 
 }  // namespace trundle

@@ -101,35 +101,10 @@ void TTrundleTableFile::SendNotes() {
 }
 
 TFieldDefs TTrundleTableFile::FieldsFrom(TTrundleUnknown& source) {
-  TFieldDefs defs;
-  switch (source.GetKind()) {
-    case dkCsv:
-    case dkText:
-      // Text has no types: every field a string as wide as its longest value.
-      defs = source.SourceFieldDefs(true);
-      for (TFieldDef& def : defs) def.DataType = ftString;
-      break;
-    case dkDBase:
-    case dkParadox:
-      defs = source.SourceFieldDefs(false);
-      break;
-    case dkAccess:
-      defs = source.SourceFieldDefs(false);
-      for (TFieldDef& def : defs) {
-        const TFieldType type = TypeForAccessField(def.DataType);
-        if (type != def.DataType) def.Size = def.Decimals = 0;
-        def.DataType = type;
-      }
-      break;
-    case dkOracle:
-      // The server adaptor gives its fields already translated by the Oracle codes.
-      defs = source.SourceFieldDefs(false);
-      break;
-    default:
-      break;
-  }
-  for (TFieldDef& def : defs) def.Required = false;
-  return defs;
+  const TDataKind kind = source.GetKind();
+  // Text has no types: every field a string as wide as its longest value.
+  const bool text = kind == dkCsv || kind == dkText;
+  return NewTableFields(GetKind(), kind, source.SourceFieldDefs(text));
 }
 
 bool TTrundleTableFile::CreateTable(TTrundleUnknown& source) {
@@ -222,14 +197,6 @@ std::vector<std::string> TTrundleTableFile::FieldsMadeFrom(
 TFieldDefs TTrundleTableFile::SourceFieldDefs(bool /*measure_widths*/) {
   if (!query_->Active()) return {};
   return query_->FieldDefs();
-}
-
-TFieldType TTrundleDBase::TypeForAccessField(TFieldType type) const {
-  return FieldTypeForDBase(type);
-}
-
-TFieldType TTrundleParadox::TypeForAccessField(TFieldType type) const {
-  return FieldTypeForParadox(type);
 }
 
 void RegisterDatabaseAdaptors() {

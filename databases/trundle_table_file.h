@@ -39,8 +39,6 @@ class TTrundleTableFile : public TTrundleUnknown {
 
  protected:
   virtual const char* EngineName() const = 0;
-  // The type of a new field for a field of an Access source.
-  virtual TFieldType TypeForAccessField(TFieldType type) const = 0;
 
  private:
   TFieldDefs FieldsFrom(TTrundleUnknown& source);
@@ -63,7 +61,6 @@ class TTrundleDBase : public TTrundleTableFile {
 
  protected:
   const char* EngineName() const override { return "dbase"; }
-  TFieldType TypeForAccessField(TFieldType type) const override;
 };
 
 class TTrundleParadox : public TTrundleTableFile {
@@ -72,7 +69,6 @@ class TTrundleParadox : public TTrundleTableFile {
 
  protected:
   const char* EngineName() const override { return "paradox"; }
-  TFieldType TypeForAccessField(TFieldType type) const override;
 };
 
 // Registers the table-file engines and the dBase, Paradox and Access adaptors.

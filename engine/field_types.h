@@ -62,6 +62,10 @@ struct TFieldDef {
   int Size = 0;      // width in characters of a string field; digits of a number
   int Decimals = 0;  // digits after the point of a fixed-point number field
   bool Required = false;
+  // The source's own code for the column's type, where it has one: the Oracle type code
+  // of a server column (3 integer, 4 other number, 5 character, 12 date, ...), the DAO
+  // field type of a new Access field. 0 when there is none.
+  int NativeType = 0;
 };
 
 using TFieldDefs = std::vector<TFieldDef>;

@@ -9,11 +9,6 @@
 #include "engine/locale_format.h"
 
 namespace trundle {
-namespace {
-
-constexpr int64_t kRecordsPerTransaction = 1000;
-
-}  // namespace
 
 TTrundle::TTrundle() : source_(MakeRelaying(dkUnknown)), destination_(MakeRelaying(dkUnknown)) {}
 
@@ -88,26 +83,32 @@ TRunOutcome TTrundle::MoveRecords() {
   TRecordBuffer values(kRecordBufferSize);
   if (OnMessage) OnMessage("Moving data");
   int64_t count = 0;
-  destination_->StartTransaction();
   // A stop request is honoured between records, so that every record is either
   // written whole or not begun.
   const auto stop_requested = [this] { return stop_requested_.load(std::memory_order_relaxed); };
   bool stopped = false;
-  while (!(stopped = stop_requested()) && source_->ReadRecord(names, values)) {
-    destination_->WriteRecord(names, values);
-    ++count;
-    records_moved_ = count;
-    if (count % kRecordsPerTransaction == 0) {
-      destination_->Commit();
-      destination_->StartTransaction();
+  try {
+    destination_->StartTransaction();
+    while (!(stopped = stop_requested()) && source_->ReadRecord(names, values)) {
+      destination_->WriteRecord(names, values);
+      ++count;
+      records_moved_ = count;
+      if (count % kRecordsPerBatch == 0) {
+        destination_->Commit();
+        destination_->StartTransaction();
+      }
+      // 64-bit so that a long run cannot overflow; a source that does not know its size
+      // (RecordCount 0) reports nothing until the final 100.
+      if (OnProgress && source_->RecordCount > 0)
+        OnProgress(
+            static_cast<int32_t>(std::min<int64_t>(count * 100 / source_->RecordCount, INT32_MAX)));
     }
-    // 64-bit so that a long run cannot overflow; a source that does not know its size
-    // (RecordCount 0) reports nothing until the final 100.
-    if (OnProgress && source_->RecordCount > 0)
-      OnProgress(
-          static_cast<int32_t>(std::min<int64_t>(count * 100 / source_->RecordCount, INT32_MAX)));
+    destination_->Commit();
+  } catch (...) {
+    // What was committed stays; the open batch is undone where the destination can.
+    destination_->Rollback();
+    throw;
   }
-  destination_->Commit();
   if (stopped) {
     if (OnMessage) OnMessage("Stopped on request: " + std::to_string(count) + " records moved");
     return TRunOutcome::kStopped;

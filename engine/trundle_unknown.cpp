@@ -33,6 +33,8 @@ void TTrundleUnknown::StartTransaction() {}
 
 void TTrundleUnknown::Commit() {}
 
+void TTrundleUnknown::Rollback() {}
+
 TFieldDefs TTrundleUnknown::SourceFieldDefs(bool /*measure_widths*/) { return {}; }
 
 void TTrundleUnknown::ReportReadError(const std::string& message) {

@@ -39,6 +39,10 @@ using TTrundleProgressEvent = std::function<void(int32_t percent)>;
 using TRecordBuffer = std::vector<Variant>;
 inline constexpr int kRecordBufferSize = 256;
 
+// The job commits its destination after every kRecordsPerBatch records, so a destination
+// that collects a batch before writing it can size its buffers to it.
+inline constexpr int kRecordsPerBatch = 1000;
+
 class TTrundleUnknown {
  public:
   TTrundleUnknown() = default;
@@ -76,6 +80,9 @@ class TTrundleUnknown {
   virtual bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values);
   virtual void StartTransaction();
   virtual void Commit();
+  // Undoes the open batch where the destination can (a server transaction); called by
+  // the job when an exception ends the run. Must not throw. The file kinds do nothing.
+  virtual void Rollback();
 
   // The fields a destination's CreateTable copies: names in order, with types and widths
   // where the kind knows them. A text table gives ftString and, when measure_widths is

@@ -4,6 +4,7 @@
 #include "textfiles/trundle_text.h"
 #ifdef TRUNDLE_WITH_TABLE_FILES
 #include "databases/table_list.h"
+#include "databases/server/trundle_oracle.h"
 #include "databases/trundle_table_file.h"
 #endif
 
@@ -13,6 +14,7 @@ void RegisterAllAdaptors() {
   RegisterTextAdaptors();
 #ifdef TRUNDLE_WITH_TABLE_FILES
   RegisterDatabaseAdaptors();
+  RegisterServerAdaptor();
 #endif
 }
 

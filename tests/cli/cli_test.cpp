@@ -61,11 +61,9 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
       {{"--bogus", "a.csv", "b.csv"}, "trundle-cli: unknown option --bogus\n"},
       {{"a.csv", "b.xyz"}, "trundle-cli: cannot tell the kind of b.xyz (use --dest-kind)\n"},
       {{"--dest-kind", "rtf", "a.csv", "b"},
-       "trundle-cli: unknown kind 'rtf' (csv, text, html, dbase, paradox, access)\n"},
+       "trundle-cli: unknown kind 'rtf' (csv, text, html, dbase, paradox, access, oracle or "
+       "odbc)\n"},
       {{"a.html", "b.csv"}, "trundle-cli: an HTML page cannot be a source\n"},
-      {{"--source-kind", "oracle", "a", "b.csv"},
-       "trundle-cli: the kind oracle is not built yet; this version moves csv, text, html, "
-       "dbase and paradox and reads access\n"},
       {{"--source-dao", "dao40", "a.mdb", "b.csv"},
        "trundle-cli: unknown DAO version 'dao40' (dao35, dao36)\n"},
       {{"--list-tables", "a.csv"},
@@ -444,6 +442,29 @@ TEST(CliAccessTest, AccessIntoDBaseAndAnExistingAccessDestination) {
   EXPECT_EQ(create.status, 1);
   EXPECT_NE(create.out.find("Writing to Access databases is not available yet"), std::string::npos);
   EXPECT_EQ(ReadFile(dir / "shop.mdb"), before);
+}
+
+TEST(CliOptionsTest, ServerEnds) {
+  // A connection string names a server whatever it ends with; so does the kind odbc.
+  EXPECT_EQ(KindForPath("Driver=x;Database=/d/shop.db"), dkOracle);
+  EXPECT_EQ(KindForPath("dsn=shop"), dkOracle);
+  EXPECT_EQ(KindForName("ODBC"), dkOracle);
+  EXPECT_EQ(KindForName("oracle"), dkOracle);
+
+  setenv("TRUNDLE_TEST_PW", "pw;1", 1);
+  EndOptions end;
+  end.location = "DSN=shop";
+  end.table = "orders";
+  end.user = "clerk";
+  end.password_env = "TRUNDLE_TEST_PW";
+  EndDescription source;
+  EXPECT_EQ(DescribeEnd(end, dkOracle, true, source), "");
+  EXPECT_EQ(source.database, "DSN=shop");
+  EXPECT_EQ(source.table, "orders");
+  EXPECT_EQ(source.sql, "select * from orders");
+  EXPECT_EQ(source.user, "clerk");
+  EXPECT_EQ(source.password, "pw;1");
+  unsetenv("TRUNDLE_TEST_PW");
 }
 
 }  // namespace

@@ -59,5 +59,47 @@ TEST(DataTypesTest, DaoTypesForEveryFieldType) {
   EXPECT_EQ(texts, 12);  // every type without a closer DAO type becomes text
 }
 
+TEST(DataTypesTest, NewTableFieldsForEveryPairOfKinds) {
+  auto def = [](const char* name, TFieldType type, int size, int code) {
+    TFieldDef d;
+    d.Name = name;
+    d.DataType = type;
+    d.Size = size;
+    d.Required = true;
+    d.NativeType = code;
+    return d;
+  };
+  // A server column: the Oracle code decides, unless that would lose values.
+  const TFieldDefs server = {def("ID", ftLargeint, 0, 3), def("N", ftInteger, 0, 3),
+                             def("AMT", ftBCD, 20, 4), def("NAME", ftString, 40, 5),
+                             def("MEMO", ftMemo, 0, 112)};
+  const TFieldDefs dbase = NewTableFields(dkDBase, dkOracle, server);
+  ASSERT_EQ(dbase.size(), 5u);
+  EXPECT_EQ(dbase[0].DataType, ftLargeint);  // not cut to 32 bits
+  EXPECT_EQ(dbase[1].DataType, ftInteger);
+  EXPECT_EQ(dbase[2].DataType, ftBCD);  // exact decimals stay exact
+  EXPECT_EQ(dbase[2].Size, 20);
+  EXPECT_EQ(dbase[3].DataType, ftString);
+  EXPECT_EQ(dbase[3].Size, 40);  // a string as wide as the column
+  EXPECT_EQ(dbase[4].DataType, ftMemo);
+  for (const TFieldDef& d : dbase) EXPECT_FALSE(d.Required);
+  const TFieldDefs access = NewTableFields(dkAccess, dkOracle, server);
+  EXPECT_EQ(access[0].NativeType, 3);
+  EXPECT_EQ(access[4].NativeType, 12);
+  EXPECT_TRUE(NewTableFields(dkOracle, dkCsv, server).empty());  // servers make no tables
+
+  // An Access source goes through FieldTypeForDBase or FieldTypeForParadox; a field
+  // whose type changes loses its width.
+  const TFieldDefs from_access = {def("WHEN", ftDateTime, 8, 0), def("PRICE", ftFloat, 8, 0)};
+  EXPECT_EQ(NewTableFields(dkDBase, dkAccess, from_access)[0].DataType, ftMemo);
+  EXPECT_EQ(NewTableFields(dkParadox, dkAccess, from_access)[0].DataType, ftDateTime);
+  EXPECT_EQ(NewTableFields(dkDBase, dkAccess, from_access)[1].DataType, ftString);
+  EXPECT_EQ(NewTableFields(dkDBase, dkAccess, from_access)[1].Size, 0);
+  // Table files keep their types; text has none; Access gets DAO types.
+  EXPECT_EQ(NewTableFields(dkParadox, dkDBase, from_access)[1].DataType, ftFloat);
+  EXPECT_EQ(NewTableFields(dkDBase, dkCsv, from_access)[0].DataType, ftString);
+  EXPECT_EQ(NewTableFields(dkAccess, dkDBase, from_access)[1].NativeType, 7);
+}
+
 }  // namespace
 }  // namespace trundle

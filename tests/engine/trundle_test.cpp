@@ -74,6 +74,7 @@ class FakeDestination : public TTrundleUnknown {
   }
   void StartTransaction() override { calls += "S"; }
   void Commit() override { calls += "c"; }
+  void Rollback() override { calls += "R"; }
   void SaveTable() override { calls += "W"; }
 };
 
@@ -217,7 +218,8 @@ TEST(TrundleTest, ExceptionsPassThroughAndStopEverything) {
   } catch (const TrundleError& e) {
     EXPECT_STREQ(e.what(), "disk full");
   }
-  EXPECT_EQ(run.destination->calls, "POS");  // no final Commit, no SaveTable
+  // The open batch is rolled back; no final Commit, no SaveTable.
+  EXPECT_EQ(run.destination->calls, "POSR");
   EXPECT_NE(run.log.back().substr(0, 14), "Elapsed time: ");
   // Two records went out before the failure: the outcome must not say "nothing moved".
   EXPECT_EQ(run.job.outcome(), TRunOutcome::kNotRun);

@@ -1,0 +1,679 @@
+#include "databases/server/oracle_dataset.h"
+
+#include <sqlext.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "databases/server/odbc.h"
+#include "databases/server/oracle_session.h"
+#include "databases/server/server_columns.h"
+#include "engine/ascii.h"
+#include "engine/datetime.h"
+#include "engine/errors.h"
+#include "engine/trundle_unknown.h"
+
+namespace trundle {
+namespace {
+
+constexpr char kUpdatablePrefix[] = "SELECT A.*, A.ROWID FROM ";
+constexpr char kUpdatableSuffix[] = " A ";
+// Fetch buffers are sized to hold about this many bytes per block of rows.
+constexpr size_t kFetchBytes = 4 << 20;
+constexpr SQLULEN kMaxRowsPerFetch = 512;
+// A bound text or binary value wider than this is fetched whole with SQLGetData.
+constexpr SQLLEN kMaxBoundWidth = 8192;
+// A batch whose parameter arrays would take more than this goes one record at a time.
+constexpr size_t kMaxArrayBytes = 64 << 20;
+
+struct Column {
+  SQLUSMALLINT number = 0;  // 1-based position in the result
+  ColumnDescription description;
+  ColumnPlan plan;
+  SQLSMALLINT c_type = SQL_C_CHAR;
+  bool bound = true;         // else read with SQLGetData, row by row
+  SQLLEN width = 0;          // bytes per row in buffer
+  std::vector<char> buffer;  // rows_per_fetch * width
+  std::vector<SQLLEN> lengths;
+};
+
+std::string Trimmed(const std::string& sql) {
+  size_t end = sql.size();
+  while (end > 0 && (sql[end - 1] == ';' || sql[end - 1] == ' ' || sql[end - 1] == '\n' ||
+                     sql[end - 1] == '\r' || sql[end - 1] == '\t'))
+    --end;
+  size_t start = 0;
+  while (start < end &&
+         (sql[start] == ' ' || sql[start] == '\n' || sql[start] == '\r' || sql[start] == '\t'))
+    ++start;
+  return sql.substr(start, end - start);
+}
+
+}  // namespace
+
+struct TOracleDataSet::Impl {
+  TOracleSession* session = nullptr;
+  odbc::Handle statement;
+  bool active = false;
+  bool updatable = false;
+  std::string table;
+  int64_t record_count = 0;
+  std::vector<Column> columns;  // the carried ones, in field order
+  TFieldDefs fields;
+  std::vector<Variant> values;
+  std::vector<std::string> notes;
+
+  // Reading.
+  SQLULEN rows_per_fetch = 1;
+  SQLULEN rows_fetched = 0;
+  SQLULEN row = 0;  // within the block
+  std::vector<SQLUSMALLINT> row_status;
+  bool eof = true;
+
+  // Appending.
+  odbc::Handle insert;
+  bool arrays = false;
+  std::vector<std::vector<Variant>> pending;
+  size_t pending_count = 0;
+  bool appending = false;
+  int64_t posted = 0;              // records posted in this run
+  int64_t sent = 0;                // written in the open transaction, before the pending ones
+  int64_t committed = 0;           // in committed batches
+  std::vector<std::string> arena;  // per column: the parameter texts of the batch
+  std::vector<std::vector<size_t>> offsets;
+  std::vector<std::vector<SQLLEN>> indicators;
+  std::vector<std::vector<char>> array_buffers;
+  std::vector<SQLUSMALLINT> param_status;
+  SQLULEN params_processed = 0;
+
+  SQLHDBC connection() const { return session->connection(); }
+
+  void Execute(odbc::Handle& stmt, const std::string& sql) {
+    std::string text = sql;
+    odbc::Check(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS), stmt,
+                "The server refused the statement");
+  }
+
+  // The count a "select count(*)" statement gives; -1 when the server refuses it.
+  int64_t Count(const std::string& sql) {
+    odbc::Handle stmt(SQL_HANDLE_STMT, connection());
+    std::string text = sql;
+    if (!SQL_SUCCEEDED(
+            SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS))) {
+      // A failed statement spoils an open transaction on some servers (PostgreSQL).
+      session->Rollback();
+      return -1;
+    }
+    SQLBIGINT count = -1;
+    SQLLEN length = 0;
+    if (!SQL_SUCCEEDED(SQLFetch(stmt.get())) ||
+        !SQL_SUCCEEDED(SQLGetData(stmt.get(), 1, SQL_C_SBIGINT, &count, 0, &length)) ||
+        length == SQL_NULL_DATA)
+      count = -1;
+    SQLCloseCursor(stmt.get());
+    return count;
+  }
+
+  void Describe() {
+    columns.clear();
+    fields.clear();
+    SQLSMALLINT count = 0;
+    odbc::Check(SQLNumResultCols(statement.get(), &count), statement,
+                "The result's columns cannot be read");
+    for (SQLUSMALLINT number = 1; number <= count; ++number) {
+      Column column;
+      column.number = number;
+      SQLCHAR name[512] = {};
+      SQLSMALLINT name_length = 0;
+      SQLSMALLINT nullable = 0;
+      ColumnDescription& d = column.description;
+      odbc::Check(SQLDescribeCol(statement.get(), number, name, sizeof name, &name_length,
+                                 &d.sql_type, &d.size, &d.decimals, &nullable),
+                  statement, "The result's columns cannot be read");
+      d.name = reinterpret_cast<const char*>(name);
+      char type_name[256] = {};
+      SQLSMALLINT type_length = 0;
+      if (SQL_SUCCEEDED(SQLColAttribute(statement.get(), number, SQL_DESC_TYPE_NAME, type_name,
+                                        sizeof type_name, &type_length, nullptr)))
+        d.type_name = type_name;
+      if (EqualsIgnoringAsciiCase(d.name, "ROWID")) continue;
+      column.plan = PlanColumn(d, session->IsSQLite());
+      if (column.plan.kind == ColumnKind::kNotCarried) {
+        notes.push_back(
+            "Column " + d.name + " left out: its type " +
+            (d.type_name.empty() ? "(ODBC type " + std::to_string(d.sql_type) + ")" : d.type_name) +
+            " is not carried");
+        continue;
+      }
+      fields.push_back(column.plan.def);
+      columns.push_back(std::move(column));
+    }
+    values.assign(columns.size(), Variant());
+  }
+
+  void BindForReading() {
+    size_t row_bytes = 0;
+    for (Column& c : columns) {
+      const SQLLEN size = static_cast<SQLLEN>(c.description.size);
+      switch (c.plan.kind) {
+        case ColumnKind::kInteger:
+          c.c_type = SQL_C_SBIGINT;
+          c.width = sizeof(SQLBIGINT);
+          break;
+        case ColumnKind::kFloat:
+          c.c_type = SQL_C_DOUBLE;
+          c.width = sizeof(double);
+          break;
+        case ColumnKind::kDate:
+          c.c_type = SQL_C_TYPE_DATE;
+          c.width = sizeof(SQL_DATE_STRUCT);
+          break;
+        case ColumnKind::kTimestamp:
+          c.c_type = SQL_C_TYPE_TIMESTAMP;
+          c.width = sizeof(SQL_TIMESTAMP_STRUCT);
+          break;
+        case ColumnKind::kDecimal:
+          c.c_type = SQL_C_CHAR;
+          c.width = std::max<SQLLEN>(size + 4, 48);
+          break;
+        case ColumnKind::kBoolean:
+        case ColumnKind::kTime:
+          c.c_type = SQL_C_CHAR;
+          c.width = 40;
+          break;
+        case ColumnKind::kText:
+          // Up to four bytes a character in UTF-8, and the terminating zero.
+          c.c_type = SQL_C_CHAR;
+          c.bound = size > 0 && size * 4 + 1 <= kMaxBoundWidth;
+          c.width = std::max<SQLLEN>(size * 4 + 1, 32);
+          break;
+        case ColumnKind::kBinary:
+          c.c_type = SQL_C_BINARY;
+          c.bound = size > 0 && size <= kMaxBoundWidth;
+          c.width = std::max<SQLLEN>(size, 32);
+          break;
+        case ColumnKind::kNotCarried:
+          break;
+      }
+      if (c.bound) row_bytes += static_cast<size_t>(c.width) + sizeof(SQLLEN);
+    }
+    // Long values are read after each fetch with SQLGetData, which drivers give for one
+    // row at a time.
+    const bool all_bound =
+        std::all_of(columns.begin(), columns.end(), [](const Column& c) { return c.bound; });
+    rows_per_fetch = all_bound ? std::clamp<SQLULEN>(kFetchBytes / std::max<size_t>(row_bytes, 1),
+                                                     1, kMaxRowsPerFetch)
+                               : 1;
+    SQLSetStmtAttr(statement.get(), SQL_ATTR_ROW_BIND_TYPE,
+                   reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
+    if (!SQL_SUCCEEDED(SQLSetStmtAttr(statement.get(), SQL_ATTR_ROW_ARRAY_SIZE,
+                                      reinterpret_cast<SQLPOINTER>(rows_per_fetch), 0)))
+      rows_per_fetch = 1;
+    SQLULEN granted = 0;
+    if (SQL_SUCCEEDED(
+            SQLGetStmtAttr(statement.get(), SQL_ATTR_ROW_ARRAY_SIZE, &granted, 0, nullptr)) &&
+        granted >= 1)
+      rows_per_fetch = granted;
+    row_status.assign(rows_per_fetch, SQL_ROW_SUCCESS);
+    SQLSetStmtAttr(statement.get(), SQL_ATTR_ROW_STATUS_PTR, row_status.data(), 0);
+    SQLSetStmtAttr(statement.get(), SQL_ATTR_ROWS_FETCHED_PTR, &rows_fetched, 0);
+    for (Column& c : columns) {
+      if (!c.bound) continue;
+      c.buffer.assign(static_cast<size_t>(c.width) * rows_per_fetch, 0);
+      c.lengths.assign(rows_per_fetch, 0);
+      odbc::Check(SQLBindCol(statement.get(), c.number, c.c_type, c.buffer.data(), c.width,
+                             c.lengths.data()),
+                  statement, "The result's columns cannot be bound");
+    }
+  }
+
+  void FetchBlock() {
+    rows_fetched = 0;
+    row = 0;
+    const SQLRETURN rc = SQLFetchScroll(statement.get(), SQL_FETCH_NEXT, 0);
+    if (rc == SQL_NO_DATA) {
+      eof = true;
+      return;
+    }
+    odbc::Check(rc, statement, "The server failed to deliver a record");
+    eof = rows_fetched == 0;
+  }
+
+  // The whole of a value too wide for its bound buffer.
+  void FetchLong(Column& c, Variant& out) {
+    // A bound value cut short in a block of rows: position on its row first.
+    if (rows_per_fetch > 1 &&
+        !SQL_SUCCEEDED(SQLSetPos(statement.get(), static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION,
+                                 SQL_LOCK_NO_CHANGE)))
+      throw TrundleError("A value of column " + c.description.name +
+                         " is too long for this driver to deliver whole: " +
+                         odbc::Diagnostics(SQL_HANDLE_STMT, statement.get()));
+    std::string data;
+    std::vector<char> chunk(1 << 16);
+    const bool text = c.c_type == SQL_C_CHAR;
+    const SQLLEN room = static_cast<SQLLEN>(chunk.size()) - (text ? 1 : 0);
+    for (;;) {
+      SQLLEN length = 0;
+      const SQLRETURN rc = SQLGetData(statement.get(), c.number, c.c_type, chunk.data(),
+                                      static_cast<SQLLEN>(chunk.size()), &length);
+      if (rc == SQL_NO_DATA) break;
+      odbc::Check(rc, statement, "A long value cannot be read");
+      if (length == SQL_NULL_DATA) {
+        out.SetNull();
+        return;
+      }
+      const SQLLEN piece = (length == SQL_NO_TOTAL || length > room) ? room : length;
+      data.append(chunk.data(), static_cast<size_t>(piece));
+      if (rc == SQL_SUCCESS) break;
+    }
+    if (text)
+      out.SetString(data);
+    else
+      out.SetBlob(data);
+  }
+
+  void LoadRow() {
+    if (row < row_status.size() && row_status[row] == SQL_ROW_ERROR)
+      throw TrundleError("The server failed to deliver a record: " +
+                         odbc::Diagnostics(SQL_HANDLE_STMT, statement.get()));
+    for (size_t i = 0; i < columns.size(); ++i) {
+      Column& c = columns[i];
+      Variant& v = values[i];
+      if (!c.bound) {
+        FetchLong(c, v);
+        continue;
+      }
+      const SQLLEN length = c.lengths[row];
+      const char* at = c.buffer.data() + static_cast<size_t>(c.width) * row;
+      if (length == SQL_NULL_DATA) {
+        v.SetNull();
+        continue;
+      }
+      const bool truncated =
+          length == SQL_NO_TOTAL || length > c.width - (c.c_type == SQL_C_CHAR ? 1 : 0);
+      switch (c.plan.kind) {
+        case ColumnKind::kInteger: {
+          SQLBIGINT n;
+          std::memcpy(&n, at, sizeof n);
+          v.SetInteger(n);
+          break;
+        }
+        case ColumnKind::kFloat: {
+          double d;
+          std::memcpy(&d, at, sizeof d);
+          v.SetFloat(d);
+          break;
+        }
+        case ColumnKind::kDate: {
+          SQL_DATE_STRUCT date;
+          std::memcpy(&date, at, sizeof date);
+          DateParts parts;
+          parts.year = date.year;
+          parts.month = date.month;
+          parts.day = date.day;
+          parts.hour = parts.minute = parts.second = 0;
+          if (IsValidDateParts(parts))
+            v.SetDateTime(EncodeDateTime(parts));
+          else
+            v.SetNull();
+          break;
+        }
+        case ColumnKind::kTimestamp: {
+          SQL_TIMESTAMP_STRUCT ts;
+          std::memcpy(&ts, at, sizeof ts);
+          TimestampValue(ts, v);
+          break;
+        }
+        case ColumnKind::kDecimal:
+          v.SetString(std::string_view(at, static_cast<size_t>(length)));
+          break;
+        case ColumnKind::kBoolean:
+          v.SetBoolean(BooleanFromText(std::string_view(at, static_cast<size_t>(length))));
+          break;
+        case ColumnKind::kTime:
+          TimeValue(std::string_view(at, static_cast<size_t>(length)), v);
+          break;
+        case ColumnKind::kText:
+          if (truncated)
+            FetchLong(c, v);
+          else
+            v.SetString(std::string_view(at, static_cast<size_t>(length)));
+          break;
+        case ColumnKind::kBinary:
+          if (truncated)
+            FetchLong(c, v);
+          else
+            v.SetBlob(std::string_view(at, static_cast<size_t>(length)));
+          break;
+        case ColumnKind::kNotCarried:
+          break;
+      }
+    }
+  }
+
+  void OpenForReading(const std::string& sql) {
+    record_count = Count("select count(*) from (" + Trimmed(sql) + ") q");
+    statement = odbc::Handle(SQL_HANDLE_STMT, connection());
+    Execute(statement, sql);
+    if (record_count < 0) {
+      // The server cannot count a statement of this form: count by a pass of its own,
+      // holding nothing, then run it again.
+      record_count = 0;
+      while (SQL_SUCCEEDED(SQLFetch(statement.get()))) ++record_count;
+      SQLCloseCursor(statement.get());
+      Execute(statement, sql);
+    }
+    Describe();
+    BindForReading();
+    FetchBlock();
+    if (!eof) LoadRow();
+  }
+
+  void OpenForAppending(const std::string& sql) {
+    record_count = std::max<int64_t>(Count("select count(*) from " + table), 0);
+    statement = odbc::Handle(SQL_HANDLE_STMT, connection());
+    // Oracle runs the statement as given; other servers have no ROWID and describe the
+    // table's columns from a select that returns no rows.
+    Execute(statement, session->IsOracle() ? sql : "select * from " + table + " where 1=0");
+    Describe();
+    SQLCloseCursor(statement.get());
+    PrepareInsert();
+    eof = true;
+  }
+
+  std::string Quoted(const std::string& name) const {
+    const std::string& q = session->IdentifierQuote();
+    if (q.empty()) return name;
+    std::string out = q;
+    for (char c : name) {
+      out += c;
+      if (q.size() == 1 && c == q[0]) out += c;
+    }
+    return out + q;
+  }
+
+  void PrepareInsert() {
+    if (columns.empty()) return;
+    std::string sql = "insert into " + table + " (";
+    std::string marks;
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (i) sql += ", ", marks += ", ";
+      sql += Quoted(columns[i].description.name);
+      marks += '?';
+    }
+    sql += ") values (" + marks + ")";
+    insert = odbc::Handle(SQL_HANDLE_STMT, connection());
+    odbc::Check(SQLPrepare(insert.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), insert,
+                "The server refused the insert statement");
+    // Parameter arrays where the driver has them: it must take the size as asked.
+    SQLULEN granted = 0;
+    arrays =
+        SQL_SUCCEEDED(SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE,
+                                     reinterpret_cast<SQLPOINTER>(kRecordsPerBatch), 0)) &&
+        SQL_SUCCEEDED(SQLGetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE, &granted, 0, nullptr)) &&
+        granted == static_cast<SQLULEN>(kRecordsPerBatch);
+    // The SQLite driver stores a binary value of an array as wide as the array's buffer,
+    // whatever its length says: such tables go one record at a time.
+    if (session->IsSQLite())
+      for (const Column& c : columns)
+        if (c.plan.kind == ColumnKind::kBinary) arrays = false;
+    SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    if (arrays) {
+      param_status.assign(kRecordsPerBatch, SQL_PARAM_UNUSED);
+      SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAM_BIND_TYPE,
+                     reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0);
+      SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAM_STATUS_PTR, param_status.data(), 0);
+      SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMS_PROCESSED_PTR, &params_processed, 0);
+    }
+    arena.assign(columns.size(), std::string());
+    offsets.assign(columns.size(), std::vector<size_t>());
+    indicators.assign(columns.size(), std::vector<SQLLEN>());
+    array_buffers.assign(columns.size(), std::vector<char>());
+  }
+
+  // The parameter's SQL type, size and digits for a value of `length` bytes.
+  void BindParameter(size_t i, SQLPOINTER data, SQLLEN width, SQLLEN* indicator, SQLLEN longest) {
+    const Column& c = columns[i];
+    SQLSMALLINT sql_type = c.description.sql_type;
+    SQLULEN size = c.description.size;
+    SQLSMALLINT digits = c.description.decimals;
+    switch (c.plan.kind) {
+      case ColumnKind::kText:
+      case ColumnKind::kBinary:
+        size = static_cast<SQLULEN>(std::max<SQLLEN>(longest, 1));
+        break;
+      case ColumnKind::kTimestamp:
+        digits = std::max<SQLSMALLINT>(digits, 3);
+        size = std::max<SQLULEN>(size, 23);
+        break;
+      default:
+        if (size == 0) size = static_cast<SQLULEN>(std::max<SQLLEN>(longest, 1));
+        break;
+    }
+    const SQLSMALLINT c_type = c.plan.kind == ColumnKind::kBinary ? SQL_C_BINARY : SQL_C_CHAR;
+    odbc::Check(SQLBindParameter(insert.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
+                                 c_type, sql_type, size, digits, data, width, indicator),
+                insert, "A value cannot be bound");
+  }
+
+  // Binds record r of the batch alone, straight from the texts.
+  void BindRecord(size_t r) {
+    SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    for (size_t i = 0; i < columns.size(); ++i) {
+      SQLLEN& length = indicators[i][r];
+      const SQLLEN width = length == SQL_NULL_DATA ? 1 : std::max<SQLLEN>(length, 1);
+      BindParameter(i, arena[i].data() + offsets[i][r], width, &length, width);
+    }
+  }
+
+  // Writes the pending records into the open transaction.
+  void Send() {
+    if (pending_count == 0) return;
+    const size_t n = pending_count;
+    size_t array_bytes = 0;
+    std::vector<SQLLEN> longest(columns.size(), 0);
+    for (size_t i = 0; i < columns.size(); ++i) {
+      std::string& texts = arena[i];
+      texts.clear();
+      // Empty text is a value of a text column; in any other column it is no value (a
+      // text file's empty field), so it goes as NULL.
+      const bool keeps_empty = columns[i].plan.kind == ColumnKind::kText;
+      offsets[i].assign(n, 0);
+      indicators[i].assign(n, SQL_NULL_DATA);
+      for (size_t r = 0; r < n; ++r) {
+        const Variant& v = pending[r][i];
+        offsets[i][r] = texts.size();
+        if (v.IsEmpty() || (v.IsText() && v.text().empty() && !keeps_empty)) continue;
+        ParameterText(v, columns[i].plan.kind, texts);
+        indicators[i][r] = static_cast<SQLLEN>(texts.size() - offsets[i][r]);
+        longest[i] = std::max(longest[i], indicators[i][r]);
+      }
+      array_bytes += static_cast<size_t>(std::max<SQLLEN>(longest[i], 1)) * n;
+    }
+    if (arrays && array_bytes <= kMaxArrayBytes) {
+      for (size_t i = 0; i < columns.size(); ++i) {
+        const SQLLEN width = std::max<SQLLEN>(longest[i], 1);
+        std::vector<char>& buffer = array_buffers[i];
+        buffer.resize(static_cast<size_t>(width) * n);
+        for (size_t r = 0; r < n; ++r)
+          if (indicators[i][r] > 0)
+            std::memcpy(buffer.data() + static_cast<size_t>(width) * r,
+                        arena[i].data() + offsets[i][r], static_cast<size_t>(indicators[i][r]));
+        BindParameter(i, buffer.data(), width, indicators[i].data(), longest[i]);
+      }
+      SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(n), 0);
+      std::fill(param_status.begin(), param_status.end(), SQL_PARAM_UNUSED);
+      const SQLRETURN rc = SQLExecute(insert.get());
+      bool refused = !SQL_SUCCEEDED(rc);
+      for (size_t r = 0; r < n && !refused; ++r) refused = param_status[r] == SQL_PARAM_ERROR;
+      if (refused) Refused(odbc::Diagnostics(SQL_HANDLE_STMT, insert.get()), FirstError(n));
+    } else {
+      for (size_t r = 0; r < n; ++r) {
+        BindRecord(r);
+        if (!SQL_SUCCEEDED(SQLExecute(insert.get())))
+          Refused(odbc::Diagnostics(SQL_HANDLE_STMT, insert.get()), r);
+      }
+    }
+    sent += static_cast<int64_t>(n);
+    pending_count = 0;
+  }
+
+  size_t FirstError(size_t n) const {
+    for (size_t r = 0; r < n; ++r)
+      if (param_status[r] == SQL_PARAM_ERROR) return r;
+    return 0;
+  }
+
+  // The server refused a record of the batch (at `guess`, as the array's row status
+  // says). Rolls back, finds the record by writing the batch again one record at a time
+  // (drivers that send arrays in slices mark a whole slice), rolls back again, throws.
+  [[noreturn]] void Refused(std::string text, size_t guess) {
+    const size_t n = pending_count;
+    size_t refused = guess;
+    session->Rollback();
+    if (arrays) {
+      for (size_t r = 0; r < n; ++r) {
+        BindRecord(r);
+        if (!SQL_SUCCEEDED(SQLExecute(insert.get()))) {
+          refused = r;
+          const std::string own = odbc::Diagnostics(SQL_HANDLE_STMT, insert.get());
+          if (!own.empty()) text = own;
+          break;
+        }
+      }
+      try {
+        session->Rollback();
+      } catch (const std::exception&) {
+        // The first rollback stands; this one only undoes the search.
+      }
+    }
+    const int64_t first = committed + 1;
+    const int64_t record = posted - static_cast<int64_t>(n) + static_cast<int64_t>(refused) + 1;
+    const int64_t last = posted;
+    pending_count = 0;
+    sent = 0;
+    throw TrundleError(
+        "Record " + std::to_string(record) +
+        " was refused by the server: " + (text.empty() ? "no reason given" : text) + ". " +
+        std::to_string(committed) + " records were committed before it; the open batch (records " +
+        std::to_string(first) + " to " + std::to_string(last) + ") was rolled back.");
+  }
+};
+
+TOracleDataSet::TOracleDataSet() : impl_(std::make_unique<Impl>()) {}
+
+TOracleDataSet::~TOracleDataSet() { Close(); }
+
+void TOracleDataSet::Open() {
+  Close();
+  if (!Session || !Session->Connected()) throw TrundleError("Not logged on");
+  Impl& m = *impl_;
+  m.session = Session;
+  const std::string upper = UpperAscii(SQL);
+  const size_t prefix = sizeof kUpdatablePrefix - 1;
+  const size_t suffix = sizeof kUpdatableSuffix - 1;
+  m.updatable = upper.size() > prefix + suffix && upper.compare(0, prefix, kUpdatablePrefix) == 0 &&
+                upper.compare(upper.size() - suffix, suffix, kUpdatableSuffix) == 0;
+  m.posted = m.sent = m.committed = 0;
+  m.pending_count = 0;
+  m.appending = false;
+  try {
+    if (m.updatable) {
+      m.table = Trimmed(SQL.substr(prefix, SQL.size() - prefix - suffix));
+      m.OpenForAppending(SQL);
+    } else {
+      m.OpenForReading(SQL);
+    }
+  } catch (...) {
+    m.statement.Reset();
+    m.insert.Reset();
+    throw;
+  }
+  m.active = true;
+}
+
+void TOracleDataSet::Close() {
+  Impl& m = *impl_;
+  if (m.statement) SQLFreeStmt(m.statement.get(), SQL_CLOSE);
+  m.statement.Reset();
+  m.insert.Reset();
+  m.active = false;
+  m.eof = true;
+  m.pending_count = 0;
+  m.columns.clear();
+  m.fields.clear();
+  m.values.clear();
+}
+
+bool TOracleDataSet::Active() const { return impl_->active; }
+bool TOracleDataSet::Updatable() const { return impl_->active && impl_->updatable; }
+int64_t TOracleDataSet::RecordCount() const { return impl_->record_count; }
+const TFieldDefs& TOracleDataSet::FieldDefs() const { return impl_->fields; }
+int TOracleDataSet::FieldCount() const { return static_cast<int>(impl_->fields.size()); }
+const Variant& TOracleDataSet::Value(int i) const { return impl_->values[static_cast<size_t>(i)]; }
+bool TOracleDataSet::Eof() const { return impl_->eof; }
+
+void TOracleDataSet::Next() {
+  Impl& m = *impl_;
+  if (!m.active || m.eof) return;
+  if (++m.row >= m.rows_fetched) m.FetchBlock();
+  if (!m.eof) m.LoadRow();
+}
+
+void TOracleDataSet::Append() {
+  Impl& m = *impl_;
+  if (!Updatable()) throw TrundleError("The dataset is read-only: " + SQL);
+  if (m.appending) return;
+  if (m.pending.size() <= m.pending_count) m.pending.emplace_back(m.columns.size());
+  for (Variant& v : m.pending[m.pending_count]) v.SetNull();
+  m.appending = true;
+}
+
+void TOracleDataSet::SetValue(int i, const Variant& value) {
+  Impl& m = *impl_;
+  if (!m.appending) throw TrundleError("No record is being appended");
+  m.pending[m.pending_count][static_cast<size_t>(i)] = value;
+}
+
+void TOracleDataSet::Post() {
+  Impl& m = *impl_;
+  if (!m.appending) throw TrundleError("No record is being appended");
+  m.appending = false;
+  ++m.pending_count;
+  ++m.posted;
+  if (m.pending_count >= static_cast<size_t>(kRecordsPerBatch)) m.Send();
+}
+
+void TOracleDataSet::CommitBatch() {
+  Impl& m = *impl_;
+  if (!m.active || !m.updatable) return;
+  m.appending = false;
+  m.Send();
+  m.session->Commit();
+  m.committed += m.sent;
+  m.sent = 0;
+}
+
+void TOracleDataSet::RollbackBatch() noexcept {
+  Impl& m = *impl_;
+  m.pending_count = 0;
+  m.appending = false;
+  m.sent = 0;
+  if (m.session && m.session->Connected()) {
+    try {
+      m.session->Rollback();
+    } catch (const std::exception&) {
+      // Logging off rolls back as well.
+    }
+  }
+}
+
+int64_t TOracleDataSet::CommittedRecords() const { return impl_->committed; }
+
+std::vector<std::string> TOracleDataSet::TakeNotes() {
+  std::vector<std::string> out;
+  out.swap(impl_->notes);
+  return out;
+}
+
+}  // namespace trundle

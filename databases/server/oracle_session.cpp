@@ -1,0 +1,205 @@
+#include "databases/server/oracle_session.h"
+
+#include <sqlext.h>
+
+#include "engine/ascii.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+// A connection-string value, braced when it holds a character the syntax uses.
+std::string AttributeValue(const std::string& value) {
+  if (value.find_first_of(";{}=") == std::string::npos && !value.empty() && value.front() != ' ' &&
+      value.back() != ' ')
+    return value;
+  std::string out = "{";
+  for (char c : value) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  return out + "}";
+}
+
+std::string InfoText(SQLHDBC connection, SQLUSMALLINT what) {
+  char buffer[256] = {};
+  SQLSMALLINT length = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfo(connection, what, buffer, sizeof buffer, &length))) return "";
+  return buffer;
+}
+
+}  // namespace
+
+TOracleSession::~TOracleSession() { LogOff(); }
+
+TOracleSession::Catalogue TOracleSession::ReadCatalogue(SQLHENV environment) {
+  Catalogue catalogue;
+  SQLCHAR name[512];
+  SQLCHAR more[2048];
+  SQLSMALLINT name_length = 0;
+  SQLSMALLINT more_length = 0;
+  for (SQLUSMALLINT direction = SQL_FETCH_FIRST;
+       SQL_SUCCEEDED(SQLDataSources(environment, direction, name, sizeof name, &name_length, more,
+                                    sizeof more, &more_length));
+       direction = SQL_FETCH_NEXT)
+    catalogue.data_sources.emplace_back(reinterpret_cast<const char*>(name));
+  for (SQLUSMALLINT direction = SQL_FETCH_FIRST;
+       SQL_SUCCEEDED(SQLDrivers(environment, direction, name, sizeof name, &name_length, more,
+                                sizeof more, &more_length));
+       direction = SQL_FETCH_NEXT)
+    catalogue.drivers.emplace_back(reinterpret_cast<const char*>(name));
+  return catalogue;
+}
+
+std::string TOracleSession::ConnectionString(const std::string& database, const std::string& user,
+                                             const std::string& password,
+                                             const Catalogue& catalogue) {
+  std::string text;
+  if (database.find('=') != std::string::npos) {
+    text = database;
+  } else if (database.empty()) {
+    throw TrundleError("No database given: name a data source or give an ODBC connection string");
+  } else {
+    for (const std::string& name : catalogue.data_sources)
+      if (EqualsIgnoringAsciiCase(name, database)) text = "DSN=" + AttributeValue(database);
+    if (text.empty()) {
+      std::string driver;
+      for (const std::string& name : catalogue.drivers)
+        if (driver.empty() && UpperAscii(name).find("ORACLE") != std::string::npos) driver = name;
+      if (driver.empty())
+        throw TrundleError("\"" + database +
+                           "\" is no configured data source, and no Oracle ODBC driver is "
+                           "installed to reach it as an Oracle connect identifier (odbcinst.ini "
+                           "names none); give an ODBC connection string instead");
+      text = "Driver={" + driver + "};DBQ=" + AttributeValue(database);
+    }
+  }
+  while (!text.empty() && (text.back() == ';' || text.back() == ' ')) text.pop_back();
+  if (!user.empty()) text += ";UID=" + AttributeValue(user);
+  if (!password.empty()) text += ";PWD=" + AttributeValue(password);
+  return text;
+}
+
+void TOracleSession::LogOn() {
+  LogOff();
+  if (!environment_) {
+    environment_ = odbc::Handle(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+    SQLSetEnvAttr(environment_.get(), SQL_ATTR_ODBC_VERSION,
+                  reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  }
+  // The catalogue is read only when the text is no connection string.
+  const Catalogue catalogue = LogonDatabase.find('=') == std::string::npos
+                                  ? ReadCatalogue(environment_.get())
+                                  : Catalogue();
+  const std::string text = ConnectionString(LogonDatabase, LogonUsername, LogonPassword, catalogue);
+  connection_ = odbc::Handle(SQL_HANDLE_DBC, environment_.get());
+  SQLSetConnectAttr(connection_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout_seconds)), 0);
+  std::string in = text;
+  const SQLRETURN rc =
+      SQLDriverConnect(connection_.get(), nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS,
+                       nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  if (!SQL_SUCCEEDED(rc)) {
+    std::string message = Scrub(odbc::Diagnostics(SQL_HANDLE_DBC, connection_.get()));
+    connection_.Reset();
+    throw TrundleError(message.empty() ? "The server refused the log on" : message);
+  }
+  connected_ = true;
+  dbms_name_ = InfoText(connection_.get(), SQL_DBMS_NAME);
+  is_oracle_ = EqualsIgnoringAsciiCase(dbms_name_, "Oracle");
+  identifier_quote_ = InfoText(connection_.get(), SQL_IDENTIFIER_QUOTE_CHAR);
+  if (identifier_quote_ == " ") identifier_quote_.clear();
+  // Batches are the job's transactions: nothing is kept until Commit.
+  const SQLRETURN manual = SQLSetConnectAttr(connection_.get(), SQL_ATTR_AUTOCOMMIT,
+                                             reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
+  if (!SQL_SUCCEEDED(manual)) {
+    const std::string message = odbc::Diagnostics(SQL_HANDLE_DBC, connection_.get());
+    LogOff();
+    throw TrundleError("The server cannot work in transactions: " + message);
+  }
+}
+
+void TOracleSession::LogOff() {
+  if (connected_) {
+    SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_ROLLBACK);
+    SQLDisconnect(connection_.get());
+  }
+  connected_ = false;
+  connection_.Reset();
+}
+
+void TOracleSession::Commit() {
+  if (!connected_) throw TrundleError("Not logged on");
+  odbc::Check(SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_COMMIT), connection_,
+              "The server refused to commit");
+}
+
+void TOracleSession::Rollback() {
+  if (!connected_) throw TrundleError("Not logged on");
+  odbc::Check(SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_ROLLBACK), connection_,
+              "The server refused to roll back");
+}
+
+void TOracleSession::SetTransaction(const std::string& mode) {
+  if (!connected_) throw TrundleError("Not logged on");
+  if (!is_oracle_) return;
+  odbc::Handle statement(SQL_HANDLE_STMT, connection_.get());
+  std::string sql = "SET TRANSACTION " + mode;
+  odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS),
+              statement, "The server refused " + sql);
+}
+
+std::vector<std::string> TOracleSession::TableNames() {
+  if (!connected_) throw TrundleError("Not logged on");
+  odbc::Handle statement(SQL_HANDLE_STMT, connection_.get());
+  SQLUSMALLINT column = 1;
+  if (is_oracle_) {
+    std::string sql = "select table_name from user_tables";
+    odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS),
+                statement, "The table list cannot be read");
+  } else {
+    // Every object of the catalogue, its type checked here: drivers differ in how they
+    // read a list of types.
+    odbc::Check(SQLTables(statement.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0),
+                statement, "The table list cannot be read");
+    column = 3;  // TABLE_NAME in the catalogue's result; TABLE_TYPE follows
+  }
+  std::vector<std::string> names;
+  for (;;) {
+    const SQLRETURN rc = SQLFetch(statement.get());
+    if (rc == SQL_NO_DATA) break;
+    odbc::Check(rc, statement, "The table list cannot be read");
+    char name[1024];
+    SQLLEN length = 0;
+    odbc::Check(SQLGetData(statement.get(), column, SQL_C_CHAR, name, sizeof name, &length),
+                statement, "The table list cannot be read");
+    if (length == SQL_NULL_DATA) continue;
+    if (!is_oracle_) {
+      char type[64] = {};
+      SQLLEN type_length = 0;
+      odbc::Check(SQLGetData(statement.get(), 4, SQL_C_CHAR, type, sizeof type, &type_length),
+                  statement, "The table list cannot be read");
+      if (type_length == SQL_NULL_DATA || UpperAscii(type) != "TABLE") continue;
+    }
+    names.emplace_back(name);
+  }
+  return names;
+}
+
+std::string TOracleSession::Scrub(std::string message) const {
+  // Short passwords would blank out ordinary words; drivers that echo the connection
+  // string show it as PWD=..., which is cut whatever the password.
+  if (LogonPassword.size() >= 4)
+    for (size_t at = message.find(LogonPassword); at != std::string::npos;
+         at = message.find(LogonPassword, at))
+      message.replace(at, LogonPassword.size(), "***");
+  const std::string upper = UpperAscii(message);
+  for (size_t at = upper.find("PWD="); at != std::string::npos; at = upper.find("PWD=", at + 1)) {
+    size_t end = message.find(';', at);
+    if (end == std::string::npos) end = message.size();
+    message.replace(at + 4, end - at - 4, std::string(end - at - 4, '*'));
+  }
+  return message;
+}
+
+}  // namespace trundle

@@ -1,0 +1,106 @@
+#include "databases/server/trundle_oracle.h"
+
+#include <climits>
+
+#include "engine/adaptor_registry.h"
+#include "engine/errors.h"
+
+namespace trundle {
+
+TTrundleOracle::TTrundleOracle()
+    : data_set_(std::make_unique<TOracleDataSet>()), session_(std::make_unique<TOracleSession>()) {
+  data_set_->Session = session_.get();
+}
+
+TTrundleOracle::~TTrundleOracle() {
+  data_set_.reset();
+  session_.reset();
+}
+
+bool TTrundleOracle::OpenTable() {
+  SendMessage("Reading from table");
+  mapper_ready_ = false;
+  try {
+    data_set_->Close();
+    session_->LogonDatabase = Database;
+    session_->LogonUsername = UserName;
+    session_->LogonPassword = Password;
+    session_->LogOn();
+    data_set_->SQL = Sql;
+    data_set_->Open();
+    SendNotes();
+    const int64_t count = data_set_->RecordCount();
+    SendMessage(std::to_string(count) + " records read");
+    RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
+    return data_set_->FieldCount() > 0;
+  } catch (const std::exception& e) {
+    SendMessage(session_->Scrub(e.what()));
+    return false;
+  }
+}
+
+void TTrundleOracle::PrepareDestination() { Sql = "select a.*, a.rowid from " + TableName + " a "; }
+
+void TTrundleOracle::SaveTable() {
+  SendNotes();
+  for (const std::string& note : mapper_.TakeNotes()) SendMessage(note);
+}
+
+bool TTrundleOracle::CreateTable(TTrundleUnknown& /*source*/) {
+  SendMessage("Can't create an Oracle table");
+  return false;
+}
+
+bool TTrundleOracle::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
+  ClearFilledBuffers(names, values);
+  if (!data_set_->Active() || data_set_->Eof()) return false;
+  const int fields = data_set_->FieldCount();
+  if (fields > static_cast<int>(names.size()) || fields > static_cast<int>(values.size()))
+    throw TrundleError(kRangeCheckError);
+  FilledUpTo(fields);
+  const TFieldDefs& defs = data_set_->FieldDefs();
+  for (int i = 0; i < fields; ++i) {
+    names[i].SetString(defs[i].Name);
+    values[i] = data_set_->Value(i);
+  }
+  data_set_->Next();
+  return true;
+}
+
+bool TTrundleOracle::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
+  if (!mapper_ready_) {
+    std::vector<std::string> stored;
+    for (const TFieldDef& def : data_set_->FieldDefs()) stored.push_back(def.Name);
+    mapper_.SetDestination(std::move(stored));
+    mapper_ready_ = true;
+  }
+  data_set_->Append();
+  const std::vector<int>& map = mapper_.Map(names, values, false);
+  for (size_t i = 0; i < map.size(); ++i)
+    if (map[i] >= 0 && i < values.size()) data_set_->SetValue(map[i], values[i]);
+  data_set_->Post();
+  return true;
+}
+
+void TTrundleOracle::StartTransaction() {
+  if (session_->Connected()) session_->SetTransaction("READ WRITE");
+}
+
+void TTrundleOracle::Commit() { data_set_->CommitBatch(); }
+
+void TTrundleOracle::Rollback() { data_set_->RollbackBatch(); }
+
+TFieldDefs TTrundleOracle::SourceFieldDefs(bool /*measure_widths*/) {
+  if (!data_set_->Active()) return {};
+  return data_set_->FieldDefs();
+}
+
+void TTrundleOracle::SendNotes() {
+  for (const std::string& note : data_set_->TakeNotes()) SendMessage(note);
+}
+
+void RegisterServerAdaptor() {
+  RegisterAdaptor(dkOracle, [] { return std::make_unique<TTrundleOracle>(); });
+}
+
+}  // namespace trundle

@@ -1,0 +1,58 @@
+// The server adaptor (kind dkOracle): reads the result of an SQL statement from a
+// database server, or appends records to an existing table of one, through ODBC.
+// Oracle is reached through Oracle's ODBC driver; any other server through its own.
+// It never creates a table.
+#pragma once
+
+#include <memory>
+
+#include "databases/server/oracle_dataset.h"
+#include "databases/server/oracle_session.h"
+#include "engine/field_name_mapper.h"
+#include "engine/trundle_unknown.h"
+
+namespace trundle {
+
+class TTrundleOracle : public TTrundleUnknown {
+ public:
+  TTrundleOracle();
+  ~TTrundleOracle() override;
+
+  // Logs on with Database, UserName and Password and opens Sql. False, with the
+  // server's text as the message, when either fails; false when the result has no
+  // fields.
+  bool OpenTable() override;
+  // Sql := "select a.*, a.rowid from " + TableName + " a ".
+  void PrepareDestination() override;
+  // Logs what did not arrive (names without a field), once per field.
+  void SaveTable() override;
+  TDataKind GetKind() const override { return dkOracle; }
+  // Sends "Can't create an Oracle table" and returns false.
+  bool CreateTable(TTrundleUnknown& source) override;
+  bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
+  // Appends one record to the open batch, names matched to fields without regard to
+  // letter case. Throws when the server refuses the batch this record completes.
+  bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
+  // "SET TRANSACTION READ WRITE" on Oracle; other servers need nothing.
+  void StartTransaction() override;
+  // Writes the open batch and commits it; throws naming a refused record.
+  void Commit() override;
+  void Rollback() override;
+  TFieldDefs SourceFieldDefs(bool measure_widths) override;
+
+  TOracleDataSet& DataSet() { return *data_set_; }
+  TOracleSession& Session() { return *session_; }
+
+ private:
+  void SendNotes();
+
+  std::unique_ptr<TOracleDataSet> data_set_;
+  std::unique_ptr<TOracleSession> session_;
+  FieldNameMapper mapper_;
+  bool mapper_ready_ = false;
+};
+
+// Registers TTrundleOracle for dkOracle.
+void RegisterServerAdaptor();
+
+}  // namespace trundle

@@ -1,0 +1,360 @@
+// The server adaptor inside whole runs of the job, against a real PostgreSQL server
+// (started by the test command) and the SQLite ODBC driver: values arriving intact both
+// ways, the batches, and what the log says when something is wrong.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sqlext.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <clocale>
+
+#include "databases/dbase/dbase_file.h"
+#include "databases/paradox/paradox_file.h"
+#include "databases/server/odbc.h"
+#include "databases/server/trundle_oracle.h"
+#include "databases/table_list.h"
+#include "databases/trundle_table_file.h"
+#include "engine/ascii.h"
+#include "engine/errors.h"
+#include "engine/trundle.h"
+#include "tests/test_files.h"
+#include "textfiles/trundle_text.h"
+
+namespace trundle {
+namespace {
+
+struct Backend {
+  const char* name;
+  bool postgres;
+};
+
+// The values of the round trip, as the text tables write them. SQLite keeps numbers
+// as doubles, so its exact decimal is one a double holds.
+std::string RoundTripCsv(bool postgres, const std::string& long_text) {
+  return std::string("ID,AMOUNT,DAY,STAMP,FLAG,NOTE,BIN\r\n") + "\"12345678901\",\"" +
+         (postgres ? "12345678901234.5678" : "1234.5678") +
+         "\",\"2024-02-29\",\"2024-02-29 12:34:56\",\"True\",\"Brücke 東京 Ωmega\",\"0x00FF41\"\r\n"
+         "\"-9223372036854775807\",\"" +
+         (postgres ? "-0.0001" : "-0.25") +
+         "\",\"1850-06-15\",\"1999-12-31 23:59:59\",\"False\",\"" + long_text +
+         "\",\"0x0D0A\"\r\n"
+         "\"7\",\"\",\"\",\"\",\"\",\"\",\"\"\r\n";
+}
+
+class ServerTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    RegisterTextAdaptors();
+    RegisterDatabaseAdaptors();
+    RegisterServerAdaptor();
+    if (GetParam().postgres) {
+      const std::string port = ReadFile(std::string(TRUNDLE_PG_STATE) + "/port");
+      ASSERT_FALSE(port.empty()) << "the PostgreSQL test server is not running (the test "
+                                    "command starts it with pg_server.sh)";
+      port_ = port.substr(0, port.find('\n'));
+      database_ =
+          "Driver=" TRUNDLE_PSQL_ODBC ";Server=127.0.0.1;Port=" + port_ + ";Database=trundle";
+      user_ = "trundle";
+      password_ = "trundle-pw";
+    } else {
+      // A reader and a writer of the same SQLite file at once need its write-ahead log.
+      database_ = "Driver=" TRUNDLE_SQLITE_ODBC ";JournalMode=WAL;Database=" + (dir / "server.db");
+    }
+    // Each test works in tables of its own name, so the shared server needs no cleaning.
+    // (PostgreSQL keeps 63 characters of a name.)
+    prefix_ =
+        std::string("t_") +
+        std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()).substr(0, 24);
+    for (char& c : prefix_)
+      if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    session_.LogonDatabase = database_;
+    session_.LogonUsername = user_;
+    session_.LogonPassword = password_;
+    session_.LogOn();
+  }
+
+  bool postgres() const { return GetParam().postgres; }
+  std::string Table(const std::string& name) const { return prefix_ + "_" + name; }
+
+  // Makes a table of the test's own, dropping what an earlier run may have left.
+  void Create(const std::string& name, const std::string& columns) {
+    Exec("drop table if exists " + name);
+    Exec("create table " + name + " " + columns);
+  }
+  // Runs statements and commits them.
+  void Exec(const std::string& sql) {
+    odbc::Handle statement(SQL_HANDLE_STMT, session_.connection());
+    std::string text = sql;
+    odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS),
+                statement, sql);
+    session_.Commit();
+  }
+  // The first column of every row of a query, as text ("NULL" for a null).
+  std::vector<std::string> Column(const std::string& sql) {
+    odbc::Handle statement(SQL_HANDLE_STMT, session_.connection());
+    std::string text = sql;
+    odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS),
+                statement, sql);
+    std::vector<std::string> out;
+    while (SQL_SUCCEEDED(SQLFetch(statement.get()))) {
+      char value[256];
+      SQLLEN length = 0;
+      SQLGetData(statement.get(), 1, SQL_C_CHAR, value, sizeof value, &length);
+      out.push_back(length == SQL_NULL_DATA ? "NULL" : value);
+    }
+    session_.Commit();
+    return out;
+  }
+  void CreateRoundTripTable(const std::string& name) {
+    Create(name, (postgres() ? "(id bigint, amount numeric(20,4), day date, stamp timestamp, flag "
+                               "boolean, note text, bin bytea)"
+                             : "(id integer, amount numeric(20,4), day date, stamp timestamp, flag "
+                               "boolean, note text, bin blob)"));
+  }
+
+  void ConfigureServer(TTrundleUnknown& end, const std::string& table, const std::string& sql) {
+    end.Database = database_;
+    end.UserName = user_;
+    end.Password = password_;
+    end.TableName = table;
+    end.Sql = sql;
+  }
+  // Moves one table; the log between the opening and the closing lines, or up to the
+  // exception, whose text goes to error.
+  std::vector<std::string> Move(TDataKind from, const std::string& src, TDataKind to,
+                                const std::string& dst, const std::string& source_sql = "") {
+    TTrundle job;
+    job.SetSourceKind(from);
+    job.SetDestinationKind(to);
+    if (from == dkOracle)
+      ConfigureServer(job.Source(), src, source_sql.empty() ? "select * from " + src : source_sql);
+    else
+      job.Source().TableName = dir / src;
+    if (from == dkDBase || from == dkParadox)
+      job.Source().Sql = "select * from \"" + (dir / src) + "\"";
+    if (to == dkOracle)
+      ConfigureServer(job.Destination(), dst, "");
+    else
+      job.Destination().TableName = dir / dst;
+    std::vector<std::string> log;
+    job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+    error.clear();
+    try {
+      job.Execute();
+      log.resize(log.size() - 2);
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    outcome = job.outcome();
+    return std::vector<std::string>(log.begin() + 2, log.end());
+  }
+
+  ScratchFolder dir;
+  TOracleSession session_;
+  std::string database_, user_, password_, port_, prefix_;
+  std::string error;
+  TRunOutcome outcome = TRunOutcome::kNotRun;
+};
+
+TEST_P(ServerTest, TextIntoATableAndBackValueByValue) {
+  std::string long_text;
+  for (int i = 0; long_text.size() < 9000; ++i) long_text += "é" + std::to_string(i);
+  const std::string csv = RoundTripCsv(postgres(), long_text);
+  WriteFile(dir / "in.csv", csv);
+  CreateRoundTripTable(Table("r"));
+  // The process locale must not matter: psqlODBC's wide-character path fails under C.
+  setlocale(LC_ALL, "C");
+
+  EXPECT_EQ(Move(dkCsv, "in.csv", dkOracle, Table("r")),
+            (std::vector<std::string>{"Reading table", "3 records read", "Reading from table",
+                                      "0 records read", "Moving data", "3 records moved"}));
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(Column("select count(*) from " + Table("r")), std::vector<std::string>{"3"});
+  // Empty text in a number, date or Boolean column is no value; in a text column it is.
+  EXPECT_EQ(Column("select count(*) from " + Table("r") + " where day is null and note = ''"),
+            std::vector<std::string>{"1"});
+
+  EXPECT_EQ(
+      Move(dkOracle, Table("r"), dkCsv, "out.csv", "select * from " + Table("r") + " order by id"),
+      (std::vector<std::string>{"Reading from table", "3 records read", "Reading table",
+                                "Table doesn't exist or is empty", "Table created", "Moving data",
+                                "3 records moved", "Writing table", "3 records written"}));
+  // Sorted by id the rows come back as -9223372036854775807, 7, 12345678901.
+  const std::string out = ReadFile(dir / "out.csv");
+  const std::string header = csv.substr(0, csv.find("\r\n") + 2);
+  std::vector<std::string> in_rows;
+  for (size_t at = header.size(); at < csv.size(); at = csv.find("\r\n", at) + 2)
+    in_rows.push_back(csv.substr(at, csv.find("\r\n", at) + 2 - at));
+  ASSERT_EQ(in_rows.size(), 3u);
+  // The names come back as the table has them.
+  const std::string names = "\"id\",\"amount\",\"day\",\"stamp\",\"flag\",\"note\",\"bin\"\r\n";
+  EXPECT_EQ(out, names + in_rows[1] + in_rows[2] + in_rows[0]);
+}
+
+TEST_P(ServerTest, NullStaysApartFromEmptyText) {
+  Create(Table("src"), "(k integer, note varchar(20))");
+  Exec("insert into " + Table("src") + " values (1, NULL)");
+  Exec("insert into " + Table("src") + " values (2, '')");
+  Create(Table("dst"), "(K integer, NOTE varchar(20))");
+  TTrundleOracle source;
+  ConfigureServer(source, "", "select * from " + Table("src") + " order by k");
+  ASSERT_TRUE(source.OpenTable());
+  TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+  ASSERT_TRUE(source.ReadRecord(names, values));
+  EXPECT_TRUE(values[1].IsNull());
+  ASSERT_TRUE(source.ReadRecord(names, values));
+  EXPECT_EQ(values[1], Variant::String(""));
+  EXPECT_FALSE(source.ReadRecord(names, values));
+  EXPECT_TRUE(names[0].IsUnassigned() && values[0].IsUnassigned());
+
+  Move(dkOracle, Table("src"), dkOracle, Table("dst"));
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(Column("select note from " + Table("dst") + " order by k"),
+            (std::vector<std::string>{"NULL", ""}));
+}
+
+TEST_P(ServerTest, TableFilesInAndOutWithTheirTypes) {
+  CreateRoundTripTable(Table("r"));
+  Exec("insert into " + Table("r") +
+       " (id, amount, day, stamp, flag, note) values (12345678901, 1234.5, '2024-02-29', "
+       "'2024-02-29 12:34:56', " +
+       (postgres() ? "true" : "1") + ", 'Zürich')");
+  Exec("insert into " + Table("r") + " (id) values (2)");
+  // A server source makes new dBase and Paradox tables through the type translations.
+  for (const char* file : {"out.dbf", "out.db"}) {
+    Move(dkOracle, Table("r"), file == std::string("out.dbf") ? dkDBase : dkParadox, file,
+         "select id, amount, day, stamp, flag, note from " + Table("r") + " order by id");
+    ASSERT_EQ(error, "");
+    ASSERT_EQ(outcome, TRunOutcome::kMoved) << file;
+    auto reader = file == std::string("out.dbf") ? OpenDBaseTable(dir / file, {})
+                                                 : OpenParadoxTable(dir / file, {});
+    const TFieldDefs& fields = reader->fields();
+    ASSERT_EQ(fields.size(), 6u);
+    const bool dbase = file == std::string("out.dbf");
+    // 64 bits are not cut to 32: dBase has 20 digits for them, Paradox its Number field.
+    EXPECT_EQ(fields[0].DataType, dbase ? ftLargeint : ftFloat) << file;
+    EXPECT_EQ(fields[4].DataType, ftBoolean) << file;
+    EXPECT_EQ(fields[5].DataType, ftMemo) << file;  // long text (112) is a memo
+    std::vector<Variant> row;
+    ASSERT_TRUE(reader->Next(row));
+    EXPECT_EQ(row[0].ToInteger(), 2);
+    EXPECT_TRUE(row[5].IsEmpty());
+    ASSERT_TRUE(reader->Next(row));
+    EXPECT_EQ(row[0].ToInteger(), 12345678901);
+    EXPECT_DOUBLE_EQ(row[1].ToDouble(), 1234.5);
+    EXPECT_EQ(row[3].ToText().substr(0, 19), "2024-02-29 12:34:56");
+    EXPECT_EQ(row[4], Variant::Boolean(true));
+    EXPECT_EQ(row[5].ToText(), "Zürich");
+  }
+  // And a dBase table goes back into a server table.
+  Create(Table("back"),
+         "(ID bigint, AMOUNT numeric(20,4), DAY date, STAMP timestamp, FLAG boolean, NOTE "
+         "varchar(30))");
+  Move(dkDBase, "out.dbf", dkOracle, Table("back"));
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(Column("select note from " + Table("back") + " order by id"),
+            (std::vector<std::string>{"NULL", "Zürich"}));
+  EXPECT_EQ(
+      Column("select count(*) from " + Table("back") + " where id = 12345678901 and " +
+             "amount = 1234.5 and day = '2024-02-29' and flag = " + (postgres() ? "true" : "1")),
+      std::vector<std::string>{"1"});
+}
+
+TEST_P(ServerTest, MissingDestinationTableIsNotCreated) {
+  WriteFile(dir / "in.csv", "a\r\n1\r\n");
+  const std::vector<std::string> log = Move(dkCsv, "in.csv", dkOracle, Table("none"));
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[2], "Reading from table");
+  // The server's text, which names the table (PostgreSQL in lower case).
+  EXPECT_NE(UpperAscii(log[3]).find(UpperAscii(Table("none"))), std::string::npos) << log[3];
+  EXPECT_EQ(log[4], "Can't create an Oracle table");
+  EXPECT_EQ(outcome, TRunOutcome::kNotOpened);
+}
+
+TEST_P(ServerTest, ARefusedRecordRollsBackItsBatchOnly) {
+  Create(Table("chk"), "(Id integer check (id <> 1500), name varchar(10))");
+  std::string csv = "id,name\r\n";
+  for (int i = 1; i <= 2500; ++i) csv += std::to_string(i) + ",n" + std::to_string(i) + "\r\n";
+  WriteFile(dir / "in.csv", csv);
+  Move(dkCsv, "in.csv", dkOracle, Table("chk"));
+  EXPECT_NE(error.find("Record 1500 was refused by the server: "), std::string::npos) << error;
+  EXPECT_NE(error.find("1000 records were committed before it; the open batch (records 1001 to "
+                       "2000) was rolled back."),
+            std::string::npos)
+      << error;
+  EXPECT_EQ(Column("select count(*), max(id) from " + Table("chk")),
+            std::vector<std::string>{"1000"});
+  EXPECT_EQ(Column("select max(id) from " + Table("chk")), std::vector<std::string>{"1000"});
+}
+
+TEST_P(ServerTest, NamesMatchWithoutLetterCaseAndTablesAreListed) {
+  Create(Table("Mixed"), "(Customer_Id integer, NOTE varchar(5))");
+  WriteFile(dir / "in.csv", "customer_id,Note,extra\r\n42,hi,x\r\n");
+  const std::vector<std::string> log = Move(dkCsv, "in.csv", dkOracle, Table("Mixed"));
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(Column("select note from " + Table("Mixed") + " where customer_id = 42"),
+            std::vector<std::string>{"hi"});
+  // The value that had no field is reported, not dropped silently.
+  bool reported = false;
+  for (const std::string& line : log) reported |= line.find("EXTRA") != std::string::npos;
+  EXPECT_TRUE(reported);
+
+  const std::vector<std::string> tables = ListTables(dkOracle, {database_, user_, password_, ""});
+  bool listed = false;
+  for (const std::string& t : tables)
+    listed |= EqualsIgnoringAsciiCase(t, Table("Mixed"));  // PostgreSQL folds to lower case
+  EXPECT_TRUE(listed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ServerTest,
+                         ::testing::Values(Backend{"PostgreSQL", true}, Backend{"SQLite", false}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// Failures to log on, against the PostgreSQL server only (SQLite has no passwords).
+class PostgresLogonTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> Open(const std::string& database, const std::string& password) {
+    TTrundleOracle adaptor;
+    adaptor.Database = database;
+    adaptor.UserName = "trundle";
+    adaptor.Password = password;
+    adaptor.Sql = "select 1";
+    std::vector<std::string> log;
+    adaptor.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+    EXPECT_FALSE(adaptor.OpenTable());
+    EXPECT_EQ(adaptor.RecordCount, 0);
+    return log;
+  }
+  std::string Server(const std::string& port) const {
+    return "Driver=" TRUNDLE_PSQL_ODBC ";Server=127.0.0.1;Port=" + port + ";Database=trundle";
+  }
+};
+
+TEST_F(PostgresLogonTest, WrongPasswordAndUnreachableServer) {
+  std::string port = ReadFile(std::string(TRUNDLE_PG_STATE) + "/port");
+  ASSERT_FALSE(port.empty());
+  port = port.substr(0, port.find('\n'));
+  std::vector<std::string> log = Open(Server(port), "not-the-password");
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], "Reading from table");
+  EXPECT_NE(log[1].find("password authentication failed"), std::string::npos) << log[1];
+  EXPECT_EQ(log[1].find("not-the-password"), std::string::npos);
+
+  // A port nobody listens on: found free, then closed again.
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(getsockname(s, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  close(s);
+  log = Open(Server(std::to_string(ntohs(address.sin_port))), "trundle-pw");
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_NE(log[1].find("127.0.0.1"), std::string::npos) << log[1];
+  EXPECT_EQ(log[1].find("trundle-pw"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace trundle
