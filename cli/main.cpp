@@ -12,8 +12,10 @@
 
 #include "cli/clipboard_tools.h"
 #include "cli/options.h"
+#include "cli/run_console.h"
 #include "engine/adaptor_registry.h"
 #include "engine/codepage.h"
+#include "engine/log_text.h"
 #include "engine/trundle.h"
 #include "front/register_adaptors.h"
 
@@ -59,45 +61,6 @@ bool WritesToStandardOutput(const std::string& dest) {
   return fstat(STDOUT_FILENO, &out) == 0 && stat(dest.c_str(), &file) == 0 &&
          out.st_dev == file.st_dev && out.st_ino == file.st_ino;
 }
-
-// One line per line of the message: "\r\n" inside a message starts a new line. Each
-// message is flushed, so that the log is whole however the run ends.
-void PrintMessage(const std::string& message) {
-  std::string out;
-  out.reserve(message.size() + 1);
-  for (size_t i = 0; i < message.size(); ++i) {
-    if (message[i] == '\r') {
-      out += '\n';
-      if (i + 1 < message.size() && message[i + 1] == '\n') ++i;
-    } else {
-      out += message[i];
-    }
-  }
-  out += '\n';
-  std::fwrite(out.data(), 1, out.size(), g_log);
-  std::fflush(g_log);
-}
-
-class ProgressBar {
- public:
-  void Show(int percent) {
-    if (percent == last_) return;
-    last_ = percent;
-    const int filled = percent < 0 ? 0 : percent > 100 ? 40 : percent * 40 / 100;
-    std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                 std::string(40 - filled, ' ').c_str(), percent);
-    std::fflush(stderr);
-    shown_ = true;
-  }
-  void Finish() {
-    if (shown_) std::fputs("\n", stderr);
-    shown_ = false;
-  }
-
- private:
-  int last_ = -1;
-  bool shown_ = false;
-};
 
 int Usage(const std::string& error) {
   std::cerr << "trundle-cli: " << error << "\n"
@@ -197,30 +160,34 @@ int main(int argc, char** argv) {
 
   if (WritesToStandardOutput(options.dest.location)) g_log = stderr;
 
-  ProgressBar bar;
-  const bool show_progress = !options.quiet && isatty(STDERR_FILENO);
-  if (!options.quiet) job.OnMessage = PrintMessage;
-  if (show_progress) job.OnProgress = [&bar](int32_t percent) { bar.Show(percent); };
+  // The bar only on a terminal; it shares the screen with the log, which closes its line.
+  trundle::RunConsole console(g_log, !options.quiet && isatty(STDERR_FILENO) ? stderr : nullptr,
+                              options.quiet);
+  job.OnMessage = [&console](const std::string& message) { console.Message(message); };
+  job.OnProgress = [&console](int32_t percent) { console.Progress(percent); };
   g_job = &job;
   CatchStopSignals();
   try {
     job.Execute();
   } catch (const std::exception& e) {
     g_job = nullptr;
-    bar.Finish();
+    console.CloseBar();
     std::fflush(g_log);
-    std::cerr << e.what() << "\n";
+    std::cerr << trundle::AsLines(trundle::ShortenedLogLine(e.what()));
     return kExitError;
   }
   g_job = nullptr;
-  bar.Finish();
+  console.CloseBar();
   if (job.outcome() == trundle::TRunOutcome::kReadFailed) {
     // The log has the line already; a script reading only the status and standard error
     // must not take a partial copy for a whole one.
-    std::cerr << job.Source().ReadError() << "\n";
+    std::cerr << trundle::AsLines(trundle::ShortenedLogLine(job.Source().ReadError()));
     return kExitError;
   }
   if (job.outcome() == trundle::TRunOutcome::kStopped)
     return kExitSignalBase + (g_signal ? g_signal : SIGINT);
+  // --quiet silences the log, not the reason a run moved nothing.
+  if (job.outcome() != trundle::TRunOutcome::kMoved && options.quiet)
+    std::cerr << "trundle-cli: nothing was moved\n" << console.WhyNothingMoved();
   return job.outcome() == trundle::TRunOutcome::kMoved ? kExitMoved : kExitNotOpened;
 }

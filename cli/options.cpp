@@ -21,6 +21,47 @@ std::string BaseNameWithoutExtension(const std::string& path) {
   return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
+// Whether a kind reads one of the options given per end ("table" for --source-table and
+// --dest-table, ...). An option that the chosen kind does not read is a usage error: left
+// unread, it would let the user believe it took effect.
+bool KindReads(TDataKind kind, bool is_source, const std::string& what) {
+  switch (kind) {
+    case dkCsv:
+    case dkText:
+      return what == "encoding";
+    case dkDBase:
+    case dkParadox:
+      return what == "encoding" || (is_source && what == "sql");
+    case dkAccess:
+      return what == "table" || what == "database" || what == "password-env" || what == "dao" ||
+             (is_source && what == "sql");
+    case dkOracle:
+      return what == "table" || what == "database" || what == "user" || what == "password-env" ||
+             (is_source && what == "sql");
+    default:
+      return false;
+  }
+}
+
+// The first option of `given` that the chosen kinds do not read, as a usage error.
+std::string UnreadOption(const std::vector<std::string>& given, const CliOptions& o) {
+  for (const std::string& option : given) {
+    if (option == "--html-title" || option == "--html-banner") {
+      if (*o.dest.kind != dkHtml)
+        return "option " + option + " applies to an HTML destination, not to a " +
+               KindName(*o.dest.kind) + " one";
+      continue;
+    }
+    const bool is_source = option.rfind("--source-", 0) == 0;
+    const std::string what = option.substr(is_source ? 9 : 7);
+    const TDataKind kind = is_source ? *o.source.kind : *o.dest.kind;
+    if (!KindReads(kind, is_source, what))
+      return "option " + option + " does not apply to a " + KindName(kind) +
+             (is_source ? " source" : " destination");
+  }
+  return "";
+}
+
 }  // namespace
 
 std::optional<TDataKind> KindForPath(const std::string& path) {
@@ -99,11 +140,13 @@ std::string UsageText() {
 
 std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o) {
   std::vector<std::string> positional;
+  std::vector<std::string> given;  // options given with a value, kinds left out
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string& out) -> std::string {
       if (i + 1 >= args.size()) return "option " + a + " needs a value";
       out = args[++i];
+      if (a != "--source-kind" && a != "--dest-kind" && a != "--list-tables") given.push_back(a);
       return "";
     };
     auto kind = [&](std::optional<TDataKind>& out) -> std::string {
@@ -157,7 +200,7 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     else if (a == "--html-title")
       error = value(o.html_title.emplace());
     else if (a == "--html-banner")
-      error = value(o.html_banner);
+      error = value(o.html_banner.emplace());
     else if (a == "--list-tables") {
       o.list_tables = true;
       error = value(o.source.location);
@@ -204,7 +247,7 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       *o.dest.kind != dkHtml)
     return "standard output (-) takes csv, text or html, not " +
            std::string(KindName(*o.dest.kind));
-  return "";
+  return UnreadOption(given, o);
 }
 
 std::string PasswordOf(const EndOptions& end, std::string& password) {
@@ -248,7 +291,7 @@ std::string DescribeJob(const CliOptions& options, JobDescription& out) {
   out.clipboard = options.clipboard;
   out.html_title =
       options.html_title ? *options.html_title : BaseNameWithoutExtension(options.dest.location);
-  out.html_banner = options.html_banner;
+  out.html_banner = options.html_banner.value_or("Banner.html");
   return "";
 }
 

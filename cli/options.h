@@ -26,7 +26,7 @@ struct CliOptions {
   EndOptions source;
   EndOptions dest;
   std::optional<std::string> html_title;
-  std::string html_banner = "Banner.html";
+  std::optional<std::string> html_banner;  // unset: Banner.html
   bool clipboard = false;
   bool quiet = false;
   bool help = false;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "databases/access/trundle_access.h"
@@ -10,14 +11,10 @@
 #include "engine/adaptor_registry.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
+#include "engine/log_text.h"
 
 namespace trundle {
 namespace {
-
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return !path.empty() && stat(path.c_str(), &st) == 0;
-}
 
 // A device, a FIFO or a folder holds no table: reading one would fail or wait forever.
 bool IsNonRegular(const std::string& path) {
@@ -53,8 +50,9 @@ bool TTrundleTableFile::OpenTable() {
   mapper_ready_ = false;
   try {
     query_->Close();
-    if (!FileExists(TableName)) {
+    if (const std::string cause = NoTableCause(TableName); !cause.empty()) {
       SendMessage("Table doesn't exist or is empty");
+      SendMessage(cause);
       return false;
     }
     if (IsNonRegular(TableName)) {
@@ -142,7 +140,9 @@ bool TTrundleTableFile::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
   }
   const int fields = query_->FieldCount();
   if (fields > static_cast<int>(names.size()) || fields > static_cast<int>(values.size()))
-    throw TrundleError(kRangeCheckError);
+    throw RangeCheckError(TableName + ": the statement " + ShownInLog(Sql) + " gives " +
+                          std::to_string(fields) + " fields, and a record holds at most " +
+                          std::to_string(std::min(names.size(), values.size())));
   FilledUpTo(fields);
   const TFieldDefs& defs = query_->FieldDefs();
   for (int i = 0; i < fields; ++i) {

@@ -15,4 +15,10 @@ class TrundleError : public std::runtime_error {
 // The message of a value index outside a record, as the user sees it.
 inline constexpr const char kRangeCheckError[] = "Range check error";
 
+// "Range check error", then on a line of its own where it happened and which limit was
+// passed ("t.csv line 5: 92 values, and a text record holds at most 91").
+inline TrundleError RangeCheckError(const std::string& where_and_limit) {
+  return TrundleError(std::string(kRangeCheckError) + "\r\n" + where_and_limit);
+}
+
 }  // namespace trundle

@@ -1,6 +1,7 @@
 #include "engine/field_name_mapper.h"
 
 #include "engine/ascii.h"
+#include "engine/log_text.h"
 
 namespace trundle {
 namespace {
@@ -48,7 +49,7 @@ void FieldNameMapper::CountDropped(const TRecordBuffer& values) {
 std::vector<std::string> FieldNameMapper::TakeNotes() {
   std::vector<std::string> notes;
   for (const auto& [name, count] : dropped_)
-    notes.push_back("Field " + name + ": " + std::to_string(count) +
+    notes.push_back("Field " + ShownInLog(name) + ": " + std::to_string(count) +
                     (count == 1 ? " value was" : " values were") +
                     " not written, the destination has no field of that name");
   dropped_.clear();

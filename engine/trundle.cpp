@@ -7,6 +7,7 @@
 #include "engine/adaptor_registry.h"
 #include "engine/datetime.h"
 #include "engine/locale_format.h"
+#include "engine/log_text.h"
 
 namespace trundle {
 
@@ -34,7 +35,13 @@ void TTrundle::SetDestinationKind(TDataKind kind) {
 }
 
 void TTrundle::RelayMessage(const std::string& message) const {
-  if (OnMessage) OnMessage(message);
+  if (!OnMessage) return;
+  // Adaptors shorten the values and names they quote; this catches what passes through
+  // unshortened (an engine's error text that echoes a whole statement or name).
+  if (message.size() > kLogLineLimit)
+    OnMessage(ShortenedLogLine(message));
+  else
+    OnMessage(message);
 }
 
 void TTrundle::Execute() {

@@ -1,8 +1,12 @@
 // The HTML page of a table: a fixed template with the title, an optional banner
 // fragment, one table row per record, the number of entries and the creation date.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
-#include <fstream>
-#include <sstream>
+#include <cstring>
 
 #include "engine/datetime.h"
 #include "engine/errors.h"
@@ -59,13 +63,30 @@ void WriteEscaped(std::string_view text, PageBuffer& sink) {
   sink.Write(text.substr(start));
 }
 
+// False when nothing is at the path. A file that is there but cannot be read (no
+// permission, a folder, a read error) is an error: the page would silently lack its banner.
 bool ReadWholeFile(const std::string& path, std::string& content) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) throw TrundleError("Could not read the banner file " + path);
-  content = buffer.str();
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 && errno == ENOENT) return false;
+  auto fail = [&path](int error) {
+    throw TrundleError("Could not read the banner file " + path + ": " + std::strerror(error));
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) fail(errno);
+  content.clear();
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      fail(error);
+    }
+    content.append(chunk, static_cast<size_t>(n));
+  }
+  ::close(fd);
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include "engine/adaptor_registry.h"
 #include "engine/codepage.h"
 #include "engine/errors.h"
+#include "engine/log_text.h"
 #include "textfiles/clipboard.h"
 #include "textfiles/delimited_reader.h"
 #include "textfiles/delimited_writer.h"
@@ -27,6 +28,14 @@ bool NeedsConversion(const std::string& code_page) {
 }
 
 int32_t ClampCount(int64_t n) { return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n); }
+
+// The line after "File is empty": the path and what the file holds instead of a line.
+std::string EmptyFileCause(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && st.st_size == 0) return path + ": the file has 0 bytes";
+  return path + ": the file holds no line, only a byte-order mark or an end-of-file mark " +
+         "(character 26)";
+}
 
 std::mutex g_clipboard_mutex;
 std::shared_ptr<SystemClipboard>& ClipboardSlot() {
@@ -74,7 +83,11 @@ bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
     return false;
   }
   const size_t fields = Table.FieldNames.size();
-  if (fields > names.size() || fields > values.size()) throw TrundleError(kRangeCheckError);
+  if (fields > static_cast<size_t>(kMaxRecordValues) || fields > names.size() ||
+      fields > values.size())
+    throw RangeCheckError(TableName + " line 1: the header names " + std::to_string(fields) +
+                          " fields, and a text record holds at most " +
+                          std::to_string(kMaxRecordValues) + " values");
   // Every record has the same names: when the buffers this reader filled come back
   // (the job never changes them), the names are still in place, the values are
   // overwritten below, and everything past the last field is still Unassigned.
@@ -90,7 +103,8 @@ bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
 }
 
 const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordBuffer& names,
-                                                                  const TRecordBuffer& values) {
+                                                                  const TRecordBuffer& values,
+                                                                  int64_t record_number) {
   if (!names_fixed_ && mapped_names_ != Table.FieldNames) {
     mapped_names_ = Table.FieldNames;
     mapper_.SetDestination(mapped_names_);
@@ -99,6 +113,14 @@ const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordB
   by_field_.assign(Table.FieldNames.size(), nullptr);
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) by_field_[map[i]] = &values[i];
+  if (by_field_.size() > static_cast<size_t>(kMaxRecordValues)) {
+    for (size_t i = kMaxRecordValues; i < by_field_.size(); ++i)
+      if (by_field_[i])
+        throw RangeCheckError(
+            TableName + ", record " + std::to_string(record_number) + ": a value for field " +
+            std::to_string(i + 1) + " of " + std::to_string(by_field_.size()) +
+            ", and a text record holds at most " + std::to_string(kMaxRecordValues) + " values");
+  }
   return by_field_;
 }
 
@@ -111,7 +133,7 @@ void TTrundleTableBase::FixFieldNames(bool fixed) {
 }
 
 bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
-  Table.AddRecordFrom(MapToFields(names, values));
+  Table.AddRecordFrom(MapToFields(names, values, Table.RecordListLength()));
   return true;
 }
 
@@ -137,19 +159,31 @@ bool TTrundleDelimited::OpenSource() {
   Table.FieldNames.clear();
   Table.ClearRecords();
   CurrentRecord = 0;
-  if (!FileExists(TableName)) {
+  if (const std::string cause = NoTableCause(TableName); !cause.empty()) {
     SendMessage("Table doesn't exist or is empty");
+    SendMessage(cause);
     return false;
   }
   try {
     DelimitedReader reader(TableName, delimiter_, Encoding);
     std::vector<std::string_view> fields;
-    if (!reader.ReadRecord(fields)) throw TrundleError("File is empty");
+    if (!reader.ReadRecord(fields)) {
+      SendMessage("File is empty");
+      SendMessage(EmptyFileCause(TableName));
+      return false;
+    }
     for (std::string_view name : fields) Table.FieldNames.push_back(UpperAscii(name));
     int64_t wider = 0;  // records with values past the last name, which no field takes
     int64_t first_wider_line = 0;
     while (reader.ReadRecord(fields)) {
       if (fields.size() > Table.FieldNames.size() && !wider++) first_wider_line = reader.line();
+      if (fields.size() > static_cast<size_t>(kMaxRecordValues)) {
+        SendMessage(kRangeCheckError);
+        SendMessage(TableName + " line " + std::to_string(reader.line()) + ": " +
+                    std::to_string(fields.size()) + " values, and a text record holds at most " +
+                    std::to_string(kMaxRecordValues));
+        return false;
+      }
       Table.AddTextRecord(fields);
     }
     for (const std::string& note : reader.TakeNotes()) SendMessage(note);
@@ -183,8 +217,9 @@ bool TTrundleDelimited::OpenDestination() {
                     : TableName + " is not a regular file: the records are written straight to it");
     return false;
   }
-  if (!FileExists(TableName)) {
+  if (const std::string cause = NoTableCause(TableName); !cause.empty()) {
     SendMessage("Table doesn't exist or is empty");
+    SendMessage(cause);
     return false;
   }
   // Errors reading go to the caller: a file that cannot be read whole is not rewritten.
@@ -192,6 +227,7 @@ bool TTrundleDelimited::OpenDestination() {
   std::vector<std::string_view> fields;
   if (!reader.ReadRecord(fields)) {
     SendMessage("File is empty");
+    SendMessage(EmptyFileCause(TableName));
     return false;
   }
   for (std::string_view name : fields) Table.FieldNames.push_back(UpperAscii(name));
@@ -232,8 +268,11 @@ bool TTrundleDelimited::WriteRecord(const TRecordBuffer& names, const TRecordBuf
   if (!output_) StartOutput();
   // A record holds at most 91 values, as in the in-memory table.
   if (Table.FieldNames.size() > static_cast<size_t>(kMaxRecordValues))
-    throw TrundleError(kRangeCheckError);
-  for (const Variant* value : MapToFields(names, values)) {
+    throw RangeCheckError(TableName + ", record " + std::to_string(written_ + 1) + ": " +
+                          std::to_string(Table.FieldNames.size()) +
+                          " fields, and a text record holds at most " +
+                          std::to_string(kMaxRecordValues) + " values");
+  for (const Variant* value : MapToFields(names, values, written_ + 1)) {
     if (!value || value->IsEmpty()) {
       output_->Field({});
     } else if (value->type() == VarType::kString) {
@@ -315,7 +354,10 @@ void TTrundleHtml::SaveTable() {
   SendMessage("Writing table");
   if (!HtmlBanner.empty() && !FileExists(HtmlBanner)) {
     const std::string candidate = ProgramFolder() + HtmlBanner;
-    if (FileExists(candidate)) HtmlBanner = candidate;
+    if (FileExists(candidate))
+      HtmlBanner = candidate;
+    else
+      SendMessage("No banner: " + HtmlBanner + " was not found (nor in " + ProgramFolder() + ")");
   }
   const std::unique_ptr<FileSink> file = OpenOutputFile(TableName);
   Table.SaveToHtml(HtmlTitle, HtmlBanner, *file);

@@ -33,9 +33,11 @@ class TTrundleTableBase : public TTrundleUnknown {
 
  protected:
   // The value for each field of Table from one incoming record (nullptr: none), names
-  // matched as FieldNameMapper does. Valid until the next call.
+  // matched as FieldNameMapper does. Valid until the next call. Throws "Range check
+  // error" naming the record (1 for the first of the file) for a value beyond the 91st.
   const std::vector<const Variant*>& MapToFields(const TRecordBuffer& names,
-                                                 const TRecordBuffer& values);
+                                                 const TRecordBuffer& values,
+                                                 int64_t record_number);
   // Table.FieldNames will not change from now on (a header was written), or may again.
   void FixFieldNames(bool fixed);
   // Sends the count of data records followed by " records written", then a line for

@@ -13,6 +13,7 @@
 #include "engine/codepage.h"
 #include "engine/datetime.h"
 #include "engine/errors.h"
+#include "engine/log_text.h"
 
 namespace trundle {
 namespace dbase {
@@ -229,7 +230,7 @@ CreatedTable CreateDBaseTable(const std::string& path, const TFieldDefs& fields,
     binary_memo |= f.type == 'B';
     h.fields.push_back(f);
     if (names[i] != fields[i].Name)
-      created.renames.push_back("Field " + fields[i].Name + " stored as " + names[i]);
+      created.renames.push_back("Field " + ShownInLog(fields[i].Name) + " stored as " + names[i]);
   }
   if (record_size > kMaxRecordSize)
     throw TrundleError("Cannot create " + path + ": its fields take " +

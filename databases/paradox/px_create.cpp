@@ -12,6 +12,7 @@
 #include "databases/side_files.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
+#include "engine/log_text.h"
 
 namespace trundle {
 namespace {
@@ -216,7 +217,7 @@ CreatedTable CreateParadoxTable(const std::string& path, const TFieldDefs& field
     def.Decimals = f.decimals;
     def.Required = fields[i].Required;
     if (def.Name != fields[i].Name)
-      created.renames.push_back("Field " + fields[i].Name + " stored as " + def.Name);
+      created.renames.push_back("Field " + ShownInLog(fields[i].Name) + " stored as " + def.Name);
     created.stored.push_back(std::move(def));
   }
   return created;

@@ -72,7 +72,21 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
        "trundle-cli: --list-tables takes the database and nothing else\n"},
       {{"a.csv", "b.accdb"}, "trundle-cli: a destination database needs --dest-table\n"},
       {{"--source-password-env", "TRUNDLE_NO_SUCH_VAR", "a.csv", "b.csv"},
-       "trundle-cli: the environment variable TRUNDLE_NO_SUCH_VAR is not set\n"},
+       "trundle-cli: option --source-password-env does not apply to a csv source\n"},
+      {{"--source-dao", "dao99", "a.mdb", "b.csv"},
+       "trundle-cli: unknown DAO version 'dao99' (dao35, dao36)\n"},
+      {{"--dest-dao", "", "a.csv", "b.mdb"},
+       "trundle-cli: unknown DAO version '' (dao35, dao36)\n"},
+      {{"--source-table", "t", "a.dbf", "b.csv"},
+       "trundle-cli: option --source-table does not apply to a dbase source\n"},
+      {{"--dest-user", "u", "a.csv", "b.db"},
+       "trundle-cli: option --dest-user does not apply to a paradox destination\n"},
+      {{"--dest-encoding", "cp1252", "a.csv", "b.html"},
+       "trundle-cli: option --dest-encoding does not apply to a html destination\n"},
+      {{"--html-title", "T", "a.csv", "b.csv"},
+       "trundle-cli: option --html-title applies to an HTML destination, not to a csv one\n"},
+      {{"--html-banner", "b.html", "a.csv", "b.tsv"},
+       "trundle-cli: option --html-banner applies to an HTML destination, not to a text one\n"},
       {{"--source-encoding", "klingon", "a.csv", "b.csv"},
        "trundle-cli: Unknown code page klingon\n"},
       {{"--source-sql", "select 1", "a.csv", "b.csv"},
@@ -103,7 +117,8 @@ TEST(CliTest, AWholeRunPrintsItsLogAndExitsWithZero) {
   const std::string log = run.out.substr(run.out.find('\n') + 1);  // past "Commenced: "
   EXPECT_EQ(log.substr(0, log.find("Completed: ")),
             "Moving data from in.csv to out.tsv\n\nReading table\n2 records read\nReading "
-            "table\nTable doesn't exist or is empty\nTable created\nMoving data\n2 records "
+            "table\nTable doesn't exist or is empty\nout.tsv: no such file\nTable created\nMoving "
+            "data\n2 records "
             "moved\nWriting table\n2 records written\n\n");
   EXPECT_EQ(ReadFile(dir / "out.tsv"), "\"NAME\"\t\"QTY\"\r\n\"ann\"\t\"1\"\r\n\"bob\"\t\"2\"\r\n");
   EXPECT_EQ(RunCli(dir, {"--quiet", "in.csv", "out2.csv"}).out, "");
@@ -316,6 +331,112 @@ TEST(CliTest, TypedValuesRoundTripThroughTextUnderEachLocale) {
     EXPECT_TRUE(read_all("t2.dbf") == first);
   }
   if (!missing.empty()) GTEST_SKIP() << "not installed: " << missing << " (scripts/setup.sh)";
+}
+
+TEST(CliOptionsTest, OptionsTheChosenKindsRead) {
+  struct Case {
+    std::vector<std::string> args;
+  } accepted[] = {
+      {{"--source-dao", "DAO36", "--source-table", "t", "--source-password-env", "P", "a.mdb",
+        "b.csv"}},
+      {{"--source-user", "u", "--source-database", "db", "--source-kind", "oracle", "x", "b.csv"}},
+      {{"--source-sql", "select 1", "--source-encoding", "cp1251", "a.dbf", "b.db"}},
+      {{"--dest-encoding", "cp1251", "a.csv", "b.db"}},
+      {{"--dest-dao", "dao35", "--dest-table", "t", "--dest-database", "d.mdb", "a.csv", "b.mdb"}},
+      {{"--html-title", "T", "--html-banner", "b.html", "a.csv", "b.htm"}},
+  };
+  for (const Case& c : accepted) {
+    CliOptions options;
+    EXPECT_EQ(ParseCliOptions(c.args, options), "") << c.args[0];
+  }
+  CliOptions options;
+  ASSERT_EQ(ParseCliOptions({"a.csv", "b.html"}, options), "");
+  EXPECT_FALSE(options.html_banner.has_value());
+  // The variable is looked up for the kinds that take a password.
+  EndOptions end;
+  end.password_env = "TRUNDLE_NO_SUCH_VAR";
+  TTrundleUnknown adaptor;
+  EXPECT_EQ(FillAdaptor(end, dkOracle, true, adaptor),
+            "the environment variable TRUNDLE_NO_SUCH_VAR is not set");
+}
+
+TEST(CliTest, FailuresSayWhyEvenWhenQuiet) {
+  ScratchFolder dir;
+  std::filesystem::create_directory(dir / "folder.csv");
+  WriteFile(dir / "empty.csv", "");
+  struct Case {
+    const char* source;
+    std::string why;
+  } cases[] = {
+      {"nope.csv", "Table doesn't exist or is empty\nnope.csv: no such file\n"},
+      {"folder.csv", "Table doesn't exist or is empty\nfolder.csv is a folder, not a file\n"},
+      {"empty.csv", "File is empty\nempty.csv: the file has 0 bytes\n"},
+      {"nope.dbf", "Table doesn't exist or is empty\nnope.dbf: no such file\n"},
+  };
+  for (const Case& c : cases) {
+    const CliRun loud = RunCli(dir, {c.source, "out.csv"});
+    EXPECT_EQ(loud.status, 1) << c.source;
+    EXPECT_NE(loud.out.find(c.why), std::string::npos) << loud.out;
+    const CliRun quiet = RunCli(dir, {"--quiet", c.source, "out.csv"});
+    EXPECT_EQ(quiet.status, 1) << c.source;
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(quiet.err.substr(0, 30), "trundle-cli: nothing was moved") << c.source;
+    EXPECT_NE(quiet.err.find(c.why), std::string::npos) << quiet.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.csv"));
+  }
+}
+
+TEST(CliTest, RangeCheckErrorsNameTheFileTheLineAndTheLimit) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "a\r\n1\r\n" + std::string(91, ',') + "x\r\n");
+  const CliRun wide = RunCli(dir, {"in.csv", "out.csv"});
+  EXPECT_EQ(wide.status, 1);
+  EXPECT_NE(wide.out.find("Range check error\nin.csv line 3: 92 values, and a text record holds "
+                          "at most 91\n"),
+            std::string::npos)
+      << wide.out;
+
+  // A statement of 300 columns over a table file: more than a record holds.
+  WriteFile(dir / "one.csv", "a\r\n1\r\n");
+  ASSERT_EQ(RunCli(dir, {"one.csv", "t.dbf"}).status, 0);
+  std::string sql = "select a";
+  for (int i = 1; i < 300; ++i) sql += ", a as " + FieldName(i);
+  sql += " from t";
+  const CliRun statement = RunCli(dir, {"--quiet", "--source-sql", sql, "t.dbf", "out.csv"});
+  EXPECT_EQ(statement.status, 3);
+  EXPECT_EQ(statement.err.substr(0, 18), "Range check error\n");
+  EXPECT_NE(statement.err.find("t.dbf: the statement select a, a as F1"), std::string::npos)
+      << statement.err;
+  EXPECT_NE(statement.err.find(" gives 300 fields, and a record holds at most 256\n"),
+            std::string::npos)
+      << statement.err;
+}
+
+TEST(CliTest, BannersAndLongNamesInTheLog) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "a\r\n1\r\n");
+  const CliRun no_banner = RunCli(dir, {"in.csv", "p.html"});
+  EXPECT_EQ(no_banner.status, 0);
+  EXPECT_NE(no_banner.out.find("\nNo banner: Banner.html was not found (nor in "),
+            std::string::npos)
+      << no_banner.out;
+  std::filesystem::create_directory(dir / "Banner.html");
+  const CliRun unreadable = RunCli(dir, {"in.csv", "q.html"});
+  EXPECT_EQ(unreadable.status, 3);
+  EXPECT_EQ(unreadable.err, "Could not read the banner file Banner.html: Is a directory\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "q.html"));
+
+  // A header name of a million characters is shown cut, for every kind of table.
+  const std::string name(1000000, 'N');
+  WriteFile(dir / "long.csv", "a," + name + "\r\n1,2\r\n");
+  for (const char* dest : {"long.dbf", "long.db"}) {
+    const CliRun run = RunCli(dir, {"long.csv", dest});
+    EXPECT_EQ(run.status, 0) << dest;
+    EXPECT_NE(run.out.find("Field " + name.substr(0, 200) + "... (1000000 characters) stored as "),
+              std::string::npos)
+        << dest;
+    EXPECT_LT(run.out.size(), 2000u) << dest;
+  }
 }
 
 TEST(CliOptionsTest, KindsFromExtensionsAndTheProposedSql) {

@@ -88,24 +88,54 @@ TEST(DelimitedReadTest, ParsesQuotingLineEndsAndOddLines) {
 }
 
 TEST(DelimitedReadTest, FailuresAreMessages) {
-  Loaded empty = LoadCsv("");
+  ScratchFolder dir;
+  TTrundleCsv empty_csv;
+  WriteFile(dir / "empty.csv", "");
+  Loaded empty = Load(empty_csv, dir / "empty.csv");
   EXPECT_FALSE(empty.ok);
-  EXPECT_EQ(empty.log, (std::vector<std::string>{"Reading table", "File is empty"}));
+  EXPECT_EQ(empty.log, (std::vector<std::string>{"Reading table", "File is empty",
+                                                 dir / "empty.csv: the file has 0 bytes"}));
+  WriteFile(dir / "eof.csv",
+            "\x1A"
+            "a,b\r\n");
+  Loaded eof = Load(empty_csv, dir / "eof.csv");
+  EXPECT_FALSE(eof.ok);
+  EXPECT_EQ(eof.log.back(), dir /
+                                "eof.csv: the file holds no line, only a byte-order mark or an "
+                                "end-of-file mark (character 26)");
 
   Loaded blank_header = LoadCsv("\r\na,b\r\n");
   EXPECT_FALSE(blank_header.ok);
   EXPECT_EQ(blank_header.log.back(), "1 records read");
 
-  std::string wide = "h\r\n";
+  std::string wide;
   for (int i = 0; i < 92; ++i) wide += "v,";
-  Loaded too_wide = LoadCsv(wide);
+  WriteFile(dir / "wide.csv", "h\r\n1\r\n2\r\n" + wide);
+  TTrundleCsv wide_csv;
+  Loaded too_wide = Load(wide_csv, dir / "wide.csv");
   EXPECT_FALSE(too_wide.ok);
-  EXPECT_EQ(too_wide.log.back(), "Range check error");
+  ASSERT_GE(too_wide.log.size(), 2u);
+  EXPECT_EQ(too_wide.log[too_wide.log.size() - 2], "Range check error");
+  EXPECT_EQ(too_wide.log.back(),
+            dir / "wide.csv line 4: 92 values, and a text record holds at most 91");
+  // Empty values count too: 92 commas are 92 values (the last delimiter adds none).
+  WriteFile(dir / "wide.csv", "h\r\n" + std::string(92, ','));
+  EXPECT_EQ(Load(wide_csv, dir / "wide.csv").log.back(),
+            dir / "wide.csv line 2: 92 values, and a text record holds at most 91");
+  WriteFile(dir / "wide.csv", "h\r\n" + std::string(91, ','));
+  EXPECT_TRUE(Load(wide_csv, dir / "wide.csv").ok);
 
   TTrundleCsv missing;
   Loaded none = Load(missing, "/nonexistent/t.csv");
   EXPECT_FALSE(none.ok);
-  EXPECT_EQ(none.log.back(), "Table doesn't exist or is empty");
+  EXPECT_EQ(none.log, (std::vector<std::string>{"Reading table", "Table doesn't exist or is empty",
+                                                "/nonexistent/t.csv: no such file"}));
+  std::filesystem::create_directory(dir / "folder.csv");
+  Loaded folder = Load(missing, dir / "folder.csv");
+  EXPECT_FALSE(folder.ok);
+  EXPECT_EQ(folder.log,
+            (std::vector<std::string>{"Reading table", "Table doesn't exist or is empty",
+                                      dir / "folder.csv is a folder, not a file"}));
 
   Loaded wider = LoadCsv("a\r\n1\r\n2,x\r\n3,y,z\r\n");
   EXPECT_TRUE(wider.ok);
@@ -119,6 +149,47 @@ TEST(DelimitedReadTest, FailuresAreMessages) {
   ASSERT_EQ(unclosed.rows.size(), 1u);
   EXPECT_EQ(unclosed.rows[0][0].text(), "abc,d\r\nx,y\r\n");
   EXPECT_NE(unclosed.log[1].find("line 2: a quoted value has no closing quote"), std::string::npos);
+}
+
+TEST(DelimitedReadTest, RangeCheckErrorsSayWhereAndWhichLimit) {
+  ScratchFolder dir;
+  // A header of 92 names opens (no line holds more than 91 values); reading fails.
+  std::string header;
+  for (int i = 0; i < 92; ++i) header += FieldName(i) + ",";
+  WriteFile(dir / "names.csv", header + "\r\n1\r\n");
+  TTrundleCsv source;
+  source.TableName = dir / "names.csv";
+  ASSERT_TRUE(source.OpenTable());
+  TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+  try {
+    source.ReadRecord(names, values);
+    FAIL() << "no error";
+  } catch (const TrundleError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Range check error\r\n" + (dir / "names.csv") +
+                  " line 1: the header names 92 fields, and a text record holds at most 91 values");
+  }
+
+  // Writing: a record that reaches the 92nd field has no place; one of 91 has.
+  TTrundleCsv dest;
+  dest.TableName = dir / "out.csv";
+  for (int i = 0; i < 92; ++i) {
+    dest.Table.FieldNames.push_back(FieldName(i));
+    names[i].SetString(FieldName(i));
+    values[i].SetInteger(i);
+  }
+  TRecordBuffer first_91 = names;
+  first_91[91] = Variant();
+  EXPECT_TRUE(dest.WriteRecord(first_91, values));
+  try {
+    dest.WriteRecord(names, values);
+    FAIL() << "no error";
+  } catch (const TrundleError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Range check error\r\n" + (dir / "out.csv") +
+                  ", record 2: a value for field 92 of 92, and a text record holds at most 91 "
+                  "values");
+  }
 }
 
 // Garbage of the characters that steer the parser: every file either loads or fails
@@ -364,12 +435,35 @@ TEST(HtmlTest, PageTemplateEscapingAndBanner) {
   EXPECT_EQ(page.substr(page.size() - 29), "</I></FONT></P></BODY></HTML>");
   EXPECT_EQ(log.back(), "2 records written");
 
-  // A banner name that is nowhere: no banner paragraph.
+  // A banner name that is nowhere: no banner paragraph, and the log says so.
   html.HtmlBanner = "no-such-banner.html";
   html.HtmlTitle = "";
   html.SaveTable();
   const std::string plain = ReadFile(dir / "p.html");
   EXPECT_NE(plain.find("<BODY><P CLASS=\"heading\" ALIGN=\"CENTER\"></P>"), std::string::npos);
+  EXPECT_EQ(log[log.size() - 2],
+            "No banner: no-such-banner.html was not found (nor in " + ProgramFolder() + ")");
+}
+
+TEST(HtmlTest, ABannerThatCannotBeReadStopsTheSave) {
+  ScratchFolder dir;
+  TTrundleHtml html;
+  html.TableName = dir / "p.html";
+  html.Table.FieldNames = {"A"};
+  // A folder is there but cannot be read as a banner (permissions would not stop root).
+  std::filesystem::create_directory(dir / "banner.html");
+  html.HtmlBanner = dir / "banner.html";
+  try {
+    html.SaveTable();
+    FAIL() << "no error";
+  } catch (const TrundleError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Could not read the banner file " + (dir / "banner.html") + ": Is a directory");
+  }
+  // No page, and no temporary file beside it.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
 TEST(HtmlTest, BannerFoundBesideTheProgram) {

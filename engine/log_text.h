@@ -1,0 +1,31 @@
+// Values, names and lines as the run log shows them. A table can hold a name or a value
+// of many megabytes; echoing it whole buries the rest of the log, so what a log line
+// quotes from the data is cut to a readable length with a note of its real size.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace trundle {
+
+// The most characters of one value or name that a log line shows.
+inline constexpr size_t kLogValueLimit = 200;
+// The most characters of a whole log line (paths and messages from libraries included).
+inline constexpr size_t kLogLineLimit = 1000;
+
+// The text itself when it has at most kLogValueLimit characters; otherwise its first
+// kLogValueLimit characters followed by "... (N characters)". Characters are UTF-8 code
+// points: a cut never splits one.
+std::string ShownInLog(std::string_view text);
+
+// A line of the log: the line itself up to kLogLineLimit characters; a longer one keeps
+// its beginning and its end, the middle replaced by "... (N characters left out) ...".
+std::string ShortenedLogLine(std::string_view line);
+
+// The line that follows "Table doesn't exist or is empty": the path and why no table is
+// there ("t.csv: no such file", "t.csv is a folder, not a file"). Empty when a file (or
+// anything else that is not a folder) is at the path.
+std::string NoTableCause(const std::string& path);
+
+}  // namespace trundle
