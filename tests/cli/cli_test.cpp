@@ -351,8 +351,8 @@ TEST(CliOptionsTest, OptionsTheChosenKindsRead) {
   // The variable is looked up for the kinds that take a password.
   EndOptions end;
   end.password_env = "TRUNDLE_NO_SUCH_VAR";
-  TTrundleUnknown adaptor;
-  EXPECT_EQ(FillAdaptor(end, dkOracle, true, adaptor),
+  EndDescription described;
+  EXPECT_EQ(DescribeEnd(end, dkOracle, true, described),
             "the environment variable TRUNDLE_NO_SUCH_VAR is not set");
 }
 

@@ -178,8 +178,9 @@ TEST_P(ServerTest, TextIntoATableAndBackValueByValue) {
   EXPECT_EQ(
       Move(dkOracle, Table("r"), dkCsv, "out.csv", "select * from " + Table("r") + " order by id"),
       (std::vector<std::string>{"Reading from table", "3 records read", "Reading table",
-                                "Table doesn't exist or is empty", "Table created", "Moving data",
-                                "3 records moved", "Writing table", "3 records written"}));
+                                "Table doesn't exist or is empty", dir / "out.csv: no such file",
+                                "Table created", "Moving data", "3 records moved", "Writing table",
+                                "3 records written"}));
   // Sorted by id the rows come back as -9223372036854775807, 7, 12345678901.
   const std::string out = ReadFile(dir / "out.csv");
   const std::string header = csv.substr(0, csv.find("\r\n") + 2);
