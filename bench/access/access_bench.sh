@@ -22,8 +22,8 @@ measure() {
 }
 
 printf '%-9s %-8s %8s | %-12s %10s %9s\n' table rows "" reader "us/row" "peak MB"
-for spec in "testV1997.mdb Table1 29 2" "testUnicodeCompV2003.mdb Table 53 8"; do
-  read -r file table tdef per_page <<< "$spec"
+for entry in "testV1997.mdb Table1 29 2" "testUnicodeCompV2003.mdb Table 53 8"; do
+  read -r file table tdef per_page <<< "$entry"
   for n in $((rows_wanted / 10 / per_page)) $((rows_wanted / per_page)); do
     big=$data/big_${table}_$n.mdb
     [ -f "$big" ] || python3 "$here/make_big.py" "$fixtures/$file" "$big" "$n" "$tdef" > /dev/null
