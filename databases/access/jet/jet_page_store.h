@@ -1,0 +1,57 @@
+// A Jet database opened for writing: pages written in batches under a rollback journal.
+//
+// Before a batch first overwrites a page that existed when the batch began, the page's
+// old image goes to "<database>-journal" (with a checksum), and the journal reaches the
+// disk before the page is overwritten. Commit flushes the database and then deletes the
+// journal: that deletion is the commit point. Opening a database that has a whole journal
+// beside it first puts the journalled pages back (a journal cut short by a crash is
+// ignored, since the database was not yet touched for its last page), so a crash at any
+// moment leaves the database as it was before the open batch or after it.
+//
+// While a PageStore is open it holds an advisory lock on the database; a database that
+// another program holds (an .ldb / .laccdb lock file beside it, or a lock of ours) is
+// refused.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "databases/access/jet/jet_pages.h"
+
+namespace trundle::jet {
+
+class PageStore {
+ public:
+  // Throws TrundleError naming the file and the cause: missing, not a Jet database,
+  // held by another program, read-only, a journal that cannot be applied.
+  static std::unique_ptr<PageStore> Open(const std::string& path);
+  virtual ~PageStore() = default;
+
+  virtual const std::string& path() const = 0;
+  virtual const Format& format() const = 0;
+  // The file read page by page; reads see every write made so far, the open batch's
+  // included, and pages allocated in it.
+  virtual const PageFile& pages() const = 0;
+  virtual uint32_t page_count() const = 0;
+
+  // Replaces a whole page (format().page_size plain bytes; encoded on the way out when
+  // the database is encoded). Opens a batch when none is open.
+  virtual void Write(uint32_t page, const std::vector<uint8_t>& data) = 0;
+  // A page for new use, taken from the global usage map's free pages or added at the
+  // file's end, and marked used in the global map in the same batch. Its content is
+  // undefined until written.
+  virtual uint32_t Allocate() = 0;
+
+  // The commit point of the open batch (a no-op with none open).
+  virtual void Commit() = 0;
+  // Puts back every page the open batch changed and the file's length.
+  virtual void Rollback() = 0;
+
+  // Test hook: after n more page writes to the database file, the next one throws (the
+  // journal and the file stay as a crash would leave them). Negative: never.
+  virtual void FailAfterWrites(int n) = 0;
+};
+
+}  // namespace trundle::jet
