@@ -19,11 +19,13 @@ struct LongValueRef {
   uint32_t pointer = 0;
 };
 
-// Puts long values on LVAL pages; the table writer provides it.
+// Puts long values on LVAL pages; the table writer provides it. column: the Memo or OLE
+// column the value belongs to (Jet 4 keeps each such column's LVAL pages in usage maps of
+// its own, so the store must know whose pages it fills).
 class LongValueStore {
  public:
   virtual ~LongValueStore() = default;
-  virtual LongValueRef Store(const std::string& data) = 0;
+  virtual LongValueRef Store(const ColumnDef& column, const std::string& data) = 0;
 };
 
 class RowEncoder {
