@@ -66,6 +66,13 @@ void PageFile::SetLayout(int page_size, uint32_t key) {
 }
 
 void PageFile::Read(uint32_t page, std::vector<uint8_t>& out) const {
+  if (overlay_ != nullptr) {
+    const auto it = overlay_->find(page);
+    if (it != overlay_->end()) {
+      out = it->second;
+      return;
+    }
+  }
   out.resize(size_t(page_size_));
   if (page >= page_count_ ||
       ReadAt(uint64_t(page) * uint64_t(page_size_), out.data(), out.size()) != out.size()) {

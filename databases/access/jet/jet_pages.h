@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "databases/file_io.h"
@@ -49,6 +50,12 @@ class PageFile {
   size_t ReadAt(uint64_t offset, uint8_t* data, size_t size) const;
 
   void SetLayout(int page_size, uint32_t key);
+  // For a writer (PageStore): plain page images that supersede the file's own, among them
+  // pages added past the file's end, and the page count those additions make. The map is
+  // borrowed and must outlive every later read; nullptr reads the file alone.
+  using Overlay = std::unordered_map<uint32_t, std::vector<uint8_t>>;
+  void SetOverlay(const Overlay* overlay) { overlay_ = overlay; }
+  void SetPageCount(uint32_t count) { page_count_ = count; }
   int page_size() const { return page_size_; }
   uint32_t page_count() const { return page_count_; }
   bool encoded() const { return key_ != 0; }
@@ -62,6 +69,7 @@ class PageFile {
   int page_size_ = 4096;
   uint32_t page_count_ = 0;
   uint32_t key_ = 0;
+  const Overlay* overlay_ = nullptr;
 };
 
 // Little-endian reads from a buffer the caller has checked.

@@ -1,0 +1,485 @@
+#include "databases/access/jet/jet_page_store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <unordered_map>
+
+#include "databases/access/jet/jet_tdef.h"
+#include "databases/file_io.h"
+#include "engine/errors.h"
+
+namespace trundle::jet {
+namespace {
+
+// The journal: a 32-byte header, then one record per page, each the page's number, its
+// bytes exactly as the database file held them when the batch began (encoded pages stay
+// encoded), and a CRC-32 over the journal's salt, the number and the bytes.
+//   header: "TrJetJnl", u32 version 1, u32 page size, u64 database length in bytes,
+//           u32 salt, u32 CRC-32 of the 28 bytes before it
+// A record whose checksum fails ends the journal: it was being written when the writer
+// died, and the database was not yet touched for it (the journal reaches the disk before
+// any page it covers is overwritten).
+constexpr char kMagic[8] = {'T', 'r', 'J', 'e', 't', 'J', 'n', 'l'};
+constexpr uint32_t kJournalVersion = 1;
+constexpr size_t kHeaderSize = 32;
+
+// Pages a batch keeps in memory before it writes them out (journalling their old images
+// first): 4 MB of Jet 4 pages.
+constexpr size_t kSpillPages = 1024;
+
+constexpr uint8_t kHeaderMask[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr uint8_t kDataPage = 0x01;
+constexpr uint8_t kUsageMapPage = 0x05;
+// Pages 0 (header), 1 (global usage map) and 2 (MSysObjects) are never free, whatever a
+// damaged map says.
+constexpr uint32_t kFirstAllocatable = 3;
+
+uint32_t Crc32(uint32_t crc, const uint8_t* p, size_t n) {
+  static const std::array<uint32_t, 256> table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  crc = ~crc;
+  for (size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void Put64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+uint64_t Get64(const uint8_t* p) { return Get32(p) | (uint64_t(Get32(p + 4)) << 32); }
+
+uint32_t RecordCrc(uint32_t salt, uint32_t page, const uint8_t* image, size_t size) {
+  uint8_t head[8];
+  Put32(head, salt);
+  Put32(head + 4, page);
+  return Crc32(Crc32(0, head, 8), image, size);
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A file's new or removed name lasts a crash only once its folder is flushed.
+void SyncFolder(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    throw TrundleError("Could not open the folder " + folder + ": " + std::strerror(errno));
+  const int rc = ::fsync(fd);
+  const int err = errno;
+  ::close(fd);
+  if (rc != 0 && err != EINVAL)  // some file systems cannot flush folders
+    throw TrundleError("Could not flush the folder " + folder + ": " + std::strerror(err));
+}
+
+void RemoveFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+    throw TrundleError("Could not delete " + path + ": " + std::strerror(errno));
+}
+
+// Puts back the pages a journal holds and the database's length, then deletes the
+// journal. A journal whose header is cut short never had a page written under it.
+void RecoverJournal(RandomAccessFile& db, const std::string& journal_path) {
+  const std::string& path = db.path();
+  const std::string refusal = path + " has a journal beside it (" + journal_path +
+                              ") that cannot be applied: ";
+  RandomAccessFile journal(journal_path, RandomAccessFile::Mode::kRead);
+  const uint64_t size = journal.Size();
+  uint8_t header[kHeaderSize] = {};
+  const size_t got = journal.ReadAt(0, header, kHeaderSize);
+  if (std::memcmp(header, kMagic, std::min(got, sizeof kMagic)) != 0)
+    throw TrundleError(refusal + "it is not a journal of this program; move it away");
+  const bool whole_header = got == kHeaderSize && Crc32(0, header, 28) == Get32(header + 28);
+  if (whole_header) {
+    const uint32_t version = Get32(header + 8);
+    const uint32_t page_size = Get32(header + 12);
+    const uint64_t length = Get64(header + 16);
+    const uint32_t salt = Get32(header + 24);
+    if (version != kJournalVersion)
+      throw TrundleError(refusal + "it is of version " + std::to_string(version));
+    if ((page_size != 2048 && page_size != 4096) || length % page_size != 0)
+      throw TrundleError(refusal + "its header is damaged");
+    std::vector<uint8_t> record(4 + size_t(page_size) + 4);
+    for (uint64_t at = kHeaderSize; at + record.size() <= size; at += record.size()) {
+      journal.ReadExactAt(at, record.data(), record.size());
+      const uint32_t page = Get32(record.data());
+      if (RecordCrc(salt, page, record.data() + 4, page_size) !=
+          Get32(record.data() + 4 + page_size))
+        break;  // the record being written when the writer stopped
+      if (uint64_t(page + 1) * page_size > length)
+        throw TrundleError(refusal + "it holds page " + std::to_string(page) +
+                           ", past the database's old end");
+      db.WriteAt(uint64_t(page) * page_size, record.data() + 4, page_size);
+    }
+    db.Truncate(length);
+    db.Sync();
+  }
+  journal.Close();
+  RemoveFile(journal_path);
+  SyncFolder(journal_path);
+}
+
+// The lock files Access keeps beside a database it has open.
+void RefuseForeignLock(const std::string& path) {
+  for (const char* ext : {".ldb", ".laccdb"}) {
+    const std::string lock = FindSibling(path, ext);
+    if (!lock.empty())
+      throw TrundleError(path + " is open in another program (its lock file " + lock +
+                         " exists); close the database there, or delete the lock file if "
+                         "no program has it open");
+  }
+}
+
+// A descriptor that only holds the advisory lock (flock: tied to this descriptor, so
+// closing other descriptors of the file does not drop it).
+struct LockHandle {
+  int fd = -1;
+  LockHandle() = default;
+  LockHandle(const LockHandle&) = delete;
+  LockHandle& operator=(const LockHandle&) = delete;
+  ~LockHandle() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+class JetPageStore : public PageStore {
+ public:
+  explicit JetPageStore(const std::string& path)
+      : path_(path),
+        journal_path_(path + "-journal"),
+        db_(path, RandomAccessFile::Mode::kReadWrite) {
+    lock_.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (lock_.fd < 0)
+      throw TrundleError("Could not open " + path + ": " + std::strerror(errno));
+    if (::flock(lock_.fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      if (err == EWOULDBLOCK)
+        throw TrundleError(path + " is being written by another program; try again when it "
+                                  "has finished");
+      throw TrundleError("Could not lock " + path + ": " + std::strerror(err));
+    }
+    RefuseForeignLock(path);
+    if (PathExists(journal_path_)) RecoverJournal(db_, journal_path_);
+    ReadLayout();
+    pages_ = std::make_unique<PageFile>(path);
+    pages_->SetLayout(format_.page_size, key_);
+    pages_->SetPageCount(page_count_);
+    pages_->SetOverlay(&dirty_);
+  }
+
+  ~JetPageStore() override {
+    // An abandoned batch is rolled back; after the test hook's simulated crash nothing
+    // more may touch the files, as after a real one.
+    if (batch_open_ && !crashed_) {
+      try {
+        Rollback();
+      } catch (const TrundleError&) {
+        // The journal stays; the next open puts the pages back.
+      }
+    }
+  }
+
+  const std::string& path() const override { return path_; }
+  const Format& format() const override { return format_; }
+  const PageFile& pages() const override { return *pages_; }
+  uint32_t page_count() const override { return page_count_; }
+
+  void Write(uint32_t page, const std::vector<uint8_t>& data) override {
+    CheckUsable();
+    if (data.size() != size_t(format_.page_size) || page >= page_count_)
+      throw TrundleError(path_ + ": page " + std::to_string(page) + " of " +
+                         std::to_string(data.size()) + " bytes cannot be written; the file has " +
+                         std::to_string(page_count_) + " pages of " +
+                         std::to_string(format_.page_size));
+    batch_open_ = true;
+    dirty_[page] = data;
+    if (dirty_.size() >= kSpillPages) Spill();
+  }
+
+  uint32_t Allocate() override {
+    CheckUsable();
+    batch_open_ = true;
+    std::vector<uint8_t> map_page;
+    pages_->Read(1, map_page);
+    RowSpan span;
+    const std::string where = path_ + " is damaged: its global usage map";
+    if (map_page[0] != kDataPage || !LocateRow(map_page, format_, 0, span, where) ||
+        span.deleted || span.end - span.begin < 5)
+      throw TrundleError(where + " is missing");
+    uint8_t* map = &map_page[size_t(span.begin)];
+    const int len = span.end - span.begin;
+    if (map[0] == 0) return AllocateInline(map_page, map, len);
+    if (map[0] == 1) return AllocateReference(map, len);
+    throw TrundleError(where + " is of unknown type " + std::to_string(map[0]));
+  }
+
+  void Commit() override {
+    CheckUsable();
+    if (!batch_open_) return;
+    Spill();
+    db_.Sync();
+    journal_.Close();
+    RemoveFile(journal_path_);  // the commit point
+    SyncFolder(journal_path_);
+    EndBatch();
+  }
+
+  void Rollback() override {
+    if (crashed_ || !batch_open_) return;
+    dirty_.clear();
+    if (journal_.is_open()) {
+      std::vector<uint8_t> image(size_t(format_.page_size));
+      for (const auto& [page, offset] : journalled_) {
+        journal_.ReadExactAt(offset, image.data(), image.size());
+        Emit(page, image.data());
+      }
+      db_.Truncate(uint64_t(batch_pages_) * uint64_t(format_.page_size));
+      db_.Sync();
+      journal_.Close();
+      RemoveFile(journal_path_);
+      SyncFolder(journal_path_);
+    }
+    page_count_ = batch_pages_;
+    EndBatch();
+  }
+
+  void FailAfterWrites(int n) override { fail_after_ = n; }
+
+ private:
+  void CheckUsable() const {
+    if (crashed_)
+      throw TrundleError(path_ + ": the writer stopped at the test hook and can no longer write");
+  }
+
+  void ReadLayout() {
+    uint8_t h[0x100] = {};
+    const uint64_t size = db_.Size();
+    static const char kJet[] = "Standard Jet DB";
+    static const char kAce[] = "Standard ACE DB";
+    if (db_.ReadAt(0, h, sizeof h) < sizeof h || h[0] != 0 ||
+        (std::memcmp(h + 4, kJet, 15) != 0 && std::memcmp(h + 4, kAce, 15) != 0))
+      throw TrundleError(path_ + " is not an Access database");
+    const uint8_t version = h[0x14];
+    if (version > 5)
+      throw TrundleError(path_ + " is an Access database of an unknown version (" +
+                         std::to_string(version) + ")");
+    format_ = version == 0 ? Format::Jet3() : Format::Jet4();
+    Rc4(kHeaderMask, 4, h + 0x18, version == 0 ? 126 : 128);
+    key_ = Get32(h + 0x3E);
+    // Only Jet 3 and Jet 4 encode pages with the header's key; in an .accdb a key means
+    // real encryption.
+    if (version >= 2 && key_ != 0)
+      throw TrundleError(path_ + " is encrypted with a password; encrypted Access databases "
+                                 "cannot be written");
+    const uint64_t page_size = uint64_t(format_.page_size);
+    if (size % page_size != 0)
+      throw TrundleError(path_ + " is damaged: its length is not a whole number of pages");
+    if (size / page_size <= kFirstAllocatable || size / page_size > 0xFFFFFFu)
+      throw TrundleError(path_ + " is damaged: it has " + std::to_string(size / page_size) +
+                         " pages");
+    page_count_ = batch_pages_ = uint32_t(size / page_size);
+  }
+
+  // A page past the file's end: a zero page until the caller writes it.
+  uint32_t Extend() {
+    const uint32_t page = page_count_;
+    if (page >= 0xFFFFFFu) throw TrundleError(path_ + " has reached the largest size Jet allows");
+    ++page_count_;
+    pages_->SetPageCount(page_count_);
+    dirty_[page].assign(size_t(format_.page_size), 0);
+    return page;
+  }
+
+  // An inline map: a start page and one bit a page (set = free). Pages past the file's
+  // end are marked free in the maps Access writes; pages outside the map's window are
+  // in use. When the file outgrows the window, the window moves to start at the new page
+  // (the pages before it are all in use by then, since free ones are taken first).
+  uint32_t AllocateInline(std::vector<uint8_t>& map_page, uint8_t* map, int len) {
+    const uint32_t start = Get32(map + 1);
+    const uint64_t bits = uint64_t(len - 5) * 8;
+    uint8_t* bitmap = map + 5;
+    for (uint64_t i = 0; i < bits; ++i) {
+      const uint64_t page = start + i;
+      if (page >= page_count_) break;
+      if (page >= kFirstAllocatable && (bitmap[i / 8] >> (i % 8)) & 1) {
+        bitmap[i / 8] = uint8_t(bitmap[i / 8] & ~(1 << (i % 8)));
+        Write(1, map_page);
+        return uint32_t(page);
+      }
+    }
+    const uint32_t page = Extend();
+    if (page >= start && page - uint64_t(start) < bits) {
+      const uint64_t i = page - start;
+      bitmap[i / 8] = uint8_t(bitmap[i / 8] & ~(1 << (i % 8)));
+    } else if (page >= start) {
+      Put32(map + 1, page);
+      std::fill(bitmap, bitmap + (len - 5), uint8_t(0xFF));
+      bitmap[0] = 0xFE;
+    }
+    Write(1, map_page);
+    return page;
+  }
+
+  // A reference map: pointers to pages of type 0x05, each a bitmap of the pages that
+  // follow from its place in the list. A new page beyond every bitmap stays unmarked,
+  // which reads as in use.
+  uint32_t AllocateReference(const uint8_t* map, int len) {
+    const uint64_t per_page = uint64_t(format_.page_size - 4) * 8;
+    std::vector<uint8_t> bitmap;
+    auto load = [&](int index) -> uint32_t {
+      const uint32_t map_page = Get32(map + 1 + 4 * index);
+      if (map_page == 0) return 0;
+      if (map_page >= page_count_)
+        throw TrundleError(path_ + " is damaged: its global usage map refers to page " +
+                           std::to_string(map_page) + ", outside the file");
+      pages_->Read(map_page, bitmap);
+      if (bitmap[0] != kUsageMapPage)
+        throw TrundleError(path_ + " is damaged: its global usage map refers to page " +
+                           std::to_string(map_page) + ", which is not a usage map");
+      return map_page;
+    };
+    const int pointers = (len - 1) / 4;
+    for (int index = 0; index < pointers; ++index) {
+      const uint32_t map_page = load(index);
+      if (map_page == 0) continue;
+      for (uint64_t i = 0; i < per_page; ++i) {
+        const uint64_t page = uint64_t(index) * per_page + i;
+        if (page >= page_count_) break;
+        uint8_t& byte = bitmap[size_t(4 + i / 8)];
+        if (page >= kFirstAllocatable && (byte >> (i % 8)) & 1) {
+          byte = uint8_t(byte & ~(1 << (i % 8)));
+          Write(map_page, bitmap);
+          return uint32_t(page);
+        }
+      }
+    }
+    const uint32_t page = Extend();
+    const uint64_t index = page / per_page;
+    if (index < uint64_t(pointers)) {
+      if (const uint32_t map_page = load(int(index)); map_page != 0) {
+        const uint64_t i = page % per_page;
+        bitmap[size_t(4 + i / 8)] = uint8_t(bitmap[size_t(4 + i / 8)] & ~(1 << (i % 8)));
+        Write(map_page, bitmap);
+      }
+    }
+    return page;
+  }
+
+  // Journals the old images of the held pages that existed when the batch began, flushes
+  // the journal, then writes the held pages to the database.
+  void Spill() {
+    if (dirty_.empty()) return;
+    std::vector<uint32_t> order;
+    order.reserve(dirty_.size());
+    for (const auto& entry : dirty_) order.push_back(entry.first);
+    std::sort(order.begin(), order.end());
+
+    const size_t page_size = size_t(format_.page_size);
+    const bool created = !journal_.is_open();
+    if (created) {
+      journal_ = RandomAccessFile(journal_path_, RandomAccessFile::Mode::kCreateNew);
+      salt_ = std::random_device()();
+      uint8_t header[kHeaderSize] = {};
+      std::memcpy(header, kMagic, sizeof kMagic);
+      Put32(header + 8, kJournalVersion);
+      Put32(header + 12, uint32_t(page_size));
+      Put64(header + 16, uint64_t(batch_pages_) * page_size);
+      Put32(header + 24, salt_);
+      Put32(header + 28, Crc32(0, header, 28));
+      journal_.WriteAt(0, header, kHeaderSize);
+      journal_end_ = kHeaderSize;
+    }
+    std::vector<uint8_t> records;
+    for (uint32_t page : order) {
+      if (page >= batch_pages_ || journalled_.count(page) != 0) continue;
+      const size_t at = records.size();
+      records.resize(at + 4 + page_size + 4);
+      uint8_t* record = &records[at];
+      Put32(record, page);
+      db_.ReadExactAt(uint64_t(page) * page_size, record + 4, page_size);
+      Put32(record + 4 + page_size, RecordCrc(salt_, page, record + 4, page_size));
+      journalled_[page] = journal_end_ + at + 4;
+    }
+    if (!records.empty()) journal_.WriteAt(journal_end_, records.data(), records.size());
+    journal_end_ += records.size();
+    journal_.Sync();
+    if (created) SyncFolder(journal_path_);
+
+    std::vector<uint8_t> coded;
+    for (uint32_t page : order) {
+      const std::vector<uint8_t>& plain = dirty_[page];
+      if (key_ != 0 && page != 0) {
+        coded = plain;
+        const uint32_t k = key_ ^ page;
+        const uint8_t key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
+        Rc4(key, 4, coded.data(), coded.size());
+        Emit(page, coded.data());
+      } else {
+        Emit(page, plain.data());
+      }
+    }
+    dirty_.clear();
+  }
+
+  // Every page write to the database file passes here, for the test hook.
+  void Emit(uint32_t page, const uint8_t* bytes) {
+    if (fail_after_ == 0) {
+      crashed_ = true;
+      throw TrundleError(path_ + ": stopped by the test hook before a page write");
+    }
+    if (fail_after_ > 0) --fail_after_;
+    db_.WriteAt(uint64_t(page) * uint64_t(format_.page_size), bytes, size_t(format_.page_size));
+  }
+
+  void EndBatch() {
+    batch_open_ = false;
+    journalled_.clear();
+    journal_end_ = 0;
+    batch_pages_ = page_count_;
+    pages_->SetPageCount(page_count_);
+  }
+
+  std::string path_;
+  std::string journal_path_;
+  RandomAccessFile db_;       // the database, read and written
+  RandomAccessFile journal_;  // open while the batch has a journal
+  LockHandle lock_;           // held while the store lives
+  Format format_;
+  uint32_t key_ = 0;  // the page-encoding key; 0 when pages are plain
+  std::unique_ptr<PageFile> pages_;
+  PageFile::Overlay dirty_;                         // plain images not yet written out
+  std::unordered_map<uint32_t, uint64_t> journalled_;  // page -> its old image's offset
+  uint32_t page_count_ = 0;
+  uint32_t batch_pages_ = 0;  // the page count when the batch began
+  uint64_t journal_end_ = 0;
+  uint32_t salt_ = 0;
+  bool batch_open_ = false;
+  bool crashed_ = false;
+  int fail_after_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<PageStore> PageStore::Open(const std::string& path) {
+  return std::make_unique<JetPageStore>(path);
+}
+
+}  // namespace trundle::jet

@@ -1,0 +1,404 @@
+// The journalled page store: writes and allocations reach the file at Commit and nowhere
+// else, Rollback and an abandoned batch put back every byte, a crash at any page write (the
+// test hook) or a SIGKILL at any moment leaves the database as it was before the batch or
+// after it, byte for byte, and a database someone else holds is refused.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <set>
+
+#include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_page_store.h"
+#include "databases/file_io.h"
+#include "engine/errors.h"
+#include "tests/databases/access/jet_test_util.h"
+#include "tests/test_files.h"
+
+namespace trundle {
+namespace {
+
+using jet::PageStore;
+
+constexpr uint8_t kMask[4] = {0xC7, 0xDA, 0x39, 0x6B};
+
+size_t PageSize(const std::string& db) { return db[0x14] == 0 ? 2048 : 4096; }
+
+// A copy whose pages after the first are encoded with key, as Access's "encode database".
+std::string Encoded(std::string db, uint32_t key) {
+  const size_t ps = PageSize(db);
+  const size_t header = db[0x14] == 0 ? 126 : 128;
+  uint8_t* h = reinterpret_cast<uint8_t*>(&db[0x18]);
+  jet::Rc4(kMask, 4, h, header);
+  std::memcpy(&db[0x3E], &key, 4);
+  jet::Rc4(kMask, 4, h, header);
+  for (size_t p = 1; (p + 1) * ps <= db.size(); ++p) {
+    const uint32_t k = key ^ uint32_t(p);
+    const uint8_t kb[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
+    jet::Rc4(kb, 4, reinterpret_cast<uint8_t*>(&db[p * ps]), ps);
+  }
+  return db;
+}
+
+// The databases every test runs over: Jet 3, Jet 4, and a Jet 4 copy with encoded pages.
+struct Subject {
+  std::string name;
+  std::string bytes;
+};
+std::vector<Subject> Subjects() {
+  const std::string jet4 = ReadFile(jet_test::Fixture("test2V2000.mdb"));
+  return {{"testV1997.mdb", ReadFile(jet_test::Fixture("testV1997.mdb"))},
+          {"test2V2000.mdb", jet4},
+          {"encoded test2V2000.mdb", Encoded(jet4, 0x6B39DAC7)}};
+}
+
+// The pages the global usage map (page 1, row 0, an inline map in every fixture) marks
+// free inside the file, read from plain page bytes.
+std::set<uint32_t> FreePages(const std::vector<uint8_t>& page1, bool jet3, uint32_t page_count) {
+  const size_t offsets = jet3 ? 10 : 14;
+  const size_t begin = (page1[offsets] | (page1[offsets + 1] << 8)) & 0x1FFF;
+  const size_t end = page1.size();
+  std::set<uint32_t> free;
+  uint32_t start;
+  std::memcpy(&start, &page1[begin + 1], 4);
+  for (size_t i = 0; i < (end - begin - 5) * 8; ++i)
+    if (start + i < page_count && (page1[begin + 5 + i / 8] >> (i % 8)) & 1)
+      free.insert(uint32_t(start + i));
+  return free;
+}
+
+// A batch: the last byte of three existing pages changed, then `added` pages allocated
+// and filled with a pattern of their number. Returns the allocated pages.
+std::vector<uint32_t> RunBatch(PageStore& store, int added, uint8_t seed,
+                               const std::function<void()>& progress = [] {}) {
+  std::vector<uint8_t> page;
+  for (uint32_t p : {3u, 4u, 6u}) {
+    store.pages().Read(p, page);
+    page.back() ^= seed;
+    store.Write(p, page);
+    progress();
+  }
+  std::vector<uint32_t> allocated;
+  for (int i = 0; i < added; ++i) {
+    const uint32_t p = store.Allocate();
+    page.assign(size_t(store.format().page_size), uint8_t(p * 7 + seed));
+    store.Write(p, page);
+    allocated.push_back(p);
+    progress();
+  }
+  return allocated;
+}
+
+// The file after the same batch ran to its commit without interruption.
+std::string After(const ScratchFolder& dir, const Subject& s, int added, uint8_t seed) {
+  const std::string path = dir / "after.mdb";
+  WriteFile(path, s.bytes);
+  auto store = PageStore::Open(path);
+  RunBatch(*store, added, seed);
+  store->Commit();
+  store.reset();
+  return ReadFile(path);
+}
+
+// Reopening recovers; then the file must be one of the two states and hold no journal.
+void ExpectBeforeOrAfter(const std::string& path, const std::string& before,
+                         const std::string& after, bool* was_after = nullptr) {
+  PageStore::Open(path).reset();
+  EXPECT_FALSE(PathExists(path + "-journal"));
+  const std::string now = ReadFile(path);
+  EXPECT_TRUE(now == before || now == after)
+      << "neither before nor after; length " << now.size() << " (before " << before.size()
+      << ", after " << after.size() << ")";
+  if (was_after) *was_after = now == after;
+}
+
+TEST(JetPageStore, WritesAndAllocationsReachTheFileAtCommit) {
+  for (const Subject& s : Subjects()) {
+    SCOPED_TRACE(s.name);
+    ScratchFolder dir;
+    const std::string path = dir / "t.mdb";
+    WriteFile(path, s.bytes);
+    const bool jet3 = s.bytes[0x14] == 0;
+    const uint32_t old_count = uint32_t(s.bytes.size() / PageSize(s.bytes));
+    std::vector<std::vector<std::string>> rows_before;
+    {
+      auto db = jet::JetDatabase::Open(path);
+      for (const std::string& t : db->AllTables()) rows_before.push_back(jet_test::OurRows(*db, t, true));
+    }
+
+    auto store = PageStore::Open(path);
+    std::vector<uint8_t> page1;
+    store->pages().Read(1, page1);
+    const std::set<uint32_t> free_before = FreePages(page1, jet3, old_count);
+    ASSERT_FALSE(free_before.empty());
+    // More than the inline map's window of 512 (Jet 3: 1024) pages, so that the window
+    // moves, and more than a batch holds in memory, so that pages go out before Commit.
+    const int added = 1100;
+    const std::vector<uint32_t> allocated = RunBatch(*store, added, 0x5A);
+    std::vector<uint8_t> page;
+    store->pages().Read(allocated.back(), page);
+    EXPECT_EQ(page[0], uint8_t(allocated.back() * 7 + 0x5A)) << "reads see the open batch";
+    store->Commit();
+    EXPECT_FALSE(PathExists(path + "-journal"));
+
+    // Free pages inside the file are taken first, then the file grows page by page.
+    std::vector<uint32_t> expected(free_before.begin(), free_before.end());
+    for (uint32_t p = old_count; expected.size() < allocated.size(); ++p) expected.push_back(p);
+    EXPECT_EQ(allocated, expected);
+    EXPECT_EQ(store->page_count(), old_count + uint32_t(added - free_before.size()));
+    const std::string bytes = ReadFile(path);
+    EXPECT_EQ(bytes.size(), size_t(store->page_count()) * PageSize(s.bytes));
+    store.reset();
+
+    // A new store sees the committed pages, and its global map hands out none of them.
+    store = PageStore::Open(path);
+    for (uint32_t p : {allocated.front(), allocated[600], allocated.back()}) {
+      store->pages().Read(p, page);
+      EXPECT_EQ(page, std::vector<uint8_t>(page.size(), uint8_t(p * 7 + 0x5A))) << p;
+      const bool raw_plain = bytes.compare(p * page.size(), page.size(),
+                                           reinterpret_cast<const char*>(page.data()),
+                                           page.size()) == 0;
+      EXPECT_EQ(raw_plain, s.name.find("encoded") == std::string::npos) << p;
+    }
+    // The map's window moved with the file's end: the last page lies inside it, marked in
+    // use, so that no reader of the map takes a page past the window for free.
+    store->pages().Read(1, page1);
+    const size_t row = (page1[jet3 ? 10 : 14] | (page1[jet3 ? 11 : 15] << 8)) & 0x1FFF;
+    uint32_t start;
+    std::memcpy(&start, &page1[row + 1], 4);
+    const uint32_t last = store->page_count() - 1;
+    ASSERT_GT(start, 0u);
+    ASSERT_LE(start, last);
+    ASSERT_LT(last - start, (page1.size() - row - 5) * 8);
+    EXPECT_EQ((page1[row + 5 + (last - start) / 8] >> ((last - start) % 8)) & 1, 0);
+    const std::set<uint32_t> taken(allocated.begin(), allocated.end());
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(taken.count(store->Allocate()), 0u);
+    store->Rollback();
+    store.reset();
+
+    // Nothing the tables own moved: every table reads as before.
+    auto db = jet::JetDatabase::Open(path);
+    const auto tables = db->AllTables();
+    ASSERT_EQ(tables.size(), rows_before.size());
+    for (size_t i = 0; i < tables.size(); ++i)
+      EXPECT_EQ(jet_test::OurRows(*db, tables[i], true), rows_before[i]) << tables[i];
+  }
+}
+
+TEST(JetPageStore, RollbackAndAnAbandonedBatchPutBackEveryByte) {
+  for (const Subject& s : Subjects()) {
+    SCOPED_TRACE(s.name);
+    ScratchFolder dir;
+    const std::string path = dir / "t.mdb";
+    WriteFile(path, s.bytes);
+    {
+      auto store = PageStore::Open(path);
+      RunBatch(*store, 1100, 0x33);  // some pages already went out under the journal
+      EXPECT_TRUE(PathExists(path + "-journal"));
+      store->Rollback();
+      EXPECT_EQ(store->page_count(), s.bytes.size() / PageSize(s.bytes));
+      EXPECT_FALSE(PathExists(path + "-journal"));
+      EXPECT_TRUE(ReadFile(path) == s.bytes);
+      // The store goes on: a small batch after the rollback commits as usual.
+      RunBatch(*store, 2, 0x11);
+      store->Commit();
+    }
+    const std::string committed = ReadFile(path);
+    EXPECT_TRUE(committed == After(dir, s, 2, 0x11));
+    {
+      auto store = PageStore::Open(path);
+      RunBatch(*store, 1100, 0x44);
+    }  // closed with the batch open
+    EXPECT_TRUE(ReadFile(path) == committed);
+    EXPECT_FALSE(PathExists(path + "-journal"));
+  }
+}
+
+TEST(JetPageStore, ACrashAtEveryPageWriteLeavesTheBatchWholeOrAbsent) {
+  for (const Subject& s : Subjects()) {
+    SCOPED_TRACE(s.name);
+    ScratchFolder dir;
+    const std::string after = After(dir, s, 4, 0x77);
+    ASSERT_NE(after, s.bytes);
+    const std::string path = dir / "t.mdb";
+    int befores = 0, afters = 0;
+    for (int n = 0; n < 100 && afters == 0; ++n) {
+      SCOPED_TRACE("crash before page write " + std::to_string(n));
+      WriteFile(path, s.bytes);
+      bool threw = false;
+      {
+        auto store = PageStore::Open(path);
+        RunBatch(*store, 4, 0x77);
+        store->FailAfterWrites(n);
+        try {
+          store->Commit();
+        } catch (const TrundleError& e) {
+          threw = true;
+          EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+        }
+      }
+      if (threw) {
+        EXPECT_TRUE(PathExists(path + "-journal"));
+      }
+      bool was_after = false;
+      ExpectBeforeOrAfter(path, s.bytes, after, &was_after);
+      EXPECT_EQ(was_after, !threw);
+      (was_after ? afters : befores)++;
+    }
+    EXPECT_GT(befores, 4);  // three changed pages, the global map, the added pages
+    EXPECT_EQ(afters, 1);
+  }
+}
+
+TEST(JetPageStore, AJournalCutShortIsIgnoredAndAForeignOneRefused) {
+  const Subject s = Subjects()[1];
+  ScratchFolder dir;
+  const std::string path = dir / "t.mdb";
+  WriteFile(path, s.bytes);
+  {
+    auto store = PageStore::Open(path);
+    RunBatch(*store, 3, 0x21);
+    store->FailAfterWrites(0);  // the whole journal reaches the disk, no page after it
+    EXPECT_THROW(store->Commit(), TrundleError);
+  }
+  const std::string journal = ReadFile(path + "-journal");
+  const size_t record = 4 + PageSize(s.bytes) + 4;
+  ASSERT_EQ((journal.size() - 32) % record, 0u);
+  ASSERT_GE(journal.size(), 32 + 4 * record);
+  for (size_t cut : {size_t(0), size_t(5), size_t(31), size_t(32), size_t(33), 32 + record - 1,
+                     32 + record, 32 + 2 * record + 100, journal.size() - 1, journal.size()}) {
+    SCOPED_TRACE("journal cut at " + std::to_string(cut));
+    WriteFile(path, s.bytes);
+    WriteFile(path + "-journal", journal.substr(0, cut));
+    ExpectBeforeOrAfter(path, s.bytes, s.bytes);
+  }
+  // A file at the journal's name that this program did not write is left alone, and so
+  // is the database.
+  WriteFile(path + "-journal", "not a journal at all");
+  try {
+    PageStore::Open(path);
+    ADD_FAILURE() << "a foreign journal was accepted";
+  } catch (const TrundleError& e) {
+    EXPECT_NE(std::string(e.what()).find(path + "-journal"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("cannot be applied"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(ReadFile(path + "-journal"), "not a journal at all");
+  EXPECT_TRUE(ReadFile(path) == s.bytes);
+}
+
+// A child process runs a large batch (several trips of pages to the file, the global map's
+// window moving) and is killed at a random point of it: between writes, or within Commit.
+TEST(JetPageStore, ASigkillAnywhereInALargeBatchLeavesItWholeOrAbsent) {
+  for (const Subject& s : Subjects()) {
+    SCOPED_TRACE(s.name);
+    ScratchFolder dir;
+    constexpr int kAdded = 2500;
+    const std::string after = After(dir, s, kAdded, 0x5C);
+    const std::string path = dir / "t.mdb";
+    std::mt19937 random(12345);
+    constexpr int kEvents = 3 + kAdded;  // the writes of RunBatch
+    for (int round = 0; round < 6; ++round) {
+      // Even rounds: the child is killed at a random one of its writes; odd rounds: at a
+      // random moment after it began to commit.
+      const bool in_commit = round % 2 == 1;
+      const int kill_at = int(random() % kEvents);
+      WriteFile(path, s.bytes);
+      int fds[2];
+      ASSERT_EQ(pipe(fds), 0);
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        close(fds[0]);
+        try {
+          auto store = PageStore::Open(path);
+          int event = 0;
+          RunBatch(*store, kAdded, 0x5C, [&] {
+            if (!in_commit && event++ == kill_at) raise(SIGKILL);
+          });
+          (void)!write(fds[1], "c", 1);
+          store->Commit();
+        } catch (...) {
+          _exit(2);
+        }
+        _exit(0);
+      }
+      close(fds[1]);
+      if (in_commit) {
+        char c;
+        ASSERT_EQ(read(fds[0], &c, 1), 1);
+        usleep(useconds_t(random() % 30000));
+        kill(child, SIGKILL);
+      }
+      int status = 0;
+      waitpid(child, &status, 0);
+      close(fds[0]);
+      SCOPED_TRACE("round " + std::to_string(round));
+      EXPECT_TRUE(WIFSIGNALED(status) || (in_commit && WIFEXITED(status) &&
+                                          WEXITSTATUS(status) == 0));
+      bool was_after = false;
+      ExpectBeforeOrAfter(path, s.bytes, after, &was_after);
+      if (!in_commit) {
+        EXPECT_FALSE(was_after);
+      }
+    }
+  }
+}
+
+TEST(JetPageStore, ADatabaseSomeoneHoldsIsRefusedUntouched) {
+  ScratchFolder dir;
+  const std::string path = dir / "t.mdb";
+  const std::string bytes = ReadFile(jet_test::Fixture("testV1997.mdb"));
+  WriteFile(path, bytes);
+  auto expect_refused = [&](const std::string& cause) {
+    const std::string held = ReadFile(path);
+    try {
+      PageStore::Open(path);
+      ADD_FAILURE() << "opened although " << cause;
+    } catch (const TrundleError& e) {
+      EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(cause), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(ReadFile(path) == held);
+  };
+  {
+    auto store = PageStore::Open(path);
+    expect_refused("is being written by another program");
+    // The lock is the descriptor's, not the process's: another process is refused too.
+    const pid_t child = fork();
+    if (child == 0) {
+      try {
+        PageStore::Open(path);
+      } catch (const TrundleError&) {
+        _exit(3);
+      }
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+  }
+  PageStore::Open(path).reset();  // released with the store
+
+  // Access's lock files, in the letter case a Windows share gives them.
+  for (const char* lock : {"t.ldb", "t.LDB", "t.laccdb"}) {
+    WriteFile(dir / lock, "");
+    expect_refused(std::string("its lock file ") + (dir / lock));
+    std::remove((dir / lock).c_str());
+  }
+  PageStore::Open(path).reset();
+
+  // Files this store cannot work on.
+  WriteFile(path, bytes.substr(0, bytes.size() - 100));
+  expect_refused("not a whole number of pages");
+  WriteFile(path, "plain text, not a database at all, but long enough to hold a header......");
+  expect_refused("is not an Access database");
+}
+
+}  // namespace
+}  // namespace trundle
