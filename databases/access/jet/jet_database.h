@@ -98,6 +98,10 @@ class JetDatabase {
   std::unique_ptr<TableFileReader> OpenAnyTable(const std::string& table) const;
   // Every table of the catalogue (type 1), system tables included, in catalogue order.
   std::vector<std::string> AllTables() const;
+  // The catalogue's tables (type 1), system tables included, in catalogue order.
+  const std::vector<CatalogEntry>& Catalog() const { return catalog_; }
+  // The file page by page (decoded when the database is encoded), for the verifier.
+  const PageFile& Pages() const { return *pages_; }
 
  private:
   JetDatabase();

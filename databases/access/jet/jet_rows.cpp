@@ -201,6 +201,7 @@ void RowDecoder::ReadLongValue(const uint8_t* data, int size, std::string& out) 
     if (lval_page_[0] != 0x01 ||
         !LocateRow(lval_page_, format_, int(pointer & 0xFF), span, where_) || span.deleted)
       damaged("points to a missing row on page " + std::to_string(page));
+    if (lval_rows_) lval_rows_->push_back(pointer);
     const uint8_t* p = &lval_page_[size_t(span.begin)];
     int n = span.end - span.begin;
     uint32_t next = 0;

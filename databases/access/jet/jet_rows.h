@@ -27,6 +27,10 @@ class RowDecoder {
   // Values whose text was not valid in its encoding (read with replacement characters).
   int64_t bad_text() const { return bad_text_; }
 
+  // When set, the row pointer of every long-value row that Decode reads is appended to
+  // rows (the verifier's check that long values are owned and never shared).
+  void WatchLongValues(std::vector<uint32_t>* rows) { lval_rows_ = rows; }
+
  private:
   void DecodeValue(const ColumnDef& col, const uint8_t* data, int size, Variant& out);
   void DecodeText(const uint8_t* data, size_t size, Variant& out);
@@ -43,6 +47,7 @@ class RowDecoder {
   uint32_t lval_page_number_ = 0;  // page held in lval_page_ (0: none)
   std::string scratch_;
   int64_t bad_text_ = 0;
+  std::vector<uint32_t>* lval_rows_ = nullptr;
 };
 
 // The exact decimal text of a Jet Numeric value (17 bytes: sign, 16-byte mantissa) with
