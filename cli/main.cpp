@@ -18,6 +18,9 @@
 #include "engine/log_text.h"
 #include "engine/trundle.h"
 #include "front/register_adaptors.h"
+#ifdef TRUNDLE_CHECK_ACCESS
+#include "databases/access/jet/jet_verify.h"
+#endif
 
 namespace {
 
@@ -114,6 +117,19 @@ int ChooseSourceTable(trundle::EndOptions& end, TDataKind kind) {
                " tables; name one with --source-table: " + names);
 }
 
+// Checks an Access database and prints the findings: exit 0 when it is sound, 1 when it
+// is not or cannot be read.
+int CheckAccess(const std::string& path) {
+#ifdef TRUNDLE_CHECK_ACCESS
+  const trundle::jet::JetVerifyReport report = trundle::jet::VerifyJetDatabase(path);
+  std::cout << report.Text();
+  return report.sound() ? kExitMoved : kExitNotOpened;
+#else
+  (void)path;
+  return Usage("--check-access is not in this build (built without the table files)");
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,6 +146,7 @@ int main(int argc, char** argv) {
     std::cout << "trundle-cli " << TRUNDLE_VERSION << "\n";
     return kExitMoved;
   }
+  if (!options.check_access.empty()) return CheckAccess(options.check_access);
   const TDataKind source_kind = *options.source.kind;
   const TDataKind dest_kind = options.list_tables ? source_kind : *options.dest.kind;
   for (TDataKind kind : {source_kind, dest_kind})

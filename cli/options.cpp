@@ -96,6 +96,7 @@ bool IsDatabaseKind(TDataKind kind) { return kind == dkAccess || kind == dkOracl
 std::string UsageText() {
   return "Usage: trundle-cli [options] SOURCE DEST\n"
          "       trundle-cli [options] --list-tables DATABASE\n"
+         "       trundle-cli --check-access DATABASE\n"
          "Copies one table from SOURCE to DEST. The kinds follow the file extensions:\n"
          "  .csv comma-delimited, .txt .tsv .tab tab-delimited, .htm .html an HTML page\n"
          "  (destination only), .dbf dBase, .db Paradox, .mdb .accdb an Access database\n"
@@ -118,6 +119,9 @@ std::string UsageText() {
          "                                          a server select * from TABLE)\n"
          "  --list-tables DATABASE                  print the database's tables and exit\n"
          "                                          (--source-password-env, --source-dao)\n"
+         "  --check-access DATABASE                 check an Access database's pages, rows\n"
+         "                                          and indexes; print what is wrong; exit 0\n"
+         "                                          when sound, 1 when not or unreadable\n"
          "  --source-database DB, --dest-database DB\n"
          "  --source-user USER, --dest-user USER    the user a server is logged on as\n"
          "  --source-password-env VAR, --dest-password-env VAR\n"
@@ -146,7 +150,9 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     auto value = [&](std::string& out) -> std::string {
       if (i + 1 >= args.size()) return "option " + a + " needs a value";
       out = args[++i];
-      if (a != "--source-kind" && a != "--dest-kind" && a != "--list-tables") given.push_back(a);
+      if (a != "--source-kind" && a != "--dest-kind" && a != "--list-tables" &&
+          a != "--check-access")
+        given.push_back(a);
       return "";
     };
     auto kind = [&](std::optional<TDataKind>& out) -> std::string {
@@ -204,6 +210,8 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     else if (a == "--list-tables") {
       o.list_tables = true;
       error = value(o.source.location);
+    } else if (a == "--check-access") {
+      error = value(o.check_access);
     } else if (a == "--")
       positional.insert(positional.end(), args.begin() + i + 1, args.end()), i = args.size();
     else if (a.size() > 1 && a[0] == '-')
@@ -216,6 +224,11 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
   for (const std::string* dao : {&o.source.dao, &o.dest.dao})
     if (!dao->empty() && LowerAscii(*dao) != "dao35" && LowerAscii(*dao) != "dao36")
       return "unknown DAO version '" + *dao + "' (dao35, dao36)";
+  if (!o.check_access.empty()) {
+    if (!positional.empty() || !given.empty() || o.list_tables)
+      return "--check-access takes the database and nothing else";
+    return "";
+  }
   if (o.list_tables) {
     if (!positional.empty()) return "--list-tables takes the database and nothing else";
     if (!o.source.kind) o.source.kind = KindForPath(o.source.location);

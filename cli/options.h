@@ -32,6 +32,7 @@ struct CliOptions {
   bool help = false;
   bool version = false;
   bool list_tables = false;  // --list-tables DATABASE: source.location is the database
+  std::string check_access;  // --check-access FILE: the Access database to check
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.

@@ -561,6 +561,37 @@ TEST(CliAccessTest, AccessIntoDBaseAndAnExistingAccessDestination) {
   EXPECT_EQ(ReadFile(dir / "shop.mdb"), before);
 }
 
+TEST(CliAccessTest, CheckAccessPrintsFindingsAndExitsOneWhenUnsound) {
+  ScratchFolder dir;
+  const CliRun sound = RunCli(dir, {"--check-access", testing::AccessFixture("testV1997.mdb")});
+  EXPECT_EQ(sound.status, 0) << sound.out << sound.err;
+  EXPECT_NE(sound.out.find("testV1997.mdb: 10 tables, "), std::string::npos) << sound.out;
+  EXPECT_NE(sound.out.find(" rows: sound\n"), std::string::npos) << sound.out;
+
+  // Table1's stored row count (at byte 12 of its definition, page 29) one too high.
+  std::string bytes = ReadFile(testing::AccessFixture("testV1997.mdb"));
+  bytes[29 * 2048 + 12] = char(bytes[29 * 2048 + 12] + 1);
+  WriteFile(dir / "bad.mdb", bytes);
+  const CliRun bad = RunCli(dir, {"--check-access", "bad.mdb"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(
+      bad.out.find("bad.mdb: fault: table Table1: its definition counts 3 rows, it holds 2\n"),
+      std::string::npos)
+      << bad.out;
+  EXPECT_NE(bad.out.find(": 1 faults, 0 notes\n"), std::string::npos) << bad.out;
+
+  WriteFile(dir / "text.mdb", "not a database");
+  const CliRun unreadable = RunCli(dir, {"--check-access", "text.mdb"});
+  EXPECT_EQ(unreadable.status, 1);
+  EXPECT_NE(unreadable.out.find("text.mdb: fault: cannot be read: text.mdb is not an Access"),
+            std::string::npos)
+      << unreadable.out;
+
+  EXPECT_EQ(RunCli(dir, {"--check-access", "bad.mdb", "x.csv"}).err,
+            "trundle-cli: --check-access takes the database and nothing else\n"
+            "Try 'trundle-cli --help'.\n");
+}
+
 TEST(CliOptionsTest, ServerEnds) {
   // A connection string names a server whatever it ends with; so does the kind odbc.
   EXPECT_EQ(KindForPath("Driver=x;Database=/d/shop.db"), dkOracle);
