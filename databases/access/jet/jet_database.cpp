@@ -1,8 +1,10 @@
 #include "databases/access/jet/jet_database.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "databases/access/jet/jet_page_store.h"
 #include "databases/access/jet/jet_pages.h"
 #include "databases/access/jet/jet_rows.h"
 #include "databases/access/jet/jet_tdef.h"
@@ -276,6 +278,19 @@ void JetDatabase::ReadHeader() {
     AppendUtf16(pw, size_t(len), password_);
   }
   pages_->SetLayout(format.page_size, is_jet3() || version_ == JetVersion::kJet4 ? key : 0);
+  // A journal beside the file: a writer stopped, or is working, in the middle of a batch.
+  // Read the database as the journal puts it back. One that cannot be applied is left to
+  // the next writer to report; the file is read as it is.
+  PageFile::Overlay old_pages;
+  uint64_t old_length = 0;
+  try {
+    if (ReadJournal(path_, pages_->encoded() ? key : 0, old_pages, old_length)) {
+      pages_->KeepOverlay(std::move(old_pages));
+      pages_->SetPageCount(uint32_t(std::min<uint64_t>(old_length / uint64_t(format.page_size),
+                                                       pages_->page_count())));
+    }
+  } catch (const TrundleError&) {
+  }
   if (pages_->page_count() <= kCatalogPage)
     throw TrundleError(path_ + " is damaged: it ends before its catalogue");
 }

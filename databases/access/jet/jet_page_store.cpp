@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <unordered_map>
 
@@ -18,17 +19,20 @@
 namespace trundle::jet {
 namespace {
 
-// The journal: a 32-byte header, then one record per page, each the page's number, its
+// The journal: a 36-byte header, then one record per page, each the page's number, its
 // bytes exactly as the database file held them when the batch began (encoded pages stay
 // encoded), and a CRC-32 over the journal's salt, the number and the bytes.
 //   header: "TrJetJnl", u32 version 1, u32 page size, u64 database length in bytes,
-//           u32 salt, u32 CRC-32 of the 28 bytes before it
+//           u32 salt, u32 CRC-32 of the database's page 0, u32 CRC-32 of the 32 bytes
+//           before it
+// Page 0 (the header, with the creation date and the key) tells a journal left beside
+// another database, which must not be applied to it.
 // A record whose checksum fails ends the journal: it was being written when the writer
 // died, and the database was not yet touched for it (the journal reaches the disk before
 // any page it covers is overwritten).
 constexpr char kMagic[8] = {'T', 'r', 'J', 'e', 't', 'J', 'n', 'l'};
 constexpr uint32_t kJournalVersion = 1;
-constexpr size_t kHeaderSize = 32;
+constexpr size_t kHeaderSize = 36;
 
 // Pages a batch keeps in memory before it writes them out (journalling their old images
 // first): 4 MB of Jet 4 pages.
@@ -95,10 +99,14 @@ void RemoveFile(const std::string& path) {
     throw TrundleError("Could not delete " + path + ": " + std::strerror(errno));
 }
 
-// Puts back the pages a journal holds and the database's length, then deletes the
-// journal. A journal whose header is cut short never had a page written under it.
-void RecoverJournal(RandomAccessFile& db, const std::string& journal_path) {
-  const std::string& path = db.path();
+// Reads the journal beside a database: checks that it is ours and belongs to this
+// database (read_first(page_size) gives the database's page 0 as it is now), then calls
+// apply(page, old bytes) for each whole record and returns the database's old length.
+// std::nullopt when the header never reached the disk whole: no page was written under
+// such a journal. Throws TrundleError when the journal cannot be applied.
+template <typename ReadFirst, typename Apply>
+std::optional<uint64_t> ReadJournalFile(const std::string& path, const std::string& journal_path,
+                                        const ReadFirst& read_first, const Apply& apply) {
   const std::string refusal = path + " has a journal beside it (" + journal_path +
                               ") that cannot be applied: ";
   RandomAccessFile journal(journal_path, RandomAccessFile::Mode::kRead);
@@ -107,32 +115,56 @@ void RecoverJournal(RandomAccessFile& db, const std::string& journal_path) {
   const size_t got = journal.ReadAt(0, header, kHeaderSize);
   if (std::memcmp(header, kMagic, std::min(got, sizeof kMagic)) != 0)
     throw TrundleError(refusal + "it is not a journal of this program; move it away");
-  const bool whole_header = got == kHeaderSize && Crc32(0, header, 28) == Get32(header + 28);
-  if (whole_header) {
-    const uint32_t version = Get32(header + 8);
-    const uint32_t page_size = Get32(header + 12);
-    const uint64_t length = Get64(header + 16);
-    const uint32_t salt = Get32(header + 24);
-    if (version != kJournalVersion)
-      throw TrundleError(refusal + "it is of version " + std::to_string(version));
-    if ((page_size != 2048 && page_size != 4096) || length % page_size != 0)
-      throw TrundleError(refusal + "its header is damaged");
-    std::vector<uint8_t> record(4 + size_t(page_size) + 4);
+  if (got != kHeaderSize || Crc32(0, header, 32) != Get32(header + 32)) return std::nullopt;
+  const uint32_t version = Get32(header + 8);
+  const uint32_t page_size = Get32(header + 12);
+  const uint64_t length = Get64(header + 16);
+  const uint32_t salt = Get32(header + 24);
+  if (version != kJournalVersion)
+    throw TrundleError(refusal + "it is of version " + std::to_string(version));
+  if ((page_size != 2048 && page_size != 4096) || length % page_size != 0)
+    throw TrundleError(refusal + "its header is damaged");
+  std::vector<uint8_t> record(4 + size_t(page_size) + 4);
+  // Visits each whole record, up to the one being written when the writer stopped.
+  auto each_record = [&](const auto& visit) {
     for (uint64_t at = kHeaderSize; at + record.size() <= size; at += record.size()) {
       journal.ReadExactAt(at, record.data(), record.size());
       const uint32_t page = Get32(record.data());
       if (RecordCrc(salt, page, record.data() + 4, page_size) !=
           Get32(record.data() + 4 + page_size))
-        break;  // the record being written when the writer stopped
+        break;
       if (uint64_t(page + 1) * page_size > length)
         throw TrundleError(refusal + "it holds page " + std::to_string(page) +
                            ", past the database's old end");
-      db.WriteAt(uint64_t(page) * page_size, record.data() + 4, page_size);
+      visit(page, record.data() + 4, page_size);
     }
-    db.Truncate(length);
+  };
+  const std::vector<uint8_t> first = read_first(page_size);
+  if (first.size() != page_size || Crc32(0, first.data(), page_size) != Get32(header + 28)) {
+    bool holds_first = false;
+    each_record([&](uint32_t page, const uint8_t*, uint32_t) { holds_first = holds_first || page == 0; });
+    if (!holds_first)
+      throw TrundleError(refusal + "it was written for another database; move it away");
+  }
+  each_record(apply);
+  return length;
+}
+
+// Puts back the pages a journal holds and the database's length, then deletes the
+// journal.
+void RecoverJournal(RandomAccessFile& db, const std::string& journal_path) {
+  auto read_first = [&](uint32_t page_size) {
+    std::vector<uint8_t> first(page_size);
+    first.resize(db.ReadAt(0, first.data(), page_size));
+    return first;
+  };
+  auto put_back = [&](uint32_t page, const uint8_t* old, uint32_t page_size) {
+    db.WriteAt(uint64_t(page) * page_size, old, page_size);
+  };
+  if (const auto length = ReadJournalFile(db.path(), journal_path, read_first, put_back)) {
+    db.Truncate(*length);
     db.Sync();
   }
-  journal.Close();
   RemoveFile(journal_path);
   SyncFolder(journal_path);
 }
@@ -403,7 +435,10 @@ class JetPageStore : public PageStore {
       Put32(header + 12, uint32_t(page_size));
       Put64(header + 16, uint64_t(batch_pages_) * page_size);
       Put32(header + 24, salt_);
-      Put32(header + 28, Crc32(0, header, 28));
+      std::vector<uint8_t> first(page_size);
+      db_.ReadExactAt(0, first.data(), page_size);
+      Put32(header + 28, Crc32(0, first.data(), page_size));
+      Put32(header + 32, Crc32(0, header, 32));
       journal_.WriteAt(0, header, kHeaderSize);
       journal_end_ = kHeaderSize;
     }
@@ -477,6 +512,34 @@ class JetPageStore : public PageStore {
 };
 
 }  // namespace
+
+bool ReadJournal(const std::string& path, uint32_t key, PageFile::Overlay& pages,
+                 uint64_t& length) {
+  const std::string journal_path = path + "-journal";
+  if (!PathExists(journal_path)) return false;
+  RandomAccessFile db(path, RandomAccessFile::Mode::kRead);
+  auto read_first = [&](uint32_t page_size) {
+    std::vector<uint8_t> first(page_size);
+    first.resize(db.ReadAt(0, first.data(), page_size));
+    return first;
+  };
+  PageFile::Overlay old_pages;
+  auto keep = [&](uint32_t page, const uint8_t* old, uint32_t page_size) {
+    std::vector<uint8_t>& plain = old_pages[page];
+    plain.assign(old, old + page_size);
+    if (key != 0 && page != 0) {
+      const uint32_t k = key ^ page;
+      const uint8_t page_key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16),
+                                   uint8_t(k >> 24)};
+      Rc4(page_key, 4, plain.data(), plain.size());
+    }
+  };
+  const auto old_length = ReadJournalFile(path, journal_path, read_first, keep);
+  if (!old_length) return false;
+  pages = std::move(old_pages);
+  length = *old_length;
+  return true;
+}
 
 std::unique_ptr<PageStore> PageStore::Open(const std::string& path) {
   return std::make_unique<JetPageStore>(path);

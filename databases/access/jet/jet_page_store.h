@@ -54,4 +54,13 @@ class PageStore {
   virtual void FailAfterWrites(int n) = 0;
 };
 
+// What the journal beside the database at path puts back: the old images of its pages
+// (plain: decoded with key, the header's page-encoding key, 0 when pages are plain) and
+// the database's length before the batch. For readers, which thereby see the database as
+// the next writer to open it will leave it. Returns false when there is no journal, or
+// one whose header never reached the disk (no page was written under it). Throws
+// TrundleError, as Open does, for a journal that cannot be applied.
+bool ReadJournal(const std::string& path, uint32_t key, PageFile::Overlay& pages,
+                 uint64_t& length);
+
 }  // namespace trundle::jet

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "databases/file_io.h"
@@ -55,6 +56,11 @@ class PageFile {
   // borrowed and must outlive every later read; nullptr reads the file alone.
   using Overlay = std::unordered_map<uint32_t, std::vector<uint8_t>>;
   void SetOverlay(const Overlay* overlay) { overlay_ = overlay; }
+  // The same with an overlay kept here, for a reader.
+  void KeepOverlay(Overlay overlay) {
+    kept_ = std::move(overlay);
+    overlay_ = &kept_;
+  }
   void SetPageCount(uint32_t count) { page_count_ = count; }
   int page_size() const { return page_size_; }
   uint32_t page_count() const { return page_count_; }
@@ -70,6 +76,7 @@ class PageFile {
   uint32_t page_count_ = 0;
   uint32_t key_ = 0;
   const Overlay* overlay_ = nullptr;
+  Overlay kept_;
 };
 
 // Little-endian reads from a buffer the caller has checked.

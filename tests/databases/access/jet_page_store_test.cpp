@@ -118,6 +118,14 @@ void ExpectBeforeOrAfter(const std::string& path, const std::string& before,
   if (was_after) *was_after = now == after;
 }
 
+// Every row of every table, system tables included, as our reader gives them.
+std::vector<std::vector<std::string>> AllRows(const std::string& path) {
+  auto db = jet::JetDatabase::Open(path);
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& t : db->AllTables()) rows.push_back(jet_test::OurRows(*db, t, true));
+  return rows;
+}
+
 TEST(JetPageStore, WritesAndAllocationsReachTheFileAtCommit) {
   for (const Subject& s : Subjects()) {
     SCOPED_TRACE(s.name);
@@ -126,11 +134,7 @@ TEST(JetPageStore, WritesAndAllocationsReachTheFileAtCommit) {
     WriteFile(path, s.bytes);
     const bool jet3 = s.bytes[0x14] == 0;
     const uint32_t old_count = uint32_t(s.bytes.size() / PageSize(s.bytes));
-    std::vector<std::vector<std::string>> rows_before;
-    {
-      auto db = jet::JetDatabase::Open(path);
-      for (const std::string& t : db->AllTables()) rows_before.push_back(jet_test::OurRows(*db, t, true));
-    }
+    const auto rows_before = AllRows(path);
 
     auto store = PageStore::Open(path);
     std::vector<uint8_t> page1;
@@ -183,11 +187,7 @@ TEST(JetPageStore, WritesAndAllocationsReachTheFileAtCommit) {
     store.reset();
 
     // Nothing the tables own moved: every table reads as before.
-    auto db = jet::JetDatabase::Open(path);
-    const auto tables = db->AllTables();
-    ASSERT_EQ(tables.size(), rows_before.size());
-    for (size_t i = 0; i < tables.size(); ++i)
-      EXPECT_EQ(jet_test::OurRows(*db, tables[i], true), rows_before[i]) << tables[i];
+    EXPECT_EQ(AllRows(path), rows_before);
   }
 }
 
@@ -269,17 +269,35 @@ TEST(JetPageStore, AJournalCutShortIsIgnoredAndAForeignOneRefused) {
   }
   const std::string journal = ReadFile(path + "-journal");
   const size_t record = 4 + PageSize(s.bytes) + 4;
-  ASSERT_EQ((journal.size() - 32) % record, 0u);
-  ASSERT_GE(journal.size(), 32 + 4 * record);
-  for (size_t cut : {size_t(0), size_t(5), size_t(31), size_t(32), size_t(33), 32 + record - 1,
-                     32 + record, 32 + 2 * record + 100, journal.size() - 1, journal.size()}) {
+  const size_t header = journal.size() % record;
+  ASSERT_GE(journal.size(), header + 4 * record);
+  ASSERT_GT(header, 8u);
+  for (size_t cut : {size_t(0), size_t(5), header - 1, header, header + 1, header + record - 1,
+                     header + record, header + 2 * record + 100, journal.size() - 1,
+                     journal.size()}) {
     SCOPED_TRACE("journal cut at " + std::to_string(cut));
     WriteFile(path, s.bytes);
     WriteFile(path + "-journal", journal.substr(0, cut));
     ExpectBeforeOrAfter(path, s.bytes, s.bytes);
   }
+  // A journal beside another database (one restored from elsewhere, say) is not applied
+  // to it.
+  const std::string other = ReadFile(jet_test::Fixture("testUnicodeCompV2003.mdb"));
+  WriteFile(path, other);
+  WriteFile(path + "-journal", journal);
+  try {
+    PageStore::Open(path);
+    ADD_FAILURE() << "another database's journal was applied";
+  } catch (const TrundleError& e) {
+    EXPECT_NE(std::string(e.what()).find("written for another database"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_TRUE(ReadFile(path) == other);
+  EXPECT_TRUE(ReadFile(path + "-journal") == journal);
+
   // A file at the journal's name that this program did not write is left alone, and so
   // is the database.
+  WriteFile(path, s.bytes);
   WriteFile(path + "-journal", "not a journal at all");
   try {
     PageStore::Open(path);
@@ -290,6 +308,31 @@ TEST(JetPageStore, AJournalCutShortIsIgnoredAndAForeignOneRefused) {
   }
   EXPECT_EQ(ReadFile(path + "-journal"), "not a journal at all");
   EXPECT_TRUE(ReadFile(path) == s.bytes);
+}
+
+TEST(JetPageStore, AReaderSeesTheDatabaseAsItsJournalPutsItBack) {
+  for (const Subject& s : Subjects()) {
+    SCOPED_TRACE(s.name);
+    ScratchFolder dir;
+    const std::string path = dir / "t.mdb";
+    WriteFile(path, s.bytes);
+    const auto rows = AllRows(path);
+    {
+      // A batch that wipes every page past the catalogue's, stopped after a few of them
+      // reached the file.
+      auto store = PageStore::Open(path);
+      const std::vector<uint8_t> zeros(size_t(store->format().page_size), 0);
+      for (uint32_t p = 3; p < store->page_count(); ++p) store->Write(p, zeros);
+      store->FailAfterWrites(6);
+      EXPECT_THROW(store->Commit(), TrundleError);
+    }
+    ASSERT_FALSE(ReadFile(path) == s.bytes);
+    EXPECT_EQ(AllRows(path), rows);
+    EXPECT_TRUE(ReadFile(path + "-journal").size() > 0) << "the reader leaves the journal";
+    PageStore::Open(path).reset();
+    EXPECT_TRUE(ReadFile(path) == s.bytes);
+    EXPECT_EQ(AllRows(path), rows);
+  }
 }
 
 // A child process runs a large batch (several trips of pages to the file, the global map's
