@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <algorithm>
 
 #include "engine/adaptor_registry.h"
 #include "front/register_adaptors.h"
@@ -29,6 +30,9 @@ constexpr int kClientWidth = 682;
 constexpr int kClientHeight = 424;
 constexpr int kImageWidth = 185;
 constexpr int kButtonPanelHeight = 35;
+// A generous guess at a window manager's borders and title bar.
+constexpr int kFrameAllowanceWidth = 16;
+constexpr int kFrameAllowanceHeight = 40;
 
 QFont WindowFont(int pixel_size) {
   QFont font(QFontDatabase::families().contains(QStringLiteral("Verdana"))
@@ -165,18 +169,33 @@ void MainForm::BuildIntroPage(QWidget* page) {
          "Click the Next button to begin."));
 }
 
+QSize ScaledClientSize(int ppi, QSize room) {
+  if (ppi == 96) return {kClientWidth, kClientHeight};
+  const QSize scaled(kClientWidth * ppi / 96, kClientHeight * ppi / 96);
+  // Room on top of the scaled sizes for text that grows faster than its boxes.
+  const int scale = ppi * 100 / 96 + 3;
+  QSize grown(scaled.width() * scale / 100, scaled.height() * scale / 100);
+  // That room is a nicety; a window taller or wider than the screen hides its title bar
+  // or its buttons. The controls themselves keep their scaled size in any case.
+  if (room.isValid()) grown = grown.boundedTo(room);
+  return grown.expandedTo(scaled);
+}
+
 // Places the frame's parts for the client size: the picture on the left, the pages on the
 // rest, each page's buttons right-aligned in its bottom panel.
 void MainForm::ApplyResolution() {
-  int width = Px(kClientWidth);
-  int height = Px(kClientHeight);
   const bool scaled = ppi_ != 96;
-  if (scaled) {
-    // Room on top of the scaled sizes for text that grows faster than its boxes.
-    const int scale = ppi_ * 100 / 96 + 3;
-    height = height * scale / 100;
-    width = width * scale / 100;
+  QSize room;
+  if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
+    // What the window may use of the free screen once the window manager's frame (not
+    // known before the window is shown) and the menu bar have theirs.
+    const int menu_height = menuBar()->sizeHint().height();
+    room = s->availableGeometry().size() -
+           QSize(Px(kFrameAllowanceWidth), Px(kFrameAllowanceHeight) + menu_height);
   }
+  const QSize client = ScaledClientSize(ppi_, room);
+  const int width = client.width();
+  const int height = client.height();
   centralWidget()->setFixedSize(width, height);
   image_panel_->setGeometry(0, 0, Px(kImageWidth), height);
   image_->setGeometry(image_panel_->rect());
@@ -278,7 +297,12 @@ void MainForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (reset_done_) return;
   reset_done_ = true;
-  if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+  if (QScreen* s = screen()) {
+    // Centred, but never with the title bar above the free area of the screen.
+    const QRect free = s->availableGeometry();
+    const QPoint centred = free.center() - rect().center();
+    move(std::max(centred.x(), free.left()), std::max(centred.y(), free.top()));
+  }
   Reset();
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QSize>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +34,11 @@ class QTabWidget;
 namespace trundle {
 
 class Gauge;
+
+// The client area's size at `ppi` pixels per inch: as designed at 96; otherwise scaled,
+// then grown by the resolution's percentage plus 3 as long as the window still fits in
+// `room` (an invalid size: no limit). Never smaller than the scaled design.
+QSize ScaledClientSize(int ppi, QSize room);
 
 // Names of the tables of an Access or server database; throws with a message for the
 // user when the database cannot be opened.

@@ -302,9 +302,21 @@ class HighResolutionTest : public WindowTest {
   HighResolutionTest() : WindowTest(120) {}
 };
 
-TEST_F(HighResolutionTest, WindowGrowsAndButtonsKeepToTheRight) {
+TEST(ScaledClientSizeTest, GrowsWithTheResolutionAsFarAsTheScreenAllows) {
+  EXPECT_EQ(ScaledClientSize(96, QSize(300, 200)), QSize(682, 424));
   // 682 x 424 designed, 125 % for the resolution, then 128 % on top.
-  EXPECT_EQ(form_->centralWidget()->size(), QSize(852 * 128 / 100, 530 * 128 / 100));
+  EXPECT_EQ(ScaledClientSize(120, QSize()), QSize(852 * 128 / 100, 530 * 128 / 100));
+  EXPECT_EQ(ScaledClientSize(120, QSize(1000, 2000)), QSize(1000, 530 * 128 / 100));
+  // The controls need their scaled size whatever the screen.
+  EXPECT_EQ(ScaledClientSize(144, QSize(800, 600)), QSize(1023, 636));
+}
+
+TEST_F(HighResolutionTest, WindowGrowsAndButtonsKeepToTheRight) {
+  // The offscreen screen (800 x 800) has room for the extra height, not for the width.
+  const QSize free = form_->screen()->availableGeometry().size();
+  ASSERT_LT(free.width(), 852 * 128 / 100);
+  EXPECT_EQ(form_->centralWidget()->size(), QSize(852, 530 * 128 / 100));
+  EXPECT_LE(form_->height(), free.height());
   const int page_width = Get("Notebook1")->width();
   for (int page = 1; page <= 4; ++page) {
     const QString n = QString::number(page);
