@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -110,15 +111,21 @@ QGroupBox* MainForm::AddRadioGroup(QWidget* tab, const QString& name, const QStr
   box->setGeometry(Px(designed.x()), Px(designed.y()), Px(designed.width()),
                    Px(designed.height()));
   *group = new QButtonGroup(box);
+  // A layout, not fixed places: where the caption ends and the frame begins depends on
+  // the style and the font, and a first item placed at a fixed top sits on the frame.
+  auto* grid = new QGridLayout(box);
+  grid->setContentsMargins(Px(8), 0, Px(8), 0);
+  grid->setHorizontalSpacing(0);
+  grid->setVerticalSpacing(Px(2));
   const int rows = (static_cast<int>(items.size()) + columns - 1) / columns;
-  const int column_width = (designed.width() - 16) / columns;
   for (int i = 0; i < items.size(); ++i) {
     auto* radio = new QRadioButton(items[i], box);
     radio->setObjectName(QStringLiteral("%1Item%2").arg(name).arg(i));
-    radio->setGeometry(Px(8 + (i / rows) * column_width), Px(16 + (i % rows) * 20),
-                       Px(column_width), Px(18));
+    radio->setMinimumHeight(Px(18));
+    grid->addWidget(radio, i % rows, i / rows);
     (*group)->addButton(radio, i);
   }
+  grid->setRowStretch(rows, 1);
   return box;
 }
 

@@ -3,7 +3,9 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -297,6 +299,29 @@ TEST_F(MainFormTest, ControlsAreNamedForScreenReadersAndScripts) {
   EXPECT_EQ(name(Get("Next2")), "Next");
 }
 
+// Every radio item lies inside the frame of its group, below the caption, on every tab.
+void ExpectRadioItemsInsideTheirFrames(MainForm& form) {
+  for (auto* tabs : form.findChildren<QTabWidget*>()) {
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+      tabs->setCurrentIndex(tab);
+      for (auto* box : tabs->widget(tab)->findChildren<QGroupBox*>()) {
+        box->ensurePolished();
+        if (box->layout()) box->layout()->activate();
+        for (auto* radio : box->findChildren<QRadioButton*>())
+          EXPECT_TRUE(box->contentsRect().contains(radio->geometry()))
+              << radio->objectName().toStdString();
+      }
+    }
+  }
+}
+
+TEST_F(MainFormTest, RadioItemsSitInsideTheirFrames) {
+  Click("Next1");
+  ExpectRadioItemsInsideTheirFrames(*form_);
+  Click("Next2");
+  ExpectRadioItemsInsideTheirFrames(*form_);
+}
+
 class HighResolutionTest : public WindowTest {
  protected:
   HighResolutionTest() : WindowTest(120) {}
@@ -331,6 +356,8 @@ TEST_F(HighResolutionTest, WindowGrowsAndButtonsKeepToTheRight) {
   auto* trundle = Get("TrundleButton");
   EXPECT_EQ(trundle->x() + trundle->width(), page_width - 20);
   EXPECT_EQ(Get("Edit1")->width(), 409 * 120 / 96);
+  Click("Next1");
+  ExpectRadioItemsInsideTheirFrames(*form_);
 }
 
 }  // namespace
