@@ -21,6 +21,7 @@
 #include "front/register_adaptors.h"
 #include "ui/artwork.h"
 #include "ui/gauge.h"
+#include "ui/menu_accessibility.h"
 
 namespace trundle {
 namespace {
@@ -96,13 +97,17 @@ MainForm::~MainForm() = default;
 int MainForm::Px(int designed) const { return ppi_ == 96 ? designed : designed * ppi_ / 96; }
 
 void MainForm::BuildMenu() {
+  // Menu commands are described by their design name as the other controls are.
+  DescribeNamedMenuCommands();
   QMenu* file = menuBar()->addMenu(tr("&File"));
   file->setObjectName(QStringLiteral("File1"));
+  file->menuAction()->setObjectName(QStringLiteral("File1"));
   QAction* exit = file->addAction(tr("E&xit"));
   exit->setObjectName(QStringLiteral("Exit1"));
   connect(exit, &QAction::triggered, this, [this, exit] { ToolButtonClick(exit); });
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   help->setObjectName(QStringLiteral("Help1"));
+  help->menuAction()->setObjectName(QStringLiteral("Help1"));
   QAction* read_me = help->addAction(tr("&Read Me"));
   read_me->setObjectName(QStringLiteral("ReadMe1"));
   connect(read_me, &QAction::triggered, this, &MainForm::ReadMe1Click);
@@ -230,7 +235,11 @@ void MainForm::ApplyResolution() {
 // the label (as buddy), or a short one set where the control has neither.
 void MainForm::NameForAccessibility() {
   for (QWidget* widget : findChildren<QWidget*>()) {
-    if (!widget->objectName().isEmpty()) widget->setAccessibleDescription(widget->objectName());
+    const QString name = widget->objectName();
+    // Qt names the parts it builds inside a control (qt_scrollarea_viewport, ...); those
+    // are no design names to find a control by.
+    if (!name.isEmpty() && !name.startsWith(QLatin1String("qt_")))
+      widget->setAccessibleDescription(name);
   }
 }
 

@@ -91,6 +91,8 @@ QComboBox* MainForm::AddTableCombo(QWidget* tab, const QString& name, const QStr
   combo->setInsertPolicy(QComboBox::NoInsert);
   combo->setGeometry(Px(16), Px(top), Px(409), Px(21));
   label->setBuddy(combo);
+  // The box's own name is its text; the part that takes the typing is named by the label.
+  combo->lineEdit()->setAccessibleName(caption);
   combo->installEventFilter(this);
   return combo;
 }

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -292,6 +294,13 @@ TEST_F(MainFormTest, ControlsAreNamedForScreenReadersAndScripts) {
     EXPECT_EQ(face->text(QAccessible::Description), widget->objectName());
   }
   auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+  // The typing part of a table combo box is named by the box's label.
+  for (const char* combo : {"ComboBox1", "ComboBox2", "ComboBox3", "ComboBox4"}) {
+    EXPECT_EQ(name(Get<QComboBox>(combo)->lineEdit()),
+              Get<QLabel>((std::string(combo) + "Label").c_str())->text());
+  }
+  // Parts Qt builds inside controls carry no design name.
+  EXPECT_EQ(Get("Memo6")->findChild<QWidget*>("qt_scrollarea_viewport")->accessibleDescription(), "");
   EXPECT_EQ(name(Get("Edit1")), "Source File");
   EXPECT_EQ(name(Get("Edit21")), "Password");
   EXPECT_EQ(name(Get("Memo6")), "Log");
@@ -320,6 +329,33 @@ TEST_F(MainFormTest, RadioItemsSitInsideTheirFrames) {
   ExpectRadioItemsInsideTheirFrames(*form_);
   Click("Next2");
   ExpectRadioItemsInsideTheirFrames(*form_);
+}
+
+TEST_F(MainFormTest, MenuCommandsAreFoundAndPressedByTheirDesignNames) {
+  QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(form_->menuBar());
+  ASSERT_EQ(bar->childCount(), 2);
+  QAccessibleInterface* file = bar->child(0);
+  QAccessibleInterface* help = bar->child(1);
+  EXPECT_EQ(file->text(QAccessible::Name), "File");
+  EXPECT_EQ(file->text(QAccessible::Description), "File1");
+  EXPECT_EQ(file->text(QAccessible::Accelerator), "Alt+F");
+  EXPECT_EQ(help->text(QAccessible::Description), "Help1");
+  ASSERT_EQ(file->childCount(), 1);
+  EXPECT_EQ(file->child(0)->object(), form_->findChild<QMenu*>("File1"));
+  QAccessibleInterface* exit = file->child(0)->child(0);
+  ASSERT_NE(exit, nullptr);
+  EXPECT_EQ(exit->role(), QAccessible::MenuItem);
+  EXPECT_EQ(exit->text(QAccessible::Name), "Exit");
+  EXPECT_EQ(exit->text(QAccessible::Description), "Exit1");
+  EXPECT_EQ(exit->parent()->object(), file->child(0)->object());
+  QStringList commands;
+  for (int i = 0; i < help->child(0)->childCount(); ++i)
+    commands << help->child(0)->child(i)->text(QAccessible::Description);
+  EXPECT_EQ(commands, QStringList({"ReadMe1", "About1"}));
+
+  exit->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  ASSERT_EQ(dialogs_->questions.size(), 1u);
+  EXPECT_EQ(dialogs_->questions[0], "Are you sure you want to quit?");
 }
 
 class HighResolutionTest : public WindowTest {
