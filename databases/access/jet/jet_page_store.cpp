@@ -94,6 +94,21 @@ void SyncFolder(const std::string& path) {
     throw TrundleError("Could not flush the folder " + folder + ": " + std::strerror(err));
 }
 
+// The first set bit of bits in [from, limit), or limit; whole bytes of used pages are
+// passed over at once.
+uint64_t FindSetBit(const uint8_t* bits, uint64_t from, uint64_t limit) {
+  uint64_t i = from;
+  while (i < limit) {
+    if (i % 8 == 0 && bits[i / 8] == 0) {
+      i += 8;
+      continue;
+    }
+    if ((bits[i / 8] >> (i % 8)) & 1) return i;
+    ++i;
+  }
+  return limit;
+}
+
 void RemoveFile(const std::string& path) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT)
     throw TrundleError("Could not delete " + path + ": " + std::strerror(errno));
@@ -290,6 +305,7 @@ class JetPageStore : public PageStore {
       SyncFolder(journal_path_);
     }
     page_count_ = batch_pages_;
+    no_free_below_ = kFirstAllocatable;
     EndBatch();
   }
 
@@ -348,16 +364,16 @@ class JetPageStore : public PageStore {
     const uint32_t start = Get32(map + 1);
     const uint64_t bits = uint64_t(len - 5) * 8;
     uint8_t* bitmap = map + 5;
-    for (uint64_t i = 0; i < bits; ++i) {
-      const uint64_t page = start + i;
-      if (page >= page_count_) break;
-      if (page >= kFirstAllocatable && (bitmap[i / 8] >> (i % 8)) & 1) {
-        bitmap[i / 8] = uint8_t(bitmap[i / 8] & ~(1 << (i % 8)));
-        Write(1, map_page);
-        return uint32_t(page);
-      }
+    const uint64_t from = no_free_below_ > start ? no_free_below_ - start : 0;
+    const uint64_t limit = std::min<uint64_t>(bits, page_count_ > start ? page_count_ - start : 0);
+    if (const uint64_t i = FindSetBit(bitmap, from, limit); i < limit) {
+      bitmap[i / 8] = uint8_t(bitmap[i / 8] & ~(1 << (i % 8)));
+      Write(1, map_page);
+      no_free_below_ = uint32_t(start + i + 1);
+      return uint32_t(start + i);
     }
     const uint32_t page = Extend();
+    no_free_below_ = page_count_;
     if (page >= start && page - uint64_t(start) < bits) {
       const uint64_t i = page - start;
       bitmap[i / 8] = uint8_t(bitmap[i / 8] & ~(1 << (i % 8)));
@@ -390,20 +406,22 @@ class JetPageStore : public PageStore {
     };
     const int pointers = (len - 1) / 4;
     for (int index = 0; index < pointers; ++index) {
+      const uint64_t first = uint64_t(index) * per_page;
+      if (first >= page_count_) break;
+      if (first + per_page <= no_free_below_) continue;
       const uint32_t map_page = load(index);
       if (map_page == 0) continue;
-      for (uint64_t i = 0; i < per_page; ++i) {
-        const uint64_t page = uint64_t(index) * per_page + i;
-        if (page >= page_count_) break;
-        uint8_t& byte = bitmap[size_t(4 + i / 8)];
-        if (page >= kFirstAllocatable && (byte >> (i % 8)) & 1) {
-          byte = uint8_t(byte & ~(1 << (i % 8)));
-          Write(map_page, bitmap);
-          return uint32_t(page);
-        }
+      const uint64_t from = no_free_below_ > first ? no_free_below_ - first : 0;
+      const uint64_t limit = std::min<uint64_t>(per_page, page_count_ - first);
+      if (const uint64_t i = FindSetBit(&bitmap[4], from, limit); i < limit) {
+        bitmap[size_t(4 + i / 8)] = uint8_t(bitmap[size_t(4 + i / 8)] & ~(1 << (i % 8)));
+        Write(map_page, bitmap);
+        no_free_below_ = uint32_t(first + i + 1);
+        return uint32_t(first + i);
       }
     }
     const uint32_t page = Extend();
+    no_free_below_ = page_count_;
     const uint64_t index = page / per_page;
     if (index < uint64_t(pointers)) {
       if (const uint32_t map_page = load(int(index)); map_page != 0) {
@@ -504,6 +522,9 @@ class JetPageStore : public PageStore {
   std::unordered_map<uint32_t, uint64_t> journalled_;  // page -> its old image's offset
   uint32_t page_count_ = 0;
   uint32_t batch_pages_ = 0;  // the page count when the batch began
+  // Pages below this one are all in use (pages are never freed here), so the global map
+  // is searched from it: a map that fills up is not read from its start each time.
+  uint32_t no_free_below_ = kFirstAllocatable;
   uint64_t journal_end_ = 0;
   uint32_t salt_ = 0;
   bool batch_open_ = false;
