@@ -21,8 +21,9 @@ constexpr char kUpdatableSuffix[] = " A ";
 // Fetch buffers are sized to hold about this many bytes per block of rows.
 constexpr size_t kFetchBytes = 4 << 20;
 constexpr SQLULEN kMaxRowsPerFetch = 512;
-// A bound text or binary value wider than this is fetched whole with SQLGetData.
-constexpr SQLLEN kMaxBoundWidth = 8192;
+// The widest buffer bound for a text or binary column; a value longer than its buffer
+// is fetched whole with SQLGetData.
+constexpr SQLLEN kMaxBoundWidth = 4096;
 // A batch whose parameter arrays would take more than this goes one record at a time.
 constexpr size_t kMaxArrayBytes = 64 << 20;
 
@@ -31,7 +32,7 @@ struct Column {
   ColumnDescription description;
   ColumnPlan plan;
   SQLSMALLINT c_type = SQL_C_CHAR;
-  bool bound = true;         // else read with SQLGetData, row by row
+  bool bound = true;         // else read with SQLGetData alone, row by row
   SQLLEN width = 0;          // bytes per row in buffer
   std::vector<char> buffer;  // rows_per_fetch * width
   std::vector<SQLLEN> lengths;
@@ -69,6 +70,8 @@ struct TOracleDataSet::Impl {
   SQLULEN row = 0;  // within the block
   std::vector<SQLUSMALLINT> row_status;
   bool eof = true;
+  std::string whole;        // a value fetched whole
+  std::vector<char> chunk;  // SQLGetData's pieces of it
 
   // Appending.
   odbc::Handle insert;
@@ -152,9 +155,19 @@ struct TOracleDataSet::Impl {
   }
 
   void BindForReading() {
+    // Every column is bound and rows come in blocks. A text or binary value longer than
+    // its buffer is fetched whole afterwards with SQLGetData on its row, which needs the
+    // driver to allow SQLGetData on bound columns and inside a block of rows; a driver
+    // that does not gets its long columns read with SQLGetData alone, one row at a time.
+    SQLUINTEGER extensions = 0;
+    SQLGetInfo(connection(), SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr);
+    const bool get_bound = (extensions & SQL_GD_BOUND) != 0;
+    const bool get_in_block = get_bound && (extensions & SQL_GD_BLOCK) != 0;
+    bool may_be_cut = false;
     size_t row_bytes = 0;
     for (Column& c : columns) {
       const SQLLEN size = static_cast<SQLLEN>(c.description.size);
+      c.bound = true;
       switch (c.plan.kind) {
         case ColumnKind::kInteger:
           c.c_type = SQL_C_SBIGINT;
@@ -173,8 +186,10 @@ struct TOracleDataSet::Impl {
           c.width = sizeof(SQL_TIMESTAMP_STRUCT);
           break;
         case ColumnKind::kDecimal:
+          // Sign, point and exponent beside the digits. A number without a declared
+          // precision may still be longer: it is then fetched whole.
           c.c_type = SQL_C_CHAR;
-          c.width = std::max<SQLLEN>(size + 4, 48);
+          c.width = std::clamp<SQLLEN>(size + 8, 48, kMaxBoundWidth);
           break;
         case ColumnKind::kBoolean:
         case ColumnKind::kTime:
@@ -182,28 +197,30 @@ struct TOracleDataSet::Impl {
           c.width = 40;
           break;
         case ColumnKind::kText:
-          // Up to four bytes a character in UTF-8, and the terminating zero.
+          // Up to four bytes a character in UTF-8, and the terminating zero; long and
+          // unsized text gets the largest buffer.
           c.c_type = SQL_C_CHAR;
-          c.bound = size > 0 && size * 4 + 1 <= kMaxBoundWidth;
-          c.width = std::max<SQLLEN>(size * 4 + 1, 32);
+          c.width =
+              size > 0 ? std::clamp<SQLLEN>(size * 4 + 1, 32, kMaxBoundWidth) : kMaxBoundWidth;
+          if (!get_bound && (size <= 0 || size * 4 + 1 > kMaxBoundWidth)) c.bound = false;
           break;
         case ColumnKind::kBinary:
           c.c_type = SQL_C_BINARY;
-          c.bound = size > 0 && size <= kMaxBoundWidth;
-          c.width = std::max<SQLLEN>(size, 32);
+          c.width = size > 0 ? std::clamp<SQLLEN>(size, 32, kMaxBoundWidth) : kMaxBoundWidth;
+          if (!get_bound && (size <= 0 || size > kMaxBoundWidth)) c.bound = false;
           break;
         case ColumnKind::kNotCarried:
           break;
       }
+      if (c.c_type == SQL_C_CHAR || c.c_type == SQL_C_BINARY) may_be_cut = true;
       if (c.bound) row_bytes += static_cast<size_t>(c.width) + sizeof(SQLLEN);
     }
-    // Long values are read after each fetch with SQLGetData, which drivers give for one
-    // row at a time.
     const bool all_bound =
         std::all_of(columns.begin(), columns.end(), [](const Column& c) { return c.bound; });
-    rows_per_fetch = all_bound ? std::clamp<SQLULEN>(kFetchBytes / std::max<size_t>(row_bytes, 1),
-                                                     1, kMaxRowsPerFetch)
-                               : 1;
+    rows_per_fetch =
+        all_bound && (get_in_block || !may_be_cut)
+            ? std::clamp<SQLULEN>(kFetchBytes / std::max<size_t>(row_bytes, 1), 1, kMaxRowsPerFetch)
+            : 1;
     SQLSetStmtAttr(statement.get(), SQL_ATTR_ROW_BIND_TYPE,
                    reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
     if (!SQL_SUCCEEDED(SQLSetStmtAttr(statement.get(), SQL_ATTR_ROW_ARRAY_SIZE,
@@ -239,17 +256,18 @@ struct TOracleDataSet::Impl {
     eof = rows_fetched == 0;
   }
 
-  // The whole of a value too wide for its bound buffer.
-  void FetchLong(Column& c, Variant& out) {
-    // A bound value cut short in a block of rows: position on its row first.
+  // The whole of a text or binary value of the current row, for a column read with
+  // SQLGetData alone or a value longer than its bound buffer; false for NULL.
+  bool FetchWhole(const Column& c, std::string& data) {
+    // In a block of rows, SQLGetData reads the row positioned on.
     if (rows_per_fetch > 1 &&
         !SQL_SUCCEEDED(SQLSetPos(statement.get(), static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION,
                                  SQL_LOCK_NO_CHANGE)))
       throw TrundleError("A value of column " + c.description.name +
                          " is too long for this driver to deliver whole: " +
                          odbc::Diagnostics(SQL_HANDLE_STMT, statement.get()));
-    std::string data;
-    std::vector<char> chunk(1 << 16);
+    data.clear();
+    chunk.resize(1 << 16);
     const bool text = c.c_type == SQL_C_CHAR;
     const SQLLEN room = static_cast<SQLLEN>(chunk.size()) - (text ? 1 : 0);
     for (;;) {
@@ -257,19 +275,36 @@ struct TOracleDataSet::Impl {
       const SQLRETURN rc = SQLGetData(statement.get(), c.number, c.c_type, chunk.data(),
                                       static_cast<SQLLEN>(chunk.size()), &length);
       if (rc == SQL_NO_DATA) break;
-      odbc::Check(rc, statement, "A long value cannot be read");
-      if (length == SQL_NULL_DATA) {
-        out.SetNull();
-        return;
-      }
+      odbc::Check(rc, statement,
+                  "A long value of column " + c.description.name + " cannot be read");
+      if (length == SQL_NULL_DATA) return false;
       const SQLLEN piece = (length == SQL_NO_TOTAL || length > room) ? room : length;
       data.append(chunk.data(), static_cast<size_t>(piece));
       if (rc == SQL_SUCCESS) break;
     }
-    if (text)
-      out.SetString(data);
-    else
-      out.SetBlob(data);
+    return true;
+  }
+
+  // A value delivered as text or bytes, into the Variant its column's kind gives.
+  static void TextValue(ColumnKind kind, std::string_view data, Variant& v) {
+    switch (kind) {
+      case ColumnKind::kDecimal:
+      case ColumnKind::kText:
+        v.SetString(data);
+        break;
+      case ColumnKind::kBoolean:
+        v.SetBoolean(BooleanFromText(data));
+        break;
+      case ColumnKind::kTime:
+        TimeValue(data, v);
+        break;
+      case ColumnKind::kBinary:
+        v.SetBlob(data);
+        break;
+      default:
+        v.SetNull();
+        break;
+    }
   }
 
   void LoadRow() {
@@ -277,10 +312,13 @@ struct TOracleDataSet::Impl {
       throw TrundleError("The server failed to deliver a record: " +
                          odbc::Diagnostics(SQL_HANDLE_STMT, statement.get()));
     for (size_t i = 0; i < columns.size(); ++i) {
-      Column& c = columns[i];
+      const Column& c = columns[i];
       Variant& v = values[i];
       if (!c.bound) {
-        FetchLong(c, v);
+        if (FetchWhole(c, whole))
+          TextValue(c.plan.kind, whole, v);
+        else
+          v.SetNull();
         continue;
       }
       const SQLLEN length = c.lengths[row];
@@ -289,8 +327,6 @@ struct TOracleDataSet::Impl {
         v.SetNull();
         continue;
       }
-      const bool truncated =
-          length == SQL_NO_TOTAL || length > c.width - (c.c_type == SQL_C_CHAR ? 1 : 0);
       switch (c.plan.kind) {
         case ColumnKind::kInteger: {
           SQLBIGINT n;
@@ -324,29 +360,20 @@ struct TOracleDataSet::Impl {
           TimestampValue(ts, v);
           break;
         }
-        case ColumnKind::kDecimal:
-          v.SetString(std::string_view(at, static_cast<size_t>(length)));
+        default: {
+          // Text and bytes: a value cut short by its buffer (its length says more than
+          // the buffer holds, or the driver cannot tell) is fetched again whole.
+          const SQLLEN room = c.width - (c.c_type == SQL_C_CHAR ? 1 : 0);
+          if (length == SQL_NO_TOTAL || length > room) {
+            if (FetchWhole(c, whole))
+              TextValue(c.plan.kind, whole, v);
+            else
+              v.SetNull();
+          } else {
+            TextValue(c.plan.kind, std::string_view(at, static_cast<size_t>(length)), v);
+          }
           break;
-        case ColumnKind::kBoolean:
-          v.SetBoolean(BooleanFromText(std::string_view(at, static_cast<size_t>(length))));
-          break;
-        case ColumnKind::kTime:
-          TimeValue(std::string_view(at, static_cast<size_t>(length)), v);
-          break;
-        case ColumnKind::kText:
-          if (truncated)
-            FetchLong(c, v);
-          else
-            v.SetString(std::string_view(at, static_cast<size_t>(length)));
-          break;
-        case ColumnKind::kBinary:
-          if (truncated)
-            FetchLong(c, v);
-          else
-            v.SetBlob(std::string_view(at, static_cast<size_t>(length)));
-          break;
-        case ColumnKind::kNotCarried:
-          break;
+        }
       }
     }
   }

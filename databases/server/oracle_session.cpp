@@ -8,6 +8,9 @@
 namespace trundle {
 namespace {
 
+// Rows psqlODBC fetches through its cursor at a time.
+constexpr int kCursorFetchRows = 4096;
+
 // A connection-string value, braced when it holds a character the syntax uses.
 std::string AttributeValue(const std::string& value) {
   if (value.find_first_of(";{}=") == std::string::npos && !value.empty() && value.front() != ' ' &&
@@ -92,6 +95,30 @@ void TOracleSession::LogOn() {
                                   ? ReadCatalogue(environment_.get())
                                   : Catalogue();
   const std::string text = ConnectionString(LogonDatabase, LogonUsername, LogonPassword, catalogue);
+  Connect(text);
+  // psqlODBC keeps a whole result in memory unless told to read it through a cursor, a
+  // block of rows at a time; a user's own setting stands.
+  if (UpperAscii(InfoText(connection_.get(), SQL_DRIVER_NAME)).starts_with("PSQLODBC") &&
+      UpperAscii(text).find("USEDECLAREFETCH") == std::string::npos) {
+    SQLDisconnect(connection_.get());
+    connected_ = false;
+    Connect(text + ";UseDeclareFetch=1;Fetch=" + std::to_string(kCursorFetchRows));
+  }
+  dbms_name_ = InfoText(connection_.get(), SQL_DBMS_NAME);
+  is_oracle_ = EqualsIgnoringAsciiCase(dbms_name_, "Oracle");
+  identifier_quote_ = InfoText(connection_.get(), SQL_IDENTIFIER_QUOTE_CHAR);
+  if (identifier_quote_ == " ") identifier_quote_.clear();
+  // Batches are the job's transactions: nothing is kept until Commit.
+  const SQLRETURN manual = SQLSetConnectAttr(connection_.get(), SQL_ATTR_AUTOCOMMIT,
+                                             reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
+  if (!SQL_SUCCEEDED(manual)) {
+    const std::string message = odbc::Diagnostics(SQL_HANDLE_DBC, connection_.get());
+    LogOff();
+    throw TrundleError("The server cannot work in transactions: " + message);
+  }
+}
+
+void TOracleSession::Connect(const std::string& text) {
   connection_ = odbc::Handle(SQL_HANDLE_DBC, environment_.get());
   SQLSetConnectAttr(connection_.get(), SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout_seconds)), 0);
@@ -105,18 +132,6 @@ void TOracleSession::LogOn() {
     throw TrundleError(message.empty() ? "The server refused the log on" : message);
   }
   connected_ = true;
-  dbms_name_ = InfoText(connection_.get(), SQL_DBMS_NAME);
-  is_oracle_ = EqualsIgnoringAsciiCase(dbms_name_, "Oracle");
-  identifier_quote_ = InfoText(connection_.get(), SQL_IDENTIFIER_QUOTE_CHAR);
-  if (identifier_quote_ == " ") identifier_quote_.clear();
-  // Batches are the job's transactions: nothing is kept until Commit.
-  const SQLRETURN manual = SQLSetConnectAttr(connection_.get(), SQL_ATTR_AUTOCOMMIT,
-                                             reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
-  if (!SQL_SUCCEEDED(manual)) {
-    const std::string message = odbc::Diagnostics(SQL_HANDLE_DBC, connection_.get());
-    LogOff();
-    throw TrundleError("The server cannot work in transactions: " + message);
-  }
 }
 
 void TOracleSession::LogOff() {

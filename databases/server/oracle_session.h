@@ -83,6 +83,10 @@ class TOracleSession {
                                       const std::string& password, const Catalogue& catalogue);
 
  private:
+  // Connects a fresh connection handle with the connection string; throws TrundleError
+  // with the driver's text, the password taken out.
+  void Connect(const std::string& text);
+
   odbc::Handle environment_;
   odbc::Handle connection_;
   bool connected_ = false;

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 
 #include "databases/dbase/dbase_file.h"
@@ -191,6 +192,37 @@ TEST_P(ServerTest, TextIntoATableAndBackValueByValue) {
   // The names come back as the table has them.
   const std::string names = "\"id\",\"amount\",\"day\",\"stamp\",\"flag\",\"note\",\"bin\"\r\n";
   EXPECT_EQ(out, names + in_rows[1] + in_rows[2] + in_rows[0]);
+}
+
+// Rows come in blocks into buffers of a bounded width: a value longer than its buffer,
+// anywhere in a block, must still arrive whole and on its own row.
+TEST_P(ServerTest, LongValuesArriveWholeFromAnyRowOfABlock) {
+  // A number of 70 digits is longer than any buffer a numeric without precision gets.
+  Create(Table("long"),
+         postgres() ? "(k integer, note text, big numeric)" : "(k integer, note text, big text)");
+  std::string csv = "k,note,big\r\n";
+  std::string expected = "\"k\",\"note\",\"big\"\r\n";
+  for (int k = 1; k <= 1300; ++k) {
+    const std::string number = std::to_string(k);
+    std::string note = "n";
+    note += number;
+    // Longer than any bound buffer, two-byte characters across its end, in some rows of
+    // every block.
+    if (k % 97 == 0 || k == 1300)
+      while (note.size() < 9000 + number.size()) note.append("é").append(number);
+    std::string big = number;
+    if (k % 101 == 0) big.insert(0, 68, '9');
+    csv.append(number).append(",").append(note).append(",").append(big).append("\r\n");
+    expected.append("\"").append(number).append("\",\"").append(note).append("\",\"");
+    expected.append(big).append("\"\r\n");
+  }
+  WriteFile(dir / "in.csv", csv);
+  Move(dkCsv, "in.csv", dkOracle, Table("long"));
+  ASSERT_EQ(error, "");
+  Move(dkOracle, Table("long"), dkCsv, "out.csv", "select * from " + Table("long") + " order by k");
+  ASSERT_EQ(error, "");
+  ASSERT_EQ(outcome, TRunOutcome::kMoved);
+  EXPECT_TRUE(ReadFile(dir / "out.csv") == expected) << "the table read back differs";
 }
 
 TEST_P(ServerTest, NullStaysApartFromEmptyText) {
