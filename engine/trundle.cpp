@@ -93,6 +93,7 @@ TRunOutcome TTrundle::MoveRecords() {
   // A stop request is honoured between records, so that every record is either
   // written whole or not begun.
   const auto stop_requested = [this] { return stop_requested_.load(std::memory_order_relaxed); };
+  int64_t committed = 0;  // records written up to the last Commit
   bool stopped = false;
   try {
     destination_->StartTransaction();
@@ -102,6 +103,7 @@ TRunOutcome TTrundle::MoveRecords() {
       records_moved_ = count;
       if (count % kRecordsPerBatch == 0) {
         destination_->Commit();
+        committed = count;
         destination_->StartTransaction();
       }
       // 64-bit so that a long run cannot overflow; a source that does not know its size
@@ -110,14 +112,25 @@ TRunOutcome TTrundle::MoveRecords() {
         OnProgress(
             static_cast<int32_t>(std::min<int64_t>(count * 100 / source_->RecordCount, INT32_MAX)));
     }
-    destination_->Commit();
+    // A run stopped on request keeps the batches committed and undoes the open one
+    // where the destination can, as a failed run does.
+    if (stopped)
+      destination_->Rollback();
+    else
+      destination_->Commit();
   } catch (...) {
     // What was committed stays; the open batch is undone where the destination can.
     destination_->Rollback();
     throw;
   }
   if (stopped) {
-    if (OnMessage) OnMessage("Stopped on request: " + std::to_string(count) + " records moved");
+    const int64_t undone = destination_->RollsBackOpenBatch() ? count - committed : 0;
+    records_moved_ = count - undone;
+    if (OnMessage)
+      OnMessage("Stopped on request: " + std::to_string(records_moved_) + " records moved" +
+                (undone > 0
+                     ? "; the open batch of " + std::to_string(undone) + " records was rolled back"
+                     : ""));
     return TRunOutcome::kStopped;
   }
   // A source that logged an error and stopped reading has not delivered everything: the

@@ -51,11 +51,11 @@ class TTrundle {
   TTrundleUnknown& Destination() { return *destination_; }
 
   void Execute();
-  // Asks a running Execute to end at the next record boundary: the records moved so far
-  // stay with the destination as its Commit left them, SaveTable is not called (a file
-  // destination keeps its old contents) and the outcome is kStopped. Safe to call from a
-  // signal handler or another thread; a request made before Execute ends the next run
-  // before its first record.
+  // Asks a running Execute to end at the next record boundary: the destination's open
+  // batch is rolled back (a server keeps the batches committed before it; a file kind
+  // keeps what it wrote), SaveTable is not called (a file destination keeps its old
+  // contents) and the outcome is kStopped. Safe to call from a signal handler or another
+  // thread; a request made before Execute ends the next run before its first record.
   void RequestStop() noexcept { stop_requested_.store(true, std::memory_order_relaxed); }
   // Target of both adaptors' OnMessage: passes the line on to OnMessage when assigned.
   void RelayMessage(const std::string& message) const;
@@ -64,6 +64,7 @@ class TTrundle {
   TTrundleProgressEvent OnProgress;
 
   TRunOutcome outcome() const { return outcome_; }
+  // Records written and kept: after a stop, without the open batch a server rolled back.
   int64_t records_moved() const { return records_moved_; }
 
  private:

@@ -35,6 +35,8 @@ void TTrundleUnknown::Commit() {}
 
 void TTrundleUnknown::Rollback() {}
 
+bool TTrundleUnknown::RollsBackOpenBatch() const { return false; }
+
 TFieldDefs TTrundleUnknown::SourceFieldDefs(bool /*measure_widths*/) { return {}; }
 
 void TTrundleUnknown::ReportReadError(const std::string& message) {

@@ -81,8 +81,12 @@ class TTrundleUnknown {
   virtual void StartTransaction();
   virtual void Commit();
   // Undoes the open batch where the destination can (a server transaction); called by
-  // the job when an exception ends the run. Must not throw. The file kinds do nothing.
+  // the job when an exception or a stop request ends the run. Must not throw. The file
+  // kinds do nothing.
   virtual void Rollback();
+  // True when Rollback undoes the records written since the last Commit; false when
+  // they stay (the file kinds).
+  virtual bool RollsBackOpenBatch() const;
 
   // The fields a destination's CreateTable copies: names in order, with types and widths
   // where the kind knows them. A text table gives ftString and, when measure_widths is

@@ -37,7 +37,9 @@ class TTrundleOracle : public TTrundleUnknown {
   void StartTransaction() override;
   // Writes the open batch and commits it; throws naming a refused record.
   void Commit() override;
+  // Drops the open batch and rolls its transaction back.
   void Rollback() override;
+  bool RollsBackOpenBatch() const override { return true; }
   TFieldDefs SourceFieldDefs(bool measure_widths) override;
 
   TOracleDataSet& DataSet() { return *data_set_; }

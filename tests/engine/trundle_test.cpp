@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <regex>
 
@@ -75,7 +76,9 @@ class FakeDestination : public TTrundleUnknown {
   void StartTransaction() override { calls += "S"; }
   void Commit() override { calls += "c"; }
   void Rollback() override { calls += "R"; }
+  bool RollsBackOpenBatch() const override { return transactional; }
   void SaveTable() override { calls += "W"; }
+  bool transactional = false;
 };
 
 struct JobRun {
@@ -240,15 +243,20 @@ TEST(TrundleTest, ExceptionsPassThroughAndStopEverything) {
 TEST(TrundleTest, AStopRequestEndsTheRunBetweenRecordsWithoutSaving) {
   struct Case {
     int stop_after;  // records written when the stop is asked for; -1: before Execute
-    int moved;
+    bool transactional;
+    int moved;  // and kept
     std::string calls;
+    std::string rolled_back;  // what the log adds
   } cases[] = {
-      {3, 3, "POSc"},          // the batch so far is committed, SaveTable is not called
-      {1000, 1000, "POScSc"},  // asked for right at a commit: the empty batch commits too
-      {-1, 0, "POSc"},         // asked for while the source was opening
+      // The open batch is rolled back, SaveTable is not called.
+      {3, false, 3, "POSR", ""},  // a file kind keeps what it wrote
+      {1500, true, 1000, "POScSR", "; the open batch of 500 records was rolled back"},
+      {1000, true, 1000, "POScSR", ""},  // asked for right at a commit: nothing undone
+      {-1, true, 0, "POSR", ""},         // asked for while the source was opening
   };
   for (const Case& c : cases) {
     JobRun run;
+    run.destination->transactional = c.transactional;
     run.source->records = 2500;
     run.source->count = 2500;
     if (c.stop_after < 0)
@@ -259,12 +267,13 @@ TEST(TrundleTest, AStopRequestEndsTheRunBetweenRecordsWithoutSaving) {
       };
     run.job.Execute();
     EXPECT_EQ(run.destination->calls, c.calls) << c.stop_after;
-    EXPECT_EQ(run.source->delivered, c.moved);  // no record is read and then dropped
+    // No record is read and then dropped.
+    EXPECT_EQ(run.source->delivered, std::max(c.stop_after, 0));
     EXPECT_EQ(run.job.records_moved(), c.moved);
     EXPECT_EQ(run.job.outcome(), TRunOutcome::kStopped);
     ASSERT_GE(run.log.size(), 3u);
     EXPECT_EQ(run.log[run.log.size() - 3],
-              "Stopped on request: " + std::to_string(c.moved) + " records moved");
+              "Stopped on request: " + std::to_string(c.moved) + " records moved" + c.rolled_back);
     EXPECT_EQ(run.log.back().substr(0, 14), "Elapsed time: ");
     EXPECT_TRUE(run.progress.empty() || run.progress.back() < 100);
   }

@@ -321,6 +321,33 @@ TEST_P(ServerTest, ARefusedRecordRollsBackItsBatchOnly) {
   EXPECT_EQ(Column("select max(id) from " + Table("chk")), std::vector<std::string>{"1000"});
 }
 
+TEST_P(ServerTest, AStopInTheSecondBatchKeepsTheFirstOnly) {
+  Create(Table("stop"), "(id integer, name varchar(10))");
+  std::string csv = "id,name\r\n";
+  for (int i = 1; i <= 2500; ++i) csv += std::to_string(i) + ",n" + std::to_string(i) + "\r\n";
+  WriteFile(dir / "in.csv", csv);
+  TTrundle job;
+  job.SetSourceKind(dkCsv);
+  job.SetDestinationKind(dkOracle);
+  job.Source().TableName = dir / "in.csv";
+  ConfigureServer(job.Destination(), Table("stop"), "");
+  std::vector<std::string> log;
+  job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  // Asked for after record 1500, half way through the second batch, as the window asks
+  // between records.
+  job.OnProgress = [&job](int32_t) {
+    if (job.records_moved() == 1500) job.RequestStop();
+  };
+  job.Execute();
+  EXPECT_EQ(job.outcome(), TRunOutcome::kStopped);
+  EXPECT_EQ(job.records_moved(), 1000);
+  const std::string said =
+      "Stopped on request: 1000 records moved; the open batch of 500 records was rolled back";
+  EXPECT_NE(std::find(log.begin(), log.end(), said), log.end()) << testing::PrintToString(log);
+  EXPECT_EQ(Column("select count(*) from " + Table("stop")), std::vector<std::string>{"1000"});
+  EXPECT_EQ(Column("select max(id) from " + Table("stop")), std::vector<std::string>{"1000"});
+}
+
 TEST_P(ServerTest, NamesMatchWithoutLetterCaseAndTablesAreListed) {
   Create(Table("Mixed"), "(Customer_Id integer, NOTE varchar(5))");
   WriteFile(dir / "in.csv", "customer_id,Note,extra\r\n42,hi,x\r\n");
