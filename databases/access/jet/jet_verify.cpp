@@ -520,6 +520,13 @@ class Verifier {
         for (size_t k = 0; k < def.columns.size(); ++k)
           if (def.columns[k].number == number) null_keys[i].push_back(k);
     }
+    // AutoNumber columns (Long Integer; a GUID AutoNumber has no counter): the largest
+    // value, which the table's counter must have reached, lest Access give it again.
+    std::vector<size_t> counted;
+    for (size_t k = 0; k < def.columns.size(); ++k)
+      if (def.columns[k].column.autonumber && def.columns[k].column.type == kLong)
+        counted.push_back(k);
+    int64_t largest = 0;
     std::vector<LiveRow> live;
     std::vector<uint8_t> moved_buf;
     for (uint32_t p : data_pages) {
@@ -538,6 +545,13 @@ class Verifier {
           Fault(std::string(err.what()) + " (" + PointerText(pointer) + ")");
           continue;
         }
+        if (span.end - span.begin > format_.max_row_size)
+          Fault(where + ": " + PointerText(pointer) + " is " +
+                std::to_string(span.end - span.begin) + " bytes long, more than the " +
+                std::to_string(format_.max_row_size) + " a row may take");
+        for (size_t k : counted)
+          if (values[k].type() == VarType::kInteger)
+            largest = std::max(largest, values[k].integer());
         LiveRow row{pointer, 0};
         for (size_t i = 0; i < null_keys.size() && i < 32; ++i) {
           if (null_keys[i].empty()) continue;
@@ -553,6 +567,18 @@ class Verifier {
     if (live.size() != def.row_count) {
       const std::string text = where + ": its definition counts " + std::to_string(def.row_count) +
                                " rows, it holds " + std::to_string(live.size());
+      if (e.system)
+        Note(text);
+      else
+        Fault(text);
+    }
+
+    // The definition keeps the last number given (every fixture's largest equals it).
+    const uint32_t last_number = Get32(&raw[size_t(format_.tdef_row_count + 4)]);
+    if (largest > int64_t(last_number)) {
+      const std::string text = where + ": its AutoNumber counter is at " +
+                               std::to_string(last_number) + ", below the " +
+                               std::to_string(largest) + " a row holds";
       if (e.system)
         Note(text);
       else
@@ -640,6 +666,7 @@ class Verifier {
     std::unordered_set<uint32_t> seen;
     std::deque<uint32_t> queue{d.first};
     std::vector<uint8_t> buf, first_entry, full;
+    std::vector<uint32_t> disordered;
     const int ps = format_.page_size;
     while (!queue.empty()) {
       const uint32_t page = queue.front();
@@ -663,7 +690,8 @@ class Verifier {
       if (next != 0) queue.push_back(next);
       // Bit i of the mask set: an entry ends (and the next begins) at entries + i.
       int begin = layout_.entries;
-      bool first = true;
+      bool first = true, out_of_order = false;
+      std::vector<uint8_t> previous_key;
       bool broken = false;
       for (int i = 0; layout_.mask + i / 8 < layout_.entries && !broken; ++i) {
         if (!(buf[size_t(layout_.mask + i / 8)] & (1 << (i % 8)))) continue;
@@ -693,6 +721,13 @@ class Verifier {
           broken = true;
           break;
         }
+        // Entries are kept in the order of their key bytes.
+        const auto key_end = full.end() - std::ptrdiff_t(need);
+        if (!previous_key.empty() &&
+            std::lexicographical_compare(full.begin(), key_end, previous_key.begin(),
+                                         previous_key.end()))
+          out_of_order = true;
+        previous_key.assign(full.begin(), key_end);
         const uint8_t* tail = &full[full.size() - need];
         const uint32_t row_pointer = uint32_t(tail[0]) << 16 | uint32_t(tail[1]) << 8 | tail[2];
         if (leaf) {
@@ -702,7 +737,10 @@ class Verifier {
                           uint32_t(tail[6]) << 8 | tail[7]);
         }
       }
+      if (out_of_order) disordered.push_back(page);
     }
+    for (uint32_t p : disordered)
+      Fault(where + ": page " + std::to_string(p) + " holds entries out of key order");
     for (uint32_t p : pages.pages)
       if (!seen.count(p))
         Note(where + ": page " + std::to_string(p) + " is listed in its map but not reached");

@@ -42,13 +42,17 @@ struct JetVerifyReport {
 // - each table's maps agree with the pages (type and owner), its free-space map lies
 //   within its owned-pages map;
 // - row offsets and sizes lie inside their pages, the pages' free space is what their
-//   rows leave, every live row decodes, moved rows lead to a live row of the same table;
+//   rows leave, no row is longer than the format allows, every live row decodes, moved
+//   rows lead to a live row of the same table;
+// - the AutoNumber counter in the definition (the last number given) has reached every
+//   number the rows hold;
 // - long values: their rows exist on long-value pages the table owns, chains are well
 //   formed and no long-value row serves two values;
 // - the row count in each user table's definition equals its live rows (system tables:
 //   a note, as Access leaves some stale);
-// - every index reaches only its own pages, each entry points at a live row, and each row
-//   has exactly one entry (none for an index that ignores Nulls when its keys are Null).
+// - every index reaches only its own pages, keeps each page's entries in key order, each
+//   entry points at a live row, and each row has exactly one entry (none for an index that
+//   leaves out Nulls when its keys are Null).
 JetVerifyReport VerifyJetDatabase(const std::string& path);
 
 }  // namespace trundle::jet

@@ -107,6 +107,37 @@ class Image {
     return pages;
   }
 
+  // A new page at the end of the file, marked used in the global map.
+  uint32_t AddPage() {
+    const uint32_t page = page_count();
+    bytes_.append(size_t(format_.page_size), '\0');
+    SetInMap(1u << 8, page, false);
+    return page;
+  }
+  // The row pointer of the inline usage map (on a page of maps) that marks page alone.
+  uint32_t MapMarking(uint32_t page) {
+    for (uint32_t p = 3; p < page_count(); ++p) {
+      if (IsFree(p) || Page(p)[0] != 0x01 || Get32(Page(p) + 4) != 0) continue;
+      const int rows = Get16(Page(p) + format_.data_row_count);
+      for (int r = 0; r < rows; ++r) {
+        int size;
+        const uint8_t* map = Row(p, r, &size);
+        if (size < 5 || map[0] != 0) continue;
+        int marked = 0;
+        bool this_one = false;
+        for (int i = 5; i < size; ++i)
+          for (int bit = 0; bit < 8; ++bit)
+            if (map[i] >> bit & 1) {
+              ++marked;
+              this_one = this_one || Get32(map + 1) + uint32_t(i - 5) * 8 + uint32_t(bit) == page;
+            }
+        if (marked == 1 && this_one) return p << 8 | uint32_t(r);
+      }
+    }
+    ADD_FAILURE() << "no map marks page " << page;
+    return 0;
+  }
+
   JetVerifyReport Verify(const ScratchFolder& dir) const {
     const std::string path = dir / "damaged.mdb";
     WriteFile(path, bytes_);
@@ -155,6 +186,21 @@ TEST(JetVerifyTest, RowCountsOfUserTablesAreExactAndSystemDriftIsANote) {
         << Findings(report);
     EXPECT_EQ(report.faults, 1) << Findings(report);
   }
+}
+
+// The counter keeps the last AutoNumber given; one below a row's number would give it again.
+TEST(JetVerifyTest, TheAutoNumberCounterHasReachedEveryNumberGiven) {
+  ScratchFolder dir;
+  Image image("testUnicodeCompV2003.mdb");
+  uint8_t* counter = image.Page(image.TdefPage("Table")) + image.format().tdef_row_count + 4;
+  const uint32_t last = Get32(counter);
+  ASSERT_GT(last, 0u);
+  counter[0] = uint8_t(last - 1);
+  const JetVerifyReport report = image.Verify(dir);
+  EXPECT_TRUE(Finds(report, "table Table: its AutoNumber counter is at " +
+                                std::to_string(last - 1) + ", below the " + std::to_string(last) +
+                                " a row holds"))
+      << Findings(report);
 }
 
 // Allocation: a page in use marked free, an allocated page nobody uses, a page two tables
@@ -258,6 +304,112 @@ TEST(JetVerifyTest, EveryIndexEntryPointsAtALiveRowAndEveryRowHasOne) {
       const JetVerifyReport report = image.Verify(dir);
       EXPECT_TRUE(Finds(report, row0 + " has no entry")) << Findings(report);
     }
+    {
+      // The second entry of a leaf made a Null key (flag 0x00), which sorts first.
+      Image image(fixture);
+      const int mask_at = format.jet3 ? 0x16 : 0x1B, entries_at = format.jet3 ? 0xF8 : 0x1E0;
+      const uint32_t leaf = image.IndexPages("Table1").front();
+      uint8_t* page = image.Page(leaf);
+      int second = 0;
+      for (int i = 0; !second && mask_at + i / 8 < entries_at; ++i)
+        if (page[mask_at + i / 8] >> (i % 8) & 1) second = entries_at + i;
+      ASSERT_EQ(page[entries_at], 0x7F);
+      ASSERT_EQ(page[second], 0x7F);
+      page[second] = 0;
+      const JetVerifyReport report = image.Verify(dir);
+      EXPECT_TRUE(Finds(report, "page " + std::to_string(leaf) + " holds entries out of key order"))
+          << Findings(report);
+    }
+  }
+}
+
+// A table's inline map turned into a reference map (a pointer to a bitmap page), as the
+// writer makes when a table outgrows the inline map's reach.
+TEST(JetVerifyTest, ReferenceMapsAreFollowedToTheirBitmapPages) {
+  ScratchFolder dir;
+  for (const char* fixture : {"testV1997.mdb", "indexTestV2000.mdb"}) {
+    SCOPED_TRACE(fixture);
+    Image image(fixture);
+    const uint32_t pointer = image.Def("Table1").used_pages;
+    int size;
+    uint8_t* map = image.Row(pointer >> 8, int(pointer & 0xFF), &size);
+    std::vector<uint32_t> owned;
+    for (int i = 5; i < size; ++i)
+      for (int bit = 0; bit < 8; ++bit)
+        if (map[i] >> bit & 1)
+          owned.push_back(Get32(map + 1) + uint32_t(i - 5) * 8 + uint32_t(bit));
+    ASSERT_FALSE(owned.empty());
+    const uint32_t bitmap = image.AddPage();
+    map = image.Row(pointer >> 8, int(pointer & 0xFF), &size);  // the bytes moved
+    std::fill(map, map + size, 0);
+    map[0] = 1;
+    map[1] = uint8_t(bitmap);
+    map[2] = uint8_t(bitmap >> 8);
+    uint8_t* page = image.Page(bitmap);
+    page[0] = 0x05;
+    page[1] = 0x01;
+    for (uint32_t p : owned) page[4 + p / 8] |= uint8_t(1 << (p % 8));
+    const JetVerifyReport sound = image.Verify(dir);
+    EXPECT_TRUE(sound.sound()) << Findings(sound);
+
+    page[0] = 0x01;
+    const JetVerifyReport damaged = image.Verify(dir);
+    EXPECT_TRUE(Finds(damaged, "table Table1's owned-pages map: its map refers to page " +
+                                   std::to_string(bitmap) + ", which is not a usage-map page"))
+        << Findings(damaged);
+  }
+}
+
+// An index whose root is a node above its leaf (as every index of more than one page
+// has): the walk goes down to the leaf through the node's entry.
+TEST(JetVerifyTest, IndexNodesLeadToTheirLeaves) {
+  ScratchFolder dir;
+  for (const char* fixture : {"testV1997.mdb", "indexTestV2000.mdb"}) {
+    SCOPED_TRACE(fixture);
+    Image image(fixture);
+    const int mask_at = image.format().jet3 ? 0x16 : 0x1B;
+    const int entries_at = image.format().jet3 ? 0xF8 : 0x1E0;
+    const int pref_len_at = image.format().jet3 ? 0x14 : 0x18;
+    const uint32_t root = image.IndexPages("Table1").front();
+    const uint32_t index_map = image.MapMarking(root);
+    // The root leaf moves to a new page; the root becomes a node with one entry: the leaf's
+    // last entry, whole, and the leaf's page.
+    const uint32_t leaf = image.AddPage();
+    std::memcpy(image.Page(leaf), image.Page(root), size_t(image.format().page_size));
+    image.SetInMap(index_map, leaf, true);
+    const uint8_t* l = image.Page(leaf);
+    std::vector<uint8_t> first, last;
+    const size_t pref_len = Get16(l + pref_len_at);
+    for (int i = 0, begin = entries_at; mask_at + i / 8 < entries_at; ++i) {
+      if (!(l[mask_at + i / 8] >> (i % 8) & 1)) continue;
+      if (first.empty()) {
+        first.assign(l + begin, l + entries_at + i);
+        last = first;
+      } else {
+        last.assign(first.begin(), first.begin() + std::ptrdiff_t(pref_len));
+        last.insert(last.end(), l + begin, l + entries_at + i);
+      }
+      begin = entries_at + i;
+    }
+    ASSERT_FALSE(last.empty());
+    for (int shift = 24; shift >= 0; shift -= 8) last.push_back(uint8_t(leaf >> shift));
+    uint8_t* node = image.Page(root);
+    node[0] = 0x03;
+    std::fill(node + mask_at, node + image.format().page_size, 0);
+    node[pref_len_at] = node[pref_len_at + 1] = 0;
+    std::memcpy(node + entries_at, last.data(), last.size());
+    node[mask_at + last.size() / 8] = uint8_t(1 << (last.size() % 8));
+    const JetVerifyReport sound = image.Verify(dir);
+    EXPECT_TRUE(sound.sound()) << Findings(sound);
+
+    node[entries_at + last.size() - 1] = 2;  // the child: the catalogue's definition
+    node[entries_at + last.size() - 2] = 0;
+    const JetVerifyReport damaged = image.Verify(dir);
+    EXPECT_TRUE(Finds(damaged, ": page 2 is not a page of the index")) << Findings(damaged);
+    EXPECT_TRUE(Finds(damaged, "has no entry")) << Findings(damaged);
+    EXPECT_TRUE(Finds(
+        damaged, "page " + std::to_string(leaf) + " is listed in its map but not reached", false))
+        << Findings(damaged);
   }
 }
 
