@@ -38,6 +38,10 @@ struct JetColumn {  // a column as the table definition stores it
   int size = 0;      // bytes as stored (text: bytes; Jet 4 text = 2 x characters)
   int precision = 0, scale = 0;
   bool fixed = false, nullable = true, autonumber = false;
+  // The column's properties in the catalogue (MSysObjects' LvProp), as Access enforces
+  // them; a column without them takes a Null and zero-length text.
+  bool required = false;
+  bool allow_zero_length = true;
 };
 
 // Jet column type codes.

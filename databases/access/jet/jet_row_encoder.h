@@ -1,4 +1,7 @@
 // Rows of a Jet table packed the way the format stores them: the mirror of RowDecoder.
+//
+//   RowEncoder encoder(format, def, codec.get(), long_values);
+//   encoder.Encode(values, row);   // row: the bytes to place on a data page
 #pragma once
 
 #include <cstdint>
@@ -30,8 +33,9 @@ class LongValueStore {
 
 class RowEncoder {
  public:
-  // def: the table's definition (live columns, max_cols, num_var_cols). jet3_text: the
-  // database's code page, for Jet 3 text. All must outlive the encoder.
+  // def: the table's definition (live columns, max_cols, num_var_cols). jet3_text: a
+  // converter from UTF-8 to the database's code page (TextCodec::FromUtf8To), for Jet 3
+  // text; may be null for Jet 4. All must outlive the encoder.
   RowEncoder(const Format& format, const TableDef& def, TextCodec* jet3_text,
              LongValueStore& long_values);
 
@@ -40,19 +44,46 @@ class RowEncoder {
   // table's counter gives. Throws TrundleError "column NAME: CAUSE" when a value cannot
   // be stored: text longer than the column, a number out of the column's range, a Null
   // in a required column, a value that does not convert to the column's type, a row
-  // larger than the format allows.
+  // larger than the format allows. Nothing is given to the LongValueStore for a row that
+  // throws, except when the row turns out too large after its long values were stored
+  // (the caller's batch is rolled back then anyway).
+  //
+  // Values stored changed, each counted for TakeNotes: a Null in a Yes/No column (which
+  // holds no Null) becomes No; empty text in a Text or Memo column that does not allow
+  // zero-length text becomes Null (as Access imports empty fields); Jet 3 characters the
+  // code page cannot hold become '?'. Blank text in a column of another type is Null.
   void Encode(const std::vector<Variant>& values, std::vector<uint8_t>& row);
 
-  // Log lines about values stored changed (Jet 3 characters the code page cannot hold,
-  // replaced), gathered since the last call.
+  // Log lines about values stored changed, gathered since the last call.
   std::vector<std::string> TakeNotes();
 
  private:
+  // One column's value as bytes: a fixed column's whole width, a variable column's data,
+  // or a long value's bytes before the choice of where it goes.
+  struct Slot {
+    bool present = false;  // the null mask bit (a Boolean's value)
+    bool is_long = false;
+    std::string bytes;
+  };
+  enum Note { kNullBoolean, kEmptyToNull, kReplacedChars, kNoteKinds };
+
+  void EncodeValue(size_t index, const Variant& value, Slot& slot);
+  void EncodeText(size_t index, const Variant& value, bool long_value, Slot& slot);
+  void PlaceLongValues(size_t fixed_and_table);
+  void Assemble(std::vector<uint8_t>& row);
+  size_t TailSize(size_t data_end) const;  // bytes after the variable data
+  [[noreturn]] void Refuse(size_t index, const std::string& cause) const;
+
   const Format& format_;
   const TableDef& def_;
   TextCodec* jet3_text_;
   LongValueStore& long_values_;
-  std::vector<std::string> notes_;
+  int fixed_size_ = 0;                // bytes of fixed data after the column count
+  int num_var_ = 0;                   // entries of a row's variable-offset table
+  std::vector<int> by_var_index_;     // column of each variable-offset entry, -1 none
+  std::vector<Slot> slots_;
+  std::vector<int64_t> note_counts_;  // [column * kNoteKinds + kind]
+  std::u16string units_;
 };
 
 }  // namespace trundle::jet

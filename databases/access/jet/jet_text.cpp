@@ -78,4 +78,88 @@ bool AppendJet4Text(const uint8_t* data, size_t size, std::string& out) {
   return ok;
 }
 
+bool Utf8ToUtf16(std::string_view text, std::u16string& out) {
+  out.clear();
+  bool ok = true;
+  const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    const uint8_t b = p[i];
+    int more = 0;
+    uint32_t c = 0, least = 0;
+    if (b < 0x80) {
+      out.push_back(char16_t(b));
+      ++i;
+      continue;
+    } else if ((b & 0xE0) == 0xC0) {
+      more = 1, c = b & 0x1Fu, least = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+      more = 2, c = b & 0x0Fu, least = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+      more = 3, c = b & 0x07u, least = 0x10000;
+    } else {
+      more = -1;
+    }
+    bool good = more > 0 && i + size_t(more) < n;
+    for (int k = 1; good && k <= more; ++k) {
+      if ((p[i + size_t(k)] & 0xC0) != 0x80) good = false;
+      else c = (c << 6) | (p[i + size_t(k)] & 0x3Fu);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not valid UTF-8.
+    if (good && (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) good = false;
+    if (!good) {
+      out.push_back(char16_t(kReplacement));
+      ok = false;
+      ++i;
+      continue;
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(char16_t(0xD800 + (c >> 10)));
+      out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(char16_t(c));
+    }
+    i += size_t(more) + 1;
+  }
+  return ok;
+}
+
+void EncodeJet4Text(const std::u16string& units, bool compress, std::string& out) {
+  out.clear();
+  if (compress && !units.empty()) {
+    // A unit whose low byte is zero would read as a switch in either kind of run.
+    bool can = true;
+    size_t size = 2;
+    bool one_byte = true;
+    for (char16_t u : units) {
+      if ((u & 0xFF) == 0) {
+        can = false;
+        break;
+      }
+      const bool narrow = u < 0x100;
+      if (narrow != one_byte) ++size, one_byte = narrow;
+      size += narrow ? 1 : 2;
+    }
+    if (can && size < 2 * units.size()) {
+      out.reserve(size);
+      out.push_back(char(0xFF));
+      out.push_back(char(0xFE));
+      one_byte = true;
+      for (char16_t u : units) {
+        const bool narrow = u < 0x100;
+        if (narrow != one_byte) out.push_back('\0'), one_byte = narrow;
+        out.push_back(char(u & 0xFF));
+        if (!narrow) out.push_back(char(u >> 8));
+      }
+      return;
+    }
+  }
+  out.resize(2 * units.size());
+  for (size_t i = 0; i < units.size(); ++i) {
+    out[2 * i] = char(units[i] & 0xFF);
+    out[2 * i + 1] = char(units[i] >> 8);
+  }
+}
+
 }  // namespace trundle::jet
