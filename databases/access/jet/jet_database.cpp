@@ -6,6 +6,7 @@
 
 #include "databases/access/jet/jet_page_store.h"
 #include "databases/access/jet/jet_pages.h"
+#include "databases/access/jet/jet_props.h"
 #include "databases/access/jet/jet_rows.h"
 #include "databases/access/jet/jet_tdef.h"
 #include "databases/access/jet/jet_text.h"
@@ -35,7 +36,7 @@ std::unique_ptr<TextCodec> Jet3Codec(int code_page) {
 TFieldDef FieldFor(const JetColumn& c, bool jet3) {
   TFieldDef f;
   f.Name = c.name;
-  f.Required = !c.nullable;
+  f.Required = c.required || !c.nullable;
   switch (c.type) {
     case kBoolean:
       f.DataType = ftBoolean;
@@ -308,6 +309,9 @@ void JetDatabase::ReadCatalog() {
   };
   const int id = column("Id"), name = column("Name"), type = column("Type"),
             flags = column("Flags");
+  int lvprop = -1;
+  for (size_t i = 0; i < def.columns.size(); ++i)
+    if (def.columns[i].column.name == "LvProp") lvprop = int(i);
   JetTableReader reader(*pages_, format, std::move(def), code_page_, is_jet3());
   std::vector<Variant> row;
   while (reader.Next(row)) {
@@ -319,6 +323,8 @@ void JetDatabase::ReadCatalog() {
     e.flags =
         row[size_t(flags)].type() == VarType::kInteger ? uint32_t(row[size_t(flags)].integer()) : 0;
     e.system = (e.flags & kSystemFlags) != 0;
+    if (lvprop >= 0 && row[size_t(lvprop)].type() == VarType::kBlob)
+      e.properties = row[size_t(lvprop)].text();
     catalog_.push_back(std::move(e));
   }
 }
@@ -352,12 +358,20 @@ std::optional<std::string> JetDatabase::FindTable(std::string_view name) const {
   return e->name;
 }
 
-std::vector<JetColumn> JetDatabase::Columns(const std::string& table) const {
+TableDef JetDatabase::Definition(const std::string& table) const {
   const CatalogEntry* e = Find(table, false);
   if (!e) throw TrundleError(path_ + " has no table " + table);
   auto codec = Jet3Codec(code_page_);
   TableDef def =
       ReadTableDef(*pages_, FormatOf(version_), e->tdef_page, e->name, path_, codec.get());
+  std::vector<ColumnProperties> props;
+  ParseColumnProperties(e->properties, is_jet3(), codec.get(), props);
+  ApplyColumnProperties(props, def);
+  return def;
+}
+
+std::vector<JetColumn> JetDatabase::Columns(const std::string& table) const {
+  TableDef def = Definition(table);
   std::vector<JetColumn> cols;
   for (const ColumnDef& c : def.columns) cols.push_back(c.column);
   return cols;
@@ -370,11 +384,8 @@ std::unique_ptr<TableFileReader> JetDatabase::OpenTable(const std::string& table
 }
 
 std::unique_ptr<TableFileReader> JetDatabase::OpenAnyTable(const std::string& table) const {
-  const CatalogEntry* e = Find(table, false);
-  if (!e) throw TrundleError(path_ + " has no table " + table);
-  auto codec = Jet3Codec(code_page_);
   const Format format = FormatOf(version_);
-  TableDef def = ReadTableDef(*pages_, format, e->tdef_page, e->name, path_, codec.get());
+  TableDef def = Definition(table);
   return std::make_unique<JetTableReader>(*pages_, format, std::move(def), code_page_, is_jet3());
 }
 

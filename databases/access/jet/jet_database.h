@@ -19,6 +19,7 @@
 namespace trundle::jet {
 
 class PageFile;
+struct TableDef;
 
 // One row of MSysObjects that names a table.
 struct CatalogEntry {
@@ -26,6 +27,7 @@ struct CatalogEntry {
   uint32_t tdef_page = 0;
   uint32_t flags = 0;
   bool system = false;  // flags with any bit of 0x80000002
+  std::string properties;  // LvProp: the column properties (jet_props.h)
 };
 
 enum class JetVersion { kJet3, kJet4, kAce12, kAce14, kAce15, kAce16 };
@@ -98,6 +100,10 @@ class JetDatabase {
   // table definition. Throws TrundleError naming the file and the table when missing or
   // damaged.
   std::unique_ptr<TableFileReader> OpenTable(const std::string& table) const;
+  // The definition of any table of the catalogue, its columns' Required and
+  // AllowZeroLength taken from the catalogue's properties (a property value that cannot
+  // be read leaves them at their defaults). Throws like Columns.
+  TableDef Definition(const std::string& table) const;
   // The same over any table of the catalogue, system tables included.
   std::unique_ptr<TableFileReader> OpenAnyTable(const std::string& table) const;
   // Every table of the catalogue (type 1), system tables included, in catalogue order.
