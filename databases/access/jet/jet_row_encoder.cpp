@@ -37,7 +37,7 @@ void Put32(uint8_t* p, uint32_t v) {
 }
 
 template <typename T>
-void Store(std::string& out, T v) {
+void PutValue(std::string& out, T v) {
   out.resize(sizeof v);
   std::memcpy(out.data(), &v, sizeof v);
 }
@@ -286,7 +286,7 @@ void RowEncoder::PlaceLongValues(size_t fixed_and_head) {
       s.bytes.insert(0, header);
       continue;
     }
-    const LongValueRef ref = long_values_.Store(s.bytes);
+    const LongValueRef ref = long_values_.Store(def_.columns[k], s.bytes);
     Put32(h, uint32_t(length) | (uint32_t(ref.flags & 0xC0) << 24));
     Put32(h + 4, ref.pointer);
     s.bytes = header;
@@ -393,26 +393,26 @@ void RowEncoder::EncodeValue(size_t index, const Variant& value, Slot& slot) {
         if (col.type == kByte)
           slot.bytes.assign(1, char(uint8_t(v)));
         else if (col.type == kInteger)
-          Store(slot.bytes, int16_t(v));
+          PutValue(slot.bytes, int16_t(v));
         else if (col.type == kLong)
-          Store(slot.bytes, int32_t(v));
+          PutValue(slot.bytes, int32_t(v));
         else
-          Store(slot.bytes, v);
+          PutValue(slot.bytes, v);
         break;
       }
       case kCurrency:
-        Store(slot.bytes, value.ToCurrency());
+        PutValue(slot.bytes, value.ToCurrency());
         break;
       case kSingle:
       case kDouble: {
         const double d = value.ToDouble();
         if (!std::isfinite(d)) Refuse(index, value.ToText() + " is not a finite number");
         if (col.type == kDouble) {
-          Store(slot.bytes, d);
+          PutValue(slot.bytes, d);
         } else {
           if (std::fabs(d) > double(std::numeric_limits<float>::max()))
             Refuse(index, value.ToText() + " is out of the range of a Single column");
-          Store(slot.bytes, float(d));
+          PutValue(slot.bytes, float(d));
         }
         break;
       }
@@ -421,7 +421,7 @@ void RowEncoder::EncodeValue(size_t index, const Variant& value, Slot& slot) {
         if (!(d >= kFirstDate && d < kDateEnd))
           Refuse(index, value.ToText() + " is outside the dates a Date/Time column holds "
                                          "(the years 100 to 9999)");
-        Store(slot.bytes, d);
+        PutValue(slot.bytes, d);
         break;
       }
       case kGuid: {

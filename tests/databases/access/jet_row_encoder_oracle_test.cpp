@@ -23,7 +23,7 @@ using namespace jet;
 // Long values stay in their rows in these tests.
 class NoLongValues : public LongValueStore {
  public:
-  LongValueRef Store(const std::string&) override {
+  LongValueRef Store(const ColumnDef&, const std::string&) override {
     throw TrundleError("this test stores no long value outside its row");
   }
 };
@@ -155,7 +155,8 @@ std::vector<std::string> Sorted(std::vector<std::string> rows) {
 // mdb-export cannot tell Null from empty text.
 std::vector<std::string> EmptyTextAsNull(std::vector<std::string> rows) {
   for (std::string& row : rows) {
-    std::string out = "\t" + row + "\t";
+    std::string out(1, '\t');
+    out.append(row).push_back('\t');
     for (size_t at; (at = out.find("\ts:\t")) != std::string::npos;) out.replace(at, 4, "\tN\t");
     row = out.substr(1, out.size() - 2);
   }
@@ -169,7 +170,10 @@ void ExpectRowsRead(const std::string& path, const std::string& table,
   std::vector<std::string> expected;
   for (const auto& r : rows) {
     std::string line;
-    for (size_t i = 0; i < r.size(); ++i) line += (i ? "\t" : "") + jet_test::CanonicalCell(r[i]);
+    for (size_t i = 0; i < r.size(); ++i) {
+      if (i) line.push_back('\t');
+      line += jet_test::CanonicalCell(r[i]);
+    }
     expected.push_back(line);
   }
   const auto fields = db->OpenTable(table)->fields();

@@ -64,7 +64,8 @@ class LvalFile : public LongValueStore {
  public:
   explicit LvalFile(const Format& f) : f_(f), pages_(1, std::string(size_t(f.page_size), '\0')) {}
 
-  LongValueRef Store(const std::string& data) override {
+  LongValueRef Store(const ColumnDef& column, const std::string& data) override {
+    columns.push_back(column.column.name);
     ++stored;
     const size_t room = size_t(f_.page_size - f_.data_row_offsets - 2 - 4);
     const bool chained = data.size() > room + 4;
@@ -103,6 +104,7 @@ class LvalFile : public LongValueStore {
   }
 
   int stored = 0;
+  std::vector<std::string> columns;  // whose values were stored, in order
 
  private:
   const Format& f_;
@@ -239,8 +241,8 @@ TEST_P(EveryFormat, EveryTypeRoundTripsWithItsEdgeValues) {
 
   EXPECT_EQ(back[2][0], Variant::Boolean(false));
   for (size_t i = 1; i < back[2].size(); ++i) EXPECT_TRUE(back[2][i].IsNull()) << i;
-  // Only the long values too big for their row went to LVAL pages.
-  EXPECT_EQ(t.lval.stored, 2);
+  // Only the long values too big for their row went to LVAL pages, each with its column.
+  EXPECT_EQ(t.lval.columns, (std::vector<std::string>{"Ole", "Notes"}));
 }
 
 TEST_P(EveryFormat, LongValuesGoInlineSingleOrChainedAndKeepEveryByte) {
