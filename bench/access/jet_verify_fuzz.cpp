@@ -1,7 +1,8 @@
 // libFuzzer target for the Jet verifier, run by hand:
 //   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//     bench/access/jet_verify_fuzz.cpp databases/access/jet/*.cpp engine/field_types.cpp \
-//     engine/variant.cpp engine/datetime.cpp engine/codepage.cpp -o /tmp/jet_verify_fuzz
+//     bench/access/jet_verify_fuzz.cpp databases/access/jet/*.cpp databases/file_io.cpp \
+//     engine/field_types.cpp engine/variant.cpp engine/datetime.cpp engine/codepage.cpp \
+//     engine/locale_format.cpp engine/locale_text.cpp -o /tmp/jet_verify_fuzz
 //   mkdir -p /tmp/jet_corpus && cp tests/data/access/*.mdb /tmp/jet_corpus/
 //   /tmp/jet_verify_fuzz -max_total_time=600 -max_len=300000 /tmp/jet_corpus
 // An input is a whole database file. Every input must end in a report, never a crash, a

@@ -157,6 +157,7 @@ void RowDecoder::DecodeValue(const ColumnDef& col, const uint8_t* data, int size
     case kMemo:
     case kOle: {
       std::string bytes;
+      lval_column_ = uint32_t(col.number);
       ReadLongValue(data, size, bytes);
       if (type == kMemo)
         DecodeText(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
@@ -201,7 +202,7 @@ void RowDecoder::ReadLongValue(const uint8_t* data, int size, std::string& out) 
     if (lval_page_[0] != 0x01 ||
         !LocateRow(lval_page_, format_, int(pointer & 0xFF), span, where_) || span.deleted)
       damaged("points to a missing row on page " + std::to_string(page));
-    if (lval_rows_) lval_rows_->push_back(pointer);
+    if (lval_rows_) lval_rows_->push_back(uint64_t(lval_column_) << 32 | pointer);
     const uint8_t* p = &lval_page_[size_t(span.begin)];
     int n = span.end - span.begin;
     uint32_t next = 0;

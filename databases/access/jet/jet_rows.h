@@ -27,9 +27,10 @@ class RowDecoder {
   // Values whose text was not valid in its encoding (read with replacement characters).
   int64_t bad_text() const { return bad_text_; }
 
-  // When set, the row pointer of every long-value row that Decode reads is appended to
-  // rows (the verifier's check that long values are owned and never shared).
-  void WatchLongValues(std::vector<uint32_t>* rows) { lval_rows_ = rows; }
+  // When set, every long-value row that Decode reads is appended to rows as its column's
+  // number (upper 32 bits) and its row pointer (lower 32 bits): the verifier's check that
+  // long values lie on their column's pages and are never shared.
+  void WatchLongValues(std::vector<uint64_t>* rows) { lval_rows_ = rows; }
 
  private:
   void DecodeValue(const ColumnDef& col, const uint8_t* data, int size, Variant& out);
@@ -47,7 +48,8 @@ class RowDecoder {
   uint32_t lval_page_number_ = 0;  // page held in lval_page_ (0: none)
   std::string scratch_;
   int64_t bad_text_ = 0;
-  std::vector<uint32_t>* lval_rows_ = nullptr;
+  std::vector<uint64_t>* lval_rows_ = nullptr;
+  uint32_t lval_column_ = 0;  // the column whose long value is being read
 };
 
 // The exact decimal text of a Jet Numeric value (17 bytes: sign, 16-byte mantissa) with

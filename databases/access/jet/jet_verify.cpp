@@ -480,12 +480,14 @@ class Verifier {
 
     // Long-value pages: every live row on them, to find the ones no value uses.
     std::vector<uint32_t> lval_pages, lval_rows;
+    std::vector<uint64_t> column_pages;  // column number << 32 | page, of every column's map
     std::vector<RowSpan> spans;
     for (const LongValueMap& m : extras.long_value_maps) {
       const std::string what = where + ": the long-value map of column " + std::to_string(m.column);
       MapPages used;
       if (m.used == 0 || !ReadMap(m.used, what, t, used)) continue;
       for (uint32_t p : used.pages) {
+        column_pages.push_back(uint64_t(m.column) << 32 | p);
         if (!Take(p, Use::kLongValues, t)) continue;
         if (std::binary_search(lval_pages.begin(), lval_pages.end(), p)) continue;
         file_->Read(p, buf);
@@ -508,7 +510,7 @@ class Verifier {
 
     // Rows.
     RowDecoder decoder(*file_, format_, def, codec_.get(), where);
-    std::vector<uint32_t> values_lval_rows;
+    std::vector<uint64_t> values_lval_rows;  // column number << 32 | row pointer
     decoder.WatchLongValues(&values_lval_rows);
     std::vector<Variant> values;
     // For each index that leaves out rows whose keys are all Null, the key columns' places
@@ -585,27 +587,38 @@ class Verifier {
         Fault(text);
     }
 
-    // Long values: on the table's long-value pages, each row serving one value.
-    std::sort(values_lval_rows.begin(), values_lval_rows.end());
+    // Long values: on their column's long-value pages, each row serving one value.
+    std::sort(column_pages.begin(), column_pages.end());
+    std::vector<uint32_t> used_lval_rows;
     int shown = 0, more = 0;
-    for (size_t i = 0; i < values_lval_rows.size(); ++i) {
-      const uint32_t lv = values_lval_rows[i];
+    for (uint64_t watched : values_lval_rows) {
+      const uint32_t lv = uint32_t(watched);
+      used_lval_rows.push_back(lv);
       std::string problem;
-      if (i > 0 && values_lval_rows[i - 1] == lv)
-        problem = "serves two long values";
-      else if (!std::binary_search(lval_pages.begin(), lval_pages.end(), lv >> 8))
+      if (!std::binary_search(lval_pages.begin(), lval_pages.end(), lv >> 8))
         problem = "holds a long value but lies on a page its long-value maps do not list";
+      else if (!std::binary_search(column_pages.begin(), column_pages.end(),
+                                   (watched >> 32) << 32 | (lv >> 8)))
+        problem = "holds a long value of column " + std::to_string(watched >> 32) +
+                  " on a page another column's map lists";
       if (problem.empty()) continue;
       if (shown++ < kShownPerCheck)
         Fault(where + ": " + PointerText(lv) + " " + problem);
       else
         ++more;
     }
+    std::sort(used_lval_rows.begin(), used_lval_rows.end());
+    for (size_t i = 1; i < used_lval_rows.size(); ++i) {
+      if (used_lval_rows[i] != used_lval_rows[i - 1]) continue;
+      if (shown++ < kShownPerCheck)
+        Fault(where + ": " + PointerText(used_lval_rows[i]) + " serves two long values");
+      else
+        ++more;
+    }
     if (more > 0) Fault(where + ": " + std::to_string(more) + " more long-value rows like those");
-    std::sort(lval_rows.begin(), lval_rows.end());
     size_t unused = 0;
     for (uint32_t lv : lval_rows)
-      if (!std::binary_search(values_lval_rows.begin(), values_lval_rows.end(), lv)) ++unused;
+      if (!std::binary_search(used_lval_rows.begin(), used_lval_rows.end(), lv)) ++unused;
     if (unused > 0)
       Note(where + ": " + std::to_string(unused) + " long-value rows are used by no value");
 

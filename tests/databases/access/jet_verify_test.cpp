@@ -114,6 +114,23 @@ class Image {
     SetInMap(1u << 8, page, false);
     return page;
   }
+  // The row pointers of the inline usage maps (on pages of maps) that mark page.
+  std::vector<uint32_t> MapsMarking(uint32_t page) {
+    std::vector<uint32_t> maps;
+    for (uint32_t p = 3; p < page_count(); ++p) {
+      if (IsFree(p) || Page(p)[0] != 0x01 || Get32(Page(p) + 4) != 0) continue;
+      const int rows = Get16(Page(p) + format_.data_row_count);
+      for (int r = 0; r < rows; ++r) {
+        int size;
+        const uint8_t* map = Row(p, r, &size);
+        if (size < 5 || map[0] != 0 || page < Get32(map + 1)) continue;
+        const uint32_t bit = page - Get32(map + 1);
+        if (bit / 8 + 5 < uint32_t(size) && map[5 + bit / 8] >> (bit % 8) & 1)
+          maps.push_back(p << 8 | uint32_t(r));
+      }
+    }
+    return maps;
+  }
   // The row pointer of the inline usage map (on a page of maps) that marks page alone.
   uint32_t MapMarking(uint32_t page) {
     for (uint32_t p = 3; p < page_count(); ++p) {
@@ -460,6 +477,23 @@ TEST(JetVerifyTest, LongValuesLieOnTheirTablesLongValuePages) {
     EXPECT_TRUE(Finds(report, "lies on a page its long-value maps do not list"))
         << Findings(report);
   }
+}
+
+// Each Memo and OLE column keeps its long values on the pages of its own maps.
+TEST(JetVerifyTest, LongValuesLieOnTheirOwnColumnsPages) {
+  ScratchFolder dir;
+  // The catalogue's LvProp column keeps pages 16 and 67, another column pages 29 and 40.
+  Image image("indexTestV2000.mdb");
+  const std::vector<uint32_t> from = image.MapsMarking(29), to = image.MapsMarking(16);
+  ASSERT_EQ(from.size(), 2u);  // a column's map of pages and its map of free space
+  ASSERT_EQ(to.size(), 2u);
+  for (uint32_t map : from) image.SetInMap(map, 29, false);
+  for (uint32_t map : to) image.SetInMap(map, 29, true);
+  const JetVerifyReport report = image.Verify(dir);
+  EXPECT_TRUE(Finds(report, "table MSysObjects: page 29 row 0 holds a long value of column "))
+      << Findings(report);
+  EXPECT_TRUE(Finds(report, " on a page another column's map lists")) << Findings(report);
+  EXPECT_EQ(report.faults, 1) << Findings(report);
 }
 
 // An encoded database (pages RC4-masked with the header's key) is read as it is stored.
