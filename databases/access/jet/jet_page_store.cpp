@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <unordered_map>
+#include <utility>
 
 #include "databases/access/jet/jet_tdef.h"
 #include "databases/file_io.h"
@@ -457,10 +458,17 @@ class JetPageStore : public PageStore {
       db_.ReadExactAt(0, first.data(), page_size);
       Put32(header + 28, Crc32(0, first.data(), page_size));
       Put32(header + 32, Crc32(0, header, 32));
-      journal_.WriteAt(0, header, kHeaderSize);
+      try {
+        journal_.WriteAt(0, header, kHeaderSize);
+      } catch (const TrundleError&) {
+        journal_ = RandomAccessFile();
+        RemoveFile(journal_path_);
+        throw;
+      }
       journal_end_ = kHeaderSize;
     }
     std::vector<uint8_t> records;
+    std::vector<std::pair<uint32_t, uint64_t>> added;  // page, its old image's offset
     for (uint32_t page : order) {
       if (page >= batch_pages_ || journalled_.count(page) != 0) continue;
       const size_t at = records.size();
@@ -469,12 +477,15 @@ class JetPageStore : public PageStore {
       Put32(record, page);
       db_.ReadExactAt(uint64_t(page) * page_size, record + 4, page_size);
       Put32(record + 4 + page_size, RecordCrc(salt_, page, record + 4, page_size));
-      journalled_[page] = journal_end_ + at + 4;
+      added.emplace_back(page, journal_end_ + at + 4);
     }
     if (!records.empty()) journal_.WriteAt(journal_end_, records.data(), records.size());
-    journal_end_ += records.size();
     journal_.Sync();
     if (created) SyncFolder(journal_path_);
+    // Only images that reached the disk count: a failed journal write leaves the
+    // database untouched, and Rollback then has nothing of them to put back.
+    journal_end_ += records.size();
+    journalled_.insert(added.begin(), added.end());
 
     std::vector<uint8_t> coded;
     for (uint32_t page : order) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -391,6 +392,47 @@ TEST(JetPageStore, ASigkillAnywhereInALargeBatchLeavesItWholeOrAbsent) {
       }
     }
   }
+}
+
+// A journal that cannot be written (the disk full; here a file size limit) stops the batch
+// before any page of the database is touched, and Rollback still ends it cleanly.
+TEST(JetPageStore, AJournalThatCannotBeWrittenLeavesTheDatabaseUntouched) {
+  ScratchFolder dir;
+  const std::string path = dir / "t.mdb";
+  const std::string bytes = ReadFile(jet_test::Fixture("delTestV1997.mdb"));
+  WriteFile(path, bytes);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit = {40000, 40000};  // the database is 64 KB, its journal would be 60
+    setrlimit(RLIMIT_FSIZE, &limit);
+    int code = 0;
+    try {
+      auto store = PageStore::Open(path);
+      std::vector<uint8_t> page;
+      for (uint32_t p = 3; p < store->page_count(); ++p) {
+        store->pages().Read(p, page);
+        page.back() ^= 1;
+        store->Write(p, page);
+      }
+      try {
+        store->Commit();
+        code = 4;
+      } catch (const TrundleError&) {
+        store->Rollback();
+      }
+    } catch (...) {
+      code = 5;
+    }
+    _exit(code);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "4: the commit went through; 5: Rollback failed";
+  EXPECT_TRUE(ReadFile(path) == bytes);
+  EXPECT_FALSE(PathExists(path + "-journal"));
 }
 
 TEST(JetPageStore, ADatabaseSomeoneHoldsIsRefusedUntouched) {
