@@ -121,7 +121,8 @@ void RemoveFile(const std::string& path) {
 // std::nullopt when the header never reached the disk whole: no page was written under
 // such a journal. Throws TrundleError when the journal cannot be applied.
 template <typename ReadFirst, typename Apply>
-std::optional<uint64_t> ReadJournalFile(const std::string& path, const std::string& journal_path,
+std::optional<uint64_t> ReadJournalFile(const std::string& path, uint64_t db_size,
+                                        const std::string& journal_path,
                                         const ReadFirst& read_first, const Apply& apply) {
   const std::string refusal = path + " has a journal beside it (" + journal_path +
                               ") that cannot be applied: ";
@@ -140,6 +141,11 @@ std::optional<uint64_t> ReadJournalFile(const std::string& path, const std::stri
     throw TrundleError(refusal + "it is of version " + std::to_string(version));
   if ((page_size != 2048 && page_size != 4096) || length % page_size != 0)
     throw TrundleError(refusal + "its header is damaged");
+  // A batch only adds pages: a database shorter than its journal's old length was cut
+  // by something else since.
+  if (length > db_size)
+    throw TrundleError(refusal + "the database is shorter than it was when the journal was "
+                                 "written");
   std::vector<uint8_t> record(4 + size_t(page_size) + 4);
   // Visits each whole record, up to the one being written when the writer stopped.
   auto each_record = [&](const auto& visit) {
@@ -177,7 +183,8 @@ void RecoverJournal(RandomAccessFile& db, const std::string& journal_path) {
   auto put_back = [&](uint32_t page, const uint8_t* old, uint32_t page_size) {
     db.WriteAt(uint64_t(page) * page_size, old, page_size);
   };
-  if (const auto length = ReadJournalFile(db.path(), journal_path, read_first, put_back)) {
+  if (const auto length =
+          ReadJournalFile(db.path(), db.Size(), journal_path, read_first, put_back)) {
     db.Truncate(*length);
     db.Sync();
   }
@@ -566,7 +573,7 @@ bool ReadJournal(const std::string& path, uint32_t key, PageFile::Overlay& pages
       Rc4(page_key, 4, plain.data(), plain.size());
     }
   };
-  const auto old_length = ReadJournalFile(path, journal_path, read_first, keep);
+  const auto old_length = ReadJournalFile(path, db.Size(), journal_path, read_first, keep);
   if (!old_length) return false;
   pages = std::move(old_pages);
   length = *old_length;

@@ -281,6 +281,17 @@ TEST(JetPageStore, AJournalCutShortIsIgnoredAndAForeignOneRefused) {
     WriteFile(path + "-journal", journal.substr(0, cut));
     ExpectBeforeOrAfter(path, s.bytes, s.bytes);
   }
+  // A database cut shorter than the journal says it was is not patched up with it.
+  WriteFile(path, s.bytes.substr(0, s.bytes.size() - PageSize(s.bytes)));
+  WriteFile(path + "-journal", journal);
+  try {
+    PageStore::Open(path);
+    ADD_FAILURE() << "a journal was applied to a database cut short";
+  } catch (const TrundleError& e) {
+    EXPECT_NE(std::string(e.what()).find("shorter than it was"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(ReadFile(path).size(), s.bytes.size() - PageSize(s.bytes));
+
   // A journal beside another database (one restored from elsewhere, say) is not applied
   // to it.
   const std::string other = ReadFile(jet_test::Fixture("testUnicodeCompV2003.mdb"));
