@@ -201,7 +201,11 @@ RowEncoder::RowEncoder(const Format& format, const TableDef& def, TextCodec* jet
                        LongValueStore& long_values)
     : format_(format), def_(def), jet3_text_(jet3_text), long_values_(long_values) {
   int highest_var = -1;
+  // A row counts every column ever added (max_cols); a definition whose numbers pass
+  // that still gets a mask bit for each column.
+  row_cols_ = def_.max_cols;
   for (const ColumnDef& c : def_.columns) {
+    row_cols_ = std::max(row_cols_, c.number + 1);
     if (c.column.fixed) {
       if (c.column.type != kBoolean)
         fixed_size_ = std::max(fixed_size_, c.fixed_offset + c.column.size);
@@ -229,8 +233,9 @@ void RowEncoder::Encode(const std::vector<Variant>& values, std::vector<uint8_t>
   if (def_.num_var_cols == 0 && num_var_ > 0)
     throw TrundleError("table " + def_.name +
                        ": its definition has variable columns but counts none");
-  if (format_.jet3 && def_.max_cols > 255)
-    throw TrundleError("table " + def_.name + ": a Jet 3 row holds at most 255 columns");
+  if (row_cols_ > (format_.jet3 ? 255 : 65535))
+    throw TrundleError("table " + def_.name + ": a row holds at most " +
+                       (format_.jet3 ? "255" : "65535") + " columns");
   for (size_t k = 0; k < def_.columns.size(); ++k)
     EncodeValue(k, k < values.size() ? values[k] : kNull, slots_[k]);
   const size_t head = format_.jet3 ? 1 : 2;
@@ -242,7 +247,7 @@ void RowEncoder::Encode(const std::vector<Variant>& values, std::vector<uint8_t>
 }
 
 size_t RowEncoder::TailSize(size_t data_end) const {
-  const size_t mask = size_t(def_.max_cols + 7) / 8;
+  const size_t mask = size_t(row_cols_ + 7) / 8;
   if (def_.num_var_cols == 0) return mask;
   if (!format_.jet3) return 2 + 2 * size_t(num_var_) + 2 + mask;
   // End of data, one byte an offset, the jump table, the offset count, the mask. A row
@@ -295,13 +300,14 @@ void RowEncoder::PlaceLongValues(size_t fixed_and_head) {
 
 void RowEncoder::Assemble(std::vector<uint8_t>& row) {
   const size_t head = format_.jet3 ? 1 : 2;
-  const size_t mask_size = size_t(def_.max_cols + 7) / 8;
+  const size_t mask_size = size_t(row_cols_ + 7) / 8;
   row.assign(head + size_t(fixed_size_), 0);
   if (format_.jet3)
-    row[0] = uint8_t(def_.max_cols);
+    row[0] = uint8_t(row_cols_);
   else
-    Put16(row.data(), uint32_t(def_.max_cols));
-  std::vector<uint8_t> mask(mask_size, 0);
+    Put16(row.data(), uint32_t(row_cols_));
+  std::vector<uint8_t>& mask = mask_;
+  mask.assign(mask_size, 0);
   for (size_t k = 0; k < def_.columns.size(); ++k) {
     const ColumnDef& c = def_.columns[k];
     const Slot& s = slots_[k];
@@ -310,7 +316,8 @@ void RowEncoder::Assemble(std::vector<uint8_t>& row) {
       std::memcpy(&row[head + size_t(c.fixed_offset)], s.bytes.data(), s.bytes.size());
   }
   if (def_.num_var_cols > 0) {
-    std::vector<size_t> offsets(size_t(num_var_) + 1);
+    std::vector<size_t>& offsets = offsets_;
+    offsets.assign(size_t(num_var_) + 1, 0);
     for (size_t i = 0; i < size_t(num_var_); ++i) {
       offsets[i] = row.size();
       const int k = by_var_index_[i];
@@ -495,9 +502,10 @@ void RowEncoder::EncodeValue(size_t index, const Variant& value, Slot& slot) {
 void RowEncoder::EncodeText(size_t index, const Variant& value, bool long_value, Slot& slot) {
   const ColumnDef& def = def_.columns[index];
   const JetColumn& col = def.column;
-  std::string text = value.type() == VarType::kString || value.type() == VarType::kBlob
-                         ? value.text()
-                         : value.ToText();
+  if (value.type() != VarType::kString && value.type() != VarType::kBlob)
+    text_ = value.ToText();
+  const std::string& text =
+      value.type() == VarType::kString || value.type() == VarType::kBlob ? value.text() : text_;
   if (text.empty() && !col.allow_zero_length) {
     if (col.required) Refuse(index, "empty text in a column that requires a value and "
                                     "allows no zero-length text");

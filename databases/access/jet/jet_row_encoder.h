@@ -78,12 +78,16 @@ class RowEncoder {
   const TableDef& def_;
   TextCodec* jet3_text_;
   LongValueStore& long_values_;
+  int row_cols_ = 0;                  // the column count a row gives, mask bits
   int fixed_size_ = 0;                // bytes of fixed data after the column count
   int num_var_ = 0;                   // entries of a row's variable-offset table
   std::vector<int> by_var_index_;     // column of each variable-offset entry, -1 none
   std::vector<Slot> slots_;
   std::vector<int64_t> note_counts_;  // [column * kNoteKinds + kind]
   std::u16string units_;
+  std::string text_;                  // a value's text when it is not text already
+  std::vector<uint8_t> mask_;
+  std::vector<size_t> offsets_;
 };
 
 }  // namespace trundle::jet

@@ -79,11 +79,15 @@ bool AppendJet4Text(const uint8_t* data, size_t size, std::string& out) {
 }
 
 bool Utf8ToUtf16(std::string_view text, std::u16string& out) {
-  out.clear();
-  bool ok = true;
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
   const size_t n = text.size();
-  for (size_t i = 0; i < n;) {
+  // Most text is ASCII: one unit a byte, up to the first byte that is not.
+  size_t i = 0;
+  out.resize(n);
+  while (i < n && p[i] < 0x80) out[i] = char16_t(p[i]), ++i;
+  out.resize(i);
+  bool ok = true;
+  while (i < n) {
     const uint8_t b = p[i];
     int more = 0;
     uint32_t c = 0, least = 0;
@@ -142,15 +146,16 @@ void EncodeJet4Text(const std::u16string& units, bool compress, std::string& out
       size += narrow ? 1 : 2;
     }
     if (can && size < 2 * units.size()) {
-      out.reserve(size);
-      out.push_back(char(0xFF));
-      out.push_back(char(0xFE));
+      out.resize(size);
+      char* o = out.data();
+      *o++ = char(0xFF);
+      *o++ = char(0xFE);
       one_byte = true;
       for (char16_t u : units) {
         const bool narrow = u < 0x100;
-        if (narrow != one_byte) out.push_back('\0'), one_byte = narrow;
-        out.push_back(char(u & 0xFF));
-        if (!narrow) out.push_back(char(u >> 8));
+        if (narrow != one_byte) *o++ = '\0', one_byte = narrow;
+        *o++ = char(u & 0xFF);
+        if (!narrow) *o++ = char(u >> 8);
       }
       return;
     }

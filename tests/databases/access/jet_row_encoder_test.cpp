@@ -342,6 +342,21 @@ TEST(RowEncoderJet4, TextIsCompressedWhereItFitsAndUtf16Elsewhere) {
             "column C: text of 256 characters is longer than the column's 255");
 }
 
+TEST(RowEncoderJet4, TextThatIsNotUtf8IsStoredWithReplacementCharactersAndNoted) {
+  RoundTrip t(false, MakeDef({{"C", kText, 100, true}}));
+  const auto back = t.Run({{Variant::String("a\xFF" "b")},           // not a lead byte
+                           {Variant::String("\xC0\xAF" "c")},        // overlong '/'
+                           {Variant::String("d\xE2\x82")},           // cut short
+                           {Variant::String("\xED\xA0\x80" "e")}}); // a surrogate
+  EXPECT_EQ(back[0][0], Variant::String("a\xEF\xBF\xBD" "b"));
+  EXPECT_EQ(back[1][0], Variant::String("\xEF\xBF\xBD\xEF\xBF\xBD" "c"));
+  EXPECT_EQ(back[2][0], Variant::String("d\xEF\xBF\xBD\xEF\xBF\xBD"));
+  EXPECT_EQ(back[3][0], Variant::String("\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" "e"));
+  const auto notes = t.encoder.TakeNotes();
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].substr(0, 37), "table T, column C: 4 texts were not v");
+}
+
 TEST(RowEncoderJet3, TextGoesInTheCodePageAndUnheldCharactersAreNoted) {
   RoundTrip t(true, MakeDef({{"A", kText, 10}, {"M", kMemo}}));
   const auto back = t.Run({{Variant::String("\xE2\x82\xAC 5 caf\xC3\xA9"),  // € is 0x80 in 1252
