@@ -14,13 +14,6 @@ std::string Extension(const std::string& path) {
   return LowerAscii(path.substr(dot));
 }
 
-// The file name of a path without its last extension.
-std::string BaseNameWithoutExtension(const std::string& path) {
-  std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-  const size_t dot = name.rfind('.');
-  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
 // Whether a kind reads one of the options given per end ("table" for --source-table and
 // --dest-table, ...). An option that the chosen kind does not read is a usage error: left
 // unread, it would let the user believe it took effect.
@@ -130,7 +123,7 @@ std::string UsageText() {
          "                                          (default)\n"
          "  --source-encoding NAME                  code page of the source's text\n"
          "  --dest-encoding NAME                    code page of what is written (UTF-8)\n"
-         "  --html-title TITLE                      default: DEST's name without extension\n"
+         "  --html-title TITLE                      default: DEST's file name up to its first dot\n"
          "  --html-banner FILE                      default: Banner.html\n"
          "  --clipboard                             put tab-delimited text on the clipboard\n"
          "                                          instead of writing DEST\n"
@@ -303,7 +296,7 @@ std::string DescribeJob(const CliOptions& options, JobDescription& out) {
     return e;
   out.clipboard = options.clipboard;
   out.html_title =
-      options.html_title ? *options.html_title : BaseNameWithoutExtension(options.dest.location);
+      options.html_title ? *options.html_title : HtmlTitleForFile(options.dest.location);
   out.html_banner = options.html_banner.value_or("Banner.html");
   return "";
 }
