@@ -12,6 +12,13 @@ class TrundleError : public std::runtime_error {
   explicit TrundleError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// A long phase ended early because the job asked to stop; the job reports the stop, so
+// whoever catches this sends no message of its own.
+class StopRequestedError : public TrundleError {
+ public:
+  StopRequestedError() : TrundleError("Stopped on request") {}
+};
+
 // The message of a value index outside a record, as the user sees it.
 inline constexpr const char kRangeCheckError[] = "Range check error";
 

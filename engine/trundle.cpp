@@ -21,6 +21,7 @@ TTrundle::~TTrundle() {
 std::unique_ptr<TTrundleUnknown> TTrundle::MakeRelaying(TDataKind kind) {
   auto adaptor = MakeAdaptor(kind);
   adaptor->OnMessage = [this](const std::string& message) { RelayMessage(message); };
+  adaptor->OnTick = [this] { return Tick(); };
   return adaptor;
 }
 
@@ -44,6 +45,21 @@ void TTrundle::RelayMessage(const std::string& message) const {
     OnMessage(message);
 }
 
+bool TTrundle::Tick() {
+  const auto now = std::chrono::steady_clock::now();
+  if (OnProgress && now - last_callback_ >= TickInterval) {
+    last_callback_ = now;
+    OnProgress(percent_);
+  }
+  return StopRequested();
+}
+
+void TTrundle::Progress(int32_t percent) {
+  percent_ = percent;
+  last_callback_ = std::chrono::steady_clock::now();
+  if (OnProgress) OnProgress(percent);
+}
+
 void TTrundle::Execute() {
   outcome_ = TRunOutcome::kNotRun;
   records_moved_ = 0;
@@ -61,28 +77,45 @@ void TTrundle::Execute() {
   }
   // outcome_ stays kNotRun until the run ends without an exception: a caller that
   // catches one must not read it as "nothing moved" (records may have been written).
-  TRunOutcome outcome = TRunOutcome::kNotOpened;
-  if (source_->OpenTable()) {
-    destination_->PrepareDestination();
-    bool ok = true;
-    if (!destination_->OpenTable()) {
-      ok = destination_->CreateTable(*source_);
-      // An Access source is read again once the destination exists: creating a table in
-      // the same database may have closed its query.
-      if (ok && source_->GetKind() == dkAccess) ok = source_->OpenTable();
-    }
-    if (ok) {
-      outcome = MoveRecords();
-      if (outcome == TRunOutcome::kMoved) destination_->SaveTable();
-    }
-  }
-  outcome_ = outcome;
+  percent_ = 0;
+  last_callback_ = steady_start;
+  outcome_ = OpenAndMove();
   if (OnMessage) {
     const double now = NowLocal();
     OnMessage("\r\nCompleted: " + FormatLogTimestamp(now, formats));
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - steady_start;
     OnMessage("Elapsed time: " + FormatElapsed(elapsed.count() / 86400.0));
   }
+}
+
+TRunOutcome TTrundle::OpenAndMove() {
+  // A long OpenTable ends early when a stop is requested (its ticks say so); the run then
+  // ends as stopped, before the destination is touched where the source was opening.
+  const bool source_open = source_->OpenTable();
+  if (StopRequested()) return ReportStop(0);
+  if (!source_open) return TRunOutcome::kNotOpened;
+  destination_->PrepareDestination();
+  bool ok = destination_->OpenTable();
+  if (StopRequested()) return ReportStop(0);
+  if (!ok) {
+    ok = destination_->CreateTable(*source_);
+    // An Access source is read again once the destination exists: creating a table in
+    // the same database may have closed its query.
+    if (ok && source_->GetKind() == dkAccess) ok = source_->OpenTable();
+  }
+  if (!ok) return TRunOutcome::kNotOpened;
+  const TRunOutcome outcome = MoveRecords();
+  if (outcome == TRunOutcome::kMoved) destination_->SaveTable();
+  return outcome;
+}
+
+TRunOutcome TTrundle::ReportStop(int64_t undone) {
+  if (OnMessage)
+    OnMessage("Stopped on request: " + std::to_string(records_moved_) + " records moved" +
+              (undone > 0
+                   ? "; the open batch of " + std::to_string(undone) + " records was rolled back"
+                   : ""));
+  return TRunOutcome::kStopped;
 }
 
 TRunOutcome TTrundle::MoveRecords() {
@@ -92,12 +125,11 @@ TRunOutcome TTrundle::MoveRecords() {
   int64_t count = 0;
   // A stop request is honoured between records, so that every record is either
   // written whole or not begun.
-  const auto stop_requested = [this] { return stop_requested_.load(std::memory_order_relaxed); };
   int64_t committed = 0;  // records written up to the last Commit
   bool stopped = false;
   try {
     destination_->StartTransaction();
-    while (!(stopped = stop_requested()) && source_->ReadRecord(names, values)) {
+    while (!(stopped = StopRequested()) && source_->ReadRecord(names, values)) {
       destination_->WriteRecord(names, values);
       ++count;
       records_moved_ = count;
@@ -107,10 +139,12 @@ TRunOutcome TTrundle::MoveRecords() {
         destination_->StartTransaction();
       }
       // 64-bit so that a long run cannot overflow; a source that does not know its size
-      // (RecordCount 0) reports nothing until the final 100.
+      // (RecordCount 0) reports no share until the final 100, only the ticks.
       if (OnProgress && source_->RecordCount > 0)
-        OnProgress(
+        Progress(
             static_cast<int32_t>(std::min<int64_t>(count * 100 / source_->RecordCount, INT32_MAX)));
+      else
+        Tick();
     }
     // A run stopped on request keeps the batches committed and undoes the open one
     // where the destination can, as a failed run does.
@@ -126,12 +160,7 @@ TRunOutcome TTrundle::MoveRecords() {
   if (stopped) {
     const int64_t undone = destination_->RollsBackOpenBatch() ? count - committed : 0;
     records_moved_ = count - undone;
-    if (OnMessage)
-      OnMessage("Stopped on request: " + std::to_string(records_moved_) + " records moved" +
-                (undone > 0
-                     ? "; the open batch of " + std::to_string(undone) + " records was rolled back"
-                     : ""));
-    return TRunOutcome::kStopped;
+    return ReportStop(undone);
   }
   // A source that logged an error and stopped reading has not delivered everything: the
   // destination is not finished as if it had (a file destination keeps its old contents).
@@ -141,7 +170,7 @@ TRunOutcome TTrundle::MoveRecords() {
                 " records moved");
     return TRunOutcome::kReadFailed;
   }
-  if (OnProgress) OnProgress(100);
+  Progress(100);
   if (OnMessage) OnMessage(std::to_string(count) + " records moved");
   return TRunOutcome::kMoved;
 }

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,23 +60,41 @@ class TTrundle {
   void RequestStop() noexcept { stop_requested_.store(true, std::memory_order_relaxed); }
   // Target of both adaptors' OnMessage: passes the line on to OnMessage when assigned.
   void RelayMessage(const std::string& message) const;
+  // Target of both adaptors' OnTick: calls OnProgress again with the last percentage
+  // once TickInterval has passed since the last call, so that a window can repaint and
+  // take a Close during a long phase; true when a stop was requested.
+  bool Tick();
 
   TTrundleMessageEvent OnMessage;
+  // Called with the share of records moved, and again with the same share during long
+  // phases (Tick); a caller that processes pending events here keeps its window alive.
   TTrundleProgressEvent OnProgress;
+  // Half the 100 ms a window may go without answering. Tests set zero to see every tick.
+  std::chrono::milliseconds TickInterval{50};
 
   TRunOutcome outcome() const { return outcome_; }
   // Records written and kept: after a stop, without the open batch a server rolled back.
   int64_t records_moved() const { return records_moved_; }
 
  private:
+  // Opens both ends, moves the records and saves the destination; the outcome.
+  TRunOutcome OpenAndMove();
   // kMoved, or why the loop ended early (kStopped, kReadFailed).
   TRunOutcome MoveRecords();
+  // Logs how many records a stopped run kept (records_moved_) and how many of its open
+  // batch the destination rolled back; kStopped.
+  TRunOutcome ReportStop(int64_t undone);
   std::unique_ptr<TTrundleUnknown> MakeRelaying(TDataKind kind);
 
   std::unique_ptr<TTrundleUnknown> source_;
   std::unique_ptr<TTrundleUnknown> destination_;
+  bool StopRequested() const { return stop_requested_.load(std::memory_order_relaxed); }
+  void Progress(int32_t percent);
+
   TRunOutcome outcome_ = TRunOutcome::kNotRun;
   int64_t records_moved_ = 0;
+  int32_t percent_ = 0;  // the last share passed to OnProgress
+  std::chrono::steady_clock::time_point last_callback_;
   std::atomic<bool> stop_requested_{false};
   static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop runs in signal handlers");
 };

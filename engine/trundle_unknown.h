@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/field_types.h"
+#include "engine/tick.h"
 #include "engine/variant.h"
 
 namespace trundle {
@@ -65,6 +66,10 @@ class TTrundleUnknown {
   std::string Encoding;
   int32_t RecordCount = 0;  // set by a successful OpenTable
   TTrundleMessageEvent OnMessage;
+  // Stepped through a TickCounter by every long phase (tick.h). A phase that can end early
+  // without harm does so when it returns true: a source's OpenTable then returns false
+  // without a message of its own, and the job reports the stop.
+  TTrundleTickEvent OnTick;
 
   // For a source: false when there is nothing to read. For a destination: false when
   // the table does not exist yet (the job then calls CreateTable).

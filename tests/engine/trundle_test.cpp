@@ -24,9 +24,13 @@ class FakeSource : public TTrundleUnknown {
   int delivered = 0;
   bool throw_on_open = false;
   std::function<void()> on_open;
+  int open_steps = 0;  // steps of a long opening phase, ticked as a text file's reading is
 
   bool OpenTable() override {
     if (throw_on_open) throw TrundleError("cannot read");
+    TickCounter ticks(OnTick);
+    for (int i = 0; i < open_steps; ++i)
+      if (ticks.Step()) return false;
     if (on_open) on_open();
     ++opened;
     SendMessage("source opened");
@@ -252,7 +256,8 @@ TEST(TrundleTest, AStopRequestEndsTheRunBetweenRecordsWithoutSaving) {
       {3, false, 3, "POSR", ""},  // a file kind keeps what it wrote
       {1500, true, 1000, "POScSR", "; the open batch of 500 records was rolled back"},
       {1000, true, 1000, "POScSR", ""},  // asked for right at a commit: nothing undone
-      {-1, true, 0, "POSR", ""},         // asked for while the source was opening
+      // Asked for while the source was opening: the destination is not touched.
+      {-1, true, 0, "", ""},
   };
   for (const Case& c : cases) {
     JobRun run;
@@ -277,6 +282,37 @@ TEST(TrundleTest, AStopRequestEndsTheRunBetweenRecordsWithoutSaving) {
     EXPECT_EQ(run.log.back().substr(0, 14), "Elapsed time: ");
     EXPECT_TRUE(run.progress.empty() || run.progress.back() < 100);
   }
+}
+
+// Long phases reach the progress event through the ticks, with the last share; a stop
+// asked for there ends the phase and the run before the destination is opened.
+TEST(TrundleTest, TicksOfLongPhasesReachTheProgressEventAndCanStopTheRun) {
+  {
+    JobRun run;
+    run.job.TickInterval = std::chrono::milliseconds(0);
+    run.source->open_steps = 10 * kTickStride;
+    run.source->records = 3;  // RecordCount 0: a size unknown, so every record ticks
+    run.job.Execute();
+    EXPECT_EQ(run.job.outcome(), TRunOutcome::kMoved);
+    EXPECT_EQ(run.progress, (std::vector<int32_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 100}));
+  }
+  JobRun run;
+  run.job.TickInterval = std::chrono::milliseconds(0);
+  run.source->open_steps = 10 * kTickStride;
+  run.source->records = 3;
+  run.source->count = 3;
+  int calls = 0;
+  run.job.OnProgress = [&run, &calls](int32_t) {
+    ++calls;
+    run.job.RequestStop();
+  };
+  run.job.Execute();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(run.source->opened, 0);
+  EXPECT_EQ(run.destination->calls, "");
+  EXPECT_EQ(run.job.outcome(), TRunOutcome::kStopped);
+  ASSERT_EQ(run.log.size(), 5u);
+  EXPECT_EQ(run.log[2], "Stopped on request: 0 records moved");
 }
 
 // A source whose reading breaks after `good` records, as a damaged table does.
