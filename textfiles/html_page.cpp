@@ -111,7 +111,7 @@ constexpr const char kStyle[] =
 }  // namespace
 
 void TTableObject::SaveToHtml(const std::string& title, const std::string& banner_file,
-                              OutputSink& out) const {
+                              OutputSink& out, const TTrundleTickEvent& tick) const {
   SealOpenRecord();
   PageBuffer sink(out);
   sink.Write("<HTML><HEAD><TITLE>");
@@ -135,7 +135,9 @@ void TTableObject::SaveToHtml(const std::string& title, const std::string& banne
     sink.Write("</TD>");
   }
   sink.Write("</TR>");
+  TickCounter ticks(tick);
   for (int r = 1; r < RecordListLength(); ++r) {
+    ticks.Step();
     sink.Write("<TR>");
     // Each column shows its own values, also where two fields share a name.
     ForEachText(r, [&sink](size_t, std::string_view text, bool empty) {

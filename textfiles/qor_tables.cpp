@@ -400,12 +400,14 @@ void TTableObject::SetValueAt(int field, int record, const Variant& value) {
   s.open_values[field] = value;
 }
 
-std::vector<int> TTableObject::LongestValues() const {
+std::vector<int> TTableObject::LongestValues(const TTrundleTickEvent& tick) const {
   SealOpenRecord();
   std::vector<int> longest(FieldNames.size(), 0);
   Variant v;
   std::string text;
+  TickCounter ticks(tick);
   for (int r = 1; r < RecordListLength(); ++r) {
+    ticks.Step();
     const char* p = RecordBytes(r);
     uint64_t count = 0;
     p = GetVarint(p, count);
@@ -487,7 +489,8 @@ std::string TTableObject::FormatValue(const TRecordObject& record, int field) co
   return out;
 }
 
-void TTableObject::SaveToDelimited(char delimiter, OutputSink& sink) const {
+void TTableObject::SaveToDelimited(char delimiter, OutputSink& sink,
+                                   const TTrundleTickEvent& tick) const {
   SealOpenRecord();
   std::string line;
   auto quoted = [&line](std::string_view text) {
@@ -506,7 +509,9 @@ void TTableObject::SaveToDelimited(char delimiter, OutputSink& sink) const {
     quoted(FieldNames[i]);
   }
   line += "\r\n";
+  TickCounter ticks(tick);
   for (int r = 1; r < RecordListLength(); ++r) {
+    ticks.Step();
     ForEachText(r, [&](size_t i, std::string_view text, bool /*empty*/) {
       if (i) line += delimiter;
       quoted(text);

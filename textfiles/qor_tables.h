@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/ascii.h"
+#include "engine/tick.h"
 #include "engine/variant.h"
 
 namespace trundle {
@@ -81,8 +82,10 @@ class TTableObject {
   // The name is upper-cased (a to z only) before the search.
   int IndexOfName(std::string_view name) const;
   // The longest text of each column, in bytes, over every data record (for the width
-  // of a created field). Values that are not text count by their text form.
-  std::vector<int> LongestValues() const;
+  // of a created field). Values that are not text count by their text form. The passes
+  // over every record (this and the Save functions) step `tick` at each record and do not
+  // end early.
+  std::vector<int> LongestValues(const TTrundleTickEvent& tick = {}) const;
 
   // The text form of one value: currency "$%1.2f", date-times by the short date (with
   // the time of day when there is one) or the time alone below 1.0, else ToText().
@@ -93,8 +96,9 @@ class TTableObject {
   std::string SaveToTabText() const;
   std::string SaveToHtml(const std::string& title, const std::string& banner_file) const;
   // The same, streamed into a sink.
-  void SaveToDelimited(char delimiter, OutputSink& sink) const;
-  void SaveToHtml(const std::string& title, const std::string& banner_file, OutputSink& sink) const;
+  void SaveToDelimited(char delimiter, OutputSink& sink, const TTrundleTickEvent& tick = {}) const;
+  void SaveToHtml(const std::string& title, const std::string& banner_file, OutputSink& sink,
+                  const TTrundleTickEvent& tick = {}) const;
 
  private:
   friend class TRecordObject;

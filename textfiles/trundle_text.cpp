@@ -64,7 +64,7 @@ bool TTrundleTableBase::CreateTable(TTrundleUnknown& source) {
 TFieldDefs TTrundleTableBase::SourceFieldDefs(bool measure_widths) {
   TFieldDefs defs;
   std::vector<int> widths;
-  if (measure_widths) widths = Table.LongestValues();
+  if (measure_widths) widths = Table.LongestValues(OnTick);
   for (size_t i = 0; i < Table.FieldNames.size(); ++i) {
     TFieldDef def;
     def.Name = Table.FieldNames[i];
@@ -175,7 +175,10 @@ bool TTrundleDelimited::OpenSource() {
     for (std::string_view name : fields) Table.FieldNames.push_back(UpperAscii(name));
     int64_t wider = 0;  // records with values past the last name, which no field takes
     int64_t first_wider_line = 0;
+    TickCounter ticks(OnTick);
     while (reader.ReadRecord(fields)) {
+      // Nothing is kept from a stopped reading; the job says that the run stopped.
+      if (ticks.Step()) return false;
       if (fields.size() > Table.FieldNames.size() && !wider++) first_wider_line = reader.line();
       if (fields.size() > static_cast<size_t>(kMaxRecordValues)) {
         SendMessage(kRangeCheckError);
@@ -232,7 +235,12 @@ bool TTrundleDelimited::OpenDestination() {
   }
   for (std::string_view name : fields) Table.FieldNames.push_back(UpperAscii(name));
   int64_t records = 0;
-  while (reader.ReadRecord(fields)) ++records;
+  TickCounter ticks(OnTick);
+  while (reader.ReadRecord(fields)) {
+    // The count is not used after a stop: the job ends the run before writing.
+    if (ticks.Step()) return false;
+    ++records;
+  }
   if (const int64_t after = reader.bytes_after_end_mark(); after > 0)
     throw TrundleError(TableName + " line " + std::to_string(reader.end_mark_line()) +
                        ": character 26 ends the text, and " + std::to_string(after) +
@@ -255,7 +263,10 @@ void TTrundleDelimited::StartOutput() {
   std::vector<std::string_view> fields;
   reader.ReadRecord(fields);  // the header
   const size_t width = Table.FieldNames.size();
+  // Half written, the output must be finished: a stop waits for the next record boundary.
+  TickCounter ticks(OnTick);
   while (reader.ReadRecord(fields)) {
+    ticks.Step();
     for (std::string_view text : fields) output_->Field(text);
     for (size_t i = fields.size(); i < width; ++i) output_->Field({});
     output_->EndLine();
@@ -295,7 +306,9 @@ void TTrundleDelimited::SendConversionFailures(int64_t failures) {
 }
 
 std::string TTrundleDelimited::Render() {
-  std::string text = delimiter_ == ',' ? Table.SaveToCsv() : Table.SaveToTabText();
+  StringSink rendered;
+  Table.SaveToDelimited(delimiter_, rendered, OnTick);
+  std::string text = std::move(rendered.text);
   if (!NeedsConversion(Encoding)) return text;
   StringSink converted;
   EncodingSink sink(converted, Encoding);
@@ -309,11 +322,11 @@ void TTrundleDelimited::WriteFile() {
   const std::unique_ptr<FileSink> file = OpenOutputFile(TableName);
   if (NeedsConversion(Encoding)) {
     EncodingSink sink(*file, Encoding);
-    Table.SaveToDelimited(delimiter_, sink);
+    Table.SaveToDelimited(delimiter_, sink, OnTick);
     sink.Finish();
     SendConversionFailures(sink.failures());
   } else {
-    Table.SaveToDelimited(delimiter_, *file);
+    Table.SaveToDelimited(delimiter_, *file, OnTick);
   }
   file->Commit();
 }
@@ -360,7 +373,7 @@ void TTrundleHtml::SaveTable() {
       SendMessage("No banner: " + HtmlBanner + " was not found (nor in " + ProgramFolder() + ")");
   }
   const std::unique_ptr<FileSink> file = OpenOutputFile(TableName);
-  Table.SaveToHtml(HtmlTitle, HtmlBanner, *file);
+  Table.SaveToHtml(HtmlTitle, HtmlBanner, *file, OnTick);
   file->Commit();
   SendWritten(Table.DataRecordCount());
 }

@@ -404,6 +404,72 @@ TEST(ClipboardTest, TabTextGoesToTheClipboardAndNoFileIsWritten) {
   }
 }
 
+// Every pass over a whole table ticks: reading a source, measuring its widths, counting
+// an existing destination, copying its records into the new file, writing a page from
+// memory. Reading and counting end when the tick asks to stop, without a message of their
+// own (the job reports the stop) and without touching the file.
+TEST(LongPhaseTest, PassesOverWholeTablesTickAndReadingStopsWhenAsked) {
+  constexpr int kStrides = 10;
+  ScratchFolder dir;
+  std::string csv = "ID,NAME\r\n";
+  for (int i = 0; i < kStrides * kTickStride; ++i)
+    csv += std::to_string(i) + ",n" + std::to_string(i) + "\r\n";
+  WriteFile(dir / "in.csv", csv);
+  WriteFile(dir / "old.csv", csv);
+  int ticks = 0;
+  bool stop = false;
+  const TTrundleTickEvent tick = [&ticks, &stop] {
+    ++ticks;
+    return stop;
+  };
+
+  TTrundleCsv source;
+  source.OnTick = tick;
+  ASSERT_TRUE(Load(source, dir / "in.csv").ok);
+  EXPECT_GE(ticks, kStrides) << "reading";
+  ticks = 0;
+  source.SourceFieldDefs(true);
+  EXPECT_GE(ticks, kStrides) << "measuring";
+
+  TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+  TTrundleHtml page;
+  page.TableName = dir / "out.html";
+  page.OnTick = tick;
+  ASSERT_TRUE(page.CreateTable(source));
+  source.CurrentRecord = 0;
+  while (source.ReadRecord(names, values)) page.WriteRecord(names, values);
+  ticks = 0;
+  page.SaveTable();
+  EXPECT_GE(ticks, kStrides) << "writing the page";
+
+  TTrundleCsv destination;
+  destination.PrepareDestination();
+  destination.TableName = dir / "old.csv";
+  destination.OnTick = tick;
+  ticks = 0;
+  ASSERT_TRUE(destination.OpenTable());
+  EXPECT_GE(ticks, kStrides) << "counting";
+  ticks = 0;
+  destination.WriteRecord(names, values);
+  EXPECT_GE(ticks, kStrides) << "copying the old records";
+
+  stop = true;
+  TTrundleCsv stopped;
+  stopped.OnTick = tick;
+  const Loaded cut = Load(stopped, dir / "in.csv");
+  EXPECT_FALSE(cut.ok);
+  EXPECT_EQ(cut.log, std::vector<std::string>{"Reading table"});
+  TTrundleCsv stopped_destination;
+  stopped_destination.PrepareDestination();
+  stopped_destination.TableName = dir / "old.csv";
+  stopped_destination.OnTick = tick;
+  std::vector<std::string> log;
+  stopped_destination.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  EXPECT_FALSE(stopped_destination.OpenTable());
+  EXPECT_EQ(log, std::vector<std::string>{"Reading table"});
+  EXPECT_EQ(ReadFile(dir / "old.csv"), csv);
+}
+
 TEST(HtmlTest, PageTemplateEscapingAndBanner) {
   ScratchFolder dir;
   TTrundleHtml html;
