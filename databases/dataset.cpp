@@ -166,7 +166,7 @@ void TQuery::Open() {
     }
   }
   impl_->sql = std::make_unique<SqlQuery>(
-      SQL, std::make_shared<TableFileResolver>(BaseFolder, read_options, chosen));
+      SQL, std::make_shared<TableFileResolver>(BaseFolder, read_options, chosen), OnTick);
 }
 
 void TQuery::Close() {

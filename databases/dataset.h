@@ -26,6 +26,7 @@
 
 #include "databases/field_types.h"
 #include "databases/table_file.h"
+#include "engine/tick.h"
 #include "engine/variant.h"
 
 namespace trundle {
@@ -47,6 +48,9 @@ class TQuery {
   std::string KindEngine;
   TableReadOptions read_options;
   TableWriteOptions write_options;
+  // Stepped while SQL runs and counts (SqlQuery): a true ends Open or RecordCount with
+  // StopRequestedError. Set before Open.
+  TTrundleTickEvent OnTick;
 
   // Runs SQL. Afterwards the fields list the result's columns and the current record
   // is the first (Eof() already true when there is none). Throws TrundleError with the

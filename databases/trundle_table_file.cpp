@@ -68,11 +68,14 @@ bool TTrundleTableFile::OpenTable() {
     query_->read_options.encoding = Encoding;
     query_->write_options.encoding = Encoding.empty() ? "UTF-8" : Encoding;
     query_->write_options.encoding_explicit = !Encoding.empty();
+    query_->OnTick = OnTick;
     query_->Open();
     const int64_t count = query_->RecordCount();
     SendMessage(std::to_string(count) + " records read");
     RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
     return query_->FieldCount() > 0;
+  } catch (const StopRequestedError&) {
+    return false;  // the job reports the stop
   } catch (const std::exception& e) {
     SendMessage(e.what());
     return false;

@@ -115,7 +115,7 @@ void TDAOQuery::Open() {
       return;
     }
   }
-  impl_->sql = std::make_unique<SqlQuery>(SQL, database_.Tables());
+  impl_->sql = std::make_unique<SqlQuery>(SQL, database_.Tables(), OnTick);
 }
 
 void TDAOQuery::Close() {

@@ -25,6 +25,7 @@
 
 #include "databases/field_types.h"
 #include "databases/sql/table_resolver.h"
+#include "engine/tick.h"
 #include "engine/variant.h"
 
 namespace trundle {
@@ -93,6 +94,9 @@ class TDAOQuery {
   TDAOQuery& operator=(const TDAOQuery&) = delete;
 
   std::string SQL;
+  // Stepped while SQL runs and counts (SqlQuery): a true ends Open or RecordCount with
+  // StopRequestedError. Set before Open.
+  TTrundleTickEvent OnTick;
 
   // Runs SQL; the fields then list the result's columns and the current record is the
   // first (Eof() already true when there is none). Throws TrundleError with SQLite's

@@ -63,6 +63,7 @@ bool TTrundleAccess::OpenTable() {
     for (const std::string& table : tables) {
       if (UpperAscii(table) != wanted) continue;
       query_->SQL = Sql;
+      query_->OnTick = OnTick;
       query_->Open();
       const int64_t count = query_->RecordCount();
       SendMessage(std::to_string(count) + " records read");
@@ -70,6 +71,8 @@ bool TTrundleAccess::OpenTable() {
       return query_->FieldCount() > 0;
     }
     SendMessage("Table doesn't exist");
+  } catch (const StopRequestedError&) {
+    // The job reports the stop.
   } catch (const std::exception& e) {
     SendMessage(e.what());
   }

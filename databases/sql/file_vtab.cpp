@@ -228,7 +228,9 @@ const LookupIndex* IndexFor(FileVtab& table, int column, TableFileReader& reader
   if (++table.lookups[at] < 2) return nullptr;
   if (!table.indexes[at]) {
     auto index = std::make_unique<LookupIndex>();
-    index->Build(reader, column, table.fields);
+    // A stop request leaves no index behind; SQLite's progress handler then ends the
+    // statement.
+    if (!index->Build(reader, column, table.fields, table.catalog->tick())) return nullptr;
     table.indexes[at] = std::move(index);
   }
   return table.indexes[at].get();

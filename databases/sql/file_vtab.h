@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "databases/table_file.h"
+#include "engine/tick.h"
 
 namespace trundle {
 
@@ -46,6 +47,10 @@ class FileTableCatalog {
   const FileTableSource* Find(int key) const;
   // The notes of every reader opened so far, in order, without repeats.
   std::vector<std::string> TakeNotes();
+  // Stepped while a lookup index is built; true from it abandons the index (the scan
+  // then reads the table straight through).
+  void SetTick(TTrundleTickEvent tick) { tick_ = std::move(tick); }
+  const TTrundleTickEvent& tick() const { return tick_; }
 
   // For the module: the tables alive, and the notes of those gone.
   void AddTable(FileVtab* table);
@@ -55,6 +60,7 @@ class FileTableCatalog {
   std::vector<FileTableSource> sources_;
   std::vector<FileVtab*> tables_;   // borrowed; each removed by DropTable before it dies
   std::vector<std::string> notes_;  // taken from tables already dropped
+  TTrundleTickEvent tick_;
 };
 
 // Registers the module on db. REQUIRES: catalog outlives db. Throws TrundleError.

@@ -66,20 +66,24 @@ bool KeyOf(const Variant& value, TFieldType type, std::string& key) {
 
 }  // namespace
 
-void LookupIndex::Build(TableFileReader& reader, int column, const TFieldDefs& fields) {
+bool LookupIndex::Build(TableFileReader& reader, int column, const TFieldDefs& fields,
+                        const TTrundleTickEvent& tick) {
   records_.clear();
   where_.clear();
   reader.Rewind();
   const TFieldType type = fields[static_cast<size_t>(column)].DataType;
   std::vector<Variant> row;
   std::string key;
+  TickCounter ticks(tick);
   while (reader.Next(row)) {
+    if (ticks.Step()) return false;
     const auto at = static_cast<uint32_t>(records_.size());
     if (static_cast<size_t>(column) < row.size() &&
         KeyOf(row[static_cast<size_t>(column)], type, key))
       where_[key].push_back(at);
     records_.push_back(row);
   }
+  return true;
 }
 
 const std::vector<uint32_t>& LookupIndex::Find(sqlite3_value* value) const {

@@ -11,14 +11,17 @@
 #include <vector>
 
 #include "databases/table_file.h"
+#include "engine/tick.h"
 
 namespace trundle {
 
 class LookupIndex {
  public:
-  // Reads every record of reader (from its start) and indexes column. Throws what the
-  // reader throws.
-  void Build(TableFileReader& reader, int column, const TFieldDefs& fields);
+  // Reads every record of reader (from its start) and indexes column, stepping `tick` at
+  // each record. False when tick asked to stop: the index is then incomplete and must not
+  // be used. Throws what the reader throws.
+  bool Build(TableFileReader& reader, int column, const TFieldDefs& fields,
+             const TTrundleTickEvent& tick = {});
 
   // The records whose value may equal `value` as SQLite compares them: a superset (text
   // that reads as a number is filed under the number, so '5' finds 5 and "05" as well),

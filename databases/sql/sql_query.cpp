@@ -61,12 +61,20 @@ std::string StatementText(sqlite3_stmt* stmt) {
 
 }  // namespace
 
-SqlQuery::SqlQuery(const std::string& sql, const std::string& base_folder,
-                   const TableReadOptions& options)
-    : SqlQuery(sql, std::make_shared<TableFileResolver>(base_folder, options)) {}
+namespace {
 
-SqlQuery::SqlQuery(const std::string& sql, std::shared_ptr<const TableResolver> tables)
-    : tables_(std::move(tables)) {
+// SQLite machine steps between calls of the progress handler: well under a millisecond.
+constexpr int kVmStepsPerTick = 10000;
+
+}  // namespace
+
+SqlQuery::SqlQuery(const std::string& sql, const std::string& base_folder,
+                   const TableReadOptions& options, TTrundleTickEvent tick)
+    : SqlQuery(sql, std::make_shared<TableFileResolver>(base_folder, options), std::move(tick)) {}
+
+SqlQuery::SqlQuery(const std::string& sql, std::shared_ptr<const TableResolver> tables,
+                   TTrundleTickEvent tick)
+    : tables_(std::move(tables)), tick_(std::move(tick)) {
   if (!tables_) throw TrundleError("An SQL statement needs a place to find its tables");
   sqlite3* raw = nullptr;
   // NOMUTEX: the connection belongs to this object alone, and the mutex taken by every
@@ -88,9 +96,28 @@ SqlQuery::SqlQuery(const std::string& sql, std::shared_ptr<const TableResolver> 
   sqlite3_db_config(raw, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_set_authorizer(raw, &SqlQuery::Authorize, this);
   RegisterFileTableModule(raw, &catalog_);
+  if (tick_) {
+    sqlite3_progress_handler(raw, kVmStepsPerTick, &SqlQuery::OnVmSteps, this);
+    catalog_.SetTick(tick_);
+  }
+  stoppable_ = true;
   stmt_ = PrepareResolvingTables(sql);
   Step();
+  stoppable_ = false;
   Describe();
+}
+
+int SqlQuery::OnVmSteps(void* self) {
+  auto* query = static_cast<SqlQuery*>(self);
+  // No exception may cross SQLite's C frames.
+  try {
+    if (query->tick_() && query->stoppable_) {
+      query->stopped_ = true;
+      return 1;
+    }
+  } catch (...) {
+  }
+  return 0;
 }
 
 SqlQuery::~SqlQuery() = default;
@@ -104,6 +131,7 @@ void SqlQuery::Exec(const std::string& sql) {
   const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
   own_statement_ = false;
   sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 0);
+  if (rc != SQLITE_OK && stopped_) throw StopRequestedError();
   if (rc != SQLITE_OK) throw TrundleError(sqlite3_errmsg(db));
 }
 
@@ -122,6 +150,7 @@ int SqlQuery::Authorize(void* self, int action, const char* arg1, const char* ar
 }
 
 void SqlQuery::ThrowSqliteError() {
+  if (stopped_) throw StopRequestedError();
   // SQLite's own text for a refusal is "not authorized", which tells the user nothing.
   if (denied_) throw TrundleError(kStatementChangesData);
   throw TrundleError(sqlite3_errmsg(db_.get()));
@@ -250,12 +279,18 @@ void SqlQuery::First() {
 
 int64_t SqlQuery::Count() {
   if (count_) return *count_;
+  // A count is a pass of its own that a stop may cut short.
+  struct Stoppable {
+    bool& flag;
+    explicit Stoppable(bool& f) : flag(f) { flag = true; }
+    ~Stoppable() { flag = false; }
+  } stoppable(stoppable_);
   // New lines around the text, so that a "--" comment ending it cannot swallow the ')'.
   const char* tail = nullptr;
   SqliteStmt counter =
       Prepare("select count(*) from (\n" + StatementText(stmt_.get()) + "\n)", &tail);
   if (counter) {
-    if (sqlite3_step(counter.get()) != SQLITE_ROW) throw TrundleError(sqlite3_errmsg(db_.get()));
+    if (sqlite3_step(counter.get()) != SQLITE_ROW) ThrowSqliteError();
     count_ = sqlite3_column_int64(counter.get(), 0);
     return *count_;
   }
@@ -266,7 +301,7 @@ int64_t SqlQuery::Count() {
   int64_t rows = 0;
   int rc = SQLITE_ROW;
   while ((rc = sqlite3_step(again.get())) == SQLITE_ROW) ++rows;
-  if (rc != SQLITE_DONE) throw TrundleError(sqlite3_errmsg(db_.get()));
+  if (rc != SQLITE_DONE) ThrowSqliteError();
   count_ = rows;
   return rows;
 }

@@ -16,6 +16,7 @@
 #include "databases/sql/sqlite_handles.h"
 #include "databases/sql/table_resolver.h"
 #include "databases/table_file.h"
+#include "engine/tick.h"
 #include "engine/variant.h"
 
 namespace trundle {
@@ -31,10 +32,17 @@ class SqlQuery {
   // by where it was looked for. A statement that could change anything (a write, ATTACH,
   // DETACH, VACUUM, a PRAGMA that sets) is refused before it runs, with
   // kStatementChangesData.
-  SqlQuery(const std::string& sql, const std::string& base_folder, const TableReadOptions& options);
+  //
+  // `tick` is called every few thousand steps of SQLite's machine and while a lookup index
+  // is built, for as long as the query lives. While the constructor or Count runs, a true
+  // from it ends them with StopRequestedError; during Next it is not acted on (the caller
+  // stops between rows).
+  SqlQuery(const std::string& sql, const std::string& base_folder, const TableReadOptions& options,
+           TTrundleTickEvent tick = {});
   // The same over the tables `tables` finds (a database's, say); a missing table's
   // message is SQLite's followed by the resolver's account of where it looked.
-  SqlQuery(const std::string& sql, std::shared_ptr<const TableResolver> tables);
+  SqlQuery(const std::string& sql, std::shared_ptr<const TableResolver> tables,
+           TTrundleTickEvent tick = {});
   ~SqlQuery();
   SqlQuery(const SqlQuery&) = delete;
   SqlQuery& operator=(const SqlQuery&) = delete;
@@ -58,6 +66,8 @@ class SqlQuery {
   void Exec(const std::string& sql);
   static int Authorize(void* self, int action, const char* arg1, const char* arg2,
                        const char* database, const char* trigger);
+  // SQLite's progress handler: calls tick_; non-zero interrupts the statement.
+  static int OnVmSteps(void* self);
   [[noreturn]] void ThrowSqliteError();
   SqliteStmt Prepare(const std::string& sql, const char** tail);
   SqliteStmt PrepareResolvingTables(const std::string& sql);
@@ -77,6 +87,9 @@ class SqlQuery {
   bool at_end_ = true;
   bool own_statement_ = false;  // Exec is running a statement of the program's own
   bool denied_ = false;         // the authorizer refused part of the user's statement
+  TTrundleTickEvent tick_;
+  bool stoppable_ = false;  // a stop from tick_ may interrupt what runs now
+  bool stopped_ = false;    // it did
   std::optional<int64_t> count_;
 };
 

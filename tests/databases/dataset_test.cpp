@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "databases/sql/lookup_index.h"
 #include "databases/sql/sql_query.h"
+#include "databases/table_engine.h"
 #include "engine/datetime.h"
 #include "engine/errors.h"
 #include "fake_engine.h"
@@ -374,6 +376,59 @@ TEST_F(DatasetTest, RecordCountCountsWithoutKeepingRowsOrMoving) {
   query->Next();
   EXPECT_EQ(query->Value(0).integer(), 7);
   EXPECT_EQ(query->RecordCount(), (rows + 6) / 7);
+}
+
+// Running and counting a statement and building a join's index keep the tick coming. A
+// stop ends opening and counting with StopRequestedError; rows already being delivered
+// are never cut short by it (the caller stops between them).
+TEST_F(DatasetTest, LongPassesTickAndAStopEndsOnlyOpeningAndCounting) {
+  const int64_t rows = 50000;
+  testing::PutFakeTable(Path("numbers.fake"), Numbers(rows));
+  int ticks = 0;
+  bool stop = false;
+  auto open = [this, &ticks, &stop](const std::string& sql) {
+    auto query = std::make_unique<TQuery>();
+    query->SQL = sql;
+    query->BaseFolder = folder_.string();
+    query->OnTick = [&ticks, &stop] {
+      ++ticks;
+      return stop;
+    };
+    query->Open();
+    return query;
+  };
+  auto query = open("select id from numbers where id % 7 = 0");
+  ticks = 0;
+  EXPECT_EQ(query->RecordCount(), (rows + 6) / 7);
+  EXPECT_GE(ticks, 10);
+  stop = true;
+  EXPECT_EQ(Rows(*query).size(), static_cast<size_t>((rows + 6) / 7));
+
+  EXPECT_THROW(open("select id from numbers order by id desc"), StopRequestedError);
+  stop = false;
+  auto counted = open("select id from numbers where id % 3 = 0");
+  stop = true;
+  EXPECT_THROW(counted->RecordCount(), StopRequestedError);
+
+  // The index over the inside of a join: every record read ticks; a stop leaves no index.
+  const TableEngine* engine = EngineByName("fake");
+  ASSERT_NE(engine, nullptr);
+  const std::unique_ptr<TableFileReader> reader = engine->open(Path("numbers.fake"), {});
+  LookupIndex index;
+  ticks = 0;
+  stop = false;
+  const TTrundleTickEvent tick = [&ticks, &stop] {
+    ++ticks;
+    return stop;
+  };
+  EXPECT_TRUE(index.Build(*reader, 0, reader->fields(), tick));
+  EXPECT_GE(ticks, rows / kTickStride);
+  stop = true;
+  EXPECT_FALSE(index.Build(*reader, 0, reader->fields(), tick));
+  // With the tick in place, a join still finds every match through its index.
+  stop = false;
+  auto join = open("select count(*) from orders o join numbers n on n.id = o.cust_id");
+  EXPECT_EQ(Rows(*join), std::vector<std::string>{"4"});
 }
 
 TEST_F(DatasetTest, FirstGoesBackToTheFirstRecord) {
