@@ -1,8 +1,10 @@
 // Runs started from the window: the log against trundle-cli's for the same move, the
 // files written, errors, the gauge, a second click and closing during a run.
-#include <QComboBox>
+#include <sqlite3.h>
+
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -125,9 +127,9 @@ TEST_F(RunPageTest, AnAccessTableMovesAsTheCommandLineMovesIt) {
   Get<QLineEdit>("Edit8")->setText(QString::fromStdString(dir_ / "out.csv"));
   Run();
   ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
-  QStringList cli =
-      CliLog(dir_, {"--source-table", "Table", fixture, dir_ / "cli.csv"});
-  cli.replaceInStrings(QString::fromStdString(dir_ / "cli.csv"), QString::fromStdString(dir_ / "out.csv"));
+  QStringList cli = CliLog(dir_, {"--source-table", "Table", fixture, dir_ / "cli.csv"});
+  cli.replaceInStrings(QString::fromStdString(dir_ / "cli.csv"),
+                       QString::fromStdString(dir_ / "out.csv"));
   EXPECT_EQ(WindowLog(), cli);
   EXPECT_FALSE(ReadFile(dir_ / "out.csv").empty());
   EXPECT_EQ(ReadFile(dir_ / "out.csv"), ReadFile(dir_ / "cli.csv"));
@@ -228,6 +230,102 @@ TEST_F(RunPageTest, ClosingDuringARunAsksAndWaitsForTheJob) {
   EXPECT_LT(moved, 3000);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "stopped.txt"));
   EXPECT_TRUE(dialogs_->errors.empty());
+}
+
+TEST_F(RunPageTest, ClosingWhileTheSourceIsReadStopsTheReading) {
+  WriteFile(dir_ / "big.csv", Rows(20000));
+  Describe(dir_ / "big.csv", dir_ / "big.txt", 1);
+  dialogs_->answer = true;
+  // Closed as soon as the reading begins: the stop is honoured inside the reading, not
+  // only once every record is in memory.
+  auto* log = Get<QPlainTextEdit>("Memo6");
+  QObject::connect(log, &QPlainTextEdit::textChanged, form_.get(), [this, log] {
+    if (dialogs_->questions.empty() && log->toPlainText().endsWith("Reading table")) form_->close();
+  });
+  Run();
+  EXPECT_EQ(dialogs_->questions.size(), 1u);
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_FALSE(WindowLog().join('\n').contains("records read"));
+  EXPECT_TRUE(WindowLog().contains("Stopped on request: 0 records moved"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "big.txt"));
+}
+
+// The Oracle tab against a private SQLite database, reached through the SQLite ODBC driver
+// named in the connection string.
+class ServerTabTest : public RunPageTest {
+ protected:
+  void SetUp() override {
+    RunPageTest::SetUp();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "shop.db").c_str(), &db), SQLITE_OK);
+    const int rc = sqlite3_exec(db,
+                                "create table customers (id integer, name text, city text);"
+                                "insert into customers values (1, 'Ann', 'Oslo'),"
+                                " (2, 'Bo, Jr', null), (3, 'Zoë \"Z\"', 'Köln');"
+                                "create table orders (id integer, amount real);",
+                                nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK);
+    connection_ = "Driver=" TRUNDLE_SQLITE_ODBC ";Database=" + (dir_ / "shop.db");
+    Click("Next1");
+    Get<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  }
+  QStringList Listed(const char* combo) {
+    QStringList items;
+    for (int i = 0; i < Get<QComboBox>(combo)->count(); ++i)
+      items << Get<QComboBox>(combo)->itemText(i);
+    items.sort();
+    return items;
+  }
+  std::string connection_;
+};
+
+TEST_F(ServerTabTest, TheTableListsComeFromTheDatabase) {
+  Get<QLineEdit>("Edit15")->setText(QString::fromStdString(connection_));
+  Get<QComboBox>("ComboBox2")->setFocus();
+  ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
+  EXPECT_EQ(Listed("ComboBox2"), QStringList({"customers", "orders"}));
+  EXPECT_EQ(Get<QComboBox>("ComboBox2")->currentText(), "<Select table>");
+
+  Click("Next2");
+  Get<QTabWidget>("PageControl2")->setCurrentIndex(4);
+  Get<QLineEdit>("Edit19")->setText(QString::fromStdString(connection_));
+  Get<QComboBox>("ComboBox4")->setFocus();
+  ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
+  EXPECT_EQ(Listed("ComboBox4"), QStringList({"customers", "orders"}));
+
+  // A database the driver cannot open: its message in the error box.
+  Get<QLineEdit>("Edit19")->setText(
+      QString::fromStdString("Driver=" TRUNDLE_SQLITE_ODBC ";Database=" + (dir_ / "no/such.db")));
+  Get("Edit19")->setFocus();
+  Get<QComboBox>("ComboBox4")->setFocus();
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_TRUE(dialogs_->errors[0].endsWith('.'));
+  EXPECT_EQ(dialogs_->error_captions[0], "Trundle");
+}
+
+TEST_F(ServerTabTest, ATableMovesToCsvAsTheCommandLineMovesIt) {
+  Get<QLineEdit>("Edit15")->setText(QString::fromStdString(connection_));
+  auto* combo = Get<QComboBox>("ComboBox2");
+  combo->setFocus();
+  combo->setCurrentIndex(combo->findText("customers"));
+  EXPECT_EQ(Get<QPlainTextEdit>("Memo5")->toPlainText(), "select * from customers");
+  Click("Next2");
+  Get<QLineEdit>("Edit8")->setText(QString::fromStdString(dir_ / "out.csv"));
+  Get<QRadioButton>("BrowseDestTextGroupItem0")->setChecked(true);
+  Run();
+  ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
+  QStringList cli = CliLog(dir_, {"--source-kind", "odbc", "--source-table", "customers",
+                                  connection_, dir_ / "cli.csv"});
+  cli.replaceInStrings(QString::fromStdString(dir_ / "cli.csv"),
+                       QString::fromStdString(dir_ / "out.csv"));
+  EXPECT_EQ(WindowLog(), cli);
+  EXPECT_TRUE(WindowLog().contains("3 records moved"));
+  const std::string out = ReadFile(dir_ / "out.csv");
+  EXPECT_EQ(out, ReadFile(dir_ / "cli.csv"));
+  for (const char* row : {"\"1\",\"Ann\",\"Oslo\"\r\n", "\"2\",\"Bo, Jr\",\"\"\r\n",
+                          "\"3\",\"Zoë \"\"Z\"\"\",\"Köln\"\r\n"})
+    EXPECT_NE(out.find(row), std::string::npos) << row << " in\n" << out;
 }
 
 TEST_F(RunPageTest, ReadMeOpensTheFileBesideTheProgram) {
