@@ -411,12 +411,14 @@ TEST_P(EveryFormat, ValuesAColumnCannotTakeAreRefusedNamingTheColumn) {
                           {"T", kText, 20},
                           {"R", kLong},
                           {"A", kLong},
-                          {"X", kBinary, 4}});
+                          {"X", kBinary, 4},
+                          {"U", 13, 8},
+                          {"V", kComplex}});
   def.columns[8].column.required = true;
   def.columns[9].column.autonumber = true;
   RoundTrip t(GetParam(), def);
   auto refusal = [&](size_t column, Variant v) {
-    std::vector<Variant> row(11, Variant::Null());
+    std::vector<Variant> row(13, Variant::Null());
     row[8] = Variant::Integer(1);
     row[9] = Variant::Integer(1);
     row[column] = std::move(v);
@@ -454,6 +456,10 @@ TEST_P(EveryFormat, ValuesAColumnCannotTakeAreRefusedNamingTheColumn) {
   EXPECT_EQ(refusal(10, Variant::Blob("12345")), "column X: 5 bytes are more than the column's 4");
   EXPECT_EQ(refusal(10, Variant::Integer(5)),
             "column X: a value of type Integer cannot be stored as binary data");
+  // Types whose layout is not known take a Null only.
+  EXPECT_EQ(refusal(11, Variant::Blob("ab")), "column U: columns of type 13 cannot be written");
+  EXPECT_EQ(refusal(12, Variant::Integer(7)),
+            "column V: multi-valued and attachment columns cannot be written (only Null can)");
   EXPECT_EQ(t.lval.stored, 0);
 }
 
