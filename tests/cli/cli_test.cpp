@@ -580,7 +580,7 @@ TEST(CliAccessTest, CheckAccessPrintsFindingsAndExitsOneWhenUnsound) {
       bad.out.find("bad.mdb: fault: table Table1: its definition counts 3 rows, it holds 2\n"),
       std::string::npos)
       << bad.out;
-  EXPECT_NE(bad.out.find(": 1 faults, 0 notes\n"), std::string::npos) << bad.out;
+  EXPECT_NE(bad.out.find(": 1 fault, 0 notes\n"), std::string::npos) << bad.out;
 
   WriteFile(dir / "text.mdb", "not a database");
   const CliRun unreadable = RunCli(dir, {"--check-access", "text.mdb"});

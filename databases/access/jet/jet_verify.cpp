@@ -801,16 +801,19 @@ class Verifier {
 }  // namespace
 
 std::string JetVerifyReport::Text() const {
+  auto count = [](long long n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+  };
   std::string out;
   for (const JetFinding& f : findings)
     out += path + (f.fault ? ": fault: " : ": note: ") + f.text + "\n";
   const int dropped = std::max(0, faults - kMaxFindings) + std::max(0, notes - kMaxFindings);
-  if (dropped > 0) out += path + ": " + std::to_string(dropped) + " more findings not shown\n";
-  out += path + ": " + std::to_string(tables) + " tables, " + std::to_string(rows) + " rows: ";
+  if (dropped > 0) out += path + ": " + count(dropped, "more finding") + " not shown\n";
+  out += path + ": " + count(tables, "table") + ", " + count(rows, "row") + ": ";
   if (sound())
-    out += notes == 0 ? "sound\n" : "sound, with " + std::to_string(notes) + " notes\n";
+    out += notes == 0 ? "sound\n" : "sound, with " + count(notes, "note") + "\n";
   else
-    out += std::to_string(faults) + " faults, " + std::to_string(notes) + " notes\n";
+    out += count(faults, "fault") + ", " + count(notes, "note") + "\n";
   return out;
 }
 

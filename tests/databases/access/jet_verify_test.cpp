@@ -131,30 +131,6 @@ class Image {
     }
     return maps;
   }
-  // The row pointer of the inline usage map (on a page of maps) that marks page alone.
-  uint32_t MapMarking(uint32_t page) {
-    for (uint32_t p = 3; p < page_count(); ++p) {
-      if (IsFree(p) || Page(p)[0] != 0x01 || Get32(Page(p) + 4) != 0) continue;
-      const int rows = Get16(Page(p) + format_.data_row_count);
-      for (int r = 0; r < rows; ++r) {
-        int size;
-        const uint8_t* map = Row(p, r, &size);
-        if (size < 5 || map[0] != 0) continue;
-        int marked = 0;
-        bool this_one = false;
-        for (int i = 5; i < size; ++i)
-          for (int bit = 0; bit < 8; ++bit)
-            if (map[i] >> bit & 1) {
-              ++marked;
-              this_one = this_one || Get32(map + 1) + uint32_t(i - 5) * 8 + uint32_t(bit) == page;
-            }
-        if (marked == 1 && this_one) return p << 8 | uint32_t(r);
-      }
-    }
-    ADD_FAILURE() << "no map marks page " << page;
-    return 0;
-  }
-
   JetVerifyReport Verify(const ScratchFolder& dir) const {
     const std::string path = dir / "damaged.mdb";
     WriteFile(path, bytes_);
@@ -388,7 +364,9 @@ TEST(JetVerifyTest, IndexNodesLeadToTheirLeaves) {
     const int entries_at = image.format().jet3 ? 0xF8 : 0x1E0;
     const int pref_len_at = image.format().jet3 ? 0x14 : 0x18;
     const uint32_t root = image.IndexPages("Table1").front();
-    const uint32_t index_map = image.MapMarking(root);
+    const std::vector<uint32_t> index_maps = image.MapsMarking(root);
+    ASSERT_EQ(index_maps.size(), 1u);  // an index has a map of its pages and no other
+    const uint32_t index_map = index_maps.front();
     // The root leaf moves to a new page; the root becomes a node with one entry: the leaf's
     // last entry, whole, and the leaf's page.
     const uint32_t leaf = image.AddPage();
