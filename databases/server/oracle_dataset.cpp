@@ -24,6 +24,9 @@ constexpr SQLULEN kMaxRowsPerFetch = 512;
 // The widest buffer bound for a text or binary column; a value longer than its buffer
 // is fetched whole with SQLGetData.
 constexpr SQLLEN kMaxBoundWidth = 4096;
+// Parameters in one INSERT of many rows. PostgreSQL takes 65535, but psqlODBC 13 drops
+// the connection on statements of more than about 7400.
+constexpr size_t kMaxParameters = 4000;
 // A batch whose parameter arrays would take more than this goes one record at a time.
 constexpr size_t kMaxArrayBytes = 64 << 20;
 
@@ -76,6 +79,12 @@ struct TOracleDataSet::Impl {
   // Appending.
   odbc::Handle insert;
   bool arrays = false;
+  // PostgreSQL: records go as one INSERT of many rows, so that the server runs one
+  // statement a batch rather than one a record.
+  size_t rows_per_insert = 1;
+  odbc::Handle many_insert;  // for rows_per_insert rows
+  odbc::Handle tail_insert;  // for the last rows of a run, tail_rows of them
+  size_t tail_rows = 0;
   std::vector<std::vector<Variant>> pending;
   size_t pending_count = 0;
   bool appending = false;
@@ -85,6 +94,7 @@ struct TOracleDataSet::Impl {
   std::vector<std::string> arena;  // per column: the parameter texts of the batch
   std::vector<std::vector<size_t>> offsets;
   std::vector<std::vector<SQLLEN>> indicators;
+  std::vector<SQLLEN> longest;  // per column: the longest parameter text of the batch
   std::vector<std::vector<char>> array_buffers;
   std::vector<SQLUSMALLINT> param_status;
   SQLULEN params_processed = 0;
@@ -419,19 +429,35 @@ struct TOracleDataSet::Impl {
     return out + q;
   }
 
-  void PrepareInsert() {
-    if (columns.empty()) return;
+  // A prepared "insert into TABLE (...) values (?, ...), ..." of `rows` rows.
+  odbc::Handle PreparedInsert(size_t rows) {
     std::string sql = "insert into " + table + " (";
-    std::string marks;
+    std::string marks = "(";
     for (size_t i = 0; i < columns.size(); ++i) {
       if (i) sql += ", ", marks += ", ";
       sql += Quoted(columns[i].description.name);
       marks += '?';
     }
-    sql += ") values (" + marks + ")";
-    insert = odbc::Handle(SQL_HANDLE_STMT, connection());
-    odbc::Check(SQLPrepare(insert.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), insert,
+    marks += ')';
+    sql += ") values " + marks;
+    for (size_t r = 1; r < rows; ++r) sql += ", " + marks;
+    odbc::Handle stmt(SQL_HANDLE_STMT, connection());
+    odbc::Check(SQLPrepare(stmt.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), stmt,
                 "The server refused the insert statement");
+    return stmt;
+  }
+
+  void PrepareInsert() {
+    if (columns.empty()) return;
+    insert = PreparedInsert(1);
+    rows_per_insert = 1;
+    tail_rows = 0;
+    tail_insert.Reset();
+    many_insert.Reset();
+    if (session->DbmsName() == "PostgreSQL") {
+      rows_per_insert = std::clamp<size_t>(kMaxParameters / columns.size(), 1, kRecordsPerBatch);
+      if (rows_per_insert > 1) many_insert = PreparedInsert(rows_per_insert);
+    }
     // Parameter arrays where the driver has them: it must take the size as asked.
     SQLULEN granted = 0;
     arrays =
@@ -458,29 +484,68 @@ struct TOracleDataSet::Impl {
     array_buffers.assign(columns.size(), std::vector<char>());
   }
 
-  // The parameter's SQL type, size and digits for a value of `length` bytes.
-  void BindParameter(size_t i, SQLPOINTER data, SQLLEN width, SQLLEN* indicator, SQLLEN longest) {
+  struct ParameterType {
+    SQLSMALLINT c_type;
+    SQLSMALLINT sql_type;
+    SQLULEN size;
+    SQLSMALLINT digits;
+  };
+
+  // Column i's parameter type, for values of at most `most` bytes.
+  ParameterType TypeOf(size_t i, SQLLEN most) const {
     const Column& c = columns[i];
-    SQLSMALLINT sql_type = c.description.sql_type;
-    SQLULEN size = c.description.size;
-    SQLSMALLINT digits = c.description.decimals;
+    ParameterType type{
+        static_cast<SQLSMALLINT>(c.plan.kind == ColumnKind::kBinary ? SQL_C_BINARY : SQL_C_CHAR),
+        c.description.sql_type, c.description.size, c.description.decimals};
     switch (c.plan.kind) {
       case ColumnKind::kText:
       case ColumnKind::kBinary:
-        size = static_cast<SQLULEN>(std::max<SQLLEN>(longest, 1));
+        type.size = static_cast<SQLULEN>(std::max<SQLLEN>(most, 1));
         break;
       case ColumnKind::kTimestamp:
-        digits = std::max<SQLSMALLINT>(digits, 3);
-        size = std::max<SQLULEN>(size, 23);
+        type.digits = std::max<SQLSMALLINT>(type.digits, 3);
+        type.size = std::max<SQLULEN>(type.size, 23);
         break;
       default:
-        if (size == 0) size = static_cast<SQLULEN>(std::max<SQLLEN>(longest, 1));
+        if (type.size == 0) type.size = static_cast<SQLULEN>(std::max<SQLLEN>(most, 1));
         break;
     }
-    const SQLSMALLINT c_type = c.plan.kind == ColumnKind::kBinary ? SQL_C_BINARY : SQL_C_CHAR;
+    return type;
+  }
+
+  void BindParameter(size_t i, SQLPOINTER data, SQLLEN width, SQLLEN* indicator, SQLLEN most) {
+    const ParameterType type = TypeOf(i, most);
     odbc::Check(SQLBindParameter(insert.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
-                                 c_type, sql_type, size, digits, data, width, indicator),
+                                 type.c_type, type.sql_type, type.size, type.digits, data, width,
+                                 indicator),
                 insert, "A value cannot be bound");
+  }
+
+  // Writes the pending records as INSERTs of many rows each.
+  void SendRows() {
+    const size_t n = pending_count;
+    const size_t count = columns.size();
+    for (size_t start = 0; start < n; start += rows_per_insert) {
+      const size_t rows = std::min(rows_per_insert, n - start);
+      if (rows != rows_per_insert && rows != tail_rows) {
+        tail_insert = PreparedInsert(rows);
+        tail_rows = rows;
+      }
+      odbc::Handle& stmt = rows == rows_per_insert ? many_insert : tail_insert;
+      for (size_t i = 0; i < count; ++i) {
+        const ParameterType type = TypeOf(i, longest[i]);
+        for (size_t r = 0; r < rows; ++r) {
+          SQLLEN& length = indicators[i][start + r];
+          odbc::Check(SQLBindParameter(stmt.get(), static_cast<SQLUSMALLINT>(r * count + i + 1),
+                                       SQL_PARAM_INPUT, type.c_type, type.sql_type, type.size,
+                                       type.digits, arena[i].data() + offsets[i][start + r],
+                                       std::max<SQLLEN>(length, 1), &length),
+                      stmt, "A value cannot be bound");
+        }
+      }
+      if (!SQL_SUCCEEDED(SQLExecute(stmt.get())))
+        Refused(odbc::Diagnostics(SQL_HANDLE_STMT, stmt.get()), start);
+    }
   }
 
   // Binds record r of the batch alone, straight from the texts.
@@ -498,7 +563,7 @@ struct TOracleDataSet::Impl {
     if (pending_count == 0) return;
     const size_t n = pending_count;
     size_t array_bytes = 0;
-    std::vector<SQLLEN> longest(columns.size(), 0);
+    longest.assign(columns.size(), 0);
     for (size_t i = 0; i < columns.size(); ++i) {
       std::string& texts = arena[i];
       texts.clear();
@@ -517,7 +582,9 @@ struct TOracleDataSet::Impl {
       }
       array_bytes += static_cast<size_t>(std::max<SQLLEN>(longest[i], 1)) * n;
     }
-    if (arrays && array_bytes <= kMaxArrayBytes) {
+    if (rows_per_insert > 1) {
+      SendRows();
+    } else if (arrays && array_bytes <= kMaxArrayBytes) {
       for (size_t i = 0; i < columns.size(); ++i) {
         const SQLLEN width = std::max<SQLLEN>(longest[i], 1);
         std::vector<char>& buffer = array_buffers[i];
@@ -558,7 +625,7 @@ struct TOracleDataSet::Impl {
     const size_t n = pending_count;
     size_t refused = guess;
     session->Rollback();
-    if (arrays) {
+    if (arrays || rows_per_insert > 1) {
       for (size_t r = 0; r < n; ++r) {
         BindRecord(r);
         if (!SQL_SUCCEEDED(SQLExecute(insert.get()))) {

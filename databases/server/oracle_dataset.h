@@ -9,7 +9,8 @@
 //
 // A statement of the form "select a.*, a.rowid from TABLE a " opens TABLE for appending:
 // Append, SetValue and Post collect records, CommitBatch writes what was collected as
-// one transaction (with ODBC parameter arrays where the driver has them) and commits it.
+// one transaction and commits it: on PostgreSQL as INSERTs of many rows each, elsewhere
+// with ODBC parameter arrays where the driver has them.
 #pragma once
 
 #include <cstdint>
