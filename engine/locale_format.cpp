@@ -68,11 +68,33 @@ void SetLocaleFormats(const LocaleFormats& formats) {
   g_formats = std::move(replacement);
 }
 
+namespace {
+
+// n in decimal, padded on the left with `pad` to `width` characters. Called for every
+// date a text table writes, so it stays clear of printf.
+void AppendNumber(std::string& out, int n, int width, char pad) {
+  if (n < 0) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, pad == '0' ? "%0*d" : "%*d", width, n);
+    out += buf;
+    return;
+  }
+  char digits[12];
+  int length = 0;
+  do {
+    digits[length++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n > 0);
+  for (int i = length; i < width; ++i) out += pad;
+  while (length > 0) out += digits[--length];
+}
+
+}  // namespace
+
 std::string FormatShortDate(double value, const LocaleFormats& formats) {
   const DateParts p = DecodeDateTime(value);
   std::string out;
   const std::string& f = formats.short_date;
-  char buf[16];
   for (size_t i = 0; i < f.size(); ++i) {
     if (f[i] != '%' || i + 1 == f.size()) {
       out += f[i];
@@ -80,34 +102,41 @@ std::string FormatShortDate(double value, const LocaleFormats& formats) {
     }
     switch (f[++i]) {
       case 'd':
-        std::snprintf(buf, sizeof buf, "%02d", p.day);
+        AppendNumber(out, p.day, 2, '0');
         break;
       case 'e':
-        std::snprintf(buf, sizeof buf, "%2d", p.day);
+        AppendNumber(out, p.day, 2, ' ');
         break;
       case 'm':
-        std::snprintf(buf, sizeof buf, "%02d", p.month);
+        AppendNumber(out, p.month, 2, '0');
         break;
       case 'Y':
-        std::snprintf(buf, sizeof buf, "%04d", p.year);
+        AppendNumber(out, p.year, 4, '0');
         break;
       case 'b':
       case 'h':
         out += formats.month_abbrev[p.month - 1];
-        continue;
+        break;
       case 'F':
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
+        AppendNumber(out, p.year, 4, '0');
+        out += '-';
+        AppendNumber(out, p.month, 2, '0');
+        out += '-';
+        AppendNumber(out, p.day, 2, '0');
         break;
       case 'D':
-        std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", p.month, p.day, p.year);
+        AppendNumber(out, p.month, 2, '0');
+        out += '/';
+        AppendNumber(out, p.day, 2, '0');
+        out += '/';
+        AppendNumber(out, p.year, 4, '0');
         break;
       case '%':
         out += '%';
-        continue;
+        break;
       default:
-        continue;  // a conversion a date has no use for
+        break;  // a conversion a date has no use for
     }
-    out += buf;
   }
   return out;
 }
