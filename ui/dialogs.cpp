@@ -54,8 +54,8 @@ std::optional<FileDialogAnswer> QtDialogs::ChooseFile(QWidget* parent,
   return std::nullopt;
 }
 
-void QtDialogs::OpenWithDesktop(const QString& path) {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+bool QtDialogs::OpenWithDesktop(const QString& path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 }  // namespace trundle

@@ -37,8 +37,8 @@ class Dialogs {
   // nullopt when the user cancels.
   virtual std::optional<FileDialogAnswer> ChooseFile(QWidget* parent,
                                                      const FileDialogRequest& request) = 0;
-  // Hands a file to the desktop's opener; the result is not looked at.
-  virtual void OpenWithDesktop(const QString& path) = 0;
+  // Hands a file to the desktop's opener; false when the desktop has none to start.
+  virtual bool OpenWithDesktop(const QString& path) = 0;
 };
 
 class QtDialogs : public Dialogs {
@@ -48,7 +48,7 @@ class QtDialogs : public Dialogs {
   void ShowMessage(QWidget* parent, const QString& caption, const QString& text) override;
   std::optional<FileDialogAnswer> ChooseFile(QWidget* parent,
                                              const FileDialogRequest& request) override;
-  void OpenWithDesktop(const QString& path) override;
+  bool OpenWithDesktop(const QString& path) override;
 };
 
 }  // namespace trundle

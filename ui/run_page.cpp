@@ -108,7 +108,14 @@ void MainForm::ReadMe1Click() {
   const QString installed = folder + QStringLiteral("/../share/doc/trundle/readme.txt");
   if (!QFileInfo::exists(path) && QFileInfo::exists(installed))
     path = QFileInfo(installed).canonicalFilePath();
-  dialogs_->OpenWithDesktop(path);
+  // A desktop without an opener (xdg-open) would otherwise answer the menu with nothing.
+  if (dialogs_->OpenWithDesktop(path)) return;
+  dialogs_->ShowMessage(this, windowTitle(),
+                        QFileInfo::exists(path)
+                            ? tr("No program on this desktop opens text files. The read-me "
+                                 "is:\n%1")
+                                  .arg(path)
+                            : tr("The read-me is missing:\n%1").arg(path));
 }
 
 // Closing while a job runs would free what the job is using: the run is asked to stop,

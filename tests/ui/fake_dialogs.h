@@ -26,6 +26,7 @@ struct DialogLog {
   std::vector<FileDialogRequest> requests;
   std::optional<FileDialogAnswer> file;  // what the next file dialog returns
   std::vector<QString> opened;
+  bool desktop_opens = true;  // what the desktop's opener answers
 };
 
 class FakeDialogs : public Dialogs {
@@ -46,7 +47,10 @@ class FakeDialogs : public Dialogs {
     log_->requests.push_back(r);
     return log_->file;
   }
-  void OpenWithDesktop(const QString& path) override { log_->opened.push_back(path); }
+  bool OpenWithDesktop(const QString& path) override {
+    log_->opened.push_back(path);
+    return log_->desktop_opens;
+  }
 
  private:
   std::shared_ptr<DialogLog> log_;

@@ -358,6 +358,16 @@ TEST_F(MainFormTest, MenuCommandsAreFoundAndPressedByTheirDesignNames) {
   EXPECT_EQ(dialogs_->questions[0], "Are you sure you want to quit?");
 }
 
+TEST_F(MainFormTest, ReadMeSaysWhereTheFileIsWhenTheDesktopCannotOpenIt) {
+  form_->findChild<QAction*>("ReadMe1")->trigger();
+  EXPECT_TRUE(dialogs_->messages.empty());
+  dialogs_->desktop_opens = false;
+  form_->findChild<QAction*>("ReadMe1")->trigger();
+  ASSERT_EQ(dialogs_->opened.size(), 2u);
+  ASSERT_EQ(dialogs_->messages.size(), 1u);
+  EXPECT_TRUE(dialogs_->messages[0].contains(dialogs_->opened[1])) << dialogs_->messages[0].toStdString();
+}
+
 class HighResolutionTest : public WindowTest {
  protected:
   HighResolutionTest() : WindowTest(120) {}
