@@ -380,6 +380,9 @@ TEST(ScaledClientSizeTest, GrowsWithTheResolutionAsFarAsTheScreenAllows) {
   EXPECT_EQ(ScaledClientSize(120, QSize(1000, 2000)), QSize(1000, 530 * 128 / 100));
   // The controls need their scaled size whatever the screen.
   EXPECT_EQ(ScaledClientSize(144, QSize(800, 600)), QSize(1023, 636));
+  // Qt reports 72 when it rounds a 1.5 scale up to 2; the extra percentage (78) would
+  // cut the pages off.
+  EXPECT_EQ(ScaledClientSize(72, QSize()), QSize(511, 318));
 }
 
 TEST_F(HighResolutionTest, WindowGrowsAndButtonsKeepToTheRight) {
