@@ -270,6 +270,13 @@ void MainForm::Notebook1PageChanged(int index) {
       if (dest_tabs_->currentIndex() == 0) edit8_->setFocus();
       if (dest_tabs_->currentIndex() == 1) edit9_->setFocus();
       break;
+    case 3:
+      // The control that had the focus went with the destination page, and Qt hands
+      // the focus on to Back4: the Enter that came here would lead straight back. The
+      // log takes it instead, where a screen reader reads what the run says; Enter does
+      // nothing on this page, which has no default button.
+      log_->setFocus();
+      break;
     default:
       break;
   }

@@ -82,6 +82,17 @@ TEST_F(MainFormTest, EnterPressesNextAndEscapeAsksToQuit) {
   EXPECT_FALSE(form_->isVisible());
 }
 
+TEST_F(MainFormTest, EnterWalksToTheRunPageAndStaysThere) {
+  for (int page = 1; page <= 3; ++page) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(Page(), page);
+  }
+  // The run page has no default button: Enter goes neither back nor starts a run.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(Page(), 3);
+  EXPECT_TRUE(Get<QPlainTextEdit>("Memo6")->toPlainText().isEmpty());
+}
+
 TEST_F(MainFormTest, MessageBoxesDoNotResetThePages) {
   Click("Next1");
   Get<QLineEdit>("Edit1")->setText("kept.csv");
