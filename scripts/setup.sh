@@ -12,6 +12,8 @@ packages=(
   locales
   # The window: Qt 6 Widgets, a font, and a display server for its screenshots.
   qt6-base-dev fonts-dejavu-core xvfb xauth
+  # Its walk over the accessibility bus, run by hand (scripts/desktop_walk.py).
+  openbox dbus-daemon dbus-bin at-spi2-core python3-pyatspi gir1.2-atspi-2.0 imagemagick
   # Server databases through ODBC, and the servers the tests start.
   unixodbc unixodbc-dev odbc-postgresql libsqliteodbc postgresql-15 postgresql
   # The benchmarks' peers and timer.
