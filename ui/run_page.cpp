@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStackedWidget>
 
 #include "ui/gauge.h"
 #include "ui/main_form.h"
@@ -44,6 +45,9 @@ void MainForm::TrundleButtonClick() {
     ShowErrorBox(QString::fromStdString(missing));
     return;
   }
+  // Disabling the button moves the focus on to Back4; a keyboard user who started the
+  // run gets it back on Trundle, not on a button that leaves the page.
+  const bool had_focus = trundle_button_->hasFocus();
   trundle_button_->setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   running_ = true;
@@ -70,6 +74,7 @@ void MainForm::TrundleButtonClick() {
   running_ = false;
   QApplication::restoreOverrideCursor();
   trundle_button_->setEnabled(true);
+  if (had_focus && notebook1_->currentIndex() == 3) trundle_button_->setFocus();
   if (!error.isEmpty() && !close_after_run_) ShowErrorBox(error);
   if (close_after_run_) close();
 }

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <algorithm>
 #include <stdexcept>
 
 #include "tests/databases/access/access_test_util.h"
@@ -91,6 +92,27 @@ TEST_F(MainFormTest, EnterWalksToTheRunPageAndStaysThere) {
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   EXPECT_EQ(Page(), 3);
   EXPECT_TRUE(Get<QPlainTextEdit>("Memo6")->toPlainText().isEmpty());
+}
+
+TEST_F(MainFormTest, TheKeyboardRunsTheMoveAgainWithoutLeavingThePage) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "A,B\n1,2\n");
+  Click("Next1");
+  Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir / "in.csv"));
+  Get<QRadioButton>("BrowseSourceTextGroupItem0")->setChecked(true);
+  Click("Next2");
+  Get<QLineEdit>("Edit8")->setText(QString::fromStdString(dir / "out.csv"));
+  Click("Next3");
+  Get("TrundleButton")->setFocus();
+  for (int run = 1; run <= 2; ++run) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
+    EXPECT_EQ(Page(), 3) << run;
+    EXPECT_EQ(QApplication::focusWidget(), Get("TrundleButton")) << run;
+  }
+  // Two runs: the header line, then the record of each.
+  const std::string out = ReadFile(dir / "out.csv");
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3) << out;
 }
 
 TEST_F(MainFormTest, MessageBoxesDoNotResetThePages) {
