@@ -10,7 +10,7 @@ set -euo pipefail
 source "$(cd "$(dirname "$0")/.." && pwd)/common.sh"
 top=$(cd "$here/.." && pwd)
 state=$(mktemp -d /tmp/trundle-bench-XXXXXX)
-trap '"$top/tests/databases/server/pg_server.sh" stop "$state/pg"' EXIT
+trap '"$top/tests/databases/server/pg_server.sh" stop "$state/pg"; rm -rf "$state"' EXIT
 "$top/tests/databases/server/pg_server.sh" start "$state/pg"
 port=$(cat "$state/pg/port")
 driver=$(find /usr/lib -name psqlodbcw.so -print -quit)
