@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_page_store.h"
+#include "databases/access/jet/jet_table_writer.h"
 #include "databases/sql/sql_query.h"
 #include "databases/sql/table_names.h"
 #include "engine/ascii.h"
@@ -48,7 +50,7 @@ std::optional<int> DaoVersionFromName(const std::string& name) {
 }
 
 TDAODatabase::TDAODatabase() = default;
-TDAODatabase::~TDAODatabase() = default;
+TDAODatabase::~TDAODatabase() { Close(); }
 
 void TDAODatabase::Open() {
   if (jet_) return;
@@ -62,7 +64,62 @@ void TDAODatabase::Open() {
   jet_ = std::move(jet);
 }
 
-void TDAODatabase::Close() { jet_.reset(); }
+void TDAODatabase::Close() {
+  if (store_) {
+    try {
+      store_->Rollback();
+    } catch (const std::exception&) {
+      // The journal still holds the batch's old pages: the next open puts them back.
+    }
+  }
+  writer_.reset();
+  store_.reset();
+  jet_.reset();
+}
+
+void TDAODatabase::OpenAppend(const std::string& table) {
+  if (!jet_) throw TrundleError("The database " + DatabaseName + " is not open");
+  writer_.reset();
+  store_.reset();
+  std::unique_ptr<jet::PageStore> store = jet::PageStore::Open(DatabaseName);
+  // The catalogue is read again once the store has put back what a crashed run left.
+  std::shared_ptr<const jet::JetDatabase> jet = jet::JetDatabase::Open(DatabaseName);
+  writer_ = jet::TableWriter::Open(*store, *jet, table);
+  store_ = std::move(store);
+  jet_ = std::move(jet);
+}
+
+std::vector<std::string> TDAODatabase::AppendFieldNames() const {
+  if (!writer_) throw TrundleError("No table of " + DatabaseName + " is open for appending");
+  std::vector<std::string> names;
+  for (const jet::ColumnDef& c : writer_->def().columns) names.push_back(c.column.name);
+  return names;
+}
+
+void TDAODatabase::Append(std::vector<Variant>& values) {
+  if (!writer_) throw TrundleError("No table of " + DatabaseName + " is open for appending");
+  writer_->Append(values);
+}
+
+std::vector<std::string> TDAODatabase::TakeAppendNotes() {
+  if (!writer_) return {};
+  return writer_->TakeNotes();
+}
+
+void TDAODatabase::CommitTrans(int /*options*/) {
+  if (writer_) writer_->Commit();
+}
+
+void TDAODatabase::Rollback() noexcept {
+  if (!writer_) return;
+  try {
+    writer_->Rollback();
+  } catch (const std::exception&) {
+    // The journal still holds the batch's old pages: the next open puts them back.
+    writer_.reset();
+    store_.reset();
+  }
+}
 
 void TDAODatabase::GetTableNames(std::vector<std::string>& list) {
   list.clear();

@@ -14,7 +14,9 @@
 // A statement runs in SQLite over the database's user tables, each a virtual table of the
 // one table module (sql/file_vtab.h), found by name in any letter case; a whole-table
 // select ("select * from [Customer List]") reads the table straight through instead.
-// Databases are read only: nothing here opens the file for writing.
+// Records are appended to a table through OpenAppend and Append, in batches that
+// BeginTrans opens and CommitTrans ends (each batch is one journalled write of the file:
+// it reaches the disk whole or not at all).
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,8 @@ namespace trundle {
 
 namespace jet {
 class JetDatabase;
+class PageStore;
+class TableWriter;
 }
 
 // DAO's engine versions: 3.5 reads Access 97 (Jet 3) databases only, 3.6 reads those,
@@ -60,7 +64,8 @@ class TDAODatabase {
   // 'PATH'." for a database newer than DAO 3.5 reads; "Not a valid password." when the
   // database has a password and Password is another. No message holds the password.
   void Open();
-  // Closing a closed database does nothing. Queries on it must be closed first.
+  // Closing a closed database does nothing; an open batch of appended records is
+  // dropped. Queries on it must be closed first.
   void Close();
 
   // The user tables (system tables left out, saved queries are no tables), in the
@@ -69,10 +74,29 @@ class TDAODatabase {
   // when the database cannot be opened).
   void GetTableNames(std::vector<std::string>& list);
 
-  // Transactions group writes; until Access databases can be written there is nothing to
-  // group, so both do nothing. CommitTrans's options are DAO's (1: flush to disk).
+  // Opens a user table (any letter case) for appending; the file is then held for
+  // writing (other programs are refused it) until Close. REQUIRES: Connected(). Throws
+  // TrundleError naming the file, the table and the reason when the table cannot take
+  // rows: missing, indexed, in an enforced relationship, a sort order or column kind
+  // that is not written, a damaged file, a file another program holds.
+  void OpenAppend(const std::string& table);
+  bool Appending() const { return writer_ != nullptr; }
+  // The appending table's field names, in its column order. REQUIRES: Appending().
+  std::vector<std::string> AppendFieldNames() const;
+  // Appends one record, values[i] for field i (AutoNumber fields are numbered by the
+  // table). Throws TrundleError "column NAME: CAUSE" for a value the field cannot take;
+  // the open batch then still holds the records before it (Rollback drops them).
+  void Append(std::vector<Variant>& values);
+  // Log lines about values stored changed or not used, each once.
+  std::vector<std::string> TakeAppendNotes();
+
+  // Transactions group appended records: a batch opens with the first record after
+  // BeginTrans and ends with CommitTrans, which writes it to the disk whatever the
+  // options (DAO's, 1 being dbForceOSFlush), or Rollback, which drops it. Without an
+  // appending table they do nothing. Rollback does not throw.
   void BeginTrans() {}
-  void CommitTrans(int /*options*/ = 0) {}
+  void CommitTrans(int options = 0);
+  void Rollback() noexcept;
 
   // The database's tables for SQL: the stored name of a user table, letter case ignored.
   // REQUIRES: Connected(). The resolver keeps the opened file alive after Close.
@@ -82,6 +106,9 @@ class TDAODatabase {
 
  private:
   std::shared_ptr<const jet::JetDatabase> jet_;
+  // Declared before the writer, which writes through it.
+  std::unique_ptr<jet::PageStore> store_;
+  std::unique_ptr<jet::TableWriter> writer_;
 };
 
 // A dataset bound to one TDAODatabase, which must be connected when Open runs and must

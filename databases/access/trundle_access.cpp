@@ -12,7 +12,7 @@
 namespace trundle {
 namespace {
 
-constexpr char kNoWriting[] = "Writing to Access databases is not available yet";
+constexpr char kNoCreating[] = "Creating tables in Access databases is not available yet";
 
 bool FileExists(const std::string& path) {
   struct stat st {};
@@ -68,6 +68,7 @@ bool TTrundleAccess::OpenTable() {
       const int64_t count = query_->RecordCount();
       SendMessage(std::to_string(count) + " records read");
       RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
+      if (destination_ && !OpenAppend(table)) return false;
       return query_->FieldCount() > 0;
     }
     SendMessage("Table doesn't exist");
@@ -79,10 +80,28 @@ bool TTrundleAccess::OpenTable() {
   return false;
 }
 
-void TTrundleAccess::PrepareDestination() { Sql = AccessTableSql(TableName); }
+void TTrundleAccess::PrepareDestination() {
+  Sql = AccessTableSql(TableName);
+  destination_ = true;
+}
+
+bool TTrundleAccess::OpenAppend(const std::string& table) {
+  refused_ = false;
+  mapper_ready_ = false;
+  written_ = committed_ = 0;
+  try {
+    database_->OpenAppend(table);
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+    refused_ = true;
+    return false;
+  }
+  return true;
+}
 
 bool TTrundleAccess::CreateTable(TTrundleUnknown& /*source*/) {
-  SendMessage(std::string(kNoWriting) + ": the table " + TableName + " was not created in " +
+  if (refused_) return false;  // the table exists; OpenTable said why it takes no records
+  SendMessage(std::string(kNoCreating) + ": the table " + TableName + " was not created in " +
               Database);
   return false;
 }
@@ -111,8 +130,30 @@ bool TTrundleAccess::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
   }
 }
 
-bool TTrundleAccess::WriteRecord(const TRecordBuffer& /*names*/, const TRecordBuffer& /*values*/) {
-  throw TrundleError(std::string(kNoWriting) + ": nothing was written to " + Database);
+bool TTrundleAccess::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
+  if (!database_->Appending())
+    throw TrundleError("The table " + TableName + " of " + Database + " is not open for appending");
+  if (!mapper_ready_) {
+    std::vector<std::string> fields = database_->AppendFieldNames();
+    field_count_ = fields.size();
+    mapper_.SetDestination(std::move(fields));
+    mapper_ready_ = true;
+  }
+  row_.assign(field_count_, Variant());
+  const std::vector<int>& map = mapper_.Map(names, values, false);
+  for (size_t i = 0; i < map.size() && i < values.size(); ++i)
+    if (map[i] >= 0) row_[static_cast<size_t>(map[i])] = values[i];
+  ++written_;
+  try {
+    database_->Append(row_);
+  } catch (const TrundleError& e) {
+    throw TrundleError("Record " + std::to_string(written_) + " could not be written to table " +
+                       TableName + " of " + Database + ": " + e.what() + ". " +
+                       std::to_string(committed_) + " records were committed before it; the open " +
+                       "batch (records " + std::to_string(committed_ + 1) + " to " +
+                       std::to_string(written_) + ") was rolled back.");
+  }
+  return true;
 }
 
 void TTrundleAccess::StartTransaction() {
@@ -121,7 +162,21 @@ void TTrundleAccess::StartTransaction() {
 
 void TTrundleAccess::Commit() {
   // 1 is DAO's dbForceOSFlush: committed records reach the disk at once.
-  if (database_->Connected()) database_->CommitTrans(1);
+  if (!database_->Connected()) return;
+  database_->CommitTrans(1);
+  committed_ = written_;
+}
+
+void TTrundleAccess::Rollback() {
+  database_->Rollback();
+  written_ = committed_;
+}
+
+void TTrundleAccess::SaveTable() { SendAppendNotes(); }
+
+void TTrundleAccess::SendAppendNotes() {
+  for (const std::string& note : mapper_.TakeNotes()) SendMessage(note);
+  for (const std::string& note : database_->TakeAppendNotes()) SendMessage(note);
 }
 
 TFieldDefs TTrundleAccess::SourceFieldDefs(bool /*measure_widths*/) {

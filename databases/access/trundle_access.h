@@ -1,12 +1,13 @@
 // The Access adaptor: a table of an Access database file read through SQL (the DAO layer
-// of dao.h over our own Jet reader). As a destination it opens an existing table and
-// counts it; writing to Access databases is not available yet, and says so.
+// of dao.h over our own Jet reader). As a destination it appends records to an existing
+// table in batches, each one journalled write of the file; it creates no tables yet.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "databases/access/dao.h"
+#include "engine/field_name_mapper.h"
 #include "engine/trundle_unknown.h"
 
 namespace trundle {
@@ -26,28 +27,47 @@ class TTrundleAccess : public TTrundleUnknown {
   // file or the table does not exist or anything fails; the connection then stays as it
   // was.
   bool OpenTable() override;
-  // Sql := AccessTableSql(TableName).
+  // As a destination OpenTable also opens the table for appending: a table that cannot
+  // take records (indexed, in an enforced relationship, a file another program holds...)
+  // is refused with its reason as the message, and false.
+  // Sql := AccessTableSql(TableName); marks the adaptor as the destination.
   void PrepareDestination() override;
-  void SaveTable() override {}
+  // Logs what did not arrive (names without a field) and values stored changed.
+  void SaveTable() override;
   TDataKind GetKind() const override { return dkAccess; }
-  // Creates nothing: says that writing to Access databases is not available yet and
-  // returns false.
+  // Creates nothing: says that creating Access tables is not available yet (or nothing
+  // more after a refused table) and returns false.
   bool CreateTable(TTrundleUnknown& source) override;
   // The current record, then moves on. A read error or a result wider than the buffers
   // ("Range check error") is sent as a message and ends the reading with false.
   bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
-  // Throws TrundleError: writing to Access databases is not available yet.
+  // Appends one record to the open batch, names matched to fields exactly, else without
+  // regard to letter case. A value a field cannot take throws TrundleError naming the
+  // record's number, the field and the cause (the job then rolls the batch back).
   bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
   void StartTransaction() override;
+  // Writes the open batch to the disk.
   void Commit() override;
+  // Drops the open batch: the file keeps what the last Commit wrote.
+  void Rollback() override;
   TFieldDefs SourceFieldDefs(bool measure_widths) override;
 
  private:
   void SendNotes();
+  void SendAppendNotes();
+  bool OpenAppend(const std::string& table);
 
   // Declared first so that it is destroyed last: the query reads through it.
   std::unique_ptr<TDAODatabase> database_;
   std::unique_ptr<TDAOQuery> query_;
+  bool destination_ = false;
+  bool refused_ = false;        // OpenTable refused the table for appending
+  FieldNameMapper mapper_;
+  bool mapper_ready_ = false;
+  size_t field_count_ = 0;
+  std::vector<Variant> row_;
+  int64_t written_ = 0;         // records appended in this run
+  int64_t committed_ = 0;       // of which the last Commit wrote
 };
 
 // Registers TTrundleAccess for dkAccess.

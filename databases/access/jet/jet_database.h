@@ -92,6 +92,9 @@ class JetDatabase {
   std::vector<std::string> UserTables() const;
   // The stored name of a user table, letter case ignored; std::nullopt when none.
   std::optional<std::string> FindTable(std::string_view name) const;
+  // The catalogue row of a user table, letter case ignored (an exact match first);
+  // nullptr when none. Valid while the database is.
+  const CatalogEntry* UserTableEntry(std::string_view name) const { return Find(name, true); }
   // Live columns in column order. Throws TrundleError when the table is missing or its
   // definition is damaged.
   std::vector<JetColumn> Columns(const std::string& table) const;

@@ -1,0 +1,523 @@
+#include "databases/access/jet/jet_table_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <unordered_set>
+
+#include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_page_store.h"
+#include "engine/ascii.h"
+#include "engine/errors.h"
+
+namespace trundle::jet {
+namespace {
+
+constexpr uint8_t kDataPage = 0x01;
+constexpr uint8_t kTdefPage = 0x02;
+constexpr uint8_t kUsageMapPage = 0x05;
+constexpr uint8_t kHeaderMask[4] = {0xC7, 0xDA, 0x39, 0x6B};
+// Jet's "General" sort order is the code 1033 (US English). Jet 4 adds a version byte:
+// 0 is "General Legacy", the order of Access 2000-2007; 1 the newer "General".
+constexpr uint16_t kGeneralSortOrder = 1033;
+// MSysRelationships' grbit: the relationship is not enforced.
+constexpr int64_t kRelationDontEnforce = 0x2;
+constexpr uint32_t kNoPage = 0;
+
+void Put16(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+// Where a data page's row offsets end and its lowest row begins.
+int LowestRowStart(const Format& format, const std::vector<uint8_t>& page, int count) {
+  int low = format.page_size;
+  for (int i = 0; i < count; ++i)
+    low = std::min(low, int(Get16(&page[size_t(format.data_row_offsets + 2 * i)]) & 0x1FFF));
+  return low;
+}
+
+std::unique_ptr<TextCodec> Jet3Names(int code_page) {
+  try {
+    return TextCodec::ToUtf8From(code_page > 0 ? "CP" + std::to_string(code_page) : "CP1252");
+  } catch (const TrundleError&) {
+    return TextCodec::ToUtf8From("CP1252");
+  }
+}
+
+std::unique_ptr<TextCodec> Jet3Text(int code_page) {
+  try {
+    return TextCodec::FromUtf8To(code_page > 0 ? "CP" + std::to_string(code_page) : "CP1252");
+  } catch (const TrundleError&) {
+    return TextCodec::FromUtf8To("CP1252");
+  }
+}
+
+// The table definition's bytes, its continuation pages' headers left out.
+std::vector<uint8_t> ReadTdefBytes(const PageFile& file, uint32_t page, const std::string& where) {
+  std::vector<uint8_t> buf, more;
+  file.Read(page, buf);
+  std::unordered_set<uint32_t> seen{page};
+  for (uint32_t next = Get32(&buf[4]); next != 0; next = Get32(&more[4])) {
+    if (!seen.insert(next).second || next >= file.page_count())
+      throw TrundleError(where + ": its definition pages cannot be followed");
+    file.Read(next, more);
+    if (more[0] != kTdefPage)
+      throw TrundleError(where + ": its definition continues on a page of another kind");
+    buf.insert(buf.end(), more.begin() + 8, more.end());
+  }
+  return buf;
+}
+
+std::string RandomGuid() {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  const uint64_t a = random(), b = random();
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%04X-%012llX}", unsigned(a >> 32),
+                unsigned((a >> 16) & 0xFFFF), unsigned(0x4000 | (a & 0x0FFF)),
+                unsigned(0x8000 | ((b >> 48) & 0x3FFF)),
+                static_cast<unsigned long long>(b & 0xFFFFFFFFFFFFull));
+  return text;
+}
+
+bool Writable(uint8_t type) {
+  switch (type) {
+    case kBoolean:
+    case kByte:
+    case kInteger:
+    case kLong:
+    case kCurrency:
+    case kSingle:
+    case kDouble:
+    case kDateTime:
+    case kBinary:
+    case kText:
+    case kOle:
+    case kMemo:
+    case kGuid:
+    case kNumeric:
+    case kBigInt:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void InitDataPage(const Format& format, uint32_t owner, std::vector<uint8_t>& page) {
+  page.assign(size_t(format.page_size), 0);
+  page[0] = kDataPage;
+  page[1] = 0x01;
+  Put16(&page[2], uint32_t(format.page_size - format.data_row_offsets));
+  Put32(&page[4], owner);
+}
+
+int DataPageFreeSpace(const Format& format, const std::vector<uint8_t>& page) {
+  (void)format;
+  return Get16(&page[2]);
+}
+
+int AddRowToPage(const Format& format, std::vector<uint8_t>& page, const uint8_t* row,
+                 size_t size) {
+  const int count = Get16(&page[size_t(format.data_row_count)]);
+  if (count >= kMaxRowsPerPage || size > size_t(format.page_size)) return -1;
+  const int table_end = format.data_row_offsets + 2 * (count + 1);
+  const int start = LowestRowStart(format, page, count) - int(size);
+  // The header's count of free bytes is kept as well as the offsets' own bound, so that
+  // a page whose count says it is full is not filled further.
+  const int free = DataPageFreeSpace(format, page) - int(size) - 2;
+  if (start < table_end || free < 0) return -1;
+  std::copy(row, row + size, page.begin() + start);
+  Put16(&page[size_t(format.data_row_offsets + 2 * count)], uint32_t(start));
+  Put16(&page[size_t(format.data_row_count)], uint32_t(count + 1));
+  Put16(&page[2], uint32_t(free));
+  return count;
+}
+
+int MaxLongValueRow(const Format& format) {
+  return format.page_size - format.data_row_offsets - 2;
+}
+
+UsageMapWriter::UsageMapWriter(PageStore& store, uint32_t pointer, std::string where)
+    : store_(store), pointer_(pointer), where_(std::move(where)) {}
+
+void UsageMapWriter::Set(uint32_t page, bool on) {
+  const uint32_t map_page = pointer_ >> 8;
+  const Format& format = store_.format();
+  const uint64_t per_ref = uint64_t(format.page_size - 4) * 8;
+  std::vector<uint8_t> buf;
+  auto load = [&](RowSpan& span) {
+    if (map_page >= store_.page_count()) throw TrundleError(where_ + ": its usage map is missing");
+    store_.pages().Read(map_page, buf);
+    if (buf[0] != kDataPage || !LocateRow(buf, format, int(pointer_ & 0xFF), span, where_) ||
+        span.deleted || span.end - span.begin < 5)
+      throw TrundleError(where_ + ": its usage map is missing");
+  };
+  RowSpan span;
+  load(span);
+  uint8_t* map = &buf[size_t(span.begin)];
+  const int size = span.end - span.begin;
+  if (map[0] == 0) {
+    const uint32_t start = Get32(map + 1);
+    const uint64_t reach = uint64_t(size - 5) * 8;
+    if (page >= start && page - start < reach) {
+      const uint32_t bit = page - start;
+      if (on)
+        map[5 + bit / 8] |= uint8_t(1 << (bit % 8));
+      else
+        map[5 + bit / 8] &= uint8_t(~(1 << (bit % 8)));
+      store_.Write(map_page, buf);
+      return;
+    }
+    if (on) Promote(buf, span.begin, size, page);
+    return;
+  }
+  if (map[0] != 1) throw TrundleError(where_ + ": its usage map is of an unknown type");
+  const uint64_t slot = page / per_ref;
+  if (1 + 4 * (slot + 1) > uint64_t(size))
+    throw TrundleError(where_ + ": its usage map cannot reach page " + std::to_string(page));
+  uint32_t ref = Get32(map + 1 + 4 * slot);
+  std::vector<uint8_t> bitmap;
+  if (ref == 0) {
+    if (!on) return;
+    ref = store_.Allocate();
+    bitmap.assign(size_t(format.page_size), 0);
+    bitmap[0] = kUsageMapPage;
+    bitmap[1] = 0x01;
+    load(span);  // the allocation may have changed the map's page
+    Put32(&buf[size_t(span.begin) + 1 + 4 * slot], ref);
+    store_.Write(map_page, buf);
+  } else {
+    if (ref >= store_.page_count()) throw TrundleError(where_ + ": its usage map is damaged");
+    store_.pages().Read(ref, bitmap);
+    if (bitmap[0] != kUsageMapPage) throw TrundleError(where_ + ": its usage map is damaged");
+  }
+  const uint64_t bit = page % per_ref;
+  if (on)
+    bitmap[size_t(4 + bit / 8)] |= uint8_t(1 << (bit % 8));
+  else
+    bitmap[size_t(4 + bit / 8)] &= uint8_t(~(1 << (bit % 8)));
+  store_.Write(ref, bitmap);
+}
+
+// An inline map holds a start page and one bit a page after it; a reference map the
+// numbers of usage-map pages (type 0x05), each a bitmap of the next page_size - 4 bytes'
+// worth of pages. The row keeps its length.
+void UsageMapWriter::Promote(std::vector<uint8_t>& buf, int begin, int size, uint32_t page) {
+  const Format& format = store_.format();
+  const uint64_t per_ref = uint64_t(format.page_size - 4) * 8;
+  const uint8_t* map = &buf[size_t(begin)];
+  std::vector<uint32_t> marked;
+  const uint32_t start = Get32(map + 1);
+  for (int i = 5; i < size; ++i)
+    for (int bit = 0; bit < 8; ++bit)
+      if (map[i] & (1 << bit)) marked.push_back(start + uint32_t((i - 5) * 8 + bit));
+  marked.push_back(page);
+  const size_t slots = size_t(size - 1) / 4;
+  std::map<uint64_t, std::vector<uint8_t>> bitmaps;
+  for (uint32_t p : marked) {
+    const uint64_t slot = p / per_ref;
+    if (slot >= slots)
+      throw TrundleError(where_ + ": its usage map cannot reach page " + std::to_string(p));
+    std::vector<uint8_t>& bitmap = bitmaps[slot];
+    if (bitmap.empty()) {
+      bitmap.assign(size_t(format.page_size), 0);
+      bitmap[0] = kUsageMapPage;
+      bitmap[1] = 0x01;
+    }
+    const uint64_t bit = p % per_ref;
+    bitmap[size_t(4 + bit / 8)] |= uint8_t(1 << (bit % 8));
+  }
+  std::vector<uint8_t> row(size_t(size), 0);
+  row[0] = 1;
+  for (auto& [slot, bitmap] : bitmaps) {
+    const uint32_t ref = store_.Allocate();
+    store_.Write(ref, bitmap);
+    Put32(&row[1 + 4 * slot], ref);
+  }
+  // The allocations may have changed the map's page: read it again.
+  RowSpan span;
+  store_.pages().Read(pointer_ >> 8, buf);
+  if (!LocateRow(buf, format, int(pointer_ & 0xFF), span, where_) || span.end - span.begin != size)
+    throw TrundleError(where_ + ": its usage map moved while it was written");
+  std::copy(row.begin(), row.end(), buf.begin() + span.begin);
+  store_.Write(pointer_ >> 8, buf);
+}
+
+struct TableWriter::OpenPage {
+  uint32_t page = kNoPage;
+  std::vector<uint8_t> buf;
+  bool dirty = false;
+};
+
+struct TableWriter::LongColumn {
+  OpenPage open;
+  std::unique_ptr<UsageMapWriter> used, free;  // Jet's own maps of the column; may be absent
+};
+
+TableWriter::TableWriter(PageStore& store, const JetDatabase& db, const CatalogEntry& entry)
+    : store_(store), format_(store.format()), path_(store.path()) {
+  auto names = Jet3Names(db.code_page());
+  def_ = ReadTableDef(store_.pages(), format_, entry.tdef_page, entry.name, path_, names.get());
+  jet3_text_ = Jet3Text(db.code_page());
+  data_page_ = std::make_unique<OpenPage>();
+}
+
+TableWriter::~TableWriter() = default;
+
+std::string TableWriter::Where() const { return path_ + " is damaged: table " + def_.name; }
+
+std::unique_ptr<TableWriter> TableWriter::Open(PageStore& store, const JetDatabase& db,
+                                               const std::string& table) {
+  const CatalogEntry* entry = db.UserTableEntry(table);
+  if (!entry) throw TrundleError(store.path() + " has no table " + table);
+  std::unique_ptr<TableWriter> writer(new TableWriter(store, db, *entry));
+  writer->CheckRefusals(db);
+  writer->ReadLongColumnMaps();
+  writer->Load();
+  return writer;
+}
+
+void TableWriter::CheckRefusals(const JetDatabase& db) {
+  const std::string refused = path_ + ": rows cannot be added to table " + def_.name + ": ";
+  // Sort order: Access files its text indexes in it, so a database of another order
+  // would get index entries it does not expect once indexes are written.
+  uint8_t header[0x80] = {};
+  if (store_.pages().ReadAt(0, header, sizeof header) != sizeof header)
+    throw TrundleError(path_ + " is damaged: its header page is cut short");
+  Rc4(kHeaderMask, 4, header + 0x18, sizeof header - 0x18);
+  const uint16_t sort = format_.jet3 ? Get16(header + 0x3A) : Get16(header + 0x6E);
+  const uint8_t sort_version = format_.jet3 ? 0 : header[0x71];
+  if ((sort != 0 && sort != kGeneralSortOrder) || sort_version != 0)
+    throw TrundleError(refused + "the database's sort order (" + std::to_string(sort) +
+                       (sort_version ? " version " + std::to_string(sort_version) : "") +
+                       ") is not " + (format_.jet3 ? "General 97" : "General Legacy") +
+                       ", the only one written");
+
+  std::vector<uint8_t> tdef;
+  store_.pages().Read(def_.page, tdef);
+  const uint32_t logical = Get32(&tdef[size_t(format_.tdef_num_real_idx - 4)]);
+  const uint32_t real = Get32(&tdef[size_t(format_.tdef_num_real_idx)]);
+  if (logical != 0 || real != 0)
+    throw TrundleError(refused +
+                       "it has an index or a primary key, and indexes are not kept up to date "
+                       "yet");
+
+  for (const ColumnDef& c : def_.columns)
+    if (!Writable(c.column.type))
+      throw TrundleError(refused + "column " + c.column.name + " is of a kind (" +
+                         std::to_string(c.column.type) + ") that cannot be written");
+
+  // An enforced relationship asks every row to have its parent, which is not checked
+  // yet; the parent's side is refused as well, as its key is an index.
+  const std::vector<std::string> all = db.AllTables();
+  if (std::find(all.begin(), all.end(), "MSysRelationships") == all.end()) return;
+  auto reader = db.OpenAnyTable("MSysRelationships");
+  int grbit = -1, object = -1, referenced = -1;
+  for (size_t i = 0; i < reader->fields().size(); ++i) {
+    const std::string& name = reader->fields()[i].Name;
+    if (name == "grbit") grbit = int(i);
+    if (name == "szObject") object = int(i);
+    if (name == "szReferencedObject") referenced = int(i);
+  }
+  if (grbit < 0 || object < 0 || referenced < 0) return;
+  std::vector<Variant> row;
+  while (reader->Next(row)) {
+    const Variant& flags = row[size_t(grbit)];
+    if (flags.type() == VarType::kInteger && (flags.integer() & kRelationDontEnforce)) continue;
+    for (int side : {object, referenced}) {
+      const Variant& name = row[size_t(side)];
+      if (name.IsText() && EqualsIgnoringAsciiCase(name.text(), def_.name))
+        throw TrundleError(refused + "it is in an enforced relationship, and relationships are "
+                                     "not checked yet");
+    }
+  }
+}
+
+// After the column names come, for each index, its entries and names (none here: indexed
+// tables are refused), then for each Memo and OLE column its number and the row pointers
+// of the usage maps of its LVAL pages, ended by FF FF.
+void TableWriter::ReadLongColumnMaps() {
+  const std::string where = Where();
+  const std::vector<uint8_t> buf = ReadTdefBytes(store_.pages(), def_.page, where);
+  const int num_cols = Get16(&buf[size_t(format_.tdef_num_cols)]);
+  size_t pos = size_t(format_.tdef_header_end) + size_t(num_cols) * size_t(format_.col_block);
+  for (int i = 0; i < num_cols; ++i) {
+    if (pos + 2 > buf.size()) throw TrundleError(where + ": its column names are cut short");
+    pos += format_.jet3 ? 1 + size_t(buf[pos]) : 2 + size_t(Get16(&buf[pos]));
+  }
+  while (pos + 2 <= buf.size() && Get16(&buf[pos]) != 0xFFFF) {
+    if (pos + 10 > buf.size()) throw TrundleError(where + ": its long-value maps are cut short");
+    const int number = Get16(&buf[pos]);
+    const uint32_t used = Get32(&buf[pos + 2]), free = Get32(&buf[pos + 6]);
+    pos += 10;
+    for (const ColumnDef& c : def_.columns) {
+      if (c.number != number || (c.column.type != kMemo && c.column.type != kOle)) continue;
+      ReadUsageMap(store_.pages(), format_, used, where);  // refuses a damaged map
+      ReadUsageMap(store_.pages(), format_, free, where);
+      auto column = std::make_unique<LongColumn>();
+      column->used = std::make_unique<UsageMapWriter>(store_, used, where);
+      column->free = std::make_unique<UsageMapWriter>(store_, free, where);
+      long_columns_[number] = std::move(column);
+    }
+  }
+}
+
+void TableWriter::Load() {
+  const std::string where = Where();
+  std::vector<uint8_t> tdef;
+  store_.pages().Read(def_.page, tdef);
+  row_count_ = Get32(&tdef[size_t(format_.tdef_row_count)]);
+  last_auto_number_ = Get32(&tdef[size_t(format_.tdef_row_count + 4)]);
+  const uint32_t free_pointer = Get32(&tdef[size_t(format_.tdef_used_pages + 4)]);
+  ReadUsageMap(store_.pages(), format_, free_pointer, where);  // refuses a damaged map
+  used_map_ = std::make_unique<UsageMapWriter>(store_, def_.used_pages, where);
+  free_map_ = std::make_unique<UsageMapWriter>(store_, free_pointer, where);
+  for (auto& [number, column] : long_columns_) column->open = OpenPage();
+  ChooseDataPage();
+  encoder_ = std::make_unique<RowEncoder>(format_, def_, jet3_text_.get(),
+                                         static_cast<LongValueStore&>(*this));
+}
+
+// Rows go after the last row of the table's last data page, checked whole first, so that
+// a damaged page is refused rather than written into.
+void TableWriter::ChooseDataPage() {
+  const std::string where = Where();
+  const PageSet owned = ReadUsageMap(store_.pages(), format_, def_.used_pages, where);
+  *data_page_ = OpenPage();
+  std::vector<uint8_t> buf;
+  uint32_t last = kNoPage;
+  for (uint32_t p = owned.Next(0); p < owned.page_count(); p = owned.Next(p + 1)) {
+    store_.pages().Read(p, buf);
+    if (buf[0] == kDataPage && Get32(&buf[4]) == def_.page) last = p;
+  }
+  if (last == kNoPage) return;
+  store_.pages().Read(last, buf);
+  const int count = Get16(&buf[size_t(format_.data_row_count)]);
+  if (count > kMaxRowsPerPage || format_.data_row_offsets + 2 * count > format_.page_size)
+    throw TrundleError(where + ": data page " + std::to_string(last) + " claims " +
+                       std::to_string(count) + " rows");
+  RowSpan span;
+  for (int r = 0; r < count; ++r) LocateRow(buf, format_, r, span, where);
+  data_page_->page = last;
+  data_page_->buf = std::move(buf);
+}
+
+uint32_t TableWriter::Place(OpenPage& open, uint32_t owner, UsageMapWriter* used,
+                            UsageMapWriter* free, const uint8_t* data, size_t size) {
+  if (open.page != kNoPage) {
+    const int row = AddRowToPage(format_, open.buf, data, size);
+    if (row >= 0) {
+      open.dirty = true;
+      return open.page << 8 | uint32_t(row);
+    }
+    if (open.dirty) store_.Write(open.page, open.buf);
+    // A page left because the next row did not fit no longer counts as having room.
+    if (free) free->Set(open.page, false);
+    open = OpenPage();
+  }
+  const uint32_t page = store_.Allocate();
+  InitDataPage(format_, owner, open.buf);
+  const int row = AddRowToPage(format_, open.buf, data, size);
+  if (row < 0)
+    throw TrundleError(Where() + ": a row of " + std::to_string(size) + " bytes does not fit a page");
+  open.page = page;
+  open.dirty = true;
+  if (used) used->Set(page, true);
+  if (free) free->Set(page, true);
+  return page << 8 | uint32_t(row);
+}
+
+LongValueRef TableWriter::Store(const ColumnDef& column, const std::string& data) {
+  std::unique_ptr<LongColumn>& slot = long_columns_[column.number];
+  if (!slot) slot = std::make_unique<LongColumn>();  // a Jet 3 column: no maps of its own
+  LongColumn& lc = *slot;
+  const size_t max = size_t(MaxLongValueRow(format_));
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+  if (data.size() <= max)
+    return {0x40, Place(lc.open, kLvalOwner, lc.used.get(), lc.free.get(), bytes, data.size())};
+  // A chain: each row starts with the pointer to the next (0 ends it). Written from the
+  // last piece back, so that each piece knows where its successor went.
+  const size_t chunk = max - 4;
+  const size_t pieces = (data.size() + chunk - 1) / chunk;
+  std::vector<uint8_t> piece;
+  uint32_t next = 0;
+  for (size_t k = pieces; k-- > 0;) {
+    const size_t begin = k * chunk, end = std::min(data.size(), begin + chunk);
+    piece.assign(4, 0);
+    Put32(piece.data(), next);
+    piece.insert(piece.end(), bytes + begin, bytes + end);
+    next = Place(lc.open, kLvalOwner, lc.used.get(), lc.free.get(), piece.data(), piece.size());
+  }
+  return {0x00, next};
+}
+
+void TableWriter::Append(std::vector<Variant>& values) {
+  values.resize(def_.columns.size());
+  numbered_over_.resize(def_.columns.size());
+  const uint32_t auto_before = last_auto_number_;
+  for (size_t i = 0; i < def_.columns.size(); ++i) {
+    const JetColumn& c = def_.columns[i].column;
+    if (!c.autonumber) continue;
+    if (!values[i].IsEmpty()) ++numbered_over_[i];
+    if (c.type == kGuid)
+      values[i].SetString(RandomGuid());
+    else
+      values[i].SetInteger(++last_auto_number_);
+  }
+  try {
+    encoder_->Encode(values, row_);
+  } catch (...) {
+    last_auto_number_ = auto_before;
+    throw;
+  }
+  Place(*data_page_, def_.page, used_map_.get(), free_map_.get(), row_.data(), row_.size());
+  ++row_count_;
+}
+
+void TableWriter::Flush() {
+  auto write = [&](OpenPage& open) {
+    if (open.page == kNoPage || !open.dirty) return;
+    store_.Write(open.page, open.buf);
+    open.dirty = false;
+  };
+  write(*data_page_);
+  for (auto& [number, column] : long_columns_) write(column->open);
+  std::vector<uint8_t> tdef;
+  store_.pages().Read(def_.page, tdef);
+  if (Get32(&tdef[size_t(format_.tdef_row_count)]) == row_count_ &&
+      Get32(&tdef[size_t(format_.tdef_row_count + 4)]) == last_auto_number_)
+    return;
+  Put32(&tdef[size_t(format_.tdef_row_count)], row_count_);
+  Put32(&tdef[size_t(format_.tdef_row_count + 4)], last_auto_number_);
+  store_.Write(def_.page, tdef);
+}
+
+void TableWriter::Commit() {
+  Flush();
+  store_.Commit();
+}
+
+void TableWriter::Rollback() {
+  store_.Rollback();
+  Load();
+}
+
+std::vector<std::string> TableWriter::TakeNotes() {
+  std::vector<std::string> notes;
+  for (size_t i = 0; i < numbered_over_.size(); ++i) {
+    if (numbered_over_[i] == 0) continue;
+    notes.push_back(path_ + ": table " + def_.name + ": column " + def_.columns[i].column.name +
+                    " is an AutoNumber: the table numbered the rows, and " +
+                    std::to_string(numbered_over_[i]) + " values given for it were not used");
+    numbered_over_[i] = 0;
+  }
+  for (std::string& note : encoder_->TakeNotes()) notes.push_back(std::move(note));
+  return notes;
+}
+
+}  // namespace trundle::jet

@@ -1,0 +1,126 @@
+// Rows appended to an existing table of a Jet database, through a PageStore's journalled
+// batches:
+//
+//   auto store = PageStore::Open("shop.mdb");
+//   auto db = JetDatabase::Open("shop.mdb");   // the catalogue, read after the store's recovery
+//   auto writer = TableWriter::Open(*store, *db, "Orders");
+//   writer->Append(values);                    // one row, values in the table's column order
+//   writer->Commit();                          // the batch reaches the disk
+//
+// Rows go onto the table's last data page while it has room, then onto new pages, which
+// are recorded in the table's owned-pages and free-space usage maps (an inline map is
+// promoted to a reference map when a page lies beyond its reach). Memo and OLE values
+// too long for their row go onto LVAL pages, in one row or a chain of rows. The table
+// definition's row count and AutoNumber counter follow every commit.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "databases/access/jet/jet_row_encoder.h"
+#include "databases/access/jet/jet_tdef.h"
+#include "engine/codepage.h"
+#include "engine/variant.h"
+
+namespace trundle::jet {
+
+class JetDatabase;
+class PageStore;
+
+// What a data page holds in place of its owner's TDEF page when it holds long values.
+inline constexpr uint32_t kLvalOwner = 0x4C41564Cu;  // the bytes "LVAL"
+inline constexpr int kMaxRowsPerPage = 255;
+
+// An empty data page (type 0x01) of the given owner.
+void InitDataPage(const Format& format, uint32_t owner, std::vector<uint8_t>& page);
+// The bytes a data page has for rows and their offsets, as its header says.
+int DataPageFreeSpace(const Format& format, const std::vector<uint8_t>& page);
+// Puts a row below the page's other rows and adds its offset. Returns the row's number,
+// or -1 when the page lacks room for it and its offset or already holds 255 rows.
+int AddRowToPage(const Format& format, std::vector<uint8_t>& page, const uint8_t* row, size_t size);
+// The largest row one LVAL page holds (a page with only that row).
+int MaxLongValueRow(const Format& format);
+
+// One usage map (a row of a data page, given by a row pointer) of a database being
+// written. The store must outlive it.
+class UsageMapWriter {
+ public:
+  // where: the message prefix ("PATH is damaged: table T").
+  UsageMapWriter(PageStore& store, uint32_t pointer, std::string where);
+  // Marks the page (on) or clears its mark. An inline map that cannot reach the page
+  // becomes a reference map. Throws TrundleError when the map is damaged or cannot
+  // hold the page.
+  void Set(uint32_t page, bool on);
+
+ private:
+  void Promote(std::vector<uint8_t>& buf, int begin, int size, uint32_t page);
+
+  PageStore& store_;
+  uint32_t pointer_;
+  std::string where_;
+};
+
+class TableWriter : private LongValueStore {
+ public:
+  // Opens a user table of db (read from the file store writes, after its recovery) for
+  // appending. Throws TrundleError naming the file, the table and the reason when it
+  // refuses: no such table, a table with an index or a primary key, a table in an
+  // enforced relationship, a sort order other than General, columns of a kind that
+  // cannot be written, a damaged definition, usage map or data page. Nothing is written
+  // by a refusal. store and db must outlive the writer.
+  static std::unique_ptr<TableWriter> Open(PageStore& store, const JetDatabase& db,
+                                           const std::string& table);
+  ~TableWriter() override;
+
+  const TableDef& def() const { return def_; }
+  // Rows in the table, those appended in the open batch included.
+  uint32_t row_count() const { return row_count_; }
+
+  // Appends one row: values[i] for def().columns[i] (fewer values: Null). AutoNumber
+  // columns take the table's next number, whatever values held there; values is left
+  // holding what was stored for them. Throws TrundleError "column NAME: CAUSE" when a
+  // value cannot be stored; the open batch then keeps what it had (Rollback undoes it).
+  void Append(std::vector<Variant>& values);
+  // Writes the open batch's pages, row count and counter, and commits the store.
+  void Commit();
+  // Undoes the open batch in the store and in this writer.
+  void Rollback();
+  // Log lines about values stored changed, gathered since the last call.
+  std::vector<std::string> TakeNotes();
+
+ private:
+  TableWriter(PageStore& store, const JetDatabase& db, const CatalogEntry& entry);
+  struct OpenPage;      // a data or LVAL page being filled
+  struct LongColumn;    // where one Memo or OLE column's long values go
+
+  void Load();
+  void CheckRefusals(const JetDatabase& db);
+  void ReadLongColumnMaps();
+  void ChooseDataPage();
+  // Places bytes on the open page or, when they do not fit, on a new one; returns the
+  // row pointer (page << 8 | row).
+  uint32_t Place(OpenPage& open, uint32_t owner, UsageMapWriter* used, UsageMapWriter* free,
+                 const uint8_t* data, size_t size);
+  void Flush();
+  LongValueRef Store(const ColumnDef& column, const std::string& data) override;
+  std::string Where() const;
+
+  PageStore& store_;
+  Format format_;
+  std::string path_;
+  TableDef def_;
+  std::unique_ptr<TextCodec> jet3_text_;   // UTF-8 to the database's code page (Jet 3)
+  std::unique_ptr<RowEncoder> encoder_;
+  std::unique_ptr<UsageMapWriter> used_map_, free_map_;
+  std::map<int, std::unique_ptr<LongColumn>> long_columns_;  // by column number
+  std::unique_ptr<OpenPage> data_page_;
+  uint32_t row_count_ = 0;
+  uint32_t last_auto_number_ = 0;  // the TDEF's counter: the last number given
+  std::vector<int64_t> numbered_over_;  // by column: source values an AutoNumber replaced
+  std::vector<uint8_t> row_;
+};
+
+}  // namespace trundle::jet

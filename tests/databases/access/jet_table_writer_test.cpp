@@ -1,0 +1,347 @@
+// Rows appended to tables of copies of the fixtures, read back by our reader, npm's
+// mdb-reader and mdbtools; refusals that leave the file as it was; data pages filled and
+// usage maps grown as the format lays them out.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_page_store.h"
+#include "databases/access/jet/jet_table_writer.h"
+#include "engine/errors.h"
+#include "tests/databases/access/jet_test_util.h"
+#include "tests/test_files.h"
+
+namespace trundle {
+namespace {
+
+using jet::Format;
+using jet::JetDatabase;
+using jet::PageStore;
+using jet::TableWriter;
+using jet_test::Fixture;
+
+// Every table of a database (system tables too) as our reader reads it.
+std::map<std::string, std::vector<std::string>> Snapshot(const std::string& file) {
+  auto db = JetDatabase::Open(file);
+  std::map<std::string, std::vector<std::string>> tables;
+  for (const std::string& table : db->AllTables())
+    tables[table] = jet_test::OurRows(*db, table, true);
+  return tables;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> rows) {
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+std::string Row(const std::vector<Variant>& values) {
+  std::string line;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i) line.push_back('\t');
+    line += jet_test::CanonicalCell(values[i]);
+  }
+  return line;
+}
+
+// mdb-export cannot tell Null from empty text.
+std::string EmptyAsNull(const std::string& row) {
+  std::string out = "\t" + row + "\t";
+  for (size_t at; (at = out.find("\ts:\t")) != std::string::npos;) out.replace(at, 4, "\tN\t");
+  return out.substr(1, out.size() - 2);
+}
+
+// Appends rows in batches of 1000 (each one commit), as a run does.
+void Append(const std::string& file, const std::string& table,
+            std::vector<std::vector<Variant>>& rows) {
+  auto store = PageStore::Open(file);
+  auto db = JetDatabase::Open(file);
+  auto writer = TableWriter::Open(*store, *db, table);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    writer->Append(rows[i]);
+    if ((i + 1) % 1000 == 0) writer->Commit();
+  }
+  writer->Commit();
+}
+
+// The table reads the same in our reader, mdb-reader and mdb-export (which says nothing
+// on standard error), and mdb-count counts its rows.
+void ExpectOraclesAgree(const std::string& file, const std::string& table) {
+  SCOPED_TRACE(file + " " + table);
+  auto db = JetDatabase::Open(file);
+  const auto fields = db->OpenTable(table)->fields();
+  const std::vector<std::string> ours = Sorted(jet_test::OurRows(*db, table));
+  EXPECT_EQ(ours, Sorted(jet_test::ReaderRows(file, table, fields))) << "mdb-reader";
+  std::vector<std::string> ours_for_export;
+  for (const std::string& row : ours) ours_for_export.push_back(EmptyAsNull(row));
+  EXPECT_EQ(Sorted(ours_for_export), Sorted(jet_test::ExportRows(file, table, fields)))
+      << "mdb-export";
+  const std::string warnings = jet_test::Run("timeout 60 mdb-export " + jet_test::Quote(file) +
+                                             " " + jet_test::Quote(table) + " 2>&1 >/dev/null");
+  EXPECT_EQ(warnings, "");
+  const std::string count = jet_test::Run("timeout 60 mdb-count " + jet_test::Quote(file) + " " +
+                                          jet_test::Quote(table) + " 2>&1");
+  EXPECT_EQ(count, std::to_string(ours.size()) + "\n");
+}
+
+// Text of every length up to max characters, with letters outside ASCII where the
+// column holds them.
+std::string SomeText(size_t i, size_t max, bool unicode) {
+  static const char* const kWords[] = {"Oslo", "Zürich", "Ærø", "naïve café", "Straße"};
+  static const char* const kWide[] = {"Мир", "漢字", "ϰαὶ", "ça"};
+  std::string text = std::to_string(i) + " " + kWords[i % 5];
+  if (unicode && i % 3 == 0) text += std::string(" ") + kWide[i % 4];
+  const size_t want = i % max;
+  while (text.size() < want) text += " x" + std::to_string(i);
+  // Cut at a character boundary within max characters.
+  size_t chars = 0, at = 0;
+  while (at < text.size() && chars < max) {
+    ++chars;
+    ++at;
+    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+  }
+  return text.substr(0, at);
+}
+
+// Rows for the two-text-column tables of delTestV1997 and delTestV2000.
+std::vector<std::vector<Variant>> TextRows(size_t n, size_t first, bool unicode) {
+  std::vector<std::vector<Variant>> rows;
+  for (size_t i = first; i < first + n; ++i) {
+    std::vector<Variant> row(2);
+    if (i % 17 == 5)
+      row[0].SetNull();
+    else
+      row[0].SetString(SomeText(i, 50, unicode));
+    row[1].SetString(i % 23 == 0 ? "" : SomeText(i * 7 + 3, 50, unicode));
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST(JetDataPage, RowsAddedReadBackThroughTheReaderUntilThePageIsFull) {
+  for (const Format& format : {Format::Jet3(), Format::Jet4()}) {
+    SCOPED_TRACE(format.page_size);
+    std::vector<uint8_t> page;
+    jet::InitDataPage(format, 77, page);
+    std::vector<std::string> rows;
+    for (int i = 0;; ++i) {
+      std::string row(size_t(1 + (i * 37) % 300), char('a' + i % 26));
+      const int free = jet::DataPageFreeSpace(format, page);
+      const int n = jet::AddRowToPage(format, page, reinterpret_cast<const uint8_t*>(row.data()),
+                                      row.size());
+      if (n < 0) {
+        EXPECT_LT(free, int(row.size()) + 2) << "refused a row that fits";
+        break;
+      }
+      EXPECT_EQ(n, i);
+      EXPECT_EQ(jet::DataPageFreeSpace(format, page), free - int(row.size()) - 2);
+      rows.push_back(row);
+    }
+    ASSERT_GT(rows.size(), 5u);
+    jet::RowSpan span;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      ASSERT_TRUE(jet::LocateRow(page, format, int(i), span, "test"));
+      EXPECT_FALSE(span.deleted || span.overflow);
+      EXPECT_EQ(std::string(page.begin() + span.begin, page.begin() + span.end), rows[i]);
+    }
+    EXPECT_EQ(jet::Get32(&page[4]), 77u);
+  }
+}
+
+TEST(JetDataPage, AtMost255RowsAndALongValueRowFillsAWholePage) {
+  const Format format = Format::Jet4();
+  std::vector<uint8_t> page;
+  jet::InitDataPage(format, 5, page);
+  const uint8_t byte = 1;
+  for (int i = 0; i < 255; ++i) ASSERT_EQ(jet::AddRowToPage(format, page, &byte, 1), i);
+  EXPECT_EQ(jet::AddRowToPage(format, page, &byte, 1), -1);
+  for (const Format& f : {Format::Jet3(), Format::Jet4()}) {
+    jet::InitDataPage(f, jet::kLvalOwner, page);
+    const std::vector<uint8_t> too_big(size_t(jet::MaxLongValueRow(f) + 1), 9);
+    EXPECT_EQ(jet::AddRowToPage(f, page, too_big.data(), too_big.size()), -1);
+    EXPECT_EQ(jet::AddRowToPage(f, page, too_big.data(), too_big.size() - 1), 0);
+    EXPECT_EQ(jet::DataPageFreeSpace(f, page), 0);
+    EXPECT_EQ(std::memcmp(&page[4], "LVAL", 4), 0);
+  }
+}
+
+class JetAppendTest : public ::testing::Test {
+ protected:
+  std::string Copy(const std::string& fixture) {
+    const std::string path = dir_ / fixture;
+    WriteFile(path, ReadFile(Fixture(fixture)));
+    return path;
+  }
+  ScratchFolder dir_;
+};
+
+// 1, 999, 1000 and 1001 rows: a batch's edges, one more page, and the old rows kept.
+TEST_F(JetAppendTest, TextRowsReadBackInEveryReaderAndOtherTablesStayAsTheyWere) {
+  for (const char* fixture : {"delTestV1997.mdb", "delTestV2000.mdb"}) {
+    for (size_t n : {1, 999, 1000, 1001}) {
+      SCOPED_TRACE(std::string(fixture) + " " + std::to_string(n));
+      const std::string file = Copy(fixture);
+      const auto before = Snapshot(file);
+      auto rows = TextRows(n, n, std::string(fixture).find("2000") != std::string::npos);
+      Append(file, "Table", rows);
+      auto after = Snapshot(file);
+      std::vector<std::string> expected = before.at("Table");
+      for (const auto& row : rows) expected.push_back(Row(row));
+      EXPECT_EQ(Sorted(after.at("Table")), Sorted(expected));
+      after.erase("Table");
+      auto others = before;
+      others.erase("Table");
+      EXPECT_EQ(after, others);
+      ExpectOraclesAgree(file, "Table");
+      EXPECT_FALSE(std::filesystem::exists(file + "-journal"));
+    }
+  }
+}
+
+// Memo values in the row, on one LVAL row and on chains of them; Decimal columns.
+TEST_F(JetAppendTest, MemoAndDecimalValuesOfEverySize) {
+  const std::string file = Copy("fixedNumericTestV2000.mdb");
+  std::vector<std::vector<Variant>> rows;
+  for (size_t length : {0, 1, 300, 2000, 4075, 4076, 4081, 9000, 70000}) {
+    std::vector<Variant> row(7);
+    std::string memo;
+    for (size_t i = 0; memo.size() < length; ++i) memo += SomeText(i, 40, true) + "\n";
+    size_t cut = std::min(length, memo.size());
+    while (cut > 0 && cut < memo.size() && (static_cast<unsigned char>(memo[cut]) & 0xC0) == 0x80)
+      --cut;
+    row[0].SetString(memo.substr(0, cut));
+    for (size_t c = 1; c < 7; ++c) {
+      if ((length + c) % 5 == 0)
+        row[c].SetNull();
+      else
+        row[c].SetInteger(int64_t((length + 1) * 1000003 * c) * (c % 2 ? -1 : 1));
+    }
+    row[6].SetString("999999999999999999");
+    rows.push_back(row);
+  }
+  const auto before = Snapshot(file);
+  Append(file, "test", rows);
+  std::vector<std::string> expected = before.at("test");
+  for (const auto& row : rows) expected.push_back(Row(row));
+  auto db = JetDatabase::Open(file);
+  std::vector<std::string> ours = jet_test::OurRows(*db, "test");
+  for (std::string& row : expected) {
+    // The widest Decimal arrives as a number (the canonical form compares values).
+    const size_t at = row.rfind("s:999999999999999999");
+    if (at != std::string::npos) row.replace(at, std::string::npos, "n:1e+18");
+  }
+  EXPECT_EQ(Sorted(ours), Sorted(expected));
+  ExpectOraclesAgree(file, "test");
+}
+
+// 50,000 rows outgrow the reach of the table's inline usage maps.
+TEST_F(JetAppendTest, ManyRowsPromoteTheUsageMaps) {
+  const std::string file = Copy("delTestV2000.mdb");
+  auto rows = TextRows(50000, 0, true);
+  Append(file, "Table", rows);
+  auto db = JetDatabase::Open(file);
+  EXPECT_EQ(db->OpenTable("Table")->record_count(), 50002);
+  ExpectOraclesAgree(file, "Table");
+  // Reading a second time and appending more keeps working with the promoted maps.
+  auto more = TextRows(10, 60000, true);
+  Append(file, "Table", more);
+  EXPECT_EQ(JetDatabase::Open(file)->OpenTable("Table")->record_count(), 50012);
+}
+
+TEST_F(JetAppendTest, RefusalsNameTheReasonAndLeaveTheFileAsItWas) {
+  struct Case {
+    const char* fixture;
+    const char* table;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"testV1997.mdb", "Table1", "it has an index or a primary key"},
+      {"indexTestV2000.mdb", "Table3", "it is in an enforced relationship"},
+      {"delTestV2000.mdb", "Missing", "has no table Missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    const std::string file = Copy(c.fixture);
+    const std::string bytes = ReadFile(file);
+    try {
+      auto store = PageStore::Open(file);
+      auto db = JetDatabase::Open(file);
+      TableWriter::Open(*store, *db, c.table);
+      ADD_FAILURE() << "not refused";
+    } catch (const TrundleError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+      EXPECT_EQ(std::string(e.what()).rfind(file, 0), 0u) << e.what();
+    }
+    EXPECT_EQ(ReadFile(file), bytes);
+  }
+}
+
+// A sort order other than General, and a damaged usage map, are refused before writing.
+TEST_F(JetAppendTest, ForeignSortOrdersAndDamagedMapsAreRefused) {
+  const std::string file = Copy("delTestV2000.mdb");
+  std::string bytes = ReadFile(file);
+  // The sort order lies in the header's RC4-masked area: flip the masked bytes' bits
+  // so that the plain value changes from 1033 to 1053 (Swedish).
+  bytes[0x6E] = char(bytes[0x6E] ^ (1033 ^ 1053));
+  WriteFile(file, bytes);
+  auto refused = [&](const std::string& what) {
+    try {
+      auto store = PageStore::Open(file);
+      auto db = JetDatabase::Open(file);
+      TableWriter::Open(*store, *db, "Table");
+      ADD_FAILURE() << "not refused";
+    } catch (const TrundleError& e) {
+      EXPECT_NE(std::string(e.what()).find(what), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ReadFile(file), bytes);
+  };
+  refused("sort order (1053)");
+
+  bytes = ReadFile(Fixture("delTestV2000.mdb"));
+  // The table's owned-pages map (page 0x18, row 0) made of an unknown type.
+  auto db = JetDatabase::Open(Fixture("delTestV2000.mdb"));
+  std::vector<uint8_t> page(4096);
+  std::memcpy(page.data(), bytes.data() + 0x18 * 4096, 4096);
+  jet::RowSpan span;
+  ASSERT_TRUE(jet::LocateRow(page, Format::Jet4(), 0, span, "test"));
+  bytes[0x18 * 4096 + size_t(span.begin)] = 7;
+  WriteFile(file, bytes);
+  refused("usage map");
+}
+
+// A value the column cannot take stops the batch; rolled back, the file is as it was.
+TEST_F(JetAppendTest, ARefusedValueRollsTheBatchBack) {
+  const std::string file = Copy("delTestV1997.mdb");
+  auto first = TextRows(1000, 0, false);
+  Append(file, "Table", first);
+  const std::string committed = ReadFile(file);
+  {
+    auto store = PageStore::Open(file);
+    auto db = JetDatabase::Open(file);
+    auto writer = TableWriter::Open(*store, *db, "Table");
+    auto rows = TextRows(700, 5000, false);
+    for (auto& row : rows) writer->Append(row);
+    std::vector<Variant> too_long(2);
+    too_long[0].SetString(std::string(51, 'x'));
+    try {
+      writer->Append(too_long);
+      ADD_FAILURE() << "51 characters went into a Text(50)";
+    } catch (const TrundleError& e) {
+      EXPECT_NE(std::string(e.what()).find("column a"), std::string::npos) << e.what();
+    }
+    writer->Rollback();
+    EXPECT_EQ(writer->row_count(), 1002u);
+    // The writer goes on from the committed state.
+    auto again = TextRows(3, 9000, false);
+    for (auto& row : again) writer->Append(row);
+    writer->Rollback();
+  }
+  EXPECT_EQ(ReadFile(file), committed);
+  ExpectOraclesAgree(file, "Table");
+}
+
+}  // namespace
+}  // namespace trundle
