@@ -152,8 +152,8 @@ int main(int argc, char** argv) {
   for (TDataKind kind : {source_kind, dest_kind})
     if (!trundle::IsAdaptorRegistered(kind))
       return Usage(std::string("the kind ") + trundle::KindName(kind) +
-                   " is not built yet; this version moves csv, text, html, dbase, paradox and "
-                   "oracle (odbc) and reads access");
+                   " is not built yet; this version moves csv, text, html, dbase, paradox, "
+                   "oracle (odbc) and access");
   if (options.list_tables) return ListTables(options.source, source_kind);
   if (trundle::IsDatabaseKind(dest_kind) && options.dest.table.empty())
     return Usage(std::string("a destination database needs --dest-table"));

@@ -36,7 +36,7 @@ namespace jet {
 class JetDatabase;
 class PageStore;
 class TableWriter;
-}
+}  // namespace jet
 
 // DAO's engine versions: 3.5 reads Access 97 (Jet 3) databases only, 3.6 reads those,
 // Access 2000-2003 (Jet 4) and Access 2007 and later (.accdb).

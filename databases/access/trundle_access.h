@@ -61,13 +61,13 @@ class TTrundleAccess : public TTrundleUnknown {
   std::unique_ptr<TDAODatabase> database_;
   std::unique_ptr<TDAOQuery> query_;
   bool destination_ = false;
-  bool refused_ = false;        // OpenTable refused the table for appending
+  bool refused_ = false;  // OpenTable refused the table for appending
   FieldNameMapper mapper_;
   bool mapper_ready_ = false;
   size_t field_count_ = 0;
   std::vector<Variant> row_;
-  int64_t written_ = 0;         // records appended in this run
-  int64_t committed_ = 0;       // of which the last Commit wrote
+  int64_t written_ = 0;    // records appended in this run
+  int64_t committed_ = 0;  // of which the last Commit wrote
 };
 
 // Registers TTrundleAccess for dkAccess.

@@ -549,18 +549,38 @@ TEST(CliAccessTest, AccessIntoDBaseAndAnExistingAccessDestination) {
   EXPECT_EQ(RunCli(dir, {"t.dbf", "t.csv"}).status, 0);
   EXPECT_EQ(ReadFile(dir / "t.csv"), "\"A\",\"E\"\r\n\"abcdefg\",\"333333333\"\r\n");
 
-  // An existing table opens and counts; its records cannot be written yet.
+  // An indexed table is refused, a missing one not created: the file stays as it was.
   WriteFile(dir / "shop.mdb", ReadFile(testing::AccessFixture("indexTestV2000.mdb")));
   const std::string before = ReadFile(dir / "shop.mdb");
   const CliRun out = RunCli(dir, {"t.csv", "shop.mdb", "--dest-table", "Table2"});
-  EXPECT_EQ(out.status, 3);
-  EXPECT_NE(out.out.find("Reading from table\n3 records read\n"), std::string::npos) << out.out;
-  EXPECT_EQ(out.err,
-            "Writing to Access databases is not available yet: nothing was written to shop.mdb\n");
+  EXPECT_EQ(out.status, 1);
+  EXPECT_NE(out.out.find("Reading from table\n3 records read\nshop.mdb: rows cannot be added to "
+                         "table Table2: "),
+            std::string::npos)
+      << out.out;
   const CliRun create = RunCli(dir, {"t.csv", "shop.mdb", "--dest-table", "New"});
   EXPECT_EQ(create.status, 1);
-  EXPECT_NE(create.out.find("Writing to Access databases is not available yet"), std::string::npos);
+  EXPECT_NE(create.out.find("Creating tables in Access databases is not available yet"),
+            std::string::npos);
   EXPECT_EQ(ReadFile(dir / "shop.mdb"), before);
+
+  // Into a table without indexes of a database with a password: A goes to the field a.
+  testing::CopyWithPassword(testing::AccessFixture("delTestV1997.mdb"), dir / "del.mdb", u"Pw1");
+  const std::vector<std::string> args = {
+      "t.csv", "del.mdb",    "--dest-table", "table", "--dest-password-env",
+      "PW",    "--dest-dao", "dao35"};
+  EXPECT_EQ(RunCli(dir, args, "PW=pw1").status, 1);
+  const CliRun append = RunCli(dir, args, "PW=Pw1");
+  EXPECT_EQ(append.status, 0) << append.out << append.err;
+  EXPECT_NE(append.out.find("1 records moved\n"), std::string::npos) << append.out;
+  EXPECT_NE(append.out.find("Field E: 1 value was not written"), std::string::npos) << append.out;
+  EXPECT_EQ(
+      RunCli(dir, {"--source-table", "Table", "--source-password-env", "PW", "del.mdb", "back.csv"},
+             "PW=Pw1")
+          .status,
+      0);
+  EXPECT_EQ(ReadFile(dir / "back.csv"),
+            "\"a\",\"b\"\r\n\"z\",\"y\"\r\n\"v\",\"u\"\r\n\"abcdefg\",\"\"\r\n");
 }
 
 TEST(CliAccessTest, CheckAccessPrintsFindingsAndExitsOneWhenUnsound) {

@@ -138,9 +138,7 @@ int AddRowToPage(const Format& format, std::vector<uint8_t>& page, const uint8_t
   return count;
 }
 
-int MaxLongValueRow(const Format& format) {
-  return format.page_size - format.data_row_offsets - 2;
-}
+int MaxLongValueRow(const Format& format) { return format.page_size - format.data_row_offsets - 2; }
 
 UsageMapWriter::UsageMapWriter(PageStore& store, uint32_t pointer, std::string where)
     : store_(store), pointer_(pointer), where_(std::move(where)) {}
@@ -298,6 +296,17 @@ void TableWriter::CheckRefusals(const JetDatabase& db) {
                        ") is not " + (format_.jet3 ? "General 97" : "General Legacy") +
                        ", the only one written");
 
+  for (const ColumnDef& c : def_.columns)
+    if (!Writable(c.column.type))
+      throw TrundleError(refused + "column " + c.column.name + " is of a kind (" +
+                         std::to_string(c.column.type) + ") that cannot be written");
+
+  // An enforced relationship asks every row to have its parent, which is not checked
+  // yet; the parent's side is refused as well, as its key is an index.
+  if (InEnforcedRelationship(db))
+    throw TrundleError(refused +
+                       "it is in an enforced relationship, and relationships are "
+                       "not checked yet");
   std::vector<uint8_t> tdef;
   store_.pages().Read(def_.page, tdef);
   const uint32_t logical = Get32(&tdef[size_t(format_.tdef_num_real_idx - 4)]);
@@ -306,16 +315,11 @@ void TableWriter::CheckRefusals(const JetDatabase& db) {
     throw TrundleError(refused +
                        "it has an index or a primary key, and indexes are not kept up to date "
                        "yet");
+}
 
-  for (const ColumnDef& c : def_.columns)
-    if (!Writable(c.column.type))
-      throw TrundleError(refused + "column " + c.column.name + " is of a kind (" +
-                         std::to_string(c.column.type) + ") that cannot be written");
-
-  // An enforced relationship asks every row to have its parent, which is not checked
-  // yet; the parent's side is refused as well, as its key is an index.
+bool TableWriter::InEnforcedRelationship(const JetDatabase& db) const {
   const std::vector<std::string> all = db.AllTables();
-  if (std::find(all.begin(), all.end(), "MSysRelationships") == all.end()) return;
+  if (std::find(all.begin(), all.end(), "MSysRelationships") == all.end()) return false;
   auto reader = db.OpenAnyTable("MSysRelationships");
   int grbit = -1, object = -1, referenced = -1;
   for (size_t i = 0; i < reader->fields().size(); ++i) {
@@ -324,18 +328,17 @@ void TableWriter::CheckRefusals(const JetDatabase& db) {
     if (name == "szObject") object = int(i);
     if (name == "szReferencedObject") referenced = int(i);
   }
-  if (grbit < 0 || object < 0 || referenced < 0) return;
+  if (grbit < 0 || object < 0 || referenced < 0) return false;
   std::vector<Variant> row;
   while (reader->Next(row)) {
     const Variant& flags = row[size_t(grbit)];
     if (flags.type() == VarType::kInteger && (flags.integer() & kRelationDontEnforce)) continue;
     for (int side : {object, referenced}) {
       const Variant& name = row[size_t(side)];
-      if (name.IsText() && EqualsIgnoringAsciiCase(name.text(), def_.name))
-        throw TrundleError(refused + "it is in an enforced relationship, and relationships are "
-                                     "not checked yet");
+      if (name.IsText() && EqualsIgnoringAsciiCase(name.text(), def_.name)) return true;
     }
   }
+  return false;
 }
 
 // After the column names come, for each index, its entries and names (none here: indexed
@@ -380,7 +383,7 @@ void TableWriter::Load() {
   for (auto& [number, column] : long_columns_) column->open = OpenPage();
   ChooseDataPage();
   encoder_ = std::make_unique<RowEncoder>(format_, def_, jet3_text_.get(),
-                                         static_cast<LongValueStore&>(*this));
+                                          static_cast<LongValueStore&>(*this));
 }
 
 // Rows go after the last row of the table's last data page, checked whole first, so that
@@ -424,7 +427,8 @@ uint32_t TableWriter::Place(OpenPage& open, uint32_t owner, UsageMapWriter* used
   InitDataPage(format_, owner, open.buf);
   const int row = AddRowToPage(format_, open.buf, data, size);
   if (row < 0)
-    throw TrundleError(Where() + ": a row of " + std::to_string(size) + " bytes does not fit a page");
+    throw TrundleError(Where() + ": a row of " + std::to_string(size) +
+                       " bytes does not fit a page");
   open.page = page;
   open.dirty = true;
   if (used) used->Set(page, true);

@@ -93,11 +93,12 @@ class TableWriter : private LongValueStore {
 
  private:
   TableWriter(PageStore& store, const JetDatabase& db, const CatalogEntry& entry);
-  struct OpenPage;      // a data or LVAL page being filled
-  struct LongColumn;    // where one Memo or OLE column's long values go
+  struct OpenPage;    // a data or LVAL page being filled
+  struct LongColumn;  // where one Memo or OLE column's long values go
 
   void Load();
   void CheckRefusals(const JetDatabase& db);
+  bool InEnforcedRelationship(const JetDatabase& db) const;
   void ReadLongColumnMaps();
   void ChooseDataPage();
   // Places bytes on the open page or, when they do not fit, on a new one; returns the
@@ -112,13 +113,13 @@ class TableWriter : private LongValueStore {
   Format format_;
   std::string path_;
   TableDef def_;
-  std::unique_ptr<TextCodec> jet3_text_;   // UTF-8 to the database's code page (Jet 3)
+  std::unique_ptr<TextCodec> jet3_text_;  // UTF-8 to the database's code page (Jet 3)
   std::unique_ptr<RowEncoder> encoder_;
   std::unique_ptr<UsageMapWriter> used_map_, free_map_;
   std::map<int, std::unique_ptr<LongColumn>> long_columns_;  // by column number
   std::unique_ptr<OpenPage> data_page_;
   uint32_t row_count_ = 0;
-  uint32_t last_auto_number_ = 0;  // the TDEF's counter: the last number given
+  uint32_t last_auto_number_ = 0;       // the TDEF's counter: the last number given
   std::vector<int64_t> numbered_over_;  // by column: source values an AutoNumber replaced
   std::vector<uint8_t> row_;
 };

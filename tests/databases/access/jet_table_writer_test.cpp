@@ -2,6 +2,8 @@
 // mdb-reader and mdbtools; refusals that leave the file as it was; data pages filled and
 // usage maps grown as the format lays them out.
 
+#include "databases/access/jet/jet_table_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 
 #include "databases/access/jet/jet_database.h"
 #include "databases/access/jet/jet_page_store.h"
-#include "databases/access/jet/jet_table_writer.h"
 #include "engine/errors.h"
 #include "tests/databases/access/jet_test_util.h"
 #include "tests/test_files.h"
@@ -130,8 +131,8 @@ TEST(JetDataPage, RowsAddedReadBackThroughTheReaderUntilThePageIsFull) {
     for (int i = 0;; ++i) {
       std::string row(size_t(1 + (i * 37) % 300), char('a' + i % 26));
       const int free = jet::DataPageFreeSpace(format, page);
-      const int n = jet::AddRowToPage(format, page, reinterpret_cast<const uint8_t*>(row.data()),
-                                      row.size());
+      const int n =
+          jet::AddRowToPage(format, page, reinterpret_cast<const uint8_t*>(row.data()), row.size());
       if (n < 0) {
         EXPECT_LT(free, int(row.size()) + 2) << "refused a row that fits";
         break;

@@ -1,5 +1,5 @@
 // The Access adaptor inside whole runs of the job: every message, the tables the other
-// kinds create from an Access source, and a destination that reads but never writes.
+// kinds create from an Access source, and records appended to an existing table.
 #include "databases/access/trundle_access.h"
 
 #include <gtest/gtest.h>
@@ -193,52 +193,138 @@ TEST_F(AccessAdaptorTest, AResultWiderThanARecordIsARangeCheckError) {
   EXPECT_FALSE(std::filesystem::exists(job.Destination().TableName));
 }
 
-// As a destination an existing table opens and counts; nothing is ever written, and the
-// database file stays as it was.
-TEST_F(AccessAdaptorTest, ADestinationReadsButNeverWrites) {
+// A job from a CSV file of the folder into a table of an Access database.
+void SetupInto(TTrundle& job, const std::string& csv, const std::string& database,
+               const std::string& table) {
+  job.SetSourceKind(dkCsv);
+  job.SetDestinationKind(dkAccess);
+  job.Source().TableName = csv;
+  job.Destination().Database = database;
+  job.Destination().DaoVersion = "dao36";
+  job.Destination().TableName = table;
+}
+
+// The table's rows as our reader reads them, each "a|b" with Null as "-".
+std::vector<std::string> TableRows(const std::string& database, const std::string& table) {
+  TDAODatabase db;
+  db.DatabaseName = database;
+  db.DAOVersion = kDao36;
+  db.Open();
+  TDAOQuery q(db);
+  q.SQL = AccessTableSql(table);
+  q.Open();
+  std::vector<std::string> rows;
+  for (; !q.Eof(); q.Next()) {
+    std::string row;
+    for (int i = 0; i < q.FieldCount(); ++i) {
+      if (i) row.push_back('|');
+      row += q.Value(i).IsEmpty() ? std::string("-") : q.Value(i).ToText();
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Tables that cannot take records say why, and the file stays as it was.
+TEST_F(AccessAdaptorTest, ADestinationThatCannotTakeRecordsSaysWhy) {
   const std::string database = dir / "shop.mdb";
   WriteFile(database, ReadFile(AccessFixture("indexTestV2000.mdb")));
   const std::string before = ReadFile(database);
   WriteFile(dir / "in.csv", "id,data\r\n7,x\r\n");
   {
     TTrundle job;
-    job.SetSourceKind(dkCsv);
-    job.SetDestinationKind(dkAccess);
-    job.Source().TableName = dir / "in.csv";
-    job.Destination().Database = database;
-    job.Destination().DaoVersion = "dao36";
-    job.Destination().TableName = "New Table";
+    SetupInto(job, dir / "in.csv", database, "New Table");
     const auto log = Run(job);
     EXPECT_EQ(job.Destination().Sql, "select * from [New Table]");
-    EXPECT_EQ(std::vector<std::string>(log.begin() + 2, log.end()),
-              (std::vector<std::string>{"Reading from table", "Table doesn't exist",
-                                        "Writing to Access databases is not available yet: the "
-                                        "table New Table was not created in " +
-                                            database}));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{
+                  "Reading table", "1 records read", "Reading from table", "Table doesn't exist",
+                  "Creating tables in Access databases is not available yet: the table New "
+                  "Table was not created in " +
+                      database}));
     EXPECT_EQ(job.outcome(), TRunOutcome::kNotOpened);
   }
   {
     TTrundle job;
-    job.SetSourceKind(dkCsv);
-    job.SetDestinationKind(dkAccess);
-    job.Source().TableName = dir / "in.csv";
-    job.Destination().Database = database;
-    job.Destination().DaoVersion = "dao36";
-    job.Destination().TableName = "table2";
-    std::vector<std::string> log;
-    job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
-    try {
-      job.Execute();
-      ADD_FAILURE() << "a record was taken";
-    } catch (const TrundleError& e) {
-      EXPECT_EQ(
-          std::string(e.what()),
-          "Writing to Access databases is not available yet: nothing was written to " + database);
-    }
+    SetupInto(job, dir / "in.csv", database, "table2");
+    const auto log = Run(job);
     EXPECT_EQ(job.Destination().RecordCount, 3);
-    EXPECT_NE(std::find(log.begin(), log.end(), "3 records read"), log.end());
+    EXPECT_EQ(std::vector<std::string>(log.begin() + 2, log.end()),
+              (std::vector<std::string>{"Reading from table", "3 records read",
+                                        database + ": rows cannot be added to table Table2: it is "
+                                                   "in an enforced relationship, and relationships "
+                                                   "are not checked yet"}));
+    EXPECT_EQ(job.outcome(), TRunOutcome::kNotOpened);
+  }
+  {
+    // Access's lock file says another program has the database open.
+    WriteFile(dir / "shop.ldb", "");
+    TTrundle job;
+    SetupInto(job, dir / "in.csv", database, "Table2");
+    const auto log = Run(job);
+    EXPECT_NE(log.back().find("shop.ldb"), std::string::npos) << log.back();
+    EXPECT_EQ(job.outcome(), TRunOutcome::kNotOpened);
+    std::filesystem::remove(dir / "shop.ldb");
   }
   EXPECT_EQ(ReadFile(database), before);
+}
+
+// Names match fields exactly or else in any letter case (a CSV header is read upper-cased);
+// a name without a field is reported with how many values it lost.
+TEST_F(AccessAdaptorTest, RecordsAppendToAnExistingTable) {
+  const std::string database = dir / "del.mdb";
+  WriteFile(database, ReadFile(AccessFixture("delTestV2000.mdb")));
+  const std::vector<std::string> old_rows = TableRows(database, "Table");
+  WriteFile(dir / "in.csv", "B,extra,a\r\nb1,e,a1\r\n,e,a2\r\nb3,,\r\n");
+  TTrundle job;
+  SetupInto(job, dir / "in.csv", database, "table");
+  const auto log = Run(job);
+  EXPECT_EQ(job.outcome(), TRunOutcome::kMoved);
+  EXPECT_EQ(log.back(),
+            "Field EXTRA: 3 values were not written, the destination has no field of that name")
+      << log.back();
+  std::vector<std::string> expected = old_rows;
+  for (const char* row : {"a1|b1", "a2|", "-|b3"}) expected.push_back(row);
+  EXPECT_EQ(TableRows(database, "Table"), expected);
+  EXPECT_FALSE(std::filesystem::exists(database + "-journal"));
+}
+
+// A value the table cannot take ends the run naming the record and the field; the
+// batches before it stay, the open one is gone.
+TEST_F(AccessAdaptorTest, ARefusedValueEndsTheRunAndDropsItsBatch) {
+  const std::string database = dir / "del.mdb";
+  WriteFile(database, ReadFile(AccessFixture("delTestV1997.mdb")));
+  std::string csv = "a,b\r\n";
+  for (int i = 1; i <= 1600; ++i) {
+    if (i == 1500)
+      csv.append(51, 'x');
+    else
+      csv += "r" + std::to_string(i);
+    csv += ",v\r\n";
+  }
+  WriteFile(dir / "in.csv", csv);
+  TTrundle job;
+  SetupInto(job, dir / "in.csv", database, "Table");
+  job.Destination().DaoVersion = "dao35";
+  try {
+    Run(job);
+    ADD_FAILURE() << "the run went on";
+  } catch (const TrundleError& e) {
+    const std::string what = e.what();
+    EXPECT_EQ(
+        what.rfind(
+            "Record 1500 could not be written to table Table of " + database + ": column a: ", 0),
+        0u)
+        << what;
+    EXPECT_NE(what.find("1000 records were committed before it; the open batch (records 1001 "
+                        "to 1500) was rolled back."),
+              std::string::npos)
+        << what;
+  }
+  const std::vector<std::string> rows = TableRows(database, "Table");
+  ASSERT_EQ(rows.size(), 1002u);
+  EXPECT_EQ(rows.back(), "r1000|v");
+  EXPECT_FALSE(std::filesystem::exists(database + "-journal"));
 }
 
 TEST(AccessTableSqlTest, NamesAreBracketed) {
