@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Appends the generated benchmark table to an Access table and, in the same run, moves
+# the same rows into a new dBase file; then reads the Access table back to CSV with
+# trundle-cli and with mdb-export. Prints CPU seconds and peak memory of each. Run by hand:
+#   bench/access/append_bench.sh [BUILD_DIR] [ROWS]
+# The Access table is Table1 of a copy of overflowTestV2000.mdb (nine Text(50) columns,
+# no index), so the rows are the generated table's first nine columns renamed to its
+# fields and cut to 50 characters; the dBase file gets exactly those rows.
+set -euo pipefail
+bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+fixtures=$bench_dir/../../tests/data/access
+source "$bench_dir/../common.sh" "${1:-$bench_dir/../../build-rel}" "${2:-1000000}"
+work=$data/append
+rm -rf "$work" && mkdir -p "$work"
+
+rows_csv=$work/rows.csv
+python3 - "$src" "$rows_csv" <<'PY'
+import csv, sys
+names = ["data1", "data3", "data4", "data5", "data6", "data7", "data8", "data9", "data10"]
+with open(sys.argv[1], newline="", encoding="utf-8") as f, \
+     open(sys.argv[2], "w", newline="", encoding="utf-8") as out:
+    rows = csv.reader(f)
+    next(rows)
+    w = csv.writer(out, lineterminator="\r\n")
+    w.writerow(names)
+    for row in rows:
+        w.writerow([v[:50] for v in row[:9]])
+PY
+
+measure() {  # name, command...
+  local name=$1; shift
+  /usr/bin/time -o "$work/time.txt" -f '%U %S %M' "$@" >/dev/null 2>"$work/err.txt" ||
+    { echo "$name failed:" >&2; cat "$work/err.txt" >&2; exit 1; }
+  read -r user sys kb < "$work/time.txt"
+  printf '%-32s %10.2f %12.1f\n' "$name" "$(echo "$user + $sys" | bc -l)" "$(echo "$kb / 1024" | bc -l)"
+}
+
+cp "$fixtures/overflowTestV2000.mdb" "$work/a.mdb"
+printf '%-32s %10s %12s\n' "run" "CPU s" "peak MB"
+measure "trundle csv->access (append)" "$cli" -q "$rows_csv" "$work/a.mdb" --dest-table Table1
+measure "trundle csv->dbase" "$cli" -q "$rows_csv" "$work/b.dbf"
+measure "trundle access->csv" "$cli" -q --source-table Table1 "$work/a.mdb" "$work/back.csv"
+measure "mdb-export access->csv" mdb-export "$work/a.mdb" Table1
+printf '\nrows in the Access table: %s; file %.1f MB\n' "$(mdb-count "$work/a.mdb" Table1)" \
+  "$(echo "$(stat -c %s "$work/a.mdb") / 1000000" | bc -l)"
+rm -rf "$work"
