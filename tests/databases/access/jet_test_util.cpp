@@ -144,6 +144,14 @@ std::string ExportCell(const std::string& cell, TFieldType type) {
       if (!strptime(cell.c_str(), "%Y-%m-%d %H:%M:%S", &tm)) return "s:" + Escape(cell);
       return Seconds(double(timegm(&tm)));
     }
+    case ftGuid: {  // -b hex writes the GUID's text as hex
+      std::string text;
+      for (size_t i = 0; i + 1 < cell.size(); i += 2)
+        text.push_back(char(std::stoi(cell.substr(i, 2), nullptr, 16)));
+      // mdbtools 1.0 leaves out the dash between the fourth and fifth groups.
+      if (text.size() == 37 && text[24] != '-') text.insert(24, "-");
+      return "s:" + text;
+    }
     case ftBlob:
     case ftVarBytes:
     case ftBytes: {
