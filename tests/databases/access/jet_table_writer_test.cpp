@@ -420,6 +420,44 @@ TEST_F(JetAppendTest, EveryColumnTypeReadsBackInEveryReader) {
   }
 }
 
+// The database with its pages encoded under key (0: plain), as Access's "encode database"
+// leaves them: RC4 with the key XOR the page number, the key in the masked header.
+std::string Rekeyed(std::string db, uint32_t from, uint32_t to) {
+  const bool jet3 = db[0x14] == 0;
+  const size_t page_size = jet3 ? 2048 : 4096;
+  auto* bytes = reinterpret_cast<uint8_t*>(db.data());
+  const uint8_t mask[4] = {0xC7, 0xDA, 0x39, 0x6B};
+  jet::Rc4(mask, 4, bytes + 0x18, jet3 ? 126 : 128);
+  std::memcpy(bytes + 0x3E, &to, 4);
+  jet::Rc4(mask, 4, bytes + 0x18, jet3 ? 126 : 128);
+  for (size_t p = 1; (p + 1) * page_size <= db.size(); ++p)
+    for (uint32_t key : {from, to}) {
+      if (key == 0) continue;
+      const uint32_t k = key ^ uint32_t(p);
+      const uint8_t kb[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
+      jet::Rc4(kb, 4, bytes + p * page_size, page_size);
+    }
+  return db;
+}
+
+// An encoded database takes rows encoded: decoded, it is the plain copy that took the
+// same rows, byte for byte.
+TEST_F(JetAppendTest, AnEncodedDatabaseIsWrittenEncoded) {
+  for (const char* fixture : {"delTestV1997.mdb", "delTestV2000.mdb"}) {
+    SCOPED_TRACE(fixture);
+    const std::string plain = Copy(fixture);
+    const std::string encoded = dir_ / "encoded.mdb";
+    WriteFile(encoded, Rekeyed(ReadFile(plain), 0, 0x5A17C3E9));
+    for (const std::string& file : {plain, encoded}) {
+      auto rows = TextRows(1200, 0, true);
+      Append(file, "Table", rows);
+    }
+    EXPECT_TRUE(JetDatabase::Open(encoded)->is_encoded());
+    EXPECT_TRUE(Rekeyed(ReadFile(encoded), 0x5A17C3E9, 0) == ReadFile(plain));
+    ExpectOraclesAgree(encoded, "Table");
+  }
+}
+
 // 50,000 rows outgrow the reach of the table's inline usage maps.
 TEST_F(JetAppendTest, ManyRowsPromoteTheUsageMaps) {
   const std::string file = Copy("delTestV2000.mdb");
