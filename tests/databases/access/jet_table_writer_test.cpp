@@ -410,8 +410,11 @@ TEST_F(JetAppendTest, EveryColumnTypeReadsBackInEveryReader) {
     }
     Append(file, c.table, rows);
     // AutoNumber: numbered on from the table's counter (the fixture's IDs end at 8).
-    if (std::string(c.table) == "Table")
-      for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0].integer(), int64_t(9 + i));
+    if (std::string(c.table) == "Table") {
+      for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i][0].integer(), int64_t(9 + i));
+      }
+    }
     expected = old_rows;
     for (const auto& row : rows) expected.push_back(Row(row));
     auto db = JetDatabase::Open(file);
