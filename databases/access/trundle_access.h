@@ -50,6 +50,7 @@ class TTrundleAccess : public TTrundleUnknown {
   void Commit() override;
   // Drops the open batch: the file keeps what the last Commit wrote.
   void Rollback() override;
+  bool RollsBackOpenBatch() const override { return true; }
   TFieldDefs SourceFieldDefs(bool measure_widths) override;
 
  private:

@@ -327,6 +327,28 @@ TEST_F(AccessAdaptorTest, ARefusedValueEndsTheRunAndDropsItsBatch) {
   EXPECT_FALSE(std::filesystem::exists(database + "-journal"));
 }
 
+// A stop request keeps the batches committed and drops the open one.
+TEST_F(AccessAdaptorTest, AStopKeepsTheCommittedBatches) {
+  const std::string database = dir / "del.mdb";
+  WriteFile(database, ReadFile(AccessFixture("delTestV2000.mdb")));
+  std::string csv = "a,b\r\n";
+  for (int i = 1; i <= 2500; ++i) csv += "r" + std::to_string(i) + ",v\r\n";
+  WriteFile(dir / "in.csv", csv);
+  TTrundle job;
+  SetupInto(job, dir / "in.csv", database, "Table");
+  job.OnProgress = [&job](int32_t) {
+    if (job.records_moved() == 1500) job.RequestStop();
+  };
+  const auto log = Run(job);
+  EXPECT_EQ(job.outcome(), TRunOutcome::kStopped);
+  EXPECT_EQ(
+      log.back(),
+      "Stopped on request: 1000 records moved; the open batch of 500 records was rolled back");
+  const std::vector<std::string> rows = TableRows(database, "Table");
+  ASSERT_EQ(rows.size(), 1002u);
+  EXPECT_EQ(rows.back(), "r1000|v");
+}
+
 TEST(AccessTableSqlTest, NamesAreBracketed) {
   EXPECT_EQ(AccessTableSql("Customer List"), "select * from [Customer List]");
   EXPECT_EQ(AccessTableSql("odd]name"), "select * from \"odd]name\"");
