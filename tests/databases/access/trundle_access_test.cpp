@@ -299,7 +299,7 @@ TEST_F(AccessAdaptorTest, ARefusedValueEndsTheRunAndDropsItsBatch) {
     if (i == 1500)
       csv.append(51, 'x');
     else
-      csv += "r" + std::to_string(i);
+      csv.append("r").append(std::to_string(i));
     csv += ",v\r\n";
   }
   WriteFile(dir / "in.csv", csv);
@@ -332,7 +332,7 @@ TEST_F(AccessAdaptorTest, AStopKeepsTheCommittedBatches) {
   const std::string database = dir / "del.mdb";
   WriteFile(database, ReadFile(AccessFixture("delTestV2000.mdb")));
   std::string csv = "a,b\r\n";
-  for (int i = 1; i <= 2500; ++i) csv += "r" + std::to_string(i) + ",v\r\n";
+  for (int i = 1; i <= 2500; ++i) csv.append("r").append(std::to_string(i)).append(",v\r\n");
   WriteFile(dir / "in.csv", csv);
   TTrundle job;
   SetupInto(job, dir / "in.csv", database, "Table");
