@@ -18,7 +18,6 @@ namespace {
 
 constexpr uint32_t kCatalogPage = 2;
 constexpr uint32_t kSystemFlags = 0x80000002u;
-constexpr uint8_t kHeaderMask[4] = {0xC7, 0xDA, 0x39, 0x6B};
 
 std::string CodePageName(int code_page) {
   return code_page > 0 ? "CP" + std::to_string(code_page) : "CP1252";

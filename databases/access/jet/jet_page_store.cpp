@@ -39,9 +39,6 @@ constexpr size_t kHeaderSize = 36;
 // first): 4 MB of Jet 4 pages.
 constexpr size_t kSpillPages = 1024;
 
-constexpr uint8_t kHeaderMask[4] = {0xC7, 0xDA, 0x39, 0x6B};
-constexpr uint8_t kDataPage = 0x01;
-constexpr uint8_t kUsageMapPage = 0x05;
 // Pages 0 (header), 1 (global usage map) and 2 (MSysObjects) are never free, whatever a
 // damaged map says.
 constexpr uint32_t kFirstAllocatable = 3;
@@ -61,9 +58,6 @@ uint32_t Crc32(uint32_t crc, const uint8_t* p, size_t n) {
   return ~crc;
 }
 
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 void Put64(uint8_t* p, uint64_t v) {
   for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
 }

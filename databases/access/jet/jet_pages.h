@@ -79,11 +79,27 @@ class PageFile {
   Overlay kept_;
 };
 
+// Page types, the first byte of every page but the header.
+constexpr uint8_t kDataPage = 0x01;
+constexpr uint8_t kTdefPage = 0x02;
+constexpr uint8_t kUsageMapPage = 0x05;
+// The mask over the header's encrypted area (from byte 0x18), RC4 with this key.
+constexpr uint8_t kHeaderMask[4] = {0xC7, 0xDA, 0x39, 0x6B};
+
 // Little-endian reads from a buffer the caller has checked.
 inline uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 inline uint32_t Get24(const uint8_t* p) { return uint32_t(p[0] | (p[1] << 8) | (p[2] << 16)); }
 inline uint32_t Get32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// Little-endian writes into a buffer the caller has sized.
+inline void Put16(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+inline void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
 }  // namespace trundle::jet

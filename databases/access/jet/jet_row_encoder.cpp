@@ -27,15 +27,6 @@ constexpr size_t kMaxCompressedMemo = 1024;
 constexpr double kFirstDate = -657434.0;
 constexpr double kDateEnd = 2958466.0;
 
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
 template <typename T>
 void PutValue(std::string& out, T v) {
   out.resize(sizeof v);

@@ -13,24 +13,12 @@
 namespace trundle::jet {
 namespace {
 
-constexpr uint8_t kDataPage = 0x01;
-constexpr uint8_t kTdefPage = 0x02;
-constexpr uint8_t kUsageMapPage = 0x05;
-constexpr uint8_t kHeaderMask[4] = {0xC7, 0xDA, 0x39, 0x6B};
 // Jet's "General" sort order is the code 1033 (US English). Jet 4 adds a version byte:
 // 0 is "General Legacy", the order of Access 2000-2007; 1 the newer "General".
 constexpr uint16_t kGeneralSortOrder = 1033;
 // MSysRelationships' grbit: the relationship is not enforced.
 constexpr int64_t kRelationDontEnforce = 0x2;
 constexpr uint32_t kNoPage = 0;
-
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 // Where a data page's row offsets end and its lowest row begins.
 int LowestRowStart(const Format& format, const std::vector<uint8_t>& page, int count) {

@@ -9,9 +9,6 @@
 namespace trundle::jet {
 namespace {
 
-constexpr uint8_t kDataPage = 0x01;
-constexpr uint8_t kTdefPage = 0x02;
-constexpr uint8_t kUsageMapPage = 0x05;
 
 }  // namespace
 

@@ -19,8 +19,6 @@
 namespace trundle::jet {
 namespace {
 
-constexpr uint8_t kDataPage = 0x01;
-constexpr uint8_t kTdefPage = 0x02;
 constexpr uint8_t kIndexNode = 0x03;
 constexpr uint8_t kIndexLeaf = 0x04;
 constexpr uint8_t kMapPage = 0x05;
