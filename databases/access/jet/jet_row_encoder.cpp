@@ -513,14 +513,26 @@ void RowEncoder::EncodeText(size_t index, const Variant& value, bool long_value,
                         jet3_text_->code_page() + " is longer than the column's " +
                         std::to_string(col.size));
   } else {
-    if (!Utf8ToUtf16(text, units_)) ++note_counts_[index * kNoteKinds + kReplacedChars];
+    // Most text is ASCII without NUL: one unit a byte, and its compressed form is the bytes
+    // themselves after the FF FE mark, with no UTF-16 step in between.
+    const bool ascii = std::all_of(text.begin(), text.end(),
+                                   [](unsigned char c) { return c != 0 && c < 0x80; });
+    if (!ascii && !Utf8ToUtf16(text, units_))
+      ++note_counts_[index * kNoteKinds + kReplacedChars];
+    const size_t units = ascii ? text.size() : units_.size();
     const size_t limit = size_t(col.size) / 2;
-    if (!long_value && units_.size() > limit)
-      Refuse(index, "text of " + std::to_string(units_.size()) +
-                        " characters is longer than the column's " + std::to_string(limit));
+    if (!long_value && units > limit)
+      Refuse(index, "text of " + std::to_string(units) + " characters is longer than the column's " +
+                        std::to_string(limit));
     const bool compress =
-        def.compressed && !col.fixed && (!long_value || units_.size() <= kMaxCompressedMemo);
-    EncodeJet4Text(units_, compress, slot.bytes);
+        def.compressed && !col.fixed && (!long_value || units <= kMaxCompressedMemo);
+    if (ascii && compress && units > 2) {  // shorter than its UTF-16 form from 3 units on
+      slot.bytes.assign("\xFF\xFE", 2);
+      slot.bytes.append(text);
+    } else {
+      if (ascii) Utf8ToUtf16(text, units_);
+      EncodeJet4Text(units_, compress, slot.bytes);
+    }
   }
   if (long_value) {
     if (slot.bytes.size() > kMaxLongValue) Refuse(index, "the text is larger than 1 GB");
