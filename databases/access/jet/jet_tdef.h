@@ -20,6 +20,39 @@ struct ColumnDef {
   bool compressed = false;
 };
 
+// One key column of an index: its column number (ColumnDef::number) and direction.
+struct IndexColumn {
+  int number = 0;
+  bool ascending = true;
+};
+
+// A physical ("real") index: the B-tree. Several logical indexes may share one.
+struct PhysicalIndex {
+  std::vector<IndexColumn> columns;  // in key order, at most 10
+  uint32_t map = 0;         // row pointer of the index's usage map
+  uint32_t first_page = 0;  // its root page
+  uint8_t flags = 0;        // kIndexUnique | kIndexIgnoreNulls | kIndexRequired
+  // The count the definition's header block keeps for the index (Access's files show it
+  // neither the row count nor always current), and where it lies in the definition's
+  // first page for a writer that updates it (0 when not in the first page).
+  uint32_t entry_count = 0;
+  int entry_count_offset = 0;
+};
+inline constexpr uint8_t kIndexUnique = 0x01;
+inline constexpr uint8_t kIndexIgnoreNulls = 0x02;
+inline constexpr uint8_t kIndexRequired = 0x08;
+
+// A logical index: a name the table's indexes, primary key and relationships go by.
+struct LogicalIndex {
+  std::string name;
+  int physical = 0;           // into TableDef::indexes
+  uint8_t kind = 0;           // kIndexPrimaryKey, kIndexForeignKey or 0 (plain)
+  uint32_t related_table = 0; // foreign keys: the TDEF page of the other table
+  int related_index = 0;      //   and its logical index there
+};
+inline constexpr uint8_t kIndexPrimaryKey = 0x01;
+inline constexpr uint8_t kIndexForeignKey = 0x02;
+
 struct TableDef {
   std::string name;
   uint32_t page = 0;
@@ -28,6 +61,9 @@ struct TableDef {
   int num_var_cols = 0;
   std::vector<ColumnDef> columns;  // live columns in column order
   uint32_t used_pages = 0;         // row pointer to the owned-pages usage map
+  uint32_t free_pages = 0;         // row pointer to the free-space usage map
+  std::vector<PhysicalIndex> indexes;
+  std::vector<LogicalIndex> logical_indexes;
 };
 
 // The width of a fixed column of each type, which is also what a fixed value of the type
@@ -38,8 +74,9 @@ int FixedWidth(uint8_t type);
 std::string TableDamage(const std::string& path, const std::string& table,
                         const std::string& cause);
 
-// Reads the table definition that starts at page, following its continuation pages. Jet 3
-// column names are decoded with jet3_text (the database's code page).
+// Reads the table definition that starts at page, following its continuation pages: its
+// columns, indexes and usage maps. Jet 3 column and index names are decoded with
+// jet3_text (the database's code page).
 TableDef ReadTableDef(const PageFile& file, const Format& format, uint32_t page,
                       const std::string& name, const std::string& path, TextCodec* jet3_text);
 

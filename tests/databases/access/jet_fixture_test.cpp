@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_tdef.h"
 #include "engine/errors.h"
 #include "tests/databases/access/jet_test_util.h"
 
@@ -132,6 +133,31 @@ TEST(JetFixtures, SystemTablesReadAsMdbReaderReadsThem) {
                      jet_test::ReaderRows(Fixture(name), table, reader->fields()), "mdb-reader");
     }
   }
+}
+
+// Index definitions: Access names a primary key "PrimaryKey" and makes its index unique
+// and Null-free; every key column is a column of the table.
+TEST(JetFixtures, IndexDefinitionsHoldKeysAndColumns) {
+  int indexes = 0, keys = 0;
+  for (const std::string& name : jet_test::FixtureNames()) {
+    auto db = JetDatabase::Open(Fixture(name));
+    for (const std::string& table : db->UserTables()) {
+      SCOPED_TRACE(name + " " + table);
+      const jet::TableDef def = db->Definition(table);
+      indexes += int(def.indexes.size());
+      for (const jet::LogicalIndex& l : def.logical_indexes) {
+        ASSERT_LT(size_t(l.physical), def.indexes.size());
+        if (l.kind != jet::kIndexPrimaryKey) continue;
+        ++keys;
+        EXPECT_EQ(l.name, "PrimaryKey");
+        EXPECT_EQ(def.indexes[size_t(l.physical)].flags & (jet::kIndexUnique | jet::kIndexRequired),
+                  jet::kIndexUnique | jet::kIndexRequired);
+      }
+      for (const jet::PhysicalIndex& x : def.indexes) EXPECT_FALSE(x.columns.empty());
+    }
+  }
+  EXPECT_GE(indexes, 10);
+  EXPECT_GE(keys, 3);
 }
 
 }  // namespace

@@ -1,0 +1,54 @@
+// One index (B-tree) of a table being written: entries inserted in key order through a
+// PageStore's journalled batch.
+//
+//   IndexWriter index(store, def, def.indexes[0], where);
+//   if (!index.Insert(key, row_pointer)) ...   // unique index: the key is there already
+//
+// Leaf pages (type 0x04) hold entries of key bytes and a row pointer, intermediate pages
+// (0x03) entries of key bytes, row pointer and child page; each page stores its entries
+// after the prefix they share with the page's first entry, and marks where each entry
+// ends in the header's entry mask. A page that overflows is split in two, its new sibling
+// linked into the leaf chain (previous and next pages) and announced to its parent; a
+// root that splits keeps its page number (its entries move to two new children), so the
+// table definition's root page never changes. New pages are taken from the store and
+// recorded in the index's usage map.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "databases/access/jet/jet_tdef.h"
+
+namespace trundle::jet {
+
+class PageStore;
+
+class IndexWriter {
+ public:
+  // def: the table (its TDEF page owns the index pages); index: one of def.indexes.
+  // where: the message prefix ("PATH is damaged: table T"). The store must outlive the
+  // writer. Throws TrundleError when the index's pages cannot be read as an index.
+  IndexWriter(PageStore& store, const TableDef& def, const PhysicalIndex& index,
+              std::string where);
+  ~IndexWriter();
+
+  // Adds an entry for the row at row_pointer (page << 8 | row) with the key bytes (from
+  // IndexKeyEncoder). A unique index refuses a key it holds already: returns false and
+  // changes nothing. Throws TrundleError on a damaged page or a key too long for a page.
+  bool Insert(const std::string& key, uint32_t row_pointer);
+  // True when the index holds an entry of exactly this key (a parent's key, for a
+  // foreign key check).
+  bool Contains(const std::string& key);
+
+  // Writes pages changed since the last call to the store (the batch's commit calls it
+  // before the store's Commit), and forgets cached pages after a Rollback.
+  void Flush();
+  void Forget();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace trundle::jet
