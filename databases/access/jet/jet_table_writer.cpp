@@ -258,8 +258,15 @@ TableWriter::~TableWriter() = default;
 std::string TableWriter::Where() const { return path_ + " is damaged: table " + def_.name; }
 
 std::unique_ptr<TableWriter> TableWriter::Open(PageStore& store, const JetDatabase& db,
-                                               const std::string& table) {
-  const CatalogEntry* entry = db.UserTableEntry(table);
+                                               const std::string& table,
+                                               const TableWriterOptions& options) {
+  const CatalogEntry* entry = nullptr;
+  if (options.system_table) {
+    for (const CatalogEntry& e : db.Catalog())
+      if (e.system && e.name == table) entry = &e;
+  } else {
+    entry = db.UserTableEntry(table);
+  }
   if (!entry) throw TrundleError(store.path() + " has no table " + table);
   std::unique_ptr<TableWriter> writer(new TableWriter(store, db, *entry));
   writer->CheckRefusals(db);

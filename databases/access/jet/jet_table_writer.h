@@ -63,6 +63,12 @@ class UsageMapWriter {
   std::string where_;
 };
 
+struct TableWriterOptions {
+  // Opens a system table of the catalogue (MSysObjects, MSysACEs: its exact name) rather
+  // than a user table, for a writer that adds catalogue rows, such as table creation.
+  bool system_table = false;
+};
+
 class TableWriter : private LongValueStore {
  public:
   // Opens a user table of db (read from the file store writes, after its recovery) for
@@ -70,9 +76,11 @@ class TableWriter : private LongValueStore {
   // refuses: no such table, a table with an index or a primary key, a table in an
   // enforced relationship, a sort order other than General, columns of a kind that
   // cannot be written, a damaged definition, usage map or data page. Nothing is written
-  // by a refusal. store and db must outlive the writer.
+  // by a refusal. store and db must outlive the writer. The table's definition is read
+  // from the store, so a batch may create pages and then open a writer that sees them.
   static std::unique_ptr<TableWriter> Open(PageStore& store, const JetDatabase& db,
-                                           const std::string& table);
+                                           const std::string& table,
+                                           const TableWriterOptions& options = {});
   ~TableWriter() override;
 
   const TableDef& def() const { return def_; }
@@ -84,7 +92,13 @@ class TableWriter : private LongValueStore {
   // holding what was stored for them. Throws TrundleError "column NAME: CAUSE" when a
   // value cannot be stored; the open batch then keeps what it had (Rollback undoes it).
   void Append(std::vector<Variant>& values);
-  // Writes the open batch's pages, row count and counter, and commits the store.
+  // Writes the open batch's pages, row count and counter to the store, leaving the
+  // store's batch open: a caller that changes other tables in the same batch (table
+  // creation: definition pages, catalogue rows, permission rows) flushes each writer and
+  // then commits the store once. A writer whose batch the store rolled back must not be
+  // used again except through Rollback.
+  void Flush();
+  // Flush, then the store's commit.
   void Commit();
   // Undoes the open batch in the store and in this writer.
   void Rollback();
@@ -105,7 +119,6 @@ class TableWriter : private LongValueStore {
   // row pointer (page << 8 | row).
   uint32_t Place(OpenPage& open, uint32_t owner, UsageMapWriter* used, UsageMapWriter* free,
                  const uint8_t* data, size_t size);
-  void Flush();
   LongValueRef Store(const ColumnDef& column, const std::string& data) override;
   std::string Where() const;
 

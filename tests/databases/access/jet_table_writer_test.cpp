@@ -503,6 +503,55 @@ TEST_F(JetAppendTest, RefusalsNameTheReasonAndLeaveTheFileAsItWas) {
   }
 }
 
+// Flush hands the batch's pages, row count and counter to the store and leaves the batch
+// open, for a caller that changes other tables in the same batch: the store's rollback
+// then undoes them, and its commit keeps them whole.
+TEST_F(JetAppendTest, AFlushedBatchStaysOpenUntilTheStoreCommits) {
+  const std::string file = Copy("delTestV2000.mdb");
+  const std::string before = ReadFile(file);
+  auto rows = TextRows(300, 0, true);
+  {
+    auto store = PageStore::Open(file);
+    auto db = JetDatabase::Open(file);
+    auto writer = TableWriter::Open(*store, *db, "Table");
+    for (auto row : rows) writer->Append(row);
+    writer->Flush();
+    // A second writer over the store sees the flushed rows and their count.
+    EXPECT_EQ(TableWriter::Open(*store, *db, "Table")->row_count(), writer->row_count());
+    store->Rollback();
+  }
+  EXPECT_EQ(ReadFile(file), before);
+  {
+    auto store = PageStore::Open(file);
+    auto db = JetDatabase::Open(file);
+    auto writer = TableWriter::Open(*store, *db, "Table");
+    for (auto row : rows) writer->Append(row);
+    writer->Flush();
+    store->Commit();
+  }
+  EXPECT_FALSE(std::filesystem::exists(file + "-journal"));
+  EXPECT_EQ(JetDatabase::Open(file)->OpenTable("Table")->record_count(), 302);
+  ExpectOraclesAgree(file, "Table");
+}
+
+// System tables are opened by their exact name, and only when asked for.
+TEST_F(JetAppendTest, SystemTablesOpenOnlyWhenAskedFor) {
+  const std::string file = Copy("delTestV2000.mdb");
+  auto store = PageStore::Open(file);
+  auto db = JetDatabase::Open(file);
+  EXPECT_THROW(TableWriter::Open(*store, *db, "MSysACEs"), TrundleError);
+  jet::TableWriterOptions system;
+  system.system_table = true;
+  EXPECT_THROW(TableWriter::Open(*store, *db, "Table", system), TrundleError);
+  EXPECT_THROW(TableWriter::Open(*store, *db, "msysaces", system), TrundleError);
+  try {
+    EXPECT_EQ(TableWriter::Open(*store, *db, "MSysACEs", system)->def().name, "MSysACEs");
+  } catch (const TrundleError& e) {
+    // Found, and refused only for what it holds.
+    EXPECT_EQ(std::string(e.what()).find("has no table"), std::string::npos) << e.what();
+  }
+}
+
 // A sort order other than General, and a damaged usage map, are refused before writing.
 TEST_F(JetAppendTest, ForeignSortOrdersAndDamagedMapsAreRefused) {
   const std::string file = Copy("delTestV2000.mdb");
