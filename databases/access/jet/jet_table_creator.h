@@ -13,9 +13,12 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_pages.h"
+#include "engine/codepage.h"
 
 namespace trundle::jet {
 
@@ -43,5 +46,44 @@ std::string CheckObjectName(const std::string& name);
 // file for a damaged catalogue or a failed write (the batch rolled back).
 void CreateTable(PageStore& store, const JetDatabase& db, const std::string& name,
                  const std::vector<NewColumn>& columns);
+
+// The pieces CreateTable writes, built on their own.
+
+// The refusals that need no database: the engine's message, empty when the table may be
+// made. jet3_names (UTF-8 to the database's code page) checks that Jet 3 names can be
+// stored; nullptr for Jet 4.
+std::string CheckNewTable(const std::string& name, const std::vector<NewColumn>& columns,
+                          bool jet3, TextCodec* jet3_names);
+
+// Where a new table's definition points: the row pointers (page << 8 | row) of its
+// owned-pages and free-space usage maps and, Jet 4 only, of the two maps of each Memo and
+// OLE column in column order; and the header's collation bytes that every column block
+// repeats (Jet 4: the sort order at 0x6E-0x71; Jet 3: sort order and code page at
+// 0x3A-0x3D).
+struct NewTableLayout {
+  uint32_t used_map = 0, free_map = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> long_value_maps;
+  uint8_t collation[4] = {0x09, 0x04, 0, 0};
+};
+
+// The table definition's bytes as one run (the first page's header included; the
+// continuation pages' 8-byte headers not): header, column blocks, names, long-value maps,
+// FF FF. jet3_names as for CheckNewTable.
+std::vector<uint8_t> TableDefinitionBytes(const Format& format,
+                                          const std::vector<NewColumn>& columns,
+                                          const NewTableLayout& layout, TextCodec* jet3_names);
+
+// Those bytes laid on pages: pages[0] is the first page, each later one a continuation
+// linked from the one before (page numbers from numbers, one per page; see
+// TableDefinitionPageCount).
+int TableDefinitionPageCount(const Format& format, size_t bytes);
+std::vector<std::vector<uint8_t>> TableDefinitionPages(const Format& format,
+                                                       const std::vector<uint8_t>& bytes,
+                                                       const std::vector<uint32_t>& numbers);
+
+// The catalogue's property value (LvProp) of the new table: each column's Required and,
+// for Text and Memo, AllowZeroLength ("MR2\0" Jet 4, "KKD\0" Jet 3; see jet_props.h).
+std::string ColumnPropertiesValue(const std::vector<NewColumn>& columns, bool jet3,
+                                  TextCodec* jet3_names);
 
 }  // namespace trundle::jet

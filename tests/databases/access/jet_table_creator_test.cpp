@@ -1,0 +1,336 @@
+// New tables: the engine's refusals, the definition laid out as Access lays out the
+// fixtures' tables, the property value read back by our parser, and the definition and
+// usage maps read back by our reader.
+
+#include "databases/access/jet/jet_table_creator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_page_store.h"
+#include "databases/access/jet/jet_props.h"
+#include "databases/access/jet/jet_tdef.h"
+#include "engine/errors.h"
+#include "tests/databases/access/jet_test_util.h"
+#include "tests/test_files.h"
+
+namespace trundle {
+namespace {
+
+using jet::Format;
+using jet::NewColumn;
+using jet_test::Fixture;
+
+std::unique_ptr<TextCodec> Cp1252Names() { return TextCodec::FromUtf8To("CP1252"); }
+
+// A column of every type we create, with a spread of sizes and properties.
+std::vector<NewColumn> EveryType(bool jet3) {
+  std::vector<NewColumn> cols = {
+      {"Name", jet::kText, 50, true, false},      {"Short", jet::kText, 1, false, true},
+      {"Widest", jet::kText, 255, false, false},   {"Notes", jet::kMemo, 0, false, true},
+      {"Done", jet::kBoolean},                     {"Small", jet::kByte},
+      {"Count", jet::kInteger, 0, true},           {"Big", jet::kLong},
+      {"Price", jet::kCurrency},                   {"Ratio", jet::kSingle},
+      {"Measure", jet::kDouble, 0, true},          {"Born", jet::kDateTime},
+      {"Id", jet::kGuid},                          {"Picture", jet::kOle},
+      {"Raw", jet::kBinary, 16},                   {"Zürich Straße", jet::kText, 20},
+  };
+  if (!jet3) {
+    cols.push_back({"Amount", jet::kNumeric, 0, false, false, 12, 4});
+    cols.push_back({"More notes", jet::kMemo, 0, true, false});
+  }
+  return cols;
+}
+
+TEST(JetTableCreator, NamesTheEngineRefuses) {
+  EXPECT_EQ(jet::CheckObjectName("Orders 2024"), "");
+  EXPECT_EQ(jet::CheckObjectName("Übersicht-Ä_1 (alt)#$%"), "");
+  EXPECT_EQ(jet::CheckObjectName(std::string(64, 'x')), "");
+  std::string wide = std::string(32, 'x');
+  for (int i = 0; i < 32; ++i) wide += "Ä";
+  EXPECT_EQ(jet::CheckObjectName(wide), "") << "64 characters, though more bytes";
+  EXPECT_NE(jet::CheckObjectName(wide + "Ä"), "");
+  for (const std::string& bad :
+       {std::string("A.B"), std::string("Wow!"), std::string("a`b"), std::string("[x"),
+        std::string("x]"), std::string(" lead"), std::string(65, 'y'), std::string(),
+        std::string("tab\there"), std::string("bad\xFFutf8")})
+    EXPECT_EQ(jet::CheckObjectName(bad),
+              "'" + bad +
+                  "' is not a valid name. Make sure that it does not include invalid characters "
+                  "or punctuation and that it is not too long.")
+        << bad;
+}
+
+TEST(JetTableCreator, TablesTheEngineRefusesBeforeAnythingIsWritten) {
+  auto cp = Cp1252Names();
+  const std::vector<NewColumn> good = {{"A", jet::kText, 10}, {"B", jet::kLong}};
+  EXPECT_EQ(jet::CheckNewTable("T", good, false, nullptr), "");
+  EXPECT_EQ(jet::CheckNewTable("T", good, true, cp.get()), "");
+  EXPECT_EQ(jet::CheckNewTable("T", EveryType(false), false, nullptr), "");
+  EXPECT_EQ(jet::CheckNewTable("T", EveryType(true), true, cp.get()), "");
+
+  EXPECT_EQ(jet::CheckNewTable("T", {}, false, nullptr),
+            "No field defined--cannot append TableDef or Index.");
+  EXPECT_NE(jet::CheckNewTable("T.1", good, false, nullptr).find("is not a valid name"),
+            std::string::npos);
+  for (const auto& pair : {std::pair<std::string, std::string>{"Name", "NAME"},
+                           {"Größe", "GRÖSSE"}, {"Ärger", "ärger"}, {"Мир", "мир"}}) {
+    const std::vector<NewColumn> twice = {{pair.first, jet::kLong}, {pair.second, jet::kText, 5}};
+    const std::string got = jet::CheckNewTable("T", twice, false, nullptr);
+    if (pair.first == "Größe")  // ß is not a capital's small letter: two names
+      EXPECT_EQ(got, "");
+    else
+      EXPECT_EQ(got, "Can't define field more than once.") << pair.first;
+  }
+  EXPECT_EQ(jet::CheckNewTable("T", {{"A", jet::kText, 0}}, false, nullptr),
+            "Invalid field size for field 'A'.");
+  EXPECT_EQ(jet::CheckNewTable("T", {{"A", jet::kText, 256}}, false, nullptr),
+            "Size of field 'A' is too long.");
+  EXPECT_EQ(jet::CheckNewTable("T", {{"A", jet::kComplex}}, false, nullptr),
+            "Invalid field data type.");
+  EXPECT_EQ(jet::CheckNewTable("T", {{"A", jet::kNumeric}}, true, cp.get()),
+            "Invalid field data type.")
+      << "Jet 3 has no Decimal";
+  EXPECT_NE(jet::CheckNewTable("T", {{"A", jet::kNumeric, 0, false, false, 29, 0}}, false,
+                               nullptr),
+            "");
+  EXPECT_NE(jet::CheckNewTable("T", {{"A", jet::kNumeric, 0, false, false, 5, 6}}, false,
+                               nullptr),
+            "");
+  // A Jet 3 name must be held by the database's code page.
+  EXPECT_NE(jet::CheckNewTable("Мир", good, true, cp.get()), "");
+  EXPECT_NE(jet::CheckNewTable("T", {{"Мир", jet::kLong}}, true, cp.get()), "");
+  EXPECT_EQ(jet::CheckNewTable("Мир", good, false, nullptr), "");
+
+  std::vector<NewColumn> many;
+  for (int i = 0; i < 256; ++i) many.push_back({FieldName(i), jet::kLong});
+  EXPECT_EQ(jet::CheckNewTable("T", many, false, nullptr), "Too many fields defined.");
+  many.pop_back();
+  EXPECT_EQ(jet::CheckNewTable("T", many, false, nullptr), "");
+  for (NewColumn& c : many) c.type = jet::kNumeric;  // 255 x 17 bytes of fixed data
+  EXPECT_EQ(jet::CheckNewTable("T", many, false, nullptr), "Record is too large.");
+}
+
+// The definition's bytes of a fixture's table, continuation headers left out.
+std::vector<uint8_t> FixtureDefinition(const jet::PageFile& file, uint32_t page) {
+  std::vector<uint8_t> out, more;
+  file.Read(page, out);
+  for (uint32_t next = jet::Get32(&out[4]); next; next = jet::Get32(&more[4])) {
+    file.Read(next, more);
+    out.insert(out.end(), more.begin() + 8, more.end());
+  }
+  return out;
+}
+
+// Tables Access made with fields only: the definition we build for their columns, given
+// the same usage maps, equals Access's byte for byte, apart from what the table's life
+// changed (its row count) and what Access leaves unset (the fixed offset of a variable
+// column, the bytes after the header's 0x01).
+TEST(JetTableCreator, DefinitionIsLaidOutAsAccessLaysOutTheFixturesTables) {
+  struct Case {
+    const char* file;
+    const char* table;
+  };
+  for (const Case& c : {Case{"delTestV1997.mdb", "Table"}, Case{"delTestV2000.mdb", "Table"},
+                        Case{"fixedNumericTestV2000.mdb", "test"}}) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.table);
+    auto db = jet::JetDatabase::Open(Fixture(c.file));
+    const Format f = db->is_jet3() ? Format::Jet3() : Format::Jet4();
+    const jet::TableDef def = db->Definition(c.table);
+    std::vector<uint8_t> access = FixtureDefinition(db->Pages(), def.page);
+    const size_t length = jet::Get32(&access[8]);
+    ASSERT_LE(length, access.size());
+    access.resize(length);
+
+    auto cp = Cp1252Names();
+    std::vector<NewColumn> cols;
+    for (const jet::ColumnDef& cd : def.columns) {
+      NewColumn n{cd.column.name, cd.column.type, cd.column.size};
+      if (n.type == jet::kText && !f.jet3) n.size /= 2;
+      n.precision = cd.column.precision;
+      n.scale = cd.column.scale;
+      cols.push_back(n);
+    }
+    jet::NewTableLayout layout;
+    layout.used_map = def.used_pages;
+    layout.free_map = def.free_pages;
+    const size_t longs = size_t(std::count_if(cols.begin(), cols.end(), [](const NewColumn& n) {
+      return n.type == jet::kMemo || n.type == jet::kOle;
+    }));
+    for (size_t i = 0; i < longs && !f.jet3; ++i) {
+      const size_t at = length - 2 - 10 * (longs - i);
+      layout.long_value_maps.emplace_back(jet::Get32(&access[at + 2]), jet::Get32(&access[at + 6]));
+    }
+    const size_t col_at = size_t(f.tdef_header_end);
+    std::copy_n(&access[col_at + size_t(f.col_misc)], 4, layout.collation);
+    std::vector<uint8_t> ours = jet::TableDefinitionBytes(f, cols, layout, cp.get());
+    ASSERT_EQ(jet::TableDefinitionPageCount(f, ours.size()), 1);
+    const std::vector<uint8_t> page = jet::TableDefinitionPages(f, ours, {def.page})[0];
+    std::copy_n(page.begin(), ours.size(), ours.begin());  // with the page's free space
+
+    // What the table's life and Access's leftovers make differ.
+    jet::Put32(&access[size_t(f.tdef_row_count)], 0);
+    if (!f.jet3) std::fill(&access[25], &access[40], 0);
+    for (size_t i = 0; i < cols.size(); ++i) {
+      uint8_t* block = &access[col_at + i * size_t(f.col_block)];
+      if (!(block[f.col_flags] & 0x01)) jet::Put16(block + f.col_fixed_offset, 0);
+      // The fixture's Memo is stored uncompressed; Access's own default compresses it.
+      if (!f.jet3 && block[0] == jet::kMemo) block[f.col_flags + 1] = 0x01;
+    }
+    ASSERT_EQ(ours.size(), access.size());
+    for (size_t i = 0; i < ours.size(); ++i)
+      ASSERT_EQ(int(ours[i]), int(access[i])) << "byte " << i;
+  }
+}
+
+// Definitions written into a copy of a fixture (as pages of the store, with their usage
+// maps) read back through our reader with the columns given.
+TEST(JetTableCreator, DefinitionsReadBackOnOneOrMorePages) {
+  for (const char* fixture : {"testV1997.mdb", "empty2000.mdb"}) {
+    SCOPED_TRACE(fixture);
+    ScratchFolder dir;
+    const std::string file = dir / "t.mdb";
+    std::filesystem::copy_file(Fixture(fixture), file);
+    auto store = jet::PageStore::Open(file);
+    const Format& f = store->format();
+    auto cp = Cp1252Names();
+
+    std::vector<std::vector<NewColumn>> tables = {EveryType(f.jet3)};
+    std::vector<NewColumn> wide;  // long names over several pages
+    for (int i = 0; i < 255; ++i)
+      wide.push_back({std::string(60, char('a' + i % 26)) + std::to_string(i),
+                      i % 3 ? jet::kText : jet::kMemo, 1 + i});
+    tables.push_back(wide);
+    for (const std::vector<NewColumn>& cols : tables) {
+      jet::NewTableLayout layout;
+      layout.used_map = 0x1234500;
+      layout.free_map = 0x1234501;
+      for (const NewColumn& c : cols)
+        if (!f.jet3 && (c.type == jet::kMemo || c.type == jet::kOle))
+          layout.long_value_maps.emplace_back(0x777700 + layout.long_value_maps.size(), 7);
+      const std::vector<uint8_t> bytes = jet::TableDefinitionBytes(f, cols, layout, cp.get());
+      const int pages = jet::TableDefinitionPageCount(f, bytes.size());
+      EXPECT_EQ(pages > 1, &cols == &tables[1]);
+      std::vector<uint32_t> numbers;
+      for (int i = 0; i < pages; ++i) numbers.push_back(store->Allocate());
+      const auto laid = jet::TableDefinitionPages(f, bytes, numbers);
+      for (size_t i = 0; i < laid.size(); ++i) store->Write(numbers[i], laid[i]);
+
+      const jet::TableDef def =
+          jet::ReadTableDef(store->pages(), f, numbers[0], "T", file,
+                            TextCodec::ToUtf8From("CP1252").get());
+      ASSERT_EQ(def.columns.size(), cols.size());
+      EXPECT_EQ(def.used_pages, layout.used_map);
+      EXPECT_EQ(def.free_pages, layout.free_map);
+      EXPECT_EQ(def.row_count, 0u);
+      EXPECT_TRUE(def.indexes.empty());
+      int fixed_end = 0;
+      for (size_t i = 0; i < cols.size(); ++i) {
+        const jet::ColumnDef& got = def.columns[i];
+        SCOPED_TRACE(cols[i].name);
+        EXPECT_EQ(got.column.name, cols[i].name);
+        EXPECT_EQ(got.column.type, cols[i].type);
+        const bool fixed = jet::FixedWidth(cols[i].type) > 0 || cols[i].type == jet::kBoolean;
+        EXPECT_EQ(got.column.fixed, fixed);
+        if (cols[i].type == jet::kText) {
+          EXPECT_EQ(got.column.size, f.jet3 ? cols[i].size : 2 * cols[i].size);
+        }
+        if (cols[i].type == jet::kNumeric) {
+          EXPECT_EQ(got.column.precision, cols[i].precision);
+          EXPECT_EQ(got.column.scale, cols[i].scale);
+        }
+        EXPECT_EQ(got.compressed,
+                  !f.jet3 && (cols[i].type == jet::kText || cols[i].type == jet::kMemo));
+        // Fixed data packed in column order, without overlap.
+        if (fixed && cols[i].type != jet::kBoolean) {
+          EXPECT_EQ(got.fixed_offset, fixed_end);
+          fixed_end += jet::FixedWidth(cols[i].type);
+        }
+      }
+      // The page chain and each page's own bookkeeping.
+      std::vector<uint8_t> page;
+      for (size_t i = 0; i < numbers.size(); ++i) {
+        store->pages().Read(numbers[i], page);
+        EXPECT_EQ(jet::Get32(&page[4]), i + 1 < numbers.size() ? numbers[i + 1] : 0u);
+        if (f.jet3) {
+          EXPECT_EQ(page[2], 'V');
+        } else {
+          size_t used = f.page_size;
+          while (used > 8 && page[used - 1] == 0) --used;
+          EXPECT_EQ(jet::Get16(&page[2]), std::max(0, f.page_size - int(used) - 8));
+        }
+      }
+    }
+    store->Rollback();
+  }
+}
+
+TEST(JetTableCreator, PropertiesReadBackThroughTheCataloguesParser) {
+  for (bool jet3 : {true, false}) {
+    auto cp = Cp1252Names();
+    auto back = TextCodec::ToUtf8From("CP1252");
+    const std::vector<NewColumn> cols = EveryType(jet3);
+    const std::string blob = jet::ColumnPropertiesValue(cols, jet3, cp.get());
+    EXPECT_EQ(blob.substr(0, 4), std::string(jet3 ? "KKD" : "MR2", 3) + '\0');
+    std::vector<jet::ColumnProperties> props;
+    ASSERT_TRUE(jet::ParseColumnProperties(blob, jet3, back.get(), props));
+    ASSERT_EQ(props.size(), cols.size());
+    for (size_t i = 0; i < cols.size(); ++i) {
+      SCOPED_TRACE(cols[i].name);
+      EXPECT_EQ(props[i].column, cols[i].name);
+      EXPECT_TRUE(props[i].has_required);
+      EXPECT_EQ(props[i].required, cols[i].required);
+      const bool text = cols[i].type == jet::kText || cols[i].type == jet::kMemo;
+      EXPECT_EQ(props[i].has_allow_zero_length, text);
+      if (text) {
+        EXPECT_EQ(props[i].allow_zero_length, cols[i].allow_zero_length);
+      }
+    }
+  }
+}
+
+// A creation refused, or failing once it has begun writing, leaves the file as it was.
+TEST(JetTableCreator, RefusalsLeaveTheFileByteIdentical) {
+  for (const char* fixture : {"testV1997.mdb", "test2V2000.mdb"}) {
+    SCOPED_TRACE(fixture);
+    ScratchFolder dir;
+    const std::string file = dir / "t.mdb";
+    std::filesystem::copy_file(Fixture(fixture), file);
+    const std::string before = ReadFile(file);
+    const std::string existing = jet::JetDatabase::Open(file)->UserTables().at(0);
+    struct Refusal {
+      std::string table;
+      std::vector<NewColumn> cols;
+      std::string message;
+    };
+    std::string upper = existing;  // the same name in other letter case
+    for (char& ch : upper) ch = ch >= 'a' && ch <= 'z' ? char(ch - 32) : char(std::tolower(ch));
+    const std::vector<Refusal> refusals = {
+        {upper, {{"A", jet::kLong}}, "Table '" + upper + "' already exists."},
+        {"MSysObjects", {{"A", jet::kLong}}, "Table 'MSysObjects' already exists."},
+        {"New", {}, "No field defined--cannot append TableDef or Index."},
+        {"New", {{"A", jet::kLong}, {"a", jet::kLong}}, "Can't define field more than once."},
+        {"New", {{"A!", jet::kLong}}, ""},
+        {"New", {{"A", jet::kText, 300}}, "Size of field 'A' is too long."},
+    };
+    for (const Refusal& r : refusals) {
+      auto store = jet::PageStore::Open(file);
+      auto db = jet::JetDatabase::Open(file);
+      try {
+        jet::CreateTable(*store, *db, r.table, r.cols);
+        ADD_FAILURE() << r.table << " was made";
+      } catch (const TrundleError& e) {
+        if (!r.message.empty()) {
+          EXPECT_EQ(std::string(e.what()), r.message);
+        }
+      }
+      store.reset();
+      EXPECT_TRUE(ReadFile(file) == before) << r.table << ": the file changed";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace trundle
