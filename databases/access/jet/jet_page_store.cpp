@@ -38,6 +38,7 @@ constexpr size_t kHeaderSize = 36;
 // Pages a batch keeps in memory before it writes them out (journalling their old images
 // first): 4 MB of Jet 4 pages.
 constexpr size_t kSpillPages = 1024;
+constexpr size_t kCachedPages = 256;
 
 // Pages 0 (header), 1 (global usage map) and 2 (MSysObjects) are never free, whatever a
 // damaged map says.
@@ -232,6 +233,7 @@ class JetPageStore : public PageStore {
     pages_->SetLayout(format_.page_size, key_);
     pages_->SetPageCount(page_count_);
     pages_->SetOverlay(&dirty_);
+    pages_->SetCache(&cached_, kCachedPages);
   }
 
   ~JetPageStore() override {
@@ -294,6 +296,7 @@ class JetPageStore : public PageStore {
   void Rollback() override {
     if (crashed_ || !batch_open_) return;
     dirty_.clear();
+    cached_.clear();
     if (journal_.is_open()) {
       std::vector<uint8_t> image(size_t(format_.page_size));
       for (const auto& [page, offset] : journalled_) {
@@ -488,6 +491,9 @@ class JetPageStore : public PageStore {
     journal_end_ += records.size();
     journalled_.insert(added.begin(), added.end());
 
+    // Until the images are written, the cache may hold their old ones: a failed write
+    // must not leave those to be read as the file's.
+    for (uint32_t page : order) cached_.erase(page);
     std::vector<uint8_t> coded;
     for (uint32_t page : order) {
       const std::vector<uint8_t>& plain = dirty_[page];
@@ -501,6 +507,10 @@ class JetPageStore : public PageStore {
         Emit(page, plain.data());
       }
     }
+    // The pages a batch writes (usage maps, the table's definition and last data page)
+    // are mostly read again by the next: keep the images the file now holds.
+    if (cached_.size() + dirty_.size() > kCachedPages) cached_.clear();
+    for (auto& [page, image] : dirty_) cached_[page] = std::move(image);
     dirty_.clear();
   }
 
@@ -531,6 +541,7 @@ class JetPageStore : public PageStore {
   uint32_t key_ = 0;  // the page-encoding key; 0 when pages are plain
   std::unique_ptr<PageFile> pages_;
   PageFile::Overlay dirty_;                         // plain images not yet written out
+  PageFile::Overlay cached_;  // plain images equal to the file's, to read again
   std::unordered_map<uint32_t, uint64_t> journalled_;  // page -> its old image's offset
   uint32_t page_count_ = 0;
   uint32_t batch_pages_ = 0;  // the page count when the batch began

@@ -66,9 +66,10 @@ void PageFile::SetLayout(int page_size, uint32_t key) {
 }
 
 void PageFile::Read(uint32_t page, std::vector<uint8_t>& out) const {
-  if (overlay_ != nullptr) {
-    const auto it = overlay_->find(page);
-    if (it != overlay_->end()) {
+  for (const Overlay* images : {overlay_, static_cast<const Overlay*>(cache_)}) {
+    if (images == nullptr) continue;
+    const auto it = images->find(page);
+    if (it != images->end()) {
       out = it->second;
       return;
     }
@@ -83,6 +84,10 @@ void PageFile::Read(uint32_t page, std::vector<uint8_t>& out) const {
     const uint32_t k = key_ ^ page;
     const uint8_t key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
     Rc4(key, 4, out.data(), out.size());
+  }
+  if (cache_ != nullptr) {
+    if (cache_->size() >= cache_limit_) cache_->clear();
+    (*cache_)[page] = out;
   }
 }
 

@@ -56,6 +56,13 @@ class PageFile {
   // borrowed and must outlive every later read; nullptr reads the file alone.
   using Overlay = std::unordered_map<uint32_t, std::vector<uint8_t>>;
   void SetOverlay(const Overlay* overlay) { overlay_ = overlay; }
+  // For a writer: plain images of pages as they are in the file, read in place of the
+  // file's own. Reads from the file add to it (emptied first when it holds limit pages);
+  // the writer keeps it equal to the file. Borrowed like the overlay.
+  void SetCache(Overlay* cache, size_t limit) {
+    cache_ = cache;
+    cache_limit_ = limit;
+  }
   // The same with an overlay kept here, for a reader.
   void KeepOverlay(Overlay overlay) {
     kept_ = std::move(overlay);
@@ -76,6 +83,8 @@ class PageFile {
   uint32_t page_count_ = 0;
   uint32_t key_ = 0;
   const Overlay* overlay_ = nullptr;
+  Overlay* cache_ = nullptr;
+  size_t cache_limit_ = 0;
   Overlay kept_;
 };
 

@@ -81,21 +81,22 @@ bool AppendJet4Text(const uint8_t* data, size_t size, std::string& out) {
 bool Utf8ToUtf16(std::string_view text, std::u16string& out) {
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
   const size_t n = text.size();
-  // Most text is ASCII: one unit a byte, up to the first byte that is not.
-  size_t i = 0;
+  // No UTF-8 sequence gives more UTF-16 units than it has bytes, so the units are written
+  // in place and the string cut to their number at the end.
   out.resize(n);
-  while (i < n && p[i] < 0x80) out[i] = char16_t(p[i]), ++i;
-  out.resize(i);
+  char16_t* o = out.data();
+  size_t i = 0;
   bool ok = true;
   while (i < n) {
     const uint8_t b = p[i];
-    int more = 0;
-    uint32_t c = 0, least = 0;
     if (b < 0x80) {
-      out.push_back(char16_t(b));
+      *o++ = char16_t(b);
       ++i;
       continue;
-    } else if ((b & 0xE0) == 0xC0) {
+    }
+    int more = 0;
+    uint32_t c = 0, least = 0;
+    if ((b & 0xE0) == 0xC0) {
       more = 1, c = b & 0x1Fu, least = 0x80;
     } else if ((b & 0xF0) == 0xE0) {
       more = 2, c = b & 0x0Fu, least = 0x800;
@@ -112,20 +113,21 @@ bool Utf8ToUtf16(std::string_view text, std::u16string& out) {
     // Overlong forms, surrogates and values past U+10FFFF are not valid UTF-8.
     if (good && (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) good = false;
     if (!good) {
-      out.push_back(char16_t(kReplacement));
+      *o++ = char16_t(kReplacement);
       ok = false;
       ++i;
       continue;
     }
-    if (c >= 0x10000) {
+    if (c >= 0x10000) {  // four bytes, two units
       c -= 0x10000;
-      out.push_back(char16_t(0xD800 + (c >> 10)));
-      out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+      *o++ = char16_t(0xD800 + (c >> 10));
+      *o++ = char16_t(0xDC00 + (c & 0x3FF));
     } else {
-      out.push_back(char16_t(c));
+      *o++ = char16_t(c);
     }
     i += size_t(more) + 1;
   }
+  out.resize(size_t(o - out.data()));
   return ok;
 }
 
