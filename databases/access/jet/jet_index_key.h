@@ -30,14 +30,17 @@ class IndexKeyEncoder {
   IndexKeyEncoder(const Format& format, const TableDef& def, const PhysicalIndex& index);
   ~IndexKeyEncoder();
 
-  // The key of a row: values[i] for def.columns[i], of the kinds the reader (RowDecoder)
-  // gives for the column types (what a writer stores reads back so). Returns false, with error() saying why, for a value
-  // that has no key in this sort order (text with a character the sort codes lack).
+  // The key of a row (key replaced): values[i] for def.columns[i], as the row holds them,
+  // of the kinds the reader (RowDecoder) gives for the column types (what a writer stores
+  // reads back so; other kinds are converted as the row encoder converts them). Text keys
+  // take the first 255 characters without trailing spaces. Returns false, with error()
+  // "column NAME: CAUSE", for a value that has no key: text with a character the sort
+  // codes lack (beyond the Basic Multilingual Plane), a value that does not convert.
   bool Encode(const std::vector<Variant>& values, std::string& key);
   const std::string& error() const { return error_; }
 
   // True when every key column of the row is Null (an index that ignores Nulls leaves
-  // such rows out).
+  // such rows out). A Yes/No key column is never Null.
   bool AllNull(const std::vector<Variant>& values) const;
 
  private:

@@ -188,6 +188,28 @@ bool ParseGuid(std::string_view t, std::string& out) {
 
 }  // namespace
 
+bool EncodeNumeric(const Variant& value, int precision, int scale, uint8_t out[17]) {
+  bool negative = false;
+  std::string digits;
+  int exponent = 0;
+  if (value.type() == VarType::kInteger || value.type() == VarType::kCurrency) {
+    negative = value.integer() < 0;
+    digits = std::to_string(value.integer());
+    if (negative) digits.erase(0, 1);
+    exponent = value.type() == VarType::kCurrency ? -4 : 0;
+  } else if (!value.IsText() || !ParseDecimal(value.text(), negative, digits, exponent)) {
+    const double d = value.ToDouble();
+    if (!std::isfinite(d)) return false;
+    ParseDecimal(ShortestText(d), negative, digits, exponent);
+  }
+  Uint128 m;
+  if (!ScaleDecimal(digits, exponent + scale, std::clamp(precision, 1, 38), m)) return false;
+  out[0] = negative && m != 0 ? 0x80 : 0;
+  for (int w = 0; w < 4; ++w)  // four 32-bit words, the most significant first
+    Put32(out + 1 + 4 * w, uint32_t(m >> (32 * (3 - w))));
+  return true;
+}
+
 RowEncoder::RowEncoder(const Format& format, const TableDef& def, TextCodec* jet3_text,
                        LongValueStore& long_values)
     : format_(format), def_(def), jet3_text_(jet3_text), long_values_(long_values) {
@@ -431,29 +453,14 @@ void RowEncoder::EncodeValue(size_t index, const Variant& value, Slot& slot) {
         break;
       }
       case kNumeric: {
-        bool negative = false;
-        std::string digits;
-        int exponent = 0;
-        if (value.type() == VarType::kInteger || value.type() == VarType::kCurrency) {
-          negative = value.integer() < 0;
-          digits = std::to_string(value.integer());
-          if (negative) digits.erase(0, 1);
-          exponent = value.type() == VarType::kCurrency ? -4 : 0;
-        } else if (!value.IsText() || !ParseDecimal(value.text(), negative, digits, exponent)) {
-          const double d = value.ToDouble();
-          if (!std::isfinite(d)) Refuse(index, value.ToText() + " is not a finite number");
-          ParseDecimal(ShortestText(d), negative, digits, exponent);
-        }
-        Uint128 m;
-        if (!ScaleDecimal(digits, exponent + col.scale, std::clamp(col.precision, 1, 38), m))
+        uint8_t bytes[17];
+        if (value.type() == VarType::kFloat && !std::isfinite(value.real()))
+          Refuse(index, value.ToText() + " is not a finite number");
+        if (!EncodeNumeric(value, col.precision, col.scale, bytes))
           Refuse(index, value.ToText() + " does not fit a Decimal column of precision " +
                             std::to_string(col.precision) + " and scale " +
                             std::to_string(col.scale));
-        slot.bytes.assign(17, '\0');
-        slot.bytes[0] = char(negative && m != 0 ? 0x80 : 0);
-        for (int w = 0; w < 4; ++w)  // four 32-bit words, the most significant first
-          Put32(reinterpret_cast<uint8_t*>(&slot.bytes[size_t(1 + 4 * w)]),
-                uint32_t(m >> (32 * (3 - w))));
+        slot.bytes.assign(reinterpret_cast<const char*>(bytes), 17);
         break;
       }
       case kText:

@@ -31,6 +31,12 @@ class LongValueStore {
   virtual LongValueRef Store(const ColumnDef& column, const std::string& data) = 0;
 };
 
+// The 17 bytes of a Numeric (Decimal) value as a row stores it (sign byte, then four
+// 32-bit little-endian words of the mantissa, the most significant first), rounded half
+// away from zero to the scale. False when the value does not fit the precision or is
+// not a finite number; throws TrundleError when it is not a number at all.
+bool EncodeNumeric(const Variant& value, int precision, int scale, uint8_t out[17]);
+
 class RowEncoder {
  public:
   // def: the table's definition (live columns, max_cols, num_var_cols). jet3_text: a

@@ -95,6 +95,10 @@ TableDef ReadTableDef(const PageFile& file, const Format& format, uint32_t page,
     c.compressed = !format.jet3 && (b[format.col_flags + 1] & 0x01) != 0;
     c.fixed_offset = Get16(b + format.col_fixed_offset);
     c.column.size = Get16(b + format.col_length);
+    if (c.column.type == kText || c.column.type == kMemo) {
+      c.sort_order = Get16(b + format.col_misc);
+      c.sort_version = format.jet3 ? 0 : b[format.col_misc + 3];
+    }
     if (c.column.type == kNumeric) {
       c.column.precision = b[format.col_misc];
       c.column.scale = b[format.col_misc + 1];
@@ -127,8 +131,10 @@ TableDef ReadTableDef(const PageFile& file, const Format& format, uint32_t page,
   for (ColumnDef& c : cols) read_name(c.column.name);
 
   // Physical index definitions (Jet 4: 52 bytes, Jet 3: 39): ten key columns of a 2-byte
-  // number (FFFF: none) and an order byte (1 ascending), the usage map, the root page and
-  // the flags (0x80 is set in every Jet 4 index of the fixtures). Then the logical indexes (Jet 4: 28 bytes, Jet 3: 20) and their names.
+  // number (FFFF: none) and an order byte (bit 0 set: ascending; a Jet 3 descending
+  // column holds 0), the usage map, the root page and the flags (0x80 is set in every Jet 4
+  // index of the fixtures). Then the logical indexes (Jet 4: 28 bytes, Jet 3: 20) and
+  // their names.
   const uint32_t num_idx = Get32(&buf[size_t(format.tdef_num_real_idx - 4)]);
   if (num_real_idx > 1000 || num_idx > 1000)
     fail("its definition claims " + std::to_string(num_idx) + " indexes");
@@ -147,7 +153,8 @@ TableDef ReadTableDef(const PageFile& file, const Format& format, uint32_t page,
     if (!format.jet3) pos += 4;
     for (int k = 0; k < 10; ++k, pos += 3) {
       const uint16_t number = Get16(&buf[pos]);
-      if (number != 0xFFFF) x.columns.push_back(IndexColumn{number, buf[pos + 2] != 0x02});
+      if (number != 0xFFFF)
+        x.columns.push_back(IndexColumn{number, (buf[pos + 2] & 0x01) != 0});
     }
     x.map = Get32(&buf[pos]);
     x.first_page = Get32(&buf[pos + 4]);

@@ -18,6 +18,10 @@ struct ColumnDef {
   int var_index = 0;     // entry in a row's variable-offset table
   int fixed_offset = 0;  // from the start of a row's fixed data
   bool compressed = false;
+  // Text and Memo: the sort order their indexes use (1033 "General"; 0 in files that
+  // never set it) and, Jet 4, its version (0 "General Legacy"; Jet 3 has none).
+  uint16_t sort_order = 0;
+  uint8_t sort_version = 0;
 };
 
 // One key column of an index: its column number (ColumnDef::number) and direction.
