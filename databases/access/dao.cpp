@@ -1,10 +1,12 @@
 #include "databases/access/dao.h"
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 #include "databases/access/jet/jet_database.h"
 #include "databases/access/jet/jet_page_store.h"
+#include "databases/access/jet/jet_table_creator.h"
 #include "databases/access/jet/jet_table_writer.h"
 #include "databases/sql/sql_query.h"
 #include "databases/sql/table_names.h"
@@ -49,7 +51,91 @@ std::optional<int> DaoVersionFromName(const std::string& name) {
   return std::nullopt;
 }
 
+TDAOField& TDAOFields::Item(int i) {
+  if (i < 0 || i >= Count()) throw TrundleError("Item not found in this collection.");
+  return fields_[static_cast<size_t>(i)];
+}
+
+jet::NewColumn JetColumnForDaoField(const TDAOField& field, bool jet3) {
+  jet::NewColumn c;
+  c.name = field.Name;
+  c.required = field.Required;
+  auto sized = [&field](uint8_t type) {
+    if (field.Size < 0 || field.Size > 255)
+      throw TrundleError("The size of field '" + field.Name + "' is too large.");
+    return std::make_pair(type, field.Size == 0 ? 255 : field.Size);
+  };
+  switch (field.Type) {
+    case dbBoolean:
+      c.type = jet::kBoolean;
+      break;
+    case dbByte:
+      c.type = jet::kByte;
+      break;
+    case dbInteger:
+      c.type = jet::kInteger;
+      break;
+    case dbLong:
+      c.type = jet::kLong;
+      break;
+    case dbCurrency:
+      c.type = jet::kCurrency;
+      break;
+    case dbSingle:
+      c.type = jet::kSingle;
+      break;
+    case dbDouble:
+    case dbFloat:
+      c.type = jet::kDouble;
+      break;
+    case dbDate:
+    case dbTime:
+    case dbTimeStamp:
+      c.type = jet::kDateTime;
+      break;
+    case dbBinary:
+    case dbVarBinary:
+      std::tie(c.type, c.size) = sized(jet::kBinary);
+      break;
+    case dbText:
+    case dbChar:
+      std::tie(c.type, c.size) = sized(jet::kText);
+      c.allow_zero_length = field.AllowZeroLength;
+      break;
+    case dbLongBinary:
+      c.type = jet::kOle;
+      break;
+    case dbMemo:
+      c.type = jet::kMemo;
+      c.allow_zero_length = field.AllowZeroLength;
+      break;
+    case dbGUID:
+      c.type = jet::kGuid;
+      break;
+    case dbNumeric:
+    case dbDecimal:
+      // Jet 4 brought the decimal type; Jet 3 has none.
+      if (jet3) throw TrundleError("Invalid field data type.");
+      if (field.Precision < 1 || field.Precision > 28 || field.Scale < 0 ||
+          field.Scale > field.Precision)
+        throw TrundleError("The precision or scale of field '" + field.Name + "' is not valid.");
+      c.type = jet::kNumeric;
+      c.precision = field.Precision;
+      c.scale = field.Scale;
+      break;
+    default:
+      // dbBigInt among them: the 64-bit integer came with Access 2016's format.
+      throw TrundleError("Invalid field data type.");
+  }
+  return c;
+}
+
 TDAODatabase::TDAODatabase() = default;
+
+std::string TDAODatabase::Version() const {
+  if (!jet_) throw TrundleError("The database " + DatabaseName + " is not open");
+  return jet_->is_jet3() ? "3.0" : "4.0";
+}
 TDAODatabase::~TDAODatabase() { Close(); }
 
 void TDAODatabase::Open() {
@@ -104,6 +190,23 @@ void TDAODatabase::Append(std::vector<Variant>& values) {
 std::vector<std::string> TDAODatabase::TakeAppendNotes() {
   if (!writer_) return {};
   return writer_->TakeNotes();
+}
+
+TDAOTableDef TDAODatabase::CreateTableDef(const std::string& name) const {
+  TDAOTableDef def;
+  def.Name = name;
+  return def;
+}
+
+void TDAODatabase::TableDefs_Append(const TDAOTableDef& def) {
+  if (!jet_) throw TrundleError("The database " + DatabaseName + " is not open");
+  // A row of Jet 3 and Jet 4 holds 255 columns at most.
+  if (def.Fields.Count() > 255) throw TrundleError("Too many fields defined.");
+  std::vector<jet::NewColumn> columns;
+  for (const TDAOField& field : def.Fields.All())
+    columns.push_back(JetColumnForDaoField(field, jet_->is_jet3()));
+  throw TrundleError("Creating tables in Access databases is not available yet: the table " +
+                     def.Name + " was not created in " + DatabaseName);
 }
 
 void TDAODatabase::CommitTrans(int /*options*/) {

@@ -17,12 +17,21 @@
 // Records are appended to a table through OpenAppend and Append, in batches that
 // BeginTrans opens and CommitTrans ends (each batch is one journalled write of the file:
 // it reaches the disk whole or not at all).
+//
+// New tables are made as DAO makes them: a table definition, its fields appended to it,
+// the definition appended to the database (one journalled write as well):
+//
+//   TDAOTableDef def = db.CreateTableDef("People");
+//   def.Fields.Append(def.CreateField("Name", dbText, 50));
+//   def.Fields.Item(def.Fields.Count() - 1).AllowZeroLength = true;
+//   db.TableDefs_Append(def);
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "databases/field_types.h"
@@ -36,6 +45,7 @@ namespace jet {
 class JetDatabase;
 class PageStore;
 class TableWriter;
+struct NewColumn;
 }  // namespace jet
 
 // DAO's engine versions: 3.5 reads Access 97 (Jet 3) databases only, 3.6 reads those,
@@ -45,6 +55,75 @@ inline constexpr int kDao36 = 1;
 
 // "dao35" or "dao36", letter case ignored; nullopt for anything else.
 std::optional<int> DaoVersionFromName(const std::string& name);
+
+// DAO's field types, by their numbers.
+enum DaoFieldType : int32_t {
+  dbBoolean = 1,
+  dbByte = 2,
+  dbInteger = 3,
+  dbLong = 4,
+  dbCurrency = 5,
+  dbSingle = 6,
+  dbDouble = 7,
+  dbDate = 8,
+  dbBinary = 9,
+  dbText = 10,
+  dbLongBinary = 11,
+  dbMemo = 12,
+  dbGUID = 15,
+  dbBigInt = 16,
+  dbVarBinary = 17,
+  dbChar = 18,
+  dbNumeric = 19,
+  dbDecimal = 20,
+  dbFloat = 21,
+  dbTime = 22,
+  dbTimeStamp = 23,
+};
+
+// A field of a new table definition.
+struct TDAOField {
+  std::string Name;
+  int32_t Type = dbText;  // a DaoFieldType
+  int32_t Size = 0;       // Text: characters (0: 255); Binary: bytes (0: 255); else unused
+  bool Required = false;
+  bool AllowZeroLength = false;   // Text and Memo
+  int Precision = 18, Scale = 0;  // Decimal and Numeric
+};
+
+// The fields of a table definition, in the order they were appended.
+class TDAOFields {
+ public:
+  void Append(TDAOField field) { fields_.push_back(std::move(field)); }
+  int Count() const { return static_cast<int>(fields_.size()); }
+  // REQUIRES: 0 <= i < Count(), else throws "Item not found in this collection.".
+  TDAOField& Item(int i);
+  const std::vector<TDAOField>& All() const { return fields_; }
+
+ private:
+  std::vector<TDAOField> fields_;
+};
+
+// A table definition not yet appended to its database.
+struct TDAOTableDef {
+  std::string Name;
+  TDAOFields Fields;
+  // A field not yet appended to Fields.
+  TDAOField CreateField(const std::string& name, int32_t type, int32_t size = 0) const {
+    TDAOField field;
+    field.Name = name;
+    field.Type = type;
+    field.Size = size;
+    return field;
+  }
+};
+
+// The Jet column a DAO field is stored as in a database of that version. Throws
+// TrundleError "Invalid field data type." for a type the version does not hold (a
+// 64-bit integer in Jet 3 and 4, a decimal in Jet 3) and for numbers DAO does not know;
+// "The size of field 'NAME' is too large." for Text or Binary over 255 and for a size
+// below 0.
+jet::NewColumn JetColumnForDaoField(const TDAOField& field, bool jet3);
 
 class TDAODatabase {
  public:
@@ -59,6 +138,9 @@ class TDAODatabase {
   int DAOVersion = kDao35;
 
   bool Connected() const { return jet_ != nullptr; }
+  // The format's version as DAO's Database.Version gives it: "3.0" for Jet 3 (Access 97),
+  // "4.0" for Jet 4 and later. REQUIRES: Connected().
+  std::string Version() const;
   // Opens the file for reading. Throws TrundleError: the reader's message for a missing,
   // damaged or encrypted file or one that is no database; "Unrecognized database format
   // 'PATH'." for a database newer than DAO 3.5 reads; "Not a valid password." when the
@@ -89,6 +171,16 @@ class TDAODatabase {
   void Append(std::vector<Variant>& values);
   // Log lines about values stored changed or not used, each once.
   std::vector<std::string> TakeAppendNotes();
+
+  // A new, empty definition of a table called name; nothing is written before
+  // TableDefs_Append.
+  TDAOTableDef CreateTableDef(const std::string& name) const;
+  // Creates the defined table in the file, in one journalled write: the whole table, or
+  // (on any failure) nothing. REQUIRES: Connected(). Throws TrundleError with the
+  // engine's message for a table that exists, no fields, a field name repeated or not
+  // allowed, a type or size the database does not hold; naming the file for a failed
+  // write. The connection reads the new catalogue afterwards.
+  void TableDefs_Append(const TDAOTableDef& def);
 
   // Transactions group appended records: a batch opens with the first record after
   // BeginTrans and ends with CommitTrans, which writes it to the disk whatever the

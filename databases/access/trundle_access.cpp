@@ -5,14 +5,14 @@
 #include <climits>
 #include <vector>
 
+#include "databases/access/access_fields.h"
 #include "databases/sql/table_names.h"
 #include "engine/adaptor_registry.h"
+#include "engine/ascii.h"
 #include "engine/errors.h"
 
 namespace trundle {
 namespace {
-
-constexpr char kNoCreating[] = "Creating tables in Access databases is not available yet";
 
 bool FileExists(const std::string& path) {
   struct stat st {};
@@ -99,11 +99,54 @@ bool TTrundleAccess::OpenAppend(const std::string& table) {
   return true;
 }
 
-bool TTrundleAccess::CreateTable(TTrundleUnknown& /*source*/) {
+bool TTrundleAccess::CreateTable(TTrundleUnknown& source) {
   if (refused_) return false;  // the table exists; OpenTable said why it takes no records
-  SendMessage(std::string(kNoCreating) + ": the table " + TableName + " was not created in " +
-              Database);
-  return false;
+  if (!database_->Connected()) {
+    SendMessage("The table " + TableName + " cannot be created: the database " + Database +
+                " is not open");
+    return false;
+  }
+  SendMessage("Creating table");
+  TDAOTableDef def = database_->CreateTableDef(TableName);
+  try {
+    const TDataKind kind = source.GetKind();
+    // A text source's widths are measured: a value longer than a Text field holds
+    // makes the field a Memo.
+    const TFieldDefs from = source.SourceFieldDefs(kind == dkCsv || kind == dkText);
+    const NewAccessTable table = AccessFieldsFor(kind, from, database_->Version() == "3.0");
+    for (const TDAOField& field : table.fields) def.Fields.Append(field);
+    database_->TableDefs_Append(def);
+    created_from_.clear();
+    for (const TFieldDef& field : from) created_from_.push_back(field.Name);
+    for (const std::string& line : table.renames) SendMessage(line);
+    SendMessage("Table created");
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+    return false;
+  }
+  return OpenTable();
+}
+
+// For a table this run did not create: the source name each stored field would have been
+// made from by CreateTable (empty where none), parallel to stored.
+std::vector<std::string> TTrundleAccess::FieldsMadeFrom(const TRecordBuffer& names,
+                                                        const std::vector<std::string>& stored) {
+  std::vector<std::string> source;
+  for (const Variant& name : names) {
+    if (name.IsEmpty()) break;
+    source.push_back(name.ToText());
+  }
+  const std::vector<std::string> would_store = AccessFieldNames(source);
+  std::vector<std::string> made_from(stored.size());
+  for (size_t i = 0; i < source.size(); ++i) {
+    if (would_store[i] == source[i]) continue;
+    for (size_t j = 0; j < stored.size(); ++j)
+      if (made_from[j].empty() && EqualsIgnoringAsciiCase(stored[j], would_store[i])) {
+        made_from[j] = source[i];
+        break;
+      }
+  }
+  return made_from;
 }
 
 bool TTrundleAccess::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
@@ -136,7 +179,9 @@ bool TTrundleAccess::WriteRecord(const TRecordBuffer& names, const TRecordBuffer
   if (!mapper_ready_) {
     std::vector<std::string> fields = database_->AppendFieldNames();
     field_count_ = fields.size();
-    mapper_.SetDestination(std::move(fields));
+    std::vector<std::string> made_from =
+        created_from_.size() == fields.size() ? created_from_ : FieldsMadeFrom(names, fields);
+    mapper_.SetDestination(std::move(fields), std::move(made_from));
     mapper_ready_ = true;
   }
   row_.assign(field_count_, Variant());

@@ -1,6 +1,7 @@
 // The Access adaptor: a table of an Access database file read through SQL (the DAO layer
-// of dao.h over our own Jet reader). As a destination it appends records to an existing
-// table in batches, each one journalled write of the file; it creates no tables yet.
+// of dao.h over our own Jet reader). As a destination it appends records to a table in
+// batches, each one journalled write of the file, and creates the table from the
+// source's fields when it does not exist.
 #pragma once
 
 #include <memory>
@@ -35,8 +36,11 @@ class TTrundleAccess : public TTrundleUnknown {
   // Logs what did not arrive (names without a field) and values stored changed.
   void SaveTable() override;
   TDataKind GetKind() const override { return dkAccess; }
-  // Creates nothing: says that creating Access tables is not available yet (or nothing
-  // more after a refused table) and returns false.
+  // Defines the table from the source's fields (access_fields.h: names Access cannot
+  // store are changed and each change logged), creates it, then opens it. Any failure
+  // (the table exists, a field name repeated or empty, no fields, ...) is sent as the
+  // engine's message and gives false with nothing created. Nothing more is said after a
+  // table OpenTable refused.
   bool CreateTable(TTrundleUnknown& source) override;
   // The current record, then moves on. A read error or a result wider than the buffers
   // ("Range check error") is sent as a message and ends the reading with false.
@@ -57,12 +61,16 @@ class TTrundleAccess : public TTrundleUnknown {
   void SendNotes();
   void SendAppendNotes();
   bool OpenAppend(const std::string& table);
+  static std::vector<std::string> FieldsMadeFrom(const TRecordBuffer& names,
+                                                 const std::vector<std::string>& stored);
 
   // Declared first so that it is destroyed last: the query reads through it.
   std::unique_ptr<TDAODatabase> database_;
   std::unique_ptr<TDAOQuery> query_;
   bool destination_ = false;
   bool refused_ = false;  // OpenTable refused the table for appending
+  // The source names of the fields, in order, when this adaptor created the table.
+  std::vector<std::string> created_from_;
   FieldNameMapper mapper_;
   bool mapper_ready_ = false;
   size_t field_count_ = 0;

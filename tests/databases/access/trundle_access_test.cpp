@@ -236,12 +236,12 @@ TEST_F(AccessAdaptorTest, ADestinationThatCannotTakeRecordsSaysWhy) {
     SetupInto(job, dir / "in.csv", database, "New Table");
     const auto log = Run(job);
     EXPECT_EQ(job.Destination().Sql, "select * from [New Table]");
-    EXPECT_EQ(log,
-              (std::vector<std::string>{
-                  "Reading table", "1 records read", "Reading from table", "Table doesn't exist",
-                  "Creating tables in Access databases is not available yet: the table New "
-                  "Table was not created in " +
-                      database}));
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "Reading table", "1 records read", "Reading from table",
+                       "Table doesn't exist", "Creating table",
+                       "Creating tables in Access databases is not available yet: the table New "
+                       "Table was not created in " +
+                           database}));
     EXPECT_EQ(job.outcome(), TRunOutcome::kNotOpened);
   }
   {

@@ -1,0 +1,118 @@
+#include "databases/access/access_fields.h"
+
+#include <algorithm>
+
+#include "databases/data_types.h"
+#include "engine/ascii.h"
+#include "engine/log_text.h"
+
+namespace trundle {
+namespace {
+
+constexpr int kMaxTextChars = 255;
+// Every 64-bit integer has at most 19 digits.
+constexpr int kInt64Digits = 19;
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The first `chars` characters of UTF-8 text (a byte that is no UTF-8 counts as one).
+std::string FirstChars(const std::string& text, size_t chars) {
+  size_t end = 0;
+  for (size_t n = 0; end < text.size() && n < chars; ++n)
+    for (++end; end < text.size() && IsContinuationByte(text[end]);) ++end;
+  return text.substr(0, end);
+}
+
+bool IsForbidden(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7F || c == '.' || c == '!' || c == '`' || c == '[' || c == ']';
+}
+
+// The name with what Access refuses taken out; unchanged when it has nothing of that.
+std::string Cleaned(const std::string& name, size_t position) {
+  std::string out;
+  for (char c : name) {
+    if (out.empty() && c == ' ') continue;
+    out += IsForbidden(c) ? '_' : c;
+  }
+  if (out.empty() && !name.empty()) return "Field" + std::to_string(position + 1);
+  return FirstChars(out, kMaxAccessNameChars);
+}
+
+bool Taken(const std::vector<std::string>& taken, const std::string& name) {
+  const std::string upper = UpperAscii(name);
+  return std::any_of(taken.begin(), taken.end(),
+                     [&upper](const std::string& t) { return UpperAscii(t) == upper; });
+}
+
+}  // namespace
+
+std::vector<std::string> AccessFieldNames(const std::vector<std::string>& names) {
+  std::vector<std::string> stored(names.size());
+  std::vector<std::string> taken;  // the names kept, then the changed ones as they come
+  std::vector<size_t> changed;
+  for (size_t i = 0; i < names.size(); ++i) {
+    stored[i] = Cleaned(names[i], i);
+    if (stored[i] == names[i])
+      taken.push_back(names[i]);
+    else
+      changed.push_back(i);
+  }
+  for (size_t i : changed) {
+    const std::string base = stored[i];
+    for (int n = 1; Taken(taken, stored[i]); ++n) {
+      std::string suffix(1, '_');  // not "_" + ...: GCC 12 warns wrongly about that
+      suffix += std::to_string(n);
+      stored[i] = FirstChars(base, kMaxAccessNameChars - suffix.size()) + suffix;
+    }
+    taken.push_back(stored[i]);
+  }
+  return stored;
+}
+
+NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, bool jet3) {
+  const bool text_source = source_kind == dkCsv || source_kind == dkText;
+  const TFieldDefs defs = NewTableFields(dkAccess, source_kind, source);
+  std::vector<std::string> names;
+  for (const TFieldDef& def : source) names.push_back(def.Name);
+  const std::vector<std::string> stored = AccessFieldNames(names);
+
+  NewAccessTable table;
+  for (size_t i = 0; i < defs.size() && i < source.size(); ++i) {
+    const TFieldDef& from = source[i];
+    TDAOField f;
+    f.Name = stored[i];
+    f.Type = text_source ? dbText : defs[i].NativeType;
+    f.Size = text_source ? kMaxTextChars : source_kind == dkOracle ? 0 : from.Size;
+    f.Required = source_kind == dkAccess && from.Required;
+    f.AllowZeroLength = f.Type == dbText;
+    // A text source's width is its longest value; other sources state theirs.
+    if (f.Type == dbText && from.Size > kMaxTextChars) {
+      f.Type = dbMemo;
+      f.Size = 0;
+    }
+    switch (from.DataType) {
+      case ftInteger:
+      case ftWord:  // 0 to 65535 does not fit a 16-bit Integer
+      case ftAutoInc:
+        if (f.Type == dbInteger || f.Type == dbByte) f.Type = dbLong;
+        break;
+      case ftLargeint:
+        if (f.Type == dbByte || f.Type == dbInteger || f.Type == dbLong || f.Type == dbBigInt) {
+          f.Type = jet3 ? dbText : dbDecimal;
+          f.Size = jet3 ? kInt64Digits + 1 : 0;  // the sign and 19 digits
+          f.Precision = kInt64Digits;
+          f.Scale = 0;
+        }
+        break;
+      default:
+        break;
+    }
+    table.fields.push_back(std::move(f));
+    if (stored[i] != names[i])
+      table.renames.push_back("Field " + ShownInLog(names[i]) + " stored as " + stored[i]);
+  }
+  return table;
+}
+
+}  // namespace trundle

@@ -1,0 +1,45 @@
+// The fields of a new Access table made from a source's fields: their stored names, DAO
+// types and sizes.
+//
+//   const NewAccessTable t = AccessFieldsFor(source.GetKind(), source.SourceFieldDefs(true),
+//                                            jet3);
+//   for (const TDAOField& f : t.fields) ...      // in the source's order
+//   for (const std::string& line : t.renames) Log(line);
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "databases/access/dao.h"
+#include "engine/field_types.h"
+#include "engine/trundle_unknown.h"
+
+namespace trundle {
+
+// Access's longest field or table name, in characters.
+inline constexpr size_t kMaxAccessNameChars = 64;
+
+// The name each source name is stored under, parallel to names. A name Access cannot
+// store (one of . ! ` [ ], a control character, a leading space, over 64 characters,
+// empty) is changed: each such character becomes '_', leading spaces go, the name is cut
+// to 64 characters (an empty one becomes FieldN, N its position from 1) and, when that
+// meets another name in any letter case, takes the first free suffix _1, _2, ... Names
+// Access can store stay as they are, also when two of them are the same: that is the
+// source's own fault, which table creation refuses.
+std::vector<std::string> AccessFieldNames(const std::vector<std::string>& names);
+
+struct NewAccessTable {
+  std::vector<TDAOField> fields;     // in the source's order
+  std::vector<std::string> renames;  // "Field X stored as Y", one per changed name
+};
+
+// The fields for a source of kind source_kind giving source (its SourceFieldDefs, text
+// widths measured), in a Jet 3 or Jet 4 database. Types: text sources Text(255), dBase,
+// Paradox and Access FieldTypeToDaoType with the source's size, servers
+// OracleTypeToDaoType; Required kept from an Access source only; AllowZeroLength on Text
+// and Memo fields. Where that type cannot hold the source's values a wider one is taken:
+// text longer than 255 characters a Memo, 32-bit integers Long, 64-bit integers Decimal
+// (19 digits; Jet 3, which has no decimal type, Text(20)).
+NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, bool jet3);
+
+}  // namespace trundle
