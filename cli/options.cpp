@@ -93,8 +93,9 @@ std::string UsageText() {
          "Copies one table from SOURCE to DEST. The kinds follow the file extensions:\n"
          "  .csv comma-delimited, .txt .tsv .tab tab-delimited, .htm .html an HTML page\n"
          "  (destination only), .dbf dBase, .db Paradox, .mdb .accdb an Access database\n"
-         "  (as DEST an existing table without indexes). DEST - is the standard output\n"
-         "  (csv unless --dest-kind says otherwise; the log then goes to standard error).\n"
+         "  (as DEST a new table, or an existing one without indexes). DEST - is the\n"
+         "  standard output (csv unless --dest-kind says otherwise; the log then goes to\n"
+         "  standard error).\n"
          "A server (kind oracle, alias odbc) is reached through ODBC: SOURCE or DEST is then\n"
          "  an ODBC connection string (\"Driver=...;Server=...;Database=...\"), the name of a\n"
          "  configured data source, or an Oracle connect identifier; the destination table\n"
@@ -125,6 +126,9 @@ std::string UsageText() {
          "  --dest-encoding NAME                    code page of what is written (UTF-8)\n"
          "  --html-title TITLE                      default: DEST's file name up to its first dot\n"
          "  --html-banner FILE                      default: Banner.html\n"
+         "  --create-database                       when the Access database DEST does not\n"
+         "                                          exist, create it empty (Access 2000,\n"
+         "                                          .mdb) first\n"
          "  --clipboard                             put tab-delimited text on the clipboard\n"
          "                                          instead of writing DEST\n"
          "  --quiet                                 print no log\n"
@@ -166,6 +170,8 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       o.quiet = true;
     else if (a == "--clipboard")
       o.clipboard = true;
+    else if (a == "--create-database")
+      o.create_database = true;
     else if (a == "--source-kind")
       error = kind(o.source.kind);
     else if (a == "--dest-kind")
@@ -249,11 +255,22 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     return std::string("--source-sql needs a source that runs SQL; a ") + KindName(*o.source.kind) +
            " file is read whole";
   if (o.clipboard && *o.dest.kind != dkText) return "--clipboard needs a tab-delimited destination";
+  if (o.create_database) {
+    if (*o.dest.kind != dkAccess) return "--create-database needs an Access destination";
+    if (EndsWithIgnoringAsciiCase(DestDatabase(o), ".accdb"))
+      return "--create-database makes an Access 2000 database (.mdb), not an .accdb";
+    if (LowerAscii(o.dest.dao) == "dao35")
+      return "--create-database makes an Access 2000 database, which DAO 3.5 cannot open";
+  }
   if (o.dest.location == "-" && *o.dest.kind != dkCsv && *o.dest.kind != dkText &&
       *o.dest.kind != dkHtml)
     return "standard output (-) takes csv, text or html, not " +
            std::string(KindName(*o.dest.kind));
   return UnreadOption(given, o);
+}
+
+std::string DestDatabase(const CliOptions& options) {
+  return options.dest.database.empty() ? options.dest.location : options.dest.database;
 }
 
 std::string PasswordOf(const EndOptions& end, std::string& password) {

@@ -31,8 +31,9 @@ struct CliOptions {
   bool quiet = false;
   bool help = false;
   bool version = false;
-  bool list_tables = false;  // --list-tables DATABASE: source.location is the database
-  std::string check_access;  // --check-access FILE: the Access database to check
+  bool list_tables = false;      // --list-tables DATABASE: source.location is the database
+  std::string check_access;      // --check-access FILE: the Access database to check
+  bool create_database = false;  // --create-database: a missing Access DEST is made empty
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.
@@ -55,12 +56,14 @@ std::string PasswordOf(const EndOptions& end, std::string& password);
 // Describes one end of the job from its options: the positional argument is the file of
 // a file kind, else the database; a database source without --source-sql reads its whole
 // table. Returns an error sentence for the user, or empty.
-std::string DescribeEnd(const EndOptions& end, TDataKind kind, bool is_source,
-                        EndDescription& out);
+std::string DescribeEnd(const EndOptions& end, TDataKind kind, bool is_source, EndDescription& out);
 
 // The whole job: both ends, the HTML title (by default DEST's name without its last
 // extension), the banner and the clipboard. Returns an error sentence, or empty.
 std::string DescribeJob(const CliOptions& options, JobDescription& out);
+
+// The database file of an Access destination: --dest-database, else DEST.
+std::string DestDatabase(const CliOptions& options);
 
 std::string UsageText();
 

@@ -637,5 +637,46 @@ TEST(CliOptionsTest, ServerEnds) {
   unsetenv("TRUNDLE_TEST_PW");
 }
 
+// --create-database: a missing Access destination starts as an empty database that our
+// verifier and mdbtools accept; without the option it is still missing.
+TEST(CliAccessTest, CreateDatabaseMakesAMissingDestination) {
+  ScratchFolder dir;
+  WriteFile(dir / "t.csv", "NAME,CITY\r\nann,Oslo\r\n");
+  const CliRun missing = RunCli(dir, {"t.csv", "new.mdb", "--dest-table", "People"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("Reading from table\nDatabase doesn't exist\n"), std::string::npos)
+      << missing.out;
+  EXPECT_FALSE(std::filesystem::exists(dir / "new.mdb"));
+
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"t.csv", "out.dbf", "--create-database"}, "needs an Access destination"},
+           {{"t.csv", "new.accdb", "--dest-table", "T", "--create-database"}, "not an .accdb"},
+           {{"t.csv", "new.mdb", "--dest-table", "T", "--dest-dao", "dao35", "--create-database"},
+            "DAO 3.5 cannot open"}}) {
+    const CliRun run = RunCli(dir, args);
+    EXPECT_EQ(run.status, 2) << message;
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+  }
+
+  const CliRun create =
+      RunCli(dir, {"--create-database", "t.csv", "new.mdb", "--dest-table", "People"});
+  EXPECT_NE(create.out.find("Created the empty Access database new.mdb\n"), std::string::npos)
+      << create.out << create.err;
+  EXPECT_EQ(RunCli(dir, {"--check-access", "new.mdb"}).status, 0);
+  EXPECT_EQ(testing::CommandOutput("timeout 20 mdb-tables -1 " +
+                                   testing::ShellWord(dir / "new.mdb") + " 2>&1"),
+            "");
+
+  // Given again, the database exists and is used as it is.
+  const CliRun again =
+      RunCli(dir, {"--create-database", "t.csv", "new.mdb", "--dest-table", "People"});
+  EXPECT_EQ(again.out.find("Created the empty"), std::string::npos) << again.out;
+
+  const CliRun nowhere =
+      RunCli(dir, {"--create-database", "t.csv", "no/new.mdb", "--dest-table", "People"});
+  EXPECT_EQ(nowhere.status, 1);
+  EXPECT_EQ(nowhere.err, "Could not create the database no/new.mdb: No such file or directory\n");
+}
+
 }  // namespace
 }  // namespace trundle

@@ -1,0 +1,67 @@
+// New empty Access databases: readable by us, by our verifier and by mdbtools; written
+// whole where nothing is, never over a file.
+#include "databases/access/new_database.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "access_test_util.h"
+#include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_verify.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string CreateError(const std::string& path) {
+  try {
+    CreateAccessDatabase(path);
+  } catch (const TrundleError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(NewAccessDatabaseTest, AnEmptyJet4DatabaseThatEveryReaderAccepts) {
+  ScratchFolder dir;
+  const std::string path = dir / "new.mdb";
+  ASSERT_EQ(CreateError(path), "");
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"new.mdb"});
+  const std::unique_ptr<jet::JetDatabase> db = jet::JetDatabase::Open(path);
+  EXPECT_EQ(db->version(), jet::JetVersion::kJet4);
+  EXPECT_FALSE(db->has_password());
+  EXPECT_TRUE(db->UserTables().empty());
+  const jet::JetVerifyReport report = jet::VerifyJetDatabase(path);
+  EXPECT_TRUE(report.sound()) << report.Text();
+  EXPECT_EQ(
+      testing::CommandOutput("timeout 20 mdb-tables -1 " + testing::ShellWord(path) + " 2>&1"), "");
+}
+
+TEST(NewAccessDatabaseTest, AnExistingFileOrAMissingFolderIsRefusedAndNothingIsLeft) {
+  ScratchFolder dir;
+  WriteFile(dir / "taken.mdb", "someone's data");
+  EXPECT_EQ(CreateError(dir / "taken.mdb"),
+            "Could not create the database " + dir / "taken.mdb" + ": the file exists already");
+  EXPECT_EQ(ReadFile(dir / "taken.mdb"), "someone's data");
+  // A dangling symbolic link is a name taken, too: writing through it could land anywhere.
+  std::filesystem::create_symlink(dir / "elsewhere.mdb", dir / "link.mdb");
+  EXPECT_NE(CreateError(dir / "link.mdb").find("exists already"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere.mdb"));
+  const std::string missing = CreateError(dir / "no/such/folder.mdb");
+  EXPECT_NE(missing.find(dir / "no/such/folder.mdb"), std::string::npos) << missing;
+  EXPECT_NE(missing.find("No such file or directory"), std::string::npos) << missing;
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"link.mdb", "taken.mdb"}));
+}
+
+}  // namespace
+}  // namespace trundle
