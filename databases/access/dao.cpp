@@ -1,7 +1,6 @@
 #include "databases/access/dao.h"
 
 #include <algorithm>
-#include <tuple>
 #include <utility>
 
 #include "databases/access/jet/jet_database.h"
@@ -60,11 +59,8 @@ jet::NewColumn JetColumnForDaoField(const TDAOField& field, bool jet3) {
   jet::NewColumn c;
   c.name = field.Name;
   c.required = field.Required;
-  auto sized = [&field](uint8_t type) {
-    if (field.Size < 0 || field.Size > 255)
-      throw TrundleError("The size of field '" + field.Name + "' is too large.");
-    return std::make_pair(type, field.Size == 0 ? 255 : field.Size);
-  };
+  // DAO gives a Text or Binary field without a size the largest.
+  const int size = field.Size == 0 ? 255 : field.Size;
   switch (field.Type) {
     case dbBoolean:
       c.type = jet::kBoolean;
@@ -95,11 +91,13 @@ jet::NewColumn JetColumnForDaoField(const TDAOField& field, bool jet3) {
       break;
     case dbBinary:
     case dbVarBinary:
-      std::tie(c.type, c.size) = sized(jet::kBinary);
+      c.type = jet::kBinary;
+      c.size = size;
       break;
     case dbText:
     case dbChar:
-      std::tie(c.type, c.size) = sized(jet::kText);
+      c.type = jet::kText;
+      c.size = size;
       c.allow_zero_length = field.AllowZeroLength;
       break;
     case dbLongBinary:
@@ -116,9 +114,6 @@ jet::NewColumn JetColumnForDaoField(const TDAOField& field, bool jet3) {
     case dbDecimal:
       // Jet 4 brought the decimal type; Jet 3 has none.
       if (jet3) throw TrundleError("Invalid field data type.");
-      if (field.Precision < 1 || field.Precision > 28 || field.Scale < 0 ||
-          field.Scale > field.Precision)
-        throw TrundleError("The precision or scale of field '" + field.Name + "' is not valid.");
       c.type = jet::kNumeric;
       c.precision = field.Precision;
       c.scale = field.Scale;
@@ -200,13 +195,21 @@ TDAOTableDef TDAODatabase::CreateTableDef(const std::string& name) const {
 
 void TDAODatabase::TableDefs_Append(const TDAOTableDef& def) {
   if (!jet_) throw TrundleError("The database " + DatabaseName + " is not open");
-  // A row of Jet 3 and Jet 4 holds 255 columns at most.
-  if (def.Fields.Count() > 255) throw TrundleError("Too many fields defined.");
   std::vector<jet::NewColumn> columns;
   for (const TDAOField& field : def.Fields.All())
     columns.push_back(JetColumnForDaoField(field, jet_->is_jet3()));
-  throw TrundleError("Creating tables in Access databases is not available yet: the table " +
-                     def.Name + " was not created in " + DatabaseName);
+  // A table open for appending holds the file through its own store: its open batch is
+  // dropped, as Close drops it.
+  if (store_) Rollback();
+  writer_.reset();
+  store_.reset();
+  {
+    std::unique_ptr<jet::PageStore> store = jet::PageStore::Open(DatabaseName);
+    // The catalogue as it is once the store has put back what a crashed run left.
+    const std::unique_ptr<jet::JetDatabase> jet = jet::JetDatabase::Open(DatabaseName);
+    jet::CreateTable(*store, *jet, def.Name, columns);
+  }
+  jet_ = jet::JetDatabase::Open(DatabaseName);
 }
 
 void TDAODatabase::CommitTrans(int /*options*/) {

@@ -85,7 +85,7 @@ enum DaoFieldType : int32_t {
 struct TDAOField {
   std::string Name;
   int32_t Type = dbText;  // a DaoFieldType
-  int32_t Size = 0;       // Text: characters (0: 255); Binary: bytes (0: 255); else unused
+  int32_t Size = 0;       // Text: characters; Binary: bytes (0: 255 for both); else unused
   bool Required = false;
   bool AllowZeroLength = false;   // Text and Memo
   int Precision = 18, Scale = 0;  // Decimal and Numeric
@@ -118,11 +118,10 @@ struct TDAOTableDef {
   }
 };
 
-// The Jet column a DAO field is stored as in a database of that version. Throws
-// TrundleError "Invalid field data type." for a type the version does not hold (a
-// 64-bit integer in Jet 3 and 4, a decimal in Jet 3) and for numbers DAO does not know;
-// "The size of field 'NAME' is too large." for Text or Binary over 255 and for a size
-// below 0.
+// The Jet column a DAO field is stored as in a database of that version (sizes, names and
+// precisions are for the engine to judge). Throws TrundleError "Invalid field data type."
+// for a type the version does not hold (a 64-bit integer in Jet 3 and 4, a decimal in
+// Jet 3) and for numbers DAO does not know.
 jet::NewColumn JetColumnForDaoField(const TDAOField& field, bool jet3);
 
 class TDAODatabase {

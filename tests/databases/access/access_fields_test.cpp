@@ -187,13 +187,11 @@ TEST(JetColumnForDaoFieldTest, EveryDaoTypeBecomesItsJetColumn) {
     }
 }
 
-TEST(JetColumnForDaoFieldTest, WhatTheFormatCannotHoldIsTheEnginesError) {
-  auto error = [](int32_t type, int size, bool jet3, int precision = 18) -> std::string {
+TEST(JetColumnForDaoFieldTest, TypesTheFormatDoesNotHoldAreTheEnginesError) {
+  auto error = [](int32_t type, bool jet3) -> std::string {
     TDAOField f;
     f.Name = "F";
     f.Type = type;
-    f.Size = size;
-    f.Precision = precision;
     try {
       JetColumnForDaoField(f, jet3);
     } catch (const TrundleError& e) {
@@ -201,14 +199,11 @@ TEST(JetColumnForDaoFieldTest, WhatTheFormatCannotHoldIsTheEnginesError) {
     }
     return "";
   };
-  EXPECT_EQ(error(dbText, 255, false), "");
-  EXPECT_EQ(error(dbText, 256, false), "The size of field 'F' is too large.");
-  EXPECT_EQ(error(dbBinary, -1, true), "The size of field 'F' is too large.");
-  EXPECT_EQ(error(dbBigInt, 0, false), "Invalid field data type.");
-  EXPECT_EQ(error(13, 0, false), "Invalid field data type.");
-  EXPECT_EQ(error(dbDecimal, 0, false), "");
-  EXPECT_EQ(error(dbDecimal, 0, true), "Invalid field data type.");
-  EXPECT_EQ(error(dbNumeric, 0, false, 29), "The precision or scale of field 'F' is not valid.");
+  EXPECT_EQ(error(dbBigInt, false), "Invalid field data type.");
+  EXPECT_EQ(error(13, false), "Invalid field data type.");
+  EXPECT_EQ(error(dbDecimal, false), "");
+  EXPECT_EQ(error(dbDecimal, true), "Invalid field data type.");
+  EXPECT_EQ(error(dbNumeric, true), "Invalid field data type.");
 }
 
 }  // namespace
