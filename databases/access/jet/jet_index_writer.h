@@ -12,6 +12,14 @@
 // root that splits keeps its page number (its entries move to two new children), so the
 // table definition's root page never changes. New pages are taken from the store and
 // recorded in the index's usage map.
+//
+// An intermediate entry carries the key and row pointer of the last entry under its
+// child; an intermediate page with more than one child keeps the last one in its header's
+// tail field rather than as an entry (as the Jackcess library writes them for Access), so
+// rows appended in key order change only the last leaf until it splits. Leaf pages are
+// linked from the first to the last; intermediate pages only to siblings under the same
+// parent. Decoded pages stay cached across inserts and batches; each changed page is
+// written once per Flush.
 #pragma once
 
 #include <cstdint>
@@ -35,8 +43,13 @@ class IndexWriter {
 
   // Adds an entry for the row at row_pointer (page << 8 | row) with the key bytes (from
   // IndexKeyEncoder). A unique index refuses a key it holds already: returns false and
-  // changes nothing. Throws TrundleError on a damaged page or a key too long for a page.
-  bool Insert(const std::string& key, uint32_t row_pointer);
+  // changes nothing. new_key (when given) tells whether no other entry had an equal key:
+  // the table definition's count for the index (PhysicalIndex::entry_count) counts
+  // distinct keys, as the fixtures' indexes that Access kept current show (a unique index:
+  // its entries). Throws TrundleError on a damaged page, a key too long for a page (the
+  // message names the file, table and index), or an entry for this key and row that the
+  // index holds already; the open batch must then be rolled back (and Forget called).
+  bool Insert(const std::string& key, uint32_t row_pointer, bool* new_key = nullptr);
   // True when the index holds an entry of exactly this key (a parent's key, for a
   // foreign key check).
   bool Contains(const std::string& key);
