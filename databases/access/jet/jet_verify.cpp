@@ -5,14 +5,15 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <unordered_set>
 
 #include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_index_key.h"
 #include "databases/access/jet/jet_pages.h"
 #include "databases/access/jet/jet_rows.h"
 #include "databases/access/jet/jet_tdef.h"
-#include "databases/access/jet/jet_text.h"
 #include "engine/codepage.h"
 #include "engine/errors.h"
 
@@ -47,6 +48,17 @@ struct Claim {
   int32_t table = -1;
 };
 
+std::string Hex(std::string_view bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string s;
+  for (unsigned char c : bytes) {
+    if (!s.empty()) s.push_back(' ');
+    s.push_back(kHex[c >> 4]);
+    s.push_back(kHex[c & 15]);
+  }
+  return s;
+}
+
 std::string PointerText(uint32_t pointer) {
   return "page " + std::to_string(pointer >> 8) + " row " + std::to_string(pointer & 0xFF);
 }
@@ -78,20 +90,29 @@ struct Cursor {
   }
 };
 
+// A physical index of the table definition and what checks its keys.
 struct IndexDef {
-  std::vector<int> columns;  // column numbers
-  uint32_t map = 0;          // row pointer of the index's usage map
-  uint32_t first = 0;        // its first (root) page
-  uint8_t flags = 0;
-  std::string name;  // of the first logical index it backs; "#n" when none
+  const PhysicalIndex* physical = nullptr;
+  std::string name;                       // of the first logical index it backs; "#n" when none
+  std::unique_ptr<IndexKeyEncoder> keys;  // null when its keys cannot be encoded
+  int64_t unencoded = 0;                  // rows whose key could not be encoded
 };
 
-// A live row of a table: where it starts (a moved row: where its pointer is) and the
-// indexes (bit i: physical index i) that leave it out, its keys being Null.
+// A live row of a table: where it starts (a moved row: where its pointer is), the
+// indexes (bit i: physical index i) that leave it out, its keys being Null, and its
+// place in the table's key hashes (one for each index, in order).
 struct LiveRow {
   uint32_t pointer;
   uint32_t unindexed;
+  size_t hashes;
 };
+
+// A key's hash for comparing a leaf entry with the key of its row; 0 means the row's
+// key could not be encoded.
+uint64_t KeyHash(std::string_view key) {
+  const uint64_t h = std::hash<std::string_view>()(key);
+  return h == 0 ? 1 : h;
+}
 
 struct LongValueMap {
   int column = 0;
@@ -100,7 +121,6 @@ struct LongValueMap {
 
 // What a table definition holds beyond its columns.
 struct TableExtras {
-  std::vector<IndexDef> indexes;  // physical indexes
   std::vector<LongValueMap> long_value_maps;
   uint32_t free_map = 0;
 };
@@ -320,15 +340,6 @@ class Verifier {
     return true;
   }
 
-  std::string Name(const uint8_t* p, size_t len) {
-    std::string out;
-    if (format_.jet3)
-      codec_->Convert(std::string_view(reinterpret_cast<const char*>(p), len), out);
-    else
-      AppendUtf16(p, len, out);
-    return out;
-  }
-
   // Index definitions and long-value maps: the parts of a definition after the columns.
   bool ReadExtras(const std::vector<uint8_t>& buf, const std::string& where, TableExtras& x) {
     auto cut = [&](const char* part) {
@@ -352,40 +363,12 @@ class Verifier {
       if (!c.Take(j3 ? 1 : 2, p)) return cut("column names");
       if (!c.Skip(j3 ? p[0] : Get16(p))) return cut("column names");
     }
-    x.indexes.resize(num_real);
-    for (uint32_t i = 0; i < num_real; ++i) {
-      IndexDef& d = x.indexes[i];
-      if (!j3 && !c.Skip(4)) return cut("index definitions");
-      for (int k = 0; k < 10; ++k) {
-        if (!c.Take(3, p)) return cut("index definitions");
-        if (Get16(p) != 0xFFFF) d.columns.push_back(Get16(p));
-      }
-      if (!c.Take(9, p)) return cut("index definitions");
-      d.map = Get32(p);
-      d.first = Get32(p + 4);
-      d.flags = p[8];
-      if (!j3 && !c.Skip(9)) return cut("index definitions");
-      d.name = "#" + std::to_string(i);
-    }
-    std::vector<uint32_t> backs(num_idx);
-    for (uint32_t i = 0; i < num_idx; ++i) {
-      if (!j3 && !c.Skip(4)) return cut("index list");
-      if (!c.Take(20, p)) return cut("index list");
-      backs[i] = Get32(p + 4);
-      if (!j3 && !c.Skip(4)) return cut("index list");
-    }
-    std::vector<bool> named(num_real, false);
+    // The index definitions and names (ReadTableDef has read them): skipped.
+    if (!c.Skip(num_real * (j3 ? 39u : 52u))) return cut("index definitions");
+    if (!c.Skip(num_idx * (j3 ? 20u : 28u))) return cut("index list");
     for (uint32_t i = 0; i < num_idx; ++i) {
       if (!c.Take(j3 ? 1 : 2, p)) return cut("index names");
-      const size_t len = j3 ? p[0] : Get16(p);
-      if (!c.Take(len, p)) return cut("index names");
-      if (backs[i] >= num_real) {
-        Fault(where + ": its index " + Name(p, len) + " refers to physical index " +
-              std::to_string(backs[i]) + " of " + std::to_string(num_real));
-        continue;
-      }
-      if (!named[backs[i]]) x.indexes[backs[i]].name = Name(p, len);
-      named[backs[i]] = true;
+      if (!c.Skip(j3 ? p[0] : Get16(p))) return cut("index names");
     }
     while (true) {
       if (!c.Take(2, p)) return cut("long-value maps");
@@ -450,7 +433,25 @@ class Verifier {
     }
     TableExtras extras;
     if (!ReadExtras(raw, where, extras)) return;
-    for (const IndexDef& d : extras.indexes) index_names_.back().push_back(d.name);
+    // The physical indexes, each named by the first logical index it backs, with the
+    // encoder of its keys when this program knows how they are made.
+    std::vector<IndexDef> indexes(def.indexes.size());
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      IndexDef& d = indexes[i];
+      d.physical = &def.indexes[i];
+      d.name = "#" + std::to_string(i);
+      for (const LogicalIndex& l : def.logical_indexes)
+        if (size_t(l.physical) == i) {
+          d.name = l.name;
+          break;
+        }
+      index_names_.back().push_back(d.name);
+      try {
+        d.keys = std::make_unique<IndexKeyEncoder>(format_, def, def.indexes[i]);
+      } catch (const TrundleError& err) {
+        Note(where + ": index " + d.name + ": its keys are not checked: " + err.what());
+      }
+    }
 
     // Data pages.
     MapPages owned;
@@ -513,13 +514,16 @@ class Verifier {
     std::vector<Variant> values;
     // For each index that leaves out rows whose keys are all Null, the key columns' places
     // in values.
-    std::vector<std::vector<size_t>> null_keys(extras.indexes.size());
-    for (size_t i = 0; i < extras.indexes.size(); ++i) {
-      if (!(extras.indexes[i].flags & kIgnoreNulls)) continue;
-      for (int number : extras.indexes[i].columns)
+    std::vector<std::vector<size_t>> null_keys(indexes.size());
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      if (!(indexes[i].physical->flags & kIgnoreNulls)) continue;
+      for (const IndexColumn& c : indexes[i].physical->columns)
         for (size_t k = 0; k < def.columns.size(); ++k)
-          if (def.columns[k].number == number) null_keys[i].push_back(k);
+          if (def.columns[k].number == c.number) null_keys[i].push_back(k);
     }
+    // Every live row's key in each index, hashed (0: not encoded).
+    std::vector<uint64_t> hashes;
+    std::string key;
     // AutoNumber columns (Long Integer; a GUID AutoNumber has no counter): the largest
     // value, which the table's counter must have reached, lest Access give it again.
     std::vector<size_t> counted;
@@ -539,6 +543,7 @@ class Verifier {
         const bool moved = span.overflow;
         if (moved && !FollowMoved(pointer, span, owned.pages, where, moved_buf)) continue;
         const std::vector<uint8_t>* row_buf = moved ? &moved_buf : &buf;
+        const int64_t bad_text_before = decoder.bad_text();
         try {
           decoder.Decode(&(*row_buf)[size_t(span.begin)], span.end - span.begin, values);
         } catch (const TrundleError& err) {
@@ -552,12 +557,24 @@ class Verifier {
         for (size_t k : counted)
           if (values[k].type() == VarType::kInteger)
             largest = std::max(largest, values[k].integer());
-        LiveRow row{pointer, 0};
+        LiveRow row{pointer, 0, hashes.size()};
         for (size_t i = 0; i < null_keys.size() && i < 32; ++i) {
           if (null_keys[i].empty()) continue;
           bool all_null = true;
           for (size_t k : null_keys[i]) all_null = all_null && values[k].IsNull();
           if (all_null) row.unindexed |= 1u << i;
+        }
+        const bool bad_text = decoder.bad_text() != bad_text_before;
+        for (size_t i = 0; i < indexes.size(); ++i) {
+          IndexDef& d = indexes[i];
+          uint64_t h = 0;
+          // Text the reader could not read whole has no key to compare.
+          if (d.keys && !bad_text && d.keys->Encode(values, key))
+            h = KeyHash(key);
+          else if (d.keys && !bad_text && d.unencoded++ == 0)
+            Note(where + ": index " + d.name + ": the key of " + PointerText(pointer) +
+                 " cannot be encoded, nor checked: " + d.keys->error());
+          hashes.push_back(h);
         }
         live.push_back(row);
       }
@@ -626,8 +643,12 @@ class Verifier {
     std::vector<uint32_t> pointers;
     pointers.reserve(live.size());
     for (const LiveRow& r : live) pointers.push_back(r.pointer);
-    for (size_t i = 0; i < extras.indexes.size(); ++i)
-      CheckIndex(e, t, i, extras.indexes[i], pointers, live);
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      if (indexes[i].unencoded > 1)
+        Note(where + ": index " + indexes[i].name + ": the keys of " +
+             std::to_string(indexes[i].unencoded) + " rows could not be encoded, nor checked");
+      CheckIndex(e, t, i, indexes[i], pointers, live, hashes);
+    }
   }
 
   // A moved row: follows its pointer (at most a few hops) to the row holding its data,
@@ -665,17 +686,21 @@ class Verifier {
   }
 
   // Walks an index from its first page through child and sibling pointers, then holds its
-  // leaf entries against the table's live rows.
+  // leaf entries against the table's live rows: each points at one, with the key of its
+  // values (hashes: see LiveRow), and each row has one.
   void CheckIndex(const CatalogEntry& e, int t, size_t number, const IndexDef& d,
-                  const std::vector<uint32_t>& pointers, const std::vector<LiveRow>& live) {
+                  const std::vector<uint32_t>& pointers, const std::vector<LiveRow>& live,
+                  const std::vector<uint64_t>& hashes) {
     const std::string where = "table " + e.name + ": index " + d.name;
     MapPages pages;
-    if (!ReadMap(d.map, where + "'s map", t, pages)) return;
+    if (!ReadMap(d.physical->map, where + "'s map", t, pages)) return;
     for (uint32_t p : pages.pages) Take(p, Use::kIndex, t, uint16_t(number));
 
     std::vector<uint32_t> entries;
+    std::vector<std::string> wrong_keys;  // the first entries whose key is not their row's
+    int64_t wrong = 0;
     std::unordered_set<uint32_t> seen;
-    std::deque<uint32_t> queue{d.first};
+    std::deque<uint32_t> queue{d.physical->first_page};
     std::vector<uint8_t> buf, first_entry, full;
     std::vector<uint32_t> disordered;
     const int ps = format_.page_size;
@@ -696,7 +721,10 @@ class Verifier {
         continue;
       }
       const bool leaf = buf[0] == kIndexLeaf;
-      const size_t pref_len = Get16(&buf[size_t(layout_.pref_len)]);
+      // The shared prefix's length: Jet 3 gives it one byte (the next is 1 on node pages,
+      // as the byte after Jet 4's two is), Jet 4 two.
+      const size_t pref_len =
+          format_.jet3 ? buf[size_t(layout_.pref_len)] : Get16(&buf[size_t(layout_.pref_len)]);
       const uint32_t next = Get32(&buf[size_t(layout_.next)]);
       if (next != 0) queue.push_back(next);
       // Bit i of the mask set: an entry ends (and the next begins) at entries + i.
@@ -742,7 +770,18 @@ class Verifier {
         const uint8_t* tail = &full[full.size() - need];
         const uint32_t row_pointer = uint32_t(tail[0]) << 16 | uint32_t(tail[1]) << 8 | tail[2];
         if (leaf) {
-          entries.push_back(row_pointer << 8 | tail[3]);
+          const uint32_t entry = row_pointer << 8 | tail[3];
+          entries.push_back(entry);
+          auto it = std::lower_bound(pointers.begin(), pointers.end(), entry);
+          if (it != pointers.end() && *it == entry) {
+            const uint64_t h = hashes[live[size_t(it - pointers.begin())].hashes + number];
+            const std::string_view key(reinterpret_cast<const char*>(full.data()),
+                                       full.size() - need);
+            if (h != 0 && h != KeyHash(key) && wrong++ < kShownPerCheck)
+              wrong_keys.push_back("the entry for " + PointerText(entry) + " (page " +
+                                   std::to_string(page) + ") holds the key " + Hex(key) +
+                                   ", not the key of the row's values");
+          }
         } else {
           queue.push_back(uint32_t(tail[4]) << 24 | uint32_t(tail[5]) << 16 |
                           uint32_t(tail[6]) << 8 | tail[7]);
@@ -752,6 +791,10 @@ class Verifier {
     }
     for (uint32_t p : disordered)
       Fault(where + ": page " + std::to_string(p) + " holds entries out of key order");
+    for (const std::string& text : wrong_keys) Fault(where + ": " + text);
+    if (wrong > kShownPerCheck)
+      Fault(where + ": " + std::to_string(wrong - kShownPerCheck) +
+            " more entries whose key is not their row's");
     for (uint32_t p : pages.pages)
       if (!seen.count(p))
         Note(where + ": page " + std::to_string(p) + " is listed in its map but not reached");

@@ -19,6 +19,7 @@
 #include "databases/access/jet/jet_pages.h"
 #include "databases/access/jet/jet_rows.h"
 #include "databases/access/jet/jet_tdef.h"
+#include "databases/access/jet/jet_verify.h"
 #include "engine/codepage.h"
 #include "engine/errors.h"
 #include "tests/databases/access/jet_test_util.h"
@@ -50,7 +51,8 @@ std::vector<Entry> LeafEntries(const jet::PageFile& file, const jet::Format& for
     file.Read(page, buf);
     const bool leaf = buf[0] == 0x04;
     EXPECT_TRUE(leaf || buf[0] == 0x03) << "page " << page;
-    const size_t prefix = jet::Get16(&buf[size_t(prefix_at)]);
+    const size_t prefix =
+        format.jet3 ? buf[size_t(prefix_at)] : jet::Get16(&buf[size_t(prefix_at)]);
     if (uint32_t next = jet::Get32(&buf[size_t(next_at)])) queue.push_back(next);
     std::string first;
     int begin = entries_at;
@@ -159,6 +161,12 @@ TEST(JetIndexKeyTest, EveryFixtureIndexEntryIsTheKeyOfItsRow) {
         EXPECT_EQ(mismatches, 0);
       }
     }
+  }
+  // Our verifier holds the same databases sound.
+  for (const std::string& name : KeyFixtures()) {
+    const jet::JetVerifyReport report = jet::VerifyJetDatabase(name);
+    EXPECT_TRUE(report.sound()) << report.Text();
+    EXPECT_EQ(report.Text().find("encoded"), std::string::npos) << report.Text();
   }
   std::string summary;
   for (const auto& [kinds, n] : covered) summary += kinds + ": " + std::to_string(n) + "  ";

@@ -316,6 +316,68 @@ TEST(JetVerifyTest, EveryIndexEntryPointsAtALiveRowAndEveryRowHasOne) {
   }
 }
 
+// Each leaf entry holds the key of the row it points at: one changed byte of a key is
+// found and named; an index whose keys this program cannot make is left unchecked with a
+// note, not a fault.
+TEST(JetVerifyTest, EveryLeafEntryHoldsTheKeyOfItsRow) {
+  ScratchFolder dir;
+  for (const char* fixture : {"testV1997.mdb", "indexTestV2000.mdb"}) {
+    SCOPED_TRACE(fixture);
+    Image image(fixture);
+    const jet::Format& format = image.format();
+    const int mask_at = format.jet3 ? 0x16 : 0x1B, entries_at = format.jet3 ? 0xF8 : 0x1E0;
+    uint32_t leaf = 0;
+    for (uint32_t p : image.IndexPages("Table1"))
+      if (!leaf && image.Page(p)[0] == 0x04) leaf = p;
+    ASSERT_NE(leaf, 0u);
+    uint8_t* page = image.Page(leaf);
+    int last = 0;  // where the page's last entry ends
+    for (int i = 0; mask_at + i / 8 < entries_at; ++i)
+      if (page[mask_at + i / 8] >> (i % 8) & 1) last = entries_at + i;
+    ASSERT_GT(last, entries_at + 5);
+    // The last key byte before the row pointer: a greater key keeps the page in order.
+    uint8_t& byte = page[last - 5];
+    byte = byte == 0xFF ? 0xFE : uint8_t(byte + 1);
+    const JetVerifyReport report = image.Verify(dir);
+    EXPECT_TRUE(Finds(report, "not the key of the row's values")) << Findings(report);
+    EXPECT_TRUE(Finds(report, "table Table1: index ")) << Findings(report);
+    EXPECT_FALSE(Finds(report, "out of key order")) << Findings(report);
+  }
+
+  // A text column of an index given a sort order this program does not know.
+  for (const char* fixture : {"testV1997.mdb", "indexTestV2000.mdb"}) {
+    SCOPED_TRACE(fixture);
+    Image image(fixture);
+    const jet::Format& format = image.format();
+    auto db = jet::JetDatabase::Open(jet_test::Fixture(fixture));
+    bool changed = false;
+    for (const std::string& table : db->AllTables()) {
+      const jet::TableDef def = image.Def(table);
+      for (const jet::PhysicalIndex& index : def.indexes)
+        for (const jet::IndexColumn& c : index.columns)
+          for (const jet::ColumnDef& col : def.columns) {
+            if (changed || col.number != c.number || col.column.type != jet::kText) continue;
+            uint8_t* tdef = image.Page(image.TdefPage(table));
+            const int blocks = format.tdef_header_end +
+                               int(Get32(tdef + format.tdef_num_real_idx)) * format.real_idx_entry;
+            for (int k = 0; k < Get16(tdef + format.tdef_num_cols); ++k) {
+              uint8_t* block = tdef + blocks + k * format.col_block;
+              if (Get16(block + format.col_num) != col.number) continue;
+              block[format.col_misc] = 0x19;  // 1049, a Cyrillic order
+              block[format.col_misc + 1] = 0x04;
+              changed = true;
+            }
+          }
+    }
+    ASSERT_TRUE(changed);
+    const JetVerifyReport report = image.Verify(dir);
+    EXPECT_TRUE(report.sound()) << Findings(report);
+    EXPECT_TRUE(Finds(report, "its keys are not checked: the index on column ", false))
+        << Findings(report);
+    EXPECT_TRUE(Finds(report, "1049", false)) << Findings(report);
+  }
+}
+
 // A table's inline map turned into a reference map (a pointer to a bitmap page), as the
 // writer makes when a table outgrows the inline map's reach.
 TEST(JetVerifyTest, ReferenceMapsAreFollowedToTheirBitmapPages) {
