@@ -25,8 +25,10 @@ namespace {
 // - Jet 3 column blocks hold 01 00 at offset 7 and the header's sort order and code page
 //   at 9; Jet 4 ones the header's sort order at 11 (Numeric: precision, scale).
 // - Usage maps go on a data page of their own (owner 0) right after the definition: the
-//   owned-pages map, the free-space map, then (Jet 4) two maps for each Memo and OLE
-//   column; each an inline map of start page 0 and a bitmap of 64 bytes (Jet 3: 128).
+//   owned-pages map, the free-space map, then two maps for each Memo and OLE column (the
+//   pages of its long values, listed at the definition's end); each an inline map of
+//   start page 0 and a bitmap of 64 bytes (Jet 3: 128). Jet 3's own MSysObjects keeps its
+//   long-value maps so too.
 constexpr uint32_t kJet4Magic = 0x0659;
 constexpr uint8_t kUserTable = 0x4E;
 constexpr uint8_t kFixedFlags = 0x03, kVariableFlags = 0x02, kCompressedUnicode = 0x01;
@@ -321,10 +323,15 @@ void AddCatalogueRows(PageStore& store, const JetDatabase& db, const CatalogueFa
                 {"ACM", value([&](Variant& v) { v.SetInteger(rights); })},
                 {"FInheritable", value([](Variant& v) { v.SetBoolean(false); })}}));
   }
-  (void)object;
-  throw TrundleError(store.path() +
-                     ": a new table cannot be entered in the catalogue yet, as its indexes "
-                     "are not kept yet; nothing was written");
+  TableWriterOptions options;
+  options.system_table = true;
+  auto object_writer = TableWriter::Open(store, db, "MSysObjects", options);
+  object_writer->Append(object);
+  object_writer->Flush();
+  if (aces.empty()) return;
+  auto ace_writer = TableWriter::Open(store, db, "MSysACEs", options);
+  for (std::vector<Variant>& row : aces) ace_writer->Append(row);
+  ace_writer->Flush();
 }
 
 }  // namespace
@@ -361,10 +368,8 @@ void CreateTable(PageStore& store, const JetDatabase& db, const std::string& nam
   ReadCollation(store, layout);
   try {
     const uint32_t first = store.Allocate();
-    size_t long_columns = 0;
-    if (!format.jet3)
-      long_columns = size_t(std::count_if(columns.begin(), columns.end(),
-                                          [](const NewColumn& c) { return IsLong(c.type); }));
+    const auto long_columns = size_t(std::count_if(
+        columns.begin(), columns.end(), [](const NewColumn& c) { return IsLong(c.type); }));
     const std::vector<uint32_t> maps = WriteUsageMaps(store, 2 + 2 * long_columns);
     layout.used_map = maps[0];
     layout.free_map = maps[1];
@@ -381,7 +386,12 @@ void CreateTable(PageStore& store, const JetDatabase& db, const std::string& nam
                      ColumnPropertiesValue(columns, format.jet3, jet3_names.get()));
     store.Commit();
   } catch (...) {
-    store.Rollback();
+    // The cause is what the caller needs; a rollback that fails as well leaves the
+    // journal, which the next open of the database puts back.
+    try {
+      store.Rollback();
+    } catch (const TrundleError&) {
+    }
     throw;
   }
 }
@@ -477,17 +487,15 @@ std::vector<uint8_t> TableDefinitionBytes(const Format& format,
       out.insert(out.end(), {uint8_t(bytes.size()), uint8_t(bytes.size() >> 8)});
     out.insert(out.end(), bytes.begin(), bytes.end());
   }
-  if (!jet3) {
-    size_t next = 0;
-    for (size_t i = 0; i < count; ++i) {
-      if (!IsLong(columns[i].type) || next >= layout.long_value_maps.size()) continue;
-      const auto& [used, free] = layout.long_value_maps[next++];
-      uint8_t entry[10];
-      Put16(entry, uint32_t(i));
-      Put32(entry + 2, used);
-      Put32(entry + 6, free);
-      out.insert(out.end(), entry, entry + 10);
-    }
+  size_t next = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (!IsLong(columns[i].type) || next >= layout.long_value_maps.size()) continue;
+    const auto& [used, free] = layout.long_value_maps[next++];
+    uint8_t entry[10];
+    Put16(entry, uint32_t(i));
+    Put32(entry + 2, used);
+    Put32(entry + 6, free);
+    out.insert(out.end(), entry, entry + 10);
   }
   out.insert(out.end(), {0xFF, 0xFF});
 

@@ -56,8 +56,8 @@ std::string CheckNewTable(const std::string& name, const std::vector<NewColumn>&
                           bool jet3, TextCodec* jet3_names);
 
 // Where a new table's definition points: the row pointers (page << 8 | row) of its
-// owned-pages and free-space usage maps and, Jet 4 only, of the two maps of each Memo and
-// OLE column in column order; and the header's collation bytes that every column block
+// owned-pages and free-space usage maps and of the two maps of each Memo and OLE column
+// in column order; and the header's collation bytes that every column block
 // repeats (Jet 4: the sort order at 0x6E-0x71; Jet 3: sort order and code page at
 // 0x3A-0x3D).
 struct NewTableLayout {

@@ -7,11 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <sstream>
 
 #include "databases/access/jet/jet_database.h"
 #include "databases/access/jet/jet_page_store.h"
 #include "databases/access/jet/jet_props.h"
+#include "databases/access/jet/jet_table_writer.h"
 #include "databases/access/jet/jet_tdef.h"
+#include "databases/access/jet/jet_verify.h"
 #include "engine/errors.h"
 #include "tests/databases/access/jet_test_util.h"
 #include "tests/test_files.h"
@@ -159,7 +165,7 @@ TEST(JetTableCreator, DefinitionIsLaidOutAsAccessLaysOutTheFixturesTables) {
     const size_t longs = size_t(std::count_if(cols.begin(), cols.end(), [](const NewColumn& n) {
       return n.type == jet::kMemo || n.type == jet::kOle;
     }));
-    for (size_t i = 0; i < longs && !f.jet3; ++i) {
+    for (size_t i = 0; i < longs; ++i) {
       const size_t at = length - 2 - 10 * (longs - i);
       layout.long_value_maps.emplace_back(jet::Get32(&access[at + 2]), jet::Get32(&access[at + 6]));
     }
@@ -208,7 +214,7 @@ TEST(JetTableCreator, DefinitionsReadBackOnOneOrMorePages) {
       layout.used_map = 0x1234500;
       layout.free_map = 0x1234501;
       for (const NewColumn& c : cols)
-        if (!f.jet3 && (c.type == jet::kMemo || c.type == jet::kOle))
+        if (c.type == jet::kMemo || c.type == jet::kOle)
           layout.long_value_maps.emplace_back(0x777700 + layout.long_value_maps.size(), 7);
       const std::vector<uint8_t> bytes = jet::TableDefinitionBytes(f, cols, layout, cp.get());
       const int pages = jet::TableDefinitionPageCount(f, bytes.size());
