@@ -19,16 +19,19 @@ constexpr size_t kMaxDepth = 32;    // far beyond what a 2 GB file can hold
 // Pages kept decoded between batches; the last root-to-leaf path always stays.
 constexpr size_t kCachedPages = 256;
 
-// The index page header. Offsets checked on the fixtures' index pages (Jet 3 and Jet 4);
-// prev/next/tail are 4-byte page numbers, the shared prefix length 2 bytes.
+// The index page header, as Access writes it (checked on the fixtures' leaf and
+// intermediate pages, Jet 3 and Jet 4): prev/next/tail are 4-byte page numbers; the shared
+// prefix length takes 2 bytes in Jet 4 and 1 in Jet 3; the byte before the entry mask is 1
+// on intermediate pages and 0 on leaves.
 struct PageLayout {
-  int prev, next, tail, prefix, mask, entries;
-  size_t capacity;  // entry bytes a page holds: room after the mask, and what the mask marks
+  int prev, next, tail, prefix, node_flag, mask, entries;
+  size_t prefix_limit;  // the longest shared prefix the length field holds
+  size_t capacity;      // entry bytes a page holds: room after the mask, and what the mask marks
 };
 
 PageLayout LayoutOf(const Format& format) {
-  PageLayout l = format.jet3 ? PageLayout{0x08, 0x0C, 0x10, 0x14, 0x16, 0xF8, 0}
-                             : PageLayout{0x0C, 0x10, 0x14, 0x18, 0x1B, 0x1E0, 0};
+  PageLayout l = format.jet3 ? PageLayout{0x08, 0x0C, 0x10, 0x14, 0x15, 0x16, 0xF8, 0xFF, 0}
+                             : PageLayout{0x0C, 0x10, 0x14, 0x18, 0x1A, 0x1B, 0x1E0, 0xFFFF, 0};
   l.capacity = size_t(std::min(format.page_size - l.entries, (l.entries - l.mask) * 8 - 1));
   return l;
 }
@@ -67,6 +70,7 @@ struct Page {
   std::string bytes;
   std::vector<uint32_t> ends;  // where each entry ends in bytes
   bool dirty = false;
+  size_t prefix_limit = 0;  // the format's longest shared prefix
 
   size_t size() const { return ends.size(); }
   size_t trailer() const { return leaf ? kPointerSize : kPointerSize + kChildSize; }
@@ -111,7 +115,7 @@ struct Page {
     if (size() < 2) return 0;
     const uint8_t* a = entry(0);
     const uint8_t* b = entry(size() - 1);
-    const size_t n = std::min(key_size(0), key_size(size() - 1));
+    const size_t n = std::min({key_size(0), key_size(size() - 1), prefix_limit});
     size_t k = 0;
     while (k < n && a[k] == b[k]) ++k;
     return k;
@@ -205,6 +209,7 @@ Page& IndexWriter::Impl::Load(uint32_t number) {
   store.pages().Read(number, raw);
   auto page = std::make_unique<Page>();
   page->number = number;
+  page->prefix_limit = layout.prefix_limit;
   Decode(*page, raw);
   return *cache.emplace(number, std::move(page)).first->second;
 }
@@ -220,7 +225,8 @@ void IndexWriter::Impl::Decode(Page& page, const std::vector<uint8_t>& buf) {
   for (uint32_t link : {page.prev, page.next, page.tail})
     if (link >= store.page_count())
       Damaged(number, "refers to page " + std::to_string(link) + ", outside the file");
-  const size_t prefix = Get16(&buf[size_t(layout.prefix)]);
+  const size_t prefix =
+      layout.prefix_limit > 0xFF ? Get16(&buf[size_t(layout.prefix)]) : buf[size_t(layout.prefix)];
   const size_t page_size = buf.size();
   size_t start = size_t(layout.entries);
   std::string shared;  // the first entry's first prefix bytes
@@ -271,7 +277,11 @@ void IndexWriter::Impl::Encode(const Page& page, std::vector<uint8_t>& buf) cons
   Put32(&buf[size_t(layout.next)], page.next);
   Put32(&buf[size_t(layout.tail)], page.tail);
   const size_t prefix = page.Prefix();
-  Put16(&buf[size_t(layout.prefix)], uint32_t(prefix));
+  if (layout.prefix_limit > 0xFF)
+    Put16(&buf[size_t(layout.prefix)], uint32_t(prefix));
+  else
+    buf[size_t(layout.prefix)] = uint8_t(prefix);
+  buf[size_t(layout.node_flag)] = page.leaf ? 0 : 1;
   size_t at = size_t(layout.entries);
   for (size_t i = 0; i < page.size(); ++i) {
     const size_t skip = i ? prefix : 0;
@@ -303,6 +313,7 @@ Page& IndexWriter::Impl::NewPage(bool leaf) {
   map.Set(number, true);
   auto page = std::make_unique<Page>();
   page->number = number;
+  page->prefix_limit = layout.prefix_limit;
   page->leaf = leaf;
   page->dirty = true;
   return *(cache[number] = std::move(page));

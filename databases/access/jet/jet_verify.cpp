@@ -727,6 +727,9 @@ class Verifier {
           format_.jet3 ? buf[size_t(layout_.pref_len)] : Get16(&buf[size_t(layout_.pref_len)]);
       const uint32_t next = Get32(&buf[size_t(layout_.next)]);
       if (next != 0) queue.push_back(next);
+      // An intermediate page keeps its last child in the tail field, not as an entry.
+      const uint32_t tail_page = Get32(&buf[size_t(layout_.next + 4)]);
+      if (!leaf && tail_page != 0) queue.push_back(tail_page);
       // Bit i of the mask set: an entry ends (and the next begins) at entries + i.
       int begin = layout_.entries;
       bool first = true, out_of_order = false;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <set>
@@ -16,6 +17,7 @@
 #include "databases/access/jet/jet_database.h"
 #include "databases/access/jet/jet_page_store.h"
 #include "databases/access/jet/jet_tdef.h"
+#include "databases/access/jet/jet_verify.h"
 #include "engine/errors.h"
 #include "tests/databases/access/jet_test_util.h"
 #include "tests/test_files.h"
@@ -118,7 +120,10 @@ class Walker {
     d.prev = jet::Get32(&buf_[prev_]);
     d.next = jet::Get32(&buf_[next_]);
     d.tail = jet::Get32(&buf_[tail_]);
-    const size_t prefix = jet::Get16(&buf_[pref_]);
+    // Jet 3 keeps the prefix length in one byte; the byte before the mask marks
+    // intermediate pages.
+    const size_t prefix = format_.jet3 ? buf_[pref_] : jet::Get16(&buf_[pref_]);
+    EXPECT_EQ(buf_[mask_ - 1], d.leaf ? 0 : 1) << "page " << page << "'s kind byte";
     size_t start = first_;
     for (size_t bit = 0; mask_ + bit / 8 < first_; ++bit) {
       if (!(buf_[mask_ + bit / 8] & (1 << (bit % 8)))) continue;
@@ -192,11 +197,14 @@ const Subject kJet4 = {"indexTestV2000.mdb", "Table1", 0};        // not unique,
 const Subject kJet4Unique = {"indexTestV2000.mdb", "Table1", 1};  // unique
 const Subject kJet3 = {"testV1997.mdb", "Table2", 0};             // not unique, empty
 const Subject kJet3Unique = {"testV1997.mdb", "Table1", 1};       // unique, 2 entries
+// Two-level indexes Access wrote: a root over two leaves, its last child in the tail field.
+const Subject kJet4Deep = {"keys/compIndexTestV2000.mdb", "Table1", 0};   // not unique
+const Subject kJet3Deep = {"keys/testIndexCodesV1997.mdb", "Table1", 1};  // unique
 
 bool IsJet3(const Subject& s) { return std::string(s.fixture).find("1997") != std::string::npos; }
 
 std::string Copy(const ScratchFolder& dir, const Subject& s) {
-  const std::string path = dir / s.fixture;
+  const std::string path = dir / std::filesystem::path(s.fixture).filename().string();
   WriteFile(path, ReadFile(jet_test::Fixture(s.fixture)));
   return path;
 }
@@ -265,6 +273,20 @@ TEST(JetIndexWriter, IncreasingDecreasingAndRandomKeysSplitPagesJet4AndJet3) {
     InsertAndCheck(s, random, 333);
     // Appends fill their pages; halved splits leave them about half full.
     EXPECT_LT(up.pages.size() * 3000 * 10, down.pages.size() * 20000 * 7);
+  }
+}
+
+TEST(JetIndexWriter, IndexesAccessBuiltOnTwoLevelsReadAsWrittenAndTakeInserts) {
+  for (const Subject& s : {kJet4Deep, kJet3Deep}) {
+    SCOPED_TRACE(s.fixture);
+    ScratchFolder dir;
+    const std::string path = Copy(dir, s);
+    const Tree access = Walker(path, s.table, s.index).Walk();
+    ASSERT_EQ(access.depth, 2);
+    EXPECT_TRUE(jet::VerifyJetDatabase(path).sound()) << jet::VerifyJetDatabase(path).Text();
+    std::vector<Entry> entries = Numbered(4000, -2000, 1);
+    std::shuffle(entries.begin(), entries.end(), std::mt19937(2));
+    EXPECT_GE(InsertAndCheck(s, entries, 700).pages.size(), access.pages.size() + 5);
   }
 }
 
