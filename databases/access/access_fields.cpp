@@ -29,11 +29,21 @@ bool IsForbidden(char c) {
 }
 
 // The name with what Access refuses taken out; unchanged when it has nothing of that.
-std::string Cleaned(const std::string& name, size_t position) {
-  std::string out;
-  for (char c : name) {
-    if (out.empty() && c == ' ') continue;
-    out += IsForbidden(c) ? '_' : c;
+// jet3_names, when given, must hold every character.
+std::string Cleaned(const std::string& name, size_t position, TextCodec* jet3_names) {
+  std::string out, converted;
+  for (size_t i = 0; i < name.size();) {
+    size_t end = i + 1;
+    while (end < name.size() && IsContinuationByte(name[end])) ++end;
+    const std::string_view character(name.data() + i, end - i);
+    i = end;
+    if (out.empty() && character == " ") continue;
+    converted.clear();
+    if ((character.size() == 1 && IsForbidden(character[0])) ||
+        (jet3_names && !jet3_names->Convert(character, converted)))
+      out += '_';
+    else
+      out += character;
   }
   if (out.empty() && !name.empty()) return "Field" + std::to_string(position + 1);
   return FirstChars(out, kMaxAccessNameChars);
@@ -47,12 +57,13 @@ bool Taken(const std::vector<std::string>& taken, const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> AccessFieldNames(const std::vector<std::string>& names) {
+std::vector<std::string> AccessFieldNames(const std::vector<std::string>& names,
+                                          TextCodec* jet3_names) {
   std::vector<std::string> stored(names.size());
   std::vector<std::string> taken;  // the names kept, then the changed ones as they come
   std::vector<size_t> changed;
   for (size_t i = 0; i < names.size(); ++i) {
-    stored[i] = Cleaned(names[i], i);
+    stored[i] = Cleaned(names[i], i, jet3_names);
     if (stored[i] == names[i])
       taken.push_back(names[i]);
     else
@@ -70,12 +81,13 @@ std::vector<std::string> AccessFieldNames(const std::vector<std::string>& names)
   return stored;
 }
 
-NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, bool jet3) {
+NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, bool jet3,
+                               TextCodec* jet3_names) {
   const bool text_source = source_kind == dkCsv || source_kind == dkText;
   const TFieldDefs defs = NewTableFields(dkAccess, source_kind, source);
   std::vector<std::string> names;
   for (const TFieldDef& def : source) names.push_back(def.Name);
-  const std::vector<std::string> stored = AccessFieldNames(names);
+  const std::vector<std::string> stored = AccessFieldNames(names, jet3 ? jet3_names : nullptr);
 
   NewAccessTable table;
   for (size_t i = 0; i < defs.size() && i < source.size(); ++i) {

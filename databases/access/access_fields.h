@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "databases/access/dao.h"
+#include "engine/codepage.h"
 #include "engine/field_types.h"
 #include "engine/trundle_unknown.h"
 
@@ -20,13 +21,15 @@ namespace trundle {
 inline constexpr size_t kMaxAccessNameChars = 64;
 
 // The name each source name is stored under, parallel to names. A name Access cannot
-// store (one of . ! ` [ ], a control character, a leading space, over 64 characters,
-// empty) is changed: each such character becomes '_', leading spaces go, the name is cut
-// to 64 characters (an empty one becomes FieldN, N its position from 1) and, when that
-// meets another name in any letter case, takes the first free suffix _1, _2, ... Names
-// Access can store stay as they are, also when two of them are the same: that is the
-// source's own fault, which table creation refuses.
-std::vector<std::string> AccessFieldNames(const std::vector<std::string>& names);
+// store (one of . ! ` [ ], a control character, a leading space, over 64 characters;
+// in Jet 3 a character its code page lacks, when jet3_names converts to it) is changed:
+// each such character becomes '_', leading spaces go, the name is cut to 64 characters
+// (one of spaces only becomes FieldN, N its position from 1) and, when that meets
+// another name in any letter case, takes the first free suffix _1, _2, ... Names Access
+// can store stay as they are, also when two of them are the same or one is empty: those
+// are the source's own faults, which table creation refuses with the engine's message.
+std::vector<std::string> AccessFieldNames(const std::vector<std::string>& names,
+                                          TextCodec* jet3_names = nullptr);
 
 struct NewAccessTable {
   std::vector<TDAOField> fields;     // in the source's order
@@ -39,7 +42,9 @@ struct NewAccessTable {
 // OracleTypeToDaoType; Required kept from an Access source only; AllowZeroLength on Text
 // and Memo fields. Where that type cannot hold the source's values a wider one is taken:
 // text longer than 255 characters a Memo, 32-bit integers Long, 64-bit integers Decimal
-// (19 digits; Jet 3, which has no decimal type, Text(20)).
-NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, bool jet3);
+// (19 digits; Jet 3, which has no decimal type, Text(20)). jet3_names: UTF-8 to a Jet 3
+// database's code page, for its names (may be null).
+NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, bool jet3,
+                               TextCodec* jet3_names = nullptr);
 
 }  // namespace trundle

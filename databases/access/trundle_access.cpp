@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "databases/access/access_fields.h"
+#include "databases/access/jet/jet_database.h"
 #include "databases/sql/table_names.h"
 #include "engine/adaptor_registry.h"
 #include "engine/ascii.h"
@@ -27,6 +28,18 @@ std::string UpperAscii(std::string text) {
 }
 
 }  // namespace
+
+// UTF-8 to the code page of a Jet 3 database's text (its header's; CP1252 where iconv does
+// not know that one).
+std::unique_ptr<TextCodec> TTrundleAccess::Jet3Names() const {
+  const int code_page = database_->Jet()->code_page();
+  try {
+    if (code_page > 0) return TextCodec::FromUtf8To("CP" + std::to_string(code_page));
+  } catch (const TrundleError&) {
+    // The format's usual code page, below.
+  }
+  return TextCodec::FromUtf8To("CP1252");
+}
 
 std::string AccessTableSql(const std::string& table) {
   if (table.find(']') != std::string::npos) return "select * from " + QuoteSqlName(table);
@@ -113,7 +126,9 @@ bool TTrundleAccess::CreateTable(TTrundleUnknown& source) {
     // A text source's widths are measured: a value longer than a Text field holds
     // makes the field a Memo.
     const TFieldDefs from = source.SourceFieldDefs(kind == dkCsv || kind == dkText);
-    const NewAccessTable table = AccessFieldsFor(kind, from, database_->Version() == "3.0");
+    const bool jet3 = database_->Version() == "3.0";
+    const NewAccessTable table =
+        AccessFieldsFor(kind, from, jet3, jet3 ? Jet3Names().get() : nullptr);
     for (const TDAOField& field : table.fields) def.Fields.Append(field);
     database_->TableDefs_Append(def);
     created_from_.clear();
@@ -129,14 +144,16 @@ bool TTrundleAccess::CreateTable(TTrundleUnknown& source) {
 
 // For a table this run did not create: the source name each stored field would have been
 // made from by CreateTable (empty where none), parallel to stored.
-std::vector<std::string> TTrundleAccess::FieldsMadeFrom(const TRecordBuffer& names,
-                                                        const std::vector<std::string>& stored) {
+std::vector<std::string> TTrundleAccess::FieldsMadeFrom(
+    const TRecordBuffer& names, const std::vector<std::string>& stored) const {
   std::vector<std::string> source;
   for (const Variant& name : names) {
     if (name.IsEmpty()) break;
     source.push_back(name.ToText());
   }
-  const std::vector<std::string> would_store = AccessFieldNames(source);
+  const std::unique_ptr<TextCodec> jet3_names =
+      database_->Version() == "3.0" ? Jet3Names() : nullptr;
+  const std::vector<std::string> would_store = AccessFieldNames(source, jet3_names.get());
   std::vector<std::string> made_from(stored.size());
   for (size_t i = 0; i < source.size(); ++i) {
     if (would_store[i] == source[i]) continue;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "databases/access/dao.h"
+#include "engine/codepage.h"
 #include "engine/field_name_mapper.h"
 #include "engine/trundle_unknown.h"
 
@@ -61,8 +62,9 @@ class TTrundleAccess : public TTrundleUnknown {
   void SendNotes();
   void SendAppendNotes();
   bool OpenAppend(const std::string& table);
-  static std::vector<std::string> FieldsMadeFrom(const TRecordBuffer& names,
-                                                 const std::vector<std::string>& stored);
+  std::unique_ptr<TextCodec> Jet3Names() const;
+  std::vector<std::string> FieldsMadeFrom(const TRecordBuffer& names,
+                                          const std::vector<std::string>& stored) const;
 
   // Declared first so that it is destroyed last: the query reads through it.
   std::unique_ptr<TDAODatabase> database_;

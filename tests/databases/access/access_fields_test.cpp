@@ -68,6 +68,17 @@ TEST(AccessFieldNamesTest, EmptyAndBlankNames) {
   EXPECT_EQ(AccessFieldNames({"A", "", "   "}), (std::vector<std::string>{"A", "", "Field3"}));
 }
 
+TEST(AccessFieldNamesTest, Jet3NamesHoldOnlyTheirCodePage) {
+  // Windows-1252 has é and the euro sign, not Cyrillic.
+  const auto cp1252 = TextCodec::FromUtf8To("CP1252");
+  const std::vector<std::string> names = {"Caf\xC3\xA9 \xE2\x82\xAC", "\xD0\x98\xD0\xBC\xD1\x8F",
+                                          "__"};
+  EXPECT_EQ(AccessFieldNames(names, cp1252.get()),
+            (std::vector<std::string>{names[0], "___", "__"}));
+  // Jet 4 holds every character.
+  EXPECT_EQ(AccessFieldNames(names), names);
+}
+
 TFieldDef Def(const std::string& name, TFieldType type, int size = 0, int native = 0,
               bool required = false) {
   TFieldDef d;
