@@ -20,7 +20,6 @@
 #include "front/register_adaptors.h"
 #ifdef TRUNDLE_CHECK_ACCESS
 #include "databases/access/jet/jet_verify.h"
-#include "databases/access/new_database.h"
 #endif
 
 namespace {
@@ -131,26 +130,6 @@ int CheckAccess(const std::string& path) {
 #endif
 }
 
-// --create-database: an Access destination that does not exist starts as an empty
-// database. Returns an exit status, or -1 to go on.
-int CreateMissingDatabase(const trundle::CliOptions& options) {
-  const std::string path = trundle::DestDatabase(options);
-  struct stat st {};
-  if (!options.create_database || stat(path.c_str(), &st) == 0) return -1;
-#ifdef TRUNDLE_CHECK_ACCESS
-  try {
-    trundle::CreateAccessDatabase(path);
-  } catch (const std::exception& e) {
-    std::cerr << e.what() << "\n";
-    return kExitNotOpened;
-  }
-  if (!options.quiet) std::fprintf(g_log, "Created the empty Access database %s\n", path.c_str());
-  return -1;
-#else
-  return Usage("--create-database is not in this build (built without the table files)");
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -197,7 +176,14 @@ int main(int argc, char** argv) {
   if (options.clipboard) trundle::SetSystemClipboard(trundle::FindCommandClipboard());
 
   if (WritesToStandardOutput(options.dest.location)) g_log = stderr;
-  if (const int status = CreateMissingDatabase(options); status >= 0) return status;
+  // --create-database: a missing Access destination starts as an empty database.
+  try {
+    const std::string created = trundle::CreateMissingDatabase(description.destination);
+    if (!created.empty() && !options.quiet) std::fprintf(g_log, "%s\n", created.c_str());
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << "\n";
+    return kExitNotOpened;
+  }
 
   // The bar only on a terminal; it shares the screen with the log, which closes its line.
   trundle::RunConsole console(g_log, !options.quiet && isatty(STDERR_FILENO) ? stderr : nullptr,

@@ -311,6 +311,7 @@ std::string DescribeJob(const CliOptions& options, JobDescription& out) {
   if (std::string e = DescribeEnd(options.dest, *options.dest.kind, false, out.destination);
       !e.empty())
     return e;
+  out.destination.create_database = options.create_database;
   out.clipboard = options.clipboard;
   out.html_title =
       options.html_title ? *options.html_title : HtmlTitleForFile(options.dest.location);

@@ -30,6 +30,7 @@ struct EndDescription {
   std::string table;        // Access and server: the table's name
   std::string sql;          // a database source's statement
   std::string encoding;     // code page of a file's text; empty: the kind's default
+  bool create_database = false;  // Access destination: a missing database is made empty
 };
 
 struct JobDescription {

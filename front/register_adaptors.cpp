@@ -1,10 +1,14 @@
 #include "front/register_adaptors.h"
 
+#include <sys/stat.h>
+
+#include "engine/ascii.h"
 #include "engine/errors.h"
 #include "textfiles/trundle_text.h"
 #ifdef TRUNDLE_WITH_TABLE_FILES
-#include "databases/table_list.h"
+#include "databases/access/new_database.h"
 #include "databases/server/trundle_oracle.h"
+#include "databases/table_list.h"
 #include "databases/trundle_table_file.h"
 #endif
 
@@ -26,6 +30,22 @@ std::vector<std::string> DatabaseTables(TDataKind kind, const std::string& datab
 #else
   (void)kind, (void)user, (void)password, (void)dao_version;
   throw TrundleError("This build reads no databases: " + database + " cannot be listed");
+#endif
+}
+
+std::string CreateMissingDatabase(const EndDescription& end) {
+  struct stat st {};
+  if (end.kind != dkAccess || !end.create_database || stat(end.database.c_str(), &st) == 0)
+    return "";
+  if (EqualsIgnoringAsciiCase(end.dao_version, "dao35"))
+    throw TrundleError("The database " + end.database +
+                       " was not created: a new database is an Access 2000 one, which DAO 3.5 "
+                       "(Access 97) cannot open");
+#ifdef TRUNDLE_WITH_TABLE_FILES
+  CreateAccessDatabase(end.database);
+  return "Created the empty Access database " + end.database;
+#else
+  throw TrundleError("This build writes no databases: " + end.database + " was not created");
 #endif
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/trundle_unknown.h"
+#include "front/job_description.h"
 
 namespace trundle {
 
@@ -16,5 +17,11 @@ void RegisterAllAdaptors();
 std::vector<std::string> DatabaseTables(TDataKind kind, const std::string& database,
                                         const std::string& user, const std::string& password,
                                         const std::string& dao_version);
+
+// An Access destination that asks for it (create_database) and whose database file does
+// not exist gets an empty Access 2000 database first. Returns the log line that says so,
+// empty when nothing was made. Throws TrundleError naming the file and the cause when it
+// cannot be made, and for DAO 3.5, which opens no Access 2000 database.
+std::string CreateMissingDatabase(const EndDescription& end);
 
 }  // namespace trundle

@@ -163,6 +163,7 @@ class MainForm : public QMainWindow {
   QComboBox *combo3_ = nullptr, *combo4_ = nullptr;
   QStackedWidget* notebook2_ = nullptr;
   QCheckBox* clipboard_check_ = nullptr;
+  QCheckBox* create_database_check_ = nullptr;  // on the destination's Access tab
 };
 
 }  // namespace trundle

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 
+#include "front/register_adaptors.h"
 #include "ui/gauge.h"
 #include "ui/main_form.h"
 
@@ -61,6 +62,9 @@ void MainForm::TrundleButtonClick() {
       job.OnMessage = [this](const std::string& message) { MessageCallback(message); };
       job.OnProgress = [this](int32_t percent) { ProgressCallback(percent); };
       gauge_->SetPosition(0);
+      if (const std::string created = CreateMissingDatabase(description.destination);
+          !created.empty())
+        MessageCallback(created);
       job.Execute();
       // A source that stopped reading on an error leaves a partial copy: say so as for
       // any other failure, not only in the log.

@@ -294,6 +294,10 @@ void MainForm::BuildDestinationPage(QWidget* page) {
                 {tr("Access 97"), tr("Access 2000")}, 2, &dest_access_version_);
   dest_access_version_->button(0)->setChecked(true);
   combo3_ = AddTableCombo(access, "ComboBox3", tr("Destination Table"), 177);
+  create_database_check_ =
+      new QCheckBox(tr("Create the database if it doesn't exist (Access 2000)"), access);
+  create_database_check_->setObjectName(QStringLiteral("CreateDatabaseCheck"));
+  create_database_check_->setGeometry(Px(16), Px(207), Px(409), Px(21));
   dest_tabs_->addTab(access, tr("Access"));
 
   auto* server = new QWidget;
@@ -516,6 +520,7 @@ JobDescription MainForm::Describe() const {
       t.dao_version = DaoVersion(dest_access_version_);
       t.password = str(edit5_->text());
       t.table = str(combo3_->currentText());
+      t.create_database = create_database_check_->isChecked();
       break;
     case 4:
       t.kind = dkOracle;

@@ -135,6 +135,41 @@ TEST_F(RunPageTest, AnAccessTableMovesAsTheCommandLineMovesIt) {
   EXPECT_EQ(ReadFile(dir_ / "out.csv"), ReadFile(dir_ / "cli.csv"));
 }
 
+// The Access tab's check box makes a missing destination database first, as trundle-cli
+// --create-database does; unticked, a missing database is reported as before.
+TEST_F(RunPageTest, TheCreateDatabaseBoxMakesAMissingAccessDatabase) {
+  const std::string database = dir_ / "new.mdb";
+  Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "in.csv"));
+  Get<QRadioButton>("BrowseSourceTextGroupItem0")->setChecked(true);
+  Get<QTabWidget>("PageControl2")->setCurrentIndex(3);
+  Get<QLineEdit>("Edit11")->setText(QString::fromStdString(database));
+  Get<QComboBox>("ComboBox3")->setEditText("People");
+  Get<QRadioButton>("DestAccessVersionGroupItem1")->setChecked(true);
+  Run();
+  EXPECT_TRUE(WindowLog().contains("Database doesn't exist"));
+  EXPECT_FALSE(std::filesystem::exists(database));
+  Click("Back4");
+
+  QTest::mouseClick(Get<QCheckBox>("CreateDatabaseCheck"), Qt::LeftButton);
+  Run();
+  ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
+  ASSERT_TRUE(std::filesystem::exists(database));
+  QStringList cli = CliLog(
+      dir_, {"--create-database", "--dest-table", "People", dir_ / "in.csv", dir_ / "cli.mdb"});
+  cli.replaceInStrings(QString::fromStdString(dir_ / "cli.mdb"), QString::fromStdString(database));
+  EXPECT_EQ(WindowLog(), cli);
+  EXPECT_EQ(WindowLog().value(0).toStdString(), "Created the empty Access database " + database);
+  Click("Back4");
+
+  // Access 97 opens no Access 2000 database: nothing is made, and the window says why.
+  std::filesystem::remove(database);
+  Get<QRadioButton>("DestAccessVersionGroupItem0")->setChecked(true);
+  Run();
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_TRUE(dialogs_->errors[0].contains("DAO 3.5")) << dialogs_->errors[0].toStdString();
+  EXPECT_FALSE(std::filesystem::exists(database));
+}
+
 TEST_F(RunPageTest, ClipboardAndUnsetKinds) {
   Describe(dir_ / "in.csv", dir_ / "file.txt", 1);
   Run();
