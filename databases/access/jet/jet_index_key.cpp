@@ -143,30 +143,32 @@ bool GuidKeyBytes(const Variant& value, uint8_t out[16]) {
 }
 
 // The General Legacy code of a character of the Basic Multilingual Plane (not a
-// surrogate). Latin-1 from a table built once, the rest by search over the runs.
-SortCode LegacyCode(uint32_t c) {
-  auto find = [](uint32_t ch) {
-    const SortRun* end = kGeneralLegacyRuns + kGeneralLegacyRunCount;
-    const SortRun* run = std::upper_bound(kGeneralLegacyRuns, end, ch,
-                                          [](uint32_t v, const SortRun& r) { return v < r.first; });
-    --run;  // the runs start at U+0000 and cover every character but the surrogates
-    SortCode code = run->code;
-    if (code.kind == kPlain && ch > run->first) {
-      uint32_t add = ch - run->first;
-      for (int i = code.size - 1; i >= 0 && add != 0; --i) {
-        const uint32_t sum = code.code[i] + (add & 0xFF);
-        code.code[i] = uint8_t(sum);
-        add = (add >> 8) + (sum >> 8);
-      }
+// surrogate), by search over the runs.
+SortCode FindLegacyCode(uint32_t c) {
+  const SortRun* end = kGeneralLegacyRuns + kGeneralLegacyRunCount;
+  const SortRun* run = std::upper_bound(kGeneralLegacyRuns, end, c,
+                                        [](uint32_t v, const SortRun& r) { return v < r.first; });
+  --run;  // the runs start at U+0000 and cover every character but the surrogates
+  SortCode code = run->code;
+  if (code.kind == kPlain && c > run->first) {
+    uint32_t add = c - run->first;
+    for (int i = code.size - 1; i >= 0 && add != 0; --i) {
+      const uint32_t sum = code.code[i] + (add & 0xFF);
+      code.code[i] = uint8_t(sum);
+      add = (add >> 8) + (sum >> 8);
     }
-    return code;
-  };
-  static const auto latin1 = [&] {
-    std::vector<SortCode> table(256);
-    for (uint32_t ch = 0; ch < 256; ++ch) table[ch] = find(ch);
-    return table;
+  }
+  return code;
+}
+
+// The codes of Latin-1, looked up once.
+const SortCode* Latin1LegacyCodes() {
+  static const std::vector<SortCode> table = [] {
+    std::vector<SortCode> t(256);
+    for (uint32_t c = 0; c < 256; ++c) t[c] = FindLegacyCode(c);
+    return t;
   }();
-  return c < 256 ? latin1[c] : find(c);
+  return table.data();
 }
 
 // The code page 1252 byte of a character, for the General 97 codes; '?' (what a Jet 3
@@ -195,6 +197,7 @@ struct IndexKeyEncoder::Impl {
   std::string accents;   // General Legacy: the accents part; General 97: its nibbles
   std::string hidden;    // General Legacy: the hidden characters' part
   std::string flags;     // General Legacy: the flags of kAccentedFlag characters
+  const SortCode* latin1 = Latin1LegacyCodes();
 
   bool EncodeText(const KeyColumn& k, const Variant& value, std::string& key, std::string& error);
   template <typename Chars>
@@ -447,9 +450,13 @@ bool IndexKeyEncoder::Impl::Legacy(const Chars& chars, size_t count, std::string
               "Legacy sort order";
       return false;
     }
-    const SortCode code = LegacyCode(c);
+    SortCode found;
+    const SortCode& code = c < 256 ? latin1[c] : (found = FindLegacyCode(c));
     if (code.kind == kPlain) {
-      key.append(reinterpret_cast<const char*>(code.code), code.size);
+      if (code.size == 1)
+        key.push_back(char(code.code[0]));
+      else
+        key.append(reinterpret_cast<const char*>(code.code), code.size);
       ++position;
       continue;
     }
