@@ -109,7 +109,7 @@ bool RowValues(const jet::PageFile& file, const jet::Format& format, jet::RowDec
 
 // The fixtures, and beside them in keys/ more databases Access wrote with indexes of
 // every key type (Jet 3: each character of code page 1252 in ascending and descending
-// text indexes; Jet 4: descending, Byte and Binary keys).
+// text indexes; Jet 4: descending, Byte, Binary and date keys).
 std::vector<std::string> KeyFixtures() {
   std::vector<std::string> names;
   for (const std::string& name : jet_test::FixtureNames()) names.push_back(jet_test::Fixture(name));
@@ -157,6 +157,10 @@ TEST(JetIndexKeyTest, EveryFixtureIndexEntryIsTheKeyOfItsRow) {
                           << ")\n stored  " << Hex(entry.key) << "\n encoded " << Hex(key);
           }
           ++covered[kinds];
+          for (const Variant& v : values)
+            if (v.IsText() && std::any_of(v.text().begin(), v.text().end(),
+                                          [](char ch) { return uint8_t(ch) >= 0x80; }))
+              ++covered[format.jet3 ? "non-ASCII text/3" : "non-ASCII text/4"];
         }
         EXPECT_EQ(mismatches, 0);
       }
@@ -176,6 +180,13 @@ TEST(JetIndexKeyTest, EveryFixtureIndexEntryIsTheKeyOfItsRow) {
   EXPECT_GT(covered["10/4"], 0);
   EXPECT_GT(covered["10/3"], 0);
   EXPECT_GT(covered["4/4"], 0);
+  // Accented, Greek, Cyrillic and CJK text (testUnicodeCompV2003.mdb), and each character
+  // of code page 1252 (keys/testIndexCodesV1997.mdb).
+  EXPECT_GT(covered["non-ASCII text/4"], 5);
+  EXPECT_GT(covered["non-ASCII text/3"], 100);
+  EXPECT_GT(covered["10desc/3"], 0);
+  EXPECT_GT(covered["4desc/4"], 0);
+  EXPECT_GT(covered["8/4"], 0);
 }
 
 // A table of one column of the given type, indexed on it in the given direction.
