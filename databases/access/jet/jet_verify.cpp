@@ -96,6 +96,10 @@ struct IndexDef {
   std::string name;                       // of the first logical index it backs; "#n" when none
   std::unique_ptr<IndexKeyEncoder> keys;  // null when its keys cannot be encoded
   int64_t unencoded = 0;                  // rows whose key could not be encoded
+  std::vector<size_t> places;             // its key columns' places in a row's values
+  // A unique index: the key hash and row of every row whose key has no Null (Jet holds
+  // a unique index to one row a key, Nulls apart).
+  std::vector<std::pair<uint64_t, uint32_t>> unique_keys;
 };
 
 // A live row of a table: where it starts (a moved row: where its pointer is), the
@@ -446,6 +450,9 @@ class Verifier {
           break;
         }
       index_names_.back().push_back(d.name);
+      for (const IndexColumn& c : d.physical->columns)
+        for (size_t k = 0; k < def.columns.size(); ++k)
+          if (def.columns[k].number == c.number) d.places.push_back(k);
       try {
         d.keys = std::make_unique<IndexKeyEncoder>(format_, def, def.indexes[i]);
       } catch (const TrundleError& err) {
@@ -569,9 +576,13 @@ class Verifier {
           IndexDef& d = indexes[i];
           uint64_t h = 0;
           // Text the reader could not read whole has no key to compare.
-          if (d.keys && !bad_text && d.keys->Encode(values, key))
+          if (d.keys && !bad_text && d.keys->Encode(values, key)) {
             h = KeyHash(key);
-          else if (d.keys && !bad_text && d.unencoded++ == 0)
+            if ((d.physical->flags & kIndexUnique) &&
+                std::none_of(d.places.begin(), d.places.end(),
+                             [&](size_t k) { return values[k].IsEmpty(); }))
+              d.unique_keys.emplace_back(h, pointer);
+          } else if (d.keys && !bad_text && d.unencoded++ == 0)
             Note(where + ": index " + d.name + ": the key of " + PointerText(pointer) +
                  " cannot be encoded, nor checked: " + d.keys->error());
           hashes.push_back(h);
@@ -648,7 +659,24 @@ class Verifier {
         Note(where + ": index " + indexes[i].name + ": the keys of " +
              std::to_string(indexes[i].unencoded) + " rows could not be encoded, nor checked");
       CheckIndex(e, t, i, indexes[i], pointers, live, hashes);
+      CheckUnique(where, indexes[i]);
     }
+  }
+
+  // A unique index: no two rows of the same key (their hashes equal).
+  void CheckUnique(const std::string& where, IndexDef& d) {
+    std::sort(d.unique_keys.begin(), d.unique_keys.end());
+    int64_t twice = 0;
+    for (size_t i = 1; i < d.unique_keys.size(); ++i) {
+      if (d.unique_keys[i].first != d.unique_keys[i - 1].first) continue;
+      if (twice++ < kShownPerCheck)
+        Fault(where + ": index " + d.name + " is unique, yet " +
+              PointerText(d.unique_keys[i - 1].second) + " and " +
+              PointerText(d.unique_keys[i].second) + " hold the same key");
+    }
+    if (twice > kShownPerCheck)
+      Fault(where + ": index " + d.name + ": " + std::to_string(twice - kShownPerCheck) +
+            " more rows of a key another row holds");
   }
 
   // A moved row: follows its pointer (at most a few hops) to the row holding its data,

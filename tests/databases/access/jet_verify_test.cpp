@@ -378,6 +378,33 @@ TEST(JetVerifyTest, EveryLeafEntryHoldsTheKeyOfItsRow) {
   }
 }
 
+// A unique index holds each key once: a row given the key of another is found.
+TEST(JetVerifyTest, AUniqueIndexHoldsEachKeyOnce) {
+  ScratchFolder dir;
+  for (const auto& [fixture, table] :
+       {std::pair{"testV1997.mdb", "MSysObjects"}, std::pair{"indexTestV2000.mdb", "Table1"}}) {
+    SCOPED_TRACE(fixture);
+    Image image(fixture);
+    const jet::TableDef def = image.Def(table);
+    const jet::ColumnDef* key = nullptr;
+    for (const jet::PhysicalIndex& index : def.indexes)
+      if ((index.flags & jet::kIndexUnique) && index.columns.size() == 1)
+        for (const jet::ColumnDef& c : def.columns)
+          if (c.number == index.columns[0].number && c.column.type == jet::kLong) key = &c;
+    ASSERT_NE(key, nullptr);
+    const uint32_t data = image.DataPages(table).front();
+    ASSERT_GE(Get16(image.Page(data) + image.format().data_row_count), 2);
+    const int head = image.format().jet3 ? 1 : 2;  // the row's column count
+    const uint8_t* first = image.Row(data, 0) + head + key->fixed_offset;
+    uint8_t* second = image.Row(data, 1) + head + key->fixed_offset;
+    std::copy(first, first + 4, second);
+    const JetVerifyReport report = image.Verify(dir);
+    EXPECT_TRUE(Finds(report, "is unique, yet page " + std::to_string(data) + " row 0 and page " +
+                                  std::to_string(data) + " row 1 hold the same key"))
+        << Findings(report);
+  }
+}
+
 // A table's inline map turned into a reference map (a pointer to a bitmap page), as the
 // writer makes when a table outgrows the inline map's reach.
 TEST(JetVerifyTest, ReferenceMapsAreFollowedToTheirBitmapPages) {
