@@ -17,7 +17,7 @@ constexpr size_t kPointerSize = 4;  // row pointer: 3-byte page and 1-byte row, 
 constexpr size_t kChildSize = 4;    // child page of an intermediate entry, big-endian
 constexpr size_t kMaxDepth = 32;    // far beyond what a 2 GB file can hold
 // Pages kept decoded between batches; the last root-to-leaf path always stays.
-constexpr size_t kCachedPages = 256;
+constexpr size_t kCachedPages = 1024;
 
 // The index page header, as Access writes it (checked on the fixtures' leaf and
 // intermediate pages, Jet 3 and Jet 4): prev/next/tail are 4-byte page numbers; the shared
@@ -269,6 +269,8 @@ void IndexWriter::Impl::Decode(Page& page, const std::vector<uint8_t>& buf) {
 }
 
 void IndexWriter::Impl::Encode(const Page& page, std::vector<uint8_t>& buf) const {
+  // A page read with a longer shared prefix than the one written here may not fit again.
+  if (page.Stored() > layout.capacity) Damaged(page.number, "holds more than a page can");
   buf.assign(size_t(store.format().page_size), 0);
   buf[0] = page.leaf ? kIndexLeaf : kIndexNode;
   buf[1] = 0x01;
@@ -349,6 +351,7 @@ void IndexWriter::Impl::Separate(Page& left, Page& right) {
 void IndexWriter::Impl::Split(size_t level, bool appended) {
   Page& page = Load(path[level]);
   if (page.Stored() <= layout.capacity) return;
+  if (page.size() < (page.leaf ? 2u : 3u)) Damaged(page.number, "holds more than a page can");
   const size_t k = SplitPoint(page, appended);
   if (level == 0) return SplitRoot(page, k);
 
