@@ -12,6 +12,8 @@ namespace {
 constexpr int kMaxTextChars = 255;
 // Every 64-bit integer has at most 19 digits.
 constexpr int kInt64Digits = 19;
+// Integers of up to 15 digits are exact in a double (2^53 has 16).
+constexpr int kExactDoubleDigits = 15;
 
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -110,7 +112,14 @@ NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, 
         if (f.Type == dbInteger || f.Type == dbByte) f.Type = dbLong;
         break;
       case ftLargeint:
-        if (f.Type == dbByte || f.Type == dbInteger || f.Type == dbLong || f.Type == dbBigInt) {
+        if (f.Type != dbByte && f.Type != dbInteger && f.Type != dbLong && f.Type != dbBigInt)
+          break;
+        // A width the source states (a dBase number's) may leave every value exact in a
+        // Double, the type the other number fields get.
+        if (from.Size > 0 && from.Size <= kExactDoubleDigits) {
+          f.Type = dbDouble;
+          f.Size = 0;
+        } else {
           f.Type = jet3 ? dbText : dbDecimal;
           f.Size = jet3 ? kInt64Digits + 1 : 0;  // the sign and 19 digits
           f.Precision = kInt64Digits;

@@ -41,8 +41,9 @@ struct NewAccessTable {
 // Paradox and Access FieldTypeToDaoType with the source's size, servers
 // OracleTypeToDaoType; Required kept from an Access source only; AllowZeroLength on Text
 // and Memo fields. Where that type cannot hold the source's values a wider one is taken:
-// text longer than 255 characters a Memo, 32-bit integers Long, 64-bit integers Decimal
-// (19 digits; Jet 3, which has no decimal type, Text(20)). jet3_names: UTF-8 to a Jet 3
+// text longer than 255 characters a Memo, 32-bit integers Long, 64-bit integers Double
+// when the source's width (15 digits at most) keeps them exact, else Decimal (19 digits;
+// Jet 3, which has no decimal type, Text(20)). jet3_names: UTF-8 to a Jet 3
 // database's code page, for its names (may be null).
 NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, bool jet3,
                                TextCodec* jet3_names = nullptr);

@@ -165,8 +165,16 @@ TEST(AccessFieldsForTest, ServerIntegersAndLongTextKeepEveryValue) {
       EXPECT_EQ(c.scale, 0);
     }
   }
-  // A 64-bit integer of a table file: FieldTypeToDaoType's dbBigInt, which Jet 4 lacks.
-  EXPECT_EQ(AccessFieldsFor(dkDBase, {Def("big", ftLargeint)}, false).fields[0].Type, dbDecimal);
+  // A 64-bit integer of a table file: FieldTypeToDaoType's dbBigInt, which Jet 3 and 4
+  // lack; a stated width of 15 digits or fewer leaves every value exact in a Double.
+  for (bool jet3 : {false, true}) {
+    const NewAccessTable t = AccessFieldsFor(
+        dkDBase, {Def("big", ftLargeint), Def("n15", ftLargeint, 15), Def("n16", ftLargeint, 16)},
+        jet3);
+    EXPECT_EQ(t.fields[0].Type, jet3 ? dbText : dbDecimal);
+    EXPECT_EQ(t.fields[1].Type, dbDouble);
+    EXPECT_EQ(t.fields[2].Type, jet3 ? dbText : dbDecimal);
+  }
 }
 
 TEST(JetColumnForDaoFieldTest, EveryDaoTypeBecomesItsJetColumn) {
