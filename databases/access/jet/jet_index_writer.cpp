@@ -454,8 +454,10 @@ IndexWriter::IndexWriter(PageStore& store, const TableDef& def, const PhysicalIn
 
 IndexWriter::~IndexWriter() = default;
 
-bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new_key) {
+bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new_key,
+                         bool null_key) {
   Impl& x = *impl_;
+  const bool unique = x.unique && !null_key;
   if (key.empty() || key.size() > x.max_key)
     throw TrundleError(x.refusal + ": a key of " + std::to_string(key.size()) +
                        " bytes does not fit an index page (at most " + std::to_string(x.max_key) +
@@ -463,14 +465,14 @@ bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new
   const auto* bytes = reinterpret_cast<const uint8_t*>(key.data());
   const Target t{bytes, key.size(), row_pointer};
   // A unique index looks for the key's first possible place: where an equal key would be.
-  x.Descend(Target{bytes, key.size(), x.unique ? 0 : row_pointer});
+  x.Descend(Target{bytes, key.size(), unique ? 0 : row_pointer});
   Page& leaf = x.Load(x.path.back());
-  if (x.unique && x.HasKey(leaf, Target{bytes, key.size(), 0})) return false;
+  if (unique && x.HasKey(leaf, Target{bytes, key.size(), 0})) return false;
   const size_t pos = leaf.LowerBound(t);
   if (pos < leaf.size() && leaf.Compare(pos, t) == 0)
     throw TrundleError(x.refusal + ": the row at page " + std::to_string(row_pointer >> 8) +
                        ", row " + std::to_string(row_pointer & 0xFF) + " has this key already");
-  if (new_key) *new_key = x.unique || !x.KeyNearby(leaf, pos, t);
+  if (new_key) *new_key = unique || !x.KeyNearby(leaf, pos, t);
 
   // An intermediate page with a single child and no tail carries that child's last key,
   // which a key past it replaces.

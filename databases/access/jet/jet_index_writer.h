@@ -49,7 +49,10 @@ class IndexWriter {
   // its entries). Throws TrundleError on a damaged page, a key too long for a page (the
   // message names the file, table and index), or an entry for this key and row that the
   // index holds already; the open batch must then be rolled back (and Forget called).
-  bool Insert(const std::string& key, uint32_t row_pointer, bool* new_key = nullptr);
+  // null_key: the key's columns are all Null, which a unique index takes any number of
+  // times (as Access does), filed as a plain index files equal keys.
+  bool Insert(const std::string& key, uint32_t row_pointer, bool* new_key = nullptr,
+              bool null_key = false);
   // True when the index holds an entry of exactly this key (a parent's key, for a
   // foreign key check).
   bool Contains(const std::string& key);
