@@ -158,15 +158,18 @@ class TDAODatabase {
   // Opens a user table (any letter case) for appending; the file is then held for
   // writing (other programs are refused it) until Close. REQUIRES: Connected(). Throws
   // TrundleError naming the file, the table and the reason when the table cannot take
-  // rows: missing, indexed, in an enforced relationship, a sort order or column kind
-  // that is not written, a damaged file, a file another program holds.
+  // rows: missing, an index on a Memo or OLE field, a sort order or column kind that is
+  // not written, a damaged file, a file another program holds. Indexes and enforced
+  // relationships are kept: Append refuses a row they refuse.
   void OpenAppend(const std::string& table);
   bool Appending() const { return writer_ != nullptr; }
   // The appending table's field names, in its column order. REQUIRES: Appending().
   std::vector<std::string> AppendFieldNames() const;
   // Appends one record, values[i] for field i (AutoNumber fields are numbered by the
-  // table). Throws TrundleError "column NAME: CAUSE" for a value the field cannot take;
-  // the open batch then still holds the records before it (Rollback drops them).
+  // table). Throws TrundleError "column NAME: CAUSE" for a value the field cannot take,
+  // "index NAME already holds the key F = V ..." for a key a unique index or primary key
+  // holds, "relationship NAME ..." for a foreign key without its parent; the open batch
+  // then still holds the records before it (Rollback drops them).
   void Append(std::vector<Variant>& values);
   // Log lines about values stored changed or not used, each once.
   std::vector<std::string> TakeAppendNotes();

@@ -30,7 +30,7 @@ class TTrundleAccess : public TTrundleUnknown {
   // was.
   bool OpenTable() override;
   // As a destination OpenTable also opens the table for appending: a table that cannot
-  // take records (indexed, in an enforced relationship, a file another program holds...)
+  // take records (an index on a Memo field, a file another program holds...)
   // is refused with its reason as the message, and false.
   // Sql := AccessTableSql(TableName); marks the adaptor as the destination.
   void PrepareDestination() override;

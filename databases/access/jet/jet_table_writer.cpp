@@ -6,7 +6,10 @@
 #include <unordered_set>
 
 #include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_index_key.h"
+#include "databases/access/jet/jet_index_writer.h"
 #include "databases/access/jet/jet_page_store.h"
+#include "databases/access/jet/jet_rows.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
 
@@ -245,10 +248,40 @@ struct TableWriter::LongColumn {
   std::unique_ptr<UsageMapWriter> used, free;  // Jet's own maps of the column; may be absent
 };
 
+struct TableWriter::Index {
+  const PhysicalIndex* def = nullptr;
+  std::string name;  // the name its key goes by: the primary key's, else a logical one
+  bool required = false;  // a primary key, or an index that takes no Null
+  std::unique_ptr<IndexKeyEncoder> keys;
+  std::unique_ptr<IndexWriter> writer;
+  uint32_t entry_count = 0;  // the definition's count of distinct keys
+  std::string key;           // the key of the row being appended
+  bool left_out = false;     // the row has no entry (all Null where Nulls are ignored)
+  bool all_null = false;     // the row's key columns are all Null
+};
+
+struct TableWriter::ForeignKey {
+  std::string name;      // the relationship's
+  const Index* child = nullptr;  // this table's index of the key
+  std::string parent_name;
+  std::unique_ptr<TableDef> parent_def;  // absent when the table refers to itself
+  const TableDef* parent = nullptr;
+  const PhysicalIndex* parent_index = nullptr;
+  // Key column k of the child index takes its value from def_.columns[child_columns[k]]
+  // and gives it to parent->columns[parent_columns[k]].
+  std::vector<size_t> child_columns, parent_columns;
+  std::unique_ptr<IndexKeyEncoder> parent_keys;
+  std::unique_ptr<IndexWriter> owned_writer;  // the parent's index, read only
+  IndexWriter* parent_writer = nullptr;       // that, or this table's own
+  std::vector<Variant> parent_values;
+  std::string key;
+};
+
 TableWriter::TableWriter(PageStore& store, const JetDatabase& db, const CatalogEntry& entry)
     : store_(store), format_(store.format()), path_(store.path()) {
-  auto names = Jet3Names(db.code_page());
-  def_ = ReadTableDef(store_.pages(), format_, entry.tdef_page, entry.name, path_, names.get());
+  jet3_names_ = Jet3Names(db.code_page());
+  def_ = ReadTableDef(store_.pages(), format_, entry.tdef_page, entry.name, path_,
+                      jet3_names_.get());
   jet3_text_ = Jet3Text(db.code_page());
   data_page_ = std::make_unique<OpenPage>();
 }
@@ -269,13 +302,14 @@ std::unique_ptr<TableWriter> TableWriter::Open(PageStore& store, const JetDataba
   }
   if (!entry) throw TrundleError(store.path() + " has no table " + table);
   std::unique_ptr<TableWriter> writer(new TableWriter(store, db, *entry));
-  writer->CheckRefusals(db);
+  writer->CheckRefusals();
+  writer->OpenIndexes(db);
   writer->ReadLongColumnMaps();
   writer->Load();
   return writer;
 }
 
-void TableWriter::CheckRefusals(const JetDatabase& db) {
+void TableWriter::CheckRefusals() {
   const std::string refused = path_ + ": rows cannot be added to table " + def_.name + ": ";
   // Sort order: Access files its text indexes in it, so a database of another order
   // would get index entries it does not expect once indexes are written.
@@ -296,58 +330,257 @@ void TableWriter::CheckRefusals(const JetDatabase& db) {
       throw TrundleError(refused + "column " + c.column.name + " is of a kind (" +
                          std::to_string(c.column.type) + ") that cannot be written");
 
-  // An enforced relationship asks every row to have its parent, which is not checked
-  // yet; the parent's side is refused as well, as its key is an index.
-  if (InEnforcedRelationship(db))
-    throw TrundleError(refused +
-                       "it is in an enforced relationship, and relationships are "
-                       "not checked yet");
-  std::vector<uint8_t> tdef;
-  store_.pages().Read(def_.page, tdef);
-  const uint32_t logical = Get32(&tdef[size_t(format_.tdef_num_real_idx - 4)]);
-  const uint32_t real = Get32(&tdef[size_t(format_.tdef_num_real_idx)]);
-  if (logical != 0 || real != 0)
-    throw TrundleError(refused +
-                       "it has an index or a primary key, and indexes are not kept up to date "
-                       "yet");
 }
 
-bool TableWriter::InEnforcedRelationship(const JetDatabase& db) const {
-  const std::vector<std::string> all = db.AllTables();
-  if (std::find(all.begin(), all.end(), "MSysRelationships") == all.end()) return false;
-  auto reader = db.OpenAnyTable("MSysRelationships");
-  int grbit = -1, object = -1, referenced = -1;
-  for (size_t i = 0; i < reader->fields().size(); ++i) {
-    const std::string& name = reader->fields()[i].Name;
-    if (name == "grbit") grbit = int(i);
-    if (name == "szObject") object = int(i);
-    if (name == "szReferencedObject") referenced = int(i);
+// Each physical index gets a key encoder and a B-tree writer. Refused before anything is
+// written: a key on a Memo or OLE column (Jet keeps none), a key the encoder cannot make
+// (an unknown sort order or column type), an index whose count lies beyond the
+// definition's first page, damaged index pages.
+void TableWriter::OpenIndexes(const JetDatabase& db) {
+  const std::string refused = path_ + ": rows cannot be added to table " + def_.name + ": ";
+  auto column_of = [&](int number) -> const ColumnDef& {
+    for (const ColumnDef& c : def_.columns)
+      if (c.number == number) return c;
+    throw TrundleError(Where() + ": an index refers to column " + std::to_string(number) +
+                       ", which it lacks");
+  };
+  std::vector<bool> keyed(def_.columns.size(), false);
+  for (size_t i = 0; i < def_.indexes.size(); ++i) {
+    const PhysicalIndex& x = def_.indexes[i];
+    auto index = std::make_unique<Index>();
+    index->def = &x;
+    // The primary key's name first, then a plain index's, then any.
+    int rank = 4;
+    for (const LogicalIndex& l : def_.logical_indexes) {
+      if (l.physical != int(i)) continue;
+      const int r = l.kind == kIndexPrimaryKey ? 0 : l.kind == 0 ? 1 : 2;
+      if (r < rank) {
+        rank = r;
+        index->name = l.name;
+      }
+      if (l.kind == kIndexPrimaryKey) index->required = true;
+    }
+    if (index->name.empty()) index->name = "number " + std::to_string(i);
+    if (x.flags & kIndexRequired) index->required = true;
+    const std::string about = refused + "index " + index->name + ": ";
+    for (const IndexColumn& k : x.columns) {
+      const ColumnDef& c = column_of(k.number);
+      if (c.column.type == kMemo || c.column.type == kOle)
+        throw TrundleError(about + "its column " + c.column.name + " is a " +
+                           (c.column.type == kMemo ? "Memo" : "OLE Object") +
+                           " column, whose values have no index key");
+      keyed[size_t(&c - def_.columns.data())] = true;
+    }
+    if (x.entry_count_offset == 0)
+      throw TrundleError(about + "its count lies beyond the definition's first page");
+    try {
+      index->keys = std::make_unique<IndexKeyEncoder>(format_, def_, x);
+    } catch (const TrundleError& e) {
+      throw TrundleError(about + e.what());
+    }
+    index->writer = std::make_unique<IndexWriter>(store_, def_, x, Where());
+    indexes_.push_back(std::move(index));
   }
-  if (grbit < 0 || object < 0 || referenced < 0) return false;
-  std::vector<Variant> row;
-  while (reader->Next(row)) {
-    const Variant& flags = row[size_t(grbit)];
-    if (flags.type() == VarType::kInteger && (flags.integer() & kRelationDontEnforce)) continue;
-    for (int side : {object, referenced}) {
-      const Variant& name = row[size_t(side)];
-      if (name.IsText() && EqualsIgnoringAsciiCase(name.text(), def_.name)) return true;
+  // Keys are made from the values as the row stores them: the encoded row's key columns
+  // are decoded again (Jet 3 text in the code page, numbers as their column holds them).
+  key_def_ = def_;
+  key_def_.columns.clear();
+  key_columns_.clear();
+  for (size_t c = 0; c < def_.columns.size(); ++c) {
+    if (!keyed[c]) continue;
+    key_def_.columns.push_back(def_.columns[c]);
+    key_columns_.push_back(c);
+  }
+  key_decoder_ = std::make_unique<RowDecoder>(store_.pages(), format_, key_def_,
+                                              jet3_names_.get(), Where());
+  stored_.assign(def_.columns.size(), Variant::Null());
+  OpenForeignKeys(db);
+}
+
+// A foreign key whose relationship is enforced (MSysRelationships' grbit without its
+// "not enforced" bit) needs each row's key in the related table's index. The referred-to
+// side has such an index too, which asks nothing of appended rows. An enforced
+// relationship whose referring table lacks its index cannot be checked, and is refused.
+void TableWriter::OpenForeignKeys(const JetDatabase& db) {
+  const std::string refused = path_ + ": rows cannot be added to table " + def_.name + ": ";
+  // The relationships this table refers through: name -> enforced.
+  std::map<std::string, bool> relationships;
+  const std::vector<std::string> all = db.AllTables();
+  if (std::find(all.begin(), all.end(), "MSysRelationships") != all.end()) {
+    auto reader = db.OpenAnyTable("MSysRelationships");
+    int grbit = -1, object = -1, name = -1;
+    for (size_t i = 0; i < reader->fields().size(); ++i) {
+      const std::string& field = reader->fields()[i].Name;
+      if (field == "grbit") grbit = int(i);
+      if (field == "szObject") object = int(i);
+      if (field == "szRelationship") name = int(i);
+    }
+    std::vector<Variant> row;
+    while (grbit >= 0 && object >= 0 && name >= 0 && reader->Next(row)) {
+      const Variant& table = row[size_t(object)];
+      if (!table.IsText() || !EqualsIgnoringAsciiCase(table.text(), def_.name)) continue;
+      const Variant& flags = row[size_t(grbit)];
+      const bool enforced =
+          !(flags.type() == VarType::kInteger && (flags.integer() & kRelationDontEnforce));
+      const std::string key = LowerAscii(row[size_t(name)].ToText());
+      relationships[key] = relationships[key] || enforced;
     }
   }
-  return false;
+  for (const LogicalIndex& l : def_.logical_indexes) {
+    if (l.kind != kIndexForeignKey || !l.referencing) continue;
+    auto found = relationships.find(LowerAscii(l.name));
+    // An index of a relationship the catalogue does not list is kept as enforced: Access
+    // makes these indexes for enforced relationships.
+    if (found != relationships.end()) {
+      const bool enforced = found->second;
+      relationships.erase(found);
+      if (!enforced) continue;
+    }
+    auto fk = std::make_unique<ForeignKey>();
+    fk->name = l.name;
+    fk->child = indexes_[size_t(l.physical)].get();
+    const std::string about = refused + "relationship " + l.name + ": ";
+    if (l.related_table == def_.page) {
+      fk->parent = &def_;
+      fk->parent_name = def_.name;
+    } else {
+      const CatalogEntry* parent = nullptr;
+      for (const CatalogEntry& e : db.Catalog())
+        if (e.tdef_page == l.related_table) parent = &e;
+      if (!parent)
+        throw TrundleError(about + "its table (definition page " +
+                           std::to_string(l.related_table) + ") is not in the catalogue");
+      fk->parent_def = std::make_unique<TableDef>(ReadTableDef(
+          store_.pages(), format_, parent->tdef_page, parent->name, path_, jet3_names_.get()));
+      fk->parent = fk->parent_def.get();
+      fk->parent_name = parent->name;
+    }
+    const TableDef& pd = *fk->parent;
+    if (l.related_index < 0 || size_t(l.related_index) >= pd.logical_indexes.size())
+      throw TrundleError(about + "table " + fk->parent_name + " lacks the index it names");
+    const int physical = pd.logical_indexes[size_t(l.related_index)].physical;
+    fk->parent_index = &pd.indexes[size_t(physical)];
+    const PhysicalIndex& ci = *fk->child->def;
+    if (ci.columns.size() != fk->parent_index->columns.size())
+      throw TrundleError(about + "its key and table " + fk->parent_name +
+                         "'s have different numbers of columns");
+    auto position = [](const TableDef& d, int number) {
+      for (size_t c = 0; c < d.columns.size(); ++c)
+        if (d.columns[c].number == number) return c;
+      return d.columns.size();
+    };
+    for (size_t k = 0; k < ci.columns.size(); ++k) {
+      fk->child_columns.push_back(position(def_, ci.columns[k].number));
+      fk->parent_columns.push_back(position(pd, fk->parent_index->columns[k].number));
+      if (fk->parent_columns.back() == pd.columns.size())
+        throw TrundleError(about + "table " + fk->parent_name +
+                           "'s key refers to a column it lacks");
+    }
+    try {
+      fk->parent_keys = std::make_unique<IndexKeyEncoder>(format_, pd, *fk->parent_index);
+    } catch (const TrundleError& e) {
+      throw TrundleError(about + "table " + fk->parent_name + "'s key: " + e.what());
+    }
+    if (fk->parent == &def_) {
+      fk->parent_writer = indexes_[size_t(physical)]->writer.get();
+    } else {
+      fk->owned_writer = std::make_unique<IndexWriter>(
+          store_, pd, *fk->parent_index,
+          path_ + " is damaged: table " + fk->parent_name);
+      fk->parent_writer = fk->owned_writer.get();
+    }
+    fk->parent_values.assign(pd.columns.size(), Variant::Null());
+    foreign_keys_.push_back(std::move(fk));
+  }
+  for (const auto& [name, enforced] : relationships)
+    if (enforced)
+      throw TrundleError(refused + "its enforced relationship " + name +
+                         " has no index in the table's definition to check it by");
 }
 
-// After the column names come, for each index, its entries and names (none here: indexed
-// tables are refused), then for each Memo and OLE column its number and the row pointers
+// "id = 5" or "a = 1, b = 'x'": the key's columns and values, for messages.
+std::string TableWriter::KeyText(const PhysicalIndex& index, const TableDef& def,
+                                 const std::vector<Variant>& values) const {
+  std::string text;
+  for (const IndexColumn& k : index.columns) {
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      if (def.columns[c].number != k.number) continue;
+      if (!text.empty()) text += ", ";
+      text += def.columns[c].column.name + " = ";
+      const Variant& v = values[c];
+      if (v.IsEmpty())
+        text += "Null";
+      else if (v.IsText())
+        text += "'" + v.text() + "'";
+      else
+        text += v.ToText();
+    }
+  }
+  return text;
+}
+
+void TableWriter::PrepareKeys() {
+  key_decoder_->Decode(row_.data(), int(row_.size()), key_values_);
+  for (size_t k = 0; k < key_columns_.size(); ++k) stored_[key_columns_[k]] = key_values_[k];
+  for (auto& index : indexes_) {
+    const PhysicalIndex& x = *index->def;
+    const bool all_null = index->all_null = index->keys->AllNull(stored_);
+    index->left_out = all_null && (x.flags & kIndexIgnoreNulls);
+    if (index->left_out) continue;
+    if (index->required) {
+      for (const IndexColumn& k : x.columns)
+        for (size_t c = 0; c < def_.columns.size(); ++c)
+          if (def_.columns[c].number == k.number && stored_[c].IsEmpty())
+            throw TrundleError("index " + index->name + " takes no Null, and column " +
+                               def_.columns[c].column.name + " is Null");
+    }
+    if (!index->keys->Encode(stored_, index->key))
+      throw TrundleError("index " + index->name + ": " + index->keys->error());
+    // A unique index takes any number of rows whose key columns are all Null.
+    if ((x.flags & kIndexUnique) && !all_null && index->writer->Contains(index->key))
+      throw TrundleError("index " + index->name + " already holds the key " +
+                         KeyText(x, def_, stored_) + ", and it takes each key once");
+  }
+  for (auto& fk : foreign_keys_) {
+    bool any_null = false;
+    for (size_t k = 0; k < fk->child_columns.size(); ++k) {
+      const Variant& v = stored_[fk->child_columns[k]];
+      any_null = any_null || v.IsEmpty();
+      fk->parent_values[fk->parent_columns[k]] = v;
+    }
+    // A key with a Null refers to no row (Jet checks only whole keys).
+    if (any_null) continue;
+    if (!fk->parent_keys->Encode(fk->parent_values, fk->key))
+      throw TrundleError("relationship " + fk->name + ": " + fk->parent_keys->error());
+    if (!fk->parent_writer->Contains(fk->key))
+      throw TrundleError("relationship " + fk->name + " is enforced, and table " +
+                         fk->parent_name + " has no row with " +
+                         KeyText(*fk->parent_index, *fk->parent, fk->parent_values) +
+                         " for this row's " + KeyText(*fk->child->def, def_, stored_));
+  }
+}
+
+// After the column names come, for each index, its entries and names, then for each Memo and OLE column its number and the row pointers
 // of the usage maps of its LVAL pages, ended by FF FF.
 void TableWriter::ReadLongColumnMaps() {
   const std::string where = Where();
   const std::vector<uint8_t> buf = ReadTdefBytes(store_.pages(), def_.page, where);
   const int num_cols = Get16(&buf[size_t(format_.tdef_num_cols)]);
-  size_t pos = size_t(format_.tdef_header_end) + size_t(num_cols) * size_t(format_.col_block);
-  for (int i = 0; i < num_cols; ++i) {
-    if (pos + 2 > buf.size()) throw TrundleError(where + ": its column names are cut short");
-    pos += format_.jet3 ? 1 + size_t(buf[pos]) : 2 + size_t(Get16(&buf[pos]));
-  }
+  auto skip_names = [&](size_t pos, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      if (pos + 2 > buf.size()) throw TrundleError(where + ": its names are cut short");
+      pos += format_.jet3 ? 1 + size_t(buf[pos]) : 2 + size_t(Get16(&buf[pos]));
+    }
+    return pos;
+  };
+  // The index counts before the columns; after the names, the index definitions (Jet 4:
+  // 52 bytes, Jet 3: 39), the logical indexes (28, 20) and their names.
+  const size_t real = def_.indexes.size(), logical = def_.logical_indexes.size();
+  size_t pos = size_t(format_.tdef_header_end) + real * size_t(format_.real_idx_entry) +
+               size_t(num_cols) * size_t(format_.col_block);
+  pos = skip_names(pos, size_t(num_cols));
+  pos += real * (format_.jet3 ? 39 : 52) + logical * (format_.jet3 ? 20 : 28);
+  pos = skip_names(pos, logical);
   while (pos + 2 <= buf.size() && Get16(&buf[pos]) != 0xFFFF) {
     if (pos + 10 > buf.size()) throw TrundleError(where + ": its long-value maps are cut short");
     const int number = Get16(&buf[pos]);
@@ -376,6 +609,13 @@ void TableWriter::Load() {
   used_map_ = std::make_unique<UsageMapWriter>(store_, def_.used_pages, where);
   free_map_ = std::make_unique<UsageMapWriter>(store_, free_pointer, where);
   for (auto& [number, column] : long_columns_) column->open = OpenPage();
+  for (auto& index : indexes_) {
+    index->writer->Forget();
+    index->entry_count = Get32(&tdef[size_t(index->def->entry_count_offset)]);
+  }
+  for (auto& fk : foreign_keys_)
+    if (fk->owned_writer) fk->owned_writer->Forget();
+  must_roll_back_ = false;
   ChooseDataPage();
   encoder_ = std::make_unique<RowEncoder>(format_, def_, jet3_text_.get(),
                                           static_cast<LongValueStore&>(*this));
@@ -470,15 +710,34 @@ void TableWriter::Append(std::vector<Variant>& values) {
   }
   try {
     encoder_->Encode(values, row_);
+    if (!indexes_.empty()) PrepareKeys();
   } catch (...) {
     last_auto_number_ = auto_before;
     throw;
   }
-  Place(*data_page_, def_.page, used_map_.get(), free_map_.get(), row_.data(), row_.size());
+  const uint32_t pointer =
+      Place(*data_page_, def_.page, used_map_.get(), free_map_.get(), row_.data(), row_.size());
   ++row_count_;
+  try {
+    for (auto& index : indexes_) {
+      if (index->left_out) continue;
+      bool new_key = false;
+      if (!index->writer->Insert(index->key, pointer, &new_key, index->all_null))
+        throw TrundleError("index " + index->name + " already holds the key " +
+                           KeyText(*index->def, def_, stored_) + ", and it takes each key once");
+      if (new_key) ++index->entry_count;
+    }
+  } catch (...) {
+    // The row is in place without all its entries: only a rollback mends the batch.
+    must_roll_back_ = true;
+    throw;
+  }
 }
 
 void TableWriter::Flush() {
+  if (must_roll_back_)
+    throw TrundleError(path_ + ": table " + def_.name +
+                       ": a row failed half way into its indexes; the batch must be rolled back");
   auto write = [&](OpenPage& open) {
     if (open.page == kNoPage || !open.dirty) return;
     store_.Write(open.page, open.buf);
@@ -486,14 +745,15 @@ void TableWriter::Flush() {
   };
   write(*data_page_);
   for (auto& [number, column] : long_columns_) write(column->open);
+  for (auto& index : indexes_) index->writer->Flush();
   std::vector<uint8_t> tdef;
   store_.pages().Read(def_.page, tdef);
-  if (Get32(&tdef[size_t(format_.tdef_row_count)]) == row_count_ &&
-      Get32(&tdef[size_t(format_.tdef_row_count + 4)]) == last_auto_number_)
-    return;
+  const std::vector<uint8_t> was = tdef;
   Put32(&tdef[size_t(format_.tdef_row_count)], row_count_);
   Put32(&tdef[size_t(format_.tdef_row_count + 4)], last_auto_number_);
-  store_.Write(def_.page, tdef);
+  for (auto& index : indexes_)
+    Put32(&tdef[size_t(index->def->entry_count_offset)], index->entry_count);
+  if (tdef != was) store_.Write(def_.page, tdef);
 }
 
 void TableWriter::Commit() {

@@ -12,6 +12,13 @@
 // promoted to a reference map when a page lies beyond its reach). Memo and OLE values
 // too long for their row go onto LVAL pages, in one row or a chain of rows. The table
 // definition's row count and AutoNumber counter follow every commit.
+//
+// Every index of the table takes each row's entry in the row's batch, its key made from
+// the values as the row stores them. Before a row is placed, it is refused when a unique
+// index or primary key holds its key already, when an index that requires values meets
+// a Null, or when a foreign key of an enforced relationship finds no parent row; an
+// index that ignores Nulls leaves out rows whose key columns are all Null. The table
+// definition's count of distinct keys of each index follows the entries.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +36,7 @@ namespace trundle::jet {
 
 class JetDatabase;
 class PageStore;
+class RowDecoder;
 
 // What a data page holds in place of its owner's TDEF page when it holds long values.
 inline constexpr uint32_t kLvalOwner = 0x4C41564Cu;  // the bytes "LVAL"
@@ -73,10 +81,10 @@ class TableWriter : private LongValueStore {
  public:
   // Opens a user table of db (read from the file store writes, after its recovery) for
   // appending. Throws TrundleError naming the file, the table and the reason when it
-  // refuses: no such table, a table with an index or a primary key, a table in an
-  // enforced relationship, a sort order other than General, columns of a kind that
-  // cannot be written, a damaged definition, usage map or data page. Nothing is written
-  // by a refusal. store and db must outlive the writer. The table's definition is read
+  // refuses: no such table, a sort order other than General, columns of a kind that
+  // cannot be written, an index on a Memo or OLE column or of a key we cannot make, an
+  // enforced relationship without its index, a damaged definition, usage map, index or
+  // data page. Nothing is written by a refusal. store and db must outlive the writer. The table's definition is read
   // from the store, so a batch may create pages and then open a writer that sees them.
   static std::unique_ptr<TableWriter> Open(PageStore& store, const JetDatabase& db,
                                            const std::string& table,
@@ -90,7 +98,11 @@ class TableWriter : private LongValueStore {
   // Appends one row: values[i] for def().columns[i] (fewer values: Null). AutoNumber
   // columns take the table's next number, whatever values held there; values is left
   // holding what was stored for them. Throws TrundleError "column NAME: CAUSE" when a
-  // value cannot be stored; the open batch then keeps what it had (Rollback undoes it).
+  // value cannot be stored, "index NAME ..." when an index refuses the row's key (the
+  // message shows the key's columns and values), "relationship NAME ..." for a foreign
+  // key without its parent; the open batch then keeps what it had (Rollback undoes it).
+  // A failure after the row was placed (a damaged index page) leaves the batch to be
+  // rolled back: Flush and Commit refuse it until Rollback.
   void Append(std::vector<Variant>& values);
   // Writes the open batch's pages, row count and counter to the store, leaving the
   // store's batch open: a caller that changes other tables in the same batch (table
@@ -109,10 +121,18 @@ class TableWriter : private LongValueStore {
   TableWriter(PageStore& store, const JetDatabase& db, const CatalogEntry& entry);
   struct OpenPage;    // a data or LVAL page being filled
   struct LongColumn;  // where one Memo or OLE column's long values go
+  struct Index;       // one physical index kept with the rows
+  struct ForeignKey;  // an enforced relationship's key, whose parent each row needs
 
   void Load();
-  void CheckRefusals(const JetDatabase& db);
-  bool InEnforcedRelationship(const JetDatabase& db) const;
+  void CheckRefusals();
+  void OpenIndexes(const JetDatabase& db);
+  void OpenForeignKeys(const JetDatabase& db);
+  // The row's keys from the values as row_ stores them, checked against every index and
+  // parent; throws when the row is refused.
+  void PrepareKeys();
+  std::string KeyText(const PhysicalIndex& index, const TableDef& def,
+                      const std::vector<Variant>& values) const;
   void ReadLongColumnMaps();
   void ChooseDataPage();
   // Places bytes on the open page or, when they do not fit, on a new one; returns the
@@ -135,6 +155,15 @@ class TableWriter : private LongValueStore {
   uint32_t last_auto_number_ = 0;       // the TDEF's counter: the last number given
   std::vector<int64_t> numbered_over_;  // by column: source values an AutoNumber replaced
   std::vector<uint8_t> row_;
+
+  std::unique_ptr<TextCodec> jet3_names_;  // the database's code page to UTF-8 (Jet 3)
+  std::vector<std::unique_ptr<Index>> indexes_;
+  std::vector<std::unique_ptr<ForeignKey>> foreign_keys_;
+  TableDef key_def_;  // def_ with only the columns that keys use, to decode them from row_
+  std::vector<size_t> key_columns_;  // key_def_.columns[k] is def_.columns[key_columns_[k]]
+  std::unique_ptr<RowDecoder> key_decoder_;
+  std::vector<Variant> key_values_, stored_;  // decoded key columns; spread over the row
+  bool must_roll_back_ = false;
 };
 
 }  // namespace trundle::jet

@@ -53,6 +53,10 @@ struct LogicalIndex {
   uint8_t kind = 0;           // kIndexPrimaryKey, kIndexForeignKey or 0 (plain)
   uint32_t related_table = 0; // foreign keys: the TDEF page of the other table
   int related_index = 0;      //   and its logical index there
+  // Foreign keys: true on the table whose rows refer to the other's key (the
+  // relationship's "many" side, whose rows need a parent), false on the side whose key
+  // is referred to. Each side of an enforced relationship has such an index.
+  bool referencing = false;
 };
 inline constexpr uint8_t kIndexPrimaryKey = 0x01;
 inline constexpr uint8_t kIndexForeignKey = 0x02;

@@ -1,5 +1,5 @@
 // A writer process killed (SIGKILL) at a random moment of a long run of appends, batches
-// of 1000 rows each committed: once the database is opened again it is, byte for byte,
+// of 1000 rows each committed, into a plain table and a table with a primary key: once the database is opened again it is, byte for byte,
 // the file some whole number of commits left, at least as many as the writer had
 // reported, and it checks sound.
 
@@ -29,18 +29,24 @@ using jet::TableWriter;
 constexpr int kBatches = 12;
 constexpr int kBatchRows = 1000;
 
-// Appends kBatches batches to the table "Table" (two Text(50) columns), calling
-// committed(k) after the k-th commit.
+// Appends kBatches batches to the table "Table" (two Text(50) columns) or, in
+// indexTestV2000, to "Table2" (a Long primary key, taking scattered numbers so that its
+// index splits pages all over, and a Text(50)), calling committed(k) after the k-th
+// commit.
 template <typename Committed>
 void AppendBatches(const std::string& file, const Committed& committed) {
   auto store = PageStore::Open(file);
   auto db = JetDatabase::Open(file);
-  auto writer = TableWriter::Open(*store, *db, "Table");
+  const bool keyed = db->FindTable("Table2").has_value();
+  auto writer = TableWriter::Open(*store, *db, keyed ? "Table2" : "Table");
   std::vector<Variant> row(2);
   for (int b = 0; b < kBatches; ++b) {
     for (int i = 0; i < kBatchRows; ++i) {
       const int n = b * kBatchRows + i;
-      row[0].SetString("row " + std::to_string(n));
+      if (keyed)
+        row[0].SetInteger(int64_t(n) * 7919 % 1000003 + 100);
+      else
+        row[0].SetString("row " + std::to_string(n));
       row[1].SetString(std::string(size_t(n % 50), char('a' + n % 26)));
       writer->Append(row);
     }
@@ -50,7 +56,7 @@ void AppendBatches(const std::string& file, const Committed& committed) {
 }
 
 TEST(JetAppendCrash, ASigkillAnywhereInARunLeavesWholeBatchesOnly) {
-  for (const char* fixture : {"delTestV1997.mdb", "delTestV2000.mdb"}) {
+  for (const char* fixture : {"delTestV1997.mdb", "delTestV2000.mdb", "indexTestV2000.mdb"}) {
     SCOPED_TRACE(fixture);
     ScratchFolder dir;
     const std::string file = dir / fixture;
