@@ -549,15 +549,16 @@ TEST(CliAccessTest, AccessIntoDBaseAndAnExistingAccessDestination) {
   EXPECT_EQ(RunCli(dir, {"t.dbf", "t.csv"}).status, 0);
   EXPECT_EQ(ReadFile(dir / "t.csv"), "\"A\",\"E\"\r\n\"abcdefg\",\"333333333\"\r\n");
 
-  // An indexed table is refused: the file stays as it was.
+  // A key the table's primary key holds stops the run: the file stays as it was.
   WriteFile(dir / "shop.mdb", ReadFile(testing::AccessFixture("indexTestV2000.mdb")));
   const std::string before = ReadFile(dir / "shop.mdb");
-  const CliRun out = RunCli(dir, {"t.csv", "shop.mdb", "--dest-table", "Table2"});
-  EXPECT_EQ(out.status, 1);
-  EXPECT_NE(out.out.find("Reading from table\n3 records read\nshop.mdb: rows cannot be added to "
-                         "table Table2: "),
+  WriteFile(dir / "keys.csv", "id,data\r\n7,x\r\n2,y\r\n");
+  const CliRun out = RunCli(dir, {"keys.csv", "shop.mdb", "--dest-table", "Table2"});
+  EXPECT_NE(out.status, 0);
+  EXPECT_NE(out.err.find("Record 2 could not be written to table Table2 of shop.mdb: index "
+                         "PrimaryKey already holds the key id = 2"),
             std::string::npos)
-      << out.out;
+      << out.err;
   EXPECT_EQ(ReadFile(dir / "shop.mdb"), before);
 
   // Into a table without indexes of a database with a password: A goes to the field a.
