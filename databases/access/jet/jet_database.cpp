@@ -198,7 +198,11 @@ class JetTableReader : public TableFileReader {
   int64_t reported_bad_text_ = 0;
 };
 
-Format FormatOf(JetVersion v) { return v == JetVersion::kJet3 ? Format::Jet3() : Format::Jet4(); }
+Format FormatOf(JetVersion v) {
+  Format f = v == JetVersion::kJet3 ? Format::Jet3() : Format::Jet4();
+  f.ace = v != JetVersion::kJet3 && v != JetVersion::kJet4;
+  return f;
+}
 
 }  // namespace
 

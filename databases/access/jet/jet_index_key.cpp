@@ -198,6 +198,7 @@ struct IndexKeyEncoder::Impl {
   std::string hidden;    // General Legacy: the hidden characters' part
   std::string flags;     // General Legacy: the flags of kAccentedFlag characters
   const SortCode* latin1 = Latin1LegacyCodes();
+  bool ace = false;  // Decimal keys as ACE makes them
 
   bool EncodeText(const KeyColumn& k, const Variant& value, std::string& key, std::string& error);
   template <typename Chars>
@@ -209,6 +210,7 @@ struct IndexKeyEncoder::Impl {
 IndexKeyEncoder::IndexKeyEncoder(const Format& format, const TableDef& def,
                                  const PhysicalIndex& index)
     : impl_(std::make_unique<Impl>()) {
+  impl_->ace = format.ace;
   for (const IndexColumn& ic : index.columns) {
     auto it = std::find_if(def.columns.begin(), def.columns.end(),
                            [&](const ColumnDef& c) { return c.number == ic.number; });
@@ -286,6 +288,7 @@ bool IndexKeyEncoder::AllNull(const std::vector<Variant>& values) const {
 
 bool IndexKeyEncoder::Encode(const std::vector<Variant>& values, std::string& key) {
   key.clear();
+  const bool ace_numeric = impl_->ace;
   for (const KeyColumn& k : impl_->columns) {
     const Variant& value = values[k.value];
     const ColumnDef& col = *k.def;
@@ -346,13 +349,17 @@ bool IndexKeyEncoder::Encode(const std::vector<Variant>& values, std::string& ke
           // Sign byte, then the mantissa big-endian (the row keeps 32-bit words, most
           // significant first, each little-endian). Jet 3 and 4 order the digits of a
           // negative value inverted in an ascending index and kept in a descending one,
-          // and give the sign byte 00 (negative) or FF whatever the direction.
+          // and give the sign byte 00 (negative) or FF whatever the direction, so that a
+          // descending index keeps negative values first. ACE orders them as numbers: FF,
+          // the whole inverted for a negative value ascending or a positive one
+          // descending.
           const bool negative = stored[0] & 0x80;
           key.push_back(char(stored[0]));
           for (int w = 0; w < 4; ++w)
             for (int b = 3; b >= 0; --b) key.push_back(char(stored[1 + 4 * w + b]));
+          if (ace_numeric) key[from] = char(0xFF);
           if (negative == k.ascending) Invert(key, from);
-          key[from] = negative ? '\0' : char(0xFF);
+          if (!ace_numeric) key[from] = negative ? '\0' : char(0xFF);
           break;
         }
         case KeyKind::kGuid: {

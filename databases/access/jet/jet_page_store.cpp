@@ -335,6 +335,7 @@ class JetPageStore : public PageStore {
       throw TrundleError(path_ + " is an Access database of an unknown version (" +
                          std::to_string(version) + ")");
     format_ = version == 0 ? Format::Jet3() : Format::Jet4();
+    format_.ace = version >= 2;
     Rc4(kHeaderMask, 4, h + 0x18, version == 0 ? 126 : 128);
     key_ = Get32(h + 0x3E);
     // Only Jet 3 and Jet 4 encode pages with the header's key; in an .accdb a key means

@@ -15,6 +15,7 @@ namespace trundle::jet {
 // Offsets that differ between Jet 3 (2 KB pages) and Jet 4 / ACE (4 KB pages).
 struct Format {
   bool jet3 = false;
+  bool ace = false;  // an .accdb (ACE, version 2 and on): Jet 4 pages, some keys made anew
   int page_size = 4096;
   int data_row_count = 12;    // data page: number of rows
   int data_row_offsets = 14;  // data page: first row offset

@@ -142,6 +142,7 @@ class Verifier {
     }
     file_ = &db_->Pages();
     format_ = db_->is_jet3() ? Format::Jet3() : Format::Jet4();
+    format_.ace = !db_->is_jet3() && db_->version() != JetVersion::kJet4;
     if (format_.jet3) layout_ = IndexLayout{0x0C, 0x14, 0x16, 0xF8};
     const int code_page = db_->code_page();
     try {

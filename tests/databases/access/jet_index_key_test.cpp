@@ -271,7 +271,7 @@ TEST(JetIndexKeyTest, DateKeysOrderAsTheDaysIncludingThoseBefore1899) {
   ExpectOrdered(jet::kDateTime, dates);
 }
 
-TEST(JetIndexKeyTest, DecimalKeysOrderAsTheNumbersAscending) {
+TEST(JetIndexKeyTest, DecimalKeysOrderAsTheNumbers) {
   std::vector<Variant> values;
   for (const char* t : {"-999999999999999.999", "-12345.678", "-1", "-0.001", "0", "0.001", "1",
                         "12345.678", "999999999999999.999"})
@@ -283,6 +283,17 @@ TEST(JetIndexKeyTest, DecimalKeysOrderAsTheNumbersAscending) {
   EXPECT_LT(t.Key(Variant::String("-1")), t.Key(Variant::String("-2")));
   EXPECT_LT(t.Key(Variant::String("2")), t.Key(Variant::String("1")));
   EXPECT_LT(t.Key(Variant::String("1")), t.Key(Variant::Null()));
+  // ACE (.accdb) orders them as numbers both ways.
+  for (bool ascending : {true, false}) {
+    OneColumn ace(false, jet::kNumeric, ascending);
+    ace.format.ace = true;
+    std::string previous = ace.Key(Variant::Null());
+    for (const Variant& v : values) {
+      const std::string key = ace.Key(v);
+      EXPECT_TRUE(ascending ? previous < key : key < previous) << v.ToText();
+      previous = key;
+    }
+  }
   // The same value however it arrives.
   OneColumn a(false, jet::kNumeric);
   EXPECT_EQ(a.Key(Variant::String("2.5")), a.Key(Variant::Float(2.5)));
