@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Appends the generated benchmark table to an Access table with a primary key and, in the
+# same run, moves the same rows into a new dBase file. Prints CPU seconds and peak memory
+# of each. Run by hand:
+#   bench/access/index_bench.sh [BUILD_DIR] [ROWS]
+# The Access table is Table2 of a copy of indexTestV2000.mdb: a Long primary key "id"
+# (and a second, plain index on it), a Text(50) "data", and the referred-to side of an
+# enforced relationship. The rows are the generated table's first column cut to 50
+# characters, under ids from 100 on: once in the source's order (keys arriving sorted, as
+# from a keyed source) and once scattered (each key lands anywhere in the index). The
+# dBase file gets exactly those rows.
+set -euo pipefail
+bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+fixtures=$bench_dir/../../tests/data/access
+source "$bench_dir/../common.sh" "${1:-$bench_dir/../../build-rel}" "${2:-1000000}"
+work=$data/index
+rm -rf "$work" && mkdir -p "$work"
+
+for order in sorted scattered; do
+  python3 - "$src" "$work/$order.csv" "$order" <<'PY'
+import csv, sys
+with open(sys.argv[1], newline="", encoding="utf-8") as f, \
+     open(sys.argv[2], "w", newline="", encoding="utf-8") as out:
+    rows = csv.reader(f)
+    next(rows)
+    w = csv.writer(out, lineterminator="\r\n")
+    w.writerow(["id", "data"])
+    for i, row in enumerate(rows):
+        # 7919 and the prime 1000003 are coprime: distinct ids below a million rows.
+        key = i if sys.argv[3] == "sorted" else i * 7919 % 1000003
+        w.writerow([key + 100, row[0][:50]])
+PY
+done
+
+measure() {  # name, command...
+  local name=$1; shift
+  /usr/bin/time -o "$work/time.txt" -f '%U %S %M' "$@" >/dev/null 2>"$work/err.txt" ||
+    { echo "$name failed:" >&2; cat "$work/err.txt" >&2; exit 1; }
+  read -r user sys kb < "$work/time.txt"
+  printf '%-36s %10.2f %12.1f\n' "$name" "$(echo "$user + $sys" | bc -l)" "$(echo "$kb / 1024" | bc -l)"
+}
+
+printf '%-36s %10s %12s\n' "run" "CPU s" "peak MB"
+for order in sorted scattered; do
+  cp "$fixtures/indexTestV2000.mdb" "$work/$order.mdb"
+  measure "trundle csv->access, $order keys" "$cli" -q "$work/$order.csv" "$work/$order.mdb" \
+    --dest-table Table2
+done
+measure "trundle csv->dbase" "$cli" -q "$work/sorted.csv" "$work/b.dbf"
+for order in sorted scattered; do
+  printf '\n%s: rows in the Access table: %s; file %.1f MB; ' "$order" \
+    "$(mdb-count "$work/$order.mdb" Table2)" \
+    "$(echo "$(stat -c %s "$work/$order.mdb") / 1000000" | bc -l)"
+  "$cli" --check-access "$work/$order.mdb" | tail -1
+done
+rm -rf "$work"
