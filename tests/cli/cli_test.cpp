@@ -657,14 +657,22 @@ TEST(CliAccessTest, CreateDatabaseMakesAMissingDestination) {
 
   const CliRun create =
       RunCli(dir, {"--create-database", "t.csv", "new.mdb", "--dest-table", "People"});
-  EXPECT_NE(create.out.find("Created the empty Access database new.mdb\n"), std::string::npos)
-      << create.out << create.err;
+  EXPECT_EQ(create.status, 0) << create.out << create.err;
+  EXPECT_EQ(create.out.substr(0, create.out.find('\n') + 1),
+            "Created the empty Access database new.mdb\n");
+  EXPECT_NE(create.out.find("Creating table\nTable created\n"), std::string::npos) << create.out;
   EXPECT_EQ(RunCli(dir, {"--check-access", "new.mdb"}).status, 0);
+  const std::string path = testing::ShellWord(dir / "new.mdb");
+  EXPECT_EQ(testing::CommandOutput("timeout 20 mdb-tables -1 " + path + " 2>&1"), "People\n");
+  EXPECT_EQ(testing::CommandOutput("timeout 20 mdb-export " + path + " People 2>&1"),
+            "NAME,CITY\n\"ann\",\"Oslo\"\n");
 
-  // Given again, the database exists and is used as it is.
+  // Given again, the database exists and its table takes the records.
   const CliRun again =
       RunCli(dir, {"--create-database", "t.csv", "new.mdb", "--dest-table", "People"});
+  EXPECT_EQ(again.status, 0) << again.out << again.err;
   EXPECT_EQ(again.out.find("Created the empty"), std::string::npos) << again.out;
+  EXPECT_EQ(testing::CommandOutput("timeout 20 mdb-count " + path + " People 2>&1"), "2\n");
 
   const CliRun nowhere =
       RunCli(dir, {"--create-database", "t.csv", "no/new.mdb", "--dest-table", "People"});

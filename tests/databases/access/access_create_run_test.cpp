@@ -1,0 +1,266 @@
+// New Access tables from every kind of source, Jet 3 and Jet 4: the log of the run, the
+// table as mdbtools (mdb-schema, mdb-prop, mdb-export) and npm's mdb-reader read it, our
+// verifier's verdict, and every value the source gave read back.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <map>
+
+#include "access_test_util.h"
+#include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_verify.h"
+#include "databases/access/new_database.h"
+#include "databases/access/trundle_access.h"
+#include "databases/dataset.h"
+#include "databases/server/trundle_oracle.h"
+#include "databases/trundle_table_file.h"
+#include "engine/trundle.h"
+#include "jet_test_util.h"
+#include "textfiles/trundle_text.h"
+
+namespace trundle {
+namespace {
+
+using testing::AccessFixture;
+using testing::CommandOutput;
+using testing::ShellWord;
+
+// "NAME TYPE" for each column, as mdb-schema writes the table.
+std::vector<std::string> Schema(const std::string& file, const std::string& table) {
+  const std::string out = CommandOutput("timeout 20 mdb-schema -T " + ShellWord(table) + " " +
+                                        ShellWord(file) + " 2>&1");
+  std::vector<std::string> columns;
+  size_t pos = 0;
+  for (size_t end; (end = out.find('\n', pos)) != std::string::npos; pos = end + 1) {
+    std::string line = out.substr(pos, end - pos);
+    if (line.rfind("\t[", 0) != 0) continue;
+    const size_t close = line.find(']');
+    std::string type = line.substr(line.find_first_not_of('\t', close + 1));
+    while (!type.empty() && (type.back() == ',' || type.back() == ' ')) type.pop_back();
+    columns.push_back(line.substr(2, close - 2) + " " + type);
+  }
+  return columns;
+}
+
+// "Required AllowZeroLength" of each column ("yes no"), as mdb-prop reads the catalogue.
+std::map<std::string, std::string> Properties(const std::string& file, const std::string& table) {
+  const std::string out =
+      CommandOutput("timeout 20 mdb-prop " + ShellWord(file) + " " + ShellWord(table) + " 2>&1");
+  std::map<std::string, std::map<std::string, std::string>> by_column;
+  std::string column;
+  size_t pos = 0;
+  for (size_t end; (end = out.find('\n', pos)) != std::string::npos; pos = end + 1) {
+    const std::string line = out.substr(pos, end - pos);
+    if (line.rfind("name: ", 0) == 0) column = line.substr(6);
+    const size_t colon = line.find(": ");
+    if (line.rfind('\t', 0) == 0 && colon != std::string::npos)
+      by_column[column][line.substr(1, colon - 1)] = line.substr(colon + 2);
+  }
+  std::map<std::string, std::string> props;
+  for (auto& [name, values] : by_column) {
+    if (name == "(none)") continue;
+    props[name] = (values.count("Required") ? values["Required"] : "?") + " " +
+                  (values.count("AllowZeroLength") ? values["AllowZeroLength"] : "-");
+  }
+  return props;
+}
+
+// mdb-export writes Null and empty text alike.
+std::vector<std::string> AsExported(std::vector<std::string> rows) {
+  for (std::string& row : rows) {
+    std::string out;
+    size_t pos = 0;
+    for (;;) {
+      const size_t tab = row.find('\t', pos);
+      const std::string cell = row.substr(pos, tab == std::string::npos ? tab : tab - pos);
+      if (pos) out += '\t';
+      out += cell == "s:" ? "N" : cell;
+      if (tab == std::string::npos) break;
+      pos = tab + 1;
+    }
+    row = out;
+  }
+  return rows;
+}
+
+class AccessCreateRunTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    RegisterTextAdaptors();
+    RegisterDatabaseAdaptors();
+    RegisterServerAdaptor();
+    database_ = dir / "db.mdb";
+    if (jet3())
+      WriteFile(database_, ReadFile(AccessFixture("testV1997.mdb")));
+    else
+      CreateAccessDatabase(database_);
+  }
+  bool jet3() const { return GetParam(); }
+
+  // Runs the job into a new table People; returns the log between the opening and the
+  // closing lines.
+  std::vector<std::string> Run(TDataKind kind, const std::string& table,
+                               const std::string& database = "", const std::string& sql = "") {
+    TTrundle job;
+    job.SetSourceKind(kind);
+    job.SetDestinationKind(dkAccess);
+    job.Source().TableName = table;
+    job.Source().Database = database;
+    job.Source().Sql = sql;
+    job.Source().DaoVersion = "dao36";
+    job.Destination().Database = database_;
+    job.Destination().DaoVersion = "dao36";
+    job.Destination().TableName = "People";
+    std::vector<std::string> log;
+    job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+    job.Execute();
+    EXPECT_EQ(job.outcome(), TRunOutcome::kMoved);
+    return std::vector<std::string>(log.begin() + 2, log.end() - 2);
+  }
+
+  // The new table, read back by us, mdb-reader and mdb-export, equals rows; the verifier
+  // finds the database sound.
+  void ExpectRows(const std::vector<std::string>& rows) {
+    const jet::JetVerifyReport report = jet::VerifyJetDatabase(database_);
+    EXPECT_TRUE(report.sound()) << report.Text();
+    const std::unique_ptr<jet::JetDatabase> db = jet::JetDatabase::Open(database_);
+    EXPECT_EQ(jet_test::OurRows(*db, "People"), rows);
+    const TFieldDefs fields = db->OpenTable("People")->fields();
+    EXPECT_EQ(jet_test::ReaderRows(database_, "People", fields), rows);
+    EXPECT_EQ(jet_test::ExportRows(database_, "People", fields), AsExported(rows));
+  }
+
+  ScratchFolder dir;
+  std::string database_;
+};
+
+// A CSV file: every field Text(255) accepting empty text, one with a longer value a Memo
+// that keeps every character, names Access refuses stored changed and logged.
+TEST_P(AccessCreateRunTest, ACsvFileBecomesTextFieldsAndAMemo) {
+  std::string long_text;
+  for (int i = 0; i < 30; ++i) long_text += "0123456789";
+  WriteFile(dir / "in.csv", "Name,Note,City.Town,[Key]\r\nann," + long_text +
+                                ",Oslo,1\r\nbob,,\"Bergen, Norway\",2\r\n");
+  EXPECT_EQ(Run(dkCsv, dir / "in.csv"),
+            (std::vector<std::string>{
+                "Reading table", "2 records read", "Reading from table", "Table doesn't exist",
+                "Creating table", "Field CITY.TOWN stored as CITY_TOWN",
+                "Field [KEY] stored as _KEY_", "Table created", "Reading from table",
+                "0 records read", "Moving data", "2 records moved"}));
+  EXPECT_EQ(Schema(database_, "People"),
+            (std::vector<std::string>{"NAME Text (255)", "NOTE Memo/Hyperlink (255)",
+                                      "CITY_TOWN Text (255)", "_KEY_ Text (255)"}));
+  EXPECT_EQ(
+      Properties(database_, "People"),
+      (std::map<std::string, std::string>{
+          {"NAME", "no yes"}, {"NOTE", "no yes"}, {"CITY_TOWN", "no yes"}, {"_KEY_", "no yes"}}));
+  ExpectRows({"s:ann\ts:" + long_text + "\ts:Oslo\ts:1", "s:bob\ts:\ts:Bergen, Norway\ts:2"});
+
+  // A second run appends to the table it made, the changed names found again.
+  EXPECT_EQ(Run(dkCsv, dir / "in.csv").back(), "2 records moved");
+  EXPECT_EQ(jet_test::OurRows(*jet::JetDatabase::Open(database_), "People").size(), 4u);
+}
+
+// An Access table: names, types, sizes and Required as the source has them.
+TEST_P(AccessCreateRunTest, AnAccessTableKeepsItsFields) {
+  const std::string source = AccessFixture("testV1997.mdb");
+  const std::vector<std::string> log = Run(dkAccess, "Table1", source, "select * from [Table1]");
+  EXPECT_EQ(log.back(), "2 records moved");
+  EXPECT_EQ(Schema(database_, "People"),
+            (std::vector<std::string>{"A Text (50)", "B Text (100)", "C Integer", "D Integer",
+                                      "E Long Integer", "F Double", "G DateTime", "H Currency",
+                                      "I Boolean NOT NULL"}));
+  const auto props = Properties(database_, "People");
+  EXPECT_EQ(props.at("A"), "no yes");
+  const std::unique_ptr<jet::JetDatabase> from = jet::JetDatabase::Open(source);
+  ExpectRows(jet_test::OurRows(*from, "Table1"));
+}
+
+// dBase and Paradox files: each value arrives as the file engine reads it.
+TEST_P(AccessCreateRunTest, DBaseAndParadoxFilesArriveValueForValue) {
+  for (const auto& [kind, file] : {std::pair{dkDBase, std::string("dbase/dbase_83.dbf")},
+                                   std::pair{dkParadox, std::string("paradox/AccessZone.db")}}) {
+    SCOPED_TRACE(file);
+    const std::string path = std::string(TRUNDLE_FIXTURES) + "/" + file;
+    std::filesystem::remove(database_);
+    if (jet3())
+      WriteFile(database_, ReadFile(AccessFixture("testV1997.mdb")));
+    else
+      CreateAccessDatabase(database_);
+    const std::vector<std::string> log = Run(kind, path, "", "select * from \"" + path + "\"");
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.back().find("records moved"), std::string::npos) << log.back();
+    // The source's rows as its engine reads them.
+    TQuery query;
+    query.SQL = "select * from \"" + path + "\"";
+    query.Open();
+    std::vector<std::string> rows;
+    for (; !query.Eof(); query.Next()) {
+      std::string row;
+      for (int i = 0; i < query.FieldCount(); ++i) {
+        if (i) row += '\t';
+        const Variant& v = query.Value(i);
+        const TFieldDef& def = query.FieldDefs()[static_cast<size_t>(i)];
+        Variant value = v;
+        if (v.IsText() && (def.DataType == ftBCD || def.DataType == ftFloat))
+          value.SetFloat(std::stod(v.text()));
+        // Numbers wider than a double keeps whole are text in Jet 3, which has no decimals.
+        if (jet3() && def.DataType == ftLargeint && def.Size > 15 && !v.IsNull())
+          value.SetString(v.ToText());
+        row += jet_test::CanonicalCell(value);
+      }
+      rows.push_back(row);
+    }
+    ExpectRows(rows);
+  }
+}
+
+// A server table through the SQLite ODBC driver: 64-bit integers keep every digit, long
+// text becomes a Memo.
+TEST_P(AccessCreateRunTest, AServerTableKeepsIntegersAndText) {
+  const std::string file = dir / "server.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "create table t (id integer, big integer, name varchar(20), "
+                         "notes varchar(1000), price double);"
+                         "insert into t values (1, 9007199254740993, 'ann', 'x', 2.5);"
+                         "insert into t values (100000, -5, 'bob', null, null);",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  const std::vector<std::string> log =
+      Run(dkOracle, "t", "Driver=" TRUNDLE_SQLITE_ODBC ";Database=" + file, "select * from t");
+  EXPECT_EQ(log.back(), "2 records moved");
+  const std::vector<std::string> schema = Schema(database_, "People");
+  ASSERT_EQ(schema.size(), 5u);
+  // SQLite's INTEGER holds 64 bits, whatever the values.
+  EXPECT_EQ(schema[0], jet3() ? "id Text (20)" : "id Numeric (19, 0)");
+  EXPECT_EQ(schema[2], "name Text (255)");
+  EXPECT_EQ(schema[3], "notes Memo/Hyperlink (255)");
+  EXPECT_EQ(schema[4], "price Double");
+  EXPECT_EQ(schema[1], jet3() ? "big Text (20)" : "big Numeric (19, 0)");
+  const std::unique_ptr<jet::JetDatabase> jet = jet::JetDatabase::Open(database_);
+  const std::unique_ptr<TableFileReader> reader = jet->OpenTable("People");
+  std::vector<Variant> first, second, none;
+  ASSERT_TRUE(reader->Next(first));
+  ASSERT_TRUE(reader->Next(second));
+  EXPECT_FALSE(reader->Next(none));
+  // 2^53 + 1, which no double holds, arrives whole.
+  EXPECT_EQ(first[1].ToText(), "9007199254740993");
+  EXPECT_EQ(second[0].ToText(), "100000");
+  EXPECT_EQ(second[1].ToText(), "-5");
+  EXPECT_EQ(first[3].ToText(), "x");
+  EXPECT_TRUE(second[3].IsNull());
+  const jet::JetVerifyReport report = jet::VerifyJetDatabase(database_);
+  EXPECT_TRUE(report.sound()) << report.Text();
+}
+
+INSTANTIATE_TEST_SUITE_P(Jet, AccessCreateRunTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "Jet3" : "Jet4";
+                         });
+
+}  // namespace
+}  // namespace trundle
