@@ -93,7 +93,7 @@ std::string UsageText() {
          "Copies one table from SOURCE to DEST. The kinds follow the file extensions:\n"
          "  .csv comma-delimited, .txt .tsv .tab tab-delimited, .htm .html an HTML page\n"
          "  (destination only), .dbf dBase, .db Paradox, .mdb .accdb an Access database\n"
-         "  (as DEST an existing table without indexes). DEST - is the standard output\n"
+         "  (as DEST a table, created when missing). DEST - is the standard output\n"
          "  (csv unless --dest-kind says otherwise; the log then goes to standard error).\n"
          "A server (kind oracle, alias odbc) is reached through ODBC: SOURCE or DEST is then\n"
          "  an ODBC connection string (\"Driver=...;Server=...;Database=...\"), the name of a\n"
