@@ -152,7 +152,7 @@ struct CatalogueFacts {
 };
 
 constexpr int64_t kTopContainer = 0x0F000000;  // the parent of the containers
-constexpr int64_t kContainerType = 3, kDatabaseType = 2;
+constexpr int64_t kLocalTableType = 1, kDatabaseType = 2, kContainerType = 3;
 // The rights of a container's inheritable entry that stands for the creator of an object.
 // Tables Access made have the container's other inheritable entries, not this one; their
 // owner holds these rights already through its own entry.
@@ -282,46 +282,49 @@ std::vector<Variant> CatalogueRow(const TableDef& def,
   for (Variant& v : row) v.SetNull();
   for (const auto& [name, value] : values)
     for (size_t i = 0; i < def.columns.size(); ++i)
-      if (def.columns[i].column.name == name) row[i] = value;
+      if (def.columns[i].column.name == name && !value.IsUnassigned()) row[i] = value;
   return row;
 }
 
 // The table's row in MSysObjects and its permission rows in MSysACEs, in the store's
 // open batch.
+Variant Integer(int64_t value) {
+  Variant v;
+  v.SetInteger(value);
+  return v;
+}
+
+Variant Bytes(const std::string& bytes) {
+  Variant v;
+  v.SetBlob(bytes);
+  return v;
+}
+
 void AddCatalogueRows(PageStore& store, const JetDatabase& db, const CatalogueFacts& facts,
                       const std::string& name, uint32_t tdef_page, const std::string& properties) {
-  auto value = [](auto set) {
-    Variant v;
-    set(v);
-    return v;
-  };
-  const double now = NowLocal();
-  const TableDef objects = db.Definition("MSysObjects");
-  std::vector<Variant> object = CatalogueRow(
-      objects,
-      {{"Id", value([&](Variant& v) { v.SetInteger(tdef_page); })},
-       {"ParentId", value([&](Variant& v) { v.SetInteger(facts.tables_container); })},
-       {"Name", value([&](Variant& v) { v.SetString(name); })},
-       {"Type", value([](Variant& v) { v.SetInteger(1); })},
-       {"DateCreate", value([&](Variant& v) { v.SetDateTime(now); })},
-       {"DateUpdate", value([&](Variant& v) { v.SetDateTime(now); })},
-       {"Owner", value([&](Variant& v) {
-          if (facts.has_owner)
-            v.SetBlob(facts.owner);
-          else
-            v.SetNull();
-        })},
-       {"Flags", value([](Variant& v) { v.SetInteger(0); })},
-       {"LvProp", value([&](Variant& v) { v.SetBlob(properties); })}});
+  Variant text, now, no, owner;
+  text.SetString(name);
+  now.SetDateTime(NowLocal());
+  no.SetBoolean(false);
+  if (facts.has_owner) owner = Bytes(facts.owner);
+  std::vector<Variant> object = CatalogueRow(db.Definition("MSysObjects"),
+                                             {{"Id", Integer(tdef_page)},
+                                              {"ParentId", Integer(facts.tables_container)},
+                                              {"Name", text},
+                                              {"Type", Integer(kLocalTableType)},
+                                              {"DateCreate", now},
+                                              {"DateUpdate", now},
+                                              {"Owner", owner},
+                                              {"Flags", Integer(0)},
+                                              {"LvProp", Bytes(properties)}});
   std::vector<std::vector<Variant>> aces;
   if (!facts.aces.empty()) {
     const TableDef def = db.Definition("MSysACEs");
     for (const auto& [sid, rights] : facts.aces)
-      aces.push_back(CatalogueRow(
-          def, {{"ObjectId", value([&](Variant& v) { v.SetInteger(tdef_page); })},
-                {"SID", value([&](Variant& v) { v.SetBlob(sid); })},
-                {"ACM", value([&](Variant& v) { v.SetInteger(rights); })},
-                {"FInheritable", value([](Variant& v) { v.SetBoolean(false); })}}));
+      aces.push_back(CatalogueRow(def, {{"ObjectId", Integer(tdef_page)},
+                                        {"SID", Bytes(sid)},
+                                        {"ACM", Integer(rights)},
+                                        {"FInheritable", no}}));
   }
   TableWriterOptions options;
   options.system_table = true;
