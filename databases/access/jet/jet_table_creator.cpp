@@ -41,50 +41,24 @@ constexpr char kInvalidName[] =
 
 bool IsLong(uint8_t type) { return type == kMemo || type == kOle; }
 
+// The types the table writer stores, but for Large Number, which neither format defines,
+// and Decimal in Jet 3, which came with Jet 4.
 bool Creatable(uint8_t type, bool jet3) {
-  switch (type) {
-    case kBoolean:
-    case kByte:
-    case kInteger:
-    case kLong:
-    case kCurrency:
-    case kSingle:
-    case kDouble:
-    case kDateTime:
-    case kBinary:
-    case kText:
-    case kOle:
-    case kMemo:
-    case kGuid:
-      return true;
-    case kNumeric:  // Decimal came with Jet 4
-      return !jet3;
-    default:
-      return false;
-  }
+  return WritableType(type) && type != kBigInt && !(jet3 && type == kNumeric);
 }
 
 // Code points of UTF-8 text; false when it is not valid UTF-8.
 bool CodePoints(std::string_view text, std::u32string& out) {
+  std::u16string units;
+  const bool ok = Utf8ToUtf16(text, units);
   out.clear();
-  for (size_t i = 0; i < text.size();) {
-    const uint8_t b = uint8_t(text[i]);
-    const int extra = b < 0x80             ? 0
-                      : (b & 0xE0) == 0xC0 ? 1
-                      : (b & 0xF0) == 0xE0 ? 2
-                      : (b & 0xF8) == 0xF0 ? 3
-                                           : -1;
-    if (extra < 0 || text.size() - i <= size_t(extra)) return false;
-    char32_t c = extra == 0 ? b : char32_t(b & (0x3F >> extra));
-    for (int k = 1; k <= extra; ++k) {
-      const uint8_t t = uint8_t(text[i + size_t(k)]);
-      if ((t & 0xC0) != 0x80) return false;
-      c = (c << 6) | (t & 0x3F);
-    }
+  for (size_t i = 0; i < units.size(); ++i) {
+    char32_t c = units[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size())  // a surrogate pair
+      c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(units[++i]) - 0xDC00);
     out.push_back(c);
-    i += size_t(extra) + 1;
   }
-  return true;
+  return ok;
 }
 
 // A name with letter case ignored as the engine compares names: ASCII, Latin-1, Latin

@@ -74,7 +74,10 @@ std::string RandomGuid() {
   return text;
 }
 
-bool Writable(uint8_t type) {
+
+}  // namespace
+
+bool WritableType(uint8_t type) {
   switch (type) {
     case kBoolean:
     case kByte:
@@ -96,8 +99,6 @@ bool Writable(uint8_t type) {
       return false;
   }
 }
-
-}  // namespace
 
 void InitDataPage(const Format& format, uint32_t owner, std::vector<uint8_t>& page) {
   page.assign(size_t(format.page_size), 0);
@@ -326,7 +327,7 @@ void TableWriter::CheckRefusals() {
                        ", the only one written");
 
   for (const ColumnDef& c : def_.columns)
-    if (!Writable(c.column.type))
+    if (!WritableType(c.column.type))
       throw TrundleError(refused + "column " + c.column.name + " is of a kind (" +
                          std::to_string(c.column.type) + ") that cannot be written");
 

@@ -42,6 +42,9 @@ class RowDecoder;
 inline constexpr uint32_t kLvalOwner = 0x4C41564Cu;  // the bytes "LVAL"
 inline constexpr int kMaxRowsPerPage = 255;
 
+// True for the column types whose values the writer stores.
+bool WritableType(uint8_t type);
+
 // An empty data page (type 0x01) of the given owner.
 void InitDataPage(const Format& format, uint32_t owner, std::vector<uint8_t>& page);
 // The bytes a data page has for rows and their offsets, as its header says.
