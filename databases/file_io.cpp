@@ -3,9 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "engine/ascii.h"
@@ -124,6 +127,31 @@ void RandomAccessFile::WriteAt(uint64_t offset, std::string_view data) {
       Fail("write to", path_);
     }
     done += static_cast<size_t>(n);
+  }
+}
+
+void RandomAccessFile::WriteAt(uint64_t offset, const std::vector<std::string_view>& pieces) {
+  std::vector<iovec> left;
+  left.reserve(pieces.size());
+  for (std::string_view piece : pieces)
+    if (!piece.empty()) left.push_back({const_cast<char*>(piece.data()), piece.size()});
+  size_t first = 0;  // the first iovec not yet written whole
+  while (first < left.size()) {
+    const int count = int(std::min<size_t>(left.size() - first, IOV_MAX));
+    const ssize_t n = ::pwritev(fd_, &left[first], count, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail("write to", path_);
+    }
+    offset += uint64_t(n);
+    for (size_t done = size_t(n); done > 0;) {  // a short write stops inside a piece
+      iovec& v = left[first];
+      const size_t step = std::min(done, v.iov_len);
+      v.iov_base = static_cast<char*>(v.iov_base) + step;
+      v.iov_len -= step;
+      done -= step;
+      if (v.iov_len == 0) ++first;
+    }
   }
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace trundle {
 
@@ -50,6 +51,9 @@ class RandomAccessFile {
   void WriteAt(uint64_t offset, const void* data, size_t size) {
     WriteAt(offset, std::string_view(static_cast<const char*>(data), size));
   }
+  // Writes the pieces back to back from offset, in as few system calls as the system
+  // allows (a batch of scattered pages goes out in runs of neighbours), or throws.
+  void WriteAt(uint64_t offset, const std::vector<std::string_view>& pieces);
   void Truncate(uint64_t size);
   // Waits until the data written so far is on the disk.
   void Sync();

@@ -5,13 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 #include <random>
 #include <unordered_map>
 #include <utility>
+
+#include <zlib.h>
 
 #include "databases/access/jet/jet_tdef.h"
 #include "databases/file_io.h"
@@ -35,28 +36,19 @@ constexpr char kMagic[8] = {'T', 'r', 'J', 'e', 't', 'J', 'n', 'l'};
 constexpr uint32_t kJournalVersion = 1;
 constexpr size_t kHeaderSize = 36;
 
-// Pages a batch keeps in memory before it writes them out (journalling their old images
-// first): 4 MB of Jet 4 pages.
-constexpr size_t kSpillPages = 1024;
-constexpr size_t kCachedPages = 256;
+// Images equal to the file's kept to read again, as many as a batch holds. A batch of
+// rows with scattered index keys changes a page of most leaves; the cache then holds the
+// old images the journal takes instead of their being read again.
+constexpr size_t kCachedPages = kHeldPages;
 
 // Pages 0 (header), 1 (global usage map) and 2 (MSysObjects) are never free, whatever a
 // damaged map says.
 constexpr uint32_t kFirstAllocatable = 3;
 
+// CRC-32 (the polynomial of zip and PNG), zlib's: several bytes a step rather than one,
+// which matters when a batch journals thousands of index pages.
 uint32_t Crc32(uint32_t crc, const uint8_t* p, size_t n) {
-  static const std::array<uint32_t, 256> table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  crc = ~crc;
-  for (size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
+  return uint32_t(::crc32(crc, p, uInt(n)));
 }
 
 void Put64(uint8_t* p, uint64_t v) {
@@ -262,7 +254,7 @@ class JetPageStore : public PageStore {
                          std::to_string(format_.page_size));
     batch_open_ = true;
     dirty_[page] = data;
-    if (dirty_.size() >= kSpillPages) Spill();
+    if (dirty_.size() >= kHeldPages) Spill();
   }
 
   uint32_t Allocate() override {
@@ -301,7 +293,7 @@ class JetPageStore : public PageStore {
       std::vector<uint8_t> image(size_t(format_.page_size));
       for (const auto& [page, offset] : journalled_) {
         journal_.ReadExactAt(offset, image.data(), image.size());
-        Emit(page, image.data());
+        Emit(page, {image.data()});
       }
       db_.Truncate(uint64_t(batch_pages_) * uint64_t(format_.page_size));
       db_.Sync();
@@ -472,15 +464,27 @@ class JetPageStore : public PageStore {
       }
       journal_end_ = kHeaderSize;
     }
-    std::vector<uint8_t> records;
+    // The records go out in one write, built in a buffer kept between batches (a batch
+    // of scattered index keys journals megabytes).
+    std::vector<uint8_t>& records = records_;
+    records.clear();
     std::vector<std::pair<uint32_t, uint64_t>> added;  // page, its old image's offset
+    for (uint32_t page : order)
+      if (page < batch_pages_ && journalled_.count(page) == 0) added.emplace_back(page, 0);
+    records.reserve(added.size() * (4 + page_size + 4));
+    added.clear();
     for (uint32_t page : order) {
       if (page >= batch_pages_ || journalled_.count(page) != 0) continue;
       const size_t at = records.size();
       records.resize(at + 4 + page_size + 4);
       uint8_t* record = &records[at];
       Put32(record, page);
-      db_.ReadExactAt(uint64_t(page) * page_size, record + 4, page_size);
+      // The cache holds plain images: those of an encoded database's pages are read again.
+      const auto cached = key_ == 0 ? cached_.find(page) : cached_.end();
+      if (cached != cached_.end())
+        std::memcpy(record + 4, cached->second.data(), page_size);
+      else
+        db_.ReadExactAt(uint64_t(page) * page_size, record + 4, page_size);
       Put32(record + 4 + page_size, RecordCrc(salt_, page, record + 4, page_size));
       added.emplace_back(page, journal_end_ + at + 4);
     }
@@ -495,34 +499,51 @@ class JetPageStore : public PageStore {
     // Until the images are written, the cache may hold their old ones: a failed write
     // must not leave those to be read as the file's.
     for (uint32_t page : order) cached_.erase(page);
-    std::vector<uint8_t> coded;
-    for (uint32_t page : order) {
+    // Neighbouring pages go out together: index pages, taken from the store in runs as
+    // their indexes grow, mostly have neighbours in the batch.
+    std::vector<std::vector<uint8_t>> coded;  // an encoded database's pages, as written
+    std::vector<const uint8_t*> run;
+    for (size_t i = 0; i < order.size(); ++i) {
+      const uint32_t page = order[i];
       const std::vector<uint8_t>& plain = dirty_[page];
       if (key_ != 0 && page != 0) {
-        coded = plain;
+        std::vector<uint8_t>& out = coded.emplace_back(plain);
         const uint32_t k = key_ ^ page;
         const uint8_t key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
-        Rc4(key, 4, coded.data(), coded.size());
-        Emit(page, coded.data());
+        Rc4(key, 4, out.data(), out.size());
+        run.push_back(out.data());
       } else {
-        Emit(page, plain.data());
+        run.push_back(plain.data());
+      }
+      if (i + 1 == order.size() || order[i + 1] != page + 1) {
+        Emit(page + 1 - uint32_t(run.size()), run);
+        run.clear();
+        coded.clear();
       }
     }
     // The pages a batch writes (usage maps, the table's definition and last data page)
     // are mostly read again by the next: keep the images the file now holds.
-    if (cached_.size() + dirty_.size() > kCachedPages) cached_.clear();
+    if (cached_.size() + dirty_.size() > kCachedPages)
+      TrimPages(cached_, kCachedPages / 4 * 3 - std::min(kCachedPages / 4 * 3, dirty_.size()));
     for (auto& [page, image] : dirty_) cached_[page] = std::move(image);
     dirty_.clear();
   }
 
-  // Every page write to the database file passes here, for the test hook.
-  void Emit(uint32_t page, const uint8_t* bytes) {
-    if (fail_after_ == 0) {
-      crashed_ = true;
-      throw TrundleError(path_ + ": stopped by the test hook before a page write");
+  // Every page write to the database file passes here, for the test hook: images of
+  // the pages from first on.
+  void Emit(uint32_t first, const std::vector<const uint8_t*>& images) {
+    const size_t page_size = size_t(format_.page_size);
+    std::vector<std::string_view> pieces;
+    for (const uint8_t* image : images) {
+      if (fail_after_ == 0) {
+        db_.WriteAt(uint64_t(first) * page_size, pieces);
+        crashed_ = true;
+        throw TrundleError(path_ + ": stopped by the test hook before a page write");
+      }
+      if (fail_after_ > 0) --fail_after_;
+      pieces.emplace_back(reinterpret_cast<const char*>(image), page_size);
     }
-    if (fail_after_ > 0) --fail_after_;
-    db_.WriteAt(uint64_t(page) * uint64_t(format_.page_size), bytes, size_t(format_.page_size));
+    db_.WriteAt(uint64_t(first) * page_size, pieces);
   }
 
   void EndBatch() {
@@ -550,6 +571,7 @@ class JetPageStore : public PageStore {
   // is searched from it: a map that fills up is not read from its start each time.
   uint32_t no_free_below_ = kFirstAllocatable;
   uint64_t journal_end_ = 0;
+  std::vector<uint8_t> records_;  // journal records on their way out
   uint32_t salt_ = 0;
   bool batch_open_ = false;
   bool crashed_ = false;

@@ -13,6 +13,7 @@
 // refused.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,6 +22,10 @@
 #include "databases/access/jet/jet_pages.h"
 
 namespace trundle::jet {
+
+// Pages a batch holds in memory; past them, it writes the held pages out under the
+// journal and goes on (16 MB of Jet 4 pages).
+inline constexpr size_t kHeldPages = 4096;
 
 class PageStore {
  public:

@@ -65,6 +65,10 @@ void PageFile::SetLayout(int page_size, uint32_t key) {
   key_ = key;
 }
 
+void TrimPages(PageFile::Overlay& pages, size_t keep) {
+  for (auto it = pages.begin(); it != pages.end() && pages.size() > keep;) it = pages.erase(it);
+}
+
 void PageFile::Read(uint32_t page, std::vector<uint8_t>& out) const {
   for (const Overlay* images : {overlay_, static_cast<const Overlay*>(cache_)}) {
     if (images == nullptr) continue;
@@ -86,7 +90,7 @@ void PageFile::Read(uint32_t page, std::vector<uint8_t>& out) const {
     Rc4(key, 4, out.data(), out.size());
   }
   if (cache_ != nullptr) {
-    if (cache_->size() >= cache_limit_) cache_->clear();
+    if (cache_->size() >= cache_limit_) TrimPages(*cache_, cache_limit_ / 4 * 3);
     (*cache_)[page] = out;
   }
 }

@@ -58,8 +58,8 @@ class PageFile {
   using Overlay = std::unordered_map<uint32_t, std::vector<uint8_t>>;
   void SetOverlay(const Overlay* overlay) { overlay_ = overlay; }
   // For a writer: plain images of pages as they are in the file, read in place of the
-  // file's own. Reads from the file add to it (emptied first when it holds limit pages);
-  // the writer keeps it equal to the file. Borrowed like the overlay.
+  // file's own. Reads from the file add to it (a quarter of it dropped when it holds limit
+  // pages); the writer keeps it equal to the file. Borrowed like the overlay.
   void SetCache(Overlay* cache, size_t limit) {
     cache_ = cache;
     cache_limit_ = limit;
@@ -88,6 +88,9 @@ class PageFile {
   size_t cache_limit_ = 0;
   Overlay kept_;
 };
+
+// Drops pages of a cache (any of them) until it holds at most keep.
+void TrimPages(PageFile::Overlay& pages, size_t keep);
 
 // Page types, the first byte of every page but the header.
 constexpr uint8_t kDataPage = 0x01;

@@ -25,6 +25,7 @@
 namespace trundle {
 namespace {
 
+using jet::kHeldPages;
 using jet::PageStore;
 
 constexpr uint8_t kMask[4] = {0xC7, 0xDA, 0x39, 0x6B};
@@ -200,7 +201,7 @@ TEST(JetPageStore, RollbackAndAnAbandonedBatchPutBackEveryByte) {
     WriteFile(path, s.bytes);
     {
       auto store = PageStore::Open(path);
-      RunBatch(*store, 1100, 0x33);  // some pages already went out under the journal
+      RunBatch(*store, int(kHeldPages) + 100, 0x33);  // some went out under the journal
       EXPECT_TRUE(PathExists(path + "-journal"));
       store->Rollback();
       EXPECT_EQ(store->page_count(), s.bytes.size() / PageSize(s.bytes));
@@ -214,7 +215,7 @@ TEST(JetPageStore, RollbackAndAnAbandonedBatchPutBackEveryByte) {
     EXPECT_TRUE(committed == After(dir, s, 2, 0x11));
     {
       auto store = PageStore::Open(path);
-      RunBatch(*store, 1100, 0x44);
+      RunBatch(*store, int(kHeldPages) + 100, 0x44);
     }  // closed with the batch open
     EXPECT_TRUE(ReadFile(path) == committed);
     EXPECT_FALSE(PathExists(path + "-journal"));
