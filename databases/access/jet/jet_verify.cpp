@@ -27,6 +27,8 @@ constexpr uint32_t kGlobalMapPointer = 1u << 8;  // page 1, row 0
 constexpr int kMaxRowsOnPage = 255;              // a row pointer has one byte for the row
 constexpr int kIgnoreNulls = 0x02;               // index flag
 constexpr int kShownPerCheck = 5;                // like findings of one check, then a count
+// Pages a Jet file can have: Jet 4 stops at 2 GB (of 4 KB pages), Jet 3 at 1 GB (of 2 KB).
+constexpr uint64_t kLargestFilePages = 1u << 19;
 
 // What a page is used for. A page has exactly one use, except that the pages holding
 // usage-map rows hold the maps of many tables (and page 1 holds the global map too).
@@ -155,7 +157,9 @@ class Verifier {
     Take(0, Use::kHeader, -1);
     Take(1, Use::kGlobalMap, -1);
     MapPages global;
-    if (!ReadMap(kGlobalMapPointer, "the global usage map", -1, global, true)) return;
+    // A damaged global map leaves nothing to hold the pages' uses against, but the
+    // tables are still checked.
+    const bool global_read = ReadMap(kGlobalMapPointer, "the global usage map", -1, global, true);
     free_.assign(count, false);
     for (uint32_t p : global.pages) free_[p] = true;
 
@@ -169,15 +173,18 @@ class Verifier {
       ++report_.tables;
     }
 
+    if (!global_read) return;
+    Leaks leaks;
     for (uint32_t p = 0; p < count; ++p) {
       const Claim& c = claims_[p];
       if (free_[p] && c.use != Use::kNone) {
         Fault("page " + std::to_string(p) + " is marked free in the global usage map but holds " +
               Describe(c));
       } else if (!free_[p] && c.use == Use::kNone) {
-        Unowned(p);
+        Unowned(p, leaks);
       }
     }
+    leaks.Report(*this);
   }
 
  private:
@@ -237,16 +244,92 @@ class Verifier {
     return false;
   }
 
-  // A page that is neither free nor used by anything. A data page of no table holding
-  // rows is left-over usage maps Access did not reclaim (seen in Jet 3 files it wrote).
-  void Unowned(uint32_t page) {
+  // Pages that are neither free nor used by anything, by kind. Access leaves such pages
+  // behind and reclaims them only when it compacts the database: the long-value pages of
+  // values it deleted, pages it added to the file and never used, pages of dropped tables
+  // and indexes, usage-map pages nothing refers to (all seen in files it wrote). They
+  // waste space and harm nothing, so together they make one note.
+  struct Leaks {
+    static constexpr size_t kKinds = 5;
+    // Each kind's name for one page and for more.
+    static constexpr const char* kNames[kKinds][2] = {
+        {"long-value page", "long-value pages"},
+        {"blank page", "blank pages"},
+        {"page of usage maps", "pages of usage maps"},
+        {"data page of a dropped table or of no live row",
+         "data pages of dropped tables or of no live row"},
+        {"other page", "other pages"}};
+    std::vector<uint32_t> pages[kKinds];
+
+    void Report(Verifier& v) const {
+      size_t total = 0;
+      std::string kinds, listed;
+      int shown = 0;
+      for (size_t k = 0; k < kKinds; ++k) {
+        if (pages[k].empty()) continue;
+        total += pages[k].size();
+        kinds += (kinds.empty() ? "" : ", ") + std::to_string(pages[k].size()) + " " +
+                 kNames[k][pages[k].size() == 1 ? 0 : 1];
+        for (uint32_t p : pages[k])
+          if (shown++ < kShownPerCheck)
+            listed += (listed.empty() ? "" : ", ") + std::to_string(p);
+      }
+      if (total == 0) return;
+      v.Note(std::to_string(total) + (total == 1 ? " page is" : " pages are") +
+             " marked used in the global usage map but nothing uses " +
+             (total == 1 ? "it (" : "them (") + kinds + "; page " + listed +
+             (total > size_t(kShownPerCheck) ? ", ..." : "") +
+             "): space that compacting the database gives back");
+    }
+  };
+
+  // A page that is neither free nor used by anything: space left behind (see Leaks),
+  // unless it is a data page with live rows of a table that exists, whose owned-pages map
+  // has lost it: Access would never read those rows again.
+  void Unowned(uint32_t page, Leaks& leaks) {
     std::vector<uint8_t> buf;
     file_->Read(page, buf);
-    if (buf[0] == kDataPage && Get32(&buf[4]) == 0) {
-      Note("page " + std::to_string(page) + " holds usage maps that nothing refers to");
-      return;
+    size_t kind = 4;
+    if (std::all_of(buf.begin(), buf.end(), [](uint8_t b) { return b == 0; })) {
+      kind = 1;
+    } else if (buf[0] == kDataPage && std::memcmp(&buf[4], "LVAL", 4) == 0) {
+      kind = 0;
+    } else if (buf[0] == kDataPage && Get32(&buf[4]) == 0) {
+      kind = 2;
+    } else if (buf[0] == kDataPage) {
+      kind = 3;
+      const uint32_t owner = Get32(&buf[4]);
+      const std::vector<CatalogEntry>& catalog = db_->Catalog();
+      const auto table = std::find_if(catalog.begin(), catalog.end(),
+                                      [&](const CatalogEntry& e) { return e.tdef_page == owner; });
+      if (table != catalog.end()) {
+        const int live = LiveRows(buf);
+        if (live > 0) {
+          Fault("table " + table->name + ": page " + std::to_string(page) + " holds " +
+                std::to_string(live) + " of its rows, but its owned-pages map does not list "
+                "the page, so they are lost");
+          return;
+        }
+      }
     }
-    Fault("page " + std::to_string(page) + " is neither free in the global usage map nor used");
+    leaks.pages[kind].push_back(page);
+  }
+
+  // The live rows a data page's row table lists, 0 when the table is not sound.
+  int LiveRows(const std::vector<uint8_t>& buf) const {
+    const int count = Get16(&buf[size_t(format_.data_row_count)]);
+    if (count > kMaxRowsOnPage) return 0;
+    int live = 0;
+    for (int r = 0; r < count; ++r) {
+      RowSpan span;
+      try {
+        if (!LocateRow(buf, format_, r, span, "")) return 0;
+      } catch (const TrundleError&) {
+        return 0;
+      }
+      if (!span.deleted) ++live;
+    }
+    return live;
   }
 
   // Reads the usage map at pointer, taking its row's page (and, for a reference map, its
@@ -292,6 +375,9 @@ class Verifier {
       std::vector<uint8_t> bitmap;
       const uint64_t per_page = uint64_t(format_.page_size - 4) * 8;
       for (int i = 1; i + 4 <= len; i += 4) {
+        const uint64_t first = uint64_t((i - 1) / 4) * per_page;
+        // A slot for pages no Jet file reaches is never read.
+        if (first >= kLargestFilePages) break;
         const uint32_t map_page = Get32(map + i);
         if (map_page == 0) continue;
         if (map_page >= count)
@@ -302,7 +388,6 @@ class Verifier {
         if (bitmap[0] != kMapPage)
           return damaged("its map refers to page " + std::to_string(map_page) +
                          ", which is not a usage-map page");
-        const uint64_t first = uint64_t((i - 1) / 4) * per_page;
         for (int j = 4; j < format_.page_size; ++j)
           for (int bit = 0; bit < 8; ++bit)
             if (bitmap[size_t(j)] & (1 << bit)) mark(first + uint64_t(j - 4) * 8 + uint64_t(bit));

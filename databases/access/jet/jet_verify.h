@@ -39,6 +39,8 @@ struct JetVerifyReport {
 //   header, the global map, a table's definition pages, its data pages (its owned-pages
 //   map), its index pages (each index's map), its long-value pages (the maps of its Memo
 //   and OLE columns), the pages holding usage maps; owned pages are not marked free;
+//   allocated pages that nothing uses are one note (Access leaves them until the database
+//   is compacted), unless one holds live rows of a table whose map has lost it;
 // - each table's maps agree with the pages (type and owner), its free-space map lies
 //   within its owned-pages map;
 // - row offsets and sizes lie inside their pages, the pages' free space is what their
