@@ -45,6 +45,10 @@ constexpr size_t kCachedPages = kHeldPages;
 // damaged map says.
 constexpr uint32_t kFirstAllocatable = 3;
 
+// Access opens no database larger than 2 GB (Jet 3: 1 GB), 524,288 pages either way; a
+// page pointer's three bytes would reach further.
+constexpr uint32_t kLargestFilePages = 1u << 19;
+
 // CRC-32 (the polynomial of zip and PNG), zlib's: several bytes a step rather than one,
 // which matters when a batch journals thousands of index pages.
 uint32_t Crc32(uint32_t crc, const uint8_t* p, size_t n) {
@@ -347,7 +351,10 @@ class JetPageStore : public PageStore {
   // A page past the file's end: a zero page until the caller writes it.
   uint32_t Extend() {
     const uint32_t page = page_count_;
-    if (page >= 0xFFFFFFu) throw TrundleError(path_ + " has reached the largest size Jet allows");
+    if (page >= kLargestFilePages)
+      throw TrundleError(path_ + " has reached the largest size Access allows (" +
+                         (format_.page_size == 2048 ? "1 GB" : "2 GB") +
+                         "); no more rows fit in it");
     ++page_count_;
     pages_->SetPageCount(page_count_);
     dirty_[page].assign(size_t(format_.page_size), 0);

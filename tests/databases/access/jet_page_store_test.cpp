@@ -11,12 +11,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <set>
 
 #include "databases/access/jet/jet_database.h"
 #include "databases/access/jet/jet_page_store.h"
+#include "databases/access/jet/jet_tdef.h"
+#include "databases/access/jet/jet_verify.h"
 #include "databases/file_io.h"
 #include "engine/errors.h"
 #include "tests/databases/access/jet_test_util.h"
@@ -444,6 +447,116 @@ TEST(JetPageStore, AJournalThatCannotBeWrittenLeavesTheDatabaseUntouched) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "4: the commit went through; 5: Rollback failed";
   EXPECT_TRUE(ReadFile(path) == bytes);
+  EXPECT_FALSE(PathExists(path + "-journal"));
+}
+
+// testRefGlobalV2000.mdb's global map is a reference map without bitmap pages (its last
+// pointer, 0xFFFFFF80, lies past the pages a file can have): no page reads as free, so
+// pages come from the file's end and the map is left as it is. With a bitmap page, the
+// pages it marks free are handed out first and their bits cleared, and nothing else
+// changes; a pointer within reach to a page that is no bitmap is refused untouched.
+TEST(JetPageStore, AReferenceGlobalMapHandsOutOnlyWhatItsBitmapsMarkFree) {
+  ScratchFolder dir;
+  const std::string path = dir / "t.mdb";
+  const std::string original = ReadFile(jet_test::Fixture("testRefGlobalV2000.mdb"));
+  const size_t ps = 4096;
+  const uint32_t old_count = uint32_t(original.size() / ps);
+  auto allocate = [&](int n) {
+    auto store = PageStore::Open(path);
+    std::vector<uint32_t> pages;
+    for (int i = 0; i < n; ++i) {
+      pages.push_back(store->Allocate());
+      store->Write(pages.back(), std::vector<uint8_t>(ps, 0));
+    }
+    store->Commit();
+    return pages;
+  };
+  // Where page 1's row 0, the global map, lies in the file.
+  std::vector<uint8_t> page1(original.begin() + ps, original.begin() + 2 * ps);
+  jet::RowSpan span;
+  ASSERT_TRUE(jet::LocateRow(page1, jet::Format::Jet4(), 0, span, "test"));
+  const size_t map = ps + size_t(span.begin);
+  ASSERT_EQ(original[map], 1);
+
+  WriteFile(path, original);
+  std::vector<uint32_t> expected;
+  for (uint32_t p = old_count; p < old_count + 40; ++p) expected.push_back(p);
+  EXPECT_EQ(allocate(40), expected);
+  std::string now = ReadFile(path);
+  EXPECT_EQ(now.size(), (old_count + 40) * ps);
+  EXPECT_TRUE(now.compare(0, original.size(), original) == 0) << "an old page changed";
+
+  // A bitmap page after the file's pages, marking the blank pages 709-735 free and, as
+  // Access marks them, the pages past the end.
+  std::string with_bitmap = original;
+  const uint32_t bitmap = old_count;
+  std::string page(ps, '\0');
+  page[0] = 0x05;
+  page[1] = 0x01;
+  auto set_free = [&](std::string& bytes, uint32_t p) { bytes[4 + p / 8] |= char(1 << (p % 8)); };
+  for (uint32_t p = 709; p <= 735; ++p) set_free(page, p);
+  for (uint32_t p = bitmap + 1; p < (ps - 4) * 8; ++p) set_free(page, p);
+  with_bitmap += page;
+  jet::Put32(reinterpret_cast<uint8_t*>(&with_bitmap[map + 1]), bitmap);
+  WriteFile(path, with_bitmap);
+  expected.clear();
+  for (uint32_t p = 709; p <= 735; ++p) expected.push_back(p);
+  for (uint32_t p = bitmap + 1; p <= bitmap + 3; ++p) expected.push_back(p);
+  ASSERT_EQ(allocate(30), expected);
+  now = ReadFile(path);
+  ASSERT_EQ(now.size(), (bitmap + 4) * ps);
+  std::string cleared = page;
+  for (uint32_t p : expected) cleared[4 + p / 8] &= char(~(1 << (p % 8)));
+  EXPECT_TRUE(now.compare(bitmap * ps, ps, cleared) == 0) << "the bitmap's bits";
+  for (uint32_t p = 0; p < bitmap; ++p) {
+    if (p >= 709 && p <= 735) continue;
+    EXPECT_TRUE(now.compare(p * ps, ps, with_bitmap, p * ps, ps) == 0) << "page " << p;
+  }
+  const jet::JetVerifyReport report = jet::VerifyJetDatabase(path);
+  EXPECT_TRUE(report.sound()) << report.Text();
+
+  for (uint32_t wrong : {0xFFFFFF80u, 2u}) {
+    std::string damaged = with_bitmap;
+    jet::Put32(reinterpret_cast<uint8_t*>(&damaged[map + 1]), wrong);
+    WriteFile(path, damaged);
+    try {
+      allocate(1);
+      ADD_FAILURE() << "allocated from a map pointing at page " << wrong;
+    } catch (const TrundleError& e) {
+      EXPECT_NE(std::string(e.what()).find(path + " is damaged: its global usage map refers to "
+                                           "page " + std::to_string(wrong)),
+                std::string::npos)
+          << e.what();
+    }
+    EXPECT_TRUE(ReadFile(path) == damaged);
+    EXPECT_FALSE(PathExists(path + "-journal"));
+  }
+}
+
+// Access opens no database past 2 GB: the last page a file may have is given, and then a
+// clear refusal that leaves the file as it was.
+TEST(JetPageStore, TheFileGrowsToTwoGigabytesAndNoFurther) {
+  ScratchFolder dir;
+  const std::string path = dir / "t.mdb";
+  WriteFile(path, ReadFile(jet_test::Fixture("testRefGlobalV2000.mdb")));
+  const uint64_t largest = uint64_t(1) << 31;
+  std::filesystem::resize_file(path, largest - 4096);  // sparse: zero pages
+  {
+    auto store = PageStore::Open(path);
+    EXPECT_EQ(store->Allocate(), uint32_t(largest / 4096 - 1));
+    store->Commit();
+  }
+  EXPECT_EQ(std::filesystem::file_size(path), largest);
+  try {
+    PageStore::Open(path)->Allocate();
+    ADD_FAILURE() << "a page past 2 GB";
+  } catch (const TrundleError& e) {
+    EXPECT_NE(std::string(e.what()).find(path + " has reached the largest size Access allows "
+                                                "(2 GB)"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(std::filesystem::file_size(path), largest);
   EXPECT_FALSE(PathExists(path + "-journal"));
 }
 
