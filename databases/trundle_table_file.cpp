@@ -103,9 +103,10 @@ void TTrundleTableFile::SendNotes() {
 
 TFieldDefs TTrundleTableFile::FieldsFrom(TTrundleUnknown& source) {
   const TDataKind kind = source.GetKind();
-  // Text has no types: every field a string as wide as its longest value.
+  // Text has no types: every field a string as wide as its longest value, in bytes.
   const bool text = kind == dkCsv || kind == dkText;
-  return NewTableFields(GetKind(), kind, source.SourceFieldDefs(text));
+  return NewTableFields(GetKind(), kind,
+                        source.SourceFieldDefs(text ? TextLength(Utf8Bytes) : nullptr));
 }
 
 bool TTrundleTableFile::CreateTable(TTrundleUnknown& source) {
@@ -197,7 +198,7 @@ std::vector<std::string> TTrundleTableFile::FieldsMadeFrom(
   return made_from;
 }
 
-TFieldDefs TTrundleTableFile::SourceFieldDefs(bool /*measure_widths*/) {
+TFieldDefs TTrundleTableFile::SourceFieldDefs(const TextLength& /*measure_widths*/) {
   if (!query_->Active()) return {};
   return query_->FieldDefs();
 }

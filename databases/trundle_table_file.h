@@ -33,7 +33,7 @@ class TTrundleTableFile : public TTrundleUnknown {
   // a name that matches no field is ignored. Throws when a value cannot be converted or
   // the record cannot be stored.
   bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
-  TFieldDefs SourceFieldDefs(bool measure_widths) override;
+  TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
 
   TQuery& Query() { return *query_; }
 

@@ -2,7 +2,9 @@
 // engines, the SQL layer and the adaptors.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +71,15 @@ struct TFieldDef {
 };
 
 using TFieldDefs = std::vector<TFieldDef>;
+
+// A text value's length (the value in UTF-8) in the unit a new table's text field is sized
+// in: UTF-8 bytes for dBase and Paradox, UTF-16 code units for a Jet 4 database, bytes of
+// its code page for a Jet 3 one.
+using TextLength = std::function<size_t(std::string_view utf8)>;
+
+// dBase and Paradox widths are bytes: a value's UTF-8 bytes are its bytes in a file written
+// in UTF-8, and never fewer than in a single- or double-byte code page.
+inline size_t Utf8Bytes(std::string_view utf8) { return utf8.size(); }
 
 // Index of the field named name: the first exact match, else the first match that
 // ignores letter case; -1 when none.

@@ -37,7 +37,7 @@ void TTrundleUnknown::Rollback() {}
 
 bool TTrundleUnknown::RollsBackOpenBatch() const { return false; }
 
-TFieldDefs TTrundleUnknown::SourceFieldDefs(bool /*measure_widths*/) { return {}; }
+TFieldDefs TTrundleUnknown::SourceFieldDefs(const TextLength& /*measure_widths*/) { return {}; }
 
 void TTrundleUnknown::ReportReadError(const std::string& message) {
   read_error_ = message;

@@ -95,9 +95,10 @@ class TTrundleUnknown {
 
   // The fields a destination's CreateTable copies: names in order, with types and widths
   // where the kind knows them. A text table gives ftString and, when measure_widths is
-  // set, the longest value's width in bytes (a pass over every record). Valid after a
-  // successful OpenTable. The base class has none.
-  virtual TFieldDefs SourceFieldDefs(bool measure_widths);
+  // not empty, each field's longest value as measure_widths counts it (a pass over every
+  // record; at least 1), else Size 0. Valid after a successful OpenTable. The base class
+  // has none.
+  virtual TFieldDefs SourceFieldDefs(const TextLength& measure_widths);
 
   // The message of the error that ended a source's reading early, after ReadRecord
   // returned false because of it; empty when the source ran to its end.

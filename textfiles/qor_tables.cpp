@@ -2,7 +2,9 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -400,7 +402,8 @@ void TTableObject::SetValueAt(int field, int record, const Variant& value) {
   s.open_values[field] = value;
 }
 
-std::vector<int> TTableObject::LongestValues(const TTrundleTickEvent& tick) const {
+std::vector<int> TTableObject::LongestValues(const TextLength& length,
+                                             const TTrundleTickEvent& tick) const {
   SealOpenRecord();
   std::vector<int> longest(FieldNames.size(), 0);
   Variant v;
@@ -413,12 +416,15 @@ std::vector<int> TTableObject::LongestValues(const TTrundleTickEvent& tick) cons
     p = GetVarint(p, count);
     for (uint64_t i = 0; i < count && i < longest.size(); ++i) {
       p = Decode(p, v);
-      size_t len = v.text().size();
-      if (v.type() != VarType::kString && v.type() != VarType::kBlob) {
+      size_t len = 0;
+      if (v.type() == VarType::kString || v.type() == VarType::kBlob) {
+        len = length(v.text());
+      } else {
         text.clear();
         AppendFormatted(v, text);
-        len = text.size();
+        len = length(text);
       }
+      len = std::min<size_t>(len, INT32_MAX);
       if (len > static_cast<size_t>(longest[i])) longest[i] = static_cast<int>(len);
     }
   }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/ascii.h"
+#include "engine/field_types.h"
 #include "engine/tick.h"
 #include "engine/variant.h"
 
@@ -81,11 +82,13 @@ class TTableObject {
   // Position of the first field whose name matches ignoring letter case; -1 when none.
   // The name is upper-cased (a to z only) before the search.
   int IndexOfName(std::string_view name) const;
-  // The longest text of each column, in bytes, over every data record (for the width
-  // of a created field). Values that are not text count by their text form. The passes
-  // over every record (this and the Save functions) step `tick` at each record and do not
-  // end early.
-  std::vector<int> LongestValues(const TTrundleTickEvent& tick = {}) const;
+  // The longest text of each column as `length` counts it (Utf8Bytes, or a destination's
+  // own unit), over every data record (for the width of a created field); lengths past
+  // INT32_MAX count as INT32_MAX. Values that are not text count by their text form. The
+  // passes over every record (this and the Save functions) step `tick` at each record and
+  // do not end early.
+  std::vector<int> LongestValues(const TextLength& length,
+                                 const TTrundleTickEvent& tick = {}) const;
 
   // The text form of one value: currency "$%1.2f", date-times by the short date (with
   // the time of day when there is one) or the time alone below 1.0, else ToText().

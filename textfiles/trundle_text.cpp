@@ -56,15 +56,15 @@ std::shared_ptr<SystemClipboard> GetSystemClipboard() {
 }
 
 bool TTrundleTableBase::CreateTable(TTrundleUnknown& source) {
-  for (TFieldDef& def : source.SourceFieldDefs(false)) Table.FieldNames.push_back(def.Name);
+  for (TFieldDef& def : source.SourceFieldDefs(nullptr)) Table.FieldNames.push_back(def.Name);
   SendMessage("Table created");
   return true;
 }
 
-TFieldDefs TTrundleTableBase::SourceFieldDefs(bool measure_widths) {
+TFieldDefs TTrundleTableBase::SourceFieldDefs(const TextLength& measure_widths) {
   TFieldDefs defs;
   std::vector<int> widths;
-  if (measure_widths) widths = Table.LongestValues(OnTick);
+  if (measure_widths) widths = Table.LongestValues(measure_widths, OnTick);
   for (size_t i = 0; i < Table.FieldNames.size(); ++i) {
     TFieldDef def;
     def.Name = Table.FieldNames[i];

@@ -29,7 +29,7 @@ class TTrundleTableBase : public TTrundleUnknown {
   // Matches names as FieldNameMapper does; a name that matches no field is dropped.
   // Throws "Range check error" for a field beyond the 91st.
   bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
-  TFieldDefs SourceFieldDefs(bool measure_widths) override;
+  TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
 
  protected:
   // The value for each field of Table from one incoming record (nullptr: none), names

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "databases/access/jet/jet_text.h"
 #include "databases/data_types.h"
 #include "engine/ascii.h"
 #include "engine/log_text.h"
@@ -59,6 +60,23 @@ bool Taken(const std::vector<std::string>& taken, const std::string& name) {
 
 }  // namespace
 
+TextLength AccessTextLength(std::shared_ptr<TextCodec> jet3_text) {
+  if (jet3_text)
+    return [codec = std::move(jet3_text), bytes = std::string()](std::string_view text) mutable {
+      bytes.clear();
+      codec->Convert(text, bytes);  // a character the code page lacks is stored as '?'
+      return bytes.size();
+    };
+  return [units = std::u16string()](std::string_view text) mutable {
+    // ASCII text is one unit a byte; the rest is converted as the row encoder converts it
+    // (a byte that is no UTF-8 becomes one U+FFFD, a character past U+FFFF two units).
+    if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; }))
+      return text.size();
+    jet::Utf8ToUtf16(text, units);
+    return units.size();
+  };
+}
+
 std::vector<std::string> AccessFieldNames(const std::vector<std::string>& names,
                                           TextCodec* jet3_names) {
   std::vector<std::string> stored(names.size());
@@ -100,7 +118,8 @@ NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, 
     f.Size = text_source ? kMaxTextChars : source_kind == dkOracle ? 0 : from.Size;
     f.Required = source_kind == dkAccess && from.Required;
     f.AllowZeroLength = f.Type == dbText;
-    // A text source's width is its longest value; other sources state theirs.
+    // A text source's width is its longest value in Access's own unit; other sources
+    // state theirs.
     if (f.Type == dbText && from.Size > kMaxTextChars) {
       f.Type = dbMemo;
       f.Size = 0;

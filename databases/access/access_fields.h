@@ -1,12 +1,13 @@
 // The fields of a new Access table made from a source's fields: their stored names, DAO
 // types and sizes.
 //
-//   const NewAccessTable t = AccessFieldsFor(source.GetKind(), source.SourceFieldDefs(true),
-//                                            jet3);
+//   const TFieldDefs from = source.SourceFieldDefs(AccessTextLength(nullptr));  // Jet 4
+//   const NewAccessTable t = AccessFieldsFor(source.GetKind(), from, jet3);
 //   for (const TDAOField& f : t.fields) ...      // in the source's order
 //   for (const std::string& line : t.renames) Log(line);
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,14 +32,21 @@ inline constexpr size_t kMaxAccessNameChars = 64;
 std::vector<std::string> AccessFieldNames(const std::vector<std::string>& names,
                                           TextCodec* jet3_names = nullptr);
 
+// A text value's length as a Text field of this database counts it, for the widths of a
+// text source (SourceFieldDefs): in Jet 4 (jet3_text null) its UTF-16 code units, in
+// Jet 3 its bytes in the database's code page (jet3_text converts UTF-8 to it), each
+// counted from the same conversion the table writer stores. The function shares
+// jet3_text.
+TextLength AccessTextLength(std::shared_ptr<TextCodec> jet3_text);
+
 struct NewAccessTable {
   std::vector<TDAOField> fields;     // in the source's order
   std::vector<std::string> renames;  // "Field X stored as Y", one per changed name
 };
 
 // The fields for a source of kind source_kind giving source (its SourceFieldDefs, text
-// widths measured), in a Jet 3 or Jet 4 database. Types: text sources Text(255), dBase,
-// Paradox and Access FieldTypeToDaoType with the source's size, servers
+// widths measured by AccessTextLength), in a Jet 3 or Jet 4 database. Types: text sources
+// Text(255), dBase, Paradox and Access FieldTypeToDaoType with the source's size, servers
 // OracleTypeToDaoType; Required kept from an Access source only; AllowZeroLength on Text
 // and Memo fields. Where that type cannot hold the source's values a wider one is taken:
 // text longer than 255 characters a Memo, 32-bit integers Long, 64-bit integers Double

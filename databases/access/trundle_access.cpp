@@ -123,12 +123,13 @@ bool TTrundleAccess::CreateTable(TTrundleUnknown& source) {
   TDAOTableDef def = database_->CreateTableDef(TableName);
   try {
     const TDataKind kind = source.GetKind();
-    // A text source's widths are measured: a value longer than a Text field holds
-    // makes the field a Memo.
-    const TFieldDefs from = source.SourceFieldDefs(kind == dkCsv || kind == dkText);
     const bool jet3 = database_->Version() == "3.0";
-    const NewAccessTable table =
-        AccessFieldsFor(kind, from, jet3, jet3 ? Jet3Names().get() : nullptr);
+    const std::shared_ptr<TextCodec> jet3_text = jet3 ? Jet3Names() : nullptr;
+    // A text source's widths are measured as a Text field counts its characters (not in
+    // UTF-8 bytes): a value longer than a Text field holds makes the field a Memo.
+    const bool text = kind == dkCsv || kind == dkText;
+    const TFieldDefs from = source.SourceFieldDefs(text ? AccessTextLength(jet3_text) : nullptr);
+    const NewAccessTable table = AccessFieldsFor(kind, from, jet3, jet3_text.get());
     for (const TDAOField& field : table.fields) def.Fields.Append(field);
     database_->TableDefs_Append(def);
     created_from_.clear();
@@ -241,7 +242,7 @@ void TTrundleAccess::SendAppendNotes() {
   for (const std::string& note : database_->TakeAppendNotes()) SendMessage(note);
 }
 
-TFieldDefs TTrundleAccess::SourceFieldDefs(bool /*measure_widths*/) {
+TFieldDefs TTrundleAccess::SourceFieldDefs(const TextLength& /*measure_widths*/) {
   if (!query_->Active()) return {};
   return query_->FieldDefs();
 }

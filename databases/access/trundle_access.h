@@ -56,7 +56,7 @@ class TTrundleAccess : public TTrundleUnknown {
   // Drops the open batch: the file keeps what the last Commit wrote.
   void Rollback() override;
   bool RollsBackOpenBatch() const override { return true; }
-  TFieldDefs SourceFieldDefs(bool measure_widths) override;
+  TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
 
  private:
   void SendNotes();

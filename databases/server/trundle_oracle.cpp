@@ -90,7 +90,7 @@ void TTrundleOracle::Commit() { data_set_->CommitBatch(); }
 
 void TTrundleOracle::Rollback() { data_set_->RollbackBatch(); }
 
-TFieldDefs TTrundleOracle::SourceFieldDefs(bool /*measure_widths*/) {
+TFieldDefs TTrundleOracle::SourceFieldDefs(const TextLength& /*measure_widths*/) {
   if (!data_set_->Active()) return {};
   return data_set_->FieldDefs();
 }

@@ -40,7 +40,7 @@ class TTrundleOracle : public TTrundleUnknown {
   // Drops the open batch and rolls its transaction back.
   void Rollback() override;
   bool RollsBackOpenBatch() const override { return true; }
-  TFieldDefs SourceFieldDefs(bool measure_widths) override;
+  TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
 
   TOracleDataSet& DataSet() { return *data_set_; }
   TOracleSession& Session() { return *session_; }

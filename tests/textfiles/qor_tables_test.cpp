@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/errors.h"
 #include "engine/locale_format.h"
 #include "tests/test_files.h"
@@ -110,12 +112,20 @@ TEST(TableObjectTest, DelimitedRenderingQuotesEverythingAndDoublesQuotes) {
   EXPECT_EQ(t.SaveToTabText(), "\"A\"\t\"B\"\r\n\"O\"\"Neil\"\t\"x,y\"\r\n\"\"\t\"3\"\r\n");
 }
 
-TEST(TableObjectTest, LongestValuesMeasuresBytes) {
+// Each value is measured by the length given (a number by its text form), so the longest
+// in bytes need not be the longest in characters.
+TEST(TableObjectTest, LongestValuesCountAsTheLengthGiven) {
   TTableObject t;
-  t.FieldNames = {"A", "B", "C"};
-  t.AddTextRecord({"abc", "Офис"});
-  t.AddTextRecord({"", "x"});
-  EXPECT_EQ(t.LongestValues(), (std::vector<int>{3, 8, 0}));
+  t.FieldNames = {"A", "B", "C", "D"};
+  t.AddTextRecord({"abc", "Офис", "", "Офис"});
+  t.AddTextRecord({"", "x", "", "abcdef"});
+  t.SetValueAt(2, 2, Variant::Integer(-12345));
+  const auto characters = [](std::string_view s) {
+    return static_cast<size_t>(
+        std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+  };
+  EXPECT_EQ(t.LongestValues(Utf8Bytes), (std::vector<int>{3, 8, 6, 8}));
+  EXPECT_EQ(t.LongestValues(characters), (std::vector<int>{3, 4, 6, 6}));
 }
 
 }  // namespace

@@ -428,7 +428,7 @@ TEST(LongPhaseTest, PassesOverWholeTablesTickAndReadingStopsWhenAsked) {
   ASSERT_TRUE(Load(source, dir / "in.csv").ok);
   EXPECT_GE(ticks, kStrides) << "reading";
   ticks = 0;
-  source.SourceFieldDefs(true);
+  source.SourceFieldDefs(Utf8Bytes);
   EXPECT_GE(ticks, kStrides) << "measuring";
 
   TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
