@@ -176,14 +176,21 @@ int main(int argc, char** argv) {
   if (options.clipboard) trundle::SetSystemClipboard(trundle::FindCommandClipboard());
 
   if (WritesToStandardOutput(options.dest.location)) g_log = stderr;
-  // --create-database: a missing Access destination starts as an empty database.
+  // --create-database: a missing Access destination starts as an empty database, which
+  // goes again when the run puts no table in it.
+  trundle::CreatedDatabase created;
   try {
-    const std::string created = trundle::CreateMissingDatabase(description.destination);
-    if (!created.empty() && !options.quiet) std::fprintf(g_log, "%s\n", created.c_str());
+    created = trundle::CreateMissingDatabase(description.destination);
+    if (!created.message.empty() && !options.quiet)
+      std::fprintf(g_log, "%s\n", created.message.c_str());
   } catch (const std::exception& e) {
     std::cerr << e.what() << "\n";
     return kExitNotOpened;
   }
+  const auto remove_unused_database = [&created, &options] {
+    const std::string removed = trundle::RemoveUnusedDatabase(created);
+    if (!removed.empty() && !options.quiet) std::fprintf(g_log, "%s\n", removed.c_str());
+  };
 
   // The bar only on a terminal; it shares the screen with the log, which closes its line.
   trundle::RunConsole console(g_log, !options.quiet && isatty(STDERR_FILENO) ? stderr : nullptr,
@@ -197,12 +204,14 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     g_job = nullptr;
     console.CloseBar();
+    remove_unused_database();
     std::fflush(g_log);
     std::cerr << trundle::AsLines(trundle::ShortenedLogLine(e.what()));
     return kExitError;
   }
   g_job = nullptr;
   console.CloseBar();
+  remove_unused_database();
   if (job.outcome() == trundle::TRunOutcome::kReadFailed) {
     // The log has the line already; a script reading only the status and standard error
     // must not take a partial copy for a whole one.

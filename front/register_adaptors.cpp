@@ -33,19 +33,30 @@ std::vector<std::string> DatabaseTables(TDataKind kind, const std::string& datab
 #endif
 }
 
-std::string CreateMissingDatabase(const EndDescription& end) {
+CreatedDatabase CreateMissingDatabase(const EndDescription& end) {
   struct stat st {};
   if (end.kind != dkAccess || !end.create_database || stat(end.database.c_str(), &st) == 0)
-    return "";
+    return {};
   if (EqualsIgnoringAsciiCase(end.dao_version, "dao35"))
     throw TrundleError("The database " + end.database +
                        " was not created: a new database is an Access 2000 one, which DAO 3.5 "
                        "(Access 97) cannot open");
 #ifdef TRUNDLE_WITH_TABLE_FILES
-  CreateAccessDatabase(end.database);
-  return "Created the empty Access database " + end.database;
+  const NewDatabaseFile made = CreateAccessDatabase(end.database);
+  return {"Created the empty Access database " + end.database, made.path, made.device, made.inode};
 #else
   throw TrundleError("This build writes no databases: " + end.database + " was not created");
+#endif
+}
+
+std::string RemoveUnusedDatabase(const CreatedDatabase& made) {
+#ifdef TRUNDLE_WITH_TABLE_FILES
+  if (made.message.empty() || !RemoveIfNoTables({made.path, made.device, made.inode})) return "";
+  return "Removed the empty Access database " + made.path +
+         " this run created: no table was created in it";
+#else
+  (void)made;
+  return "";
 #endif
 }
 

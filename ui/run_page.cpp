@@ -57,14 +57,14 @@ void MainForm::TrundleButtonClick() {
   {
     TTrundle job;
     job_ = &job;
+    CreatedDatabase created;
     try {
       BuildJob(description, job);
       job.OnMessage = [this](const std::string& message) { MessageCallback(message); };
       job.OnProgress = [this](int32_t percent) { ProgressCallback(percent); };
       gauge_->SetPosition(0);
-      if (const std::string created = CreateMissingDatabase(description.destination);
-          !created.empty())
-        MessageCallback(created);
+      created = CreateMissingDatabase(description.destination);
+      if (!created.message.empty()) MessageCallback(created.message);
       job.Execute();
       // A source that stopped reading on an error leaves a partial copy: say so as for
       // any other failure, not only in the log.
@@ -73,6 +73,9 @@ void MainForm::TrundleButtonClick() {
     } catch (const std::exception& e) {
       error = QString::fromStdString(e.what());
     }
+    // A database made for a run that then created no table in it goes again.
+    if (const std::string removed = RemoveUnusedDatabase(created); !removed.empty())
+      MessageCallback(removed);
     job_ = nullptr;
   }
   running_ = false;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "databases/access/jet/jet_database.h"
 #include "engine/errors.h"
 
 namespace trundle {
@@ -44,7 +45,7 @@ std::string_view EmptyAccessDatabase() {
   return {reinterpret_cast<const char*>(kEmptyJet4Database), kEmptyJet4Database_size};
 }
 
-void CreateAccessDatabase(const std::string& path) {
+NewDatabaseFile CreateAccessDatabase(const std::string& path) {
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0)
     throw TrundleError("Could not create the database " + path + ": the file exists already");
@@ -55,8 +56,10 @@ void CreateAccessDatabase(const std::string& path) {
   const mode_t mask = umask(0);
   umask(mask);
   fchmod(fd, 0666 & ~mask);
+  // The inode keeps through the rename: it tells this file from any other given its name.
+  struct stat made {};
+  int error = fstat(fd, &made) != 0 ? errno : 0;
   const std::string_view bytes = EmptyAccessDatabase();
-  int error = 0;
   for (size_t done = 0; done < bytes.size() && error == 0;) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno != EINTR) error = errno;
@@ -77,6 +80,24 @@ void CreateAccessDatabase(const std::string& path) {
     fsync(dir);
     close(dir);
   }
+  return {path, static_cast<uint64_t>(made.st_dev), static_cast<uint64_t>(made.st_ino)};
+}
+
+bool RemoveIfNoTables(const NewDatabaseFile& made) {
+  struct stat st {};
+  if (made.path.empty() || lstat(made.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<uint64_t>(st.st_dev) != made.device ||
+      static_cast<uint64_t>(st.st_ino) != made.inode)
+    return false;
+  // A journal holds pages of an unfinished batch, which the next writer puts back; the
+  // database is not judged without them.
+  if (lstat((made.path + "-journal").c_str(), &st) == 0 || errno != ENOENT) return false;
+  try {
+    if (!jet::JetDatabase::Open(made.path)->UserTables().empty()) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  return unlink(made.path.c_str()) == 0;
 }
 
 }  // namespace trundle

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "cli/options.h"
+#include "databases/access/new_database.h"
 #include "databases/dbase/dbase_file.h"
 #include "engine/datetime.h"
 #include "tests/databases/access/access_test_util.h"
@@ -678,6 +679,65 @@ TEST(CliAccessTest, CreateDatabaseMakesAMissingDestination) {
       RunCli(dir, {"--create-database", "t.csv", "no/new.mdb", "--dest-table", "People"});
   EXPECT_EQ(nowhere.status, 1);
   EXPECT_EQ(nowhere.err, "Could not create the database no/new.mdb: No such file or directory\n");
+}
+
+// A database --create-database made goes again when the run then fails before a table is
+// created in it, so that the next run without the option does not take it for the user's;
+// once a table is made, the database stays, and a database that was there stays always.
+TEST(CliAccessTest, ADatabaseMadeForARunThatCreatedNoTableIsRemoved) {
+  ScratchFolder dir;
+  const std::string removed =
+      "Removed the empty Access database new.mdb this run created: no table was created in it\n";
+  WriteFile(dir / "twice.csv", "A,a\r\n1,2\r\n");  // a name twice: no table is created
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--create-database", "missing.csv", "new.mdb", "--dest-table", "People"},
+           {"--create-database", "twice.csv", "new.mdb", "--dest-table", "People"},
+           {"--create-database", "twice.csv", "new.mdb", "--dest-table", "Bad]Name"}}) {
+    SCOPED_TRACE(args[1] + " " + args[4]);
+    const CliRun run = RunCli(dir, args);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1),
+              "Created the empty Access database new.mdb\n");
+    ASSERT_GE(run.out.size(), removed.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - removed.size()), removed) << run.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "new.mdb"));
+  }
+  WriteFile(dir / "t.csv", "NAME\r\nann\r\n");
+  const CliRun next = RunCli(dir, {"t.csv", "new.mdb", "--dest-table", "People"});
+  EXPECT_EQ(next.status, 1);
+  EXPECT_NE(next.out.find("Database doesn't exist"), std::string::npos) << next.out;
+
+  // Quiet, the database goes all the same.
+  EXPECT_EQ(RunCli(dir, {"--quiet", "--create-database", "missing.csv", "new.mdb", "--dest-table",
+                         "People"})
+                .status,
+            1);
+  EXPECT_FALSE(std::filesystem::exists(dir / "new.mdb"));
+
+  // A database that was there before the run stays, empty as it is.
+  WriteFile(dir / "old.mdb", std::string(EmptyAccessDatabase()));
+  const CliRun old =
+      RunCli(dir, {"--create-database", "missing.csv", "old.mdb", "--dest-table", "People"});
+  EXPECT_EQ(old.status, 1);
+  EXPECT_EQ(old.out.find("Removed"), std::string::npos) << old.out;
+  EXPECT_EQ(ReadFile(dir / "old.mdb"), std::string(EmptyAccessDatabase()));
+
+  // A table created and a record then refused (30 Text fields of 250 characters make a
+  // row wider than a page): the table stays.
+  std::string names, values;
+  for (int i = 0; i < 30; ++i) {
+    names += (i ? ",F" : "F") + std::to_string(i);
+    values += (i ? "," : "") + std::string(250, 'x');
+  }
+  WriteFile(dir / "wide.csv", names + "\r\n" + values + "\r\n");
+  const CliRun failed =
+      RunCli(dir, {"--create-database", "wide.csv", "new.mdb", "--dest-table", "People"});
+  EXPECT_EQ(failed.status, 3) << failed.out << failed.err;
+  EXPECT_NE(failed.out.find("Table created\n"), std::string::npos) << failed.out;
+  EXPECT_NE(failed.err.find("could not be written"), std::string::npos) << failed.err;
+  EXPECT_EQ(failed.out.find("Removed"), std::string::npos) << failed.out;
+  const std::string path = testing::ShellWord(dir / "new.mdb");
+  EXPECT_EQ(testing::CommandOutput("timeout 20 mdb-tables -1 " + path + " 2>&1"), "People\n");
 }
 
 }  // namespace

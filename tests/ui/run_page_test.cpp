@@ -170,6 +170,29 @@ TEST_F(RunPageTest, TheCreateDatabaseBoxMakesAMissingAccessDatabase) {
   EXPECT_FALSE(std::filesystem::exists(database));
 }
 
+// As with trundle-cli --create-database, a database the box made goes again when the run
+// creates no table in it (here the source is missing); the log says so.
+TEST_F(RunPageTest, ADatabaseTheBoxMadeGoesAgainWhenNoTableIsCreated) {
+  const std::string database = dir_ / "new.mdb";
+  Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "missing.csv"));
+  Get<QRadioButton>("BrowseSourceTextGroupItem0")->setChecked(true);
+  Get<QTabWidget>("PageControl2")->setCurrentIndex(3);
+  Get<QLineEdit>("Edit11")->setText(QString::fromStdString(database));
+  Get<QComboBox>("ComboBox3")->setEditText("People");
+  Get<QRadioButton>("DestAccessVersionGroupItem1")->setChecked(true);
+  QTest::mouseClick(Get<QCheckBox>("CreateDatabaseCheck"), Qt::LeftButton);
+  Run();
+  EXPECT_FALSE(std::filesystem::exists(database));
+  EXPECT_EQ(WindowLog().value(0).toStdString(), "Created the empty Access database " + database);
+  EXPECT_EQ(WindowLog().back().toStdString(), "Removed the empty Access database " + database +
+                                                  " this run created: no table was created in it");
+  QStringList cli = CliLog(dir_, {"--create-database", "--dest-table", "People",
+                                  dir_ / "missing.csv", dir_ / "cli.mdb"});
+  cli.replaceInStrings(QString::fromStdString(dir_ / "cli.mdb"), QString::fromStdString(database));
+  EXPECT_EQ(WindowLog(), cli);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "cli.mdb"));
+}
+
 TEST_F(RunPageTest, ClipboardAndUnsetKinds) {
   Describe(dir_ / "in.csv", dir_ / "file.txt", 1);
   Run();

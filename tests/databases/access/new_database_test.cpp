@@ -63,5 +63,42 @@ TEST(NewAccessDatabaseTest, AnExistingFileOrAMissingFolderIsRefusedAndNothingIsL
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"link.mdb", "taken.mdb"}));
 }
 
+// A database made and left as it was goes again; one that has a table, is another file
+// by now, has a journal waiting or cannot be read stays as it is.
+TEST(NewAccessDatabaseTest, OnlyTheFileMadeGoesAgainAndOnlyWithoutTables) {
+  ScratchFolder dir;
+  const std::string path = dir / "new.mdb";
+  const NewDatabaseFile made = CreateAccessDatabase(path);
+  EXPECT_EQ(made.path, path);
+  EXPECT_TRUE(RemoveIfNoTables(made));
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{});
+  EXPECT_FALSE(RemoveIfNoTables(made));  // gone already
+
+  // Another file under the name, even another new database, is not the one made.
+  const NewDatabaseFile first = CreateAccessDatabase(path);
+  std::filesystem::rename(path, dir / "moved.mdb");
+  const NewDatabaseFile second = CreateAccessDatabase(path);
+  EXPECT_FALSE(RemoveIfNoTables(first));
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"moved.mdb", "new.mdb"}));
+  std::filesystem::remove(dir / "moved.mdb");
+
+  // The same file, with a table in it now (written in place: the inode stays).
+  WriteFile(path, ReadFile(testing::AccessFixture("delTestV2000.mdb")));
+  EXPECT_FALSE(RemoveIfNoTables(second));
+  EXPECT_EQ(ReadFile(path), ReadFile(testing::AccessFixture("delTestV2000.mdb")));
+
+  // Emptied again, but with a batch's journal beside it, or unreadable.
+  WriteFile(path, std::string(EmptyAccessDatabase()));
+  WriteFile(path + "-journal", "journal");
+  EXPECT_FALSE(RemoveIfNoTables(second));
+  std::filesystem::remove(path + "-journal");
+  WriteFile(path, "not a database");
+  EXPECT_FALSE(RemoveIfNoTables(second));
+  EXPECT_EQ(ReadFile(path), "not a database");
+  WriteFile(path, std::string(EmptyAccessDatabase()));
+  EXPECT_TRUE(RemoveIfNoTables(second));
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace trundle
