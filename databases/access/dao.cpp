@@ -187,6 +187,12 @@ std::vector<std::string> TDAODatabase::TakeAppendNotes() {
   return writer_->TakeNotes();
 }
 
+void TDAODatabase::EndAppend() noexcept {
+  Rollback();
+  writer_.reset();
+  store_.reset();  // rolls back what Rollback could not, releases the lock, drops the journal
+}
+
 TDAOTableDef TDAODatabase::CreateTableDef(const std::string& name) const {
   TDAOTableDef def;
   def.Name = name;

@@ -173,6 +173,9 @@ class TDAODatabase {
   void Append(std::vector<Variant>& values);
   // Log lines about values stored changed or not used, each once.
   std::vector<std::string> TakeAppendNotes();
+  // Ends appending: an open batch is dropped, and the file is released (other programs
+  // may write it again, and its journal goes). Does not throw.
+  void EndAppend() noexcept;
 
   // A new, empty definition of a table called name; nothing is written before
   // TableDefs_Append.

@@ -230,12 +230,16 @@ void TTrundleAccess::Commit() {
   committed_ = written_;
 }
 
+// The run ends after either: the file is released for other programs.
 void TTrundleAccess::Rollback() {
-  database_->Rollback();
+  database_->EndAppend();
   written_ = committed_;
 }
 
-void TTrundleAccess::SaveTable() { SendAppendNotes(); }
+void TTrundleAccess::SaveTable() {
+  SendAppendNotes();
+  database_->EndAppend();
+}
 
 void TTrundleAccess::SendAppendNotes() {
   for (const std::string& note : mapper_.TakeNotes()) SendMessage(note);

@@ -179,6 +179,12 @@ struct IndexWriter::Impl {
     throw TrundleError(where + ": index " + name + ": page " + std::to_string(page) + " " + cause);
   }
   Page& Load(uint32_t number);
+  // Marks a page changed, to be written by the next Flush.
+  void Touch(Page& page) {
+    if (page.dirty) return;
+    page.dirty = true;
+    dirty.push_back(page.number);
+  }
   void Decode(Page& page, const std::vector<uint8_t>& raw);
   void Encode(const Page& page, std::vector<uint8_t>& raw) const;
   void Descend(const Target& t);
@@ -201,7 +207,8 @@ struct IndexWriter::Impl {
   size_t max_key = 0;
   UsageMapWriter map;
   std::unordered_map<uint32_t, std::unique_ptr<Page>> cache;
-  std::vector<uint32_t> path;  // the last descent, root first
+  std::vector<uint32_t> path;   // the last descent, root first
+  std::vector<uint32_t> dirty;  // pages changed since the last Flush
   std::vector<uint8_t> raw;
 };
 
@@ -320,8 +327,9 @@ Page& IndexWriter::Impl::NewPage(bool leaf) {
   page->number = number;
   page->prefix_limit = layout.prefix_limit;
   page->leaf = leaf;
-  page->dirty = true;
-  return *(cache[number] = std::move(page));
+  Page& made = *(cache[number] = std::move(page));
+  Touch(made);
+  return made;
 }
 
 // How many entries stay on the left of a split. An entry added at the end of the last
@@ -348,7 +356,8 @@ void IndexWriter::Impl::Separate(Page& left, Page& right) {
   if (a.leaf) return;
   a.next = 0;
   b.prev = 0;
-  a.dirty = b.dirty = true;
+  Touch(a);
+  Touch(b);
 }
 
 void IndexWriter::Impl::Split(size_t level, bool appended) {
@@ -372,10 +381,10 @@ void IndexWriter::Impl::Split(size_t level, bool appended) {
   if (page.next != 0) {
     Page& after = Load(page.next);
     after.prev = right.number;
-    after.dirty = true;
+    Touch(after);
   }
   page.next = right.number;
-  page.dirty = true;
+  Touch(page);
   if (page.Stored() > layout.capacity || right.Stored() > layout.capacity)
     throw TrundleError(refusal + ": page " + std::to_string(page.number) + " cannot be split");
 
@@ -397,7 +406,7 @@ void IndexWriter::Impl::Split(size_t level, bool appended) {
     parent.SetChild(i, right.number);
     parent.Insert(i, entry);
   }
-  parent.dirty = true;
+  Touch(parent);
   Split(level - 1, at_end && parent.next == 0);
 }
 
@@ -423,7 +432,7 @@ void IndexWriter::Impl::SplitRoot(Page& page, size_t k) {
   page.prev = page.next = 0;
   page.Insert(0, entry);
   page.tail = right.number;
-  page.dirty = true;
+  Touch(page);
   if (left.Stored() > layout.capacity || right.Stored() > layout.capacity)
     throw TrundleError(refusal + ": page " + std::to_string(page.number) + " cannot be split");
 }
@@ -487,13 +496,13 @@ bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new
     AppendBE32(entry, node.child(0));
     node.Truncate(0);
     node.Insert(0, entry);
-    node.dirty = true;
+    x.Touch(node);
   }
 
   std::string entry = key;
   AppendBE32(entry, row_pointer);
   leaf.Insert(pos, entry);
-  leaf.dirty = true;
+  x.Touch(leaf);
   x.Split(x.path.size() - 1, pos + 1 == leaf.size() && leaf.next == 0);
   return true;
 }
@@ -507,16 +516,14 @@ bool IndexWriter::Contains(const std::string& key) {
 
 void IndexWriter::Flush() {
   Impl& x = *impl_;
-  std::vector<uint32_t> dirty;
-  for (const auto& [number, page] : x.cache)
-    if (page->dirty) dirty.push_back(number);
-  std::sort(dirty.begin(), dirty.end());
-  for (uint32_t number : dirty) {
-    Page& page = *x.cache[number];
+  std::sort(x.dirty.begin(), x.dirty.end());
+  for (uint32_t number : x.dirty) {
+    Page& page = *x.cache.at(number);
     x.Encode(page, x.raw);
     x.store.Write(number, x.raw);
     page.dirty = false;
   }
+  x.dirty.clear();
   if (x.cache.size() <= kCachedPages) return;
   // Every page is clean now: a quarter of them go, any but the last path's.
   for (auto it = x.cache.begin(); it != x.cache.end() && x.cache.size() > kCachedPages / 4 * 3;) {
@@ -530,6 +537,7 @@ void IndexWriter::Flush() {
 void IndexWriter::Forget() {
   impl_->cache.clear();
   impl_->path.clear();
+  impl_->dirty.clear();
 }
 
 }  // namespace trundle::jet

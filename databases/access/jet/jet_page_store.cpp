@@ -31,7 +31,8 @@ namespace {
 // another database, which must not be applied to it.
 // A record whose checksum fails ends the journal: it was being written when the writer
 // died, and the database was not yet touched for it (the journal reaches the disk before
-// any page it covers is overwritten).
+// any page it covers is overwritten). Records of an earlier batch beyond the current
+// batch's end were summed with another salt and end it too.
 constexpr char kMagic[8] = {'T', 'r', 'J', 'e', 't', 'J', 'n', 'l'};
 constexpr uint32_t kJournalVersion = 1;
 constexpr size_t kHeaderSize = 36;
@@ -235,12 +236,16 @@ class JetPageStore : public PageStore {
   ~JetPageStore() override {
     // An abandoned batch is rolled back; after the test hook's simulated crash nothing
     // more may touch the files, as after a real one.
-    if (batch_open_ && !crashed_) {
-      try {
-        Rollback();
-      } catch (const TrundleError&) {
-        // The journal stays; the next open puts the pages back.
+    if (crashed_) return;
+    try {
+      if (batch_open_) Rollback();
+      // The journal holds nothing to put back now: it goes.
+      if (journal_.is_open()) {
+        journal_.Close();
+        RemoveFile(journal_path_);
       }
+    } catch (const TrundleError&) {
+      // A journal left behind is put back, or found empty, by the next open.
     }
   }
 
@@ -283,9 +288,7 @@ class JetPageStore : public PageStore {
     if (!batch_open_) return;
     Spill();
     db_.Sync();
-    journal_.Close();
-    RemoveFile(journal_path_);  // the commit point
-    SyncFolder(journal_path_);
+    if (journal_end_ != 0) SpoilJournal();  // the commit point
     EndBatch();
   }
 
@@ -293,7 +296,7 @@ class JetPageStore : public PageStore {
     if (crashed_ || !batch_open_) return;
     dirty_.clear();
     cached_.clear();
-    if (journal_.is_open()) {
+    if (journal_end_ != 0) {
       std::vector<uint8_t> image(size_t(format_.page_size));
       for (const auto& [page, offset] : journalled_) {
         journal_.ReadExactAt(offset, image.data(), image.size());
@@ -301,9 +304,7 @@ class JetPageStore : public PageStore {
       }
       db_.Truncate(uint64_t(batch_pages_) * uint64_t(format_.page_size));
       db_.Sync();
-      journal_.Close();
-      RemoveFile(journal_path_);
-      SyncFolder(journal_path_);
+      SpoilJournal();
     }
     page_count_ = batch_pages_;
     no_free_below_ = kFirstAllocatable;
@@ -449,8 +450,8 @@ class JetPageStore : public PageStore {
 
     const size_t page_size = size_t(format_.page_size);
     const bool created = !journal_.is_open();
-    if (created) {
-      journal_ = RandomAccessFile(journal_path_, RandomAccessFile::Mode::kCreateNew);
+    if (created) journal_ = RandomAccessFile(journal_path_, RandomAccessFile::Mode::kCreateNew);
+    if (journal_end_ == 0) {  // the batch's first records: a header of its own
       salt_ = std::random_device()();
       uint8_t header[kHeaderSize] = {};
       std::memcpy(header, kMagic, sizeof kMagic);
@@ -461,14 +462,10 @@ class JetPageStore : public PageStore {
       std::vector<uint8_t> first(page_size);
       db_.ReadExactAt(0, first.data(), page_size);
       Put32(header + 28, Crc32(0, first.data(), page_size));
-      Put32(header + 32, Crc32(0, header, 32));
-      try {
-        journal_.WriteAt(0, header, kHeaderSize);
-      } catch (const TrundleError&) {
-        journal_ = RandomAccessFile();
-        RemoveFile(journal_path_);
-        throw;
-      }
+      header_crc_ = Crc32(0, header, 32);
+      Put32(header + 32, header_crc_);
+      // A header that fails to go out whole does not check out: nothing is put back by it.
+      journal_.WriteAt(0, header, kHeaderSize);
       journal_end_ = kHeaderSize;
     }
     // The records go out in one write, built in a buffer kept between batches (a batch
@@ -536,6 +533,14 @@ class JetPageStore : public PageStore {
     dirty_.clear();
   }
 
+  // The batch's journal no longer checks out, on the disk: it puts nothing back.
+  void SpoilJournal() {
+    uint8_t spoilt[4];
+    Put32(spoilt, ~header_crc_);
+    journal_.WriteAt(32, spoilt, sizeof spoilt);
+    journal_.Sync();
+  }
+
   // Every page write to the database file passes here, for the test hook: images of
   // the pages from first on.
   void Emit(uint32_t first, const std::vector<const uint8_t*>& images) {
@@ -564,7 +569,7 @@ class JetPageStore : public PageStore {
   std::string path_;
   std::string journal_path_;
   RandomAccessFile db_;       // the database, read and written
-  RandomAccessFile journal_;  // open while the batch has a journal
+  RandomAccessFile journal_;  // once a batch wrote pages, open until the store closes
   LockHandle lock_;           // held while the store lives
   Format format_;
   uint32_t key_ = 0;  // the page-encoding key; 0 when pages are plain
@@ -577,7 +582,8 @@ class JetPageStore : public PageStore {
   // Pages below this one are all in use (pages are never freed here), so the global map
   // is searched from it: a map that fills up is not read from its start each time.
   uint32_t no_free_below_ = kFirstAllocatable;
-  uint64_t journal_end_ = 0;
+  uint64_t journal_end_ = 0;  // 0 until the open batch wrote its header
+  uint32_t header_crc_ = 0;   // the batch's header checksum
   std::vector<uint8_t> records_;  // journal records on their way out
   uint32_t salt_ = 0;
   bool batch_open_ = false;

@@ -111,6 +111,14 @@ std::string After(const ScratchFolder& dir, const Subject& s, int added, uint8_t
   return ReadFile(path);
 }
 
+// True when a journal beside path would put pages back: a committed or rolled-back batch
+// leaves the file, spoilt, while its store stays open.
+bool JournalPending(const std::string& path) {
+  jet::PageFile::Overlay pages;
+  uint64_t length = 0;
+  return jet::ReadJournal(path, 0, pages, length);
+}
+
 // Reopening recovers; then the file must be one of the two states and hold no journal.
 void ExpectBeforeOrAfter(const std::string& path, const std::string& before,
                          const std::string& after, bool* was_after = nullptr) {
@@ -154,7 +162,7 @@ TEST(JetPageStore, WritesAndAllocationsReachTheFileAtCommit) {
     store->pages().Read(allocated.back(), page);
     EXPECT_EQ(page[0], uint8_t(allocated.back() * 7 + 0x5A)) << "reads see the open batch";
     store->Commit();
-    EXPECT_FALSE(PathExists(path + "-journal"));
+    EXPECT_FALSE(JournalPending(path));
 
     // Free pages inside the file are taken first, then the file grows page by page.
     std::vector<uint32_t> expected(free_before.begin(), free_before.end());
@@ -208,7 +216,7 @@ TEST(JetPageStore, RollbackAndAnAbandonedBatchPutBackEveryByte) {
       EXPECT_TRUE(PathExists(path + "-journal"));
       store->Rollback();
       EXPECT_EQ(store->page_count(), s.bytes.size() / PageSize(s.bytes));
-      EXPECT_FALSE(PathExists(path + "-journal"));
+      EXPECT_FALSE(JournalPending(path));
       EXPECT_TRUE(ReadFile(path) == s.bytes);
       // The store goes on: a small batch after the rollback commits as usual.
       RunBatch(*store, 2, 0x11);
@@ -257,6 +265,66 @@ TEST(JetPageStore, ACrashAtEveryPageWriteLeavesTheBatchWholeOrAbsent) {
       (was_after ? afters : befores)++;
     }
     EXPECT_GT(befores, 4);  // three changed pages, the global map, the added pages
+    EXPECT_EQ(afters, 1);
+  }
+}
+
+// One journal file serves every batch of a store: a committed batch leaves it spoilt, a
+// later batch writes its own header and records over it, and a crash anywhere in that
+// later batch leaves the database as the earlier commit made it or as the later one
+// would, never before the earlier one.
+TEST(JetPageStore, ACrashInALaterBatchKeepsTheBatchesCommittedBeforeIt) {
+  for (const Subject& s : Subjects()) {
+    SCOPED_TRACE(s.name);
+    ScratchFolder dir;
+    const std::string path = dir / "t.mdb";
+    // The first batch journals more records than the second, so that records of the
+    // first lie beyond the second's end in the journal file.
+    auto both_batches = [&](int fail_after) {
+      WriteFile(path, s.bytes);
+      auto store = PageStore::Open(path);
+      RunBatch(*store, 40, 0x21);
+      std::vector<uint8_t> page;
+      for (uint32_t p = 7; p < 12; ++p) {
+        store->pages().Read(p, page);
+        page.back() ^= 0x5C;
+        store->Write(p, page);
+      }
+      store->Commit();
+      EXPECT_TRUE(PathExists(path + "-journal")) << "kept for the next batch";
+      EXPECT_FALSE(JournalPending(path));
+      const std::string first = ReadFile(path);
+      // Copied now, the pair is what a crash right after the commit leaves.
+      WriteFile(dir / "copy.mdb", first);
+      WriteFile(dir / "copy.mdb-journal", ReadFile(path + "-journal"));
+      RunBatch(*store, 2, 0x65);
+      store->FailAfterWrites(fail_after);
+      bool threw = false;
+      try {
+        store->Commit();
+      } catch (const TrundleError&) {
+        threw = true;
+      }
+      store.reset();
+      EXPECT_EQ(PathExists(path + "-journal"), threw) << "a store that closes deletes it";
+      return std::make_pair(first, threw);
+    };
+    const auto [first, threw] = both_batches(-1);
+    ASSERT_FALSE(threw);
+    const std::string second = ReadFile(path);
+    ASSERT_NE(first, second);
+    ExpectBeforeOrAfter(dir / "copy.mdb", first, first);
+
+    int befores = 0, afters = 0;
+    for (int n = 0; n < 100 && afters == 0; ++n) {
+      SCOPED_TRACE("crash before page write " + std::to_string(n) + " of the second batch");
+      const auto [earlier, crashed] = both_batches(n);
+      bool was_after = false;
+      ExpectBeforeOrAfter(path, earlier, second, &was_after);
+      EXPECT_EQ(was_after, !crashed);
+      (was_after ? afters : befores)++;
+    }
+    EXPECT_GT(befores, 3);
     EXPECT_EQ(afters, 1);
   }
 }
