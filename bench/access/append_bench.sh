@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Appends the generated benchmark table to an Access table and, in the same run, moves
 # the same rows into a new dBase file; then reads the Access table back to CSV with
-# trundle-cli and with mdb-export. Prints CPU seconds and peak memory of each. Run by hand:
+# trundle-cli and with mdb-export. Prints CPU seconds, wall-clock seconds and peak memory
+# of each (wall time includes waiting for the disk: each Access batch is flushed). Run by
+# hand:
 #   bench/access/append_bench.sh [BUILD_DIR] [ROWS]
 # The Access table is Table1 of a copy of overflowTestV2000.mdb (nine Text(50) columns,
 # no index), so the rows are the generated table's first nine columns renamed to its
@@ -29,14 +31,15 @@ PY
 
 measure() {  # name, command...
   local name=$1; shift
-  /usr/bin/time -o "$work/time.txt" -f '%U %S %M' "$@" >/dev/null 2>"$work/err.txt" ||
+  /usr/bin/time -o "$work/time.txt" -f '%U %S %M %e' "$@" >/dev/null 2>"$work/err.txt" ||
     { echo "$name failed:" >&2; cat "$work/err.txt" >&2; exit 1; }
-  read -r user sys kb < "$work/time.txt"
-  printf '%-32s %10.2f %12.1f\n' "$name" "$(echo "$user + $sys" | bc -l)" "$(echo "$kb / 1024" | bc -l)"
+  read -r user sys kb wall < "$work/time.txt"
+  printf '%-32s %10.2f %10.2f %12.1f\n' "$name" "$(echo "$user + $sys" | bc -l)" "$wall" \
+    "$(echo "$kb / 1024" | bc -l)"
 }
 
 cp "$fixtures/overflowTestV2000.mdb" "$work/a.mdb"
-printf '%-32s %10s %12s\n' "run" "CPU s" "peak MB"
+printf '%-32s %10s %10s %12s\n' "run" "CPU s" "wall s" "peak MB"
 measure "trundle csv->access (append)" "$cli" -q "$rows_csv" "$work/a.mdb" --dest-table Table1
 measure "trundle csv->dbase" "$cli" -q "$rows_csv" "$work/b.dbf"
 measure "trundle access->csv" "$cli" -q --source-table Table1 "$work/a.mdb" "$work/back.csv"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Appends the generated benchmark table to an Access table with a primary key and, in the
-# same run, moves the same rows into a new dBase file. Prints CPU seconds and peak memory
+# same run, moves the same rows into a new dBase file. Prints CPU seconds, wall-clock seconds
+# (which include waiting for the disk to take each flushed batch) and peak memory
 # of each. Run by hand:
 #   bench/access/index_bench.sh [BUILD_DIR] [ROWS]
 # The Access table is Table2 of a copy of indexTestV2000.mdb: a Long primary key "id"
@@ -34,13 +35,14 @@ done
 
 measure() {  # name, command...
   local name=$1; shift
-  /usr/bin/time -o "$work/time.txt" -f '%U %S %M' "$@" >/dev/null 2>"$work/err.txt" ||
+  /usr/bin/time -o "$work/time.txt" -f '%U %S %M %e' "$@" >/dev/null 2>"$work/err.txt" ||
     { echo "$name failed:" >&2; cat "$work/err.txt" >&2; exit 1; }
-  read -r user sys kb < "$work/time.txt"
-  printf '%-36s %10.2f %12.1f\n' "$name" "$(echo "$user + $sys" | bc -l)" "$(echo "$kb / 1024" | bc -l)"
+  read -r user sys kb wall < "$work/time.txt"
+  printf '%-36s %10.2f %10.2f %12.1f\n' "$name" "$(echo "$user + $sys" | bc -l)" "$wall" \
+    "$(echo "$kb / 1024" | bc -l)"
 }
 
-printf '%-36s %10s %12s\n' "run" "CPU s" "peak MB"
+printf '%-36s %10s %10s %12s\n' "run" "CPU s" "wall s" "peak MB"
 for order in sorted scattered; do
   cp "$fixtures/indexTestV2000.mdb" "$work/$order.mdb"
   measure "trundle csv->access, $order keys" "$cli" -q "$work/$order.csv" "$work/$order.mdb" \
