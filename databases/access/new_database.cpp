@@ -49,6 +49,14 @@ NewDatabaseFile CreateAccessDatabase(const std::string& path) {
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0)
     throw TrundleError("Could not create the database " + path + ": the file exists already");
+  // A journal left by a crashed run on an earlier database of this name would be put back
+  // into the new one at its first write: every new database starts as the same bytes, so
+  // the journal could not tell it from the one it was written for.
+  const std::string journal = path + "-journal";
+  if (lstat(journal.c_str(), &st) == 0)
+    throw TrundleError("Could not create the database " + path + ": " + journal +
+                       " lies beside it, left by a run on an earlier database of that name; "
+                       "move it away or delete it first");
   const std::string folder = FolderOf(path);
   std::string temp = folder + "/.trundle-new-database.XXXXXX";
   const int fd = mkstemp(temp.data());

@@ -57,10 +57,17 @@ TEST(NewAccessDatabaseTest, AnExistingFileOrAMissingFolderIsRefusedAndNothingIsL
   std::filesystem::create_symlink(dir / "elsewhere.mdb", dir / "link.mdb");
   EXPECT_NE(CreateError(dir / "link.mdb").find("exists already"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere.mdb"));
+  // A journal of an earlier database of the name would be put back into the new one.
+  WriteFile(dir / "gone.mdb-journal", "old pages");
+  EXPECT_EQ(CreateError(dir / "gone.mdb"),
+            "Could not create the database " + dir / "gone.mdb" + ": " + dir / "gone.mdb-journal" +
+                " lies beside it, left by a run on an earlier database of that name; move it "
+                "away or delete it first");
   const std::string missing = CreateError(dir / "no/such/folder.mdb");
   EXPECT_NE(missing.find(dir / "no/such/folder.mdb"), std::string::npos) << missing;
   EXPECT_NE(missing.find("No such file or directory"), std::string::npos) << missing;
-  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"link.mdb", "taken.mdb"}));
+  EXPECT_EQ(FolderEntries(dir.path()),
+            (std::vector<std::string>{"gone.mdb-journal", "link.mdb", "taken.mdb"}));
 }
 
 // A database made and left as it was goes again; one that has a table, is another file
