@@ -188,6 +188,10 @@ struct IndexWriter::Impl {
   void Decode(Page& page, const std::vector<uint8_t>& raw);
   void Encode(const Page& page, std::vector<uint8_t>& raw) const;
   void Descend(const Target& t);
+  // True when the last descent ended at the index's last leaf and t sorts after its last
+  // entry: t's place is then at that leaf's end, on the same path (keys arriving in
+  // order take no descent).
+  bool PastTheEnd(const Target& t) const;
   Page& NewPage(bool leaf);
   size_t SplitPoint(const Page& page, bool appended) const;
   void Split(size_t level, bool appended);
@@ -318,6 +322,14 @@ void IndexWriter::Impl::Descend(const Target& t) {
     const size_t i = page.LowerBound(t);
     number = i < page.size() ? page.child(i) : page.tail ? page.tail : page.child(page.size() - 1);
   }
+}
+
+bool IndexWriter::Impl::PastTheEnd(const Target& t) const {
+  if (path.empty()) return false;
+  const auto it = cache.find(path.back());
+  if (it == cache.end()) return false;
+  const Page& leaf = *it->second;
+  return leaf.leaf && leaf.next == 0 && leaf.size() > 0 && leaf.Compare(leaf.size() - 1, t) < 0;
 }
 
 Page& IndexWriter::Impl::NewPage(bool leaf) {
@@ -477,11 +489,15 @@ bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new
   const auto* bytes = reinterpret_cast<const uint8_t*>(key.data());
   const Target t{bytes, key.size(), row_pointer};
   // A unique index looks for the key's first possible place: where an equal key would be.
-  x.Descend(Target{bytes, key.size(), unique ? 0 : row_pointer});
+  // A key past the index's last entry goes at the end of the last leaf, and no entry
+  // has it (keys arriving in order).
+  const Target place{bytes, key.size(), unique ? 0 : row_pointer};
+  const bool at_end = x.PastTheEnd(place);
+  if (!at_end) x.Descend(place);
   Page& leaf = x.Load(x.path.back());
-  if (unique && x.HasKey(leaf, Target{bytes, key.size(), 0})) return false;
-  const size_t pos = leaf.LowerBound(t);
-  if (pos < leaf.size() && leaf.Compare(pos, t) == 0)
+  if (!at_end && unique && x.HasKey(leaf, Target{bytes, key.size(), 0})) return false;
+  const size_t pos = at_end ? leaf.size() : leaf.LowerBound(t);
+  if (!at_end && pos < leaf.size() && leaf.Compare(pos, t) == 0)
     throw TrundleError(x.refusal + ": the row at page " + std::to_string(row_pointer >> 8) +
                        ", row " + std::to_string(row_pointer & 0xFF) + " has this key already");
   if (new_key) *new_key = unique || !x.KeyNearby(leaf, pos, t);
@@ -510,6 +526,7 @@ bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new
 bool IndexWriter::Contains(const std::string& key) {
   Impl& x = *impl_;
   const Target t{reinterpret_cast<const uint8_t*>(key.data()), key.size(), 0};
+  if (x.PastTheEnd(t)) return false;
   x.Descend(t);
   return x.HasKey(x.Load(x.path.back()), t);
 }

@@ -340,6 +340,8 @@ TEST(JetIndexWriter, DuplicateKeysKeepRowOrderAndCountDistinctKeys) {
                               uint32_t(random() % 0xFFFFFF) << 8 | (uint32_t(i) & 0xFF)});
     std::sort(entries.begin(), entries.end());
     entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+    // In order, every entry lands at the end of the last leaf, equal keys included.
+    InsertAndCheck(s, entries, 500);
     std::shuffle(entries.begin(), entries.end(), random);
     InsertAndCheck(s, entries, 500);
   }
@@ -403,6 +405,13 @@ TEST(JetIndexWriter, UniqueIndexRefusesAnExistingKeyAndContainsFindsKeys) {
       }
       EXPECT_TRUE(writer.Contains(old.front().key));
       EXPECT_FALSE(writer.Insert(old.back().key, 0x654321));
+      // At the end of the last leaf: the largest key is there, and nothing past it.
+      const Entry& top = *std::max_element(entries.begin(), entries.end());
+      const int32_t top_value = int32_t(GetBE(top.key, 1) ^ 0x80000000u);
+      EXPECT_TRUE(writer.Contains(top.key));
+      EXPECT_FALSE(writer.Contains(IntKey(top_value + 1)));
+      EXPECT_FALSE(writer.Insert(top.key, 0x7FFFFF));
+      EXPECT_FALSE(writer.Insert(top.key, 0x000001));
       EXPECT_FALSE(writer.Contains(IntKey(-5)));
       writer.Flush();
       store->Commit();
