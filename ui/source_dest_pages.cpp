@@ -298,6 +298,10 @@ void MainForm::BuildDestinationPage(QWidget* page) {
       new QCheckBox(tr("Create the database if it doesn't exist (Access 2000)"), access);
   create_database_check_->setObjectName(QStringLiteral("CreateDatabaseCheck"));
   create_database_check_->setGeometry(Px(16), Px(207), Px(409), Px(21));
+  // The database the box makes is an Access 2000 one, which Access 97 cannot open.
+  connect(create_database_check_, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) dest_access_version_->button(1)->setChecked(true);
+  });
   dest_tabs_->addTab(access, tr("Access"));
 
   auto* server = new QWidget;

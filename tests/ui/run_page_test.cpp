@@ -150,7 +150,10 @@ TEST_F(RunPageTest, TheCreateDatabaseBoxMakesAMissingAccessDatabase) {
   EXPECT_FALSE(std::filesystem::exists(database));
   Click("Back4");
 
+  // Ticking the box chooses Access 2000, the only version that opens what it makes.
+  Get<QRadioButton>("DestAccessVersionGroupItem0")->setChecked(true);
   QTest::mouseClick(Get<QCheckBox>("CreateDatabaseCheck"), Qt::LeftButton);
+  EXPECT_TRUE(Get<QRadioButton>("DestAccessVersionGroupItem1")->isChecked());
   Run();
   ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
   ASSERT_TRUE(std::filesystem::exists(database));
