@@ -11,3 +11,17 @@ src=$data/bench_$rows.csv
 [ -f "$src" ] || python3 "$here/gen_csv.py" "$src" "$rows"
 size=$(stat -c %s "$src")
 printf 'input: %s, %d rows, %.1f MB\n\n' "$src" "$rows" "$(echo "$size/1000000" | bc -l)"
+
+# Runs a command with its output thrown away and prints a line: name, CPU seconds,
+# wall-clock seconds and peak MB. A command that fails stops the bench with its errors.
+# Uses the folder $work.
+measure_run() {  # name, command...
+  local name=$1; shift
+  /usr/bin/time -o "$work/time.txt" -f '%U %S %M %e' "$@" >/dev/null 2>"$work/err.txt" ||
+    { echo "$name failed:" >&2; cat "$work/err.txt" >&2; exit 1; }
+  local user sys kb wall
+  read -r user sys kb wall < "$work/time.txt"
+  printf '%-36s %10.2f %10.2f %12.1f\n' "$name" "$(echo "$user + $sys" | bc -l)" "$wall" \
+    "$(echo "$kb / 1024" | bc -l)"
+}
+measure_header() { printf '%-36s %10s %10s %12s\n' "run" "CPU s" "wall s" "peak MB"; }

@@ -29,21 +29,12 @@ with open(sys.argv[1], newline="", encoding="utf-8") as f, \
         w.writerow([v[:50] for v in row[:9]])
 PY
 
-measure() {  # name, command...
-  local name=$1; shift
-  /usr/bin/time -o "$work/time.txt" -f '%U %S %M %e' "$@" >/dev/null 2>"$work/err.txt" ||
-    { echo "$name failed:" >&2; cat "$work/err.txt" >&2; exit 1; }
-  read -r user sys kb wall < "$work/time.txt"
-  printf '%-32s %10.2f %10.2f %12.1f\n' "$name" "$(echo "$user + $sys" | bc -l)" "$wall" \
-    "$(echo "$kb / 1024" | bc -l)"
-}
-
 cp "$fixtures/overflowTestV2000.mdb" "$work/a.mdb"
-printf '%-32s %10s %10s %12s\n' "run" "CPU s" "wall s" "peak MB"
-measure "trundle csv->access (append)" "$cli" -q "$rows_csv" "$work/a.mdb" --dest-table Table1
-measure "trundle csv->dbase" "$cli" -q "$rows_csv" "$work/b.dbf"
-measure "trundle access->csv" "$cli" -q --source-table Table1 "$work/a.mdb" "$work/back.csv"
-measure "mdb-export access->csv" mdb-export "$work/a.mdb" Table1
+measure_header
+measure_run "trundle csv->access (append)" "$cli" -q "$rows_csv" "$work/a.mdb" --dest-table Table1
+measure_run "trundle csv->dbase" "$cli" -q "$rows_csv" "$work/b.dbf"
+measure_run "trundle access->csv" "$cli" -q --source-table Table1 "$work/a.mdb" "$work/back.csv"
+measure_run "mdb-export access->csv" mdb-export "$work/a.mdb" Table1
 printf '\nrows in the Access table: %s; file %.1f MB\n' "$(mdb-count "$work/a.mdb" Table1)" \
   "$(echo "$(stat -c %s "$work/a.mdb") / 1000000" | bc -l)"
 rm -rf "$work"

@@ -33,22 +33,13 @@ with open(sys.argv[1], newline="", encoding="utf-8") as f, \
 PY
 done
 
-measure() {  # name, command...
-  local name=$1; shift
-  /usr/bin/time -o "$work/time.txt" -f '%U %S %M %e' "$@" >/dev/null 2>"$work/err.txt" ||
-    { echo "$name failed:" >&2; cat "$work/err.txt" >&2; exit 1; }
-  read -r user sys kb wall < "$work/time.txt"
-  printf '%-36s %10.2f %10.2f %12.1f\n' "$name" "$(echo "$user + $sys" | bc -l)" "$wall" \
-    "$(echo "$kb / 1024" | bc -l)"
-}
-
-printf '%-36s %10s %10s %12s\n' "run" "CPU s" "wall s" "peak MB"
+measure_header
 for order in sorted scattered; do
   cp "$fixtures/indexTestV2000.mdb" "$work/$order.mdb"
-  measure "trundle csv->access, $order keys" "$cli" -q "$work/$order.csv" "$work/$order.mdb" \
+  measure_run "trundle csv->access, $order keys" "$cli" -q "$work/$order.csv" "$work/$order.mdb" \
     --dest-table Table2
 done
-measure "trundle csv->dbase" "$cli" -q "$work/sorted.csv" "$work/b.dbf"
+measure_run "trundle csv->dbase" "$cli" -q "$work/sorted.csv" "$work/b.dbf"
 for order in sorted scattered; do
   printf '\n%s: rows in the Access table: %s; file %.1f MB; ' "$order" \
     "$(mdb-count "$work/$order.mdb" Table2)" \
