@@ -473,10 +473,6 @@ class JetPageStore : public PageStore {
     std::vector<uint8_t>& records = records_;
     records.clear();
     std::vector<std::pair<uint32_t, uint64_t>> added;  // page, its old image's offset
-    for (uint32_t page : order)
-      if (page < batch_pages_ && journalled_.count(page) == 0) added.emplace_back(page, 0);
-    records.reserve(added.size() * (4 + page_size + 4));
-    added.clear();
     for (uint32_t page : order) {
       if (page >= batch_pages_ || journalled_.count(page) != 0) continue;
       const size_t at = records.size();
