@@ -476,14 +476,6 @@ Variant ValueFor(const NewColumn& c, int i, bool jet3) {
   return v;
 }
 
-// mdb-export cannot tell Null from empty text or an empty OLE value.
-std::string EmptyAsNull(const std::string& row) {
-  std::string out = "\t" + row + "\t";
-  for (const char* empty : {"\ts:\t", "\tx:\t"})
-    for (size_t at; (at = out.find(empty)) != std::string::npos;) out.replace(at, 4, "\tN\t");
-  return out.substr(1, out.size() - 2);
-}
-
 std::vector<std::string> Sorted(std::vector<std::string> rows) {
   std::sort(rows.begin(), rows.end());
   return rows;
@@ -562,7 +554,7 @@ TEST(JetTableCreator, NewTablesOfEveryTypeReadBackInEveryReader) {
     ASSERT_EQ(ours.size(), 300u);
     EXPECT_EQ(Sorted(jet_test::ReaderRows(file, name, fields)), ours);
     std::vector<std::string> ours_for_export;
-    for (const std::string& row : ours) ours_for_export.push_back(EmptyAsNull(row));
+    for (const std::string& row : ours) ours_for_export.push_back(jet_test::EmptyAsNull(row));
     EXPECT_EQ(Sorted(jet_test::ExportRows(file, name, fields)), Sorted(ours_for_export));
     EXPECT_EQ(jet_test::Run("timeout 60 mdb-export " + jet_test::Quote(file) + " " +
                             jet_test::Quote(name) + " 2>&1 >/dev/null"),

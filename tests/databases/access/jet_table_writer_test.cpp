@@ -55,14 +55,6 @@ std::string Row(const std::vector<Variant>& values) {
   return line;
 }
 
-// mdb-export cannot tell Null from empty text or an empty OLE value.
-std::string EmptyAsNull(const std::string& row) {
-  std::string out = "\t" + row + "\t";
-  for (const char* empty : {"\ts:\t", "\tx:\t"})
-    for (size_t at; (at = out.find(empty)) != std::string::npos;) out.replace(at, 4, "\tN\t");
-  return out.substr(1, out.size() - 2);
-}
-
 // Appends rows in batches of 1000 (each one commit), as a run does.
 void Append(const std::string& file, const std::string& table,
             std::vector<std::vector<Variant>>& rows) {
@@ -99,7 +91,7 @@ void ExpectOraclesAgree(const std::string& file, const std::string& table, bool 
   const std::vector<std::string> ours = Sorted(jet_test::OurRows(*db, table));
   ExpectSameRows(ours, Sorted(jet_test::ReaderRows(file, table, fields)), "mdb-reader");
   std::vector<std::string> ours_for_export;
-  for (const std::string& row : ours) ours_for_export.push_back(EmptyAsNull(row));
+  for (const std::string& row : ours) ours_for_export.push_back(jet_test::EmptyAsNull(row));
   ExpectSameRows(Sorted(ours_for_export), Sorted(jet_test::ExportRows(file, table, fields)),
                  "mdb-export");
   const std::string warnings = jet_test::Run("timeout 60 mdb-export " + jet_test::Quote(file) +

@@ -298,4 +298,11 @@ std::vector<std::string> ReaderTables(const std::string& file, bool system_too) 
   return names;
 }
 
+std::string EmptyAsNull(const std::string& row) {
+  std::string out = "\t" + row + "\t";
+  for (const char* empty : {"\ts:\t", "\tx:\t"})
+    for (size_t at; (at = out.find(empty)) != std::string::npos;) out.replace(at, 4, "\tN\t");
+  return out.substr(1, out.size() - 2);
+}
+
 }  // namespace trundle::jet_test

@@ -31,5 +31,8 @@ std::vector<std::string> ReaderTables(const std::string& file, bool system_too =
 
 // "N", "b:1", "n:<%.15g>", "d:<whole seconds since 1970>", "x:<hex>", "s:<text>".
 std::string CanonicalCell(const Variant& v);
+// A tab-separated row of canonical cells with empty text and empty OLE values as Null:
+// mdb-export cannot tell them apart.
+std::string EmptyAsNull(const std::string& row);
 
 }  // namespace trundle::jet_test
