@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <random>
 #include <unordered_map>
@@ -107,16 +108,43 @@ void RemoveFile(const std::string& path) {
     throw TrundleError("Could not delete " + path + ": " + std::strerror(errno));
 }
 
+// The end of a batch's page records, when the batch reached its commit: the database's
+// length and a CRC-32 of each page the batch wrote, as the pages are to stand in the file.
+// A database found exactly so is the committed batch and keeps its pages.
+//   u32 kSealMark, u32 count, u64 length, count x (u32 page, u32 CRC-32 of its bytes),
+//   u32 CRC-32 over the salt and all that
+// No page record begins with kSealMark (page numbers have three bytes).
+constexpr uint32_t kSealMark = 0xFFFFFFFFu;
+constexpr size_t kSealHead = 16;
+
+struct Seal {
+  uint64_t length = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> sums;  // page, CRC-32 of its bytes
+};
+
+// True when the database holds exactly what the seal says: the batch's commit reached it.
+// A page cut short by a crash sums differently, but for one chance in 2^32.
+bool Matches(RandomAccessFile& db, const Seal& seal, uint32_t page_size) {
+  if (db.Size() != seal.length) return false;
+  std::vector<uint8_t> page(page_size);
+  for (const auto& [number, sum] : seal.sums) {
+    if (uint64_t(number + 1) * page_size > seal.length) return false;
+    db.ReadExactAt(uint64_t(number) * page_size, page.data(), page_size);
+    if (Crc32(0, page.data(), page_size) != sum) return false;
+  }
+  return true;
+}
+
 // Reads the journal beside a database: checks that it is ours and belongs to this
-// database (read_first(page_size) gives the database's page 0 as it is now), then calls
-// apply(page, old bytes) for each whole record and returns the database's old length.
-// std::nullopt when the header never reached the disk whole: no page was written under
-// such a journal. Throws TrundleError when the journal cannot be applied.
-template <typename ReadFirst, typename Apply>
-std::optional<uint64_t> ReadJournalFile(const std::string& path, uint64_t db_size,
-                                        const std::string& journal_path,
-                                        const ReadFirst& read_first, const Apply& apply) {
-  const std::string refusal = path + " has a journal beside it (" + journal_path +
+// database, then calls apply(page, old bytes) for each whole record and returns the
+// database's old length. std::nullopt when it holds nothing to put back: its header
+// never reached the disk whole (no page was written under it), or the database is as the
+// batch's seal says (the batch committed). Throws TrundleError when the journal cannot
+// be applied.
+template <typename Apply>
+std::optional<uint64_t> ReadJournalFile(RandomAccessFile& db, const std::string& journal_path,
+                                        const Apply& apply) {
+  const std::string refusal = db.path() + " has a journal beside it (" + journal_path +
                               ") that cannot be applied: ";
   RandomAccessFile journal(journal_path, RandomAccessFile::Mode::kRead);
   const uint64_t size = journal.Size();
@@ -135,48 +163,73 @@ std::optional<uint64_t> ReadJournalFile(const std::string& path, uint64_t db_siz
     throw TrundleError(refusal + "its header is damaged");
   // A batch only adds pages: a database shorter than its journal's old length was cut
   // by something else since.
-  if (length > db_size)
+  if (length > db.Size())
     throw TrundleError(refusal + "the database is shorter than it was when the journal was "
                                  "written");
-  std::vector<uint8_t> record(4 + size_t(page_size) + 4);
-  // Visits each whole record, up to the one being written when the writer stopped.
-  auto each_record = [&](const auto& visit) {
-    for (uint64_t at = kHeaderSize; at + record.size() <= size; at += record.size()) {
-      journal.ReadExactAt(at, record.data(), record.size());
-      const uint32_t page = Get32(record.data());
-      if (RecordCrc(salt, page, record.data() + 4, page_size) !=
-          Get32(record.data() + 4 + page_size))
-        break;
-      if (uint64_t(page + 1) * page_size > length)
-        throw TrundleError(refusal + "it holds page " + std::to_string(page) +
-                           ", past the database's old end");
-      visit(page, record.data() + 4, page_size);
+  // The whole records, up to the one being written when the writer stopped, and the
+  // seal after them if the batch reached its commit.
+  const size_t record_size = 4 + size_t(page_size) + 4;
+  std::vector<uint8_t> record(record_size);
+  std::vector<std::pair<uint32_t, uint64_t>> records;  // page, offset of its old bytes
+  std::optional<Seal> seal;
+  bool holds_first = false;
+  for (uint64_t at = kHeaderSize; at + 4 <= size;) {
+    uint8_t mark[4];
+    journal.ReadExactAt(at, mark, 4);
+    if (Get32(mark) == kSealMark) {
+      if (at + kSealHead + 4 > size) break;
+      uint8_t head[kSealHead];
+      journal.ReadExactAt(at, head, kSealHead);
+      const uint64_t count = Get32(head + 4);
+      if (count > (size - at - kSealHead - 4) / 8) break;
+      std::vector<uint8_t> list(size_t(count) * 8 + 4);
+      journal.ReadExactAt(at + kSealHead, list.data(), list.size());
+      uint8_t salted[4];
+      Put32(salted, salt);
+      const uint32_t sum = Crc32(Crc32(Crc32(0, salted, 4), head, kSealHead), list.data(),
+                                 list.size() - 4);
+      if (sum != Get32(list.data() + list.size() - 4)) break;
+      Seal& found = seal.emplace();
+      found.length = Get64(head + 8);
+      for (size_t i = 0; i < count; ++i)
+        found.sums.emplace_back(Get32(&list[8 * i]), Get32(&list[8 * i + 4]));
+      break;
     }
-  };
-  const std::vector<uint8_t> first = read_first(page_size);
-  if (first.size() != page_size || Crc32(0, first.data(), page_size) != Get32(header + 28)) {
-    bool holds_first = false;
-    each_record([&](uint32_t page, const uint8_t*, uint32_t) { holds_first = holds_first || page == 0; });
-    if (!holds_first)
-      throw TrundleError(refusal + "it was written for another database; move it away");
+    if (at + record_size > size) break;
+    journal.ReadExactAt(at, record.data(), record_size);
+    const uint32_t page = Get32(record.data());
+    if (RecordCrc(salt, page, record.data() + 4, page_size) !=
+        Get32(record.data() + 4 + page_size))
+      break;
+    if (uint64_t(page + 1) * page_size > length)
+      throw TrundleError(refusal + "it holds page " + std::to_string(page) +
+                         ", past the database's old end");
+    records.emplace_back(page, at + 4);
+    holds_first = holds_first || page == 0;
+    at += record_size;
   }
-  each_record(apply);
+  // Page 0 (the header, with the creation date and the key) tells a journal left beside
+  // another database, unless the batch changed it.
+  std::vector<uint8_t> first(page_size);
+  first.resize(db.ReadAt(0, first.data(), page_size));
+  if (!holds_first &&
+      (first.size() != page_size || Crc32(0, first.data(), page_size) != Get32(header + 28)))
+    throw TrundleError(refusal + "it was written for another database; move it away");
+  if (seal && Matches(db, *seal, page_size)) return std::nullopt;
+  for (const auto& [page, offset] : records) {
+    journal.ReadExactAt(offset, record.data(), page_size);
+    apply(page, record.data(), page_size);
+  }
   return length;
 }
 
 // Puts back the pages a journal holds and the database's length, then deletes the
 // journal.
 void RecoverJournal(RandomAccessFile& db, const std::string& journal_path) {
-  auto read_first = [&](uint32_t page_size) {
-    std::vector<uint8_t> first(page_size);
-    first.resize(db.ReadAt(0, first.data(), page_size));
-    return first;
-  };
   auto put_back = [&](uint32_t page, const uint8_t* old, uint32_t page_size) {
     db.WriteAt(uint64_t(page) * page_size, old, page_size);
   };
-  if (const auto length =
-          ReadJournalFile(db.path(), db.Size(), journal_path, read_first, put_back)) {
+  if (const auto length = ReadJournalFile(db, journal_path, put_back)) {
     db.Truncate(*length);
     db.Sync();
   }
@@ -239,8 +292,12 @@ class JetPageStore : public PageStore {
     if (crashed_) return;
     try {
       if (batch_open_) Rollback();
-      // The journal holds nothing to put back now: it goes.
+      // The journal holds nothing to put back now: it goes. Its header is spoilt first,
+      // on the disk: should the deletion not outlast a crash, a sealed journal found
+      // again after other programs changed the database would take their changes for a
+      // batch cut short.
       if (journal_.is_open()) {
+        if (header_live_) SpoilJournal();
         journal_.Close();
         RemoveFile(journal_path_);
       }
@@ -286,9 +343,8 @@ class JetPageStore : public PageStore {
   void Commit() override {
     CheckUsable();
     if (!batch_open_) return;
-    Spill();
-    db_.Sync();
-    if (journal_end_ != 0) SpoilJournal();  // the commit point
+    Spill(/*sealing=*/true);
+    db_.Sync();  // the commit point
     EndBatch();
   }
 
@@ -440,9 +496,10 @@ class JetPageStore : public PageStore {
   }
 
   // Journals the old images of the held pages that existed when the batch began, flushes
-  // the journal, then writes the held pages to the database.
-  void Spill() {
-    if (dirty_.empty()) return;
+  // the journal, then writes the held pages to the database. Sealing (at the commit),
+  // the journal also gets the batch's seal, in the same write and flush.
+  void Spill(bool sealing = false) {
+    if (dirty_.empty() && !(sealing && journal_end_ != 0)) return;
     std::vector<uint32_t> order;
     order.reserve(dirty_.size());
     for (const auto& entry : dirty_) order.push_back(entry.first);
@@ -452,7 +509,9 @@ class JetPageStore : public PageStore {
     const bool created = !journal_.is_open();
     if (created) journal_ = RandomAccessFile(journal_path_, RandomAccessFile::Mode::kCreateNew);
     if (journal_end_ == 0) {  // the batch's first records: a header of its own
-      salt_ = std::random_device()();
+      const uint32_t last_salt = salt_;
+      do salt_ = uint32_t(salts_());
+      while (salt_ == last_salt);
       uint8_t header[kHeaderSize] = {};
       std::memcpy(header, kMagic, sizeof kMagic);
       Put32(header + 8, kJournalVersion);
@@ -463,10 +522,29 @@ class JetPageStore : public PageStore {
       db_.ReadExactAt(0, first.data(), page_size);
       Put32(header + 28, Crc32(0, first.data(), page_size));
       header_crc_ = Crc32(0, header, 32);
+      header_live_ = true;
       Put32(header + 32, header_crc_);
       // A header that fails to go out whole does not check out: nothing is put back by it.
       journal_.WriteAt(0, header, kHeaderSize);
       journal_end_ = kHeaderSize;
+    }
+    // The pages as they are to stand in the file: an encoded database's are encoded.
+    std::vector<std::vector<uint8_t>> coded;
+    std::vector<const uint8_t*> images;
+    images.reserve(order.size());
+    if (key_ != 0) coded.reserve(order.size());
+    for (uint32_t page : order) {
+      const std::vector<uint8_t>& plain = dirty_[page];
+      if (key_ != 0 && page != 0) {
+        std::vector<uint8_t>& out = coded.emplace_back(plain);
+        const uint32_t k = key_ ^ page;
+        const uint8_t key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
+        Rc4(key, 4, out.data(), out.size());
+        images.push_back(out.data());
+      } else {
+        images.push_back(plain.data());
+      }
+      sums_[page] = Crc32(0, images.back(), page_size);
     }
     // The records go out in one write, built in a buffer kept between batches (a batch
     // of scattered index keys journals megabytes).
@@ -488,6 +566,23 @@ class JetPageStore : public PageStore {
       Put32(record + 4 + page_size, RecordCrc(salt_, page, record + 4, page_size));
       added.emplace_back(page, journal_end_ + at + 4);
     }
+    if (sealing) {
+      const size_t at = records.size();
+      records.resize(at + kSealHead + 8 * sums_.size() + 4);
+      uint8_t* seal = &records[at];
+      Put32(seal, kSealMark);
+      Put32(seal + 4, uint32_t(sums_.size()));
+      Put64(seal + 8, uint64_t(page_count_) * page_size);
+      uint8_t* entry = seal + kSealHead;
+      for (const auto& [page, sum] : sums_) {
+        Put32(entry, page);
+        Put32(entry + 4, sum);
+        entry += 8;
+      }
+      uint8_t salted[4];
+      Put32(salted, salt_);
+      Put32(entry, Crc32(Crc32(0, salted, 4), seal, size_t(entry - seal)));
+    }
     if (!records.empty()) journal_.WriteAt(journal_end_, records.data(), records.size());
     journal_.Sync();
     if (created) SyncFolder(journal_path_);
@@ -501,24 +596,13 @@ class JetPageStore : public PageStore {
     for (uint32_t page : order) cached_.erase(page);
     // Neighbouring pages go out together: index pages, taken from the store in runs as
     // their indexes grow, mostly have neighbours in the batch.
-    std::vector<std::vector<uint8_t>> coded;  // an encoded database's pages, as written
     std::vector<const uint8_t*> run;
     for (size_t i = 0; i < order.size(); ++i) {
       const uint32_t page = order[i];
-      const std::vector<uint8_t>& plain = dirty_[page];
-      if (key_ != 0 && page != 0) {
-        std::vector<uint8_t>& out = coded.emplace_back(plain);
-        const uint32_t k = key_ ^ page;
-        const uint8_t key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
-        Rc4(key, 4, out.data(), out.size());
-        run.push_back(out.data());
-      } else {
-        run.push_back(plain.data());
-      }
+      run.push_back(images[i]);
       if (i + 1 == order.size() || order[i + 1] != page + 1) {
         Emit(page + 1 - uint32_t(run.size()), run);
         run.clear();
-        coded.clear();
       }
     }
     // The pages a batch writes (usage maps, the table's definition and last data page)
@@ -535,6 +619,7 @@ class JetPageStore : public PageStore {
     Put32(spoilt, ~header_crc_);
     journal_.WriteAt(32, spoilt, sizeof spoilt);
     journal_.Sync();
+    header_live_ = false;
   }
 
   // Every page write to the database file passes here, for the test hook: images of
@@ -557,6 +642,7 @@ class JetPageStore : public PageStore {
   void EndBatch() {
     batch_open_ = false;
     journalled_.clear();
+    sums_.clear();
     journal_end_ = 0;
     batch_pages_ = page_count_;
     pages_->SetPageCount(page_count_);
@@ -573,6 +659,7 @@ class JetPageStore : public PageStore {
   PageFile::Overlay dirty_;                         // plain images not yet written out
   PageFile::Overlay cached_;  // plain images equal to the file's, to read again
   std::unordered_map<uint32_t, uint64_t> journalled_;  // page -> its old image's offset
+  std::map<uint32_t, uint32_t> sums_;  // page -> CRC-32 of what the batch wrote to it
   uint32_t page_count_ = 0;
   uint32_t batch_pages_ = 0;  // the page count when the batch began
   // Pages below this one are all in use (pages are never freed here), so the global map
@@ -580,6 +667,10 @@ class JetPageStore : public PageStore {
   uint32_t no_free_below_ = kFirstAllocatable;
   uint64_t journal_end_ = 0;  // 0 until the open batch wrote its header
   uint32_t header_crc_ = 0;   // the batch's header checksum
+  bool header_live_ = false;  // the file's header checks out: written and not spoilt
+  // Each batch's salt differs from the last, so that records of an earlier batch left
+  // further in the file do not pass for the current batch's.
+  std::mt19937 salts_{std::random_device()()};
   std::vector<uint8_t> records_;  // journal records on their way out
   uint32_t salt_ = 0;
   bool batch_open_ = false;
@@ -594,11 +685,6 @@ bool ReadJournal(const std::string& path, uint32_t key, PageFile::Overlay& pages
   const std::string journal_path = path + "-journal";
   if (!PathExists(journal_path)) return false;
   RandomAccessFile db(path, RandomAccessFile::Mode::kRead);
-  auto read_first = [&](uint32_t page_size) {
-    std::vector<uint8_t> first(page_size);
-    first.resize(db.ReadAt(0, first.data(), page_size));
-    return first;
-  };
   PageFile::Overlay old_pages;
   auto keep = [&](uint32_t page, const uint8_t* old, uint32_t page_size) {
     std::vector<uint8_t>& plain = old_pages[page];
@@ -610,7 +696,7 @@ bool ReadJournal(const std::string& path, uint32_t key, PageFile::Overlay& pages
       Rc4(page_key, 4, plain.data(), plain.size());
     }
   };
-  const auto old_length = ReadJournalFile(path, db.Size(), journal_path, read_first, keep);
+  const auto old_length = ReadJournalFile(db, journal_path, keep);
   if (!old_length) return false;
   pages = std::move(old_pages);
   length = *old_length;

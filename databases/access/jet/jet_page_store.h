@@ -2,15 +2,16 @@
 //
 // Before a batch first overwrites a page that existed when the batch began, the page's
 // old image goes to "<database>-journal" (with a checksum), and the journal reaches the
-// disk before the page is overwritten. Commit flushes the database and then spoils the
-// journal's header checksum and flushes the journal: that is the commit point. A journal
-// whose header does not check out holds nothing to put back, so the file stays for the
-// next batch (which writes a header of its own) and is deleted when the store closes;
-// each batch saves a file creation, a deletion and two folder flushes. Opening a
-// database that has a whole journal beside it first puts the journalled pages back (a
-// journal cut short by a crash is ignored, since the database was not yet touched for its
-// last page), so a crash at any moment leaves the database as it was before the open
-// batch or after it.
+// disk before the page is overwritten. At Commit the journal also gets the batch's seal:
+// the database's new length and a checksum of every page the batch wrote. It reaches
+// the disk with the last records, before the last pages are written; the database's
+// flush after them is the commit point, two flushes a batch in all. Opening a database
+// that has a journal beside it puts the journalled pages back (a journal cut short by a
+// crash is ignored, since the database was not yet touched for its last page), unless
+// the database is exactly as the seal says: the batch committed. So a crash at any
+// moment leaves the database as it was before the open batch or after it. The journal
+// file stays for the next batch (which writes a header of its own, with a new salt) and
+// is spoilt and deleted when the store closes.
 //
 // While a PageStore is open it holds an advisory lock on the database; a database that
 // another program holds (an .ldb / .laccdb lock file beside it, or a lock of ours) is
