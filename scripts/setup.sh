@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config
-  libsqlite3-dev sqlite3 zlib1g-dev
+  libsqlite3-dev sqlite3 zlib1g-dev libxxhash-dev
   libgtest-dev
   # Readers we did not write, that the tests check our files with.
   gdal-bin python3-gdal python3-dbfread pxlib-dev

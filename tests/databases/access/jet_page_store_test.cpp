@@ -391,7 +391,7 @@ TEST(JetPageStore, AJournalCutShortIsIgnoredAndAForeignOneRefused) {
     EXPECT_THROW(store->Commit(), TrundleError);
   }
   const std::string journal = ReadFile(path + "-journal");
-  const size_t record = 4 + PageSize(s.bytes) + 4;
+  const size_t record = 4 + PageSize(s.bytes) + 8;
   const size_t header = 36;
   // The header, the records of the three changed pages and the global map, the seal.
   ASSERT_GT(journal.size(), header + 4 * record);
