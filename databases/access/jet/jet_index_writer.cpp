@@ -21,6 +21,10 @@ constexpr size_t kMaxDepth = 32;    // far beyond what a 2 GB file can hold
 // batch, so an index of up to some two million short keys is not read and decoded again
 // each batch.
 constexpr size_t kCachedPages = 8192;
+// A page no insert or search has reached for this many batches is let go when the
+// batch is written: keys arriving in order never return to the leaves they have filled,
+// while scattered keys reach a leaf of even a large index within a few batches.
+constexpr uint64_t kIdleBatches = 32;
 
 // The index page header, as Access writes it (checked on the fixtures' leaf and
 // intermediate pages, Jet 3 and Jet 4): prev/next/tail are 4-byte page numbers; the shared
@@ -74,6 +78,7 @@ struct Page {
   std::vector<uint32_t> ends;  // where each entry ends in bytes
   bool dirty = false;
   size_t prefix_limit = 0;  // the format's longest shared prefix
+  uint64_t used = 0;        // the batch in which the page was last reached
 
   size_t size() const { return ends.size(); }
   size_t trailer() const { return leaf ? kPointerSize : kPointerSize + kChildSize; }
@@ -127,6 +132,11 @@ struct Page {
   size_t Stored() const { return size() ? bytes.size() - (size() - 1) * Prefix() : 0; }
 
   void Insert(size_t i, const std::string& full) {
+    if (i == size()) {  // keys arriving in order: nothing moves
+      bytes += full;
+      ends.push_back(uint32_t(bytes.size()));
+      return;
+    }
     bytes.insert(begin(i), full);
     ends.insert(ends.begin() + std::ptrdiff_t(i), uint32_t(begin(i)));
     for (size_t j = i; j < ends.size(); ++j) ends[j] += uint32_t(full.size());
@@ -192,6 +202,9 @@ struct IndexWriter::Impl {
   // entry: t's place is then at that leaf's end, on the same path (keys arriving in
   // order take no descent).
   bool PastTheEnd(const Target& t) const;
+  // Lets go of clean pages that are off the last path and idle (see kIdleBatches), and
+  // of more when the cache outgrows kCachedPages.
+  void Trim();
   Page& NewPage(bool leaf);
   size_t SplitPoint(const Page& page, bool appended) const;
   void Split(size_t level, bool appended);
@@ -212,18 +225,25 @@ struct IndexWriter::Impl {
   UsageMapWriter map;
   std::unordered_map<uint32_t, std::unique_ptr<Page>> cache;
   std::vector<uint32_t> path;   // the last descent, root first
+  std::vector<Page*> path_pages;  // its pages, which stay cached while they are on it
+  uint64_t batch = 0;             // Flush calls so far
   std::vector<uint32_t> dirty;  // pages changed since the last Flush
   std::vector<uint8_t> raw;
+  std::string new_entry;  // the entry being inserted
 };
 
 Page& IndexWriter::Impl::Load(uint32_t number) {
   auto it = cache.find(number);
-  if (it != cache.end()) return *it->second;
+  if (it != cache.end()) {
+    it->second->used = batch;
+    return *it->second;
+  }
   if (number == 0 || number >= store.page_count()) Damaged(number, "lies outside the file");
   store.pages().Read(number, raw);
   auto page = std::make_unique<Page>();
   page->number = number;
   page->prefix_limit = layout.prefix_limit;
+  page->used = batch;
   Decode(*page, raw);
   return *cache.emplace(number, std::move(page)).first->second;
 }
@@ -311,13 +331,15 @@ void IndexWriter::Impl::Encode(const Page& page, std::vector<uint8_t>& buf) cons
 
 void IndexWriter::Impl::Descend(const Target& t) {
   path.clear();
+  path_pages.clear();
   uint32_t number = root;
   for (;;) {
     if (std::find(path.begin(), path.end(), number) != path.end())
       Damaged(number, "is reached twice on the way down: the index's pages form a loop");
     if (path.size() == kMaxDepth) Damaged(number, "lies deeper than an index goes");
+    Page& page = Load(number);
     path.push_back(number);
-    const Page& page = Load(number);
+    path_pages.push_back(&page);
     if (page.leaf) return;
     const size_t i = page.LowerBound(t);
     number = i < page.size() ? page.child(i) : page.tail ? page.tail : page.child(page.size() - 1);
@@ -325,10 +347,8 @@ void IndexWriter::Impl::Descend(const Target& t) {
 }
 
 bool IndexWriter::Impl::PastTheEnd(const Target& t) const {
-  if (path.empty()) return false;
-  const auto it = cache.find(path.back());
-  if (it == cache.end()) return false;
-  const Page& leaf = *it->second;
+  if (path_pages.empty()) return false;
+  const Page& leaf = *path_pages.back();
   return leaf.leaf && leaf.next == 0 && leaf.size() > 0 && leaf.Compare(leaf.size() - 1, t) < 0;
 }
 
@@ -338,6 +358,7 @@ Page& IndexWriter::Impl::NewPage(bool leaf) {
   auto page = std::make_unique<Page>();
   page->number = number;
   page->prefix_limit = layout.prefix_limit;
+  page->used = batch;
   page->leaf = leaf;
   Page& made = *(cache[number] = std::move(page));
   Touch(made);
@@ -373,7 +394,7 @@ void IndexWriter::Impl::Separate(Page& left, Page& right) {
 }
 
 void IndexWriter::Impl::Split(size_t level, bool appended) {
-  Page& page = Load(path[level]);
+  Page& page = *path_pages[level];
   if (page.Stored() <= layout.capacity) return;
   if (page.size() < (page.leaf ? 2u : 3u)) Damaged(page.number, "holds more than a page can");
   const size_t k = SplitPoint(page, appended);
@@ -402,7 +423,7 @@ void IndexWriter::Impl::Split(size_t level, bool appended) {
 
   // The parent's entry for the page now leads to the right half; the left half gets an
   // entry of its own before it.
-  Page& parent = Load(path[level - 1]);
+  Page& parent = *path_pages[level - 1];
   std::string entry = separator;
   AppendBE32(entry, page.number);
   bool at_end = false;
@@ -494,7 +515,7 @@ bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new
   const Target place{bytes, key.size(), unique ? 0 : row_pointer};
   const bool at_end = x.PastTheEnd(place);
   if (!at_end) x.Descend(place);
-  Page& leaf = x.Load(x.path.back());
+  Page& leaf = *x.path_pages.back();
   if (!at_end && unique && x.HasKey(leaf, Target{bytes, key.size(), 0})) return false;
   const size_t pos = at_end ? leaf.size() : leaf.LowerBound(t);
   if (!at_end && pos < leaf.size() && leaf.Compare(pos, t) == 0)
@@ -505,7 +526,7 @@ bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new
   // An intermediate page with a single child and no tail carries that child's last key,
   // which a key past it replaces.
   for (size_t level = 0; level + 1 < x.path.size(); ++level) {
-    Page& node = x.Load(x.path[level]);
+    Page& node = *x.path_pages[level];
     if (node.tail != 0 || node.size() != 1 || node.Compare(0, t) >= 0) continue;
     std::string entry = key;
     AppendBE32(entry, row_pointer);
@@ -515,7 +536,8 @@ bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new
     x.Touch(node);
   }
 
-  std::string entry = key;
+  std::string& entry = x.new_entry;
+  entry.assign(key);
   AppendBE32(entry, row_pointer);
   leaf.Insert(pos, entry);
   x.Touch(leaf);
@@ -528,7 +550,7 @@ bool IndexWriter::Contains(const std::string& key) {
   const Target t{reinterpret_cast<const uint8_t*>(key.data()), key.size(), 0};
   if (x.PastTheEnd(t)) return false;
   x.Descend(t);
-  return x.HasKey(x.Load(x.path.back()), t);
+  return x.HasKey(*x.path_pages.back(), t);
 }
 
 void IndexWriter::Flush() {
@@ -541,11 +563,27 @@ void IndexWriter::Flush() {
     page.dirty = false;
   }
   x.dirty.clear();
-  if (x.cache.size() <= kCachedPages) return;
-  // Every page is clean now: a quarter of them go, any but the last path's.
-  for (auto it = x.cache.begin(); it != x.cache.end() && x.cache.size() > kCachedPages / 4 * 3;) {
-    if (std::find(x.path.begin(), x.path.end(), it->first) == x.path.end())
-      it = x.cache.erase(it);
+  x.Trim();
+  ++x.batch;
+}
+
+void IndexWriter::Impl::Trim() {
+  // Every page is clean now. Those idle for long go; then, over the limit, a quarter of
+  // the cache goes.
+  auto on_path = [&](uint32_t number) {
+    return std::find(path.begin(), path.end(), number) != path.end();
+  };
+  if (batch >= kIdleBatches)
+    for (auto it = cache.begin(); it != cache.end();) {
+      if (it->second->used <= batch - kIdleBatches && !on_path(it->first))
+        it = cache.erase(it);
+      else
+        ++it;
+    }
+  if (cache.size() <= kCachedPages) return;
+  for (auto it = cache.begin(); it != cache.end() && cache.size() > kCachedPages / 4 * 3;) {
+    if (!on_path(it->first))
+      it = cache.erase(it);
     else
       ++it;
   }
@@ -554,6 +592,7 @@ void IndexWriter::Flush() {
 void IndexWriter::Forget() {
   impl_->cache.clear();
   impl_->path.clear();
+  impl_->path_pages.clear();
   impl_->dirty.clear();
 }
 
