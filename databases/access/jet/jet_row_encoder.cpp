@@ -72,8 +72,8 @@ int64_t WholeNumber(const Variant& v, bool& out_of_range) {
     }
     case VarType::kString: {
       // Exact integer text first: a double would lose digits past 2^53.
-      std::string t = v.text();
-      while (!t.empty() && t.back() == ' ') t.pop_back();
+      std::string_view t = v.text();
+      while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
       size_t s = 0;
       while (s < t.size() && t[s] == ' ') ++s;
       if (s < t.size() && t[s] == '+') ++s;
@@ -311,59 +311,63 @@ void RowEncoder::PlaceLongValues(size_t fixed_and_head) {
   }
 }
 
+// The row is sized first and its parts then copied into place: the column count, the
+// fixed columns, the variable data, the offsets (and Jet 3's jump table), the null mask.
 void RowEncoder::Assemble(std::vector<uint8_t>& row) {
   const size_t head = format_.jet3 ? 1 : 2;
   const size_t mask_size = size_t(row_cols_ + 7) / 8;
-  row.assign(head + size_t(fixed_size_), 0);
+  const bool variable = def_.num_var_cols > 0;
+  size_t data_end = head + size_t(fixed_size_);
+  if (variable)
+    for (const int k : by_var_index_)
+      if (k >= 0 && slots_[size_t(k)].present) data_end += slots_[size_t(k)].bytes.size();
+  const size_t tail = TailSize(data_end);
+  row.assign(data_end + tail, 0);
+  uint8_t* const out = row.data();
   if (format_.jet3)
-    row[0] = uint8_t(row_cols_);
+    out[0] = uint8_t(row_cols_);
   else
-    Put16(row.data(), uint32_t(row_cols_));
-  std::vector<uint8_t>& mask = mask_;
-  mask.assign(mask_size, 0);
+    Put16(out, uint32_t(row_cols_));
+  uint8_t* const mask = out + row.size() - mask_size;
   for (size_t k = 0; k < def_.columns.size(); ++k) {
     const ColumnDef& c = def_.columns[k];
     const Slot& s = slots_[k];
-    if (s.present) mask[size_t(c.number / 8)] |= uint8_t(1 << (c.number % 8));
-    if (c.column.fixed && c.column.type != kBoolean && s.present)
-      std::memcpy(&row[head + size_t(c.fixed_offset)], s.bytes.data(), s.bytes.size());
+    if (!s.present) continue;
+    mask[c.number / 8] |= uint8_t(1 << (c.number % 8));
+    if (c.column.fixed && c.column.type != kBoolean)
+      std::memcpy(out + head + size_t(c.fixed_offset), s.bytes.data(), s.bytes.size());
   }
-  if (def_.num_var_cols > 0) {
-    std::vector<size_t>& offsets = offsets_;
-    offsets.assign(size_t(num_var_) + 1, 0);
-    for (size_t i = 0; i < size_t(num_var_); ++i) {
-      offsets[i] = row.size();
-      const int k = by_var_index_[i];
-      if (k < 0 || !slots_[size_t(k)].present) continue;
-      const std::string& b = slots_[size_t(k)].bytes;
-      row.insert(row.end(), b.begin(), b.end());
-    }
-    offsets[size_t(num_var_)] = row.size();
-    const size_t tail = TailSize(row.size());
-    if (format_.jet3) {
-      const size_t jumps = tail - (size_t(num_var_) + 2 + mask_size);
-      for (size_t i = size_t(num_var_) + 1; i-- > 0;) row.push_back(uint8_t(offsets[i]));
-      // Entry j names the first offset at or past byte 256 * (j + 1); 0xFF when the data
-      // ends before that boundary (the table's size counts the whole row).
-      for (size_t j = jumps; j-- > 0;) {
-        size_t first = 0;
-        while (first <= size_t(num_var_) && offsets[first] < 256 * (j + 1)) ++first;
-        row.push_back(first <= size_t(num_var_) ? uint8_t(first) : 0xFF);
-      }
-      row.push_back(uint8_t(num_var_));
-    } else {
-      uint8_t two[2];
-      Put16(two, uint32_t(offsets[size_t(num_var_)]));
-      row.insert(row.end(), two, two + 2);
-      for (size_t i = size_t(num_var_); i-- > 0;) {
-        Put16(two, uint32_t(offsets[i]));
-        row.insert(row.end(), two, two + 2);
-      }
-      Put16(two, uint32_t(num_var_));
-      row.insert(row.end(), two, two + 2);
-    }
+  if (!variable) return;
+  std::vector<size_t>& offsets = offsets_;
+  offsets.resize(size_t(num_var_) + 1);
+  size_t at = head + size_t(fixed_size_);
+  for (size_t i = 0; i < size_t(num_var_); ++i) {
+    offsets[i] = at;
+    const int k = by_var_index_[i];
+    if (k < 0 || !slots_[size_t(k)].present) continue;
+    const std::string& b = slots_[size_t(k)].bytes;
+    std::memcpy(out + at, b.data(), b.size());
+    at += b.size();
   }
-  row.insert(row.end(), mask.begin(), mask.end());
+  offsets[size_t(num_var_)] = at;
+  uint8_t* p = out + at;
+  if (format_.jet3) {
+    const size_t jumps = tail - (size_t(num_var_) + 2 + mask_size);
+    for (size_t i = size_t(num_var_) + 1; i-- > 0;) *p++ = uint8_t(offsets[i]);
+    // Entry j names the first offset at or past byte 256 * (j + 1); 0xFF when the data
+    // ends before that boundary (the table's size counts the whole row).
+    for (size_t j = jumps; j-- > 0;) {
+      size_t first = 0;
+      while (first <= size_t(num_var_) && offsets[first] < 256 * (j + 1)) ++first;
+      *p++ = first <= size_t(num_var_) ? uint8_t(first) : 0xFF;
+    }
+    *p = uint8_t(num_var_);
+  } else {
+    Put16(p, uint32_t(offsets[size_t(num_var_)]));
+    p += 2;
+    for (size_t i = size_t(num_var_); i-- > 0; p += 2) Put16(p, uint32_t(offsets[i]));
+    Put16(p, uint32_t(num_var_));
+  }
 }
 
 void RowEncoder::EncodeValue(size_t index, const Variant& value, Slot& slot) {

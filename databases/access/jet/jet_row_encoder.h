@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "databases/access/jet/jet_tdef.h"
@@ -63,6 +64,14 @@ class RowEncoder {
   // Log lines about values stored changed, gathered since the last call.
   std::vector<std::string> TakeNotes();
 
+  // What the last Encode stored for def.columns[k]: its null mask bit (a Yes/No column's
+  // value) and its bytes in the row (a fixed column's whole width, a variable column's
+  // data, a long value's header and what stays in the row).
+  bool Stored(size_t k, std::string_view& bytes) const {
+    bytes = slots_[k].bytes;
+    return slots_[k].present;
+  }
+
  private:
   // One column's value as bytes: a fixed column's whole width, a variable column's data,
   // or a long value's bytes before the choice of where it goes.
@@ -92,7 +101,6 @@ class RowEncoder {
   std::vector<int64_t> note_counts_;  // [column * kNoteKinds + kind]
   std::u16string units_;
   std::string text_;                  // a value's text when it is not text already
-  std::vector<uint8_t> mask_;
   std::vector<size_t> offsets_;
 };
 

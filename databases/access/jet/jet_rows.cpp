@@ -102,6 +102,16 @@ void RowDecoder::Decode(const uint8_t* row, int size, std::vector<Variant>& valu
   }
 }
 
+void RowDecoder::DecodeColumn(const ColumnDef& col, bool present, const uint8_t* data, int size,
+                              Variant& out) {
+  if (col.column.type == kBoolean)
+    out.SetBoolean(present);
+  else if (!present)
+    out.SetNull();
+  else
+    DecodeValue(col, data, size, out);
+}
+
 void RowDecoder::DecodeText(const uint8_t* data, size_t size, Variant& out) {
   scratch_.clear();
   bool ok;

@@ -23,6 +23,11 @@ class RowDecoder {
   // Fills values[0 .. def.columns.size()) from a row's bytes. Throws TrundleError on a
   // row whose layout does not fit in its bytes or a long value that cannot be followed.
   void Decode(const uint8_t* row, int size, std::vector<Variant>& values);
+  // One column's value, as Decode gives it, from its null mask bit (present) and its
+  // bytes in the row: a fixed column's whole width, a variable column's data. For a
+  // writer that has these bytes at hand, without the whole row to take apart.
+  void DecodeColumn(const ColumnDef& col, bool present, const uint8_t* data, int size,
+                    Variant& out);
 
   // Values whose text was not valid in its encoding (read with replacement characters).
   int64_t bad_text() const { return bad_text_; }

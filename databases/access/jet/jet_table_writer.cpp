@@ -114,11 +114,12 @@ int DataPageFreeSpace(const Format& format, const std::vector<uint8_t>& page) {
 }
 
 int AddRowToPage(const Format& format, std::vector<uint8_t>& page, const uint8_t* row,
-                 size_t size) {
+                 size_t size, int* lowest) {
   const int count = Get16(&page[size_t(format.data_row_count)]);
   if (count >= kMaxRowsPerPage || size > size_t(format.page_size)) return -1;
   const int table_end = format.data_row_offsets + 2 * (count + 1);
-  const int start = LowestRowStart(format, page, count) - int(size);
+  if (lowest && *lowest == 0) *lowest = LowestRowStart(format, page, count);
+  const int start = (lowest ? *lowest : LowestRowStart(format, page, count)) - int(size);
   // The header's count of free bytes is kept as well as the offsets' own bound, so that
   // a page whose count says it is full is not filled further.
   const int free = DataPageFreeSpace(format, page) - int(size) - 2;
@@ -127,6 +128,7 @@ int AddRowToPage(const Format& format, std::vector<uint8_t>& page, const uint8_t
   Put16(&page[size_t(format.data_row_offsets + 2 * count)], uint32_t(start));
   Put16(&page[size_t(format.data_row_count)], uint32_t(count + 1));
   Put16(&page[2], uint32_t(free));
+  if (lowest) *lowest = start;
   return count;
 }
 
@@ -242,6 +244,7 @@ struct TableWriter::OpenPage {
   uint32_t page = kNoPage;
   std::vector<uint8_t> buf;
   bool dirty = false;
+  int lowest = 0;  // where its lowest row begins (0: not worked out yet)
 };
 
 struct TableWriter::LongColumn {
@@ -251,6 +254,10 @@ struct TableWriter::LongColumn {
 
 struct TableWriter::Index {
   const PhysicalIndex* def = nullptr;
+  std::vector<size_t> columns;  // the key's columns (of def_), in key order
+  // An earlier index whose key has the same columns in the same directions and that
+  // leaves out the same rows: its key is this one's too.
+  const Index* same_key = nullptr;
   std::string name;  // the name its key goes by: the primary key's, else a logical one
   bool required = false;  // a primary key, or an index that takes no Null
   std::unique_ptr<IndexKeyEncoder> keys;
@@ -371,6 +378,18 @@ void TableWriter::OpenIndexes(const JetDatabase& db) {
                            (c.column.type == kMemo ? "Memo" : "OLE Object") +
                            " column, whose values have no index key");
       keyed[size_t(&c - def_.columns.data())] = true;
+      index->columns.push_back(size_t(&c - def_.columns.data()));
+    }
+    for (const auto& earlier : indexes_) {
+      const std::vector<IndexColumn>& a = earlier->def->columns;
+      if (a.size() == x.columns.size() &&
+          (earlier->def->flags & kIndexIgnoreNulls) == (x.flags & kIndexIgnoreNulls) &&
+          std::equal(a.begin(), a.end(), x.columns.begin(), [](const auto& p, const auto& q) {
+            return p.number == q.number && p.ascending == q.ascending;
+          })) {
+        index->same_key = earlier.get();
+        break;
+      }
     }
     if (x.entry_count_offset == 0)
       throw TrundleError(about + "its count lies beyond the definition's first page");
@@ -382,18 +401,13 @@ void TableWriter::OpenIndexes(const JetDatabase& db) {
     index->writer = std::make_unique<IndexWriter>(store_, def_, x, Where());
     indexes_.push_back(std::move(index));
   }
-  // Keys are made from the values as the row stores them: the encoded row's key columns
+  // Keys are made from the values as the row stores them: the key columns' stored bytes
   // are decoded again (Jet 3 text in the code page, numbers as their column holds them).
-  key_def_ = def_;
-  key_def_.columns.clear();
   key_columns_.clear();
-  for (size_t c = 0; c < def_.columns.size(); ++c) {
-    if (!keyed[c]) continue;
-    key_def_.columns.push_back(def_.columns[c]);
-    key_columns_.push_back(c);
-  }
-  key_decoder_ = std::make_unique<RowDecoder>(store_.pages(), format_, key_def_,
-                                              jet3_names_.get(), Where());
+  for (size_t c = 0; c < def_.columns.size(); ++c)
+    if (keyed[c]) key_columns_.push_back(c);
+  key_decoder_ = std::make_unique<RowDecoder>(store_.pages(), format_, def_, jet3_names_.get(),
+                                              Where());
   stored_.assign(def_.columns.size(), Variant::Null());
   OpenForeignKeys(db);
 }
@@ -521,21 +535,29 @@ std::string TableWriter::KeyText(const PhysicalIndex& index, const TableDef& def
 }
 
 void TableWriter::PrepareKeys() {
-  key_decoder_->Decode(row_.data(), int(row_.size()), key_values_);
-  for (size_t k = 0; k < key_columns_.size(); ++k) stored_[key_columns_[k]] = key_values_[k];
+  for (size_t c : key_columns_) {
+    std::string_view bytes;
+    const bool present = encoder_->Stored(c, bytes);
+    key_decoder_->DecodeColumn(def_.columns[c], present,
+                               reinterpret_cast<const uint8_t*>(bytes.data()), int(bytes.size()),
+                               stored_[c]);
+  }
   for (auto& index : indexes_) {
     const PhysicalIndex& x = *index->def;
-    const bool all_null = index->all_null = index->keys->AllNull(stored_);
+    const Index* same = index->same_key;
+    const bool all_null = index->all_null =
+        same ? same->all_null : index->keys->AllNull(stored_);
     index->left_out = all_null && (x.flags & kIndexIgnoreNulls);
     if (index->left_out) continue;
     if (index->required) {
-      for (const IndexColumn& k : x.columns)
-        for (size_t c = 0; c < def_.columns.size(); ++c)
-          if (def_.columns[c].number == k.number && stored_[c].IsEmpty())
-            throw TrundleError("index " + index->name + " takes no Null, and column " +
-                               def_.columns[c].column.name + " is Null");
+      for (size_t c : index->columns)
+        if (stored_[c].IsEmpty())
+          throw TrundleError("index " + index->name + " takes no Null, and column " +
+                             def_.columns[c].column.name + " is Null");
     }
-    if (!index->keys->Encode(stored_, index->key))
+    if (same)
+      index->key = same->key;
+    else if (!index->keys->Encode(stored_, index->key))
       throw TrundleError("index " + index->name + ": " + index->keys->error());
     // A unique index takes any number of rows whose key columns are all Null.
     if ((x.flags & kIndexUnique) && !all_null && index->writer->Contains(index->key))
@@ -649,7 +671,7 @@ void TableWriter::ChooseDataPage() {
 uint32_t TableWriter::Place(OpenPage& open, uint32_t owner, UsageMapWriter* used,
                             UsageMapWriter* free, const uint8_t* data, size_t size) {
   if (open.page != kNoPage) {
-    const int row = AddRowToPage(format_, open.buf, data, size);
+    const int row = AddRowToPage(format_, open.buf, data, size, &open.lowest);
     if (row >= 0) {
       open.dirty = true;
       return open.page << 8 | uint32_t(row);
@@ -661,7 +683,7 @@ uint32_t TableWriter::Place(OpenPage& open, uint32_t owner, UsageMapWriter* used
   }
   const uint32_t page = store_.Allocate();
   InitDataPage(format_, owner, open.buf);
-  const int row = AddRowToPage(format_, open.buf, data, size);
+  const int row = AddRowToPage(format_, open.buf, data, size, &open.lowest);
   if (row < 0)
     throw TrundleError(Where() + ": a row of " + std::to_string(size) +
                        " bytes does not fit a page");

@@ -51,7 +51,10 @@ void InitDataPage(const Format& format, uint32_t owner, std::vector<uint8_t>& pa
 int DataPageFreeSpace(const Format& format, const std::vector<uint8_t>& page);
 // Puts a row below the page's other rows and adds its offset. Returns the row's number,
 // or -1 when the page lacks room for it and its offset or already holds 255 rows.
-int AddRowToPage(const Format& format, std::vector<uint8_t>& page, const uint8_t* row, size_t size);
+// lowest (when given) keeps where the page's lowest row begins between calls for the
+// same page, so that no call reads every offset: 0 before the first.
+int AddRowToPage(const Format& format, std::vector<uint8_t>& page, const uint8_t* row, size_t size,
+                 int* lowest = nullptr);
 // The largest row one LVAL page holds (a page with only that row).
 int MaxLongValueRow(const Format& format);
 
@@ -162,10 +165,9 @@ class TableWriter : private LongValueStore {
   std::unique_ptr<TextCodec> jet3_names_;  // the database's code page to UTF-8 (Jet 3)
   std::vector<std::unique_ptr<Index>> indexes_;
   std::vector<std::unique_ptr<ForeignKey>> foreign_keys_;
-  TableDef key_def_;  // def_ with only the columns that keys use, to decode them from row_
-  std::vector<size_t> key_columns_;  // key_def_.columns[k] is def_.columns[key_columns_[k]]
+  std::vector<size_t> key_columns_;  // the columns (of def_) that keys use
   std::unique_ptr<RowDecoder> key_decoder_;
-  std::vector<Variant> key_values_, stored_;  // decoded key columns; spread over the row
+  std::vector<Variant> stored_;  // the row's key columns as it stores them, by column
   bool must_roll_back_ = false;
 };
 
