@@ -302,6 +302,38 @@ TEST_F(AccessAdaptorTest, RecordsAppendToAnExistingTable) {
   EXPECT_FALSE(std::filesystem::exists(database + "-journal"));
 }
 
+// Records whose names reach fewer fields than the one before: the fields left out are
+// Null, holding nothing of the longer texts before them.
+TEST_F(AccessAdaptorTest, AFieldARecordDoesNotNameIsNull) {
+  const std::string database = dir / "del.mdb";
+  WriteFile(database, ReadFile(AccessFixture("delTestV2000.mdb")));
+  std::vector<std::string> expected = TableRows(database, "Table");
+  {
+    TTrundleAccess access;
+    access.Database = database;
+    access.DaoVersion = "dao36";
+    access.TableName = "Table";
+    access.PrepareDestination();
+    ASSERT_TRUE(access.OpenTable());
+    access.StartTransaction();
+    const std::string a1(40, 'a'), b1(45, 'b');
+    auto write = [&](std::vector<Variant> names, std::vector<Variant> values) {
+      names.resize(kRecordBufferSize);
+      values.resize(kRecordBufferSize);
+      access.WriteRecord(names, values);
+    };
+    write({Variant::String("a"), Variant::String("b")}, {Variant::String(a1), Variant::String(b1)});
+    write({Variant::String("b")}, {Variant::String("b2")});
+    write({Variant::String("a"), Variant::String("b")}, {Variant::String("a3"), Variant::Null()});
+    write({Variant::String("a")}, {Variant::String(b1)});
+    access.Commit();
+    access.SaveTable();
+    for (const std::string& row : {a1 + "|" + b1, std::string("-|b2"), std::string("a3|-"), b1 + "|-"})
+      expected.push_back(row);
+  }
+  EXPECT_EQ(TableRows(database, "Table"), expected);
+}
+
 // A value the table cannot take ends the run naming the record and the field; the
 // batches before it stay, the open one is gone.
 TEST_F(AccessAdaptorTest, ARefusedValueEndsTheRunAndDropsItsBatch) {
