@@ -47,7 +47,17 @@ uint32_t GetBE32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 void AppendBE32(std::string& out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(char(uint8_t(v >> shift)));
+  const char be[4] = {char(uint8_t(v >> 24)), char(uint8_t(v >> 16)), char(uint8_t(v >> 8)),
+                      char(uint8_t(v))};
+  out.append(be, 4);
+}
+
+// Copies n bytes in words of 8, 4, 2 and 1.
+void CopySmall(uint8_t* to, const uint8_t* from, size_t n) {
+  for (; n >= 8; n -= 8, to += 8, from += 8) std::memcpy(to, from, 8);
+  if (n & 4) std::memcpy(to, from, 4), to += 4, from += 4;
+  if (n & 2) std::memcpy(to, from, 2), to += 2, from += 2;
+  if (n & 1) *to = *from;
 }
 
 // Key bytes compare as unsigned bytes, a key that is a prefix of another first.
@@ -318,15 +328,20 @@ void IndexWriter::Impl::Encode(const Page& page, std::vector<uint8_t>& buf) cons
   else
     buf[size_t(layout.prefix)] = uint8_t(prefix);
   buf[size_t(layout.node_flag)] = page.leaf ? 0 : 1;
-  size_t at = size_t(layout.entries);
+  // Every changed page is encoded in every batch: the entries (a few bytes each) are
+  // copied without a library call apiece.
+  uint8_t* const entries = &buf[size_t(layout.entries)];
+  uint8_t* const mask = &buf[size_t(layout.mask)];
+  const auto* const bytes = reinterpret_cast<const uint8_t*>(page.bytes.data());
+  size_t at = 0, from = 0;
   for (size_t i = 0; i < page.size(); ++i) {
-    const size_t skip = i ? prefix : 0;
-    std::memcpy(&buf[at], page.entry(i) + skip, page.entry_size(i) - skip);
-    at += page.entry_size(i) - skip;
-    const size_t bit = at - size_t(layout.entries);
-    buf[size_t(layout.mask) + bit / 8] |= uint8_t(1 << (bit % 8));
+    const size_t begin = from + (i ? prefix : 0);
+    from = page.ends[i];
+    CopySmall(entries + at, bytes + begin, from - begin);
+    at += from - begin;
+    mask[at / 8] |= uint8_t(1 << (at % 8));
   }
-  Put16(&buf[2], uint32_t(buf.size() - at));  // free space
+  Put16(&buf[2], uint32_t(buf.size() - size_t(layout.entries) - at));  // free space
 }
 
 void IndexWriter::Impl::Descend(const Target& t) {
@@ -395,7 +410,8 @@ void IndexWriter::Impl::Separate(Page& left, Page& right) {
 
 void IndexWriter::Impl::Split(size_t level, bool appended) {
   Page& page = *path_pages[level];
-  if (page.Stored() <= layout.capacity) return;
+  // The entries in full fit, so they fit with their shared prefix left out.
+  if (page.bytes.size() <= layout.capacity || page.Stored() <= layout.capacity) return;
   if (page.size() < (page.leaf ? 2u : 3u)) Damaged(page.number, "holds more than a page can");
   const size_t k = SplitPoint(page, appended);
   if (level == 0) return SplitRoot(page, k);
