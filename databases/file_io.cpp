@@ -159,6 +159,16 @@ void RandomAccessFile::Truncate(uint64_t size) {
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) Fail("resize", path_);
 }
 
+void RandomAccessFile::Reserve(uint64_t offset, uint64_t size) noexcept {
+  if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                  static_cast<off_t>(size)) == 0)
+    return;
+  // Part of the space may have been taken before the disk filled: it goes back, so that
+  // the space set aside takes none that the writes themselves need.
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0) (void)!::ftruncate(fd_, st.st_size);
+}
+
 void RandomAccessFile::Sync() {
   if (::fsync(fd_) != 0) Fail("save", path_);
 }

@@ -55,6 +55,12 @@ class RandomAccessFile {
   // allows (a batch of scattered pages goes out in runs of neighbours), or throws.
   void WriteAt(uint64_t offset, const std::vector<std::string_view>& pieces);
   void Truncate(uint64_t size);
+  // Sets aside disk space for size bytes from offset without changing the file's length,
+  // where the file system can; a file that grows in many small steps then needs no new
+  // blocks at each flush. Space past the end is given back by a Truncate to the length.
+  // Best effort: a failure (no support, no space) sets nothing aside and is left for the
+  // writes to meet.
+  void Reserve(uint64_t offset, uint64_t size) noexcept;
   // Waits until the data written so far is on the disk.
   void Sync();
   // Closes the descriptor; later calls do nothing. Throws when the close reports an

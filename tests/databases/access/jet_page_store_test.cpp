@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -654,6 +655,41 @@ TEST(JetPageStore, AReferenceGlobalMapHandsOutOnlyWhatItsBitmapsMarkFree) {
 
 // Access opens no database past 2 GB: the last page a file may have is given, and then a
 // clear refusal that leaves the file as it was.
+// A growing file has disk space set aside past its end while the store writes; the
+// file's length never shows it, and the store gives it back when it closes, after a
+// commit and after a rollback alike.
+TEST(JetPageStore, SpaceSetAsideForGrowthIsGivenBackAtClose) {
+  const Subject s = Subjects()[1];
+  ScratchFolder dir;
+  const std::string path = dir / "t.mdb";
+  auto disk_bytes = [&] {
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0);
+    return uint64_t(st.st_blocks) * 512;
+  };
+  for (bool commit : {true, false}) {
+    SCOPED_TRACE(commit ? "committed" : "rolled back");
+    WriteFile(path, s.bytes);
+    {
+      auto store = PageStore::Open(path);
+      RunBatch(*store, 60, 0x3D);
+      store->Commit();
+      const uint64_t length = uint64_t(store->page_count()) * PageSize(s.bytes);
+      EXPECT_EQ(ReadFile(path).size(), length);
+      if (disk_bytes() < length + (4u << 20))
+        GTEST_SKIP() << "the file system sets no space aside (no fallocate)";
+      RunBatch(*store, 30, 0x3E);
+      if (commit)
+        store->Commit();
+      else
+        store->Rollback();
+    }
+    const std::string bytes = ReadFile(path);
+    EXPECT_LT(disk_bytes(), bytes.size() + (1u << 20));
+    ExpectBeforeOrAfter(path, bytes, bytes);
+  }
+}
+
 TEST(JetPageStore, TheFileGrowsToTwoGigabytesAndNoFurther) {
   ScratchFolder dir;
   const std::string path = dir / "t.mdb";
