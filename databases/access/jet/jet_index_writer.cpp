@@ -240,6 +240,11 @@ struct IndexWriter::Impl {
   std::vector<uint32_t> dirty;  // pages changed since the last Flush
   std::vector<uint8_t> raw;
   std::string new_entry;  // the entry being inserted
+  // The last Contains that descended: its key and what it found, while path is still its
+  // descent (no insert since). A unique index's Insert of that key (the table writer
+  // asks Contains first) takes that descent and answer.
+  std::string searched;
+  bool searched_valid = false, searched_found = false;
 };
 
 Page& IndexWriter::Impl::Load(uint32_t number) {
@@ -529,10 +534,14 @@ bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new
   // A key past the index's last entry goes at the end of the last leaf, and no entry
   // has it (keys arriving in order).
   const Target place{bytes, key.size(), unique ? 0 : row_pointer};
-  const bool at_end = x.PastTheEnd(place);
-  if (!at_end) x.Descend(place);
+  const bool searched = unique && x.searched_valid && key == x.searched;
+  x.searched_valid = false;
+  if (searched && x.searched_found) return false;
+  const bool at_end = !searched && x.PastTheEnd(place);
+  if (!at_end && !searched) x.Descend(place);
   Page& leaf = *x.path_pages.back();
-  if (!at_end && unique && x.HasKey(leaf, Target{bytes, key.size(), 0})) return false;
+  if (!at_end && !searched && unique && x.HasKey(leaf, Target{bytes, key.size(), 0}))
+    return false;
   const size_t pos = at_end ? leaf.size() : leaf.LowerBound(t);
   if (!at_end && pos < leaf.size() && leaf.Compare(pos, t) == 0)
     throw TrundleError(x.refusal + ": the row at page " + std::to_string(row_pointer >> 8) +
@@ -566,7 +575,10 @@ bool IndexWriter::Contains(const std::string& key) {
   const Target t{reinterpret_cast<const uint8_t*>(key.data()), key.size(), 0};
   if (x.PastTheEnd(t)) return false;
   x.Descend(t);
-  return x.HasKey(*x.path_pages.back(), t);
+  x.searched_found = x.HasKey(*x.path_pages.back(), t);
+  x.searched.assign(key);
+  x.searched_valid = true;
+  return x.searched_found;
 }
 
 void IndexWriter::Flush() {
@@ -579,6 +591,7 @@ void IndexWriter::Flush() {
     page.dirty = false;
   }
   x.dirty.clear();
+  x.searched_valid = false;
   x.Trim();
   ++x.batch;
 }
@@ -609,6 +622,7 @@ void IndexWriter::Forget() {
   impl_->cache.clear();
   impl_->path.clear();
   impl_->path_pages.clear();
+  impl_->searched_valid = false;
   impl_->dirty.clear();
 }
 

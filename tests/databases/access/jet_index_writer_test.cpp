@@ -434,6 +434,8 @@ TEST(JetIndexWriter, UniqueIndexRefusesAnExistingKeyAndContainsFindsKeys) {
         const int32_t value = int32_t(GetBE(entries[i].key, 1) ^ 0x80000000u);
         EXPECT_FALSE(writer.Contains(IntKey(value + 1)));
         EXPECT_FALSE(writer.Insert(entries[i].key, 0x123456));
+        EXPECT_TRUE(writer.Contains(entries[i].key));
+        EXPECT_FALSE(writer.Insert(entries[i].key, 0x123457));
       }
       EXPECT_TRUE(writer.Contains(old.front().key));
       EXPECT_FALSE(writer.Insert(old.back().key, 0x654321));
@@ -449,6 +451,35 @@ TEST(JetIndexWriter, UniqueIndexRefusesAnExistingKeyAndContainsFindsKeys) {
       store->Commit();
     }
     EXPECT_TRUE(ReadFile(path) == image) << "a refused key changed the file";
+    // As the table writer asks: Contains, then Insert of the same key, new keys scattered
+    // among the others (and a key asked for but not inserted in between).
+    std::vector<Entry> more = Numbered(3000, (1 << 20) + 1, 2);
+    std::shuffle(more.begin(), more.end(), std::mt19937(4));
+    {
+      auto store = PageStore::Open(path);
+      const TableDef def = JetDatabase::Open(path)->Definition(s.table);
+      IndexWriter writer(*store, def, def.indexes[s.index], "x");
+      for (size_t i = 0; i < more.size(); ++i) {
+        EXPECT_FALSE(writer.Contains(more[i].key)) << i;
+        if (i % 7 == 0) {
+          EXPECT_FALSE(writer.Contains(IntKey(-1 - int32_t(i))));
+        }
+        EXPECT_TRUE(writer.Insert(more[i].key, more[i].pointer)) << i;
+        if (i % 11 == 0) {
+          EXPECT_FALSE(writer.Insert(more[i].key, more[i].pointer + 2)) << i;
+        }
+        EXPECT_TRUE(writer.Contains(more[i].key)) << i;
+        EXPECT_FALSE(writer.Insert(more[i].key, more[i].pointer + 1)) << i;
+        if (i % 500 == 499) writer.Flush();
+      }
+      writer.Flush();
+      store->Commit();
+    }
+    std::vector<Entry> expected = old;
+    expected.insert(expected.end(), entries.begin(), entries.end());
+    expected.insert(expected.end(), more.begin(), more.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_TRUE(Walker(path, s.table, s.index).Walk().entries == expected);
   }
 }
 
