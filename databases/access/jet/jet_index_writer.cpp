@@ -334,19 +334,28 @@ void IndexWriter::Impl::Encode(const Page& page, std::vector<uint8_t>& buf) cons
     buf[size_t(layout.prefix)] = uint8_t(prefix);
   buf[size_t(layout.node_flag)] = page.leaf ? 0 : 1;
   // Every changed page is encoded in every batch: the entries (a few bytes each) are
-  // copied without a library call apiece.
+  // copied without a library call apiece, those of up to 16 bytes as 16 bytes where
+  // both sides have them (what lands past an entry is overwritten by the next one, or
+  // cleared after the last).
   uint8_t* const entries = &buf[size_t(layout.entries)];
   uint8_t* const mask = &buf[size_t(layout.mask)];
   const auto* const bytes = reinterpret_cast<const uint8_t*>(page.bytes.data());
+  const size_t room = buf.size() - size_t(layout.entries), total = page.bytes.size();
+  constexpr size_t kWide = 16;
   size_t at = 0, from = 0;
   for (size_t i = 0; i < page.size(); ++i) {
     const size_t begin = from + (i ? prefix : 0);
     from = page.ends[i];
-    CopySmall(entries + at, bytes + begin, from - begin);
-    at += from - begin;
+    const size_t n = from - begin;
+    if (n <= kWide && begin + kWide <= total && at + kWide <= room)
+      std::memcpy(entries + at, bytes + begin, kWide);
+    else
+      CopySmall(entries + at, bytes + begin, n);
+    at += n;
     mask[at / 8] |= uint8_t(1 << (at % 8));
   }
-  Put16(&buf[2], uint32_t(buf.size() - size_t(layout.entries) - at));  // free space
+  std::memset(entries + at, 0, std::min(kWide, room - at));
+  Put16(&buf[2], uint32_t(room - at));  // free space
 }
 
 void IndexWriter::Impl::Descend(const Target& t) {
