@@ -112,8 +112,8 @@ std::string After(const ScratchFolder& dir, const Subject& s, int added, uint8_t
   return ReadFile(path);
 }
 
-// True when a journal beside path would put pages back: a committed or rolled-back batch
-// leaves the file, spoilt, while its store stays open.
+// True when a journal beside path would put pages back: a committed batch leaves the file
+// sealed, and a rolled-back one spoilt, while its store stays open.
 bool JournalPending(const std::string& path) {
   jet::PageFile::Overlay pages;
   uint64_t length = 0;
@@ -270,7 +270,7 @@ TEST(JetPageStore, ACrashAtEveryPageWriteLeavesTheBatchWholeOrAbsent) {
   }
 }
 
-// One journal file serves every batch of a store: a committed batch leaves it spoilt, a
+// One journal file serves every batch of a store: a committed batch leaves it sealed, a
 // later batch writes its own header and records over it, and a crash anywhere in that
 // later batch leaves the database as the earlier commit made it or as the later one
 // would, never before the earlier one.
