@@ -553,9 +553,7 @@ class JetPageStore : public PageStore {
       const std::vector<uint8_t>& plain = dirty_[page];
       if (key_ != 0 && page != 0) {
         std::vector<uint8_t>& out = coded.emplace_back(plain);
-        const uint32_t k = key_ ^ page;
-        const uint8_t key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
-        Rc4(key, 4, out.data(), out.size());
+        ApplyPageKey(key_, page, out.data(), out.size());
         images.push_back(out.data());
       } else {
         images.push_back(plain.data());
@@ -704,12 +702,7 @@ bool ReadJournal(const std::string& path, uint32_t key, PageFile::Overlay& pages
   auto keep = [&](uint32_t page, const uint8_t* old, uint32_t page_size) {
     std::vector<uint8_t>& plain = old_pages[page];
     plain.assign(old, old + page_size);
-    if (key != 0 && page != 0) {
-      const uint32_t k = key ^ page;
-      const uint8_t page_key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16),
-                                   uint8_t(k >> 24)};
-      Rc4(page_key, 4, plain.data(), plain.size());
-    }
+    ApplyPageKey(key, page, plain.data(), plain.size());
   };
   const auto old_length = ReadJournalFile(db, journal_path, keep);
   if (!old_length) return false;

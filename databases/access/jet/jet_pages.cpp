@@ -52,6 +52,13 @@ void Rc4(const uint8_t* key, size_t key_size, uint8_t* data, size_t size) {
   }
 }
 
+void ApplyPageKey(uint32_t key, uint32_t page, uint8_t* data, size_t size) {
+  if (key == 0 || page == 0) return;
+  const uint32_t k = key ^ page;
+  const uint8_t page_key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
+  Rc4(page_key, 4, data, size);
+}
+
 PageFile::PageFile(const std::string& path)
     : file_(path, RandomAccessFile::Mode::kRead), size_(file_.Size()) {}
 
@@ -84,11 +91,7 @@ void PageFile::Read(uint32_t page, std::vector<uint8_t>& out) const {
     throw TrundleError(path() + " is damaged: page " + std::to_string(page) +
                        " lies outside the file");
   }
-  if (key_ != 0 && page != 0) {
-    const uint32_t k = key_ ^ page;
-    const uint8_t key[4] = {uint8_t(k), uint8_t(k >> 8), uint8_t(k >> 16), uint8_t(k >> 24)};
-    Rc4(key, 4, out.data(), out.size());
-  }
+  ApplyPageKey(key_, page, out.data(), out.size());
   if (cache_ != nullptr) {
     if (cache_->size() >= cache_limit_) TrimPages(*cache_, cache_limit_ / 4 * 3);
     (*cache_)[page] = out;

@@ -38,6 +38,9 @@ struct Format {
 
 // RC4 as Jet uses it to mask the header and to encode pages.
 void Rc4(const uint8_t* key, size_t key_size, uint8_t* data, size_t size);
+// Encodes, or decodes (RC4 is its own inverse), page number page of a database whose
+// header key is key: RC4 keyed with key ^ page. Page 0 and a key of 0 leave it plain.
+void ApplyPageKey(uint32_t key, uint32_t page, uint8_t* data, size_t size);
 
 // A database file read page by page (pread). Not thread-safe for one reader; every read
 // is positioned, so several readers may share it.
