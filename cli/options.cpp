@@ -299,7 +299,9 @@ std::string DescribeEnd(const EndOptions& end, TDataKind kind, bool is_source,
   out.encoding = end.encoding;
   if (std::string e = PasswordOf(end, out.password); !e.empty()) return e;
   out.sql = end.sql;
-  if (is_source && out.sql.empty())
+  // A server's table is named in the statement by the adaptor, which finds the name in
+  // the server's catalogue and quotes it: pasted in here it would run as SQL.
+  if (is_source && out.sql.empty() && kind != dkOracle)
     out.sql = WholeTableSql(kind, IsFileKind(kind) ? end.location : end.table);
   return "";
 }

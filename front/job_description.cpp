@@ -52,7 +52,21 @@ std::string WholeTableSql(TDataKind kind, const std::string& table) {
   if (kind == dkAccess && table.find(']') == std::string::npos)
     return "select * from [" + table + "]";
   if (kind == dkAccess) return WholeTableSql(dkDBase, table);
-  if (kind == dkOracle) return "select * from " + table;
+  if (kind == dkOracle) {
+    // Names the server folds as it likes (SCOTT.EMP) go as they are; any other name is
+    // quoted in the standard's double quotes, so that the statement shown reads one table.
+    bool plain = table.front() != '.' && table.back() != '.';
+    for (char c : table)
+      plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '#' || c == '.');
+    if (plain) return "select * from " + table;
+    std::string quoted = "\"";
+    for (char c : table) {
+      quoted += c;
+      if (c == '"') quoted += '"';
+    }
+    return "select * from " + quoted + "\"";
+  }
   return "";
 }
 

@@ -418,24 +418,13 @@ struct TOracleDataSet::Impl {
     eof = true;
   }
 
-  std::string Quoted(const std::string& name) const {
-    const std::string& q = session->IdentifierQuote();
-    if (q.empty()) return name;
-    std::string out = q;
-    for (char c : name) {
-      out += c;
-      if (q.size() == 1 && c == q[0]) out += c;
-    }
-    return out + q;
-  }
-
   // A prepared "insert into TABLE (...) values (?, ...), ..." of `rows` rows.
   odbc::Handle PreparedInsert(size_t rows) {
     std::string sql = "insert into " + table + " (";
     std::string marks = "(";
     for (size_t i = 0; i < columns.size(); ++i) {
       if (i) sql += ", ", marks += ", ";
-      sql += Quoted(columns[i].description.name);
+      sql += session->QuotedIdentifier(columns[i].description.name);
       marks += '?';
     }
     marks += ')';

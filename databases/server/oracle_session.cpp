@@ -2,6 +2,8 @@
 
 #include <sqlext.h>
 
+#include <algorithm>
+
 #include "engine/ascii.h"
 #include "engine/errors.h"
 
@@ -22,6 +24,16 @@ std::string AttributeValue(const std::string& value) {
     if (c == '}') out += '}';
   }
   return out + "}";
+}
+
+// A name the server takes unquoted whatever it is: a letter or underscore, then letters,
+// digits, underscores, $ and #. Such a name cannot end a statement or begin another.
+bool IsPlainIdentifier(const std::string& name) {
+  const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (name.empty() || !(letter(name[0]) || name[0] == '_')) return false;
+  for (char c : name)
+    if (!(letter(c) || (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '#')) return false;
+  return true;
 }
 
 std::string InfoText(SQLHDBC connection, SQLUSMALLINT what) {
@@ -199,6 +211,113 @@ std::vector<std::string> TOracleSession::TableNames() {
     names.emplace_back(name);
   }
   return names;
+}
+
+std::vector<TOracleSession::CatalogueTable> TOracleSession::CatalogueTables() {
+  if (!connected_) throw TrundleError("Not logged on");
+  odbc::Handle statement(SQL_HANDLE_STMT, connection_.get());
+  SQLUSMALLINT schema_column = 2, name_column = 3;
+  if (is_oracle_) {
+    // The user's own tables and views; another schema's table is named with its schema.
+    std::string sql = "select table_name from user_tables union select view_name from user_views";
+    odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS),
+                statement, "The table list cannot be read");
+    schema_column = 0;
+    name_column = 1;
+  } else {
+    odbc::Check(SQLTables(statement.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0),
+                statement, "The table list cannot be read");
+  }
+  std::vector<CatalogueTable> tables;
+  for (;;) {
+    const SQLRETURN rc = SQLFetch(statement.get());
+    if (rc == SQL_NO_DATA) break;
+    odbc::Check(rc, statement, "The table list cannot be read");
+    char text[1024];
+    SQLLEN length = 0;
+    CatalogueTable table;
+    odbc::Check(SQLGetData(statement.get(), name_column, SQL_C_CHAR, text, sizeof text, &length),
+                statement, "The table list cannot be read");
+    if (length == SQL_NULL_DATA) continue;
+    table.name = text;
+    if (schema_column > 0) {
+      odbc::Check(
+          SQLGetData(statement.get(), schema_column, SQL_C_CHAR, text, sizeof text, &length),
+          statement, "The table list cannot be read");
+      if (length != SQL_NULL_DATA) table.schema = text;
+    }
+    tables.push_back(std::move(table));
+  }
+  return tables;
+}
+
+std::string TOracleSession::QuotedIdentifier(const std::string& name) const {
+  if (identifier_quote_.empty()) {
+    if (IsPlainIdentifier(name)) return name;
+    throw TrundleError("The name " + name +
+                       " needs quoting, and the server's driver has no quote character");
+  }
+  std::string out = identifier_quote_;
+  for (char c : name) {
+    out += c;
+    if (identifier_quote_.size() == 1 && c == identifier_quote_[0]) out += c;
+  }
+  return out + identifier_quote_;
+}
+
+std::string TOracleSession::QuotedTableName(const std::string& name) {
+  if (name.empty()) throw TrundleError("No table given");
+  if (name.find('\0') != std::string::npos)
+    throw TrundleError("The table name holds a NUL character, which no server allows");
+  const size_t dot = name.find('.');
+  const std::string schema_part = dot == std::string::npos ? "" : name.substr(0, dot);
+  const std::string table_part = dot == std::string::npos ? "" : name.substr(dot + 1);
+  // A catalogue that cannot be read leaves the name as given.
+  std::vector<CatalogueTable> tables;
+  try {
+    tables = CatalogueTables();
+  } catch (const TrundleError&) {
+    // A failed statement spoils the open transaction on some servers (PostgreSQL).
+    SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_ROLLBACK);
+  }
+  const auto same = [](const std::string& a, const std::string& b, bool any_case) {
+    return any_case ? EqualsIgnoringAsciiCase(a, b) : a == b;
+  };
+  for (bool any_case : {false, true}) {
+    // The whole name as one table's: qualified with its schema when only one schema
+    // holds it, so that a table outside the search path is found too. Of names alike in
+    // any letter case, the spelling the server folds an unquoted name to wins.
+    std::vector<const CatalogueTable*> found;
+    for (const CatalogueTable& t : tables)
+      if (same(t.name, name, any_case)) found.push_back(&t);
+    if (any_case && found.size() > 1) {
+      std::vector<const CatalogueTable*> folded;
+      for (const CatalogueTable* t : found)
+        if (t->name == LowerAscii(name) || t->name == UpperAscii(name)) folded.push_back(t);
+      if (!folded.empty()) found = folded;
+    }
+    if (!found.empty()) {
+      const CatalogueTable& t = *found.front();
+      const bool one_schema =
+          std::all_of(found.begin(), found.end(),
+                      [&t](const CatalogueTable* other) { return other->schema == t.schema; });
+      return t.schema.empty() || !one_schema
+                 ? QuotedIdentifier(t.name)
+                 : QuotedIdentifier(t.schema) + "." + QuotedIdentifier(t.name);
+    }
+    if (dot == std::string::npos) continue;
+    for (const CatalogueTable& t : tables)
+      if (same(t.schema, schema_part, any_case) && same(t.name, table_part, any_case))
+        return QuotedIdentifier(t.schema) + "." + QuotedIdentifier(t.name);
+  }
+  // Not in the catalogue: plain parts go as given, for the server to fold as it does;
+  // anything else is quoted, so that the server says it has no such table.
+  const auto part = [this](const std::string& text) {
+    return IsPlainIdentifier(text) ? text : QuotedIdentifier(text);
+  };
+  if (dot != std::string::npos && !schema_part.empty() && !table_part.empty())
+    return part(schema_part) + "." + part(table_part);
+  return part(name);
 }
 
 std::string TOracleSession::Scrub(std::string message) const {

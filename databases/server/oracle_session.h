@@ -66,6 +66,18 @@ class TOracleSession {
   // other servers the ODBC table catalogue's tables. Throws TrundleError.
   std::vector<std::string> TableNames();
 
+  // A table's name as this server's SQL must spell it, for a name the user gave: the
+  // name is data, never SQL. The catalogue is searched for the name as given, then for
+  // "schema.table" split at its first dot, then for either in any letter case; what is
+  // found is quoted part by part with the driver's identifier quote, its inner quotes
+  // doubled. A name the catalogue does not hold is quoted whole as given, so that the
+  // server says it has no such table. Throws TrundleError for an empty name, a name
+  // holding NUL, or one that needs quoting on a server that has no quote character.
+  // REQUIRES: Connected().
+  std::string QuotedTableName(const std::string& name);
+  // One identifier quoted with the driver's quote character (see QuotedTableName).
+  std::string QuotedIdentifier(const std::string& name) const;
+
   // The message with the password taken out, for texts a driver may have built from
   // the connection string.
   std::string Scrub(std::string message) const;
@@ -83,6 +95,12 @@ class TOracleSession {
                                       const std::string& password, const Catalogue& catalogue);
 
  private:
+  struct CatalogueTable {
+    std::string schema;  // empty where the server has no schemas
+    std::string name;
+  };
+  // Every table and view of the catalogue the user can name. Throws TrundleError.
+  std::vector<CatalogueTable> CatalogueTables();
   // Connects a fresh connection handle with the connection string; throws TrundleError
   // with the driver's text, the password taken out.
   void Connect(const std::string& text);

@@ -26,7 +26,14 @@ bool TTrundleOracle::OpenTable() {
     session_->LogonUsername = UserName;
     session_->LogonPassword = Password;
     session_->LogOn();
-    data_set_->SQL = Sql;
+    // A destination's table name is data: the statement names it as the server spells it.
+    // So is a source's table read whole when no statement was given.
+    if (destination_)
+      data_set_->SQL = "select a.*, a.rowid from " + session_->QuotedTableName(TableName) + " a ";
+    else if (Sql.empty() && !TableName.empty())
+      data_set_->SQL = "select * from " + session_->QuotedTableName(TableName);
+    else
+      data_set_->SQL = Sql;
     data_set_->Open();
     SendNotes();
     const int64_t count = data_set_->RecordCount();
@@ -39,7 +46,10 @@ bool TTrundleOracle::OpenTable() {
   }
 }
 
-void TTrundleOracle::PrepareDestination() { Sql = "select a.*, a.rowid from " + TableName + " a "; }
+void TTrundleOracle::PrepareDestination() {
+  Sql = "select a.*, a.rowid from " + TableName + " a ";
+  destination_ = true;
+}
 
 void TTrundleOracle::SaveTable() {
   SendNotes();

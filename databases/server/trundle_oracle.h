@@ -20,9 +20,12 @@ class TTrundleOracle : public TTrundleUnknown {
 
   // Logs on with Database, UserName and Password and opens Sql. False, with the
   // server's text as the message, when either fails; false when the result has no
-  // fields.
+  // fields. A destination (PrepareDestination called) opens its table by TableName, and
+  // a source with no Sql reads the table TableName whole: the name is found in the
+  // server's catalogue and quoted, never pasted into the statement as SQL.
   bool OpenTable() override;
-  // Sql := "select a.*, a.rowid from " + TableName + " a ".
+  // Sql := "select a.*, a.rowid from " + TableName + " a " (as the log shows it); the
+  // statement opened names the table quoted (see OpenTable).
   void PrepareDestination() override;
   // Logs what did not arrive (names without a field), once per field.
   void SaveTable() override;
@@ -52,6 +55,7 @@ class TTrundleOracle : public TTrundleUnknown {
   std::unique_ptr<TOracleSession> session_;
   FieldNameMapper mapper_;
   bool mapper_ready_ = false;
+  bool destination_ = false;  // PrepareDestination was called
 };
 
 // Registers TTrundleOracle for dkOracle.

@@ -55,6 +55,8 @@ TEST(JobDescriptionTest, WholeTableStatements) {
       {dkAccess, "Order Lines", "select * from [Order Lines]"},
       {dkAccess, "odd]name", "select * from \"odd]name\""},
       {dkOracle, "SCOTT.EMP", "select * from SCOTT.EMP"},
+      {dkOracle, "Order Lines", "select * from \"Order Lines\""},
+      {dkOracle, "t; drop table \"v\"", "select * from \"t; drop table \"\"v\"\"\""},
       {dkAccess, "", ""},
       {dkCsv, "a.csv", ""},
   };

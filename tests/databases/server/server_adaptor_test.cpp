@@ -404,6 +404,75 @@ TEST_P(ServerTest, NamesMatchWithoutLetterCaseAndTablesAreListed) {
   EXPECT_TRUE(listed);
 }
 
+// A table name is data: whatever it holds (quotes, semicolons, spaces, dots, letters
+// outside ASCII), it names one table or none, and never runs as SQL.
+TEST_P(ServerTest, TableNamesAreDataNeverSql) {
+  const std::string victim = Table("victim");
+  Create(victim, "(a integer)");
+  const auto quoted = [](const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+  };
+  std::vector<std::string> names = {Table("x") + "; drop table " + victim + "; --",
+                                    Table("Say \"hi\" 'there'"), Table("Grüße Ωmega"),
+                                    Table("a.b")};
+  std::string schema;
+  if (postgres()) {
+    schema = "s" + Table("");
+    Exec("drop schema if exists " + schema + " cascade");
+    Exec("create schema " + schema);
+    Exec("create table " + schema + ".inner_t (a integer)");
+  }
+  for (const std::string& name : names) {
+    Exec("drop table if exists " + quoted(name));
+    Exec("create table " + quoted(name) + " (a integer)");
+  }
+  if (postgres()) names.push_back(schema + ".inner_t");
+  WriteFile(dir / "in.csv", "a\r\n1\r\n2\r\n");
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
+    Move(dkCsv, "in.csv", dkOracle, name);
+    ASSERT_EQ(error, "") << name;
+    ASSERT_EQ(outcome, TRunOutcome::kMoved) << name;
+    const std::string sql_name =
+        name == schema + ".inner_t" ? name : quoted(name);
+    EXPECT_EQ(Column("select count(*) from " + sql_name), std::vector<std::string>{"2"}) << name;
+    // As a source named by the table alone, with no statement.
+    TTrundle job;
+    job.SetSourceKind(dkOracle);
+    job.SetDestinationKind(dkCsv);
+    ConfigureServer(job.Source(), name, "");
+    const std::string out = dir / ("out" + std::to_string(i) + ".csv");
+    job.Destination().TableName = out;
+    job.Execute();
+    EXPECT_EQ(job.outcome(), TRunOutcome::kMoved) << name;
+    EXPECT_EQ(LowerAscii(ReadFile(out)), "\"a\"\r\n\"1\"\r\n\"2\"\r\n") << name;
+  }
+  // A name in another letter case finds its table; a statement passed as a name finds
+  // none, and runs nothing.
+  Move(dkCsv, "in.csv", dkOracle, UpperAscii(Table("Say \"hi\" 'there'")));
+  EXPECT_EQ(outcome, TRunOutcome::kMoved);
+  for (const std::string& attack :
+       {victim + "; drop table " + victim + "; commit; --",
+        victim + " a ; drop table " + victim + " ; --",
+        "x\" a ; drop table " + victim + " ; --"}) {
+    Move(dkCsv, "in.csv", dkOracle, attack);
+    EXPECT_EQ(outcome, TRunOutcome::kNotOpened) << attack;
+  }
+  EXPECT_EQ(Column("select count(*) from " + victim), std::vector<std::string>{"0"});
+  // NUL ends no name early.
+  TTrundleOracle adaptor;
+  ConfigureServer(adaptor, victim + std::string(1, '\0') + "; drop table " + victim, "");
+  adaptor.PrepareDestination();
+  std::vector<std::string> log;
+  adaptor.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  EXPECT_FALSE(adaptor.OpenTable());
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_NE(log[1].find("NUL"), std::string::npos) << log[1];
+  EXPECT_EQ(Column("select count(*) from " + victim), std::vector<std::string>{"0"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, ServerTest,
                          ::testing::Values(Backend{"PostgreSQL", true}, Backend{"SQLite", false}),
                          [](const auto& test) { return std::string(test.param.name); });
