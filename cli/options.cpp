@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <cstdlib>
+#include <tuple>
 
 #include "engine/ascii.h"
 
@@ -53,6 +54,45 @@ std::string UnreadOption(const std::vector<std::string>& given, const CliOptions
              (is_source ? " source" : " destination");
   }
   return "";
+}
+
+constexpr char kPasswordInConnectionString[] =
+    "a password in the connection string shows in the process list; leave PWD out and put "
+    "the password in an environment variable named by ";
+
+// Whether an ODBC connection string gives a password (PWD=, or PASSWORD= as some drivers
+// take it). Values may be braced, a "}}" inside standing for one brace.
+bool ConnectionStringHasPassword(const std::string& text) {
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t equals = text.find('=', at);
+    const size_t semicolon = text.find(';', at);
+    if (equals == std::string::npos || (semicolon != std::string::npos && semicolon < equals)) {
+      if (semicolon == std::string::npos) return false;
+      at = semicolon + 1;
+      continue;
+    }
+    std::string key = text.substr(at, equals - at);
+    while (!key.empty() && key.front() == ' ') key.erase(0, 1);
+    while (!key.empty() && key.back() == ' ') key.pop_back();
+    if (EqualsIgnoringAsciiCase(key, "PWD") || EqualsIgnoringAsciiCase(key, "PASSWORD"))
+      return true;
+    at = equals + 1;
+    while (at < text.size() && text[at] == ' ') ++at;
+    if (at < text.size() && text[at] == '{') {
+      for (++at; at < text.size(); ++at)
+        if (text[at] == '}') {
+          if (at + 1 < text.size() && text[at + 1] == '}')
+            ++at;
+          else
+            break;
+        }
+    }
+    const size_t end = text.find(';', at);
+    if (end == std::string::npos) return false;
+    at = end + 1;
+  }
+  return false;
 }
 
 }  // namespace
@@ -233,6 +273,8 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     if (!o.source.kind) o.source.kind = KindForPath(o.source.location);
     if (!o.source.kind || !IsDatabaseKind(*o.source.kind))
       return "--list-tables needs a database (.mdb, .accdb), not " + o.source.location;
+    if (*o.source.kind == dkOracle && ConnectionStringHasPassword(o.source.location))
+      return kPasswordInConnectionString + std::string("--source-password-env");
     return "";
   }
   if (o.clipboard && positional.size() == 1) {
@@ -266,6 +308,13 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       *o.dest.kind != dkHtml)
     return "standard output (-) takes csv, text or html, not " +
            std::string(KindName(*o.dest.kind));
+  // A password on the command line shows in the process list to every user.
+  for (const auto& [end, kind, option] :
+       {std::tuple(&o.source, *o.source.kind, "--source-password-env"),
+        std::tuple(&o.dest, *o.dest.kind, "--dest-password-env")})
+    if (kind == dkOracle && (ConnectionStringHasPassword(end->location) ||
+                             ConnectionStringHasPassword(end->database)))
+      return kPasswordInConnectionString + std::string(option);
   return UnreadOption(given, o);
 }
 

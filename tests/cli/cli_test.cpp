@@ -635,6 +635,35 @@ TEST(CliOptionsTest, ServerEnds) {
   unsetenv("TRUNDLE_TEST_PW");
 }
 
+// A password written into a connection string would show in the process list: refused,
+// wherever in the string and however spelt; a stored data source's password is the
+// driver's business.
+TEST(CliOptionsTest, APasswordInAConnectionStringIsAUsageError) {
+  const std::string refused =
+      "a password in the connection string shows in the process list; leave PWD out and put "
+      "the password in an environment variable named by ";
+  struct Case {
+    std::vector<std::string> args;
+    const char* option;  // nullptr: accepted
+  } cases[] = {
+      {{"a.csv", "Driver=x;Server=h;PWD=secret", "--dest-table", "t"}, "--dest-password-env"},
+      {{"a.csv", "Driver=x; pwd = {a;b};Server=h", "--dest-table", "t"}, "--dest-password-env"},
+      {{"--source-kind", "odbc", "DSN=shop;Password=x", "b.csv"}, "--source-password-env"},
+      {{"--source-kind", "odbc", "--source-database", "Driver=y;PWD=z", "shop", "b.csv"},
+       "--source-password-env"},
+      {{"--list-tables", "Driver=x;PwD=s"}, "--source-password-env"},
+      // PWD inside a braced value is part of that value, not an attribute.
+      {{"a.csv", "Driver={odd;PWD=x}};y};Server=h", "--dest-table", "t"}, nullptr},
+      {{"a.csv", "Driver=x;Server=h;UID=clerk", "--dest-table", "t"}, nullptr},
+      {{"--source-kind", "odbc", "shop_dsn", "b.csv"}, nullptr},
+  };
+  for (const Case& c : cases) {
+    CliOptions options;
+    EXPECT_EQ(ParseCliOptions(c.args, options), c.option ? refused + c.option : "")
+        << c.args[c.args.size() > 2 ? 1 : 0];
+  }
+}
+
 // --create-database: a missing Access destination starts as an empty database that our
 // verifier and mdbtools accept; without the option it is still missing.
 TEST(CliAccessTest, CreateDatabaseMakesAMissingDestination) {
