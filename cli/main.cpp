@@ -95,10 +95,11 @@ int ListTables(const trundle::EndOptions& end, TDataKind kind) {
   return kExitMoved;
 }
 
-// A database source without --source-table reads its only table; with several (or none)
-// that is a usage error naming them. Returns an exit status, or -1 to go on.
+// A database source without --source-table or --source-sql reads its only table; with
+// several (or none) that is a usage error naming them. Returns an exit status, or -1 to go on.
 int ChooseSourceTable(trundle::EndOptions& end, TDataKind kind) {
-  if (!end.table.empty() || (kind == trundle::dkOracle && !end.sql.empty())) return -1;
+  // A statement names the tables it reads.
+  if (!end.table.empty() || !end.sql.empty()) return -1;
   std::string password;
   if (std::string e = trundle::PasswordOf(end, password); !e.empty()) return Usage(e);
   const auto tables = TablesOf(end, kind, password);

@@ -72,6 +72,8 @@ bool TTrundleAccess::OpenTable() {
     }
     std::vector<std::string> tables;
     database_->GetTableNames(tables);
+    // A source statement that names its own tables needs no table of its own.
+    if (!destination_ && TableName.empty() && !Sql.empty()) tables = {std::string()};
     const std::string wanted = UpperAscii(TableName);
     for (const std::string& table : tables) {
       if (UpperAscii(table) != wanted) continue;

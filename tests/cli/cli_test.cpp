@@ -531,6 +531,11 @@ TEST(CliAccessTest, ASourceTableIsNamedOrTheOnlyOne) {
   EXPECT_EQ(many.err.substr(0, many.err.find('\n')),
             "trundle-cli: " + four +
                 " holds 4 tables; name one with --source-table: Table1, Table2, Table3, Table4");
+  // A statement names its own tables, however many the database holds.
+  const CliRun sql = RunCli(dir, {four, "--source-sql", "select [A], [E] from [Table1] where [C] = 2",
+                                  "sql.csv"});
+  EXPECT_EQ(sql.status, 0) << sql.err;
+  EXPECT_EQ(ReadFile(dir / "sql.csv"), "\"A\",\"E\"\r\n\"abcdefg\",\"333333333\"\r\n");
   const CliRun missing = RunCli(dir, {four, "--source-table", "Nope", "out2.csv"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.out.find("Reading from table\nTable doesn't exist\n"), std::string::npos);
