@@ -15,6 +15,7 @@
 #include "cli/run_console.h"
 #include "engine/adaptor_registry.h"
 #include "engine/codepage.h"
+#include "engine/errors.h"
 #include "engine/log_text.h"
 #include "engine/trundle.h"
 #include "front/register_adaptors.h"
@@ -200,15 +201,22 @@ int main(int argc, char** argv) {
   job.OnProgress = [&console](int32_t percent) { console.Progress(percent); };
   g_job = &job;
   CatchStopSignals();
-  try {
-    job.Execute();
-  } catch (const std::exception& e) {
+  const auto fail = [&](const std::exception& e, int status) {
     g_job = nullptr;
     console.CloseBar();
     remove_unused_database();
     std::fflush(g_log);
     std::cerr << trundle::AsLines(trundle::ShortenedLogLine(e.what()));
-    return kExitError;
+    return status;
+  };
+  try {
+    job.Execute();
+  } catch (const trundle::NotOpenedError& e) {
+    // A destination found unwritable only when its file is made (a text file is written
+    // whole at the end) never opened, as one refused at the start.
+    return fail(e, kExitNotOpened);
+  } catch (const std::exception& e) {
+    return fail(e, kExitError);
   }
   g_job = nullptr;
   console.CloseBar();

@@ -41,10 +41,12 @@ int OpenRegularFile(const std::string& path, RandomAccessFile::Mode mode) {
   const int fd = ::open(path.c_str(), flags, 0644);
   if (fd < 0) {
     if (mode == Mode::kCreateNew && errno == EEXIST)
-      throw TrundleError("Could not create " + path + ": the file already exists");
+      throw NotOpenedError("Could not create " + path + ": the file already exists");
     // Opening a folder for writing fails with EISDIR; say it as plainly as for reading.
-    if (errno == EISDIR) throw TrundleError("Could not open " + path + ": it is a folder");
-    Fail(mode == Mode::kCreateNew ? "create" : "open", path);
+    if (errno == EISDIR) throw NotOpenedError("Could not open " + path + ": it is a folder");
+    throw NotOpenedError(std::string("Could not ") +
+                         (mode == Mode::kCreateNew ? "create " : "open ") + path + ": " +
+                         std::strerror(errno));
   }
   struct stat st;
   std::string refusal;
@@ -59,7 +61,7 @@ int OpenRegularFile(const std::string& path, RandomAccessFile::Mode mode) {
     refusal = std::strerror(errno);
   if (!refusal.empty()) {
     ::close(fd);
-    throw TrundleError("Could not open " + path + ": " + refusal);
+    throw NotOpenedError("Could not open " + path + ": " + refusal);
   }
   return fd;
 }

@@ -12,6 +12,14 @@ class TrundleError : public std::runtime_error {
   explicit TrundleError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// A file that could not be opened or created (no permission, a folder in its place, a
+// link loop): the end it belongs to never opened, whenever that was found out.
+// trundle-cli exits with the status of an end that did not open.
+class NotOpenedError : public TrundleError {
+ public:
+  explicit NotOpenedError(const std::string& message) : TrundleError(message) {}
+};
+
 // A long phase ended early because the job asked to stop; the job reports the stop, so
 // whoever catches this sends no message of its own.
 class StopRequestedError : public TrundleError {

@@ -66,7 +66,7 @@ std::unique_ptr<FileSink> OpenOutputFile(const std::string& path) {
   struct stat st {};
   // A table written over a disk would destroy it.
   if (stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode))
-    throw TrundleError("Could not write " + path + ": it is a block device");
+    throw NotOpenedError("Could not write " + path + ": it is a block device");
   if (IsStreamOutput(path)) return std::make_unique<StreamFileSink>(path);
   return std::make_unique<AtomicFileSink>(path);
 }
@@ -87,7 +87,7 @@ std::string ResolveLinks(const std::string& path) {
     }
     current = std::move(target);
   }
-  throw TrundleError("Could not create " + path + ": " + std::strerror(ELOOP));
+  throw NotOpenedError("Could not create " + path + ": " + std::strerror(ELOOP));
 }
 
 AtomicFileSink::AtomicFileSink(std::string path) : path_(ResolveLinks(path)) {
@@ -97,7 +97,7 @@ AtomicFileSink::AtomicFileSink(std::string path) : path_(ResolveLinks(path)) {
   fd_ = mkstemp(temp_path_.data());
   if (fd_ < 0) {
     const int error = errno;
-    throw TrundleError("Could not create " + path_ + ": " + std::strerror(error));
+    throw NotOpenedError("Could not create " + path_ + ": " + std::strerror(error));
   }
   // The new file gets the old one's permissions, or what a new file would get.
   struct stat old {};
@@ -164,7 +164,7 @@ void AtomicFileSink::Commit() {
   if (rename(temp_path_.c_str(), path_.c_str()) != 0) {
     const int error = errno;
     unlink(temp_path_.c_str());
-    throw TrundleError("Could not replace " + path_ + ": " + std::strerror(error));
+    throw NotOpenedError("Could not replace " + path_ + ": " + std::strerror(error));
   }
   // The rename itself reaches the disk with the folder.
   const int dir = open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY);
@@ -182,7 +182,7 @@ StreamFileSink::StreamFileSink(std::string path) : path_(std::move(path)) {
     fd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
     if (fd_ < 0) {
       const int error = errno;
-      throw TrundleError("Could not open " + path_ + ": " + std::strerror(error));
+      throw NotOpenedError("Could not open " + path_ + ": " + std::strerror(error));
     }
     owned_ = true;
   }

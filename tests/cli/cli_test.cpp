@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -133,6 +134,42 @@ TEST(CliTest, OutcomesOfARunThatCannotMoveOrIsStopped) {
   EXPECT_EQ(clip.status, 3);
   EXPECT_EQ(clip.err, "Can't put the table on the clipboard: no clipboard is available\n");
   EXPECT_NE(clip.out.find("Moving data from in.csv to clipboard\n"), std::string::npos);
+}
+
+// A destination that cannot be created or opened exits with 1, whether that is found
+// when the table is opened (dBase, Paradox) or when its file is made (text, written whole
+// at the end); nothing is left behind.
+TEST(CliTest, DestinationsThatCannotBeWrittenExitWithOne) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "a,b\r\n1,2\r\n");
+  WriteFile(dir / "plain", "x");
+  for (const char* folder : {"adir.csv", "adir.dbf", "adir.db", "adir.html"})
+    std::filesystem::create_directory(dir / folder);
+  for (const char* dest : {"adir.csv", "adir.dbf", "adir.db", "adir.html", "plain/new.csv",
+                           "plain/new.dbf", "plain/new.db"}) {
+    const CliRun run = RunCli(dir, {"in.csv", dest});
+    EXPECT_EQ(run.status, 1) << dest << "\n" << run.out << run.err;
+  }
+  // Permissions, as a user they bind (root writes anywhere).
+  ASSERT_EQ(RunCli(dir, {"in.csv", "old.dbf"}).status, 0);
+  std::filesystem::create_directory(dir / "ro");
+  ASSERT_EQ(RunCli(dir, {"in.csv", "ro/in.dbf"}).status, 0);
+  chmod((dir / "old.dbf").c_str(), 0444);
+  chmod((dir / "ro").c_str(), 0555);
+  chmod(dir.path().c_str(), 0777);
+  chmod((dir / "in.csv").c_str(), 0644);
+  const std::string as_user = getuid() == 0 ? "runuser -u nobody --" : "";
+  for (const char* dest : {"ro/new.csv", "ro/new.html", "ro/new.dbf", "ro/new.db", "ro/in.dbf",
+                           "old.dbf"}) {
+    const CliRun run = RunCli(dir, {"in.csv", dest}, as_user);
+    EXPECT_EQ(run.status, 1) << dest << "\n" << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find("Permission denied"), std::string::npos) << dest;
+  }
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir / "ro"))
+    left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"in.cpg", "in.dbf"}));
 }
 
 TEST(CliTest, ADashSendsTheTableToStandardOutputAndTheLogToStandardError) {

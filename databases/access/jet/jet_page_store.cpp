@@ -275,12 +275,12 @@ class JetPageStore : public PageStore {
         db_(path, RandomAccessFile::Mode::kReadWrite) {
     lock_.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (lock_.fd < 0)
-      throw TrundleError("Could not open " + path + ": " + std::strerror(errno));
+      throw NotOpenedError("Could not open " + path + ": " + std::strerror(errno));
     if (::flock(lock_.fd, LOCK_EX | LOCK_NB) != 0) {
       const int err = errno;
       if (err == EWOULDBLOCK)
-        throw TrundleError(path + " is being written by another program; try again when it "
-                                  "has finished");
+        throw NotOpenedError(path + " is being written by another program; try again when it "
+                                    "has finished");
       throw TrundleError("Could not lock " + path + ": " + std::strerror(err));
     }
     RefuseForeignLock(path);
