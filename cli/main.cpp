@@ -16,6 +16,7 @@
 #include "engine/adaptor_registry.h"
 #include "engine/codepage.h"
 #include "engine/errors.h"
+#include "engine/interrupt.h"
 #include "engine/log_text.h"
 #include "engine/trundle.h"
 #include "front/register_adaptors.h"
@@ -44,6 +45,8 @@ volatile std::sig_atomic_t g_signal = 0;
 extern "C" void OnStopSignal(int signal) {
   g_signal = signal;
   if (trundle::TTrundle* job = g_job.load()) job->RequestStop();
+  // Ends a wait on a pipe or named pipe as well, which no record boundary would.
+  trundle::RequestInterrupt();
 }
 
 // The first SIGINT or SIGTERM ends the run at a record boundary; the handler is then

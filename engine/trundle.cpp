@@ -6,6 +6,7 @@
 
 #include "engine/adaptor_registry.h"
 #include "engine/datetime.h"
+#include "engine/errors.h"
 #include "engine/locale_format.h"
 #include "engine/log_text.h"
 
@@ -105,7 +106,15 @@ TRunOutcome TTrundle::OpenAndMove() {
   }
   if (!ok) return TRunOutcome::kNotOpened;
   const TRunOutcome outcome = MoveRecords();
-  if (outcome == TRunOutcome::kMoved) destination_->SaveTable();
+  if (outcome != TRunOutcome::kMoved) return outcome;
+  try {
+    destination_->SaveTable();
+  } catch (const StopRequestedError&) {
+    // Stopped while the destination was being finished (its reader never came): a file
+    // written whole at the end keeps its old contents, so nothing counts as moved.
+    records_moved_ = 0;
+    return ReportStop(0);
+  }
   return outcome;
 }
 
@@ -152,6 +161,11 @@ TRunOutcome TTrundle::MoveRecords() {
       destination_->Rollback();
     else
       destination_->Commit();
+  } catch (const StopRequestedError&) {
+    // A stop that ended a wait inside a read or a write (a pipe nobody feeds or empties):
+    // the record under way is not written, and the run ends as any stopped run.
+    destination_->Rollback();
+    stopped = true;
   } catch (...) {
     // What was committed stays; the open batch is undone where the destination can.
     destination_->Rollback();

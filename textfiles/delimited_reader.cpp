@@ -1,6 +1,7 @@
 #include "textfiles/delimited_reader.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include "engine/codepage.h"
 #include "engine/errors.h"
+#include "engine/interrupt.h"
 
 namespace trundle {
 namespace {
@@ -21,11 +23,16 @@ constexpr char kEndOfFile = 26;
 DelimitedReader::DelimitedReader(const std::string& path, char delimiter,
                                  const std::string& code_page)
     : path_(path), delimiter_(delimiter), code_page_(code_page) {
-  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a named pipe opens at once, writer or none; its reads then wait in poll,
+  // where a stop request can end them.
+  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) {
     const int error = errno;
     throw TrundleError("Could not open " + path + ": " + std::strerror(error));
   }
+  struct stat st {};
+  pipe_ = fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode);
+  if (!pipe_) fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   if (!code_page.empty() && !IsUtf8Name(code_page)) {
     // A code page is converted as a whole: a multi-byte character must never be cut
     // between two chunks.
@@ -55,9 +62,13 @@ bool DelimitedReader::Refill() {
   const size_t old = buf_.size();
   buf_.resize(old + kChunk);
   ssize_t n;
-  do {
+  for (;;) {
+    // A named pipe with no writer yet polls as not ready (Linux waits for the first
+    // writer), so the end of its data is not taken for an empty file.
+    if (pipe_) WaitForDescriptor(fd_, POLLIN);
     n = read(fd_, buf_.data() + old, kChunk);
-  } while (n < 0 && errno == EINTR);
+    if (n >= 0 || (errno != EINTR && errno != EAGAIN)) break;
+  }
   if (n < 0) {
     const int error = errno;
     buf_.resize(old);

@@ -51,6 +51,7 @@ class DelimitedReader {
   std::string path_;
   char delimiter_;
   int fd_ = -1;
+  bool pipe_ = false;        // a pipe, named pipe, socket or device: waited on with poll
   bool whole_file_ = false;  // converted up front; nothing more to read
   bool eof_ = false;
   std::string buf_;

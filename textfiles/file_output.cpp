@@ -1,14 +1,17 @@
 #include "textfiles/file_output.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
 #include "engine/errors.h"
+#include "engine/interrupt.h"
 
 namespace trundle {
 namespace {
@@ -179,13 +182,24 @@ StreamFileSink::StreamFileSink(std::string path) : path_(std::move(path)) {
     fd_ = STDOUT_FILENO;
   } else {
     // O_APPEND: /dev/stdout may lead to a regular file the shell opened for appending.
-    fd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+    // O_NONBLOCK: a named pipe with no reader refuses at once (ENXIO) instead of holding
+    // the open until one comes; it is tried again until a reader comes or a stop.
+    for (;;) {
+      fd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+      if (fd_ >= 0 || (errno != ENXIO && errno != EINTR)) break;
+      PauseUnlessInterrupted();
+    }
     if (fd_ < 0) {
       const int error = errno;
       throw NotOpenedError("Could not open " + path_ + ": " + std::strerror(error));
     }
     owned_ = true;
   }
+  // The description opened here is ours and stays non-blocking; the standard output's is
+  // shared with the shell and others, so it keeps its mode and is polled before writes.
+  struct stat st {};
+  pipe_ = fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode);
+  if (owned_ && !pipe_) fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   buffer_.reserve(kFlushSize + 4096);
 }
 
@@ -200,9 +214,29 @@ void StreamFileSink::Write(std::string_view bytes) {
 }
 
 void StreamFileSink::Flush() {
-  const int error = WriteFully(fd_, buffer_);
+  if (!pipe_) {
+    const int error = WriteFully(fd_, buffer_);
+    buffer_.clear();
+    if (error) throw TrundleError("Could not write " + path_ + ": " + std::strerror(error));
+    return;
+  }
+  // A reader that stalls must not hold the run past a stop request: every write waits in
+  // poll first. On a blocking descriptor a write of at most PIPE_BUF bytes after POLLOUT
+  // does not block; on our own non-blocking one a full write is tried.
+  std::string_view rest = buffer_;
+  while (!rest.empty()) {
+    WaitForDescriptor(fd_, POLLOUT);
+    const size_t piece = owned_ ? rest.size() : std::min<size_t>(rest.size(), PIPE_BUF);
+    const ssize_t n = write(fd_, rest.data(), piece);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      const int error = errno;
+      buffer_.clear();
+      throw TrundleError("Could not write " + path_ + ": " + std::strerror(error));
+    }
+    rest.remove_prefix(static_cast<size_t>(n));
+  }
   buffer_.clear();
-  if (error) throw TrundleError("Could not write " + path_ + ": " + std::strerror(error));
 }
 
 void StreamFileSink::Commit() {

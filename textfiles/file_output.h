@@ -65,6 +65,8 @@ class AtomicFileSink : public FileSink {
 
 // Writes straight to an existing file or device ("-": the standard output), appending
 // when it is a regular file behind /dev/stdout. Nothing is ever renamed or removed.
+// Opening a named pipe that has no reader, and writing to a pipe nobody empties, wait
+// until RequestInterrupt (engine/interrupt.h) and then throw StopRequestedError.
 class StreamFileSink : public FileSink {
  public:
   // Throws TrundleError naming the file and the cause.
@@ -80,6 +82,7 @@ class StreamFileSink : public FileSink {
   std::string path_;
   int fd_ = -1;
   bool owned_ = false;  // the standard output stays open
+  bool pipe_ = false;   // not a regular file: writes wait in poll, where a stop ends them
   std::string buffer_;
 };
 

@@ -200,6 +200,8 @@ bool TTrundleDelimited::OpenSource() {
     SendMessage(std::to_string(Table.DataRecordCount()) + " records read");
     RecordCount = ClampCount(Table.RecordListLength());
     return !Table.FieldNames.empty();
+  } catch (const StopRequestedError&) {
+    return false;  // the job says that the run stopped
   } catch (const std::exception& e) {
     SendMessage(e.what());
     return false;

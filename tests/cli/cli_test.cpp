@@ -229,6 +229,83 @@ TEST(CliTest, ASignalEndsTheRunAndLeavesTheDestinationAlone) {
   }
 }
 
+// Waits for a child at most `seconds`; kills it and returns -1 when it is still running,
+// so that a run that ignores its signal fails the test instead of hanging it.
+int WaitOrKill(pid_t pid, int seconds) {
+  for (int i = 0; i < seconds * 20; ++i) {
+    int raw = 0;
+    if (waitpid(pid, &raw, WNOHANG) == pid)
+      return WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
+    usleep(50 * 1000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+// A run blocked on a pipe (a named pipe no one opens, standard output no one reads)
+// still ends on SIGINT or SIGTERM, with its status, and a file destination as it was.
+TEST(CliTest, ASignalEndsARunBlockedOnAPipe) {
+  ScratchFolder dir;
+  std::string big = "a,b\r\n";
+  for (int i = 0; i < 100000; ++i) big += std::to_string(i) + ",some text to fill the pipe\r\n";
+  WriteFile(dir / "big.csv", big);
+  WriteFile(dir / "old.csv", "\"A\"\r\n\"old\"\r\n");
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    bool stdout_pipe;  // standard output a pipe that is never read
+    int signal;
+  } cases[] = {
+      {"a destination pipe with no reader",
+       {"--dest-kind", "csv", "big.csv", "fifo"},
+       false,
+       SIGTERM},
+      {"a source pipe with no writer", {"--source-kind", "csv", "fifo", "old.csv"}, false, SIGINT},
+      {"standard output that no one reads", {"big.csv", "-"}, true, SIGTERM},
+  };
+  for (const Case& c : cases) {
+    const std::string fifo = dir / "fifo";
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int out_pipe[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (c.stdout_pipe) {
+      ASSERT_EQ(pipe(out_pipe), 0);
+      posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
+      posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir / "stdout").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / "stderr").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::string cwd = dir.path();
+    std::vector<std::string> args = {TRUNDLE_CLI};
+    for (const std::string& a : c.args)
+      args.push_back(a == "fifo" || a.find('.') != std::string::npos ? dir / a : a);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, TRUNDLE_CLI, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    if (c.stdout_pipe) close(out_pipe[1]);
+    usleep(700 * 1000);  // long enough to be blocked; the signal must work at any moment
+    kill(pid, c.signal);
+    EXPECT_EQ(WaitOrKill(pid, 20), 128 + c.signal) << c.what;
+    if (c.stdout_pipe) close(out_pipe[0]);
+    EXPECT_EQ(ReadFile(dir / "old.csv"), "\"A\"\r\n\"old\"\r\n") << c.what;
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+      left.push_back(e.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"big.csv", "fifo", "old.csv", "stderr", "stdout"}))
+        << c.what;
+  }
+}
+
 TEST(CliTest, HtmlTitleDefaultsToTheFileNameAndEncodingsApply) {
   ScratchFolder dir;
   WriteFile(dir / "in.csv", "N\r\n\xCE\xF4\xE8\xF1\r\n");
