@@ -33,18 +33,32 @@ DelimitedReader::DelimitedReader(const std::string& path, char delimiter,
   struct stat st {};
   pipe_ = fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode);
   if (!pipe_) fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
-  if (!code_page.empty() && !IsUtf8Name(code_page)) {
+  // The first chunk is looked at for a UTF-16 byte order mark before anything in it is
+  // taken for the end-of-text character 26, which may be half of a UTF-16 character.
+  check_end_mark_ = false;
+  Refill();
+  std::string file_code_page = code_page;
+  size_t mark = 0;
+  if (buf_.compare(0, 2, "\xFF\xFE") == 0) file_code_page = "UTF-16LE", mark = 2;
+  if (buf_.compare(0, 2, "\xFE\xFF") == 0) file_code_page = "UTF-16BE", mark = 2;
+  if (mark) {
+    utf16_note_ = path + " is UTF-16 text (" +
+                  (file_code_page == "UTF-16LE" ? "little-endian" : "big-endian") +
+                  ", as its byte order mark says) and is read as such";
+  } else {
+    check_end_mark_ = true;
+    CutAtEndMark(0);
+  }
+  if (mark || (!file_code_page.empty() && !IsUtf8Name(file_code_page))) {
     // A code page is converted as a whole: a multi-byte character must never be cut
     // between two chunks.
-    auto codec = TextCodec::ToUtf8From(code_page);
-    std::string raw;
+    auto codec = TextCodec::ToUtf8From(file_code_page);
     while (Refill()) {
     }
+    std::string raw;
     raw.swap(buf_);
-    if (!codec->Convert(raw, buf_)) ++decode_failures_;
+    if (!codec->Convert(std::string_view(raw).substr(mark), buf_)) ++decode_failures_;
     whole_file_ = true;
-  } else {
-    Refill();
   }
   if (buf_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
 }
@@ -77,15 +91,18 @@ bool DelimitedReader::Refill() {
   buf_.resize(old + static_cast<size_t>(n));
   file_offset_ += n;
   if (n == 0) eof_ = true;
-  // Character 26 ends the file: nothing from it on is read.
-  const void* stop = std::memchr(buf_.data() + old, kEndOfFile, static_cast<size_t>(n));
-  if (stop) {
-    const size_t at = static_cast<size_t>(static_cast<const char*>(stop) - buf_.data());
-    CountBytesAfterEndMark(buf_.size() - at);
-    buf_.resize(at);
-    eof_ = true;
-  }
+  if (check_end_mark_) CutAtEndMark(old);
   return n > 0;
+}
+
+void DelimitedReader::CutAtEndMark(size_t from) {
+  // Character 26 ends the file: nothing from it on is read.
+  const void* stop = std::memchr(buf_.data() + from, kEndOfFile, buf_.size() - from);
+  if (!stop) return;
+  const size_t at = static_cast<size_t>(static_cast<const char*>(stop) - buf_.data());
+  CountBytesAfterEndMark(buf_.size() - at);
+  buf_.resize(at);
+  eof_ = true;
 }
 
 void DelimitedReader::CountBytesAfterEndMark(size_t rest) {
@@ -250,6 +267,8 @@ size_t DelimitedReader::FindFieldEnd(const char* p, size_t n) const {
 
 std::vector<std::string> DelimitedReader::TakeNotes() {
   std::vector<std::string> notes;
+  if (!utf16_note_.empty()) notes.push_back(std::move(utf16_note_));
+  utf16_note_.clear();
   if (unclosed_quote_line_)
     notes.push_back(path_ + " line " + std::to_string(unclosed_quote_line_) +
                     ": a quoted value has no closing quote; it runs to the end of the file");

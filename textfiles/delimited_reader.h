@@ -5,7 +5,8 @@
 // inside belonging to the value; characters after the closing quote up to the delimiter
 // are kept. A delimiter at the very end of a line adds no empty field ("a,b," is two
 // fields; "," alone is one empty field; an empty line has none). Character 26 ends the
-// file, and a UTF-8 byte-order mark at its start is skipped.
+// file, and a UTF-8 byte-order mark at its start is skipped. A UTF-16 byte-order mark
+// (either order) makes the whole file read as UTF-16, whatever code page was given.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +43,8 @@ class DelimitedReader {
   enum class Parse { kDone, kNeedMore };
   Parse ParseRecord(std::vector<std::string_view>& fields);
   bool Refill();
+  // Ends the text at the first character 26 at or after `from` in buf_.
+  void CutAtEndMark(size_t from);
   bool AtLineEnd(size_t p) const;
   // Bytes from p up to the first delimiter, CR or LF (n when there is none).
   size_t FindFieldEnd(const char* p, size_t n) const;
@@ -62,6 +65,8 @@ class DelimitedReader {
   int64_t next_line_ = 1;
   int64_t record_line_ = 0;
   int64_t unclosed_quote_line_ = 0;
+  bool check_end_mark_ = true;  // false for UTF-16, where byte 26 may be half a character
+  std::string utf16_note_;      // said once: the file was read as UTF-16
   int64_t decode_failures_ = 0;
   int64_t file_offset_ = 0;  // bytes read from the file so far
   int64_t end_mark_offset_ = -1;

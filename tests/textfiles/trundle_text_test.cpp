@@ -370,6 +370,51 @@ TEST(DelimitedWriteTest, CodePagesBothWays) {
   EXPECT_EQ(log[1], "4 characters have no place in code page CP1252 and were written as ?");
 }
 
+// UTF-16 text, either byte order, is read as UTF-16 whatever code page is given: its
+// byte 26 (half of U+011A) ends nothing, a quoted line break stays one value, and the log
+// says how the file was read.
+TEST(DelimitedReadTest, Utf16FilesAreReadByTheirByteOrderMark) {
+  const std::string text = "name,note\r\n\xC4\x9A\xE6\x9D\xB1,\"a\r\nb\"\r\nx,\xF0\x9F\x98\x80\r\n";
+  const auto utf16 = [](const std::string& utf8, bool big_endian) {
+    std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    std::u16string wide;
+    for (size_t i = 0; i < utf8.size();) {
+      const auto c = static_cast<unsigned char>(utf8[i]);
+      const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+      char32_t cp = n == 1 ? c : c & (0x3F >> (n - 1));
+      for (int k = 1; k < n; ++k) cp = (cp << 6) | (utf8[i + k] & 0x3F);
+      i += n;
+      if (cp >= 0x10000) {
+        wide += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+        wide += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      } else {
+        wide += static_cast<char16_t>(cp);
+      }
+    }
+    for (char16_t u : wide) {
+      const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+      out += big_endian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return out;
+  };
+  for (bool big_endian : {false, true}) {
+    for (const char* code_page : {"", "cp1252"}) {
+      ScratchFolder dir;
+      WriteFile(dir / "t.csv", utf16(text, big_endian));
+      TTrundleCsv csv;
+      csv.Encoding = code_page;
+      const Loaded l = Load(csv, dir / "t.csv");
+      ASSERT_TRUE(l.ok) << big_endian << code_page;
+      EXPECT_EQ(l.names, (std::vector<std::string>{"NAME", "NOTE"}));
+      ASSERT_EQ(l.rows.size(), 2u);
+      EXPECT_EQ(Texts(l.rows[0]), (std::vector<std::string>{"\xC4\x9A\xE6\x9D\xB1", "a\r\nb"}));
+      EXPECT_EQ(Texts(l.rows[1]), (std::vector<std::string>{"x", "\xF0\x9F\x98\x80"}));
+      EXPECT_EQ(l.log[1], dir / "t.csv" + " is UTF-16 text (" + (big_endian ? "big" : "little") +
+                              "-endian, as its byte order mark says) and is read as such");
+    }
+  }
+}
+
 class CapturingClipboard : public SystemClipboard {
  public:
   void SetText(const std::string& t) override { text = t; }
