@@ -281,7 +281,6 @@ TEST(CliTest, ASignalEndsARunBlockedOnAPipe) {
     }
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / "stderr").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const std::string cwd = dir.path();
     std::vector<std::string> args = {TRUNDLE_CLI};
     for (const std::string& a : c.args)
       args.push_back(a == "fifo" || a.find('.') != std::string::npos ? dir / a : a);
