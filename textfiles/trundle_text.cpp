@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <mutex>
 
@@ -61,27 +62,31 @@ bool TTrundleTableBase::CreateTable(TTrundleUnknown& source) {
   return true;
 }
 
-TFieldDefs TTrundleTableBase::SourceFieldDefs(const TextLength& measure_widths) {
+TFieldDefs TTrundleTableBase::FieldDefsOfWidths(const std::vector<int>& widths) const {
   TFieldDefs defs;
-  std::vector<int> widths;
-  if (measure_widths) widths = Table.LongestValues(measure_widths, OnTick);
   for (size_t i = 0; i < Table.FieldNames.size(); ++i) {
     TFieldDef def;
     def.Name = Table.FieldNames[i];
     def.DataType = ftString;
-    def.Size = measure_widths ? (widths[i] > 0 ? widths[i] : 1) : 0;
+    def.Size = widths.empty() ? 0 : (widths[i] > 0 ? widths[i] : 1);
     defs.push_back(std::move(def));
   }
   return defs;
 }
 
-bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
-  ++CurrentRecord;
-  if (CurrentRecord > Table.RecordListLength() - 1) {
-    ClearFilledBuffers(names, values);
-    names_filled_ = nullptr;
-    return false;
-  }
+TFieldDefs TTrundleTableBase::SourceFieldDefs(const TextLength& measure_widths) {
+  std::vector<int> widths;
+  if (measure_widths) widths = Table.LongestValues(measure_widths, OnTick);
+  return FieldDefsOfWidths(widths);
+}
+
+bool TTrundleTableBase::EndOfRecords(TRecordBuffer& names, TRecordBuffer& values) {
+  ClearFilledBuffers(names, values);
+  names_filled_ = nullptr;
+  return false;
+}
+
+void TTrundleTableBase::FillNames(TRecordBuffer& names, TRecordBuffer& values) {
   const size_t fields = Table.FieldNames.size();
   if (fields > static_cast<size_t>(kMaxRecordValues) || fields > names.size() ||
       fields > values.size())
@@ -90,7 +95,7 @@ bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
                           std::to_string(kMaxRecordValues) + " values");
   // Every record has the same names: when the buffers this reader filled come back
   // (the job never changes them), the names are still in place, the values are
-  // overwritten below, and everything past the last field is still Unassigned.
+  // overwritten by the caller, and everything past the last field is still Unassigned.
   if (names_filled_ != names.data() || values_filled_ != values.data()) {
     ClearFilledBuffers(names, values);
     FilledUpTo(static_cast<int>(fields));
@@ -98,6 +103,12 @@ bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
     names_filled_ = names.data();
     values_filled_ = values.data();
   }
+}
+
+bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
+  ++CurrentRecord;
+  if (CurrentRecord > Table.RecordListLength() - 1) return EndOfRecords(names, values);
+  FillNames(names, values);
   Table.ReadInto(CurrentRecord, values);
   return true;
 }
@@ -164,7 +175,14 @@ bool TTrundleDelimited::OpenSource() {
     SendMessage(cause);
     return false;
   }
+  stream_source_ = false;
+  source_reader_.reset();
+  delivered_ = 0;
   try {
+    // A regular file is only counted here and read again as the records are asked for,
+    // so that a table of any size takes the same memory; a pipe is read once and held.
+    FileState before;
+    const bool regular = StateOf(TableName, before);
     DelimitedReader reader(TableName, delimiter_, Encoding);
     std::vector<std::string_view> fields;
     if (!reader.ReadRecord(fields)) {
@@ -175,6 +193,7 @@ bool TTrundleDelimited::OpenSource() {
     for (std::string_view name : fields) Table.FieldNames.push_back(UpperAscii(name));
     int64_t wider = 0;  // records with values past the last name, which no field takes
     int64_t first_wider_line = 0;
+    int64_t records = 0;
     TickCounter ticks(OnTick);
     while (reader.ReadRecord(fields)) {
       // Nothing is kept from a stopped reading; the job says that the run stopped.
@@ -187,7 +206,8 @@ bool TTrundleDelimited::OpenSource() {
                     std::to_string(kMaxRecordValues));
         return false;
       }
-      Table.AddTextRecord(fields);
+      ++records;
+      if (!regular) Table.AddTextRecord(fields);
     }
     for (const std::string& note : reader.TakeNotes()) SendMessage(note);
     if (wider)
@@ -197,8 +217,20 @@ bool TTrundleDelimited::OpenSource() {
                   std::to_string(first_wider_line) +
                   "); the values past the last name are "
                   "not moved");
-    SendMessage(std::to_string(Table.DataRecordCount()) + " records read");
-    RecordCount = ClampCount(Table.RecordListLength());
+    if (regular) {
+      FileState after;
+      if (!StateOf(TableName, after) || !(after == before))
+        throw TrundleError(TableName +
+                           " changed while it was read; run again once it is "
+                           "written whole");
+      stream_source_ = true;
+      source_state_ = before;
+      source_records_ = records;
+    }
+    SendMessage(std::to_string(records) + " records read");
+    // One more than the records, as the in-memory table counts them (its first slot is
+    // the header's).
+    RecordCount = ClampCount(records + 1);
     return !Table.FieldNames.empty();
   } catch (const StopRequestedError&) {
     return false;  // the job says that the run stopped
@@ -206,6 +238,91 @@ bool TTrundleDelimited::OpenSource() {
     SendMessage(e.what());
     return false;
   }
+}
+
+bool TTrundleDelimited::StateOf(const std::string& path, FileState& state) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  state.device = st.st_dev;
+  state.inode = st.st_ino;
+  state.size = st.st_size;
+  state.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return true;
+}
+
+void TTrundleDelimited::CheckSourceUnchanged() const {
+  FileState now;
+  if (!StateOf(TableName, now) || !(now == source_state_))
+    throw TrundleError(TableName + " changed while it was read (" +
+                       std::to_string(source_records_) +
+                       " records were counted); run again once it is written whole");
+}
+
+std::unique_ptr<DelimitedReader> TTrundleDelimited::ReopenSource() const {
+  CheckSourceUnchanged();
+  auto reader = std::make_unique<DelimitedReader>(TableName, delimiter_, Encoding);
+  std::vector<std::string_view> header;
+  reader->ReadRecord(header);
+  reader->TakeNotes();  // said when the file was counted
+  return reader;
+}
+
+void TTrundleDelimited::HoldSourceInMemory() {
+  if (!stream_source_) return;
+  std::unique_ptr<DelimitedReader> reader = ReopenSource();
+  std::vector<std::string_view> fields;
+  while (reader->ReadRecord(fields)) Table.AddTextRecord(fields);
+  CheckSourceUnchanged();
+  stream_source_ = false;
+  source_reader_.reset();
+}
+
+bool TTrundleDelimited::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
+  if (!stream_source_) return TTrundleTableBase::ReadRecord(names, values);
+  // CurrentRecord set back to 0 starts the records again, as for a table in memory.
+  if (CurrentRecord == 0 && delivered_ > 0) {
+    source_reader_.reset();
+    delivered_ = 0;
+  }
+  if (!source_reader_) source_reader_ = ReopenSource();
+  if (!source_reader_->ReadRecord(fields_)) {
+    // What was delivered must be what was counted: a file changed between the passes
+    // would otherwise lose or gain records without a word.
+    CheckSourceUnchanged();
+    if (delivered_ != source_records_)
+      throw TrundleError(TableName +
+                         " changed while it was read: " + std::to_string(source_records_) +
+                         " records were counted, " + std::to_string(delivered_) + " read");
+    source_reader_.reset();
+    delivered_ = 0;
+    CurrentRecord = static_cast<int>(std::min<int64_t>(source_records_ + 1, INT_MAX));
+    return EndOfRecords(names, values);
+  }
+  if (++delivered_ > source_records_) CheckSourceUnchanged();
+  CurrentRecord = static_cast<int>(std::min<int64_t>(delivered_, INT_MAX));
+  FillNames(names, values);
+  const size_t fields = Table.FieldNames.size();
+  const size_t given = std::min(fields, fields_.size());
+  for (size_t i = 0; i < given; ++i) values[i].SetString(fields_[i]);
+  for (size_t i = given; i < fields; ++i) values[i].SetNull();
+  return true;
+}
+
+TFieldDefs TTrundleDelimited::SourceFieldDefs(const TextLength& measure_widths) {
+  if (!stream_source_ || !measure_widths) return TTrundleTableBase::SourceFieldDefs(measure_widths);
+  std::unique_ptr<DelimitedReader> reader = ReopenSource();
+  std::vector<int> widths(Table.FieldNames.size(), 0);
+  std::vector<std::string_view> fields;
+  TickCounter ticks(OnTick);
+  while (reader->ReadRecord(fields)) {
+    ticks.Step();
+    for (size_t i = 0; i < fields.size() && i < widths.size(); ++i) {
+      const size_t length = std::min<size_t>(measure_widths(fields[i]), INT32_MAX);
+      if (length > static_cast<size_t>(widths[i])) widths[i] = static_cast<int>(length);
+    }
+  }
+  CheckSourceUnchanged();
+  return FieldDefsOfWidths(widths);
 }
 
 bool TTrundleDelimited::OpenDestination() {
@@ -277,7 +394,12 @@ void TTrundleDelimited::StartOutput() {
 }
 
 bool TTrundleDelimited::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
-  if (!streaming_) return TTrundleTableBase::WriteRecord(names, values);
+  if (!streaming_) {
+    // A table opened as a source and then added to (the clipboard's, which is written
+    // whole) needs its records in memory after all.
+    HoldSourceInMemory();
+    return TTrundleTableBase::WriteRecord(names, values);
+  }
   if (!output_) StartOutput();
   // A record holds at most 91 values, as in the in-memory table.
   if (Table.FieldNames.size() > static_cast<size_t>(kMaxRecordValues))
@@ -336,6 +458,7 @@ void TTrundleDelimited::WriteFile() {
 void TTrundleDelimited::SaveTable() {
   SendMessage("Writing table");
   if (!streaming_) {
+    HoldSourceInMemory();
     WriteFile();
     SendWritten(Table.DataRecordCount());
     return;
@@ -352,6 +475,7 @@ void TTrundleText::SaveTable() {
     return;
   }
   SendMessage("Writing table");
+  HoldSourceInMemory();
   auto clipboard = GetSystemClipboard();
   if (!clipboard)
     throw TrundleError("Can't put the table on the clipboard: no clipboard is available");

@@ -43,6 +43,14 @@ class TTrundleTableBase : public TTrundleUnknown {
   // Sends the count of data records followed by " records written", then a line for
   // each source field whose values found no field here.
   void SendWritten(int64_t records);
+  // For a reader: puts Table's field names into names (once for the buffers the job keeps
+  // passing), leaving everything past them Unassigned. Throws "Range check error" for
+  // more names than a record holds.
+  void FillNames(TRecordBuffer& names, TRecordBuffer& values);
+  // For a reader at the end of its records: both buffers Unassigned; returns false.
+  bool EndOfRecords(TRecordBuffer& names, TRecordBuffer& values);
+  // The field definitions SourceFieldDefs gives for these widths (empty: unmeasured).
+  TFieldDefs FieldDefsOfWidths(const std::vector<int>& widths) const;
 
  private:
   FieldNameMapper mapper_;
@@ -54,6 +62,7 @@ class TTrundleTableBase : public TTrundleUnknown {
   const Variant* values_filled_ = nullptr;
 };
 
+class DelimitedReader;
 class DelimitedWriter;
 
 // A delimited text file. Used as a destination (after PrepareDestination), it never
@@ -75,8 +84,13 @@ class TTrundleDelimited : public TTrundleTableBase {
   ~TTrundleDelimited() override;
   void PrepareDestination() override;
   bool OpenTable() override;
+  // A source that is a regular file is read again record by record, never held in
+  // memory; a pipe's records are held (it cannot be read twice). Throws TrundleError when
+  // the file changed since OpenTable counted it.
+  bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
   bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
   void SaveTable() override;
+  TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
 
  protected:
   // Renders the table and writes it to TableName, converted to Encoding when one is
@@ -84,11 +98,25 @@ class TTrundleDelimited : public TTrundleTableBase {
   void WriteFile();
   std::string Render();
   void SendConversionFailures(int64_t failures);
+  // A streamed source's records read into Table, for a table that is then written whole.
+  void HoldSourceInMemory();
 
  private:
   bool OpenSource();
   bool OpenDestination();
   void StartOutput();
+  // A new reader of the source past its header, after checking that the file is still
+  // the one OpenTable counted.
+  std::unique_ptr<DelimitedReader> ReopenSource() const;
+  void CheckSourceUnchanged() const;
+
+  // What identifies a source file's contents between passes over it.
+  struct FileState {
+    uint64_t device = 0, inode = 0;
+    int64_t size = 0, modified_ns = 0;
+    bool operator==(const FileState&) const = default;
+  };
+  static bool StateOf(const std::string& path, FileState& state);
 
   char delimiter_;
   bool streaming_ = false;  // a destination writing records as they arrive
@@ -96,6 +124,14 @@ class TTrundleDelimited : public TTrundleTableBase {
   int64_t written_ = 0;     // records written to output_, old ones included
   std::unique_ptr<DelimitedWriter> output_;
   std::string scratch_;
+  // A source streamed from a regular file: its state when counted, its record count, the
+  // reader of the pass that delivers the records and how many it has delivered.
+  bool stream_source_ = false;
+  FileState source_state_;
+  int64_t source_records_ = 0;
+  std::unique_ptr<DelimitedReader> source_reader_;
+  int64_t delivered_ = 0;
+  std::vector<std::string_view> fields_;
 };
 
 class TTrundleCsv : public TTrundleDelimited {

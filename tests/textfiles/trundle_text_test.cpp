@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
 #include <random>
 
 #include "engine/errors.h"
@@ -413,6 +415,48 @@ TEST(DelimitedReadTest, Utf16FilesAreReadByTheirByteOrderMark) {
                               "-endian, as its byte order mark says) and is read as such");
     }
   }
+}
+
+// A text source is counted when opened and read again record by record: a file written
+// to (or replaced) between the two passes stops the read with a message, rather than
+// moving other records than were counted; read twice untouched, it gives the same records.
+TEST(DelimitedReadTest, AStreamedSourceThatChangesIsNotReadAsIfItHadNot) {
+  ScratchFolder dir;
+  std::string csv = "k,v\r\n";
+  for (int i = 0; i < 3000; ++i)
+    csv += std::to_string(i) + ",\"x\r\n" + std::to_string(i) + "\"\r\n";
+  const auto changes = [&](const std::function<void()>& change) {
+    WriteFile(dir / "t.csv", csv);
+    TTrundleCsv source;
+    source.TableName = dir / "t.csv";
+    EXPECT_TRUE(source.OpenTable());
+    TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+    int read = 0;
+    try {
+      for (; source.ReadRecord(names, values); ++read) {
+        EXPECT_EQ(values[1].text(), "x\r\n" + std::to_string(read));
+        if (read == 1000) change();
+      }
+    } catch (const TrundleError& e) {
+      return std::string(e.what());
+    }
+    return "read " + std::to_string(read);
+  };
+  EXPECT_EQ(changes([] {}), "read 3000");
+  const std::string changed = dir / "t.csv" + " changed while it was read";
+  EXPECT_EQ(changes([&] {
+              std::ofstream(dir / "t.csv", std::ios::app) << "9999,late\r\n";
+            }).substr(0, changed.size()),
+            changed);
+  EXPECT_EQ(changes([&] {
+              WriteFile(dir / "other", "k,v\r\n1,2\r\n");
+              std::filesystem::rename(dir / "other", dir / "t.csv");
+            }).substr(0, changed.size()),
+            changed);
+  EXPECT_EQ(changes([&] {
+              std::filesystem::resize_file(dir / "t.csv", csv.size() / 2);
+            }).substr(0, changed.size()),
+            changed);
 }
 
 class CapturingClipboard : public SystemClipboard {
