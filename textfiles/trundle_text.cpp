@@ -298,7 +298,9 @@ bool TTrundleDelimited::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
     CurrentRecord = static_cast<int>(std::min<int64_t>(source_records_ + 1, INT_MAX));
     return EndOfRecords(names, values);
   }
-  if (++delivered_ > source_records_) CheckSourceUnchanged();
+  if (++delivered_ > source_records_)
+    throw TrundleError(TableName + " changed while it was read: more than the " +
+                       std::to_string(source_records_) + " records counted");
   CurrentRecord = static_cast<int>(std::min<int64_t>(delivered_, INT_MAX));
   FillNames(names, values);
   const size_t fields = Table.FieldNames.size();

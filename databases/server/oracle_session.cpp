@@ -177,75 +177,53 @@ void TOracleSession::SetTransaction(const std::string& mode) {
 }
 
 std::vector<std::string> TOracleSession::TableNames() {
-  if (!connected_) throw TrundleError("Not logged on");
-  odbc::Handle statement(SQL_HANDLE_STMT, connection_.get());
-  SQLUSMALLINT column = 1;
-  if (is_oracle_) {
-    std::string sql = "select table_name from user_tables";
-    odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS),
-                statement, "The table list cannot be read");
-  } else {
-    // Every object of the catalogue, its type checked here: drivers differ in how they
-    // read a list of types.
-    odbc::Check(SQLTables(statement.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0),
-                statement, "The table list cannot be read");
-    column = 3;  // TABLE_NAME in the catalogue's result; TABLE_TYPE follows
-  }
   std::vector<std::string> names;
-  for (;;) {
-    const SQLRETURN rc = SQLFetch(statement.get());
-    if (rc == SQL_NO_DATA) break;
-    odbc::Check(rc, statement, "The table list cannot be read");
-    char name[1024];
-    SQLLEN length = 0;
-    odbc::Check(SQLGetData(statement.get(), column, SQL_C_CHAR, name, sizeof name, &length),
-                statement, "The table list cannot be read");
-    if (length == SQL_NULL_DATA) continue;
-    if (!is_oracle_) {
-      char type[64] = {};
-      SQLLEN type_length = 0;
-      odbc::Check(SQLGetData(statement.get(), 4, SQL_C_CHAR, type, sizeof type, &type_length),
-                  statement, "The table list cannot be read");
-      if (type_length == SQL_NULL_DATA || UpperAscii(type) != "TABLE") continue;
-    }
-    names.emplace_back(name);
-  }
+  for (CatalogueTable& table : CatalogueTables())
+    if (table.is_table) names.push_back(std::move(table.name));
   return names;
 }
 
 std::vector<TOracleSession::CatalogueTable> TOracleSession::CatalogueTables() {
   if (!connected_) throw TrundleError("Not logged on");
   odbc::Handle statement(SQL_HANDLE_STMT, connection_.get());
-  SQLUSMALLINT schema_column = 2, name_column = 3;
+  // The columns of the result: schema (0: none), name, type.
+  SQLUSMALLINT schema_column = 2, name_column = 3, type_column = 4;
   if (is_oracle_) {
     // The user's own tables and views; another schema's table is named with its schema.
-    std::string sql = "select table_name from user_tables union select view_name from user_views";
+    std::string sql =
+        "select table_name, 'TABLE' from user_tables union all "
+        "select view_name, 'VIEW' from user_views";
     odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS),
                 statement, "The table list cannot be read");
     schema_column = 0;
     name_column = 1;
+    type_column = 2;
   } else {
+    // Every object of the catalogue, its type checked by the caller: drivers differ in
+    // how they read a list of types.
     odbc::Check(SQLTables(statement.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0),
                 statement, "The table list cannot be read");
   }
+  // The text of a column of the current row; false for NULL.
+  const auto text_of = [&statement](SQLUSMALLINT column, std::string& out) {
+    char text[1024];
+    SQLLEN length = 0;
+    odbc::Check(SQLGetData(statement.get(), column, SQL_C_CHAR, text, sizeof text, &length),
+                statement, "The table list cannot be read");
+    if (length == SQL_NULL_DATA) return false;
+    out = text;
+    return true;
+  };
   std::vector<CatalogueTable> tables;
   for (;;) {
     const SQLRETURN rc = SQLFetch(statement.get());
     if (rc == SQL_NO_DATA) break;
     odbc::Check(rc, statement, "The table list cannot be read");
-    char text[1024];
-    SQLLEN length = 0;
     CatalogueTable table;
-    odbc::Check(SQLGetData(statement.get(), name_column, SQL_C_CHAR, text, sizeof text, &length),
-                statement, "The table list cannot be read");
-    if (length == SQL_NULL_DATA) continue;
-    table.name = text;
-    if (schema_column > 0) {
-      odbc::Check(
-          SQLGetData(statement.get(), schema_column, SQL_C_CHAR, text, sizeof text, &length),
-          statement, "The table list cannot be read");
-      if (length != SQL_NULL_DATA) table.schema = text;
-    }
+    std::string type;
+    if (!text_of(name_column, table.name)) continue;
+    if (schema_column > 0) text_of(schema_column, table.schema);
+    table.is_table = text_of(type_column, type) && UpperAscii(type) == "TABLE";
     tables.push_back(std::move(table));
   }
   return tables;

@@ -98,6 +98,7 @@ class TOracleSession {
   struct CatalogueTable {
     std::string schema;  // empty where the server has no schemas
     std::string name;
+    bool is_table = false;  // a table, not a view or another kind of object
   };
   // Every table and view of the catalogue the user can name. Throws TrundleError.
   std::vector<CatalogueTable> CatalogueTables();
