@@ -1,8 +1,8 @@
 # Shared set-up of the benchmark scripts, sourced with their arguments:
-# BUILD_DIR (default build-rel) and ROWS (default 1,000,000). Sets cli, data, src, size
+# BUILD_DIR (default build-ci/release) and ROWS (default 1,000,000). Sets cli, data, src, size
 # and makes the generated table when it is not there yet.
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-build=${1:-$here/../build-rel}
+build=${1:-$here/../build-ci/release}
 rows=${2:-1000000}
 cli=$build/cli/trundle-cli
 data=$here/data

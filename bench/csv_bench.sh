@@ -2,7 +2,7 @@
 # Times trundle-cli against mlr and sqlite3 on the same generated table, in one run:
 # CPU seconds (user + system), peak memory, and the ratios. Run by hand:
 #   bench/csv_bench.sh [BUILD_DIR] [ROWS]
-# BUILD_DIR defaults to build-rel (a Release build of trundle-cli).
+# BUILD_DIR defaults to build-ci/release (a Release build of trundle-cli).
 set -euo pipefail
 source "$(dirname "$0")/common.sh" "$@"
 printf '%-28s %10s %12s %10s\n' "run" "CPU s" "peak MB" "x input"

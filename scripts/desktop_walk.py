@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Walks a first transfer through the window as a screen reader or a test robot drives it.
 
-    scripts/desktop_walk.py [BUILD_DIR [OUT_DIR]]    (defaults: build-rel, /tmp/trundle-walk)
+    scripts/desktop_walk.py [BUILD_DIR [OUT_DIR]]    (defaults: build-ci/release, /tmp/trundle-walk)
 
 Under a private X display (Xvfb) with a window manager (openbox), a private D-Bus session
 and its accessibility bus, it starts BUILD_DIR/ui/trundle and finds every control over
@@ -25,7 +25,7 @@ import tempfile
 import time
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.path.join(TOP, "build-rel")
+BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.path.join(TOP, "build-ci/release")
 OUT = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else "/tmp/trundle-walk"
 PROGRAM = os.path.join(BUILD, "ui", "trundle")
 LIMIT_S = 180  # the whole walk; everything started is killed when it runs out

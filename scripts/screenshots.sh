@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Takes a picture of each page of the window under a virtual X display (Xvfb), with a
 # small comma-delimited table moved into an HTML page on the way:
-#   scripts/screenshots.sh [BUILD_DIR [OUT_DIR]]    (defaults: build-rel, docs/screenshots)
+#   scripts/screenshots.sh [BUILD_DIR [OUT_DIR]]    (defaults: build-ci/release, docs/screenshots)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$top/build-rel}
+build=${1:-$top/build-ci/release}
 out=${2:-$top/docs/screenshots}
 program=$build/ui/trundle
 [ -x "$program" ] || { echo "no $program: build the tree first" >&2; exit 1; }
@@ -22,6 +22,11 @@ ID,NAME,CITY,SINCE
 2,"Bo Lind, Jr",Rome,2021-11-30
 3,Cy Moss,Lyon,2024-01-15
 CSV
+# The page's banner, found in the folder the run starts in, so that the log names no folder of
+# the build.
+cat > "$work/Banner.html" <<'HTML'
+<p>Customers of the sales office</p>
+HTML
 cd "$work"
 LC_ALL=C.UTF-8 XDG_RUNTIME_DIR=$work xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" \
   "$program" --screenshot "$out" "$work/sales/customers.csv" "$work/sales/customers.html"

@@ -3,10 +3,10 @@
 # same run, at two table sizes: CPU microseconds per row and peak memory of each.
 #   bench/access/access_bench.sh [BUILD_DIR] [ROWS]
 # The tables are fixture tables (Jet 3 and Jet 4) whose data page is copied until they
-# hold ROWS rows (default 58,000); the small size is a tenth of that. Build first: cmake --build build-rel --target jet_export
+# hold ROWS rows (default 58,000); the small size is a tenth of that. Build first: cmake --build build-ci/release --target jet_export
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-build=${1:-$here/../../build-rel}
+build=${1:-$here/../../build-ci/release}
 rows_wanted=${2:-58000}
 export=$build/bench/access/jet_export
 fixtures=$here/../../tests/data/access

@@ -11,7 +11,7 @@
 set -euo pipefail
 bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 fixtures=$bench_dir/../../tests/data/access
-source "$bench_dir/../common.sh" "${1:-$bench_dir/../../build-rel}" "${2:-1000000}"
+source "$bench_dir/../common.sh" "${1:-$bench_dir/../../build-ci/release}" "${2:-1000000}"
 work=$data/append
 rm -rf "$work" && mkdir -p "$work"
 
