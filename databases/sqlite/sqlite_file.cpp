@@ -1,0 +1,173 @@
+#include "databases/sqlite/sqlite_file.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "databases/sql/table_names.h"
+#include "engine/ascii.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+// The first 16 bytes of every SQLite 3 database (its file format's header string).
+constexpr char kSqliteHeader[] = "SQLite format 3";  // and the terminating zero: 16 bytes
+static_assert(sizeof kSqliteHeader == 16);
+
+// A path SQLite would take for a URI when URIs are on in the library's build ("file:x")
+// is given a "./" so that it stays a file name.
+std::string FileName(const std::string& path) {
+  if (path.compare(0, 5, "file:") == 0) return "./" + path;
+  return path;
+}
+
+// Safer settings for files that come from anywhere: no writes to the schema tables, and
+// no SQL functions with side effects called from triggers or views the file defines.
+void Harden(sqlite3* db) {
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+#ifdef SQLITE_DBCONFIG_TRUSTED_SCHEMA
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+#endif
+}
+
+// SQLite opens lazily: the first read of the schema finds a file that is no database.
+void ReadSchema(sqlite3* db, const std::string& path, bool writing) {
+  const int rc = sqlite3_exec(db, "select count(*) from sqlite_schema", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) return;
+  const std::string text = (rc & 0xff) == SQLITE_NOTADB
+                               ? path + " is not a SQLite database (" + sqlite3_errmsg(db) + ")"
+                               : SqliteErrorText(db, rc, "Could not read", path);
+  if (writing) throw NotOpenedError(text);
+  throw TrundleError(text);
+}
+
+SqliteDb Open(const std::string& path, int flags, int busy_wait_ms, const char* what) {
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(FileName(path).c_str(), &raw, flags, nullptr);
+  SqliteDb db(raw);
+  if (rc != SQLITE_OK) {
+    const std::string cause = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+    throw NotOpenedError(std::string(what) + " " + path + ": " + cause);
+  }
+  Harden(db.get());
+  sqlite3_busy_timeout(db.get(), busy_wait_ms);
+  return db;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+const std::vector<std::string>& SqliteExtensions() {
+  static const std::vector<std::string> extensions = {".sqlite", ".sqlite3", ".db3"};
+  return extensions;
+}
+
+bool HasSqliteExtension(std::string_view path) {
+  for (const std::string& extension : SqliteExtensions())
+    if (EndsWithIgnoringAsciiCase(path, extension)) return true;
+  return false;
+}
+
+bool SqliteHeaderAt(const std::string& path) {
+  if (IsFolder(path)) return false;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char head[sizeof kSqliteHeader] = {};
+  const size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  return got == sizeof head && std::memcmp(head, kSqliteHeader, sizeof head) == 0;
+}
+
+bool IsSqlitePath(const std::string& path) {
+  return HasSqliteExtension(path) || SqliteHeaderAt(path);
+}
+
+SqliteDb OpenSqliteForReading(const std::string& path, int busy_wait_ms) {
+  struct stat st {};
+  if (path.empty() || stat(path.c_str(), &st) != 0)
+    throw NotOpenedError("Database " + path + " doesn't exist");
+  if (S_ISDIR(st.st_mode)) throw NotOpenedError("Could not open " + path + ": it is a folder");
+  SqliteDb db = Open(path, SQLITE_OPEN_READONLY, busy_wait_ms, "Could not open");
+  ReadSchema(db.get(), path, false);
+  return db;
+}
+
+SqliteDb OpenSqliteForWriting(const std::string& path, bool& created, int busy_wait_ms) {
+  struct stat st {};
+  if (path.empty()) throw NotOpenedError("No database file was named");
+  errno = 0;
+  created = stat(path.c_str(), &st) != 0;
+  if (created && errno != ENOENT)
+    throw NotOpenedError("Could not open " + path + ": " + std::strerror(errno));
+  if (!created && S_ISDIR(st.st_mode))
+    throw NotOpenedError("Could not open " + path + ": it is a folder");
+  SqliteDb db = Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, busy_wait_ms,
+                     created ? "Could not create" : "Could not open");
+  if (!created) ReadSchema(db.get(), path, true);
+  return db;
+}
+
+std::vector<SqliteTable> SqliteTables(sqlite3* db, const std::string& path) {
+  // pragma table_list (SQLite 3.37) tells the tables that hold a virtual table's data
+  // ("shadow"); an older library lists them along.
+  static const char kWithShadows[] =
+      "select name, type = 'view' from sqlite_schema where type in ('table', 'view') and "
+      "name not like 'sqlite\\_%' escape '\\' order by rowid";
+  static const char kWithoutShadows[] =
+      "select name, type = 'view' from sqlite_schema where type in ('table', 'view') and "
+      "name not like 'sqlite\\_%' escape '\\' and name not in (select name from "
+      "pragma_table_list where schema = 'main' and type = 'shadow') order by rowid";
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(db, kWithoutShadows, -1, &raw, nullptr);
+  if (rc != SQLITE_OK) rc = sqlite3_prepare_v2(db, kWithShadows, -1, &raw, nullptr);
+  SqliteStmt stmt(raw);
+  if (rc != SQLITE_OK)
+    throw TrundleError(SqliteErrorText(db, rc, "Could not list the tables of", path));
+  std::vector<SqliteTable> tables;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+    tables.push_back({name ? name : "", sqlite3_column_int(stmt.get(), 1) != 0});
+  }
+  if (rc != SQLITE_DONE)
+    throw TrundleError(SqliteErrorText(db, rc, "Could not list the tables of", path));
+  return tables;
+}
+
+std::vector<std::string> SqliteTableNames(const std::string& path) {
+  const SqliteDb db = OpenSqliteForReading(path);
+  std::vector<std::string> names;
+  for (SqliteTable& table : SqliteTables(db.get(), path)) names.push_back(std::move(table.name));
+  return names;
+}
+
+bool IsSqliteBusy(int rc) { return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED; }
+
+std::string SqliteCause(sqlite3* db, int rc, const std::string& path) {
+  if (IsSqliteBusy(rc))
+    return path + " is being written by another program; try again when it has finished";
+  return db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+}
+
+std::string SqliteErrorText(sqlite3* db, int rc, const std::string& what, const std::string& path) {
+  if (IsSqliteBusy(rc)) return SqliteCause(db, rc, path);
+  return what + " " + path + ": " + SqliteCause(db, rc, path);
+}
+
+void ExecSqlite(sqlite3* db, const char* sql, const std::string& what, const std::string& path) {
+  const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) throw TrundleError(SqliteErrorText(db, rc, what, path));
+}
+
+std::string SqliteTableSql(const std::string& table) {
+  return "select * from " + QuoteSqlName(table);
+}
+
+}  // namespace trundle

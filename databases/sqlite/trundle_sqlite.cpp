@@ -1,0 +1,154 @@
+#include "databases/sqlite/trundle_sqlite.h"
+
+#include <climits>
+#include <filesystem>
+
+#include "databases/sqlite/sqlite_reader.h"
+#include "databases/sqlite/sqlite_writer.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+int32_t ClampedCount(int64_t count) {
+  return count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
+}
+
+}  // namespace
+
+TTrundleSqlite::TTrundleSqlite() = default;
+
+TTrundleSqlite::~TTrundleSqlite() {
+  reader_.reset();
+  writer_.reset();
+}
+
+bool TTrundleSqlite::OpenTable() { return destination_ ? OpenDestination() : OpenSource(); }
+
+bool TTrundleSqlite::OpenSource() {
+  SendMessage("Reading from table");
+  reader_.reset();
+  RecordCount = 0;
+  try {
+    // The statement proposed for a table is read as the table, so that its count and its
+    // required fields come from the table itself.
+    const bool whole_table =
+        Sql.empty() || (!TableName.empty() && Sql == SqliteTableSql(TableName));
+    reader_ = std::make_unique<SqliteReader>(Database, TableName, whole_table ? "" : Sql, OnTick,
+                                             BusyWaitMs);
+    const int64_t count = reader_->Count();
+    SendMessage(std::to_string(count) + " records read");
+    RecordCount = ClampedCount(count);
+    return true;
+  } catch (const StopRequestedError&) {
+    // The job reports the stop.
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+  }
+  reader_.reset();
+  return false;
+}
+
+void TTrundleSqlite::PrepareDestination() {
+  Sql = SqliteTableSql(TableName);
+  destination_ = true;
+}
+
+bool TTrundleSqlite::OpenDestination() {
+  refused_ = false;
+  RecordCount = 0;
+  if (!writer_) {
+    writer_ = std::make_unique<SqliteWriter>(Database, BusyWaitMs);
+    if (writer_->created_file()) SendMessage(Database + " doesn't exist yet; it is created");
+  }
+  try {
+    if (TableName.empty()) throw TrundleError("No table of " + Database + " was named to write to");
+    if (!writer_->FindTable(TableName)) {
+      SendMessage("Table doesn't exist");
+      return false;
+    }
+    const int64_t count = writer_->CountRows();
+    SendMessage("Table " + writer_->table() + " holds " + std::to_string(count) +
+                " records; the new ones are appended");
+    RecordCount = ClampedCount(count);
+    return true;
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+  }
+  refused_ = true;
+  return false;
+}
+
+bool TTrundleSqlite::CreateTable(TTrundleUnknown& source) {
+  if (refused_) return false;  // OpenTable said why the table takes no records
+  if (!writer_) {
+    SendMessage("The table " + TableName + " cannot be created: the database " + Database +
+                " is not open");
+    return false;
+  }
+  SendMessage("Creating table");
+  try {
+    const TFieldDefs fields = source.SourceFieldDefs(nullptr);
+    for (const std::string& line : writer_->CreateTable(TableName, fields)) SendMessage(line);
+    SendMessage("Table created");
+    return true;
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+  }
+  RemoveCreatedFile();
+  return false;
+}
+
+// A database file made for a table that could not be created holds nothing: it goes.
+void TTrundleSqlite::RemoveCreatedFile() {
+  if (!writer_ || !writer_->created_file()) return;
+  writer_.reset();
+  std::error_code ignored;
+  std::filesystem::remove(Database, ignored);
+  std::filesystem::remove(Database + "-journal", ignored);
+}
+
+bool TTrundleSqlite::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
+  ClearFilledBuffers(names, values);
+  if (!reader_) return false;
+  try {
+    FilledUpTo(reader_->columns());
+    return reader_->Next(names, values);
+  } catch (const StopRequestedError&) {
+    throw;
+  } catch (const std::exception& e) {
+    ReportReadError(e.what());
+    return false;
+  }
+}
+
+bool TTrundleSqlite::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
+  if (!writer_) throw TrundleError("The table " + TableName + " of " + Database + " is not open");
+  writer_->Write(names, values);
+  return true;
+}
+
+void TTrundleSqlite::StartTransaction() {
+  if (writer_) writer_->Begin();
+}
+
+void TTrundleSqlite::Commit() {
+  if (writer_) writer_->Commit();
+}
+
+void TTrundleSqlite::Rollback() {
+  if (writer_) writer_->Rollback();
+}
+
+void TTrundleSqlite::SaveTable() {
+  if (!writer_) return;
+  for (const std::string& note : writer_->TakeNotes()) SendMessage(note);
+  writer_->Finish();
+}
+
+TFieldDefs TTrundleSqlite::SourceFieldDefs(const TextLength& measure_widths) {
+  if (!reader_) return {};
+  return reader_->FieldDefs(measure_widths);
+}
+
+}  // namespace trundle
