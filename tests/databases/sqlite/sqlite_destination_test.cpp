@@ -240,8 +240,8 @@ TEST_F(SqliteDestinationTest, ARefusedRecordUndoesItsBatchAndNamesRecordAndField
       ADD_FAILURE() << "the run went on";
     } catch (const TrundleError& e) {
       EXPECT_EQ(std::string(e.what()),
-                "Record " + std::to_string(c.bad_row) + " could not be written to table " +
-                    c.table + " of " + db + ": " + c.cause +
+                std::string("Record ") + std::to_string(c.bad_row) +
+                    " could not be written to table " + c.table + " of " + db + ": " + c.cause +
                     ". 1000 records were committed before it; the open batch (records 1001 to " +
                     std::to_string(c.bad_row) + ") was rolled back.");
     }

@@ -51,7 +51,8 @@ inline std::vector<std::string> Rows(const std::string& path, const std::string&
       std::string row;
       for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-        row += (i ? "|" : "") + std::string(text ? text : "NULL");
+        if (i) row += '|';
+        row += text ? text : "NULL";
       }
       rows.push_back(row);
     }
@@ -78,8 +79,8 @@ inline std::vector<std::string> Literals(const std::string& path, const std::str
       sqlite3_prepare_v2(db, "select typeof(?1) || ':' || quote(?1)", -1, &quote, nullptr);
       sqlite3_bind_value(quote, 1, value);
       sqlite3_step(quote);
-      row += (i ? " " : "") +
-             std::string(reinterpret_cast<const char*>(sqlite3_column_text(quote, 0)));
+      if (i) row += ' ';
+      row += reinterpret_cast<const char*>(sqlite3_column_text(quote, 0));
       sqlite3_finalize(quote);
     }
     out.push_back(row);
