@@ -38,9 +38,15 @@ void Harden(sqlite3* db) {
 void ReadSchema(sqlite3* db, const std::string& path, bool writing) {
   const int rc = sqlite3_exec(db, "select count(*) from sqlite_schema", nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) return;
-  const std::string text = (rc & 0xff) == SQLITE_NOTADB
-                               ? path + " is not a SQLite database (" + sqlite3_errmsg(db) + ")"
-                               : SqliteErrorText(db, rc, "Could not read", path);
+  std::string text = SqliteErrorText(db, rc, "Could not read", path);
+  if ((rc & 0xff) == SQLITE_NOTADB)
+    text = path + " is not a SQLite database (" + sqlite3_errmsg(db) + ")";
+  // A write a killed program left unfinished is undone by the next connection that may
+  // write; a read-only one cannot, and must not read the half-written pages.
+  if (rc == SQLITE_READONLY_ROLLBACK)
+    text = path + " holds a write that a program stopped in the middle of (" + path +
+           "-journal); it is read once it has been opened for writing (by a run into it, or by "
+           "sqlite3), which undoes that write";
   if (writing) throw NotOpenedError(text);
   throw TrundleError(text);
 }
