@@ -3,6 +3,7 @@
 // into sentences that name the file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,9 +34,28 @@ inline constexpr int kSqliteBusyWaitMs = 5000;
 SqliteDb OpenSqliteForReading(const std::string& path, int busy_wait_ms = kSqliteBusyWaitMs);
 // The database at path opened for reading and writing, created empty when missing
 // (created says which). Throws NotOpenedError naming it when it cannot be opened or
-// created (no folder, no permission, a folder in its place).
+// created (no folder, no permission, a folder in its place), or when it is not in WAL mode
+// and a source of this process reads it (SqliteSourceMark).
 SqliteDb OpenSqliteForWriting(const std::string& path, bool& created,
                               int busy_wait_ms = kSqliteBusyWaitMs);
+
+// Marks a database file as read by a source of this process for as long as it lives, so
+// that a destination can tell that the file it is to write is one a statement of the same
+// run reads: SQLite cannot commit to a file in a rollback journal mode while another
+// connection's statement reads it, and would wait, then report it busy.
+class SqliteSourceMark {
+ public:
+  explicit SqliteSourceMark(const std::string& path);
+  ~SqliteSourceMark();
+  SqliteSourceMark(const SqliteSourceMark&) = delete;
+  SqliteSourceMark& operator=(const SqliteSourceMark&) = delete;
+  // True when a mark on the same file (any path to it) lives.
+  static bool IsMarked(const std::string& path);
+
+ private:
+  uint64_t device_ = 0, inode_ = 0;
+  bool marked_ = false;  // the file was there to be marked
+};
 
 // A table or view of a database, as sqlite_schema names it.
 struct SqliteTable {

@@ -24,6 +24,7 @@ bool IsText(TFieldType type) { return type == ftString || type == ftMemo; }
 SqliteReader::SqliteReader(const std::string& path, const std::string& table,
                            const std::string& sql, TTrundleTickEvent on_tick, int busy_wait_ms)
     : path_(path),
+      mark_(path),
       on_tick_(std::move(on_tick)),
       ticks_(on_tick_),
       db_(OpenSqliteForReading(path, busy_wait_ms)) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "databases/sql/sqlite_handles.h"
+#include "databases/sqlite/sqlite_file.h"
 #include "databases/sqlite/sqlite_guard.h"
 #include "databases/sqlite/sqlite_values.h"
 #include "engine/tick.h"
@@ -56,6 +57,7 @@ class SqliteReader {
   static int OnProgress(void* self);
 
   std::string path_;
+  SqliteSourceMark mark_;  // a destination of this run does not wait for this reader
   std::string table_;
   TTrundleTickEvent on_tick_;
   TickCounter ticks_;

@@ -140,8 +140,12 @@ std::vector<std::string> SqliteWriter::CreateTable(const std::string& table,
 }
 
 void SqliteWriter::Begin() {
-  if (sqlite3_get_autocommit(db_.get()))
-    ExecSqlite(db_.get(), "begin immediate", "Could not write to", path_);
+  if (!sqlite3_get_autocommit(db_.get())) return;
+  // IMMEDIATE: the file is held for writing from here, so that another writer is met (and
+  // waited for) now rather than in the middle of the batch.
+  const int rc = sqlite3_exec(db_.get(), "begin immediate", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK)
+    throw TrundleError(SqliteErrorText(db_.get(), rc, "Could not write to", path_));
 }
 
 void SqliteWriter::Commit() {

@@ -336,5 +336,39 @@ TEST_F(SqliteDestinationTest, DestinationsThatCannotBeOpenedOrMadeSayWhy) {
   EXPECT_FALSE(std::filesystem::exists(dir / "new.sqlite"));
 }
 
+// A query of a database into a table of the same file: in WAL mode SQLite writes while the
+// query reads; in a rollback journal mode it cannot, and the run says so at once instead
+// of waiting for the file and calling itself another program.
+TEST_F(SqliteDestinationTest, AQueryIntoTheSameDatabase) {
+  for (const std::string mode : {"wal", "delete"}) {
+    SCOPED_TRACE(mode);
+    db = dir / (mode + ".sqlite");
+    Exec(db, "pragma journal_mode = " + mode +
+                 "; create table o(c, total);"
+                 "with recursive k(n) as (select 1 union all select n + 1 from k where n < 2500) "
+                 "insert into o select n % 3, n from k;");
+    const std::string before = ReadFile(db);
+    TTrundle job;
+    job.SetSourceKind(kSqliteKind);
+    job.Source().Database = db;
+    job.Source().Sql = "select c, total from o order by total";
+    Into(job, "copy");
+    try {
+      const std::vector<std::string> log = RunJob(job);
+      EXPECT_EQ(mode, "wal");
+      EXPECT_EQ(job.outcome(), TRunOutcome::kMoved) << Joined(log);
+      EXPECT_EQ(Rows(db, "select count(*), sum(total) from copy"),
+                std::vector<std::string>{"2500|3126250"});
+    } catch (const NotOpenedError& e) {
+      EXPECT_EQ(mode, "delete");
+      EXPECT_EQ(std::string(e.what()),
+                db + " is this run's source as well: SQLite cannot write to a database while a "
+                     "statement reads it, in the rollback journal mode this one has; write to "
+                     "another database, or set this one to WAL (pragma journal_mode = wal)");
+      EXPECT_EQ(ReadFile(db), before);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace trundle
