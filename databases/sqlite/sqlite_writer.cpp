@@ -202,7 +202,9 @@ void SqliteWriter::PrepareInsert(const std::vector<int>& map) {
 
 void SqliteWriter::Write(const TRecordBuffer& names, const TRecordBuffer& values) {
   if (!mapper_ready_) throw TrundleError("No table of " + path_ + " is open for appending");
-  const std::vector<int>& map = mapper_.Map(names, values, false);
+  // A record's names end at the first without a value (an empty text is a name): looking
+  // no further spares a walk over the rest of the job's 256 every record.
+  const std::vector<int>& map = mapper_.Map(names, values, true);
   if (!insert_ready_ || map != insert_map_) PrepareInsert(map);
   ++written_;
   sqlite3_stmt* stmt = insert_.get();
@@ -210,9 +212,11 @@ void SqliteWriter::Write(const TRecordBuffer& names, const TRecordBuffer& values
     const auto [source, field] = params_[k];
     static const Variant kNone;
     const Variant& value = static_cast<size_t>(source) < values.size() ? values[source] : kNone;
+    // SQLite takes lengths as int; a longer text or blob it would read to its first zero.
+    const bool bytes = value.type() == VarType::kString || value.type() == VarType::kBlob;
     int rc = SQLITE_TOOBIG;
     try {
-      if (!value.IsText() || value.text().size() <= INT32_MAX)
+      if (!bytes || value.text().size() <= INT32_MAX)
         rc = BindSqliteValue(stmt, static_cast<int>(k) + 1, columns_[field], value,
                              buffers_[k].data());
     } catch (const TrundleError& e) {
@@ -244,7 +248,8 @@ int SqliteWriter::FieldNamedIn(const std::string& message) const {
 }
 
 void SqliteWriter::Refuse(int rc, const TRecordBuffer& values, int source, int field) {
-  const std::string message = SqliteCause(db_.get(), rc, path_);
+  const std::string message =
+      rc == SQLITE_TOOBIG ? sqlite3_errstr(rc) : SqliteCause(db_.get(), rc, path_);
   if (field < 0) field = FieldNamedIn(message);
   if (field < 0 && (rc & 0xff) == SQLITE_MISMATCH) field = rowid_field_;
   if (field >= 0 && source < 0)
