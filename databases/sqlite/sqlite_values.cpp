@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "databases/sql/sql_types.h"
 #include "engine/ascii.h"
 #include "engine/datetime.h"
 #include "engine/errors.h"
@@ -142,16 +143,9 @@ SqliteColumn SqliteColumnOf(const char* declared) {
 }
 
 TFieldType FieldTypeOfSqliteValue(int storage_class) {
-  switch (storage_class) {
-    case SQLITE_INTEGER:
-      return ftLargeint;
-    case SQLITE_FLOAT:
-      return ftFloat;
-    case SQLITE_BLOB:
-      return ftBlob;
-    default:
-      return ftMemo;
-  }
+  // Text has no width in SQLite: a memo, unless a destination measures it.
+  const TFieldType type = FieldTypeOfStorageClass(storage_class);
+  return type == ftString ? ftMemo : type;
 }
 
 std::string SqliteDeclaredType(const TFieldDef& def) {

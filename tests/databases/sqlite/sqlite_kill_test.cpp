@@ -46,6 +46,16 @@ std::vector<std::string> Check(const std::string& db) {
   return out;
 }
 
+// Table t of db opened as a source: empty when it opens, else its message.
+std::string OpenAsSource(const std::string& db) {
+  TTrundleSqlite source;
+  source.Database = db;
+  source.TableName = "t";
+  std::string last;
+  source.OnMessage = [&last](const std::string& m) { last = m; };
+  return source.OpenTable() ? "" : last;
+}
+
 // The records of one run: its number, the record's number from 1, some text.
 void WriteRun(const std::string& path, int run, int rows) {
   std::string csv = "run,n,text\r\n";
@@ -106,17 +116,10 @@ TEST(SqliteKillTest, AKilledRunLeavesWholeBatchesAndTheNextRunAppends) {
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     // Read as a source, the file stays as the kill left it.
     const std::string before = ReadFile(db);
-    {
-      TTrundleSqlite source;
-      source.Database = db;
-      source.TableName = "t";
-      std::vector<std::string> log;
-      source.OnMessage = [&log](const std::string& m) { log.push_back(m); };
-      if (!source.OpenTable()) {
-        EXPECT_EQ(
-            log.back().rfind(db + " holds a write that a program stopped in the middle of", 0), 0u)
-            << log.back();
-      }
+    const std::string refusal = OpenAsSource(db);
+    if (!refusal.empty()) {
+      EXPECT_EQ(refusal.rfind(db + " holds a write that a program stopped in the middle of", 0), 0u)
+          << refusal;
     }
     EXPECT_EQ(ReadFile(db), before);
     const std::vector<std::string> checked = Check(db);
@@ -174,15 +177,10 @@ TEST(SqliteKillTest, AHalfWrittenFileIsNotReadUntilAWriterRecoversIt) {
   ASSERT_TRUE(WIFSIGNALED(status));
   ASSERT_TRUE(std::filesystem::exists(db + "-journal"));
   const std::string before = ReadFile(db);
-  TTrundleSqlite source;
-  source.Database = db;
-  source.TableName = "t";
-  std::vector<std::string> log;
-  source.OnMessage = [&log](const std::string& m) { log.push_back(m); };
-  EXPECT_FALSE(source.OpenTable());
-  EXPECT_EQ(log.back(), db + " holds a write that a program stopped in the middle of (" + db +
-                            "-journal); it is read once it has been opened for writing (by a run "
-                            "into it, or by sqlite3), which undoes that write");
+  EXPECT_EQ(OpenAsSource(db),
+            db + " holds a write that a program stopped in the middle of (" + db +
+                "-journal); it is read once it has been opened for writing (by a run "
+                "into it, or by sqlite3), which undoes that write");
   EXPECT_EQ(ReadFile(db), before);
   WriteRun(dir / "in.csv", 1, 1500);
   TTrundle job;
