@@ -260,6 +260,22 @@ TEST_F(SqliteSourceTest, FieldsComeFromDeclaredTypesOrFirstValues) {
   EXPECT_EQ(ReadAll(*source).size(), 2u);
 }
 
+// A result wider than the job's record ends the reading with a range check error that
+// says where and by how much.
+TEST_F(SqliteSourceTest, AResultWiderThanARecordIsARangeCheckError) {
+  Exec(db, "create table t(a); insert into t values (1);");
+  std::string sql = "select a";
+  for (int i = 1; i < kRecordBufferSize + 4; ++i) sql += ", a";
+  auto source = Source("", sql + " from t");
+  ASSERT_TRUE(source->OpenTable());
+  TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+  EXPECT_FALSE(source->ReadRecord(names, values));
+  EXPECT_EQ(source->ReadError(),
+            std::string(kRangeCheckError) + "\r\n" + db +
+                ": the result has 260 columns, and a record holds at most 256");
+  EXPECT_TRUE(names[0].IsUnassigned());
+}
+
 // A stop asked for while a long statement runs ends it at once: OpenTable says nothing of
 // its own, as the job reports the stop.
 TEST_F(SqliteSourceTest, AStopEndsALongStatement) {
