@@ -33,7 +33,16 @@ class DirectTable {
         read_options_(read_options),
         write_options_(write_options) {
     if (append_from_open) OpenWriter();
-    OpenReader();
+    try {
+      OpenReader();
+    } catch (const TrundleError& e) {
+      // What opening the writer put right is in the file already: it is said even when
+      // the table then cannot be read.
+      if (repairs_.empty()) throw;
+      std::string message;
+      for (const std::string& line : repairs_) message += line + "\r\n";
+      throw TrundleError(message + e.what());
+    }
     fields_ = reader_->fields();
     record_count_ = reader_->record_count();
   }

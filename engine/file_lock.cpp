@@ -20,8 +20,9 @@ bool TryLockForWriting(int fd, const std::string& path) {
   while (::fcntl(fd, command, &lock) != 0) {
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EACCES) return false;
-    // A kernel older than 3.15 has no locks on the open file: the process's own still
-    // keep other programs out, which is what matters most.
+    // A kernel older than 3.15 has no locks on the open file. The process's own still
+    // keep other programs out, though less surely: closing any descriptor of the file
+    // in this process (a reader's) lets go of them.
     if (errno == EINVAL && command == F_OFD_SETLK) {
       command = F_SETLK;
       continue;

@@ -9,6 +9,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "databases/dbase/dbase_file.h"
 #include "databases/dbase/dbase_values.h"
@@ -59,7 +60,7 @@ class DBaseWriter final : public TableFileWriter {
   void Flush() override;
   void Close() override;
   std::vector<std::string> TakeNotes() override;
-  std::vector<std::string> TakeRepairs() override { return std::move(repairs_); }
+  std::vector<std::string> TakeRepairs() override { return std::exchange(repairs_, {}); }
 
  private:
   void DropCutShortRecords();
@@ -90,9 +91,9 @@ class DBaseWriter final : public TableFileWriter {
 
 DBaseWriter::DBaseWriter(const std::string& path, const TableWriteOptions& options)
     : file_(OpenForWriting(path)), header_(dbase::ReadTableHeader(file_)) {
-  DropCutShortRecords();
   ChooseCodePage(options);
-  OpenMemo();
+  OpenMemo();  // held too before anything in the table changes
+  DropCutShortRecords();
   auto names = TextCodec::ToUtf8From(codec_->code_page());
   for (size_t i = 0; i < header_.fields.size(); ++i) {
     const FieldLayout& f = header_.fields[i];

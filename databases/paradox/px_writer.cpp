@@ -7,6 +7,7 @@
 // says how many, drops them and takes their blocks back.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "databases/file_io.h"
 #include "databases/paradox/paradox_file.h"
@@ -35,7 +36,7 @@ class ParadoxWriter final : public TableFileWriter {
   void Flush() override;
   void Close() override;
   std::vector<std::string> TakeNotes() override;
-  std::vector<std::string> TakeRepairs() override { return std::move(repairs_); }
+  std::vector<std::string> TakeRepairs() override { return std::exchange(repairs_, {}); }
 
  private:
   int BlockCount(const std::string& block) const;
