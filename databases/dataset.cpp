@@ -27,12 +27,22 @@ void AddNotes(std::vector<std::string> more, std::vector<std::string>& notes) {
 class DirectTable {
  public:
   DirectTable(const TableFile& file, const TableReadOptions& read_options,
-              const TableWriteOptions& write_options)
+              const TableWriteOptions& write_options, bool append_from_open)
       : engine_(*file.engine),
         path_(file.path),
         read_options_(read_options),
         write_options_(write_options) {
-    OpenReader();
+    if (append_from_open) OpenWriter();
+    try {
+      OpenReader();
+    } catch (const TrundleError& e) {
+      // What opening the writer put right is in the file already: it is said even when
+      // the table then cannot be read.
+      if (repairs_.empty()) throw;
+      std::string message;
+      for (const std::string& line : repairs_) message += line + "\r\n";
+      throw TrundleError(message + e.what());
+    }
     fields_ = reader_->fields();
     record_count_ = reader_->record_count();
   }
@@ -62,7 +72,7 @@ class DirectTable {
     // The writer changes the file under the reader; the reader goes first, also when
     // First opened it again between two appends.
     CloseReader();
-    if (!writer_) writer_ = engine_.append(path_, write_options_);
+    if (!writer_) OpenWriter();
     buffer_.assign(fields_.size(), Variant());
     appending_ = true;
   }
@@ -97,7 +107,14 @@ class DirectTable {
     return std::exchange(notes_, {});
   }
 
+  std::vector<std::string> TakeRepairs() { return std::exchange(repairs_, {}); }
+
  private:
+  void OpenWriter() {
+    if (!engine_.append) throw TrundleError("Records cannot be appended to " + path_);
+    writer_ = engine_.append(path_, write_options_);
+    repairs_ = writer_->TakeRepairs();
+  }
   void OpenReader() {
     reader_ = engine_.open(path_, read_options_);
     at_end_ = !reader_->Next(row_);
@@ -123,6 +140,7 @@ class DirectTable {
   bool appending_ = false;
   bool at_end_ = true;
   std::vector<std::string> notes_;
+  std::vector<std::string> repairs_;  // from opening the writer
 };
 
 }  // namespace
@@ -161,7 +179,8 @@ void TQuery::Open() {
   if (const std::optional<std::string> name = WholeTableSelectName(SQL)) {
     if (const std::optional<TableFile> file =
             FindTableFile(*name, BaseFolder, nullptr, kind_file)) {
-      impl_->direct = std::make_unique<DirectTable>(*file, read_options, write_options);
+      impl_->direct =
+          std::make_unique<DirectTable>(*file, read_options, write_options, AppendFromOpen);
       return;
     }
   }
@@ -249,6 +268,10 @@ std::vector<std::string> TQuery::TakeNotes() {
   if (impl_->direct) AddNotes(impl_->direct->TakeNotes(), impl_->notes);
   if (impl_->sql) AddNotes(impl_->sql->TakeNotes(), impl_->notes);
   return std::exchange(impl_->notes, {});
+}
+
+std::vector<std::string> TQuery::TakeRepairs() {
+  return impl_->direct ? impl_->direct->TakeRepairs() : std::vector<std::string>();
 }
 
 }  // namespace trundle

@@ -40,6 +40,11 @@ class TQuery {
 
   std::string SQL;
   bool RequestLive = true;  // a whole-table select may be appended to
+  // Set by a destination before Open: a whole-table select then opens its writer before
+  // it reads the table, so that the file is held against other writers from the start
+  // (Open throws BeingWrittenError when another holds it) and the count read is the one
+  // appended to.
+  bool AppendFromOpen = false;
   std::string BaseFolder;   // where names that are not paths are looked for
   // A table file and the engine ("dbase", "paradox") the user chose for it by its kind:
   // wherever SQL names this file, that engine opens it, whatever its extension (or none)
@@ -87,6 +92,9 @@ class TQuery {
   // Log lines from the file engines: values cut to fit, text the code page could not
   // hold, and the like; each once.
   std::vector<std::string> TakeNotes();
+  // Log lines about what opening the writer put right in the file (records a killed run
+  // left after the counted ones, dropped: TableFileWriter::TakeRepairs); each once.
+  std::vector<std::string> TakeRepairs();
 
  private:
   struct Impl;

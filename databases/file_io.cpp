@@ -13,6 +13,7 @@
 
 #include "engine/ascii.h"
 #include "engine/errors.h"
+#include "engine/file_lock.h"
 
 namespace trundle {
 namespace {
@@ -171,6 +172,8 @@ void RandomAccessFile::Reserve(uint64_t offset, uint64_t size) noexcept {
   if (::fstat(fd_, &st) == 0) (void)!::ftruncate(fd_, st.st_size);
 }
 
+void RandomAccessFile::LockForWriting() { trundle::LockForWriting(fd_, path_); }
+
 void RandomAccessFile::Sync() {
   if (::fsync(fd_) != 0) Fail("save", path_);
 }
@@ -180,6 +183,12 @@ void RandomAccessFile::Close() {
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) Fail("close", path_);
+}
+
+RandomAccessFile OpenForWriting(const std::string& path) {
+  RandomAccessFile file(path, RandomAccessFile::Mode::kReadWrite);
+  file.LockForWriting();
+  return file;
 }
 
 bool PathExists(const std::string& path) {

@@ -61,6 +61,10 @@ class RandomAccessFile {
   // Best effort: a failure (no support, no space) sets nothing aside and is left for the
   // writes to meet.
   void Reserve(uint64_t offset, uint64_t size) noexcept;
+  // Holds the file against other writers until it is closed (engine/file_lock.h).
+  // Throws BeingWrittenError when another open of it holds it already, TrundleError when
+  // it cannot be locked. REQUIRES: opened for writing.
+  void LockForWriting();
   // Waits until the data written so far is on the disk.
   void Sync();
   // Closes the descriptor; later calls do nothing. Throws when the close reports an
@@ -71,6 +75,10 @@ class RandomAccessFile {
   int fd_ = -1;
   std::string path_;
 };
+
+// An existing file opened to read and write, held against other writers while it is
+// open (RandomAccessFile::LockForWriting): what every table writer works on.
+RandomAccessFile OpenForWriting(const std::string& path);
 
 // True when anything is at path, a dangling symbolic link included (creating a file
 // there would fail).

@@ -58,7 +58,9 @@ class TableFileReader {
 
 // Appends records to one table file, keeping the file readable after every flush: the
 // records are written first, then the header's count, so a crash leaves a table whose
-// header claims only whole records.
+// header claims only whole records. The table and its memo file are held against other
+// writers from opening to Close (engine/file_lock.h): opening one that another writer
+// holds throws BeingWrittenError. Readers are never held up.
 class TableFileWriter {
  public:
   virtual ~TableFileWriter() = default;
@@ -81,7 +83,23 @@ class TableFileWriter {
   // Lines for the run log, one per field that lost values, with the count and the
   // cause; each field once. Called after Close (or at any time for the counts so far).
   virtual std::vector<std::string> TakeNotes() = 0;
+  // Lines for the run log about what opening put right, taken once: records that a run
+  // killed before it wrote the header's count left after the records counted, which
+  // this writer drops (LeftoversDroppedLine). Empty for a sound file.
+  virtual std::vector<std::string> TakeRepairs() { return {}; }
 };
+
+// "PATH holds WHAT after the N records its header counts, left by a run that did not
+// finish; they are dropped, and the new records follow those N": what a writer says of
+// records it found after the counted ones and wrote over. what: "668 records".
+inline std::string LeftoversDroppedLine(const std::string& path, const std::string& what,
+                                        int64_t counted) {
+  const std::string n = std::to_string(counted);
+  return path + " holds " + what + " after the " + n +
+         " records its header counts, left by a run that did not finish; they are dropped, "
+         "and the new records follow those " +
+         n;
+}
 
 // What an engine's create step did with the names it was given.
 struct CreatedTable {

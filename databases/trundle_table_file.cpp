@@ -48,6 +48,7 @@ TTrundleTableFile::~TTrundleTableFile() {
 bool TTrundleTableFile::OpenTable() {
   SendMessage("Reading from table");
   mapper_ready_ = false;
+  refused_ = false;
   try {
     query_->Close();
     if (const std::string cause = NoTableCause(TableName); !cause.empty()) {
@@ -69,7 +70,17 @@ bool TTrundleTableFile::OpenTable() {
     query_->write_options.encoding = Encoding.empty() ? "UTF-8" : Encoding;
     query_->write_options.encoding_explicit = !Encoding.empty();
     query_->OnTick = OnTick;
-    query_->Open();
+    query_->AppendFromOpen = destination_;
+    try {
+      query_->Open();
+    } catch (const StopRequestedError&) {
+      throw;
+    } catch (const std::exception&) {
+      // The file is there: creating it instead would fail, and say less.
+      refused_ = destination_;
+      throw;
+    }
+    for (const std::string& line : query_->TakeRepairs()) SendMessage(line);
     const int64_t count = query_->RecordCount();
     SendMessage(std::to_string(count) + " records read");
     RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
@@ -89,6 +100,7 @@ void TTrundleTableFile::PrepareDestination() {
     if (c == '"') quoted += '"';
   }
   Sql = "select * from \"" + quoted + "\"";
+  destination_ = true;
 }
 
 void TTrundleTableFile::SaveTable() {
@@ -110,6 +122,7 @@ TFieldDefs TTrundleTableFile::FieldsFrom(TTrundleUnknown& source) {
 }
 
 bool TTrundleTableFile::CreateTable(TTrundleUnknown& source) {
+  if (refused_) return false;  // OpenTable said why
   try {
     const TableEngine* engine = EngineByName(EngineName());
     if (!engine) throw TrundleError(std::string("No engine for ") + EngineName() + " tables");

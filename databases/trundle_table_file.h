@@ -19,14 +19,18 @@ class TTrundleTableFile : public TTrundleUnknown {
   ~TTrundleTableFile() override;
 
   // Opens Sql when the file TableName exists; false, with the message, when it does
-  // not, when the engine fails, or when the result has no fields.
+  // not, when the engine fails, or when the result has no fields. A destination holds
+  // the file against other writers from here until SaveTable (or the end of the
+  // adaptor), and is refused with the engine's message while another writer holds it;
+  // the log also hears of records a killed run left, which the writer drops.
   bool OpenTable() override;
   // Sql := select * from "TableName", the name's double quotes doubled.
   void PrepareDestination() override;
   // Finishes appending (the header claims every record, the file is synced) and logs
   // what did not fit, once per field.
   void SaveTable() override;
-  // Creates the table file from the source's fields, then opens it.
+  // Creates the table file from the source's fields, then opens it. False without a try
+  // when the table exists and OpenTable could not open it for appending.
   bool CreateTable(TTrundleUnknown& source) override;
   bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
   // Matches names as FieldNameMapper does, with the names the table was created from;
@@ -53,6 +57,8 @@ class TTrundleTableFile : public TTrundleUnknown {
   std::vector<std::string> created_from_;
   FieldNameMapper mapper_;
   bool mapper_ready_ = false;
+  bool destination_ = false;  // PrepareDestination was called
+  bool refused_ = false;      // the table exists and takes no records from this run
 };
 
 class TTrundleDBase : public TTrundleTableFile {

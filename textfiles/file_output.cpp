@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "engine/errors.h"
+#include "engine/file_lock.h"
 #include "engine/interrupt.h"
 
 namespace trundle {
@@ -93,15 +94,75 @@ std::string ResolveLinks(const std::string& path) {
   throw NotOpenedError("Could not create " + path + ": " + std::strerror(ELOOP));
 }
 
-AtomicFileSink::AtomicFileSink(std::string path) : path_(ResolveLinks(path)) {
-  const size_t slash = path_.rfind('/');
-  const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-  temp_path_ = FolderOf(path_) + "/." + name + ".XXXXXX";
-  fd_ = mkstemp(temp_path_.data());
-  if (fd_ < 0) {
+std::string TemporaryFileOf(const std::string& path) {
+  const std::string target = ResolveLinks(path);
+  const size_t slash = target.rfind('/');
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  return FolderOf(target) + "/." + name + kTemporarySuffix;
+}
+
+namespace {
+
+[[noreturn]] void FailCreate(const std::string& path, int error) {
+  throw NotOpenedError("Could not create " + path + ": " + std::strerror(error));
+}
+
+// The temporary file temp for the destination path, created and locked (file_lock.h).
+// A file already there is an earlier run's: while that run lives, it holds the lock and
+// this one is refused; a run that is gone (killed) left it, and it is removed and made
+// again. Every lock taken is checked to be on the file still at temp, since a run that
+// finished in between has renamed its file away or removed it; and a file at temp is
+// only removed while its lock is held, so that no run removes another's.
+int TakeTemporaryFile(const std::string& temp, const std::string& path) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const bool fresh = fd >= 0;
+    if (!fresh) {
+      if (errno != EEXIST) FailCreate(path, errno);
+      // O_NONBLOCK: a FIFO in the way must not wait for a writer.
+      fd = open(temp.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+      if (fd < 0 && errno == ENOENT) continue;  // removed in between
+      if (fd < 0 && errno != ELOOP) FailCreate(path, errno);
+    }
+    struct stat held {};
+    if (fd < 0 || fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+      if (fd >= 0) close(fd);
+      throw NotOpenedError("Could not create " + path + ": " + temp +
+                           " is in the way, and it is not a file this program left");
+    }
+    bool locked = false;
+    try {
+      locked = TryLockForWriting(fd, path);
+    } catch (const TrundleError&) {
+      if (fresh) unlink(temp.c_str());
+      close(fd);
+      throw;
+    }
+    if (!locked) {
+      close(fd);
+      throw BeingWrittenError(path);
+    }
+    struct stat there {};
+    if (lstat(temp.c_str(), &there) != 0 || there.st_dev != held.st_dev ||
+        there.st_ino != held.st_ino) {
+      close(fd);
+      continue;
+    }
+    if (fresh) return fd;
+    const int removed = unlink(temp.c_str());
     const int error = errno;
-    throw NotOpenedError("Could not create " + path_ + ": " + std::strerror(error));
+    close(fd);
+    if (removed != 0) FailCreate(path, error);
   }
+  throw TrundleError("Could not create " + path + ": its temporary file " + temp +
+                     " keeps being replaced");
+}
+
+}  // namespace
+
+AtomicFileSink::AtomicFileSink(std::string path) : path_(ResolveLinks(path)) {
+  temp_path_ = TemporaryFileOf(path_);
+  fd_ = TakeTemporaryFile(temp_path_, path_);
   // The new file gets the old one's permissions, or what a new file would get.
   struct stat old {};
   mode_t mode;
@@ -116,16 +177,18 @@ AtomicFileSink::AtomicFileSink(std::string path) : path_(ResolveLinks(path)) {
   buffer_.reserve(kFlushSize + 4096);
 }
 
+// The temporary file goes while its lock is held: once the lock is gone another run may
+// already have made its own under the same name.
 AtomicFileSink::~AtomicFileSink() {
   if (fd_ >= 0) {
-    close(fd_);
     unlink(temp_path_.c_str());
+    close(fd_);
   }
 }
 
 void AtomicFileSink::Fail(const char* what, int error) {
-  close(fd_);
   unlink(temp_path_.c_str());
+  close(fd_);
   fd_ = -1;
   throw TrundleError(std::string("Could not ") + what + " " + path_ + ": " + std::strerror(error));
 }
@@ -157,18 +220,25 @@ void AtomicFileSink::Commit() {
   if (fd_ < 0) throw TrundleError("Could not write " + path_ + ": the file is closed");
   Flush();
   if (fsync(fd_) != 0) Fail("write", errno);
-  if (close(fd_) != 0) {
-    fd_ = -1;
-    const int error = errno;
-    unlink(temp_path_.c_str());
-    throw TrundleError("Could not write " + path_ + ": " + std::strerror(error));
-  }
+  // A second descriptor of the same open file keeps the lock from the close, which may
+  // report a delayed write failure, until the rename is done.
+  const int held = dup(fd_);
+  if (held < 0) Fail("write", errno);
+  const int closed = close(fd_);
+  const int close_error = errno;
   fd_ = -1;
+  if (closed != 0) {
+    unlink(temp_path_.c_str());
+    close(held);
+    throw TrundleError("Could not write " + path_ + ": " + std::strerror(close_error));
+  }
   if (rename(temp_path_.c_str(), path_.c_str()) != 0) {
     const int error = errno;
     unlink(temp_path_.c_str());
+    close(held);
     throw NotOpenedError("Could not replace " + path_ + ": " + std::strerror(error));
   }
+  close(held);
   // The rename itself reaches the disk with the folder.
   const int dir = open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY);
   if (dir >= 0) {

@@ -3,6 +3,10 @@
 // file's name; on failure (or without Commit) the old file stays as it was and the
 // temporary file is removed. What is not a regular file (standard output, a terminal,
 // /dev/null, a FIFO) is written straight through and never replaced.
+//
+// The temporary file has one name per destination (TemporaryFileOf) and is locked while
+// it is written (engine/file_lock.h): a second run replacing the same file is refused
+// while the first lives, and the file a killed run left is removed by the next run.
 #pragma once
 
 #include <memory>
@@ -38,11 +42,17 @@ std::unique_ptr<FileSink> OpenOutputFile(const std::string& path);
 // target need not exist). Throws TrundleError for a loop of links.
 std::string ResolveLinks(const std::string& path);
 
+// The temporary file of path: ".NAME.trundle-tmp" beside the file path resolves to.
+inline constexpr char kTemporarySuffix[] = ".trundle-tmp";
+std::string TemporaryFileOf(const std::string& path);
+
 class AtomicFileSink : public FileSink {
  public:
   // Creates the temporary file beside the file path names, following symbolic links:
-  // a link keeps pointing where it did, and its target is replaced. Throws
-  // TrundleError naming the file and the cause.
+  // a link keeps pointing where it did, and its target is replaced. The file is held
+  // against other runs until Commit or the end of the sink; one left by a run that is
+  // gone is removed first. Throws BeingWrittenError (naming path) while another run
+  // writes it, else TrundleError naming the file and the cause.
   explicit AtomicFileSink(std::string path);
   // Without Commit, the temporary file is removed and the old file left alone.
   ~AtomicFileSink() override;

@@ -10,6 +10,7 @@
 #include "engine/adaptor_registry.h"
 #include "engine/codepage.h"
 #include "engine/errors.h"
+#include "engine/file_lock.h"
 #include "engine/log_text.h"
 #include "textfiles/clipboard.h"
 #include "textfiles/delimited_reader.h"
@@ -57,6 +58,7 @@ std::shared_ptr<SystemClipboard> GetSystemClipboard() {
 }
 
 bool TTrundleTableBase::CreateTable(TTrundleUnknown& source) {
+  if (output_refused_) return false;  // OpenTable said why
   for (TFieldDef& def : source.SourceFieldDefs(nullptr)) Table.FieldNames.push_back(def.Name);
   SendMessage("Table created");
   return true;
@@ -146,6 +148,32 @@ void TTrundleTableBase::FixFieldNames(bool fixed) {
 bool TTrundleTableBase::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
   Table.AddRecordFrom(MapToFields(names, values, Table.RecordListLength()));
   return true;
+}
+
+bool TTrundleTableBase::HoldOutputFile() {
+  ReleaseOutputFile();
+  // A stream is never replaced, so never held.
+  if (TableName.empty() || IsStreamOutput(TableName)) return true;
+  try {
+    held_file_ = OpenOutputFile(TableName);
+    held_for_ = TableName;
+  } catch (const BeingWrittenError& e) {
+    SendMessage(e.what());
+    output_refused_ = true;
+    return false;
+  }
+  return true;
+}
+
+void TTrundleTableBase::ReleaseOutputFile() {
+  held_file_.reset();
+  output_refused_ = false;
+}
+
+std::unique_ptr<FileSink> TTrundleTableBase::TakeOutputFile() {
+  if (held_file_ && held_for_ == TableName) return std::move(held_file_);
+  ReleaseOutputFile();  // held for another name
+  return OpenOutputFile(TableName);
 }
 
 void TTrundleTableBase::SendWritten(int64_t records) {
@@ -335,17 +363,30 @@ bool TTrundleDelimited::OpenDestination() {
   FixFieldNames(false);
   copy_old_ = false;
   written_ = 0;
+  ReleaseOutputFile();
   if (IsStreamOutput(TableName)) {
     SendMessage(TableName == kStandardOutputName
                     ? std::string("The records are written to standard output")
                     : TableName + " is not a regular file: the records are written straight to it");
     return false;
   }
+  // The file is held before it is read, so that no other run replaces it in between: its
+  // records would be lost with the replacement this run makes.
+  if (!HoldOutputFile()) return false;
   if (const std::string cause = NoTableCause(TableName); !cause.empty()) {
     SendMessage("Table doesn't exist or is empty");
     SendMessage(cause);
     return false;
   }
+  try {
+    return ReadOldRecords();
+  } catch (...) {
+    ReleaseOutputFile();  // the file is left as it is: other runs may write it
+    throw;
+  }
+}
+
+bool TTrundleDelimited::ReadOldRecords() {
   // Errors reading go to the caller: a file that cannot be read whole is not rewritten.
   DelimitedReader reader(TableName, delimiter_, Encoding);
   std::vector<std::string_view> fields;
@@ -374,7 +415,7 @@ bool TTrundleDelimited::OpenDestination() {
 }
 
 void TTrundleDelimited::StartOutput() {
-  output_ = std::make_unique<DelimitedWriter>(OpenOutputFile(TableName), delimiter_, Encoding);
+  output_ = std::make_unique<DelimitedWriter>(TakeOutputFile(), delimiter_, Encoding);
   for (const std::string& name : Table.FieldNames) output_->Field(name);
   output_->EndLine();
   FixFieldNames(true);
@@ -445,7 +486,7 @@ std::string TTrundleDelimited::Render() {
 }
 
 void TTrundleDelimited::WriteFile() {
-  const std::unique_ptr<FileSink> file = OpenOutputFile(TableName);
+  const std::unique_ptr<FileSink> file = TakeOutputFile();
   if (NeedsConversion(Encoding)) {
     EncodingSink sink(*file, Encoding);
     Table.SaveToDelimited(delimiter_, sink, OnTick);
@@ -488,6 +529,7 @@ void TTrundleText::SaveTable() {
 bool TTrundleHtml::OpenTable() {
   SendMessage("Can't read from HTML");
   RecordCount = 0;
+  HoldOutputFile();
   return false;
 }
 
@@ -500,7 +542,7 @@ void TTrundleHtml::SaveTable() {
     else
       SendMessage("No banner: " + HtmlBanner + " was not found (nor in " + ProgramFolder() + ")");
   }
-  const std::unique_ptr<FileSink> file = OpenOutputFile(TableName);
+  const std::unique_ptr<FileSink> file = TakeOutputFile();
   Table.SaveToHtml(HtmlTitle, HtmlBanner, *file, OnTick);
   file->Commit();
   SendWritten(Table.DataRecordCount());

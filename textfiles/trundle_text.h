@@ -13,6 +13,7 @@
 
 #include "engine/field_name_mapper.h"
 #include "engine/trundle_unknown.h"
+#include "textfiles/file_output.h"
 #include "textfiles/qor_tables.h"
 
 namespace trundle {
@@ -23,7 +24,8 @@ class TTrundleTableBase : public TTrundleUnknown {
   TTableObject Table;
   int CurrentRecord = 0;  // the last data record handed out by ReadRecord
 
-  // Appends the source's field names to Table.FieldNames, sends "Table created".
+  // Appends the source's field names to Table.FieldNames, sends "Table created". False
+  // when OpenTable found the file held by another run (HoldOutputFile).
   bool CreateTable(TTrundleUnknown& source) override;
   bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
   // Matches names as FieldNameMapper does; a name that matches no field is dropped.
@@ -52,7 +54,19 @@ class TTrundleTableBase : public TTrundleUnknown {
   // The field definitions SourceFieldDefs gives for these widths (empty: unmeasured).
   TFieldDefs FieldDefsOfWidths(const std::vector<int>& widths) const;
 
+  // Opens TableName's output file (file_output.h) ahead of writing, so that the file is
+  // held against other runs until the run ends; a path that is no regular file is not
+  // opened. False, with the refusal in the log, while another run writes it: CreateTable
+  // then fails and the run takes no records. Other errors throw.
+  bool HoldOutputFile();
+  void ReleaseOutputFile();
+  // The file HoldOutputFile opened for TableName, else one opened now.
+  std::unique_ptr<FileSink> TakeOutputFile();
+
  private:
+  std::unique_ptr<FileSink> held_file_;
+  std::string held_for_;  // the TableName held_file_ was opened for
+  bool output_refused_ = false;
   FieldNameMapper mapper_;
   std::vector<std::string> mapped_names_;  // the FieldNames mapper_ was given
   bool names_fixed_ = false;               // mapped_names_ is FieldNames for good
@@ -67,14 +81,15 @@ class DelimitedWriter;
 
 // A delimited text file. Used as a destination (after PrepareDestination), it never
 // holds the table in memory:
-// - OpenTable reads the existing file through once for its header and its count. A path
-//   that is not a regular file (IsStreamOutput: "-", /dev/null, a FIFO) is not read:
+// - OpenTable holds the file against other runs (HoldOutputFile: a second run is refused
+//   and takes nothing), then reads the existing file through once for its header and its
+//   count. A path that is not a regular file (IsStreamOutput: "-", /dev/null, a FIFO) is not read:
 //   OpenTable returns false and the records are written straight to it. A file holding
 //   bytes after a character 26 (which ends the text) is not appended to: OpenTable
 //   throws and leaves it alone; so does any error reading an existing file, which a
 //   rewrite would otherwise cut short.
-// - The first WriteRecord (or SaveTable) opens the temporary file and writes the header
-//   and the file's old records; each WriteRecord then adds its record.
+// - The first WriteRecord (or SaveTable) writes the header and the file's old records to
+//   the temporary file; each WriteRecord then adds its record.
 // - SaveTable gives the file its new contents (a symbolic link's target is replaced).
 //   Without SaveTable (a run stopped or failed) the file is left as it was.
 // Used without PrepareDestination, records gather in Table and SaveTable writes them.
@@ -104,6 +119,7 @@ class TTrundleDelimited : public TTrundleTableBase {
  private:
   bool OpenSource();
   bool OpenDestination();
+  bool ReadOldRecords();
   void StartOutput();
   // A new reader of the source past its header, after checking that the file is still
   // the one OpenTable counted.
@@ -150,7 +166,8 @@ class TTrundleText : public TTrundleDelimited {
 
 class TTrundleHtml : public TTrundleTableBase {
  public:
-  // Refuses: "Can't read from HTML".
+  // Refuses: "Can't read from HTML". As a destination's, it holds the page's file
+  // against other runs until SaveTable (HoldOutputFile).
   bool OpenTable() override;
   void SaveTable() override;
   TDataKind GetKind() const override { return dkHtml; }

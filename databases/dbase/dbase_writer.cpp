@@ -1,11 +1,15 @@
 // Appending records to a dBase table. Records collect in a buffer; Flush writes the memo
 // blocks, then the memo header, then the records and the 0x1A end mark, and only then the
 // header's record count, so a table copied at any moment claims only whole records.
+// The table and its memo file are held against other writers while the writer is open.
+// A run killed between the records and the count leaves records after those the header
+// claims: the next writer says how many, and writes over them.
 
 #include "databases/dbase/dbase_writer.h"
 
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "databases/dbase/dbase_file.h"
 #include "databases/dbase/dbase_values.h"
@@ -56,8 +60,10 @@ class DBaseWriter final : public TableFileWriter {
   void Flush() override;
   void Close() override;
   std::vector<std::string> TakeNotes() override;
+  std::vector<std::string> TakeRepairs() override { return std::exchange(repairs_, {}); }
 
  private:
+  void DropCutShortRecords();
   void ChooseCodePage(const TableWriteOptions& options);
   void OpenMemo();
   void Encode(size_t index, const Variant& value, char* record);
@@ -79,13 +85,15 @@ class DBaseWriter final : public TableFileWriter {
   std::string records_;   // pending records
   uint32_t pending_ = 0;  // records in records_
   std::string text_;      // scratch
+  std::vector<std::string> repairs_;
   bool closed_ = false;
 };
 
 DBaseWriter::DBaseWriter(const std::string& path, const TableWriteOptions& options)
-    : file_(path, RandomAccessFile::Mode::kReadWrite), header_(dbase::ReadTableHeader(file_)) {
+    : file_(OpenForWriting(path)), header_(dbase::ReadTableHeader(file_)) {
   ChooseCodePage(options);
-  OpenMemo();
+  OpenMemo();  // held too before anything in the table changes
+  DropCutShortRecords();
   auto names = TextCodec::ToUtf8From(codec_->code_page());
   for (size_t i = 0; i < header_.fields.size(); ++i) {
     const FieldLayout& f = header_.fields[i];
@@ -99,6 +107,44 @@ DBaseWriter::DBaseWriter(const std::string& path, const TableWriteOptions& optio
   records_.reserve(kFlushEvery * static_cast<size_t>(header_.record_size) + 1);
 }
 
+// Records after those the header counts, each opening with its deletion flag (' ' or
+// '*'), and a record cut short after them, are what a run killed before it wrote the
+// count leaves; a reader that goes by the file's length may have seen them. They are
+// dropped, with a line for the log, so that the file's length and its header agree
+// again. Bytes after an end mark are no records: Close cuts them off as before.
+void DBaseWriter::DropCutShortRecords() {
+  const uint64_t end = header_.DataEnd();
+  const uint64_t size = file_.Size();
+  const uint64_t record_size = header_.record_size;
+  auto is_flag = [](char c) { return c == ' ' || c == '*'; };
+  uint64_t whole = 0;
+  uint64_t at = end;  // the next record to look at
+  std::string window;
+  while (at + record_size <= size) {
+    const uint64_t count = std::min<uint64_t>(
+        (size - at) / record_size, std::max<uint64_t>(1, (uint64_t(1) << 20) / record_size));
+    window.resize(count * record_size);
+    file_.ReadExactAt(at, window.data(), window.size());
+    uint64_t k = 0;
+    while (k < count && is_flag(window[k * record_size])) ++k;
+    whole += k;
+    at += k * record_size;
+    if (k < count) break;
+  }
+  uint64_t part = 0;  // bytes of a record cut short
+  char first = 0;
+  if (at < size && file_.ReadAt(at, &first, 1) == 1 && is_flag(first) && at + record_size > size)
+    part = size - at;
+  if (whole == 0 && part == 0) return;
+  std::string what = whole ? Count(int64_t(whole), "record", "records") : std::string();
+  if (part)
+    what += whole ? " and " + Count(int64_t(part), "byte", "bytes") + " of another"
+                  : Count(int64_t(part), "byte", "bytes") + " of a record";
+  repairs_.push_back(LeftoversDroppedLine(path(), what, header_.record_count));
+  file_.WriteAt(end, &dbase::kEndOfFile, 1);
+  file_.Truncate(end + 1);
+}
+
 void DBaseWriter::ChooseCodePage(const TableWriteOptions& options) {
   std::string code_page;
   if (!options.encoding_explicit) code_page = dbase::TableCodePage(path(), header_);
@@ -109,8 +155,7 @@ void DBaseWriter::ChooseCodePage(const TableWriteOptions& options) {
 void DBaseWriter::OpenMemo() {
   const std::string memo_path = dbase::MemoFilePath(path(), header_);
   if (memo_path.empty()) return;
-  memo_ = std::make_unique<dbase::MemoWriter>(
-      RandomAccessFile(memo_path, RandomAccessFile::Mode::kReadWrite), header_.memo_kind());
+  memo_ = std::make_unique<dbase::MemoWriter>(OpenForWriting(memo_path), header_.memo_kind());
 }
 
 void DBaseWriter::Append(const std::vector<Variant>& values) {

@@ -117,7 +117,7 @@ std::unique_ptr<MbWriter> MbWriter::Create(const std::string& mb_path) {
 }
 
 std::unique_ptr<MbWriter> MbWriter::OpenExisting(const std::string& mb_path) {
-  auto file = std::make_unique<RandomAccessFile>(mb_path, RandomAccessFile::Mode::kReadWrite);
+  auto file = std::make_unique<RandomAccessFile>(OpenForWriting(mb_path));
   char head[5] = {};
   if (file->ReadAt(0, head, 5) != 5 || head[0] != 0)
     throw TrundleError("The memo file " + mb_path + " is damaged: it has no memo file header");

@@ -1,9 +1,13 @@
 // Appending records to an unkeyed Paradox table. Records go into the last data block and
 // new blocks after the last one in the file; the header, which says how many records and
 // blocks count, is written only after the blocks it describes (and the memo file), so a
-// crash leaves a table whose header claims only whole records.
+// crash leaves a table whose header claims only whole records. The table and its memo
+// file are held against other writers while the writer is open. A run killed between the
+// blocks and the header leaves records after those the header counts: the next writer
+// says how many, drops them and takes their blocks back.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "databases/file_io.h"
 #include "databases/paradox/paradox_file.h"
@@ -32,9 +36,13 @@ class ParadoxWriter final : public TableFileWriter {
   void Flush() override;
   void Close() override;
   std::vector<std::string> TakeNotes() override;
+  std::vector<std::string> TakeRepairs() override { return std::exchange(repairs_, {}); }
 
  private:
+  int BlockCount(const std::string& block) const;
   void FindLastBlock(int64_t physical_blocks);
+  void DropCutShortRecords(int last, int64_t dropped, int next, int counted_blocks,
+                           int64_t physical_blocks, std::vector<bool>& visited);
   void StartBlock();
   void WritePending();
   char* CurrentBlock() { return pending_.data() + pending_.size() - header_.block_size; }
@@ -52,11 +60,12 @@ class ParadoxWriter final : public TableFileWriter {
   int current_count_ = 0;  // records in the block being filled
   int per_block_ = 0;
   int since_flush_ = 0;
+  std::vector<std::string> repairs_;
   bool closed_ = false;
 };
 
 ParadoxWriter::ParadoxWriter(const std::string& path, const TableWriteOptions& options)
-    : path_(path), file_(path, RandomAccessFile::Mode::kReadWrite) {
+    : path_(path), file_(OpenForWriting(path)) {
   const int64_t size = static_cast<int64_t>(file_.Size());
   header_bytes_.assign(static_cast<size_t>(std::min<int64_t>(size, 0x10000)), '\0');
   header_bytes_.resize(file_.ReadAt(0, header_bytes_.data(), header_bytes_.size()));
@@ -103,18 +112,28 @@ ParadoxWriter::~ParadoxWriter() {
   }
 }
 
+// The records a block holds, as its last record's offset tells.
+int ParadoxWriter::BlockCount(const std::string& block) const {
+  const auto last_offset = static_cast<int16_t>(GetLe16(block.data() + 4));
+  return last_offset < 0 ? 0 : std::min(last_offset / header_.record_size + 1, per_block_);
+}
+
 // Walks the chain to the block holding the last record the header counts. Records after
-// it (left by a crash before the header was written) are dropped; new blocks go after the
-// last block in the file.
+// it, left by a run killed before it wrote the header, are dropped (DropCutShortRecords);
+// new blocks go after the last block in the file.
 void ParadoxWriter::FindLastBlock(int64_t physical_blocks) {
   physical_blocks = std::min<int64_t>(physical_blocks, kMaxBlocks);
+  std::vector<bool> visited(static_cast<size_t>(physical_blocks) + 1, false);
+  const int counted_blocks = header_.file_blocks;
   header_.file_blocks = static_cast<int>(physical_blocks);
   if (header_.first_block == 0 || header_.first_block > physical_blocks) {
     if (header_.num_records > 0) ThrowDamaged(path_, "its first block is outside the file");
     header_.first_block = header_.last_block = 0;
+    // A run that began on an empty table chains its blocks from the first one after
+    // those the header counts.
+    DropCutShortRecords(0, 0, counted_blocks + 1, counted_blocks, physical_blocks, visited);
     return;
   }
-  std::vector<bool> visited(static_cast<size_t>(physical_blocks) + 1, false);
   std::string block(static_cast<size_t>(header_.block_size), '\0');
   int64_t before = 0;
   for (int n = header_.first_block;;) {
@@ -123,8 +142,7 @@ void ParadoxWriter::FindLastBlock(int64_t physical_blocks) {
     visited[static_cast<size_t>(n)] = true;
     file_.ReadAt(header_.header_size + static_cast<int64_t>(n - 1) * header_.block_size,
                  block.data(), block.size());
-    const auto last_offset = static_cast<int16_t>(GetLe16(block.data() + 4));
-    const int count = last_offset < 0 ? 0 : last_offset / header_.record_size + 1;
+    const int count = BlockCount(block);
     if (before + count >= header_.num_records) {
       current_count_ = static_cast<int>(header_.num_records - before);
       pending_ = block;
@@ -133,12 +151,44 @@ void ParadoxWriter::FindLastBlock(int64_t physical_blocks) {
       PutLe16(pending_.data(), 0);
       PutLe16(pending_.data() + 4,
               static_cast<uint16_t>((current_count_ - 1) * header_.record_size));
+      DropCutShortRecords(n, count - current_count_, GetLe16(block.data()), counted_blocks,
+                          physical_blocks, visited);
       return;
     }
     before += count;
     n = GetLe16(block.data());
     if (n == 0) ThrowDamaged(path_, "its blocks hold fewer records than its header claims");
   }
+}
+
+// Records after the last one the header counts: dropped of them in its block, last (0
+// for a table without records), and those of the blocks chained from next. Where there
+// are any, the log hears how many, the last block is written back ending at the last
+// counted record, and the chained blocks at the end of the file, past the counted_blocks
+// the header counts, go: the file's blocks and its header agree again.
+void ParadoxWriter::DropCutShortRecords(int last, int64_t dropped, int next, int counted_blocks,
+                                        int64_t physical_blocks, std::vector<bool>& visited) {
+  std::string block(static_cast<size_t>(header_.block_size), '\0');
+  std::vector<bool> chained(visited.size(), false);
+  while (next > 0 && next <= physical_blocks && !visited[static_cast<size_t>(next)]) {
+    visited[static_cast<size_t>(next)] = true;
+    chained[static_cast<size_t>(next)] = true;
+    file_.ReadAt(header_.header_size + static_cast<int64_t>(next - 1) * header_.block_size,
+                 block.data(), block.size());
+    dropped += BlockCount(block);
+    next = GetLe16(block.data());
+  }
+  if (dropped <= 0) return;
+  repairs_.push_back(LeftoversDroppedLine(
+      path_, std::to_string(dropped) + (dropped == 1 ? " record" : " records") + " in its blocks",
+      header_.num_records));
+  if (last > 0)
+    file_.WriteAt(header_.header_size + static_cast<int64_t>(last - 1) * header_.block_size,
+                  pending_.data(), pending_.size());
+  int64_t kept = physical_blocks;
+  while (kept > counted_blocks && chained[static_cast<size_t>(kept)]) --kept;
+  file_.Truncate(static_cast<uint64_t>(header_.header_size + kept * header_.block_size));
+  header_.file_blocks = static_cast<int>(kept);
 }
 
 void ParadoxWriter::StartBlock() {

@@ -309,5 +309,37 @@ TEST_F(TableFileAdaptorTest, MissingOrBrokenSourcesAreMessages) {
   EXPECT_FALSE(std::filesystem::exists(dir / "out.csv"));
 }
 
+// The records a killed run left past a table's count are said when the destination
+// opens, also when the table then turns out unreadable and takes no records.
+TEST_F(TableFileAdaptorTest, RecordsAKilledRunLeftAreSaidEvenWhenTheTableCannotBeRead) {
+  WriteFile(dir / "in.csv", "N\r\n5\r\n");
+  const std::string path = dir / "t.dbf";
+  CreateDBaseTable(path, {{"N", ftInteger}}, {});
+  auto append = [&path](int count) {
+    auto writer = AppendToDBaseTable(path, {});
+    for (int i = 0; i < count; ++i) writer->Append({Variant::Integer(i)});
+    writer->Close();
+  };
+  append(2);
+  const std::string counted = ReadFile(path);
+  append(4);
+  std::string left = ReadFile(path);
+  left.replace(0, 32, counted, 0, 32);
+  const size_t header = static_cast<unsigned char>(left[8]) | static_cast<unsigned char>(left[9])
+                                                                  << 8;
+  left.replace(header + 1, 11, "        1x3");
+  WriteFile(path, left);
+  const auto log = Move(dkCsv, "in.csv", dkDBase, "t.dbf");
+  EXPECT_FALSE(moved);
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(log[3], path +
+                        " holds 4 records after the 2 records its header counts, left by a run "
+                        "that did not finish; they are dropped, and the new records follow "
+                        "those 2\r\n" +
+                        path +
+                        " is damaged: record 1, field N holds '        1x3', which is not "
+                        "a number");
+}
+
 }  // namespace
 }  // namespace trundle

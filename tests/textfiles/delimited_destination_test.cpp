@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "engine/errors.h"
+#include "engine/file_lock.h"
 #include "tests/test_files.h"
 #include "textfiles/file_output.h"
 #include "textfiles/trundle_text.h"
@@ -237,6 +238,66 @@ TEST(DelimitedDestinationTest, WhatIsNotARegularFileIsWrittenStraightThroughAndN
   ASSERT_EQ(stat(fifo.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
   EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"pipe.csv", "plain.csv"}));
+}
+
+// One run at a time replaces a file: the second Destination, while the first holds the
+// file, is refused with the message and takes no records; once the first has saved, the
+// next one appends to what it wrote.
+TEST(DelimitedDestinationTest, ASecondRunIsRefusedWhileTheFirstHoldsTheFile) {
+  ScratchFolder dir;
+  WriteFile(dir / "t.csv", kOld);
+  fs::create_symlink("t.csv", dir / "link.csv");
+  auto first = std::make_unique<Destination>(dir / "t.csv");
+  ASSERT_TRUE(first->opened);
+  for (const std::string name : {"t.csv", "link.csv"}) {
+    SCOPED_TRACE(name);
+    Destination second(dir / name);
+    EXPECT_FALSE(second.opened);
+    EXPECT_EQ(second.log.back(), dir / "t.csv" +
+                                     " is being written by another program; try again when it "
+                                     "has finished");
+    EXPECT_FALSE(second.csv.CreateTable(first->csv));
+  }
+  first->Write("c", 3);
+  first->csv.SaveTable();
+  first.reset();
+  Destination next(dir / "t.csv");
+  ASSERT_TRUE(next.opened);
+  next.Write("d", 4);
+  next.csv.SaveTable();
+  EXPECT_EQ(ReadFile(dir / "t.csv"), std::string(kOld) + "\"c\",\"3\"\r\n\"d\",\"4\"\r\n");
+  EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"link.csv", "t.csv"}));
+}
+
+// The temporary file a killed run left (unlocked) is removed by the next run on that
+// file; one held by a live run stays; what this program never makes there is left alone.
+TEST(DelimitedDestinationTest, ALeftoverTemporaryFileGoesOnlyWhenNoRunHoldsIt) {
+  ScratchFolder dir;
+  const std::string temp = TemporaryFileOf(dir / "t.csv");
+  EXPECT_EQ(temp, dir / ".t.csv.trundle-tmp");
+  WriteFile(temp, "half of a killed run's file");
+  {
+    AtomicFileSink sink(dir / "t.csv");
+    EXPECT_EQ(ReadFile(temp), "");
+    EXPECT_THROW(AtomicFileSink again(dir / "t.csv"), BeingWrittenError);
+    EXPECT_TRUE(fs::exists(temp));
+    sink.Write("new\r\n");
+    sink.Commit();
+  }
+  EXPECT_EQ(ReadFile(dir / "t.csv"), "new\r\n");
+  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.csv"});
+  { AtomicFileSink dropped(dir / "t.csv"); }  // no Commit: the file stays as it was
+  EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.csv"});
+
+  fs::create_symlink("elsewhere", temp);
+  try {
+    AtomicFileSink sink(dir / "t.csv");
+    ADD_FAILURE() << "a link in the temporary file's place was taken";
+  } catch (const NotOpenedError& e) {
+    EXPECT_EQ(std::string(e.what()), "Could not create " + dir / "t.csv" + ": " + temp +
+                                         " is in the way, and it is not a file this program left");
+  }
+  EXPECT_TRUE(fs::is_symlink(temp));
 }
 
 }  // namespace

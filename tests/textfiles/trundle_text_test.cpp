@@ -531,16 +531,18 @@ TEST(LongPhaseTest, PassesOverWholeTablesTickAndReadingStopsWhenAsked) {
   page.SaveTable();
   EXPECT_GE(ticks, kStrides) << "writing the page";
 
-  TTrundleCsv destination;
-  destination.PrepareDestination();
-  destination.TableName = dir / "old.csv";
-  destination.OnTick = tick;
-  ticks = 0;
-  ASSERT_TRUE(destination.OpenTable());
-  EXPECT_GE(ticks, kStrides) << "counting";
-  ticks = 0;
-  destination.WriteRecord(names, values);
-  EXPECT_GE(ticks, kStrides) << "copying the old records";
+  {
+    TTrundleCsv destination;  // holds old.csv until it goes
+    destination.PrepareDestination();
+    destination.TableName = dir / "old.csv";
+    destination.OnTick = tick;
+    ticks = 0;
+    ASSERT_TRUE(destination.OpenTable());
+    EXPECT_GE(ticks, kStrides) << "counting";
+    ticks = 0;
+    destination.WriteRecord(names, values);
+    EXPECT_GE(ticks, kStrides) << "copying the old records";
+  }
 
   stop = true;
   TTrundleCsv stopped;

@@ -2,7 +2,9 @@
 // never a crash, a hang or a read outside the file. Also what a crash during a write
 // leaves behind.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -12,6 +14,7 @@
 
 #include "databases/dbase/dbase_file.h"
 #include "engine/errors.h"
+#include "engine/file_lock.h"
 #include "tests/databases/dbase/dbase_test_util.h"
 
 namespace trundle {
@@ -185,6 +188,96 @@ TEST(DBaseDamageTest, CopyDuringWriteHoldsOnlyWholeRecords) {
     }
   }
   writer->Close();
+}
+
+// A run killed after it wrote records but before the header's new count leaves records
+// (and perhaps part of one) after those the header counts. Readers go by the count; the
+// next writer says what it found there, drops it and appends after the counted records.
+TEST(DBaseDamageTest, RecordsPastTheHeadersCountAreDroppedAndSaid) {
+  struct Case {
+    const char* name;
+    int extra;       // records appended after the header was taken
+    bool cut_short;  // the file then ends half way through the last of them
+    const char* what;
+  } cases[] = {
+      {"whole records and the end mark", 1500, false, "1500 records"},
+      {"and one cut short", 1500, true, "1499 records and 15 bytes of another"},
+      {"only one cut short", 1, true, "15 bytes of a record"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchFolder dir;
+    const std::string path = dir / "t.dbf";
+    CreateDBaseTable(path, {{"N", ftInteger}, {"T", ftString, 8}, {"NOTE", ftMemo}}, {});
+    auto writer = AppendToDBaseTable(path, {});
+    for (int i = 0; i < 10; ++i)
+      writer->Append({Variant::Integer(i), Variant::String("old"), Variant::String("memo")});
+    writer->Close();
+    EXPECT_EQ(writer->TakeRepairs(), std::vector<std::string>{});
+    const std::string sound = ReadFile(path);
+    const size_t record_size = static_cast<unsigned char>(sound[10]);
+    ASSERT_EQ(record_size, 30u);  // the cut below takes half of one
+    writer = AppendToDBaseTable(path, {});
+    for (int i = 0; i < c.extra; ++i)
+      writer->Append({Variant::Integer(100 + i), Variant::String("killed"), Variant::String("m")});
+    writer->Close();
+    std::string left = ReadFile(path);
+    left.replace(0, 32, sound, 0, 32);  // the count from before the run
+    if (c.cut_short) left.resize(left.size() - 1 - record_size / 2);
+    WriteFile(path, left);
+    ASSERT_EQ(dbase_test::ReadAll(path).size(), 10u);
+
+    writer = AppendToDBaseTable(path, {});
+    EXPECT_EQ(writer->TakeRepairs(),
+              std::vector<std::string>{path + " holds " + c.what +
+                                       " after the 10 records its header counts, left by a run "
+                                       "that did not finish; they are dropped, and the new "
+                                       "records follow those 10"});
+    EXPECT_EQ(writer->TakeRepairs(), std::vector<std::string>{});
+    writer->Append({Variant::Integer(50), Variant::String("new"), Variant::String("memo 50")});
+    writer->Close();
+    const dbase_test::Rows rows = dbase_test::ReadAll(path);
+    ASSERT_EQ(rows.size(), 11u);
+    EXPECT_EQ(rows[9][1].text(), "old");
+    EXPECT_EQ(rows[10][0], Variant::Integer(50));
+    EXPECT_EQ(rows[10][2].text(), "memo 50");
+    EXPECT_EQ(ReadFile(path).size(), sound.size() + record_size);
+  }
+}
+
+// While a writer is open, a second writer of the table or of its memo file is refused
+// with the message; readers are not held up, and a reader closing its own descriptor
+// of the file leaves the writer's hold.
+TEST(DBaseDamageTest, ASecondWriterIsRefusedAndReadersAreNot) {
+  ScratchFolder dir;
+  const std::string path = dir / "t.dbf";
+  CreateDBaseTable(path, {{"N", ftInteger}, {"NOTE", ftMemo}}, {});
+  auto refusal = [](const std::string& file) {
+    try {
+      AppendToDBaseTable(file.substr(0, file.size() - 4) + ".dbf", {});
+    } catch (const BeingWrittenError& e) {
+      return std::string(e.what());
+    }
+    return std::string("not refused");
+  };
+  const std::string message =
+      " is being written by another program; try again when it has finished";
+  auto writer = AppendToDBaseTable(path, {});
+  writer->Append({Variant::Integer(1), Variant::String("one")});
+  writer->Flush();
+  EXPECT_EQ(dbase_test::ReadAll(path).size(), 1u);
+  EXPECT_EQ(refusal(path), path + message);
+  writer->Close();
+
+  const std::string memo = dir / "t.dbt";
+  const int fd = open(memo.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(TryLockForWriting(fd, memo));
+  const std::string before = ReadFile(path);
+  EXPECT_EQ(refusal(path), memo + message);
+  EXPECT_EQ(ReadFile(path), before);
+  close(fd);
+  EXPECT_EQ(refusal(path), "not refused");
 }
 
 }  // namespace

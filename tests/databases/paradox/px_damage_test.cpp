@@ -2,6 +2,7 @@
 // and the cause; and a crash while writing leaves a table of whole records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -9,6 +10,7 @@
 #include "databases/paradox/paradox_file.h"
 #include "databases/paradox/px_format.h"
 #include "engine/errors.h"
+#include "engine/file_lock.h"
 #include "px_test_util.h"
 
 namespace trundle {
@@ -215,6 +217,80 @@ TEST(ParadoxCrash, CopyTakenMidWriteHoldsOnlyWholeRecords) {
   }
   writer->Close();
   EXPECT_EQ(pxtest::ReadAll(path).size(), static_cast<size_t>(written));
+}
+
+// A run killed after it wrote its blocks but before the header leaves records the header
+// does not count, in the last counted block and in blocks chained after it. Readers go by
+// the header; the next writer says how many it found, drops them (and their blocks at the
+// end of the file) and appends after the counted records.
+TEST(ParadoxCrash, RecordsPastTheHeadersCountAreDroppedAndSaid) {
+  for (const int counted : {0, 2000}) {
+    SCOPED_TRACE(counted);
+    ScratchFolder dir;
+    const std::string path = dir / "t.db";
+    CreateParadoxTable(path, {Def("N", ftInteger), Def("T", ftString, 10), Def("M", ftMemo)}, {});
+    auto writer = AppendToParadoxTable(path, {});
+    for (int i = 0; i < counted; ++i)
+      writer->Append({Variant::Integer(i), Variant::String("old"), Variant::String("memo")});
+    writer->Close();
+    EXPECT_EQ(writer->TakeRepairs(), std::vector<std::string>{});
+    const std::string sound = ReadFile(path);
+    const size_t header_size = paradox::GetLe16(sound.data() + 2);
+    writer = AppendToParadoxTable(path, {});
+    for (int i = 0; i < 2345; ++i)
+      writer->Append({Variant::Integer(-i), Variant::String("killed"), Variant::String("m")});
+    writer->Close();
+    std::string left = ReadFile(path);
+    ASSERT_GT(left.size(), sound.size() + 16384);  // blocks were added
+    left.replace(0, header_size, sound, 0, header_size);
+    WriteFile(path, left);
+    ASSERT_EQ(pxtest::ReadAll(path).size(), static_cast<size_t>(counted));
+
+    writer = AppendToParadoxTable(path, {});
+    const std::string n = std::to_string(counted);
+    EXPECT_EQ(writer->TakeRepairs(),
+              std::vector<std::string>{path + " holds 2345 records in its blocks after the " + n +
+                                       " records its header counts, left by a run that did not "
+                                       "finish; they are dropped, and the new records follow "
+                                       "those " +
+                                       n});
+    writer->Append({Variant::Integer(7777), Variant::String("new"), Variant::String("memo 7")});
+    writer->Close();
+    const auto rows = pxtest::ReadAll(path);
+    ASSERT_EQ(rows.size(), static_cast<size_t>(counted) + 1);
+    if (counted > 0) {
+      EXPECT_EQ(rows[counted - 1][1], Variant::String("old"));
+    }
+    EXPECT_EQ(rows[counted][0], Variant::Integer(7777));
+    EXPECT_EQ(rows[counted][2], Variant::String("memo 7"));
+    // The new record went into the last counted block, or the first after them.
+    EXPECT_EQ(ReadFile(path).size(), std::max(sound.size(), header_size + 16384));
+  }
+}
+
+// While a writer is open, another is refused with the message and the table is not
+// touched; a reader reads what the header counts.
+TEST(ParadoxCrash, ASecondWriterIsRefusedAndReadersAreNot) {
+  ScratchFolder dir;
+  const std::string path = dir / "t.db";
+  CreateParadoxTable(path, {Def("N", ftInteger), Def("M", ftMemo)}, {});
+  auto writer = AppendToParadoxTable(path, {});
+  writer->Append({Variant::Integer(1), Variant::String("one")});
+  writer->Flush();
+  const std::string before = ReadFile(path);
+  try {
+    AppendToParadoxTable(path, {});
+    ADD_FAILURE() << "a second writer was let in";
+  } catch (const BeingWrittenError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              path + " is being written by another program; try again when it has finished");
+  }
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_EQ(pxtest::ReadAll(path).size(), 1u);
+  writer->Append({Variant::Integer(2), Variant::String("two")});
+  writer->Close();
+  EXPECT_EQ(pxtest::ReadAll(path).size(), 2u);
+  EXPECT_NO_THROW(AppendToParadoxTable(path, {})->Close());
 }
 
 }  // namespace
