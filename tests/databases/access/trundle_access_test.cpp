@@ -70,6 +70,9 @@ TEST_F(AccessAdaptorTest, ATableIntoCsvLogsWhatTheSourceDoes) {
 TEST_F(AccessAdaptorTest, FailuresToOpenAreOneLineAndNoRun) {
   ScratchFolder other;
   testing::CopyWithPassword(AccessFixture("indexTestV2000.mdb"), other / "locked.mdb", u"pw");
+  // A folder named like a database is no database, as a file of other bytes is not.
+  std::filesystem::create_directory(other / "shop.mdb");
+  WriteFile(other / "notes.mdb", "not a database\n");
   struct Case {
     std::string database, table, dao, password, sql;
     std::vector<std::string> log;
@@ -107,6 +110,18 @@ TEST_F(AccessAdaptorTest, FailuresToOpenAreOneLineAndNoRun) {
        "pW",
        "",
        {"Reading from table", "Not a valid password."}},
+      {other / "shop.mdb",
+       "Table1",
+       "dao36",
+       "",
+       "",
+       {"Reading from table", other / "shop.mdb" + " is not an Access database"}},
+      {other / "notes.mdb",
+       "Table1",
+       "dao36",
+       "",
+       "",
+       {"Reading from table", other / "notes.mdb" + " is not an Access database"}},
       // The table must exist even when the statement reads another.
       {AccessFixture("indexTestV2000.mdb"),
        "Table9",
