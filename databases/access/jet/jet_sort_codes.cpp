@@ -4230,7 +4230,7 @@ const SortRun kGeneralLegacyRuns[] = {
     {0xFFEF, 0xFFFF, {kIgnored, 0, {0}, 0, {0}, 0}},
 };
 const SortCode kGeneral97Codes[256] = {
-    {kIgnored, 0, {0}, 0, {0}, 0},  // 0x00
+    {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x00: as the other control characters
     {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x01
     {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x02
     {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x03

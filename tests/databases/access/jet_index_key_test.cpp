@@ -200,10 +200,10 @@ std::string Bytes(const std::string& hex) {
   return out;
 }
 
-// Keys Access wrote in a General 97 database: a sharp s takes the accents part's places of
-// the two letters it sorts as, and a text ends with 00 before the next column of a
-// compound key. Our writer writes them so, and our verifier holds a database of them sound.
-TEST(JetIndexKeyTest, KeysAccessWroteForASharpSBeforeAnAccentAndInACompoundKey) {
+// Keys Access wrote in General 97 databases: a sharp s takes the accents part's places of
+// the two letters it sorts as; a NUL orders as the other control characters. Our writer
+// writes them so, and our verifier holds a database of them sound.
+TEST(JetIndexKeyTest, KeysAccessWroteForASharpSBeforeAnAccentAndANulInACompoundKey) {
   const std::string supplier = "Plutzer Lebensmittelgro\xC3\x9Fm\xC3\xA4rkte AG";
   const std::string access_supplier = Bytes(
       "7F 73 6D 78 77 7E 66 75 11 6D 66 61 66 70 76 6F 6A 77 77 66 6D 68 75 72 76 76 6F 60 75 "
@@ -240,41 +240,64 @@ TEST(JetIndexKeyTest, KeysAccessWroteForASharpSBeforeAnAccentAndInACompoundKey) 
     EXPECT_EQ(Hex(key(0, {Variant::String(one), none, none})),
               Hex(key(0, {Variant::String(other), none, none})))
         << one;
-  // A text inside a compound key ends as a whole key's text does, with 00; the numbers
-  // follow. The same index of testV1997.mdb holds "MSysDb", 2, 1 so (every entry of the
-  // fixtures is checked above); a character of code 10 (a control character) after the
-  // letters puts a 10 before that 00.
+  // A text inside a compound key ends as a whole key's text does, with 00, and the numbers
+  // follow: the same index of testV1997.mdb holds "MSysDb", 2, 1 so (every entry of the
+  // fixtures is checked above). Access's "Lock" entry has a 10 before that 00: its name
+  // ends in a NUL, which orders as the other control characters do (readers that stop at
+  // a NUL show "Lock").
   EXPECT_EQ(Hex(key(1, {Variant::String("MSysDb"), Variant::Integer(2), Variant::Integer(1)})),
             "7F 6F 76 7D 76 64 61 00 7F 80 00 00 02 80 7F FF FF FE");
-  EXPECT_EQ(Hex(key(1, {Variant::String("Lock"), Variant::Integer(0), Variant::Integer(1)})),
-            "7F 6D 72 62 6C 00 7F 80 00 00 00 80 7F FF FF FE");
+  EXPECT_EQ(Hex(key(1, {Variant::String(std::string("Lock\0", 5)), Variant::Integer(0),
+                        Variant::Integer(1)})),
+            "7F 6D 72 62 6C 10 00 7F 80 00 00 00 80 7F FF FF FE");
   EXPECT_EQ(Hex(key(1, {Variant::String("Lock\x01"), Variant::Integer(0), Variant::Integer(1)})),
             "7F 6D 72 62 6C 10 00 7F 80 00 00 00 80 7F FF FF FE");
+  EXPECT_EQ(Hex(key(1, {Variant::String("Lock"), Variant::Integer(0), Variant::Integer(1)})),
+            "7F 6D 72 62 6C 00 7F 80 00 00 00 80 7F FF FF FE");
 
-  // Written by our writer into a text index of a General 97 database: the entry is the
-  // key Access wrote, and the verifier finds the database sound.
-  ScratchFolder dir;
-  const std::string file = dir / "codes.mdb";
-  std::filesystem::copy_file(jet_test::Fixture("keys/testIndexCodesV1997.mdb"), file);
-  {
-    auto store = jet::PageStore::Open(file);
+  // Written by our writer into General 97 databases, a supplier into a text index and
+  // "Lock" into an index of a text and a descending Long: the entries are the keys Access
+  // wrote (the second of the segments of the "Lock" key, Type's left out), and the
+  // verifier finds the databases sound.
+  struct Written {
+    const char* fixture;
+    const char* table;
+    std::vector<Variant> row;
+    std::string key;
+  };
+  const Written written[] = {
+      {"keys/testIndexCodesV1997.mdb",
+       "Table1",
+       {Variant::String("supplier"), Variant::String(supplier)},
+       access_supplier},
+      {"keys/testIndexCodesV1997.mdb",
+       "Table12_asc_desc",
+       {Variant::String("lock"), Variant::String(std::string("Lock\0", 5)), Variant::Integer(1)},
+       Bytes("7F 6D 72 62 6C 10 00 80 7F FF FF FE")}};
+  for (const Written& w : written) {
+    SCOPED_TRACE(w.table);
+    ScratchFolder dir;
+    const std::string file = dir / "keys.mdb";
+    std::filesystem::copy_file(jet_test::Fixture(w.fixture), file);
+    {
+      auto store = jet::PageStore::Open(file);
+      auto db = jet::JetDatabase::Open(file);
+      auto writer = jet::TableWriter::Open(*store, *db, w.table);
+      std::vector<Variant> row = w.row;
+      writer->Append(row);
+      writer->Commit();
+    }
     auto db = jet::JetDatabase::Open(file);
-    auto writer = jet::TableWriter::Open(*store, *db, "Table1");
-    std::vector<Variant> row = {Variant::String("supplier"), Variant::String(supplier)};
-    writer->Append(row);
-    writer->Commit();
+    auto codec = TextCodec::ToUtf8From("CP1252");
+    const jet::TableDef table = jet::ReadTableDef(
+        db->Pages(), jet3, db->UserTableEntry(w.table)->tdef_page, w.table, file, codec.get());
+    int found = 0;
+    for (const jet::PhysicalIndex& index : table.indexes)
+      for (const Entry& e : LeafEntries(db->Pages(), jet3, index)) found += e.key == w.key;
+    EXPECT_EQ(found, 1);
+    const jet::JetVerifyReport report = jet::VerifyJetDatabase(file);
+    EXPECT_TRUE(report.sound()) << report.Text();
   }
-  auto db = jet::JetDatabase::Open(file);
-  auto codec = TextCodec::ToUtf8From("CP1252");
-  const jet::TableDef table = jet::ReadTableDef(
-      db->Pages(), jet3, db->UserTableEntry("Table1")->tdef_page, "Table1", file, codec.get());
-  int found = 0;
-  for (const jet::PhysicalIndex& index : table.indexes)
-    for (const Entry& entry : LeafEntries(db->Pages(), jet3, index))
-      found += entry.key == access_supplier;
-  EXPECT_EQ(found, 1);
-  const jet::JetVerifyReport report = jet::VerifyJetDatabase(file);
-  EXPECT_TRUE(report.sound()) << report.Text();
 }
 
 // A table of one column of the given type, indexed on it in the given direction.
