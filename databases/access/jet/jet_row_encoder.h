@@ -56,9 +56,9 @@ class RowEncoder {
   // be stored: text longer than the column, a number out of the column's range, a Null
   // in a required column, empty text in a Text or Memo column that allows no zero-length
   // text, a value that does not convert to the column's type, a row larger than the
-  // format allows. Nothing is given to the LongValueStore for a row that
-  // throws, except when the row turns out too large after its long values were stored
-  // (the caller's batch is rolled back then anyway).
+  // format allows. Nothing is given to the LongValueStore for a row that throws, except
+  // when the row turns out too large after its long values were stored (the caller's
+  // batch is rolled back then anyway).
   //
   // Values stored changed, each counted for TakeNotes: a Null in a Yes/No column (which
   // holds no Null) becomes No; Jet 3 characters the code page cannot hold become '?'.
