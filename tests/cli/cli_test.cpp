@@ -658,6 +658,39 @@ TEST(CliAccessTest, ASourceTableIsNamedOrTheOnlyOne) {
   EXPECT_FALSE(std::filesystem::exists(dir / "out2.csv"));
 }
 
+// A folder named like a database is refused as a file that is no database is, as source
+// and as destination, --create-database or not, and by --list-tables and --check-access.
+TEST(CliAccessTest, AFolderNamedLikeADatabaseIsNoDatabase) {
+  ScratchFolder dir;
+  std::filesystem::create_directory(dir / "shop.mdb");
+  WriteFile(dir / "notes.mdb", "not a database\n");
+  WriteFile(dir / "in.csv", "a\r\n1\r\n");
+  for (const char* name : {"shop.mdb", "notes.mdb"}) {
+    SCOPED_TRACE(name);
+    const std::string refusal = std::string(name) + " is not an Access database\n";
+    const CliRun source = RunCli(dir, {"--source-table", "T", name, "out.csv"});
+    EXPECT_EQ(source.status, 1);
+    EXPECT_NE(source.out.find("Reading from table\n" + refusal), std::string::npos) << source.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.csv"));
+    for (bool create : {false, true}) {
+      std::vector<std::string> args = {"in.csv", name, "--dest-table", "T"};
+      if (create) args.push_back("--create-database");
+      const CliRun dest = RunCli(dir, args);
+      EXPECT_EQ(dest.status, 1);
+      EXPECT_NE(dest.out.find("Reading from table\n" + refusal), std::string::npos) << dest.out;
+    }
+    const CliRun list = RunCli(dir, {"--list-tables", name});
+    EXPECT_EQ(list.status, 1);
+    EXPECT_EQ(list.err, refusal);
+    const CliRun check = RunCli(dir, {"--check-access", name});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find(refusal), std::string::npos) << check.out;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "shop.mdb"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "shop.mdb"));
+  EXPECT_EQ(ReadFile(dir / "notes.mdb"), "not a database\n");
+}
+
 TEST(CliAccessTest, AccessIntoDBaseAndAnExistingAccessDestination) {
   ScratchFolder dir;
   const std::string jet3 = testing::AccessFixture("testV1997.mdb");

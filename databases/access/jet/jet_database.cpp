@@ -1,5 +1,7 @@
 #include "databases/access/jet/jet_database.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -212,6 +214,11 @@ JetDatabase::~JetDatabase() = default;
 bool JetDatabase::is_encoded() const { return pages_->encoded(); }
 
 std::unique_ptr<JetDatabase> JetDatabase::Open(const std::string& path) {
+  // A folder, whatever its name ("shop.mdb/"), is no database, as a file of other bytes
+  // is not.
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    throw TrundleError(path + " is not an Access database");
   std::unique_ptr<JetDatabase> db(new JetDatabase());
   db->path_ = path;
   db->pages_ = std::make_unique<PageFile>(path);

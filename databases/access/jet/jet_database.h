@@ -69,8 +69,8 @@ enum JetType : uint8_t {
 class JetDatabase {
  public:
   // Opens read-only. Throws TrundleError naming the file and the cause: missing, not a Jet
-  // file, damaged header, an encrypted .accdb ("... is encrypted with a password; ... cannot
-  // be read").
+  // file ("PATH is not an Access database", a folder too), damaged header, an encrypted
+  // .accdb ("... is encrypted with a password; ... cannot be read").
   static std::unique_ptr<JetDatabase> Open(const std::string& path);
   ~JetDatabase();
   JetDatabase(const JetDatabase&) = delete;

@@ -529,7 +529,8 @@ bool IndexKeyEncoder::Impl::Legacy(const Chars& chars, size_t count, std::string
 
 // General 97: each character's code in line; then, when an accented character occurs,
 // a string of nibbles: 0, for each accent the count of vowels since the previous accent
-// as nibbles of 2 and then the accent's nibble, and a closing 0; else a 00.
+// as nibbles of 2 and then the accent's nibble, and a closing 0; else a 00. A sharp s or
+// a ligature counts as the vowels it is written as (ss, ae, oe).
 template <typename Chars>
 void IndexKeyEncoder::Impl::General97(const Chars& chars, size_t count, std::string& key) {
   accents.clear();
@@ -546,7 +547,7 @@ void IndexKeyEncoder::Impl::General97(const Chars& chars, size_t count, std::str
     if (code.kind == kIgnored) continue;
     key.append(reinterpret_cast<const char*>(code.code), code.size);
     if (code.kind == kVowel) {
-      ++vowels;
+      vowels += code.size;  // one letter a code byte
     } else if (code.kind == kAccented) {
       if (nibbles == 0) nibble(0);
       for (; vowels > 0; --vowels) nibble(kNoAccent);

@@ -33,12 +33,6 @@ void PutValue(std::string& out, T v) {
   std::memcpy(out.data(), &v, sizeof v);
 }
 
-bool IsBlank(const Variant& v) {
-  if (!v.IsText()) return false;
-  return std::all_of(v.text().begin(), v.text().end(),
-                     [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
-}
-
 const char* TypeName(uint8_t type) {
   switch (type) {
     case kByte:
@@ -187,6 +181,12 @@ bool ParseGuid(std::string_view t, std::string& out) {
 }
 
 }  // namespace
+
+bool IsBlankText(const Variant& v) {
+  if (!v.IsText()) return false;
+  return std::all_of(v.text().begin(), v.text().end(),
+                     [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+}
 
 bool EncodeNumeric(const Variant& value, int precision, int scale, uint8_t out[17]) {
   bool negative = false;
@@ -377,7 +377,7 @@ void RowEncoder::EncodeValue(size_t index, const Variant& value, Slot& slot) {
   slot.is_long = false;
   slot.bytes.clear();
   const bool text_column = col.type == kText || col.type == kMemo;
-  const bool empty = value.IsEmpty() || (!text_column && IsBlank(value));
+  const bool empty = value.IsEmpty() || (!text_column && IsBlankText(value));
   if (col.type == kBoolean) {
     // A column the source does not fill (Unassigned) takes Access's default, No, unnoted.
     if (value.IsNull()) ++note_counts_[index * kNoteKinds + kNullBoolean];
@@ -508,13 +508,9 @@ void RowEncoder::EncodeText(size_t index, const Variant& value, bool long_value,
     text_ = value.ToText();
   const std::string& text =
       value.type() == VarType::kString || value.type() == VarType::kBlob ? value.text() : text_;
-  if (text.empty() && !col.allow_zero_length) {
-    if (col.required) Refuse(index, "empty text in a column that requires a value and "
-                                    "allows no zero-length text");
-    ++note_counts_[index * kNoteKinds + kEmptyToNull];
-    slot.present = false;
-    return;
-  }
+  // The engine refuses the record rather than store something else (a Null).
+  if (text.empty() && !col.allow_zero_length)
+    Refuse(index, "empty text is not allowed (the column allows no zero-length text)");
   if (format_.jet3) {
     slot.bytes.clear();
     if (!jet3_text_->Convert(text, slot.bytes))
@@ -567,7 +563,6 @@ std::vector<std::string> RowEncoder::TakeNotes() {
                                  "stored as replacement characters");
   const std::string what[kNoteKinds] = {
       "Null values were stored as No, since a Yes/No column holds no Null",
-      "empty texts were stored as Null, since the column allows no zero-length text",
       replaced,
   };
   for (size_t k = 0; k < def_.columns.size(); ++k)

@@ -38,6 +38,10 @@ class LongValueStore {
 // not a finite number; throws TrundleError when it is not a number at all.
 bool EncodeNumeric(const Variant& value, int precision, int scale, uint8_t out[17]);
 
+// Text of nothing but spaces, tabs and line ends, which a column of a type other than
+// Text and Memo takes for no value.
+bool IsBlankText(const Variant& value);
+
 class RowEncoder {
  public:
   // def: the table's definition (live columns, max_cols, num_var_cols). jet3_text: a
@@ -50,15 +54,15 @@ class RowEncoder {
   // or unassigned value is Null. AutoNumber columns must already hold the number the
   // table's counter gives. Throws TrundleError "column NAME: CAUSE" when a value cannot
   // be stored: text longer than the column, a number out of the column's range, a Null
-  // in a required column, a value that does not convert to the column's type, a row
-  // larger than the format allows. Nothing is given to the LongValueStore for a row that
-  // throws, except when the row turns out too large after its long values were stored
-  // (the caller's batch is rolled back then anyway).
+  // in a required column, empty text in a Text or Memo column that allows no zero-length
+  // text, a value that does not convert to the column's type, a row larger than the
+  // format allows. Nothing is given to the LongValueStore for a row that throws, except
+  // when the row turns out too large after its long values were stored (the caller's
+  // batch is rolled back then anyway).
   //
   // Values stored changed, each counted for TakeNotes: a Null in a Yes/No column (which
-  // holds no Null) becomes No; empty text in a Text or Memo column that does not allow
-  // zero-length text becomes Null (as Access imports empty fields); Jet 3 characters the
-  // code page cannot hold become '?'. Blank text in a column of another type is Null.
+  // holds no Null) becomes No; Jet 3 characters the code page cannot hold become '?'.
+  // Blank text in a column of another type is Null.
   void Encode(const std::vector<Variant>& values, std::vector<uint8_t>& row);
 
   // Log lines about values stored changed, gathered since the last call.
@@ -80,7 +84,7 @@ class RowEncoder {
     bool is_long = false;
     std::string bytes;
   };
-  enum Note { kNullBoolean, kEmptyToNull, kReplacedChars, kNoteKinds };
+  enum Note { kNullBoolean, kReplacedChars, kNoteKinds };
 
   void EncodeValue(size_t index, const Variant& value, Slot& slot);
   void EncodeText(size_t index, const Variant& value, bool long_value, Slot& slot);

@@ -4230,7 +4230,7 @@ const SortRun kGeneralLegacyRuns[] = {
     {0xFFEF, 0xFFFF, {kIgnored, 0, {0}, 0, {0}, 0}},
 };
 const SortCode kGeneral97Codes[256] = {
-    {kIgnored, 0, {0}, 0, {0}, 0},  // 0x00
+    {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x00: as the other control characters
     {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x01
     {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x02
     {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x03
@@ -4370,7 +4370,7 @@ const SortCode kGeneral97Codes[256] = {
     {kPlain, 1, {0x37}, 0, {0}, 0},  // 0x89
     {kAccented, 1, {0x76}, 1, {0x0A}, 0},  // 0x8A
     {kPlain, 1, {0x18}, 0, {0}, 0},  // 0x8B
-    {kPlain, 2, {0x72, 0x66}, 0, {0}, 0},  // 0x8C
+    {kVowel, 2, {0x72, 0x66}, 0, {0}, 0},  // 0x8C
     {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x8D
     {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x8E
     {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x8F
@@ -4386,7 +4386,7 @@ const SortCode kGeneral97Codes[256] = {
     {kPlain, 1, {0x3A}, 0, {0}, 0},  // 0x99
     {kAccented, 1, {0x76}, 1, {0x0A}, 0},  // 0x9A
     {kPlain, 1, {0x18}, 0, {0}, 0},  // 0x9B
-    {kPlain, 2, {0x72, 0x66}, 0, {0}, 0},  // 0x9C
+    {kVowel, 2, {0x72, 0x66}, 0, {0}, 0},  // 0x9C
     {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x9D
     {kPlain, 1, {0x10}, 0, {0}, 0},  // 0x9E
     {kAccented, 1, {0x7D}, 1, {0x06}, 0},  // 0x9F
@@ -4428,7 +4428,7 @@ const SortCode kGeneral97Codes[256] = {
     {kAccented, 1, {0x60}, 1, {0x07}, 0},  // 0xC3
     {kAccented, 1, {0x60}, 1, {0x06}, 0},  // 0xC4
     {kAccented, 1, {0x60}, 1, {0x08}, 0},  // 0xC5
-    {kPlain, 2, {0x60, 0x66}, 0, {0}, 0},  // 0xC6
+    {kVowel, 2, {0x60, 0x66}, 0, {0}, 0},  // 0xC6
     {kAccented, 1, {0x62}, 1, {0x09}, 0},  // 0xC7
     {kAccented, 1, {0x66}, 1, {0x03}, 0},  // 0xC8
     {kAccented, 1, {0x66}, 1, {0x04}, 0},  // 0xC9
@@ -4453,14 +4453,14 @@ const SortCode kGeneral97Codes[256] = {
     {kAccented, 1, {0x78}, 1, {0x06}, 0},  // 0xDC
     {kAccented, 1, {0x7D}, 1, {0x04}, 0},  // 0xDD
     {kPlain, 1, {0x7F}, 0, {0}, 0},  // 0xDE
-    {kPlain, 2, {0x76, 0x76}, 0, {0}, 0},  // 0xDF
+    {kVowel, 2, {0x76, 0x76}, 0, {0}, 0},  // 0xDF
     {kAccented, 1, {0x60}, 1, {0x03}, 0},  // 0xE0
     {kAccented, 1, {0x60}, 1, {0x04}, 0},  // 0xE1
     {kAccented, 1, {0x60}, 1, {0x05}, 0},  // 0xE2
     {kAccented, 1, {0x60}, 1, {0x07}, 0},  // 0xE3
     {kAccented, 1, {0x60}, 1, {0x06}, 0},  // 0xE4
     {kAccented, 1, {0x60}, 1, {0x08}, 0},  // 0xE5
-    {kPlain, 2, {0x60, 0x66}, 0, {0}, 0},  // 0xE6
+    {kVowel, 2, {0x60, 0x66}, 0, {0}, 0},  // 0xE6
     {kAccented, 1, {0x62}, 1, {0x09}, 0},  // 0xE7
     {kAccented, 1, {0x66}, 1, {0x03}, 0},  // 0xE8
     {kAccented, 1, {0x66}, 1, {0x04}, 0},  // 0xE9

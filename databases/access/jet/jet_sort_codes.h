@@ -17,7 +17,8 @@ enum SortKind : uint8_t {
   kHidden,        // nothing in line; its extra bytes in the key's tail of hidden characters
   kHiddenMod,     // nothing in line; its extra byte added to the previous accent byte
   kAccentedFlag,  // in line, accent optional, and a flag in the key's tail of flags
-  kVowel,         // General 97: in line, and it counts as a position for the accents
+  kVowel,         // General 97: in line, and each letter of its code (ss for a sharp s, ae
+                  // for a ligature) counts as a position for the accents
 };
 
 struct SortCode {

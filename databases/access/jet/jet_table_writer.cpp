@@ -9,6 +9,7 @@
 #include "databases/access/jet/jet_index_key.h"
 #include "databases/access/jet/jet_index_writer.h"
 #include "databases/access/jet/jet_page_store.h"
+#include "databases/access/jet/jet_props.h"
 #include "databases/access/jet/jet_rows.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
@@ -290,6 +291,11 @@ TableWriter::TableWriter(PageStore& store, const JetDatabase& db, const CatalogE
   jet3_names_ = Jet3Names(db.code_page());
   def_ = ReadTableDef(store_.pages(), format_, entry.tdef_page, entry.name, path_,
                       jet3_names_.get());
+  // Required and AllowZeroLength live in the catalogue beside the definition; the engine
+  // holds every row to them.
+  std::vector<ColumnProperties> props;
+  ParseColumnProperties(entry.properties, format_.jet3, jet3_names_.get(), props);
+  ApplyColumnProperties(props, def_);
   jet3_text_ = Jet3Text(db.code_page());
   data_page_ = std::make_unique<OpenPage>();
 }
@@ -720,12 +726,18 @@ LongValueRef TableWriter::Store(const ColumnDef& column, const std::string& data
 
 void TableWriter::Append(std::vector<Variant>& values) {
   values.resize(def_.columns.size());
-  numbered_over_.resize(def_.columns.size());
   const uint32_t auto_before = last_auto_number_;
+  // An AutoNumber column keeps a number the row gives (as Access's own append does, so
+  // that the rows of other tables that refer to it still find it); a row without one
+  // takes the counter's next.
+  kept_numbers_.clear();
   for (size_t i = 0; i < def_.columns.size(); ++i) {
     const JetColumn& c = def_.columns[i].column;
     if (!c.autonumber) continue;
-    if (!values[i].IsEmpty()) ++numbered_over_[i];
+    if (!values[i].IsEmpty() && !IsBlankText(values[i])) {
+      if (c.type != kGuid) kept_numbers_.push_back(i);
+      continue;
+    }
     if (c.type == kGuid)
       values[i].SetString(RandomGuid());
     else
@@ -733,6 +745,14 @@ void TableWriter::Append(std::vector<Variant>& values) {
   }
   try {
     encoder_->Encode(values, row_);
+    // The counter moves past the highest number kept, lest it give that number again.
+    for (size_t i : kept_numbers_) {
+      std::string_view bytes;
+      encoder_->Stored(i, bytes);
+      const int32_t number = int32_t(Get32(reinterpret_cast<const uint8_t*>(bytes.data())));
+      values[i].SetInteger(number);
+      if (number > 0 && uint32_t(number) > last_auto_number_) last_auto_number_ = uint32_t(number);
+    }
     if (!indexes_.empty()) PrepareKeys();
   } catch (...) {
     last_auto_number_ = auto_before;
@@ -789,17 +809,6 @@ void TableWriter::Rollback() {
   Load();
 }
 
-std::vector<std::string> TableWriter::TakeNotes() {
-  std::vector<std::string> notes;
-  for (size_t i = 0; i < numbered_over_.size(); ++i) {
-    if (numbered_over_[i] == 0) continue;
-    notes.push_back(path_ + ": table " + def_.name + ": column " + def_.columns[i].column.name +
-                    " is an AutoNumber: the table numbered the rows, and " +
-                    std::to_string(numbered_over_[i]) + " values given for it were not used");
-    numbered_over_[i] = 0;
-  }
-  for (std::string& note : encoder_->TakeNotes()) notes.push_back(std::move(note));
-  return notes;
-}
+std::vector<std::string> TableWriter::TakeNotes() { return encoder_->TakeNotes(); }
 
 }  // namespace trundle::jet

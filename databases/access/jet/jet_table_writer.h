@@ -101,14 +101,17 @@ class TableWriter : private LongValueStore {
   // Rows in the table, those appended in the open batch included.
   uint32_t row_count() const { return row_count_; }
 
-  // Appends one row: values[i] for def().columns[i] (fewer values: Null). AutoNumber
-  // columns take the table's next number, whatever values held there; values is left
-  // holding what was stored for them. Throws TrundleError "column NAME: CAUSE" when a
-  // value cannot be stored, "index NAME ..." when an index refuses the row's key (the
-  // message shows the key's columns and values), "relationship NAME ..." for a foreign
-  // key without its parent; the open batch then keeps what it had (Rollback undoes it).
-  // A failure after the row was placed (a damaged index page) leaves the batch to be
-  // rolled back: Flush and Commit refuse it until Rollback.
+  // Appends one row: values[i] for def().columns[i] (fewer values: Null). An AutoNumber
+  // column keeps the number the row gives, the table's counter moving past it when it is
+  // higher; a Null (or blank text) takes the counter's next number (a GUID AutoNumber: a
+  // new random GUID). values is left holding what was stored for them. Throws
+  // TrundleError "column NAME: CAUSE" when a value cannot be stored (the catalogue's
+  // Required and AllowZeroLength of each column hold), "index NAME ..." when an index
+  // refuses the row's key (the message shows the key's columns and values),
+  // "relationship NAME ..." for a foreign key without its parent; the open batch then
+  // keeps what it had (Rollback undoes it). A failure after the row was placed (a
+  // damaged index page) leaves the batch to be rolled back: Flush and Commit refuse it
+  // until Rollback.
   void Append(std::vector<Variant>& values);
   // Writes the open batch's pages, row count and counter to the store, leaving the
   // store's batch open: a caller that changes other tables in the same batch (table
@@ -159,7 +162,7 @@ class TableWriter : private LongValueStore {
   std::unique_ptr<OpenPage> data_page_;
   uint32_t row_count_ = 0;
   uint32_t last_auto_number_ = 0;       // the TDEF's counter: the last number given
-  std::vector<int64_t> numbered_over_;  // by column: source values an AutoNumber replaced
+  std::vector<size_t> kept_numbers_;    // the row's AutoNumber columns that kept its number
   std::vector<uint8_t> row_;
 
   std::unique_ptr<TextCodec> jet3_names_;  // the database's code page to UTF-8 (Jet 3)

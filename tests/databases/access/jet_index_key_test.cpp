@@ -16,13 +16,16 @@
 #include <unordered_set>
 
 #include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_page_store.h"
 #include "databases/access/jet/jet_pages.h"
 #include "databases/access/jet/jet_rows.h"
+#include "databases/access/jet/jet_table_writer.h"
 #include "databases/access/jet/jet_tdef.h"
 #include "databases/access/jet/jet_verify.h"
 #include "engine/codepage.h"
 #include "engine/errors.h"
 #include "tests/databases/access/jet_test_util.h"
+#include "tests/test_files.h"
 
 namespace trundle {
 namespace {
@@ -187,6 +190,112 @@ TEST(JetIndexKeyTest, EveryFixtureIndexEntryIsTheKeyOfItsRow) {
   EXPECT_GT(covered["10desc/3"], 0);
   EXPECT_GT(covered["4desc/4"], 0);
   EXPECT_GT(covered["8/4"], 0);
+}
+
+// Bytes from their hexadecimal text ("7F 00 ...").
+std::string Bytes(const std::string& hex) {
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 3)
+    out.push_back(char(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// Keys Access wrote in General 97 databases: a sharp s takes the accents part's places of
+// the two letters it sorts as; a NUL orders as the other control characters. Our writer
+// writes them so, and our verifier holds a database of them sound.
+TEST(JetIndexKeyTest, KeysAccessWroteForASharpSBeforeAnAccentAndANulInACompoundKey) {
+  const std::string supplier = "Plutzer Lebensmittelgro\xC3\x9Fm\xC3\xA4rkte AG";
+  const std::string access_supplier = Bytes(
+      "7F 73 6D 78 77 7E 66 75 11 6D 66 61 66 70 76 6F 6A 77 77 66 6D 68 75 72 76 76 6F 60 75 "
+      "6C 77 66 11 60 68 02 22 22 22 22 22 60");
+  const jet::Format jet3 = jet::Format::Jet3();
+  jet::TableDef def;
+  for (int i = 0; i < 3; ++i) {
+    jet::ColumnDef c;
+    c.number = i;
+    c.column.name = std::string(1, char('A' + i));
+    c.column.type = i == 0 ? jet::kText : jet::kLong;
+    c.sort_order = 1033;
+    def.columns.push_back(c);
+  }
+  def.indexes.resize(2);
+  def.indexes[0].columns = {jet::IndexColumn{0, true}};
+  // MSysModules2's index: Name, Type, Version descending.
+  def.indexes[1].columns = {jet::IndexColumn{0, true}, jet::IndexColumn{1, true},
+                            jet::IndexColumn{2, false}};
+  auto key = [&](size_t index, const std::vector<Variant>& values) {
+    IndexKeyEncoder keys(jet3, def, def.indexes[index]);
+    std::string k;
+    EXPECT_TRUE(keys.Encode(values, k)) << keys.error();
+    return k;
+  };
+  const Variant none = Variant::Null();
+  EXPECT_EQ(Hex(key(0, {Variant::String(supplier), none, none})), Hex(access_supplier));
+  // A sharp s and the ligatures are the letters they are written as, accents after them
+  // included.
+  for (const auto& [one, other] : std::vector<std::pair<const char*, const char*>>{
+           {"gro\xC3\x9Fm\xC3\xA4rkte", "grossm\xC3\xA4rkte"},
+           {"\xC3\x86r\xC3\xB6", "AEr\xC3\xB6"},
+           {"c\xC5\x93ur \xC3\xA0", "coeur \xC3\xA0"}})
+    EXPECT_EQ(Hex(key(0, {Variant::String(one), none, none})),
+              Hex(key(0, {Variant::String(other), none, none})))
+        << one;
+  // A text inside a compound key ends as a whole key's text does, with 00, and the numbers
+  // follow: the same index of testV1997.mdb holds "MSysDb", 2, 1 so (every entry of the
+  // fixtures is checked above). Access's "Lock" entry has a 10 before that 00: its name
+  // ends in a NUL, which orders as the other control characters do (readers that stop at
+  // a NUL show "Lock").
+  EXPECT_EQ(Hex(key(1, {Variant::String("MSysDb"), Variant::Integer(2), Variant::Integer(1)})),
+            "7F 6F 76 7D 76 64 61 00 7F 80 00 00 02 80 7F FF FF FE");
+  EXPECT_EQ(Hex(key(1, {Variant::String(std::string("Lock\0", 5)), Variant::Integer(0),
+                        Variant::Integer(1)})),
+            "7F 6D 72 62 6C 10 00 7F 80 00 00 00 80 7F FF FF FE");
+  EXPECT_EQ(Hex(key(1, {Variant::String("Lock"), Variant::Integer(0), Variant::Integer(1)})),
+            "7F 6D 72 62 6C 00 7F 80 00 00 00 80 7F FF FF FE");
+
+  // Written by our writer into General 97 databases, a supplier into a text index and
+  // "Lock" into an index of a text and a descending Long: the entries are the keys Access
+  // wrote (the second of the segments of the "Lock" key, Type's left out), and the
+  // verifier finds the databases sound.
+  struct Written {
+    const char* fixture;
+    const char* table;
+    std::vector<Variant> row;
+    std::string key;
+  };
+  const Written written[] = {
+      {"keys/testIndexCodesV1997.mdb",
+       "Table1",
+       {Variant::String("supplier"), Variant::String(supplier)},
+       access_supplier},
+      {"keys/testIndexCodesV1997.mdb",
+       "Table12_asc_desc",
+       {Variant::String("lock"), Variant::String(std::string("Lock\0", 5)), Variant::Integer(1)},
+       Bytes("7F 6D 72 62 6C 10 00 80 7F FF FF FE")}};
+  for (const Written& w : written) {
+    SCOPED_TRACE(w.table);
+    ScratchFolder dir;
+    const std::string file = dir / "keys.mdb";
+    std::filesystem::copy_file(jet_test::Fixture(w.fixture), file);
+    {
+      auto store = jet::PageStore::Open(file);
+      auto db = jet::JetDatabase::Open(file);
+      auto writer = jet::TableWriter::Open(*store, *db, w.table);
+      std::vector<Variant> row = w.row;
+      writer->Append(row);
+      writer->Commit();
+    }
+    auto db = jet::JetDatabase::Open(file);
+    auto codec = TextCodec::ToUtf8From("CP1252");
+    const jet::TableDef table = jet::ReadTableDef(
+        db->Pages(), jet3, db->UserTableEntry(w.table)->tdef_page, w.table, file, codec.get());
+    int found = 0;
+    for (const jet::PhysicalIndex& index : table.indexes)
+      for (const Entry& e : LeafEntries(db->Pages(), jet3, index)) found += e.key == w.key;
+    EXPECT_EQ(found, 1);
+    const jet::JetVerifyReport report = jet::VerifyJetDatabase(file);
+    EXPECT_TRUE(report.sound()) << report.Text();
+  }
 }
 
 // A table of one column of the given type, indexed on it in the given direction.

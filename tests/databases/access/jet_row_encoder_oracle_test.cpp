@@ -201,16 +201,13 @@ TEST(RowEncoderOracles, Jet3RowsOfEveryFixedTypeAndCodePageText) {
        Variant::Integer(255), Variant::Integer(-32768), Variant::Integer(2147483647),
        Variant::Float(-1.0 / 3), Variant::DateTime(when), Variant::Currency(-12345678),
        Variant::Boolean(true)},
-      // B allows no zero-length text: its "" is stored as Null.
       {Variant::Null(), Variant::Null(), Variant::Integer(0), Variant::Integer(32767),
        Variant::Integer(-2147483648LL), Variant::Float(1e300), Variant::DateTime(45000.25),
        Variant::Currency(0), Variant::Boolean(false)},
       {Variant::String("x"), Variant::Null(), Variant::Null(), Variant::Null(), Variant::Null(),
        Variant::Null(), Variant::Null(), Variant::Null(), Variant::Boolean(true)},
   };
-  std::vector<std::vector<Variant>> given = rows;
-  given[1][1] = Variant::String("");
-  ExpectRowsRead(WithRows(dir, "testV1997.mdb", "Table1", given), "Table1", rows);
+  ExpectRowsRead(WithRows(dir, "testV1997.mdb", "Table1", rows), "Table1", rows);
 }
 
 TEST(RowEncoderOracles, Jet3RowsPastEach256ByteBoundaryOfTheJumpTable) {

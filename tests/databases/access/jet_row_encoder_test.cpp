@@ -479,28 +479,42 @@ TEST_P(EveryFormat, RowsLargerThanAPageHoldsAreRefused) {
 }
 
 TEST_P(EveryFormat, ValuesStoredChangedAreCountedInNotes) {
-  TableDef def = MakeDef({{"Y", kBoolean}, {"T", kText, 20}, {"N", kLong}, {"Z", kText, 20}});
-  def.columns[1].column.allow_zero_length = false;
-  def.columns[3].column.allow_zero_length = false;
-  def.columns[3].column.required = true;
+  TableDef def = MakeDef({{"Y", kBoolean}, {"T", kText, 20}, {"N", kLong}, {"M", kMemo}});
   RoundTrip t(GetParam(), def);
-  const auto back = t.Run({{Variant::Null(), Variant::String(""), Variant::String("  "),
-                            Variant::String("z")},
-                           {Variant(), Variant::String(""), Variant::Null(), Variant::String("z")}});
+  const auto back =
+      t.Run({{Variant::Null(), Variant::String(""), Variant::String("  "), Variant::String("")},
+             {Variant(), Variant::String("t"), Variant::Null(), Variant::Null()}});
   EXPECT_EQ(back[0][0], Variant::Boolean(false));
-  EXPECT_TRUE(back[0][1].IsNull());
-  EXPECT_TRUE(back[0][2].IsNull());  // blank text in a number column is no number
+  EXPECT_EQ(back[0][1], Variant::String(""));  // zero-length text allowed: kept
+  EXPECT_TRUE(back[0][2].IsNull());            // blank text in a number column is no number
+  EXPECT_EQ(back[0][3], Variant::String(""));
   const auto notes = t.encoder.TakeNotes();
-  ASSERT_EQ(notes.size(), 2u);
+  ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0],
             "table T, column Y: 1 Null values were stored as No, since a Yes/No column holds "
             "no Null");
-  EXPECT_EQ(notes[1],
-            "table T, column T: 2 empty texts were stored as Null, since the column allows no "
-            "zero-length text");
-  EXPECT_EQ(t.Refusal({Variant::Null(), Variant::Null(), Variant::Null(), Variant::String("")}),
-            "column Z: empty text in a column that requires a value and allows no zero-length "
-            "text");
+}
+
+// Empty text where the column allows no zero-length text is refused, as the engine
+// refuses it, not stored as a Null; Null itself is taken unless the column requires a
+// value.
+TEST_P(EveryFormat, EmptyTextWhereZeroLengthTextIsNotAllowedIsRefused) {
+  TableDef def = MakeDef({{"T", kText, 20}, {"M", kMemo}, {"Z", kText, 20}});
+  for (auto& c : def.columns) c.column.allow_zero_length = false;
+  def.columns[2].column.required = true;
+  RoundTrip t(GetParam(), def);
+  const std::string why = "empty text is not allowed (the column allows no zero-length text)";
+  EXPECT_EQ(t.Refusal({Variant::String(""), Variant::Null(), Variant::String("z")}),
+            "column T: " + why);
+  EXPECT_EQ(t.Refusal({Variant::Null(), Variant::String(""), Variant::String("z")}),
+            "column M: " + why);
+  EXPECT_EQ(t.Refusal({Variant::Null(), Variant::Null(), Variant::String("")}), "column Z: " + why);
+  EXPECT_EQ(t.Refusal({Variant::Null(), Variant::Null(), Variant::Null()}),
+            "column Z: a value is required");
+  const auto back = t.Run({{Variant::Null(), Variant::Null(), Variant::String(" ")}});
+  EXPECT_TRUE(back[0][0].IsNull());
+  EXPECT_EQ(back[0][2], Variant::String(" "));
+  EXPECT_TRUE(t.encoder.TakeNotes().empty());
 }
 
 }  // namespace

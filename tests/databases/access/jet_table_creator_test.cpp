@@ -428,7 +428,7 @@ void Create(const std::string& file, const std::string& name,
 // ASCII (Jet 4), long values past a page.
 Variant ValueFor(const NewColumn& c, int i, bool jet3) {
   Variant v;
-  if (i % 7 == 3 && c.type != jet::kBoolean) {
+  if (i % 7 == 3 && c.type != jet::kBoolean && !c.required) {
     v.SetNull();
     return v;
   }
@@ -454,7 +454,7 @@ Variant ValueFor(const NewColumn& c, int i, bool jet3) {
         ++at;
         while (at < text.size() && (uint8_t(text[at]) & 0xC0) == 0x80) ++at;
       }
-      v.SetString(i % 11 == 0 ? "" : text.substr(0, at));
+      v.SetString(i % 11 == 0 && c.allow_zero_length ? "" : text.substr(0, at));
       break;
     }
     case jet::kMemo: v.SetString(word + std::string(size_t(i % 4 == 0 ? 9000 : i * 3), 'm')); break;
@@ -545,6 +545,22 @@ TEST(JetTableCreator, NewTablesOfEveryTypeReadBackInEveryReader) {
         std::vector<Variant> row;
         for (const NewColumn& c : cols) row.push_back(ValueFor(c, i, jet3));
         writer->Append(row);
+      }
+      // The properties the table was made with hold for the rows appended: Name requires
+      // a value and allows no zero-length text.
+      for (const auto& [name_value, why] :
+           {std::pair<Variant, std::string>{Variant::Null(), "a value is required"},
+            {Variant::String(""),
+             "empty text is not allowed (the column allows no zero-length text)"}}) {
+        std::vector<Variant> row;
+        for (const NewColumn& c : cols) row.push_back(ValueFor(c, 1, jet3));
+        row[0] = name_value;
+        try {
+          writer->Append(row);
+          ADD_FAILURE() << "taken: " << why;
+        } catch (const TrundleError& e) {
+          EXPECT_EQ(std::string(e.what()), "column Name: " + why);
+        }
       }
       writer->Commit();
     }

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "access_test_util.h"
+#include "databases/access/jet/jet_verify.h"
 #include "databases/dbase/dbase_file.h"
 #include "databases/paradox/paradox_file.h"
 #include "databases/trundle_table_file.h"
@@ -69,6 +70,9 @@ TEST_F(AccessAdaptorTest, ATableIntoCsvLogsWhatTheSourceDoes) {
 TEST_F(AccessAdaptorTest, FailuresToOpenAreOneLineAndNoRun) {
   ScratchFolder other;
   testing::CopyWithPassword(AccessFixture("indexTestV2000.mdb"), other / "locked.mdb", u"pw");
+  // A folder named like a database is no database, as a file of other bytes is not.
+  std::filesystem::create_directory(other / "shop.mdb");
+  WriteFile(other / "notes.mdb", "not a database\n");
   struct Case {
     std::string database, table, dao, password, sql;
     std::vector<std::string> log;
@@ -106,6 +110,18 @@ TEST_F(AccessAdaptorTest, FailuresToOpenAreOneLineAndNoRun) {
        "pW",
        "",
        {"Reading from table", "Not a valid password."}},
+      {other / "shop.mdb",
+       "Table1",
+       "dao36",
+       "",
+       "",
+       {"Reading from table", other / "shop.mdb" + " is not an Access database"}},
+      {other / "notes.mdb",
+       "Table1",
+       "dao36",
+       "",
+       "",
+       {"Reading from table", other / "notes.mdb" + " is not an Access database"}},
       // The table must exist even when the statement reads another.
       {AccessFixture("indexTestV2000.mdb"),
        "Table9",
@@ -370,6 +386,58 @@ TEST_F(AccessAdaptorTest, ARefusedValueEndsTheRunAndDropsItsBatch) {
   ASSERT_EQ(rows.size(), 1002u);
   EXPECT_EQ(rows.back(), "r1000|v");
   EXPECT_FALSE(std::filesystem::exists(database + "-journal"));
+}
+
+// Empty text for a field that allows no zero-length text is refused as the engine refuses
+// it, not stored as a Null: the run ends naming the record and the field, the file as it
+// was.
+TEST_F(AccessAdaptorTest, EmptyTextWhereTheFieldAllowsNoneEndsTheRun) {
+  const std::string database = dir / "test.mdb";
+  WriteFile(database, ReadFile(AccessFixture("testV1997.mdb")));  // Table1.B: no ""
+  const std::string before = ReadFile(database);
+  WriteFile(dir / "in.csv", "B,A\r\ny1,x1\r\n,x2\r\n");
+  TTrundle job;
+  SetupInto(job, dir / "in.csv", database, "Table1");
+  try {
+    Run(job);
+    ADD_FAILURE() << "the run went on";
+  } catch (const TrundleError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Record 2 could not be written to table Table1 of " + database +
+                  ": column B: empty text is not allowed (the column allows no zero-length "
+                  "text). 0 records were committed before it; the open batch (records 1 to 2) "
+                  "was rolled back.");
+  }
+  EXPECT_EQ(ReadFile(database), before);
+  EXPECT_FALSE(std::filesystem::exists(database + "-journal"));
+}
+
+// An AutoNumber field keeps the numbers the source gives (the rows of other tables that
+// refer to them still find them); a record without one takes the next number, and the
+// counter moves past the highest number kept, into a later run too. mdbtools reads the
+// numbers alike.
+TEST_F(AccessAdaptorTest, AutoNumbersTheSourceGivesAreKeptAndTheCounterMovesPastThem) {
+  const std::string database = dir / "uni.mdb";
+  WriteFile(database, ReadFile(AccessFixture("testUnicodeCompV2003.mdb")));  // ID: 1 to 8
+  std::vector<std::string> expected = TableRows(database, "Table");
+  ASSERT_EQ(expected.back().substr(0, 2), "8|");
+  auto run = [&](const std::string& csv) {
+    WriteFile(dir / "in.csv", csv);
+    TTrundle job;
+    SetupInto(job, dir / "in.csv", database, "Table");
+    Run(job);
+    EXPECT_EQ(job.outcome(), TRunOutcome::kMoved);
+  };
+  run("ID,Unicode\r\n20,a\r\n,b\r\n15,c\r\n");
+  run("Unicode\r\nd\r\ne\r\n");
+  for (const char* row : {"20|a", "21|b", "15|c", "22|d", "23|e"}) expected.push_back(row);
+  EXPECT_EQ(TableRows(database, "Table"), expected);
+  const std::string ids =
+      testing::CommandOutput("timeout 60 mdb-json " + testing::ShellWord(database) +
+                             " Table | grep -o '^{\"ID\":[0-9]*' | cut -d: -f2");
+  EXPECT_EQ(ids, "1\n2\n3\n4\n5\n6\n7\n8\n20\n21\n15\n22\n23\n");
+  const jet::JetVerifyReport report = jet::VerifyJetDatabase(database);
+  EXPECT_TRUE(report.sound()) << report.Text();
 }
 
 // A stop request keeps the batches committed and drops the open one.
