@@ -176,6 +176,7 @@ int main(int argc, char** argv) {
 
   trundle::JobDescription description;
   if (std::string e = trundle::DescribeJob(options, description); !e.empty()) return Usage(e);
+  if (std::string e = trundle::SameAsSourceMessage(description); !e.empty()) return Usage(e);
   trundle::TTrundle job;
   trundle::BuildJob(description, job);
   if (options.clipboard) trundle::SetSystemClipboard(trundle::FindCommandClipboard());

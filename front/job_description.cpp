@@ -1,5 +1,7 @@
 #include "front/job_description.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -16,6 +18,24 @@ void FillAdaptor(const EndDescription& end, TTrundleUnknown& adaptor) {
   adaptor.DaoVersion = end.dao_version;
   adaptor.Sql = end.sql;
   adaptor.Encoding = end.encoding;
+}
+
+// True when both paths name one existing file.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {}, second{};
+  if (a.empty() || b.empty() || stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0)
+    return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// Access table names are compared as Access compares them: ASCII letters in any case.
+bool SameTableName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -92,6 +112,22 @@ std::string MissingKindMessage(const JobDescription& description) {
     return std::string(KindTitle(end->kind)) + (end == &description.source ? " sources" : " destinations") +
            " are not available in this version of Trundle";
   }
+  return "";
+}
+
+std::string SameAsSourceMessage(const JobDescription& description) {
+  const EndDescription& source = description.source;
+  const EndDescription& dest = description.destination;
+  // Tab-delimited text for the clipboard writes no file.
+  const bool writes_file = !(dest.kind == dkText && description.clipboard);
+  if (IsFileKind(source.kind) && IsFileKind(dest.kind) && writes_file &&
+      SameFile(source.file, dest.file))
+    return "The destination " + dest.file + " is the source file " + source.file +
+           ": choose another destination";
+  if (source.kind == dkAccess && dest.kind == dkAccess && SameFile(source.database, dest.database) &&
+      SameTableName(source.table, dest.table))
+    return "The destination table " + dest.table + " of " + dest.database +
+           " is the source table: choose another destination table";
   return "";
 }
 

@@ -67,6 +67,12 @@ std::string HtmlTitleForFile(const std::string& path);
 // naming the first kind that has none, for the user.
 std::string MissingKindMessage(const JobDescription& description);
 
+// An empty string unless the destination is the source itself, which a run would read
+// and write at once (a file appended to itself, a table copied into itself): then a
+// sentence for the user naming it. Files are the same when their device and inode are,
+// whatever path or link names them; a destination that does not exist yet is none.
+std::string SameAsSourceMessage(const JobDescription& description);
+
 // The name a person reads for a kind: "comma-delimited text", "Access", ...
 const char* KindTitle(TDataKind kind);
 

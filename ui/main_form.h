@@ -123,6 +123,8 @@ class MainForm : public QMainWindow {
   void About1Click();
   void ReadMe1Click();
   void ShowErrorBox(const QString& message);
+  // A run refused before it starts: the reason in the log and in the error box.
+  void RefuseRun(const QString& why);
   bool AskToStopRun();
 
   std::unique_ptr<Dialogs> dialogs_;

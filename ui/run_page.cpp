@@ -46,6 +46,11 @@ void MainForm::TrundleButtonClick() {
     ShowErrorBox(QString::fromStdString(missing));
     return;
   }
+  // Refused before anything is opened: a run would read the file it is writing.
+  if (const std::string same = SameAsSourceMessage(description); !same.empty()) {
+    RefuseRun(QString::fromStdString(same));
+    return;
+  }
   // Disabling the button moves the focus on to Back4; a keyboard user who started the
   // run gets it back on Trundle, not on a button that leaves the page.
   const bool had_focus = trundle_button_->hasFocus();
@@ -70,6 +75,10 @@ void MainForm::TrundleButtonClick() {
       // any other failure, not only in the log.
       if (job.outcome() == trundle::TRunOutcome::kReadFailed)
         error = QString::fromStdString(job.Source().ReadError());
+      // A source or destination that could not be opened (or a table not created) has
+      // moved nothing: the box says why, as for a destination that cannot be written.
+      if (job.outcome() == trundle::TRunOutcome::kNotOpened)
+        error = QString::fromStdString(job.failure());
     } catch (const std::exception& e) {
       error = QString::fromStdString(e.what());
     }
@@ -96,6 +105,11 @@ void MainForm::MessageCallback(const std::string& message) {
 void MainForm::ProgressCallback(int percent) {
   gauge_->SetPosition(percent);
   QCoreApplication::processEvents();
+}
+
+void MainForm::RefuseRun(const QString& why) {
+  MessageCallback(tr("Not started: %1").arg(why).toStdString());
+  ShowErrorBox(why);
 }
 
 void MainForm::ShowErrorBox(const QString& message) {

@@ -53,6 +53,28 @@ CliRun RunCli(const ScratchFolder& dir, const std::vector<std::string>& args,
   return run;
 }
 
+// The source given again as DEST, by another path or through a link, is refused before
+// anything is opened: the file is not appended to itself.
+TEST(CliTest, TheSourceAsItsOwnDestinationIsRefused) {
+  ScratchFolder dir;
+  const std::string csv = "ID,NAME\n1,Ann\n";
+  WriteFile(dir / "in.csv", csv);
+  std::filesystem::create_symlink(dir / "in.csv", dir / "link.txt");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"in.csv", "in.csv"}, {"in.csv", "./in.csv"},
+        {"in.csv", dir / "in.csv"}, {"--dest-kind", "text", "in.csv", "link.txt"}}) {
+    SCOPED_TRACE(args.back());
+    const CliRun run = RunCli(dir, args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("is the source file"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(ReadFile(dir / "in.csv"), csv);
+  }
+  // Another file of the same name elsewhere is another file.
+  std::filesystem::create_directory(dir / "sub");
+  EXPECT_EQ(RunCli(dir, {"in.csv", "sub/in.csv"}).status, 0);
+}
+
 TEST(CliTest, UsageErrorsExitWithTwo) {
   ScratchFolder dir;
   struct Case {

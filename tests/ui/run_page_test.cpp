@@ -11,6 +11,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdlib>
+#include <functional>
 
 #include "tests/databases/access/access_test_util.h"
 #include "tests/test_files.h"
@@ -147,7 +148,11 @@ TEST_F(RunPageTest, TheCreateDatabaseBoxMakesAMissingAccessDatabase) {
   Get<QRadioButton>("DestAccessVersionGroupItem1")->setChecked(true);
   Run();
   EXPECT_TRUE(WindowLog().contains("Database doesn't exist"));
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_TRUE(dialogs_->errors[0].contains(QString::fromStdString(database)))
+      << dialogs_->errors[0].toStdString();
   EXPECT_FALSE(std::filesystem::exists(database));
+  dialogs_->errors.clear();
   Click("Back4");
 
   // Ticking the box chooses Access 2000, the only version that opens what it makes.
@@ -240,6 +245,99 @@ TEST_F(RunPageTest, ADestinationThatCannotBeWrittenShowsTheErrorAndKeepsTheLog) 
   Click("TrundleButton");
   EXPECT_EQ(WindowLog().count("Moving data"), 1);
   EXPECT_EQ(dialogs_->errors.size(), 1u);
+}
+
+// A source that cannot be read ends like any other failure: the error box with the
+// reason, and a log that says the run failed, not only that it completed.
+TEST_F(RunPageTest, ASourceThatCannotBeReadEndsWithTheErrorBox) {
+  std::filesystem::create_directory(dir_ / "folder");
+  WriteFile(dir_ / "empty.csv", "");
+  CliLog(dir_, {dir_ / "in.csv", dir_ / "t.dbf"});
+  const std::string access2000 = testing::AccessFixture("delTestV2000.mdb");
+  struct Case {
+    const char* name;
+    std::function<void()> fill;  // the source page
+    const char* reason;          // in the box
+  } cases[] = {
+      {"missing file", [&] { Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "no.csv")); },
+       "no such file"},
+      {"folder", [&] { Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "folder")); },
+       "folder"},
+      {"empty file", [&] { Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "empty.csv")); },
+       "0 bytes"},
+      {"wrong SQL",
+       [&] {
+         Get<QTabWidget>("PageControl1")->setCurrentIndex(1);
+         Get<QLineEdit>("Edit2")->setText(QString::fromStdString(dir_ / "t.dbf"));
+         Get<QPlainTextEdit>("Memo2")->setPlainText("selec * from t");
+       },
+       "syntax error"},
+      {"empty SQL",
+       [&] {
+         Get<QTabWidget>("PageControl1")->setCurrentIndex(1);
+         Get<QLineEdit>("Edit2")->setText(QString::fromStdString(dir_ / "t.dbf"));
+         Get<QPlainTextEdit>("Memo2")->clear();
+       },
+       ""},
+      {"Access 2000 opened as 97",
+       [&] {
+         Get<QTabWidget>("PageControl1")->setCurrentIndex(3);
+         Get<QLineEdit>("Edit4")->setText(QString::fromStdString(access2000));
+         Get<QRadioButton>("SourceAccessVersionGroupItem0")->setChecked(true);
+         Get<QComboBox>("ComboBox1")->setEditText("Table");
+       },
+       "Unrecognized database format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Describe(dir_ / "in.csv", dir_ / "out.html", 2);
+    Get<QTabWidget>("PageControl1")->setCurrentIndex(0);
+    c.fill();
+    dialogs_->errors.clear();
+    Run();
+    ASSERT_EQ(dialogs_->errors.size(), 1u) << WindowLog().join('\n').toStdString();
+    EXPECT_TRUE(dialogs_->errors[0].contains(c.reason)) << dialogs_->errors[0].toStdString();
+    EXPECT_TRUE(WindowLog().contains("Failed: nothing was moved"));
+    EXPECT_FALSE(WindowLog().join('\n').contains("records moved"));
+    EXPECT_EQ(Get<Gauge>("Gauge1")->value(), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.html"));
+    Click("Back4");
+  }
+  // A run that succeeds shows no box and no line of failure.
+  dialogs_->errors.clear();
+  Describe(dir_ / "in.csv", dir_ / "out.csv", 0);
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(0);
+  Run();
+  EXPECT_TRUE(dialogs_->errors.empty());
+  EXPECT_FALSE(WindowLog().join('\n').contains("Failed"));
+}
+
+// The destination the source itself, by its own path, another path to it or a link:
+// refused before anything is opened, the source left as it was.
+TEST_F(RunPageTest, TheSourceAsItsOwnDestinationIsRefused) {
+  const std::string before = ReadFile(dir_ / "in.csv");
+  std::filesystem::create_directory(dir_ / "sub");
+  std::filesystem::create_symlink(dir_ / "in.csv", dir_ / "link.csv");
+  std::filesystem::create_hard_link(dir_ / "in.csv", dir_ / "hard.csv");
+  for (const std::string& dest : {dir_ / "in.csv", dir_ / "sub/../in.csv", dir_ / "link.csv",
+                                  dir_ / "hard.csv"}) {
+    SCOPED_TRACE(dest);
+    dialogs_->errors.clear();
+    Describe(dir_ / "in.csv", dest, 1);
+    Run();
+    ASSERT_EQ(dialogs_->errors.size(), 1u);
+    EXPECT_TRUE(dialogs_->errors[0].contains("is the source file"));
+    EXPECT_TRUE(WindowLog().value(0).startsWith("Not started: "));
+    EXPECT_FALSE(WindowLog().join('\n').contains("Commenced"));
+    EXPECT_EQ(ReadFile(dir_ / "in.csv"), before);
+    Click("Back4");
+  }
+  // The clipboard writes no file: the same name in the box is no conflict.
+  dialogs_->errors.clear();
+  QTest::mouseClick(Get<QCheckBox>("ClipboardCheck"), Qt::LeftButton);
+  Run();
+  EXPECT_TRUE(dialogs_->errors.empty());
+  EXPECT_EQ(ReadFile(dir_ / "in.csv"), before);
 }
 
 TEST_F(RunPageTest, ASecondClickDuringARunDoesNotStartASecondRun) {
