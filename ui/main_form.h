@@ -10,6 +10,7 @@
 // screen's logical resolution differs.
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QSize>
 #include <functional>
@@ -136,6 +137,8 @@ class MainForm : public QMainWindow {
   TTrundle* job_ = nullptr;  // the running job, borrowed from TrundleButtonClick
   TableLister access_lister_;
   TableLister server_lister_;
+  // Per table combo box, the entries whose database last failed to list (said once).
+  QHash<const QComboBox*, QString> list_failures_;
   DialogMemory open_dialog_;
   DialogMemory save_dialog_;
 

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -433,14 +434,29 @@ void MainForm::FillTableList(QComboBox* combo, TDataKind kind, bool source) {
     end.user = (source ? edit16_ : edit20_)->text().toStdString();
     end.password = (source ? edit17_ : edit21_)->text().toStdString();
   }
+  // Entering the box is no request to open a database that is not named yet, or not
+  // made yet (the Access tab's "create" box): the list stays empty, without a box.
+  if (end.database.empty() || (kind == dkAccess && !QFileInfo::exists(QString::fromStdString(end.database)))) {
+    refill({}, true);
+    return;
+  }
+  // A database that cannot be opened is said once for the same entries: walking the
+  // pages back and forth enters the box again and would raise the same box again.
+  const QString entries = QString::fromStdString(end.database + '\n' + end.user + '\n' +
+                                                 end.password + '\n' + end.dao_version);
+  QString& failed = list_failures_[combo];
   std::vector<std::string> names;
   try {
     WaitCursor wait;
     names = lister(end);
   } catch (const std::exception& e) {
-    ShowErrorBox(QString::fromStdString(e.what()));
+    const QString message = QString::fromStdString(e.what());
+    refill({message}, false);
+    if (failed != entries) ShowErrorBox(message);
+    failed = entries;
     return;
   }
+  failed.clear();
   QStringList items;
   for (const std::string& name : names) items << QString::fromStdString(name);
   refill(items, true);
