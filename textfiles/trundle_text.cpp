@@ -403,7 +403,7 @@ bool TTrundleDelimited::WriteRecord(const TRecordBuffer& names, const TRecordBuf
     return TTrundleTableBase::WriteRecord(names, values);
   }
   if (!output_) StartOutput();
-  // A record holds at most 91 values, as in the in-memory table.
+  // A record holds at most kMaxRecordValues values, as in the in-memory table.
   if (Table.FieldNames.size() > static_cast<size_t>(kMaxRecordValues))
     throw RangeCheckError(TableName + ", record " + std::to_string(written_ + 1) + ": " +
                           std::to_string(Table.FieldNames.size()) +

@@ -27,14 +27,14 @@ class TTrundleTableBase : public TTrundleUnknown {
   bool CreateTable(TTrundleUnknown& source) override;
   bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
   // Matches names as FieldNameMapper does; a name that matches no field is dropped.
-  // Throws "Range check error" for a field beyond the 91st.
+  // Throws "Range check error" for a field beyond the kMaxRecordValues-th.
   bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
   TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
 
  protected:
   // The value for each field of Table from one incoming record (nullptr: none), names
   // matched as FieldNameMapper does. Valid until the next call. Throws "Range check
-  // error" naming the record (1 for the first of the file) for a value beyond the 91st.
+  // error" naming the record (1 for the first of the file) for a value beyond the kMaxRecordValues-th.
   const std::vector<const Variant*>& MapToFields(const TRecordBuffer& names,
                                                  const TRecordBuffer& values,
                                                  int64_t record_number);

@@ -520,13 +520,39 @@ TEST(CliTest, FailuresSayWhyEvenWhenQuiet) {
   }
 }
 
+// A table wider than the 91 values text records once held goes to text and HTML whole.
+TEST(CliTest, AWideDBaseTableGoesToTextAndHtml) {
+  ScratchFolder dir;
+  std::string header, row;
+  for (int i = 0; i < 145; ++i) {
+    if (i > 0) {
+      header += ',';
+      row += ',';
+    }
+    header += FieldName(i);
+    row += 'v';
+    row += std::to_string(i);
+  }
+  WriteFile(dir / "wide.csv", header + "\r\n" + row + "\r\n");
+  ASSERT_EQ(RunCli(dir, {"wide.csv", "wide.dbf"}).status, 0);
+  for (const char* out : {"out.csv", "out.txt", "out.html"}) {
+    SCOPED_TRACE(out);
+    const CliRun run = RunCli(dir, {"wide.dbf", out});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("1 records moved"), std::string::npos) << run.out;
+    const std::string text = ReadFile(dir / out);
+    EXPECT_NE(text.find(FieldName(144)), std::string::npos);
+    EXPECT_NE(text.find("v144"), std::string::npos);
+  }
+}
+
 TEST(CliTest, RangeCheckErrorsNameTheFileTheLineAndTheLimit) {
   ScratchFolder dir;
-  WriteFile(dir / "in.csv", "a\r\n1\r\n" + std::string(91, ',') + "x\r\n");
+  WriteFile(dir / "in.csv", "a\r\n1\r\n" + std::string(256, ',') + "x\r\n");
   const CliRun wide = RunCli(dir, {"in.csv", "out.csv"});
   EXPECT_EQ(wide.status, 1);
-  EXPECT_NE(wide.out.find("Range check error\nin.csv line 3: 92 values, and a text record holds "
-                          "at most 91\n"),
+  EXPECT_NE(wide.out.find("Range check error\nin.csv line 3: 257 values, and a text record holds "
+                          "at most 256\n"),
             std::string::npos)
       << wide.out;
 

@@ -51,19 +51,22 @@ TEST(TableObjectTest, PlaceholderRecordsAndLookups) {
   EXPECT_EQ(t.FieldNames.size(), 3u);
 }
 
-TEST(TableObjectTest, NinetyOneValuesAtMost) {
+// As many values as the job's record buffers carry, and no more.
+TEST(TableObjectTest, AsManyValuesAsARecordBufferAtMost) {
+  constexpr int kMax = kMaxRecordValues;
+  static_assert(kMax == kRecordBufferSize);
   TTableObject t;
-  for (int i = 0; i < 92; ++i) t.FieldNames.push_back(FieldName(i));
+  for (int i = 0; i <= kMax; ++i) t.FieldNames.push_back(FieldName(i));
   t.AddRecord();
-  t.SetValueAt(90, 1, Variant::String("last"));
-  EXPECT_EQ(t.GetValue(90, 1).text(), "last");
-  EXPECT_EQ(ErrorOf([&] { t.SetValueAt(91, 1, Variant::String("x")); }), "Range check error");
-  EXPECT_EQ(ErrorOf([&] { t.GetValue(91, 1); }), "Range check error");
-  EXPECT_EQ(ErrorOf([&] { t.FormatValue(t.Record(1), 91); }), "Range check error");
-  std::vector<std::string_view> texts(92, "v");
+  t.SetValueAt(kMax - 1, 1, Variant::String("last"));
+  EXPECT_EQ(t.GetValue(kMax - 1, 1).text(), "last");
+  EXPECT_EQ(ErrorOf([&] { t.SetValueAt(kMax, 1, Variant::String("x")); }), "Range check error");
+  EXPECT_EQ(ErrorOf([&] { t.GetValue(kMax, 1); }), "Range check error");
+  EXPECT_EQ(ErrorOf([&] { t.FormatValue(t.Record(1), kMax); }), "Range check error");
+  std::vector<std::string_view> texts(kMax + 1, "v");
   EXPECT_EQ(ErrorOf([&] { t.AddTextRecord(texts); }), "Range check error");
-  EXPECT_EQ(t.DataRecordCount(), 2);  // the record stays, with its first 91 values
-  EXPECT_EQ(t.GetValue(90, 2).text(), "v");
+  EXPECT_EQ(t.DataRecordCount(), 2);  // the record stays, with its first kMax values
+  EXPECT_EQ(t.GetValue(kMax - 1, 2).text(), "v");
 }
 
 TEST(TableObjectTest, FormatsValuesWithoutLosingAnything) {

@@ -110,8 +110,10 @@ TEST(DelimitedReadTest, FailuresAreMessages) {
   EXPECT_FALSE(blank_header.ok);
   EXPECT_EQ(blank_header.log.back(), "1 records read");
 
+  const std::string max = std::to_string(kMaxRecordValues);
+  const std::string over = std::to_string(kMaxRecordValues + 1);
   std::string wide;
-  for (int i = 0; i < 92; ++i) wide += "v,";
+  for (int i = 0; i <= kMaxRecordValues; ++i) wide += "v,";
   WriteFile(dir / "wide.csv", "h\r\n1\r\n2\r\n" + wide);
   TTrundleCsv wide_csv;
   Loaded too_wide = Load(wide_csv, dir / "wide.csv");
@@ -119,12 +121,12 @@ TEST(DelimitedReadTest, FailuresAreMessages) {
   ASSERT_GE(too_wide.log.size(), 2u);
   EXPECT_EQ(too_wide.log[too_wide.log.size() - 2], "Range check error");
   EXPECT_EQ(too_wide.log.back(),
-            dir / "wide.csv line 4: 92 values, and a text record holds at most 91");
-  // Empty values count too: 92 commas are 92 values (the last delimiter adds none).
-  WriteFile(dir / "wide.csv", "h\r\n" + std::string(92, ','));
+            dir / "wide.csv line 4: " + over + " values, and a text record holds at most " + max);
+  // Empty values count too: N commas are N values (the last delimiter adds none).
+  WriteFile(dir / "wide.csv", "h\r\n" + std::string(kMaxRecordValues + 1, ','));
   EXPECT_EQ(Load(wide_csv, dir / "wide.csv").log.back(),
-            dir / "wide.csv line 2: 92 values, and a text record holds at most 91");
-  WriteFile(dir / "wide.csv", "h\r\n" + std::string(91, ','));
+            dir / "wide.csv line 2: " + over + " values, and a text record holds at most " + max);
+  WriteFile(dir / "wide.csv", "h\r\n" + std::string(kMaxRecordValues, ','));
   EXPECT_TRUE(Load(wide_csv, dir / "wide.csv").ok);
 
   TTrundleCsv missing;
@@ -155,42 +157,47 @@ TEST(DelimitedReadTest, FailuresAreMessages) {
 
 TEST(DelimitedReadTest, RangeCheckErrorsSayWhereAndWhichLimit) {
   ScratchFolder dir;
-  // A header of 92 names opens (no line holds more than 91 values); reading fails.
+  // A header of more names than a record holds opens (no line holds more values than
+  // that); reading fails.
+  constexpr int kOver = kMaxRecordValues + 1;
+  const std::string max = std::to_string(kMaxRecordValues);
+  const std::string over = std::to_string(kOver);
   std::string header;
-  for (int i = 0; i < 92; ++i) header += FieldName(i) + ",";
+  for (int i = 0; i < kOver; ++i) header += FieldName(i) + ",";
   WriteFile(dir / "names.csv", header + "\r\n1\r\n");
   TTrundleCsv source;
   source.TableName = dir / "names.csv";
   ASSERT_TRUE(source.OpenTable());
-  TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+  TRecordBuffer names(kOver), values(kOver);
   try {
     source.ReadRecord(names, values);
     FAIL() << "no error";
   } catch (const TrundleError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Range check error\r\n" + (dir / "names.csv") +
-                  " line 1: the header names 92 fields, and a text record holds at most 91 values");
+    EXPECT_EQ(std::string(e.what()), "Range check error\r\n" + (dir / "names.csv") +
+                                         " line 1: the header names " + over +
+                                         " fields, and a text record holds at most " + max +
+                                         " values");
   }
 
-  // Writing: a record that reaches the 92nd field has no place; one of 91 has.
+  // Writing: a record that reaches the field past the last has no place; one that fills
+  // every field has.
   TTrundleCsv dest;
   dest.TableName = dir / "out.csv";
-  for (int i = 0; i < 92; ++i) {
+  for (int i = 0; i < kOver; ++i) {
     dest.Table.FieldNames.push_back(FieldName(i));
     names[i].SetString(FieldName(i));
     values[i].SetInteger(i);
   }
-  TRecordBuffer first_91 = names;
-  first_91[91] = Variant();
-  EXPECT_TRUE(dest.WriteRecord(first_91, values));
+  TRecordBuffer all_but_last = names;
+  all_but_last[kOver - 1] = Variant();
+  EXPECT_TRUE(dest.WriteRecord(all_but_last, values));
   try {
     dest.WriteRecord(names, values);
     FAIL() << "no error";
   } catch (const TrundleError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Range check error\r\n" + (dir / "out.csv") +
-                  ", record 2: a value for field 92 of 92, and a text record holds at most 91 "
-                  "values");
+    EXPECT_EQ(std::string(e.what()), "Range check error\r\n" + (dir / "out.csv") +
+                                         ", record 2: a value for field " + over + " of " + over +
+                                         ", and a text record holds at most " + max + " values");
   }
 }
 
@@ -328,7 +335,7 @@ TEST(DelimitedWriteTest, AFailedSaveLeavesTheOldFileAlone) {
   WriteFile(dir / "t.csv", old_text);
   TTrundleCsv dest;
   dest.TableName = dir / "t.csv";
-  for (int i = 0; i < 92; ++i) dest.Table.FieldNames.push_back(FieldName(i));
+  for (int i = 0; i <= kMaxRecordValues; ++i) dest.Table.FieldNames.push_back(FieldName(i));
   dest.Table.AddRecord();
   try {
     dest.SaveTable();
