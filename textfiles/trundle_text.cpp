@@ -1,11 +1,13 @@
 #include "textfiles/trundle_text.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <mutex>
+#include <string_view>
 
 #include "engine/adaptor_registry.h"
 #include "engine/codepage.h"
@@ -36,6 +38,30 @@ std::string EmptyFileCause(const std::string& path) {
   if (stat(path.c_str(), &st) == 0 && st.st_size == 0) return path + ": the file has 0 bytes";
   return path + ": the file holds no line, only a byte-order mark or an end-of-file mark " +
          "(character 26)";
+}
+
+// Empty when the file's first bytes may be text; otherwise the line that says it is not.
+// Text holds no NUL byte, binary files (programs, pictures, archives, databases) nearly
+// always do in their first block. UTF-16 and UTF-32 hold NULs too: a file that starts
+// with their byte-order mark, or whose NULs all fall on even or all on odd offsets (as
+// in UTF-16 without a mark), is left to the reader, as is a file read in a named code
+// page.
+std::string NotTextCause(const std::string& path, const std::string& code_page) {
+  if (NeedsConversion(code_page)) return "";
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  char head[4096];
+  const ssize_t got = read(fd, head, sizeof head);
+  close(fd);
+  if (got <= 0) return "";
+  const std::string_view bytes(head, static_cast<size_t>(got));
+  if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") return "";
+  bool even = false, odd = false;
+  for (size_t i = 0; i < bytes.size(); ++i)
+    if (bytes[i] == '\0') (i % 2 ? odd : even) = true;
+  if (!even && !odd) return "";
+  if (even != odd && bytes.size() >= 2) return "";
+  return path + " is not a text file: it holds NUL bytes, as binary files do";
 }
 
 std::mutex g_clipboard_mutex;
@@ -172,6 +198,11 @@ bool TTrundleDelimited::OpenSource() {
   CurrentRecord = 0;
   if (const std::string cause = NoTableCause(TableName); !cause.empty()) {
     SendMessage("Table doesn't exist or is empty");
+    SendMessage(cause);
+    return false;
+  }
+  // Read as text, a binary file gives a few records of garbage and a run that succeeds.
+  if (const std::string cause = NotTextCause(TableName, Encoding); !cause.empty()) {
     SendMessage(cause);
     return false;
   }
@@ -346,6 +377,9 @@ bool TTrundleDelimited::OpenDestination() {
     SendMessage(cause);
     return false;
   }
+  // A binary file is neither appended to nor replaced by a table.
+  if (const std::string cause = NotTextCause(TableName, Encoding); !cause.empty())
+    throw TrundleError(cause + "; no records are added to it, and it is left as it was");
   // Errors reading go to the caller: a file that cannot be read whole is not rewritten.
   DelimitedReader reader(TableName, delimiter_, Encoding);
   std::vector<std::string_view> fields;

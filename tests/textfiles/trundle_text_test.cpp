@@ -89,6 +89,35 @@ TEST(DelimitedReadTest, ParsesQuotingLineEndsAndOddLines) {
   }
 }
 
+// A program, a picture or a database on the Text tab is no table: reading it says so
+// instead of moving a few records of garbage; as a destination it is left alone. Text
+// in UTF-16, with or without its mark, holds NULs too and is not taken for binary.
+TEST(DelimitedReadTest, ABinaryFileIsNotText) {
+  ScratchFolder dir;
+  std::string binary = "\x7F" "ELF\x02\x01\x01";
+  binary += std::string(9, '\0') + "\x03\x00\x3E\x00,\n" + std::string(40, '\x01');
+  WriteFile(dir / "program.csv", binary);
+  TTrundleCsv source;
+  const Loaded read = Load(source, dir / "program.csv");
+  EXPECT_FALSE(read.ok);
+  EXPECT_EQ(read.log.back(),
+            dir / "program.csv is not a text file: it holds NUL bytes, as binary files do");
+
+  TTrundleCsv dest;
+  dest.TableName = dir / "program.csv";
+  dest.PrepareDestination();
+  EXPECT_THROW(dest.OpenTable(), TrundleError);
+  EXPECT_EQ(ReadFile(dir / "program.csv"), binary);
+
+  using namespace std::string_literals;
+  for (const std::string& utf16 : {"\xFF\xFE" "a\0,\0b\0\r\0\n\0"s, "a\0,\0b\0\r\0\n\0"s}) {
+    WriteFile(dir / "wide.csv", utf16);
+    TTrundleCsv text;
+    for (const std::string& line : Load(text, dir / "wide.csv").log)
+      EXPECT_EQ(line.find("not a text file"), std::string::npos) << line;
+  }
+}
+
 TEST(DelimitedReadTest, FailuresAreMessages) {
   ScratchFolder dir;
   TTrundleCsv empty_csv;

@@ -263,6 +263,12 @@ TEST_F(RunPageTest, ASourceThatCannotBeReadEndsWithTheErrorBox) {
        "no such file"},
       {"folder", [&] { Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "folder")); },
        "folder"},
+      {"binary file",
+       [&] {
+         WriteFile(dir_ / "program.csv", std::string("\x7F" "ELF\x02\x01\x01\0\0\0\0,\n", 14));
+         Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "program.csv"));
+       },
+       "is not a text file"},
       {"empty file", [&] { Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "empty.csv")); },
        "0 bytes"},
       {"wrong SQL",
