@@ -613,7 +613,7 @@ TEST(HtmlTest, PageTemplateEscapingAndBanner) {
   html.Table.AddRecord();
   html.SaveTable();
   const std::string page = ReadFile(dir / "p.html");
-  EXPECT_EQ(page.substr(0, 36), "<HTML><HEAD><TITLE>Q&amp;A &lt;1&gt;");
+  EXPECT_EQ(page.substr(0, 58), "<HTML><HEAD><meta charset=\"utf-8\"><TITLE>Q&amp;A &lt;1&gt;");
   EXPECT_NE(page.find("<BODY><P><B>Hello</B></P><P CLASS=\"heading\" ALIGN=\"CENTER\">Q&amp;A "
                       "&lt;1&gt;</P>"),
             std::string::npos);
