@@ -101,6 +101,9 @@ void TTrundle::Execute() {
     OnMessage("\r\nCompleted: " + FormatLogTimestamp(now, formats));
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - steady_start;
     OnMessage("Elapsed time: " + FormatElapsed(elapsed.count() / 86400.0));
+    // A stopped run ends by saying what it left behind, the question a user who stopped
+    // it has.
+    if (outcome_ == TRunOutcome::kStopped) OnMessage(WhatTheDestinationHolds());
   }
 }
 
@@ -114,6 +117,9 @@ TRunOutcome TTrundle::OpenAndMove() {
   destination_->PrepareDestination();
   bool ok = destination_->OpenTable();
   if (StopRequested()) return ReportStop(0);
+  // A destination that is there gets the records after its own: said, since a user who
+  // meant a new table would otherwise learn it only from the file.
+  if (ok && OnMessage) OnMessage("The destination table exists: the records are appended to it");
   if (!ok) {
     last_adaptor_message_.clear();
     ok = destination_->CreateTable(*source_);
@@ -135,6 +141,18 @@ TRunOutcome TTrundle::OpenAndMove() {
     return ReportStop(0);
   }
   return outcome;
+}
+
+std::string TTrundle::WhatTheDestinationHolds() const {
+  const TDataKind kind = destination_->GetKind();
+  const std::string name = kind == dkText && destination_->Clipboard
+                               ? std::string("clipboard")
+                               : destination_->TableName;
+  // The text kinds write their file (or the clipboard) only once the last record is in.
+  if (kind == dkCsv || kind == dkText || kind == dkHtml)
+    return "The destination " + name + " is left as it was: it holds none of the records moved";
+  return "The destination " + name + " keeps the " + std::to_string(records_moved_) +
+         " records moved before the stop";
 }
 
 TRunOutcome TTrundle::NotOpened(const char* otherwise) {

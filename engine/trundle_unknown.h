@@ -64,6 +64,10 @@ class TTrundleUnknown {
   // Code page of the file's text: reading, what the file holds (empty: as it says, or
   // UTF-8 passing through); writing, what to produce (empty: UTF-8).
   std::string Encoding;
+  // Destination: an existing table is made anew from the source's fields instead of
+  // getting the records after its own. Only the text kinds act on it, and they replace
+  // the file only once the run has written the new one whole.
+  bool ReplaceExisting = false;
   int32_t RecordCount = 0;  // set by a successful OpenTable
   TTrundleMessageEvent OnMessage;
   // Stepped through a TickCounter by every long phase (tick.h). A phase that can end early

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "engine/adaptor_registry.h"
+#include "front/register_adaptors.h"
 
 namespace trundle {
 namespace {
@@ -54,6 +55,43 @@ void BuildJob(const JobDescription& description, TTrundle& job) {
   destination.HtmlTitle = description.html_title;
   destination.HtmlBanner = description.html_banner;
   destination.Clipboard = description.clipboard;
+  destination.ReplaceExisting =
+      description.if_exists == IfExists::kReplace && CanReplace(description.destination.kind);
+}
+
+bool CanReplace(TDataKind kind) { return kind == dkCsv || kind == dkText; }
+
+bool DestinationExists(const JobDescription& description, bool ask_databases) {
+  const EndDescription& dest = description.destination;
+  if (IsFileKind(dest.kind)) {
+    if (dest.kind == dkText && description.clipboard) return false;
+    struct stat st {};
+    return !dest.file.empty() && dest.file != "-" && stat(dest.file.c_str(), &st) == 0 &&
+           S_ISREG(st.st_mode);
+  }
+  if (!ask_databases || (dest.kind != dkAccess && dest.kind != dkOracle) || dest.database.empty())
+    return false;
+  if (dest.kind == dkAccess && !std::filesystem::exists(dest.database)) return false;
+  try {
+    for (const std::string& table :
+         DatabaseTables(dest.kind, dest.database, dest.user, dest.password, dest.dao_version))
+      if (SameTableName(table, dest.table)) return true;
+  } catch (const std::exception&) {
+  }
+  return false;
+}
+
+std::string ExistingDestinationNote(const JobDescription& description, bool ask_databases) {
+  if (!DestinationExists(description, ask_databases)) return "";
+  const EndDescription& dest = description.destination;
+  const std::string name =
+      IsFileKind(dest.kind) ? dest.file : "The table " + dest.table + " of " + dest.database;
+  if (description.if_exists == IfExists::kFail)
+    return name + " exists: the run will not start";
+  if (dest.kind == dkHtml) return name + " exists: the page will be written anew";
+  if (description.if_exists == IfExists::kReplace && CanReplace(dest.kind))
+    return name + " exists: it will be replaced by the source's table";
+  return name + " exists: the records will be appended to it";
 }
 
 std::string WholeTableSql(TDataKind kind, const std::string& table) {

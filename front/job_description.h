@@ -12,6 +12,7 @@
 //   job.Execute();
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "engine/trundle.h"
@@ -33,9 +34,17 @@ struct EndDescription {
   bool create_database = false;  // Access destination: a missing database is made empty
 };
 
+// What a run does with a destination table that is there already.
+enum class IfExists : uint8_t {
+  kAppend,   // the records go after its own
+  kReplace,  // a text file is made anew (written whole before the old one goes)
+  kFail,     // nothing is run
+};
+
 struct JobDescription {
   EndDescription source;
   EndDescription destination;
+  IfExists if_exists = IfExists::kAppend;
   // Read by the destination only.
   std::string html_title;
   std::string html_banner;
@@ -72,6 +81,22 @@ std::string MissingKindMessage(const JobDescription& description);
 // sentence for the user naming it. Files are the same when their device and inode are,
 // whatever path or link names them; a destination that does not exist yet is none.
 std::string SameAsSourceMessage(const JobDescription& description);
+
+// True for the destination kinds that IfExists::kReplace makes anew: comma- and
+// tab-delimited text. An HTML page is always written anew; dBase, Paradox, Access and
+// server tables keep their records.
+bool CanReplace(TDataKind kind);
+
+// Whether the destination table is there already: a file kind's file (an HTML page
+// included), or with `ask_databases` the table in an Access or server database (an
+// answer the database cannot give counts as no). The clipboard and standard output
+// hold nothing.
+bool DestinationExists(const JobDescription& description, bool ask_databases);
+
+// A sentence for the user about an existing destination: that the records will be
+// appended to it, that it will be replaced, or that the run will not start. Empty when
+// DestinationExists (with `ask_databases`) is false.
+std::string ExistingDestinationNote(const JobDescription& description, bool ask_databases);
 
 // The name a person reads for a kind: "comma-delimited text", "Access", ...
 const char* KindTitle(TDataKind kind);

@@ -47,7 +47,10 @@ std::string EmptyFileCause(const std::string& path) {
 // in UTF-16 without a mark), is left to the reader, as is a file read in a named code
 // page.
 std::string NotTextCause(const std::string& path, const std::string& code_page) {
-  if (NeedsConversion(code_page)) return "";
+  // A pipe or a device is read once, by the reader: its first bytes are not looked at.
+  struct stat st {};
+  if (NeedsConversion(code_page) || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return "";
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return "";
   char head[4096];
@@ -380,6 +383,10 @@ bool TTrundleDelimited::OpenDestination() {
   // A binary file is neither appended to nor replaced by a table.
   if (const std::string cause = NotTextCause(TableName, Encoding); !cause.empty())
     throw TrundleError(cause + "; no records are added to it, and it is left as it was");
+  if (ReplaceExisting) {
+    SendMessage(TableName + " exists: it is replaced by the source's table");
+    return false;
+  }
   // Errors reading go to the caller: a file that cannot be read whole is not rewritten.
   DelimitedReader reader(TableName, delimiter_, Encoding);
   std::vector<std::string_view> fields;

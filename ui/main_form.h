@@ -124,6 +124,9 @@ class MainForm : public QMainWindow {
   void About1Click();
   void ReadMe1Click();
   void ShowErrorBox(const QString& message);
+  // The run page's line about an existing destination, and its Append and Replace
+  // choice (shown only for a destination that exists; Replace only where it can).
+  void ShowDestinationNote();
   // A run refused before it starts: the reason in the log and in the error box.
   void RefuseRun(const QString& why);
   bool AskToStopRun();
@@ -148,6 +151,9 @@ class MainForm : public QMainWindow {
   QStackedWidget* notebook1_ = nullptr;
   PageButtons buttons_[4];
   QPushButton* trundle_button_ = nullptr;
+  QPushButton* stop_button_ = nullptr;
+  QLabel* destination_note_ = nullptr;
+  QButtonGroup* if_exists_ = nullptr;  // 0 Append, 1 Replace
   QPlainTextEdit* log_ = nullptr;
   Gauge* gauge_ = nullptr;
 

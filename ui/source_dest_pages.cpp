@@ -514,6 +514,7 @@ JobDescription MainForm::Describe() const {
       s.sql = str(memo5_->toPlainText());
       break;
   }
+  d.if_exists = if_exists_->checkedId() == 1 ? IfExists::kReplace : IfExists::kAppend;
   EndDescription& t = d.destination;
   switch (dest_tabs_->currentIndex()) {
     case 0: {

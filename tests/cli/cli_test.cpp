@@ -75,6 +75,41 @@ TEST(CliTest, TheSourceAsItsOwnDestinationIsRefused) {
   EXPECT_EQ(RunCli(dir, {"in.csv", "sub/in.csv"}).status, 0);
 }
 
+// --if-exists: an existing DEST is appended to (the default, and said so), made anew,
+// or left alone with the run refused.
+TEST(CliTest, IfExistsAppendsReplacesOrRefuses) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "ID,NAME\n1,Ann\n");
+  ASSERT_EQ(RunCli(dir, {"in.csv", "out.csv"}).status, 0);
+  const std::string once = ReadFile(dir / "out.csv");
+  const CliRun append = RunCli(dir, {"in.csv", "out.csv"});
+  EXPECT_EQ(append.status, 0);
+  EXPECT_NE(append.out.find("The destination table exists: the records are appended to it\n"),
+            std::string::npos)
+      << append.out;
+  EXPECT_EQ(ReadFile(dir / "out.csv"), once + "\"1\",\"Ann\"\r\n");
+
+  const CliRun replace = RunCli(dir, {"--if-exists", "replace", "in.csv", "out.csv"});
+  EXPECT_EQ(replace.status, 0) << replace.err;
+  EXPECT_NE(replace.out.find("out.csv exists: it is replaced by the source's table\n"),
+            std::string::npos)
+      << replace.out;
+  EXPECT_EQ(ReadFile(dir / "out.csv"), once);
+
+  const CliRun fail = RunCli(dir, {"--if-exists", "fail", "in.csv", "out.csv"});
+  EXPECT_EQ(fail.status, 1);
+  EXPECT_EQ(fail.err, "trundle-cli: out.csv exists: the run will not start (--if-exists fail)\n");
+  EXPECT_EQ(fail.out, "");
+  EXPECT_EQ(ReadFile(dir / "out.csv"), once);
+  EXPECT_EQ(RunCli(dir, {"--if-exists", "fail", "in.csv", "new.csv"}).status, 0);
+
+  // A table that keeps its records, and a word the option does not know: usage errors.
+  EXPECT_EQ(RunCli(dir, {"--if-exists", "replace", "in.csv", "t.dbf"}).status, 2);
+  EXPECT_EQ(RunCli(dir, {"--if-exists", "overwrite", "in.csv", "out.csv"}).err,
+            "trundle-cli: unknown --if-exists 'overwrite' (append, replace or fail)\n"
+            "Try 'trundle-cli --help'.\n");
+}
+
 TEST(CliTest, UsageErrorsExitWithTwo) {
   ScratchFolder dir;
   struct Case {

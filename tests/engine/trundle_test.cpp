@@ -190,6 +190,19 @@ TEST(TrundleTest, MissingDestinationIsCreatedAndFailuresStopTheRun) {
     run.job.Execute();
     EXPECT_EQ(run.destination->calls, "POCScW");
     EXPECT_EQ(run.job.failure(), "");
+    EXPECT_EQ(std::count(run.log.begin(), run.log.end(),
+                         "The destination table exists: the records are appended to it"),
+              0);
+  }
+  {
+    // A destination that is there is said to be appended to, before the records move.
+    JobRun run;
+    run.source->records = 2;
+    run.job.Execute();
+    const auto said = std::find(run.log.begin(), run.log.end(),
+                                "The destination table exists: the records are appended to it");
+    ASSERT_NE(said, run.log.end());
+    EXPECT_LT(said, std::find(run.log.begin(), run.log.end(), "Moving data"));
   }
   {
     JobRun run;
@@ -273,6 +286,7 @@ TEST(TrundleTest, AStopRequestEndsTheRunBetweenRecordsWithoutSaving) {
   };
   for (const Case& c : cases) {
     JobRun run;
+    run.destination->TableName = "out";
     run.destination->transactional = c.transactional;
     run.source->records = 2500;
     run.source->count = 2500;
@@ -288,10 +302,13 @@ TEST(TrundleTest, AStopRequestEndsTheRunBetweenRecordsWithoutSaving) {
     EXPECT_EQ(run.source->delivered, std::max(c.stop_after, 0));
     EXPECT_EQ(run.job.records_moved(), c.moved);
     EXPECT_EQ(run.job.outcome(), TRunOutcome::kStopped);
-    ASSERT_GE(run.log.size(), 3u);
-    EXPECT_EQ(run.log[run.log.size() - 3],
+    ASSERT_GE(run.log.size(), 4u);
+    EXPECT_EQ(run.log[run.log.size() - 4],
               "Stopped on request: " + std::to_string(c.moved) + " records moved" + c.rolled_back);
-    EXPECT_EQ(run.log.back().substr(0, 14), "Elapsed time: ");
+    EXPECT_EQ(run.log[run.log.size() - 2].substr(0, 14), "Elapsed time: ");
+    // The last line says what the stop left in the destination.
+    EXPECT_EQ(run.log.back(), "The destination out keeps the " + std::to_string(c.moved) +
+                                  " records moved before the stop");
     EXPECT_TRUE(run.progress.empty() || run.progress.back() < 100);
   }
 }
@@ -323,7 +340,7 @@ TEST(TrundleTest, TicksOfLongPhasesReachTheProgressEventAndCanStopTheRun) {
   EXPECT_EQ(run.source->opened, 0);
   EXPECT_EQ(run.destination->calls, "");
   EXPECT_EQ(run.job.outcome(), TRunOutcome::kStopped);
-  ASSERT_EQ(run.log.size(), 5u);
+  ASSERT_EQ(run.log.size(), 6u);
   EXPECT_EQ(run.log[2], "Stopped on request: 0 records moved");
 }
 

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -346,6 +347,76 @@ TEST_F(RunPageTest, TheSourceAsItsOwnDestinationIsRefused) {
   EXPECT_EQ(ReadFile(dir_ / "in.csv"), before);
 }
 
+// The run page says that a destination is there and what the run will do with it;
+// Append (the default) adds the records after its own, Replace writes it anew.
+TEST_F(RunPageTest, AnExistingDestinationIsSaidAndAppendedToOrReplaced) {
+  const std::string out = dir_ / "out.csv";
+  Describe(dir_ / "in.csv", out, 0);
+  Run();
+  auto* note = Get<QLabel>("DestinationNote");
+  auto* append = Get<QRadioButton>("AppendRadio");
+  auto* replace = Get<QRadioButton>("ReplaceRadio");
+  EXPECT_FALSE(WindowLog().join('\n').contains("exists"));
+  const std::string once = ReadFile(out);
+  Click("Back4");
+  Click("Next3");
+  EXPECT_EQ(note->text().toStdString(), out + " exists: the records will be appended to it");
+  EXPECT_TRUE(append->isVisible() && append->isChecked());
+  Click("TrundleButton");
+  EXPECT_TRUE(WindowLog().contains("The destination table exists: the records are appended to it"));
+  EXPECT_EQ(ReadFile(out).size(), 2 * once.size() - once.find('\n') - 1);  // one header
+
+  QTest::mouseClick(replace, Qt::LeftButton);
+  EXPECT_EQ(note->text().toStdString(), out + " exists: it will be replaced by the source's table");
+  Click("TrundleButton");
+  EXPECT_EQ(ReadFile(out), once);
+  EXPECT_TRUE(dialogs_->errors.empty());
+
+  // A dBase table keeps its records: Replace is not offered, Append is chosen again.
+  Click("Back4");
+  Describe(dir_ / "in.csv", dir_ / "t.dbf", 0, true);
+  Run();
+  Click("Back4");
+  Click("Next3");
+  EXPECT_TRUE(append->isChecked());
+  EXPECT_FALSE(replace->isEnabled());
+  EXPECT_TRUE(note->text().endsWith("appended to it"));
+  // A destination not there yet: no note, no choice.
+  Click("Back4");
+  Describe(dir_ / "in.csv", dir_ / "new.csv", 0);
+  Click("Next3");
+  EXPECT_TRUE(note->text().isEmpty());
+  EXPECT_FALSE(append->isVisible());
+}
+
+// The Stop button ends a run at a record boundary without closing the window; the log's
+// last line says what the destination holds.
+TEST_F(RunPageTest, TheStopButtonStopsTheRunAndTheWindowStays) {
+  WriteFile(dir_ / "big.csv", Rows(3000));
+  Describe(dir_ / "big.csv", dir_ / "big.txt", 1);
+  auto* stop = Get<QPushButton>("StopButton");
+  EXPECT_FALSE(stop->isEnabled());
+  bool clicked = false;
+  QObject::connect(Get<Gauge>("Gauge1"), &QProgressBar::valueChanged, form_.get(),
+                   [stop, &clicked](int percent) {
+                     if (percent < 10 || clicked) return;
+                     clicked = stop->isEnabled();
+                     QTest::mouseClick(stop, Qt::LeftButton);
+                   });
+  Run();
+  EXPECT_TRUE(clicked);
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_FALSE(form_->running());
+  EXPECT_FALSE(stop->isEnabled());
+  EXPECT_EQ(WindowLog().filter("Stopped on request: ").size(), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "big.txt"));
+  EXPECT_EQ(WindowLog().back().toStdString(),
+            "The destination " + (dir_ / "big.txt") +
+                " is left as it was: it holds none of the records moved");
+  EXPECT_TRUE(dialogs_->questions.empty());
+  EXPECT_TRUE(dialogs_->errors.empty());
+}
+
 TEST_F(RunPageTest, ASecondClickDuringARunDoesNotStartASecondRun) {
   WriteFile(dir_ / "big.csv", Rows(3000));
   Describe(dir_ / "big.csv", dir_ / "big.txt", 1);
@@ -394,6 +465,9 @@ TEST_F(RunPageTest, ClosingDuringARunAsksAndWaitsForTheJob) {
   EXPECT_GE(moved, 300);
   EXPECT_LT(moved, 3000);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "stopped.txt"));
+  EXPECT_EQ(WindowLog().back().toStdString(),
+            "The destination " + (dir_ / "stopped.txt") +
+                " is left as it was: it holds none of the records moved");
   EXPECT_TRUE(dialogs_->errors.empty());
 }
 
