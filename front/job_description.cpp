@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "engine/adaptor_registry.h"
@@ -167,6 +169,24 @@ std::string SameAsSourceMessage(const JobDescription& description) {
     return "The destination table " + dest.table + " of " + dest.database +
            " is the source table: choose another destination table";
   return "";
+}
+
+std::string DaoVersionOfFile(const std::string& path, std::string& found) {
+  found.clear();
+  // The first page: 00 01 00 00, "Standard Jet DB" or "Standard ACE DB", and at 0x14 the
+  // format's version, 0 for Jet 3, 1 for Jet 4, 2 and up for the ACE formats.
+  char head[0x18] = {};
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return "";
+  const size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  const std::string_view bytes(head, got);
+  if (got < sizeof head || bytes.substr(0, 4) != std::string_view("\0\1\0\0", 4) ||
+      (bytes.substr(4, 15) != "Standard Jet DB" && bytes.substr(4, 15) != "Standard ACE DB"))
+    return "";
+  const auto version = static_cast<unsigned char>(head[0x14]);
+  found = version == 0 ? "Access 97" : version == 1 ? "Access 2000" : "Access 2007 or later";
+  return version == 0 ? "dao35" : "dao36";
 }
 
 const char* KindTitle(TDataKind kind) {

@@ -98,6 +98,13 @@ bool DestinationExists(const JobDescription& description, bool ask_databases);
 // DestinationExists (with `ask_databases`) is false.
 std::string ExistingDestinationNote(const JobDescription& description, bool ask_databases);
 
+// The DAO version that opens the Access database at `path`, read from its header:
+// "dao35" for Jet 3 (Access 97), "dao36" for Jet 4 (Access 2000 to 2003) and the later
+// ACE formats (.accdb), which DAO 3.6 opens too. Empty when the file cannot be read or
+// is no Access database. `found` gets what the header says ("Access 97", "Access
+// 2000", "Access 2007 or later"), or empty.
+std::string DaoVersionOfFile(const std::string& path, std::string& found);
+
 // The name a person reads for a kind: "comma-delimited text", "Access", ...
 const char* KindTitle(TDataKind kind);
 

@@ -117,6 +117,9 @@ class MainForm : public QMainWindow {
                       const QStringList& filters);
   void BrowseDestTextGroupClick();
   void FillTableList(QComboBox* combo, TDataKind kind, bool source);
+  // The Access tab's version follows its database file's header (with `choose`), and
+  // the version group's caption says what the file is or what "create" will make.
+  void FollowAccessVersion(bool source, bool choose = true);
 
   // Run page.
   void MessageCallback(const std::string& message);
@@ -175,6 +178,8 @@ class MainForm : public QMainWindow {
   QStackedWidget* notebook2_ = nullptr;
   QCheckBox* clipboard_check_ = nullptr;
   QCheckBox* create_database_check_ = nullptr;  // on the destination's Access tab
+  QGroupBox* source_access_group_ = nullptr;
+  QGroupBox* dest_access_group_ = nullptr;
 };
 
 }  // namespace trundle

@@ -172,6 +172,7 @@ void MainForm::BuildSourcePage(QWidget* page) {
                 QRect(16, 86, 409, 40), {tr("Access 97"), tr("Access 2000")}, 2,
                 &source_access_version_);
   source_access_version_->button(0)->setChecked(true);
+  source_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("SourceAccessVersionGroup"));
   combo1_ = AddTableCombo(access, "ComboBox1", tr("Source Table"), 145);
   memo4_ = new QPlainTextEdit(access);
   source_tabs_->addTab(access, tr("Access"));
@@ -294,6 +295,7 @@ void MainForm::BuildDestinationPage(QWidget* page) {
   AddRadioGroup(access, "DestAccessVersionGroup", tr("Database version"), QRect(16, 105, 409, 40),
                 {tr("Access 97"), tr("Access 2000")}, 2, &dest_access_version_);
   dest_access_version_->button(0)->setChecked(true);
+  dest_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("DestAccessVersionGroup"));
   combo3_ = AddTableCombo(access, "ComboBox3", tr("Destination Table"), 177);
   create_database_check_ =
       new QCheckBox(tr("Create the database if it doesn't exist (Access 2000)"), access);
@@ -302,6 +304,14 @@ void MainForm::BuildDestinationPage(QWidget* page) {
   // The database the box makes is an Access 2000 one, which Access 97 cannot open.
   connect(create_database_check_, &QCheckBox::toggled, this, [this](bool on) {
     if (on) dest_access_version_->button(1)->setChecked(true);
+  });
+  // The version follows the database the box names, and the group's caption says what
+  // its header holds.
+  connect(edit4_, &QLineEdit::textChanged, this, [this] { FollowAccessVersion(true); });
+  connect(edit11_, &QLineEdit::textChanged, this, [this] { FollowAccessVersion(false); });
+  connect(create_database_check_, &QCheckBox::toggled, this, [this] { FollowAccessVersion(false); });
+  connect(dest_access_version_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+    if (checked) FollowAccessVersion(false, false);
   });
   dest_tabs_->addTab(access, tr("Access"));
 
@@ -394,6 +404,31 @@ void MainForm::BrowseDestTextGroupClick() {
     default:
       break;
   }
+}
+
+void MainForm::FollowAccessVersion(bool source, bool choose) {
+  QLineEdit* box = source ? edit4_ : edit11_;
+  QButtonGroup* group = source ? source_access_version_ : dest_access_version_;
+  QGroupBox* frame = source ? source_access_group_ : dest_access_group_;
+  if (!frame) return;
+  const std::string path = box->text().toStdString();
+  std::string found;
+  const std::string dao = path.empty() ? "" : DaoVersionOfFile(path, found);
+  QString caption = tr("Database version");
+  if (!dao.empty()) {
+    if (choose) {
+      const QSignalBlocker quiet(group);
+      group->button(dao == "dao35" ? 0 : 1)->setChecked(true);
+    }
+    caption += tr(": the file is an %1 database").arg(QString::fromStdString(found));
+  } else if (!source && create_database_check_->isChecked() && !path.empty() &&
+             !QFileInfo::exists(QString::fromStdString(path))) {
+    // What the box makes is an Access 2000 database, which DAO 3.5 cannot open.
+    caption += group->checkedId() == 0
+                   ? tr(": Access 97 cannot open the new database, made as Access 2000")
+                   : tr(": a new database is made as Access 2000");
+  }
+  frame->setTitle(caption);
 }
 
 void MainForm::SetTableLister(TDataKind kind, TableLister lister) {

@@ -366,6 +366,40 @@ TEST_F(MainFormTest, EnteringATableBoxRaisesABoxOnlyForANewFailure) {
   EXPECT_EQ(dialogs_->errors.size(), 2u);
 }
 
+// The Access tabs choose the version the database's header names and say what they
+// found; "create" with Access 97 says that the new database is not one Access 97 opens.
+TEST_F(MainFormTest, TheAccessVersionFollowsTheDatabaseFile) {
+  auto* group = Get<QGroupBox>("SourceAccessVersionGroup");
+  struct Case {
+    const char* fixture;
+    int item;
+    const char* found;
+  } cases[] = {{"testV2000.mdb", 1, "Access 2000"},
+               {"testV1997.mdb", 0, "Access 97"},
+               {"testV2003.mdb", 1, "Access 2000"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    Get<QLineEdit>("Edit4")->setText(QString::fromStdString(testing::AccessFixture(c.fixture)));
+    EXPECT_TRUE(Get<QRadioButton>(QString("SourceAccessVersionGroupItem%1").arg(c.item).toLatin1())
+                    ->isChecked());
+    EXPECT_EQ(group->title(), QString("Database version: the file is an %1 database").arg(c.found));
+  }
+  // A file that is no database leaves the choice and says nothing.
+  ScratchFolder dir;
+  WriteFile(dir / "not.mdb", std::string(4096, 'x'));
+  Get<QLineEdit>("Edit4")->setText(QString::fromStdString(dir / "not.mdb"));
+  EXPECT_TRUE(Get<QRadioButton>("SourceAccessVersionGroupItem1")->isChecked());
+  EXPECT_EQ(group->title(), "Database version");
+
+  auto* dest = Get<QGroupBox>("DestAccessVersionGroup");
+  Get<QLineEdit>("Edit11")->setText(QString::fromStdString(dir / "new.mdb"));
+  QTest::mouseClick(Get<QCheckBox>("CreateDatabaseCheck"), Qt::LeftButton);
+  EXPECT_TRUE(dest->title().endsWith("a new database is made as Access 2000"));
+  Get<QRadioButton>("DestAccessVersionGroupItem0")->setChecked(true);
+  EXPECT_TRUE(dest->title().contains("Access 97 cannot open the new database"))
+      << dest->title().toStdString();
+}
+
 TEST_F(MainFormTest, ControlsAreNamedForScreenReadersAndScripts) {
   for (QWidget* widget : form_->findChildren<QWidget*>()) {
     const bool control = qobject_cast<QLineEdit*>(widget) || qobject_cast<QComboBox*>(widget) ||
