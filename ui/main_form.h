@@ -130,6 +130,9 @@ class MainForm : public QMainWindow {
   // The run page's line about an existing destination, and its Append and Replace
   // choice (shown only for a destination that exists; Replace only where it can).
   void ShowDestinationNote();
+  // What the pages leave unfilled for the run (a file, a file type, a database, a
+  // table), as a sentence naming it and its page; empty when nothing is missing.
+  QString MissingEntry(const JobDescription& description) const;
   // A run refused before it starts: the reason in the log and in the error box.
   void RefuseRun(const QString& why);
   bool AskToStopRun();

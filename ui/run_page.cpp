@@ -74,6 +74,10 @@ void MainForm::TrundleButtonClick() {
     ShowErrorBox(QString::fromStdString(missing));
     return;
   }
+  if (const QString missing = MissingEntry(description); !missing.isEmpty()) {
+    RefuseRun(missing);
+    return;
+  }
   // Refused before anything is opened: a run would read the file it is writing.
   if (const std::string same = SameAsSourceMessage(description); !same.empty()) {
     RefuseRun(QString::fromStdString(same));
@@ -137,6 +141,57 @@ void MainForm::MessageCallback(const std::string& message) {
 void MainForm::ProgressCallback(int percent) {
   gauge_->SetPosition(percent);
   QCoreApplication::processEvents();
+}
+
+QString MainForm::MissingEntry(const JobDescription& d) const {
+  const QString placeholder = tr("<Select table>");
+  // A table box still showing the placeholder names no table; a statement typed in the
+  // SQL box may name one instead.
+  auto no_table = [&placeholder](const EndDescription& end) {
+    const QString table = QString::fromStdString(end.table).trimmed();
+    return (table.isEmpty() || table == placeholder) &&
+           (end.sql.empty() || end.sql == ProposedSql(end.kind, end.table));
+  };
+  const EndDescription& s = d.source;
+  const QString source_page = tr("on the Source Data page");
+  switch (source_tabs_->currentIndex()) {
+    case 0:
+      if (s.file.empty()) return tr("Fill in the source file %1").arg(source_page);
+      if (s.kind == dkUnknown)
+        return tr("Choose the source file's type, Comma delimited or Tab delimited, %1")
+            .arg(source_page);
+      break;
+    case 1:
+    case 2:
+      if (s.file.empty() && s.sql.empty()) return tr("Fill in the source table %1").arg(source_page);
+      break;
+    case 3:
+    case 4:
+      if (s.database.empty()) return tr("Fill in the source database %1").arg(source_page);
+      if (no_table(s)) return tr("Choose or type the source table %1").arg(source_page);
+      break;
+  }
+  const EndDescription& t = d.destination;
+  const QString dest_page = tr("on the Destination page");
+  switch (dest_tabs_->currentIndex()) {
+    case 0:
+      if (t.kind == dkUnknown)
+        return tr("Choose the destination file's type, Comma delimited, Tab delimited or HTML, %1")
+            .arg(dest_page);
+      if (t.file.empty() && !(t.kind == dkText && d.clipboard))
+        return tr("Fill in the destination file %1").arg(dest_page);
+      break;
+    case 1:
+    case 2:
+      if (t.file.empty()) return tr("Fill in the destination table %1").arg(dest_page);
+      break;
+    case 3:
+    case 4:
+      if (t.database.empty()) return tr("Fill in the destination database %1").arg(dest_page);
+      if (no_table(t)) return tr("Choose or type the destination table %1").arg(dest_page);
+      break;
+  }
+  return {};
 }
 
 void MainForm::ShowDestinationNote() {

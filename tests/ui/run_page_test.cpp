@@ -226,8 +226,62 @@ TEST_F(RunPageTest, ClipboardAndUnsetKinds) {
   dialogs_->file = FileDialogAnswer{QString::fromStdString(dir_ / "in.csv"), 3};
   Click("BrowseSourceTextButton");
   Run();
-  EXPECT_TRUE(WindowLog().contains("Source or destination not set"));
+  // Nothing is read: the box and the log name what to choose.
+  ASSERT_FALSE(dialogs_->errors.empty());
+  EXPECT_TRUE(dialogs_->errors.back().startsWith("Choose the source file's type"));
+  EXPECT_TRUE(WindowLog().value(0).startsWith("Not started: Choose the source file's type"));
   EXPECT_FALSE(WindowLog().join('\n').contains("records moved"));
+}
+
+// What the pages leave unfilled is named before the run, with its page, rather than
+// surfacing as an engine's message about an empty name or a table called "<Select table>".
+TEST_F(RunPageTest, AnEntryLeftUnfilledIsNamedBeforeTheRun) {
+  struct Case {
+    const char* name;
+    std::function<void()> fill;
+    const char* message;
+  } cases[] = {
+      {"no destination file", [&] { Get<QLineEdit>("Edit8")->clear(); },
+       "Fill in the destination file on the Destination page"},
+      {"no source file", [&] { Get<QLineEdit>("Edit1")->clear(); },
+       "Fill in the source file on the Source Data page"},
+      {"server table not chosen",
+       [&] {
+         Get<QTabWidget>("PageControl1")->setCurrentIndex(4);
+         Get<QLineEdit>("Edit15")->setText("ORCL");
+         Get<QComboBox>("ComboBox2")->setEditText("<Select table>");
+         Get<QPlainTextEdit>("Memo5")->clear();
+       },
+       "Choose or type the source table on the Source Data page"},
+      {"Access destination table not chosen",
+       [&] {
+         Get<QTabWidget>("PageControl2")->setCurrentIndex(3);
+         Get<QLineEdit>("Edit11")->setText(QString::fromStdString(dir_ / "shop.mdb"));
+         Get<QComboBox>("ComboBox3")->setEditText("<Select table>");
+       },
+       "Choose or type the destination table on the Destination page"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Describe(dir_ / "in.csv", dir_ / "out.csv", 0);
+    Get<QTabWidget>("PageControl1")->setCurrentIndex(0);
+    c.fill();
+    dialogs_->errors.clear();
+    Run();
+    ASSERT_EQ(dialogs_->errors.size(), 1u);
+    EXPECT_EQ(dialogs_->errors[0], QString(c.message) + ".");
+    EXPECT_EQ(WindowLog(), QStringList{QString("Not started: ") + c.message});
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.csv"));
+    Click("Back4");
+  }
+  // A statement typed for the server source names its table: no complaint about the box.
+  Describe(dir_ / "in.csv", dir_ / "out.csv", 0);
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  Get<QComboBox>("ComboBox2")->setEditText("<Select table>");
+  Get<QPlainTextEdit>("Memo5")->setPlainText("select 1");
+  dialogs_->errors.clear();
+  Run();
+  EXPECT_FALSE(WindowLog().value(0).startsWith("Not started"));
 }
 
 TEST_F(RunPageTest, ADestinationThatCannotBeWrittenShowsTheErrorAndKeepsTheLog) {
