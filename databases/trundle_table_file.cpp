@@ -52,7 +52,7 @@ bool TTrundleTableFile::OpenTable() {
     query_->Close();
     if (const std::string cause = NoTableCause(TableName); !cause.empty()) {
       SendMessage("Table doesn't exist or is empty");
-      SendMessage(cause);
+      SendMessage(destination_ ? NewDestinationNote(TableName) : cause);
       return false;
     }
     if (IsNonRegular(TableName)) {
@@ -83,6 +83,7 @@ bool TTrundleTableFile::OpenTable() {
 }
 
 void TTrundleTableFile::PrepareDestination() {
+  destination_ = true;
   std::string quoted;
   for (char c : TableName) {
     quoted += c;

@@ -53,6 +53,7 @@ class TTrundleTableFile : public TTrundleUnknown {
   std::vector<std::string> created_from_;
   FieldNameMapper mapper_;
   bool mapper_ready_ = false;
+  bool destination_ = false;  // PrepareDestination was called: a missing file is made
 };
 
 class TTrundleDBase : public TTrundleTableFile {

@@ -377,7 +377,7 @@ bool TTrundleDelimited::OpenDestination() {
   }
   if (const std::string cause = NoTableCause(TableName); !cause.empty()) {
     SendMessage("Table doesn't exist or is empty");
-    SendMessage(cause);
+    SendMessage(NewDestinationNote(TableName));
     return false;
   }
   // A binary file is neither appended to nor replaced by a table.

@@ -172,7 +172,7 @@ TEST(CliTest, AWholeRunPrintsItsLogAndExitsWithZero) {
   const std::string log = run.out.substr(run.out.find('\n') + 1);  // past "Commenced: "
   EXPECT_EQ(log.substr(0, log.find("Completed: ")),
             "Moving data from in.csv to out.tsv\n\nReading table\n2 records read\nReading "
-            "table\nTable doesn't exist or is empty\nout.tsv: no such file\nTable created\nMoving "
+            "table\nTable doesn't exist or is empty\nout.tsv does not exist yet: it is created\nTable created\nMoving "
             "data\n2 records "
             "moved\nWriting table\n2 records written\n\n");
   EXPECT_EQ(ReadFile(dir / "out.tsv"), "\"NAME\"\t\"QTY\"\r\n\"ann\"\t\"1\"\r\n\"bob\"\t\"2\"\r\n");

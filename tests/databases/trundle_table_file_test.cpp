@@ -67,7 +67,7 @@ TEST_F(TableFileAdaptorTest, CsvIntoANewDBaseTableSizesFieldsByTheirData) {
   EXPECT_EQ(log,
             (std::vector<std::string>{
                 "Reading table", "2 records read", "Reading from table",
-                "Table doesn't exist or is empty", dir / "out.dbf: no such file", "Table created",
+                "Table doesn't exist or is empty", dir / "out.dbf does not exist yet: it is created", "Table created",
                 "Reading from table", "0 records read", "Moving data", "2 records moved"}));
   const Table t = Read("out.dbf");
   ASSERT_EQ(t.fields.size(), 3u);
@@ -232,8 +232,9 @@ TEST_F(TableFileAdaptorTest, ATableThatCouldNotBeFilledIsNeverCreated) {
   sql += " from \"" + (dir / "src.dbf") + "\"";
   const auto log = Move(dkDBase, "src.dbf", dkDBase, "wide.dbf", sql);
   EXPECT_FALSE(moved);
-  EXPECT_EQ(log.back(), "Cannot create " + (dir / "wide.dbf") +
-                            ": the source has 300 fields, and a record carries at most 256");
+  EXPECT_EQ(log[log.size() - 2], "Cannot create " + (dir / "wide.dbf") +
+                                      ": the source has 300 fields, and a record carries at most 256");
+  EXPECT_EQ(log.back(), "Failed: nothing was moved");
   EXPECT_FALSE(std::filesystem::exists(dir / "wide.dbf"));
   EXPECT_FALSE(std::filesystem::exists(dir / "wide.cpg"));
 }
@@ -246,7 +247,7 @@ TEST_F(TableFileAdaptorTest, AFifoIsNoTableFileAndIsNeverOpened) {
   EXPECT_FALSE(moved);
   const std::string refused = fifo + " is not a regular file, and a table file must be one";
   EXPECT_EQ(log, (std::vector<std::string>{"Reading table", "1 records read", "Reading from table",
-                                           refused, refused}));
+                                           refused, refused, "Failed: nothing was moved"}));
 }
 
 // A deleted record is neither read nor counted: the log's count and the progress agree
@@ -300,11 +301,12 @@ TEST_F(TableFileAdaptorTest, MissingOrBrokenSourcesAreMessages) {
   auto log = Move(dkDBase, "none.dbf", dkCsv, "out.csv");
   EXPECT_FALSE(moved);
   EXPECT_EQ(log, (std::vector<std::string>{"Reading from table", "Table doesn't exist or is empty",
-                                           dir / "none.dbf: no such file"}));
+                                           dir / "none.dbf: no such file",
+                                           "Failed: nothing was moved"}));
   WriteFile(dir / "bad.dbf", "not a table at all");
   log = Move(dkDBase, "bad.dbf", dkCsv, "out.csv");
   EXPECT_FALSE(moved);
-  ASSERT_EQ(log.size(), 2u);
+  ASSERT_EQ(log.size(), 3u);
   EXPECT_NE(log[1].find(dir / "bad.dbf"), std::string::npos) << log[1];
   EXPECT_FALSE(std::filesystem::exists(dir / "out.csv"));
 }

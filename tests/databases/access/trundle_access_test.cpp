@@ -55,7 +55,7 @@ TEST_F(AccessAdaptorTest, ATableIntoCsvLogsWhatTheSourceDoes) {
   // Read again once the destination has its table, as for every destination.
   EXPECT_EQ(Run(job), (std::vector<std::string>{
                           "Reading from table", "2 records read", "Reading table",
-                          "Table doesn't exist or is empty", dir / "out.csv: no such file",
+                          "Table doesn't exist or is empty", dir / "out.csv does not exist yet: it is created",
                           "Table created", "Reading from table", "2 records read", "Moving data",
                           "2 records moved", "Writing table", "2 records written"}));
   EXPECT_EQ(job.outcome(), TRunOutcome::kMoved);
@@ -149,7 +149,7 @@ TEST_F(AccessAdaptorTest, NewTablesTakeTheSourcesTranslatedFields) {
     EXPECT_EQ(Run(job),
               (std::vector<std::string>{
                   "Reading from table", "2 records read", "Reading from table",
-                  "Table doesn't exist or is empty", dir / (file + ": no such file"),
+                  "Table doesn't exist or is empty", dir / (file + " does not exist yet: it is created"),
                   "Table created", "Reading from table", "0 records read", "Reading from table",
                   "2 records read", "Moving data", "2 records moved"}));
     auto reader =
