@@ -96,8 +96,9 @@ class TTableObject {
   std::vector<int> LongestValues(const TextLength& length,
                                  const TTrundleTickEvent& tick = {}) const;
 
-  // The text form of one value: currency "$%1.2f", date-times by the short date (with
-  // the time of day when there is one) or the time alone below 1.0, else ToText().
+  // The text form of one value: currency "$%1.2f" (with the third and fourth decimals
+  // when the amount has them), date-times by the short date (with the time of day when
+  // there is one) or the time alone below 1.0, else ToText().
   std::string FormatValue(const TRecordObject& record, int field) const;
   void AppendFormatted(const Variant& value, std::string& out) const;
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "engine/errors.h"
 #include "engine/locale_format.h"
@@ -80,8 +81,12 @@ TEST(TableObjectTest, FormatsValuesWithoutLosingAnything) {
     const char* text;
   } cases[] = {
       {Variant::CurrencyFromDouble(1234.5), "$1234.50"},
-      {Variant::CurrencyFromDouble(-0.125), "$-0.13"},
-      {Variant::Currency(-4), "$0.00"},
+      {Variant::Currency(0), "$0.00"},
+      {Variant::Currency(-12000), "$-1.20"},
+      // A currency amount has four decimals: none is rounded away.
+      {Variant::CurrencyFromDouble(-0.125), "$-0.125"},
+      {Variant::Currency(-4), "$-0.0004"},
+      {Variant::Currency(INT64_MIN), "$-922337203685477.5808"},
       {Variant::DateTime(0.5), "12:00"},
       {Variant::DateTime((13 * 3600 + 5 * 60 + 7) / 86400.0), "13:05:07"},
       {Variant::DateTime(36526.0), "01/01/2000"},

@@ -182,6 +182,39 @@ TEST_F(AccessAdaptorTest, NewTablesTakeTheSourcesTranslatedFields) {
   }
 }
 
+// Table1's Currency column H holds 0 and 3.5. Comma- and tab-delimited text and the HTML
+// page write an amount as dollars with two decimals; a table of another kind gets the
+// number (NewTablesTakeTheSourcesTranslatedFields), and so does a text field.
+TEST_F(AccessAdaptorTest, ACurrencyIsWrittenInDollarsOnlyToTextAndPages) {
+  for (const auto& [kind, file] :
+       {std::pair{dkCsv, "t1.csv"}, std::pair{dkText, "t1.txt"}, std::pair{dkHtml, "t1.html"}}) {
+    SCOPED_TRACE(file);
+    TTrundle job;
+    Setup(job, AccessFixture("testV1997.mdb"), "Table1", kind, file);
+    Run(job);
+    EXPECT_EQ(job.outcome(), TRunOutcome::kMoved);
+    const std::string text = ReadFile(dir / file);
+    EXPECT_NE(text.find("$0.00"), std::string::npos) << text;
+    EXPECT_NE(text.find("$3.50"), std::string::npos) << text;
+  }
+  // Into an existing table whose H is text, the amount is the number's text.
+  WriteFile(dir / "h.csv", "H\r\nplaceholder\r\n");
+  TTrundle to_dbase;
+  to_dbase.SetSourceKind(dkCsv);
+  to_dbase.SetDestinationKind(dkDBase);
+  to_dbase.Source().TableName = dir / "h.csv";
+  to_dbase.Destination().TableName = dir / "h.dbf";
+  Run(to_dbase);
+  TTrundle job;
+  Setup(job, AccessFixture("testV1997.mdb"), "Table1", dkDBase, "h.dbf");
+  Run(job);
+  EXPECT_EQ(job.outcome(), TRunOutcome::kMoved);
+  auto reader = OpenDBaseTable(dir / "h.dbf", {});
+  std::vector<std::string> values;
+  for (std::vector<Variant> row; reader->Next(row);) values.push_back(row[0].ToText());
+  EXPECT_EQ(values, (std::vector<std::string>{"placeholder", "0", "3.5"}));
+}
+
 TEST_F(AccessAdaptorTest, AResultWiderThanARecordIsARangeCheckError) {
   TTrundle job;
   Setup(job, AccessFixture("test2V2000.mdb"), "MSP_PROJECTS", dkCsv, "out.csv");
