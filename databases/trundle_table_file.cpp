@@ -71,6 +71,13 @@ bool TTrundleTableFile::OpenTable() {
     query_->OnTick = OnTick;
     query_->Open();
     const int64_t count = query_->RecordCount();
+    // A source whose records a record buffer cannot carry whole is refused before the
+    // destination is touched (its header alone, with no records, is copied).
+    if (!destination_ && count > 0 && query_->FieldCount() > kRecordBufferSize)
+      throw RangeCheckError(TableName + ": the statement " + ShownInLog(Sql) + " gives " +
+                            std::to_string(query_->FieldCount()) +
+                            " fields, and a record holds at most " +
+                            std::to_string(kRecordBufferSize));
     SendMessage(std::to_string(count) + " records read");
     RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
     return query_->FieldCount() > 0;

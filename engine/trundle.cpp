@@ -103,7 +103,7 @@ void TTrundle::Execute() {
     OnMessage("Elapsed time: " + FormatElapsed(elapsed.count() / 86400.0));
     // A stopped run ends by saying what it left behind, the question a user who stopped
     // it has.
-    if (outcome_ == TRunOutcome::kStopped) OnMessage(WhatTheDestinationHolds());
+    if (outcome_ == TRunOutcome::kStopped) OnMessage(destination_->WhatAStopLeaves(records_moved_));
   }
 }
 
@@ -141,18 +141,6 @@ TRunOutcome TTrundle::OpenAndMove() {
     return ReportStop(0);
   }
   return outcome;
-}
-
-std::string TTrundle::WhatTheDestinationHolds() const {
-  const TDataKind kind = destination_->GetKind();
-  const std::string name = kind == dkText && destination_->Clipboard
-                               ? std::string("clipboard")
-                               : destination_->TableName;
-  // The text kinds write their file (or the clipboard) only once the last record is in.
-  if (kind == dkCsv || kind == dkText || kind == dkHtml)
-    return "The destination " + name + " is left as it was: it holds none of the records moved";
-  return "The destination " + name + " keeps the " + std::to_string(records_moved_) +
-         " records moved before the stop";
 }
 
 TRunOutcome TTrundle::NotOpened(const char* otherwise) {

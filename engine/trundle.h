@@ -87,8 +87,6 @@ class TTrundle {
   // Logs how many records a stopped run kept (records_moved_) and how many of its open
   // batch the destination rolled back; kStopped.
   TRunOutcome ReportStop(int64_t undone);
-  // The last line of a stopped run's log: what the destination holds now.
-  std::string WhatTheDestinationHolds() const;
   std::unique_ptr<TTrundleUnknown> MakeRelaying(TDataKind kind);
 
   std::unique_ptr<TTrundleUnknown> source_;

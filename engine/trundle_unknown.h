@@ -96,6 +96,9 @@ class TTrundleUnknown {
   // True when Rollback undoes the records written since the last Commit; false when
   // they stay (the file kinds).
   virtual bool RollsBackOpenBatch() const;
+  // The last line of a stopped run's log: what the destination holds now, given how many
+  // records the job counts as moved. Here: a table written record by record keeps them.
+  virtual std::string WhatAStopLeaves(int64_t records_moved) const;
 
   // The fields a destination's CreateTable copies: names in order, with types and widths
   // where the kind knows them. A text table gives ftString and, when measure_widths is

@@ -109,6 +109,11 @@ TFieldDefs TTrundleTableBase::SourceFieldDefs(const TextLength& measure_widths) 
   return FieldDefsOfWidths(widths);
 }
 
+std::string TTrundleTableBase::WhatAStopLeaves(int64_t /*records_moved*/) const {
+  const std::string name = GetKind() == dkText && Clipboard ? std::string("clipboard") : TableName;
+  return "The destination " + name + " is left as it was: it holds none of the records moved";
+}
+
 bool TTrundleTableBase::EndOfRecords(TRecordBuffer& names, TRecordBuffer& values) {
   ClearFilledBuffers(names, values);
   names_filled_ = nullptr;
@@ -144,7 +149,8 @@ bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
 
 const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordBuffer& names,
                                                                   const TRecordBuffer& values,
-                                                                  int64_t record_number) {
+                                                                  int64_t record_number,
+                                                                  bool held) {
   if (!names_fixed_ && mapped_names_ != Table.FieldNames) {
     mapped_names_ = Table.FieldNames;
     mapper_.SetDestination(mapped_names_);
@@ -153,7 +159,7 @@ const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordB
   by_field_.assign(Table.FieldNames.size(), nullptr);
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) by_field_[map[i]] = &values[i];
-  if (by_field_.size() > static_cast<size_t>(kMaxRecordValues)) {
+  if (held && by_field_.size() > static_cast<size_t>(kMaxRecordValues)) {
     for (size_t i = kMaxRecordValues; i < by_field_.size(); ++i)
       if (by_field_[i])
         throw RangeCheckError(
@@ -242,6 +248,16 @@ bool TTrundleDelimited::OpenSource() {
       }
       ++records;
       if (!regular) Table.AddTextRecord(fields);
+    }
+    // A header of more names than a record holds: no record could be handed on whole,
+    // so none is (a header alone has no values to lose, and is copied).
+    if (records > 0 && Table.FieldNames.size() > static_cast<size_t>(kMaxRecordValues)) {
+      SendMessage(kRangeCheckError);
+      SendMessage(TableName + " line 1: the header names " +
+                  std::to_string(Table.FieldNames.size()) +
+                  " fields, and a text record holds at most " + std::to_string(kMaxRecordValues) +
+                  " values");
+      return false;
     }
     for (const std::string& note : reader.TakeNotes()) SendMessage(note);
     if (wider)
@@ -361,6 +377,14 @@ TFieldDefs TTrundleDelimited::SourceFieldDefs(const TextLength& measure_widths) 
   return FieldDefsOfWidths(widths);
 }
 
+std::string TTrundleDelimited::WhatAStopLeaves(int64_t records_moved) const {
+  if (!streaming_ || !IsStreamOutput(TableName))
+    return TTrundleTableBase::WhatAStopLeaves(records_moved);
+  const std::string name = TableName == kStandardOutputName ? "standard output" : TableName;
+  return "The destination " + name + " is written straight to: it has been sent at most the " +
+         std::to_string(records_moved) + " records moved before the stop";
+}
+
 bool TTrundleDelimited::OpenDestination() {
   SendMessage("Reading table");
   Table.FieldNames.clear();
@@ -444,13 +468,9 @@ bool TTrundleDelimited::WriteRecord(const TRecordBuffer& names, const TRecordBuf
     return TTrundleTableBase::WriteRecord(names, values);
   }
   if (!output_) StartOutput();
-  // A record holds at most kMaxRecordValues values, as in the in-memory table.
-  if (Table.FieldNames.size() > static_cast<size_t>(kMaxRecordValues))
-    throw RangeCheckError(TableName + ", record " + std::to_string(written_ + 1) + ": " +
-                          std::to_string(Table.FieldNames.size()) +
-                          " fields, and a text record holds at most " +
-                          std::to_string(kMaxRecordValues) + " values");
-  for (const Variant* value : MapToFields(names, values, written_ + 1)) {
+  // Written straight out, a record is not held in Table: a file of more fields than
+  // Table's records hold takes values in any of them, and its old lines are copied whole.
+  for (const Variant* value : MapToFields(names, values, written_ + 1, false)) {
     if (!value || value->IsEmpty()) {
       output_->Field({});
     } else if (value->type() == VarType::kString) {
