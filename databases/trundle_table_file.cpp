@@ -74,10 +74,8 @@ bool TTrundleTableFile::OpenTable() {
     // A source whose records a record buffer cannot carry whole is refused before the
     // destination is touched (its header alone, with no records, is copied).
     if (!destination_ && count > 0 && query_->FieldCount() > kRecordBufferSize)
-      throw RangeCheckError(TableName + ": the statement " + ShownInLog(Sql) + " gives " +
-                            std::to_string(query_->FieldCount()) +
-                            " fields, and a record holds at most " +
-                            std::to_string(kRecordBufferSize));
+      throw TooManyFieldsError(TableName + ": the statement " + ShownInLog(Sql),
+                               query_->FieldCount(), kRecordBufferSize);
     SendMessage(std::to_string(count) + " records read");
     RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
     return query_->FieldCount() > 0;
@@ -152,9 +150,8 @@ bool TTrundleTableFile::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
   }
   const int fields = query_->FieldCount();
   if (fields > static_cast<int>(names.size()) || fields > static_cast<int>(values.size()))
-    throw RangeCheckError(TableName + ": the statement " + ShownInLog(Sql) + " gives " +
-                          std::to_string(fields) + " fields, and a record holds at most " +
-                          std::to_string(std::min(names.size(), values.size())));
+    throw TooManyFieldsError(TableName + ": the statement " + ShownInLog(Sql), fields,
+                             static_cast<int64_t>(std::min(names.size(), values.size())));
   FilledUpTo(fields);
   const TFieldDefs& defs = query_->FieldDefs();
   for (int i = 0; i < fields; ++i) {

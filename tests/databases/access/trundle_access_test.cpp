@@ -221,11 +221,15 @@ TEST_F(AccessAdaptorTest, AResultWiderThanARecordIsARangeCheckError) {
   // 74 columns four times over.
   job.Source().Sql = "select * from MSP_PROJECTS a, MSP_PROJECTS b, MSP_PROJECTS c, MSP_PROJECTS d";
   const auto log = Run(job);
-  // The error ends the reading, and the run is a failure, not an empty copy.
-  EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
-            (std::vector<std::string>{"Moving data", "Range check error",
-                                      "Stopped by an error reading the source: 0 records moved"}));
-  EXPECT_EQ(job.outcome(), TRunOutcome::kReadFailed);
+  // Refused when the source opens, naming the count and the limit: nothing is moved, and
+  // no destination made.
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"Reading from table",
+                                      "Range check error\r\nThe statement " + job.Source().Sql +
+                                          " on " + AccessFixture("test2V2000.mdb") +
+                                          " gives 296 fields, and a record holds at most 256",
+                                      "Failed: nothing was moved"}));
+  EXPECT_EQ(job.outcome(), TRunOutcome::kNotOpened);
   EXPECT_FALSE(std::filesystem::exists(job.Destination().TableName));
 }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <filesystem>
 
 #include "databases/dbase/dbase_file.h"
 #include "databases/paradox/paradox_file.h"
@@ -262,6 +263,21 @@ TEST_P(ServerTest, EveryValueOfAWideTableLandsInItsPlace) {
   Move(dkOracle, Table("wide"), dkCsv, "out.csv", "select * from " + Table("wide") + " order by k");
   ASSERT_EQ(error, "");
   EXPECT_TRUE(ReadFile(dir / "out.csv") == expected) << "the table read back differs";
+}
+
+// A statement of more columns than a record carries is refused when it opens.
+TEST_P(ServerTest, AStatementWiderThanARecordIsRefused) {
+  std::string sql = "select 0 as c0";
+  for (int c = 1; c < 300; ++c) sql += ", " + std::to_string(c) + " as c" + std::to_string(c);
+  const std::vector<std::string> log = Move(dkOracle, "", dkCsv, "out.csv", sql);
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(outcome, TRunOutcome::kNotOpened);
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2].rfind("Range check error\r\nThe statement select 0 as c0, ", 0), 0u)
+      << log[log.size() - 2];
+  EXPECT_TRUE(log[log.size() - 2].ends_with(" gives 300 fields, and a record holds at most 256"))
+      << log[log.size() - 2];
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.csv"));
 }
 
 TEST_P(ServerTest, NullStaysApartFromEmptyText) {
