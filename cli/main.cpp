@@ -69,6 +69,17 @@ bool WritesToStandardOutput(const std::string& dest) {
          out.st_dev == file.st_dev && out.st_ino == file.st_ino;
 }
 
+// --if-exists fail: an existing destination stops the run before anything is opened;
+// the status, or -1 to go on.
+int RefuseExistingDestination(const trundle::JobDescription& description) {
+  if (description.if_exists != trundle::IfExists::kFail ||
+      !trundle::DestinationExists(description, true))
+    return -1;
+  std::cerr << "trundle-cli: " << trundle::ExistingDestinationNote(description, true)
+            << " (--if-exists fail)\n";
+  return kExitNotOpened;
+}
+
 int Usage(const std::string& error) {
   std::cerr << "trundle-cli: " << error << "\n"
             << "Try 'trundle-cli --help'.\n";
@@ -176,6 +187,8 @@ int main(int argc, char** argv) {
 
   trundle::JobDescription description;
   if (std::string e = trundle::DescribeJob(options, description); !e.empty()) return Usage(e);
+  if (std::string e = trundle::SameAsSourceMessage(description); !e.empty()) return Usage(e);
+  if (const int status = RefuseExistingDestination(description); status >= 0) return status;
   trundle::TTrundle job;
   trundle::BuildJob(description, job);
   if (options.clipboard) trundle::SetSystemClipboard(trundle::FindCommandClipboard());

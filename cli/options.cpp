@@ -95,6 +95,15 @@ bool ConnectionStringHasPassword(const std::string& text) {
   return false;
 }
 
+// --if-exists WHAT; an error sentence, or empty.
+std::string ParseIfExists(const std::string& what, IfExists& out) {
+  if (what == "append") out = IfExists::kAppend;
+  else if (what == "replace") out = IfExists::kReplace;
+  else if (what == "fail") out = IfExists::kFail;
+  else return "unknown --if-exists '" + what + "' (append, replace or fail)";
+  return "";
+}
+
 }  // namespace
 
 std::optional<TDataKind> KindForPath(const std::string& path) {
@@ -169,6 +178,11 @@ std::string UsageText() {
          "                                          exist, create it empty (Access 2000,\n"
          "                                          .mdb) first; removed again when the\n"
          "                                          run creates no table in it\n"
+         "  --if-exists append|replace|fail         an existing DEST gets the records after\n"
+         "                                          its own (append, the default), is made\n"
+         "                                          anew (replace: csv and text files; an\n"
+         "                                          HTML page always is), or stops the run\n"
+         "                                          before it starts (fail, exit status 1)\n"
          "  --clipboard                             put tab-delimited text on the clipboard\n"
          "                                          instead of writing DEST\n"
          "  --quiet                                 print no log\n"
@@ -212,6 +226,11 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       o.clipboard = true;
     else if (a == "--create-database")
       o.create_database = true;
+    else if (a == "--if-exists") {
+      std::string what;
+      error = i + 1 < args.size() ? ParseIfExists(what = args[++i], o.if_exists)
+                                  : "option --if-exists needs a value";
+    }
     else if (a == "--source-kind")
       error = kind(o.source.kind);
     else if (a == "--dest-kind")
@@ -304,6 +323,9 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     if (LowerAscii(o.dest.dao) == "dao35")
       return "--create-database makes an Access 2000 database, which DAO 3.5 cannot open";
   }
+  if (o.if_exists == IfExists::kReplace && !CanReplace(*o.dest.kind) && *o.dest.kind != dkHtml)
+    return std::string("--if-exists replace makes csv and text files anew; a ") +
+           KindName(*o.dest.kind) + " table keeps its records";
   if (o.dest.location == "-" && *o.dest.kind != dkCsv && *o.dest.kind != dkText &&
       *o.dest.kind != dkHtml)
     return "standard output (-) takes csv, text or html, not " +
@@ -363,6 +385,7 @@ std::string DescribeJob(const CliOptions& options, JobDescription& out) {
       !e.empty())
     return e;
   out.destination.create_database = options.create_database;
+  out.if_exists = options.if_exists;
   out.clipboard = options.clipboard;
   out.html_title =
       options.html_title ? *options.html_title : HtmlTitleForFile(options.dest.location);

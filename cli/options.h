@@ -34,6 +34,7 @@ struct CliOptions {
   bool list_tables = false;      // --list-tables DATABASE: source.location is the database
   std::string check_access;      // --check-access FILE: the Access database to check
   bool create_database = false;  // --create-database: a missing Access DEST is made empty
+  IfExists if_exists = IfExists::kAppend;  // --if-exists append|replace|fail
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.

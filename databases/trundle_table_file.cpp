@@ -53,7 +53,7 @@ bool TTrundleTableFile::OpenTable() {
     query_->Close();
     if (const std::string cause = NoTableCause(TableName); !cause.empty()) {
       SendMessage("Table doesn't exist or is empty");
-      SendMessage(cause);
+      SendMessage(destination_ ? NewDestinationNote(TableName) : cause);
       return false;
     }
     if (IsNonRegular(TableName)) {
@@ -82,6 +82,11 @@ bool TTrundleTableFile::OpenTable() {
     }
     for (const std::string& line : query_->TakeRepairs()) SendMessage(line);
     const int64_t count = query_->RecordCount();
+    // A source whose records a record buffer cannot carry whole is refused before the
+    // destination is touched (its header alone, with no records, is copied).
+    if (!destination_ && count > 0 && query_->FieldCount() > kRecordBufferSize)
+      throw TooManyFieldsError(TableName + ": the statement " + ShownInLog(Sql),
+                               query_->FieldCount(), kRecordBufferSize);
     SendMessage(std::to_string(count) + " records read");
     RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
     return query_->FieldCount() > 0;
@@ -94,6 +99,7 @@ bool TTrundleTableFile::OpenTable() {
 }
 
 void TTrundleTableFile::PrepareDestination() {
+  destination_ = true;
   std::string quoted;
   for (char c : TableName) {
     quoted += c;
@@ -157,9 +163,8 @@ bool TTrundleTableFile::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
   }
   const int fields = query_->FieldCount();
   if (fields > static_cast<int>(names.size()) || fields > static_cast<int>(values.size()))
-    throw RangeCheckError(TableName + ": the statement " + ShownInLog(Sql) + " gives " +
-                          std::to_string(fields) + " fields, and a record holds at most " +
-                          std::to_string(std::min(names.size(), values.size())));
+    throw TooManyFieldsError(TableName + ": the statement " + ShownInLog(Sql), fields,
+                             static_cast<int64_t>(std::min(names.size(), values.size())));
   FilledUpTo(fields);
   const TFieldDefs& defs = query_->FieldDefs();
   for (int i = 0; i < fields; ++i) {

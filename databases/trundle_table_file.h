@@ -57,7 +57,7 @@ class TTrundleTableFile : public TTrundleUnknown {
   std::vector<std::string> created_from_;
   FieldNameMapper mapper_;
   bool mapper_ready_ = false;
-  bool destination_ = false;  // PrepareDestination was called
+  bool destination_ = false;  // PrepareDestination was called: a missing file is made
   bool refused_ = false;      // the table exists and takes no records from this run
 };
 

@@ -2,6 +2,7 @@
 // it names the file and the cause where those are known.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -34,6 +35,13 @@ inline constexpr const char kRangeCheckError[] = "Range check error";
 // passed ("t.csv line 5: 92 values, and a text record holds at most 91").
 inline TrundleError RangeCheckError(const std::string& where_and_limit) {
   return TrundleError(std::string(kRangeCheckError) + "\r\n" + where_and_limit);
+}
+
+// The range check error of a source whose records are wider than a record carries:
+// "<source> gives 300 fields, and a record holds at most 256".
+inline TrundleError TooManyFieldsError(const std::string& source, int64_t fields, int64_t limit) {
+  return RangeCheckError(source + " gives " + std::to_string(fields) +
+                         " fields, and a record holds at most " + std::to_string(limit));
 }
 
 }  // namespace trundle

@@ -61,4 +61,11 @@ std::string NoTableCause(const std::string& path) {
   return "";
 }
 
+std::string NewDestinationNote(const std::string& path) {
+  struct stat st {};
+  if (!path.empty() && stat(path.c_str(), &st) != 0 && errno == ENOENT)
+    return path + " does not exist yet: it is created";
+  return NoTableCause(path);
+}
+
 }  // namespace trundle

@@ -27,5 +27,9 @@ std::string ShortenedLogLine(std::string_view line);
 // there ("t.csv: no such file", "t.csv is a folder, not a file"). Empty when a file (or
 // anything else that is not a folder) is at the path.
 std::string NoTableCause(const std::string& path);
+// The line a destination logs in place of NoTableCause: for a file that is not there
+// yet, that it will be made (no failure: a first run to a new file is the usual case);
+// otherwise NoTableCause's reason.
+std::string NewDestinationNote(const std::string& path);
 
 }  // namespace trundle

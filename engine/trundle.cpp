@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <exception>
+#include <string>
 
 #include "engine/adaptor_registry.h"
 #include "engine/datetime.h"
@@ -37,6 +39,7 @@ void TTrundle::SetDestinationKind(TDataKind kind) {
 }
 
 void TTrundle::RelayMessage(const std::string& message) const {
+  last_adaptor_message_ = message;
   if (!OnMessage) return;
   // Adaptors shorten the values and names they quote; this catches what passes through
   // unshortened (an engine's error text that echoes a whole statement or name).
@@ -64,6 +67,7 @@ void TTrundle::Progress(int32_t percent) {
 void TTrundle::Execute() {
   outcome_ = TRunOutcome::kNotRun;
   records_moved_ = 0;
+  failure_.clear();
   const double start = NowLocal();
   // The elapsed time is measured on a steady clock: the wall clock may jump (a change
   // to or from summer time, a clock set by hand) in the middle of a run.
@@ -80,31 +84,52 @@ void TTrundle::Execute() {
   // catches one must not read it as "nothing moved" (records may have been written).
   percent_ = 0;
   last_callback_ = steady_start;
-  outcome_ = OpenAndMove();
+  try {
+    outcome_ = OpenAndMove();
+  } catch (const std::exception& e) {
+    // The exception goes on to the caller unchanged; the log says that the run failed,
+    // where it would otherwise end at whatever the run was doing.
+    if (OnMessage) OnMessage("Failed: " + std::string(e.what()));
+    throw;
+  }
+  // A run that moved nothing because an end failed says so, not only by the adaptor's
+  // own line: "Completed" follows as for every run that ends.
+  if (outcome_ == TRunOutcome::kNotOpened && OnMessage)
+    OnMessage("Failed: nothing was moved");
   if (OnMessage) {
     const double now = NowLocal();
     OnMessage("\r\nCompleted: " + FormatLogTimestamp(now, formats));
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - steady_start;
     OnMessage("Elapsed time: " + FormatElapsed(elapsed.count() / 86400.0));
+    // A stopped run ends by saying what it left behind, the question a user who stopped
+    // it has.
+    if (outcome_ == TRunOutcome::kStopped) OnMessage(destination_->WhatAStopLeaves(records_moved_));
   }
 }
 
 TRunOutcome TTrundle::OpenAndMove() {
   // A long OpenTable ends early when a stop is requested (its ticks say so); the run then
   // ends as stopped, before the destination is touched where the source was opening.
+  last_adaptor_message_.clear();
   const bool source_open = source_->OpenTable();
   if (StopRequested()) return ReportStop(0);
-  if (!source_open) return TRunOutcome::kNotOpened;
+  if (!source_open) return NotOpened("The source could not be opened");
   destination_->PrepareDestination();
   bool ok = destination_->OpenTable();
   if (StopRequested()) return ReportStop(0);
+  // A destination that is there gets the records after its own: said, since a user who
+  // meant a new table would otherwise learn it only from the file.
+  if (ok && OnMessage) OnMessage("The destination table exists: the records are appended to it");
   if (!ok) {
+    last_adaptor_message_.clear();
     ok = destination_->CreateTable(*source_);
+    if (!ok) return NotOpened("The destination table could not be created");
     // An Access source is read again once the destination exists: creating a table in
     // the same database may have closed its query.
-    if (ok && source_->GetKind() == dkAccess) ok = source_->OpenTable();
+    last_adaptor_message_.clear();
+    if (source_->GetKind() == dkAccess && !source_->OpenTable())
+      return NotOpened("The source could not be opened again");
   }
-  if (!ok) return TRunOutcome::kNotOpened;
   const TRunOutcome outcome = MoveRecords();
   if (outcome != TRunOutcome::kMoved) return outcome;
   try {
@@ -116,6 +141,11 @@ TRunOutcome TTrundle::OpenAndMove() {
     return ReportStop(0);
   }
   return outcome;
+}
+
+TRunOutcome TTrundle::NotOpened(const char* otherwise) {
+  failure_ = last_adaptor_message_.empty() ? std::string(otherwise) : last_adaptor_message_;
+  return TRunOutcome::kNotOpened;
 }
 
 TRunOutcome TTrundle::ReportStop(int64_t undone) {

@@ -75,6 +75,9 @@ class TTrundle {
   TRunOutcome outcome() const { return outcome_; }
   // Records written and kept: after a stop, without the open batch a server rolled back.
   int64_t records_moved() const { return records_moved_; }
+  // Why a run that ended kNotOpened failed, for a box that says it: the last line the
+  // failing adaptor logged (or a sentence naming the end that failed). Empty otherwise.
+  const std::string& failure() const { return failure_; }
 
  private:
   // Opens both ends, moves the records and saves the destination; the outcome.
@@ -91,7 +94,14 @@ class TTrundle {
   bool StopRequested() const { return stop_requested_.load(std::memory_order_relaxed); }
   void Progress(int32_t percent);
 
+  // kNotOpened with failure_ set to the reason, the last line the adaptor logged since
+  // last_adaptor_message_ was cleared, or `otherwise`.
+  TRunOutcome NotOpened(const char* otherwise);
+
   TRunOutcome outcome_ = TRunOutcome::kNotRun;
+  std::string failure_;
+  // The last line an adaptor sent: the reason a step that failed gives.
+  mutable std::string last_adaptor_message_;
   int64_t records_moved_ = 0;
   int32_t percent_ = 0;  // the last share passed to OnProgress
   std::chrono::steady_clock::time_point last_callback_;

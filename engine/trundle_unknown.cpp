@@ -1,5 +1,7 @@
 #include "engine/trundle_unknown.h"
 
+#include <string>
+
 namespace trundle {
 
 bool TTrundleUnknown::OpenTable() {
@@ -36,6 +38,11 @@ void TTrundleUnknown::Commit() {}
 void TTrundleUnknown::Rollback() {}
 
 bool TTrundleUnknown::RollsBackOpenBatch() const { return false; }
+
+std::string TTrundleUnknown::WhatAStopLeaves(int64_t records_moved) const {
+  return "The destination " + TableName + " keeps the " + std::to_string(records_moved) +
+         " records moved before the stop";
+}
 
 TFieldDefs TTrundleUnknown::SourceFieldDefs(const TextLength& /*measure_widths*/) { return {}; }
 

@@ -64,6 +64,10 @@ class TTrundleUnknown {
   // Code page of the file's text: reading, what the file holds (empty: as it says, or
   // UTF-8 passing through); writing, what to produce (empty: UTF-8).
   std::string Encoding;
+  // Destination: an existing table is made anew from the source's fields instead of
+  // getting the records after its own. Only the text kinds act on it, and they replace
+  // the file only once the run has written the new one whole.
+  bool ReplaceExisting = false;
   int32_t RecordCount = 0;  // set by a successful OpenTable
   TTrundleMessageEvent OnMessage;
   // Stepped through a TickCounter by every long phase (tick.h). A phase that can end early
@@ -92,6 +96,9 @@ class TTrundleUnknown {
   // True when Rollback undoes the records written since the last Commit; false when
   // they stay (the file kinds).
   virtual bool RollsBackOpenBatch() const;
+  // The last line of a stopped run's log: what the destination holds now, given how many
+  // records the job counts as moved. Here: a table written record by record keeps them.
+  virtual std::string WhatAStopLeaves(int64_t records_moved) const;
 
   // The fields a destination's CreateTable copies: names in order, with types and widths
   // where the kind knows them. A text table gives ftString and, when measure_widths is

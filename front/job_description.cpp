@@ -1,9 +1,14 @@
 #include "front/job_description.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "engine/adaptor_registry.h"
+#include "front/register_adaptors.h"
 
 namespace trundle {
 namespace {
@@ -16,6 +21,24 @@ void FillAdaptor(const EndDescription& end, TTrundleUnknown& adaptor) {
   adaptor.DaoVersion = end.dao_version;
   adaptor.Sql = end.sql;
   adaptor.Encoding = end.encoding;
+}
+
+// True when both paths name one existing file.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {}, second{};
+  if (a.empty() || b.empty() || stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0)
+    return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// Access table names are compared as Access compares them: ASCII letters in any case.
+bool SameTableName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -34,6 +57,43 @@ void BuildJob(const JobDescription& description, TTrundle& job) {
   destination.HtmlTitle = description.html_title;
   destination.HtmlBanner = description.html_banner;
   destination.Clipboard = description.clipboard;
+  destination.ReplaceExisting =
+      description.if_exists == IfExists::kReplace && CanReplace(description.destination.kind);
+}
+
+bool CanReplace(TDataKind kind) { return kind == dkCsv || kind == dkText; }
+
+bool DestinationExists(const JobDescription& description, bool ask_databases) {
+  const EndDescription& dest = description.destination;
+  if (IsFileKind(dest.kind)) {
+    if (dest.kind == dkText && description.clipboard) return false;
+    struct stat st {};
+    return !dest.file.empty() && dest.file != "-" && stat(dest.file.c_str(), &st) == 0 &&
+           S_ISREG(st.st_mode);
+  }
+  if (!ask_databases || (dest.kind != dkAccess && dest.kind != dkOracle) || dest.database.empty())
+    return false;
+  if (dest.kind == dkAccess && !std::filesystem::exists(dest.database)) return false;
+  try {
+    for (const std::string& table :
+         DatabaseTables(dest.kind, dest.database, dest.user, dest.password, dest.dao_version))
+      if (SameTableName(table, dest.table)) return true;
+  } catch (const std::exception&) {
+  }
+  return false;
+}
+
+std::string ExistingDestinationNote(const JobDescription& description, bool ask_databases) {
+  if (!DestinationExists(description, ask_databases)) return "";
+  const EndDescription& dest = description.destination;
+  const std::string name =
+      IsFileKind(dest.kind) ? dest.file : "The table " + dest.table + " of " + dest.database;
+  if (description.if_exists == IfExists::kFail)
+    return name + " exists: the run will not start";
+  if (dest.kind == dkHtml) return name + " exists: the page will be written anew";
+  if (description.if_exists == IfExists::kReplace && CanReplace(dest.kind))
+    return name + " exists: it will be replaced by the source's table";
+  return name + " exists: the records will be appended to it";
 }
 
 std::string WholeTableSql(TDataKind kind, const std::string& table) {
@@ -93,6 +153,40 @@ std::string MissingKindMessage(const JobDescription& description) {
            " are not available in this version of Trundle";
   }
   return "";
+}
+
+std::string SameAsSourceMessage(const JobDescription& description) {
+  const EndDescription& source = description.source;
+  const EndDescription& dest = description.destination;
+  // Tab-delimited text for the clipboard writes no file.
+  const bool writes_file = !(dest.kind == dkText && description.clipboard);
+  if (IsFileKind(source.kind) && IsFileKind(dest.kind) && writes_file &&
+      SameFile(source.file, dest.file))
+    return "The destination " + dest.file + " is the source file " + source.file +
+           ": choose another destination";
+  if (source.kind == dkAccess && dest.kind == dkAccess && SameFile(source.database, dest.database) &&
+      SameTableName(source.table, dest.table))
+    return "The destination table " + dest.table + " of " + dest.database +
+           " is the source table: choose another destination table";
+  return "";
+}
+
+std::string DaoVersionOfFile(const std::string& path, std::string& found) {
+  found.clear();
+  // The first page: 00 01 00 00, "Standard Jet DB" or "Standard ACE DB", and at 0x14 the
+  // format's version, 0 for Jet 3, 1 for Jet 4, 2 and up for the ACE formats.
+  char head[0x18] = {};
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return "";
+  const size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  const std::string_view bytes(head, got);
+  if (got < sizeof head || bytes.substr(0, 4) != std::string_view("\0\1\0\0", 4) ||
+      (bytes.substr(4, 15) != "Standard Jet DB" && bytes.substr(4, 15) != "Standard ACE DB"))
+    return "";
+  const auto version = static_cast<unsigned char>(head[0x14]);
+  found = version == 0 ? "Access 97" : version == 1 ? "Access 2000" : "Access 2007 or later";
+  return version == 0 ? "dao35" : "dao36";
 }
 
 const char* KindTitle(TDataKind kind) {

@@ -12,6 +12,7 @@
 //   job.Execute();
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "engine/trundle.h"
@@ -33,9 +34,17 @@ struct EndDescription {
   bool create_database = false;  // Access destination: a missing database is made empty
 };
 
+// What a run does with a destination table that is there already.
+enum class IfExists : uint8_t {
+  kAppend,   // the records go after its own
+  kReplace,  // a text file is made anew (written whole before the old one goes)
+  kFail,     // nothing is run
+};
+
 struct JobDescription {
   EndDescription source;
   EndDescription destination;
+  IfExists if_exists = IfExists::kAppend;
   // Read by the destination only.
   std::string html_title;
   std::string html_banner;
@@ -66,6 +75,35 @@ std::string HtmlTitleForFile(const std::string& path);
 // An empty string when both kinds have adaptors in this build; otherwise a sentence
 // naming the first kind that has none, for the user.
 std::string MissingKindMessage(const JobDescription& description);
+
+// An empty string unless the destination is the source itself, which a run would read
+// and write at once (a file appended to itself, a table copied into itself): then a
+// sentence for the user naming it. Files are the same when their device and inode are,
+// whatever path or link names them; a destination that does not exist yet is none.
+std::string SameAsSourceMessage(const JobDescription& description);
+
+// True for the destination kinds that IfExists::kReplace makes anew: comma- and
+// tab-delimited text. An HTML page is always written anew; dBase, Paradox, Access and
+// server tables keep their records.
+bool CanReplace(TDataKind kind);
+
+// Whether the destination table is there already: a file kind's file (an HTML page
+// included), or with `ask_databases` the table in an Access or server database (an
+// answer the database cannot give counts as no). The clipboard and standard output
+// hold nothing.
+bool DestinationExists(const JobDescription& description, bool ask_databases);
+
+// A sentence for the user about an existing destination: that the records will be
+// appended to it, that it will be replaced, or that the run will not start. Empty when
+// DestinationExists (with `ask_databases`) is false.
+std::string ExistingDestinationNote(const JobDescription& description, bool ask_databases);
+
+// The DAO version that opens the Access database at `path`, read from its header:
+// "dao35" for Jet 3 (Access 97), "dao36" for Jet 4 (Access 2000 to 2003) and the later
+// ACE formats (.accdb), which DAO 3.6 opens too. Empty when the file cannot be read or
+// is no Access database. `found` gets what the header says ("Access 97", "Access
+// 2000", "Access 2007 or later"), or empty.
+std::string DaoVersionOfFile(const std::string& path, std::string& found);
 
 // The name a person reads for a kind: "comma-delimited text", "Access", ...
 const char* KindTitle(TDataKind kind);

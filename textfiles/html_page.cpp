@@ -114,7 +114,9 @@ void TTableObject::SaveToHtml(const std::string& title, const std::string& banne
                               OutputSink& out, const TTrundleTickEvent& tick) const {
   SealOpenRecord();
   PageBuffer sink(out);
-  sink.Write("<HTML><HEAD><TITLE>");
+  // The page's text is UTF-8 whatever the source's code page was; a browser left to
+  // guess takes it for the locale's legacy code page.
+  sink.Write("<HTML><HEAD><meta charset=\"utf-8\"><TITLE>");
   WriteEscaped(title, sink);
   sink.Write("</TITLE>");
   sink.Write(kStyle);

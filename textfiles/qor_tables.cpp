@@ -436,15 +436,18 @@ void TTableObject::AppendFormatted(const Variant& value, std::string& out) const
   const LocaleFormats& formats = *snapshot;
   switch (value.type()) {
     case VarType::kCurrency: {
-      // "$%1.2f": two decimals, rounded half away from zero, from the exact amount.
+      // "$%1.2f": two decimals. A currency amount holds four, and those of an amount such
+      // as 0.125 are kept ($0.125) rather than rounded away.
       const int64_t units = value.integer();
       const bool negative = units < 0;
       const uint64_t mag = negative ? 0 - static_cast<uint64_t>(units) : units;
-      const uint64_t cents = (mag + 50) / 100;
+      unsigned frac = static_cast<unsigned>(mag % 10000);
+      int decimals = 4;
+      for (; decimals > 2 && frac % 10 == 0; --decimals) frac /= 10;
       char buf[40];
-      std::snprintf(buf, sizeof buf, "$%s%llu%c%02llu", negative && cents ? "-" : "",
-                    static_cast<unsigned long long>(cents / 100), formats.decimal_separator,
-                    static_cast<unsigned long long>(cents % 100));
+      std::snprintf(buf, sizeof buf, "$%s%llu%c%0*u", negative ? "-" : "",
+                    static_cast<unsigned long long>(mag / 10000), formats.decimal_separator,
+                    decimals, frac);
       out += buf;
       return;
     }

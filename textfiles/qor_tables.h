@@ -1,7 +1,8 @@
-// One table held in memory: field names and records of at most 91 values each, with its
+// One table held in memory: field names and records of at most kMaxRecordValues values
+// each, with its
 // renderers to delimited text and to an HTML page. The text and HTML adaptors own one.
 //
-// Records are kept packed in large blocks, not as 91 variants apiece: a record costs
+// Records are kept packed in large blocks, not as a variant per field: a record costs
 // about the bytes of its values. Record 0 is a placeholder that always exists and is
 // never read or written as data; the data records are 1 .. RecordListLength() - 1.
 #pragma once
@@ -16,6 +17,7 @@
 #include "engine/ascii.h"
 #include "engine/field_types.h"
 #include "engine/tick.h"
+#include "engine/trundle_unknown.h"
 #include "engine/variant.h"
 
 namespace trundle {
@@ -23,7 +25,9 @@ namespace trundle {
 class TTableObject;
 class OutputSink;
 
-inline constexpr int kMaxRecordValues = 91;  // value indices 0 .. 90
+// As many values as the job's record buffers carry (indices 0 .. 255): a table of any
+// width that a source can deliver fits in a text file or an HTML page.
+inline constexpr int kMaxRecordValues = kRecordBufferSize;
 
 // A record of a table, by position. Borrowed: valid while its table lives.
 class TRecordObject {
@@ -31,7 +35,7 @@ class TRecordObject {
   TRecordObject(const TTableObject* owner, int index) : owner_(owner), index_(index) {}
   const TTableObject* Owner() const { return owner_; }
   int index() const { return index_; }
-  // Value i; Null when never set. Throws TrundleError "Range check error" above 90.
+  // Value i; Null when never set. Throws TrundleError "Range check error" at kMaxRecordValues and above.
   Variant FieldValue(int i) const;
 
  private:
@@ -60,23 +64,25 @@ class TTableObject {
   void ClearRecords();
 
   // Null unless 0 <= field < FieldNames.size() and 1 <= record < RecordListLength().
-  // Throws "Range check error" for a field index above 90 that passes the first test.
+  // Throws "Range check error" for a field index of kMaxRecordValues or more that passes the first test.
   Variant GetValue(int field, int record) const;
   // Throws "Field not found NAME" (the caller's spelling) when no field has the name.
   Variant GetValueByName(std::string_view name, int record) const;
   // Stores only when the name is found and the record exists; otherwise does nothing.
   void SetValue(std::string_view name, int record, const Variant& value);
-  // Stores value `field` of the record. Throws "Range check error" above 90.
+  // Stores value `field` of the record. Throws "Range check error" for an index of
+  // kMaxRecordValues or more.
   void SetValueAt(int field, int record, const Variant& value);
 
   // Fills values[0 .. FieldNames.size()) from the record without building temporaries.
-  // Throws "Range check error" when there are more than 91 fields.
+  // Throws "Range check error" when there are more than kMaxRecordValues fields.
   void ReadInto(int record, std::vector<Variant>& values) const;
   // Appends a record whose value i is *values[i] (Null where values[i] is nullptr).
-  // Stores the first 91 and then throws "Range check error" when a later one is set.
+  // Stores the first kMaxRecordValues and then throws "Range check error" when a later
+  // one is set.
   void AddRecordFrom(const std::vector<const Variant*>& values);
-  // Appends a record whose values are the given texts, in order. Stores the first 91
-  // and then throws "Range check error" when there are more.
+  // Appends a record whose values are the given texts, in order. Stores the first
+  // kMaxRecordValues and then throws "Range check error" when there are more.
   void AddTextRecord(const std::vector<std::string_view>& texts);
 
   // Position of the first field whose name matches ignoring letter case; -1 when none.
@@ -90,8 +96,9 @@ class TTableObject {
   std::vector<int> LongestValues(const TextLength& length,
                                  const TTrundleTickEvent& tick = {}) const;
 
-  // The text form of one value: currency "$%1.2f", date-times by the short date (with
-  // the time of day when there is one) or the time alone below 1.0, else ToText().
+  // The text form of one value: currency "$%1.2f" (with the third and fourth decimals
+  // when the amount has them), date-times by the short date (with the time of day when
+  // there is one) or the time alone below 1.0, else ToText().
   std::string FormatValue(const TRecordObject& record, int field) const;
   void AppendFormatted(const Variant& value, std::string& out) const;
 

@@ -1,11 +1,13 @@
 #include "textfiles/trundle_text.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <mutex>
+#include <string_view>
 
 #include "engine/adaptor_registry.h"
 #include "engine/codepage.h"
@@ -37,6 +39,33 @@ std::string EmptyFileCause(const std::string& path) {
   if (stat(path.c_str(), &st) == 0 && st.st_size == 0) return path + ": the file has 0 bytes";
   return path + ": the file holds no line, only a byte-order mark or an end-of-file mark " +
          "(character 26)";
+}
+
+// Empty when the file's first bytes may be text; otherwise the line that says it is not.
+// Text holds no NUL byte, binary files (programs, pictures, archives, databases) nearly
+// always do in their first block. UTF-16 and UTF-32 hold NULs too: a file that starts
+// with their byte-order mark, or whose NULs all fall on even or all on odd offsets (as
+// in UTF-16 without a mark), is left to the reader, as is a file read in a named code
+// page.
+std::string NotTextCause(const std::string& path, const std::string& code_page) {
+  // A pipe or a device is read once, by the reader: its first bytes are not looked at.
+  struct stat st {};
+  if (NeedsConversion(code_page) || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return "";
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  char head[4096];
+  const ssize_t got = read(fd, head, sizeof head);
+  close(fd);
+  if (got <= 0) return "";
+  const std::string_view bytes(head, static_cast<size_t>(got));
+  if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") return "";
+  bool even = false, odd = false;
+  for (size_t i = 0; i < bytes.size(); ++i)
+    if (bytes[i] == '\0') (i % 2 ? odd : even) = true;
+  if (!even && !odd) return "";
+  if (even != odd && bytes.size() >= 2) return "";
+  return path + " is not a text file: it holds NUL bytes, as binary files do";
 }
 
 std::mutex g_clipboard_mutex;
@@ -82,6 +111,11 @@ TFieldDefs TTrundleTableBase::SourceFieldDefs(const TextLength& measure_widths) 
   return FieldDefsOfWidths(widths);
 }
 
+std::string TTrundleTableBase::WhatAStopLeaves(int64_t /*records_moved*/) const {
+  const std::string name = GetKind() == dkText && Clipboard ? std::string("clipboard") : TableName;
+  return "The destination " + name + " is left as it was: it holds none of the records moved";
+}
+
 bool TTrundleTableBase::EndOfRecords(TRecordBuffer& names, TRecordBuffer& values) {
   ClearFilledBuffers(names, values);
   names_filled_ = nullptr;
@@ -117,7 +151,8 @@ bool TTrundleTableBase::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
 
 const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordBuffer& names,
                                                                   const TRecordBuffer& values,
-                                                                  int64_t record_number) {
+                                                                  int64_t record_number,
+                                                                  bool held) {
   if (!names_fixed_ && mapped_names_ != Table.FieldNames) {
     mapped_names_ = Table.FieldNames;
     mapper_.SetDestination(mapped_names_);
@@ -126,7 +161,7 @@ const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordB
   by_field_.assign(Table.FieldNames.size(), nullptr);
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) by_field_[map[i]] = &values[i];
-  if (by_field_.size() > static_cast<size_t>(kMaxRecordValues)) {
+  if (held && by_field_.size() > static_cast<size_t>(kMaxRecordValues)) {
     for (size_t i = kMaxRecordValues; i < by_field_.size(); ++i)
       if (by_field_[i])
         throw RangeCheckError(
@@ -203,6 +238,11 @@ bool TTrundleDelimited::OpenSource() {
     SendMessage(cause);
     return false;
   }
+  // Read as text, a binary file gives a few records of garbage and a run that succeeds.
+  if (const std::string cause = NotTextCause(TableName, Encoding); !cause.empty()) {
+    SendMessage(cause);
+    return false;
+  }
   stream_source_ = false;
   source_reader_.reset();
   delivered_ = 0;
@@ -236,6 +276,16 @@ bool TTrundleDelimited::OpenSource() {
       }
       ++records;
       if (!regular) Table.AddTextRecord(fields);
+    }
+    // A header of more names than a record holds: no record could be handed on whole,
+    // so none is (a header alone has no values to lose, and is copied).
+    if (records > 0 && Table.FieldNames.size() > static_cast<size_t>(kMaxRecordValues)) {
+      SendMessage(kRangeCheckError);
+      SendMessage(TableName + " line 1: the header names " +
+                  std::to_string(Table.FieldNames.size()) +
+                  " fields, and a text record holds at most " + std::to_string(kMaxRecordValues) +
+                  " values");
+      return false;
     }
     for (const std::string& note : reader.TakeNotes()) SendMessage(note);
     if (wider)
@@ -355,6 +405,14 @@ TFieldDefs TTrundleDelimited::SourceFieldDefs(const TextLength& measure_widths) 
   return FieldDefsOfWidths(widths);
 }
 
+std::string TTrundleDelimited::WhatAStopLeaves(int64_t records_moved) const {
+  if (!streaming_ || !IsStreamOutput(TableName))
+    return TTrundleTableBase::WhatAStopLeaves(records_moved);
+  const std::string name = TableName == kStandardOutputName ? "standard output" : TableName;
+  return "The destination " + name + " is written straight to: it has been sent at most the " +
+         std::to_string(records_moved) + " records moved before the stop";
+}
+
 bool TTrundleDelimited::OpenDestination() {
   SendMessage("Reading table");
   Table.FieldNames.clear();
@@ -375,7 +433,14 @@ bool TTrundleDelimited::OpenDestination() {
   if (!HoldOutputFile()) return false;
   if (const std::string cause = NoTableCause(TableName); !cause.empty()) {
     SendMessage("Table doesn't exist or is empty");
-    SendMessage(cause);
+    SendMessage(NewDestinationNote(TableName));
+    return false;
+  }
+  // A binary file is neither appended to nor replaced by a table.
+  if (const std::string cause = NotTextCause(TableName, Encoding); !cause.empty())
+    throw TrundleError(cause + "; no records are added to it, and it is left as it was");
+  if (ReplaceExisting) {
+    SendMessage(TableName + " exists: it is replaced by the source's table");
     return false;
   }
   try {
@@ -444,13 +509,9 @@ bool TTrundleDelimited::WriteRecord(const TRecordBuffer& names, const TRecordBuf
     return TTrundleTableBase::WriteRecord(names, values);
   }
   if (!output_) StartOutput();
-  // A record holds at most 91 values, as in the in-memory table.
-  if (Table.FieldNames.size() > static_cast<size_t>(kMaxRecordValues))
-    throw RangeCheckError(TableName + ", record " + std::to_string(written_ + 1) + ": " +
-                          std::to_string(Table.FieldNames.size()) +
-                          " fields, and a text record holds at most " +
-                          std::to_string(kMaxRecordValues) + " values");
-  for (const Variant* value : MapToFields(names, values, written_ + 1)) {
+  // Written straight out, a record is not held in Table: a file of more fields than
+  // Table's records hold takes values in any of them, and its old lines are copied whole.
+  for (const Variant* value : MapToFields(names, values, written_ + 1, false)) {
     if (!value || value->IsEmpty()) {
       output_->Field({});
     } else if (value->type() == VarType::kString) {

@@ -29,17 +29,20 @@ class TTrundleTableBase : public TTrundleUnknown {
   bool CreateTable(TTrundleUnknown& source) override;
   bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
   // Matches names as FieldNameMapper does; a name that matches no field is dropped.
-  // Throws "Range check error" for a field beyond the 91st.
+  // Throws "Range check error" for a field beyond the kMaxRecordValues-th.
   bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
   TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
+  // A table written whole in SaveTable: a stop leaves the file (or the clipboard) as it was.
+  std::string WhatAStopLeaves(int64_t records_moved) const override;
 
  protected:
   // The value for each field of Table from one incoming record (nullptr: none), names
-  // matched as FieldNameMapper does. Valid until the next call. Throws "Range check
-  // error" naming the record (1 for the first of the file) for a value beyond the 91st.
+  // matched as FieldNameMapper does. Valid until the next call. For a record to be held
+  // in Table (`held`), throws "Range check error" naming the record (1 for the first of
+  // the file) for a value beyond the kMaxRecordValues-th.
   const std::vector<const Variant*>& MapToFields(const TRecordBuffer& names,
-                                                 const TRecordBuffer& values,
-                                                 int64_t record_number);
+                                                 const TRecordBuffer& values, int64_t record_number,
+                                                 bool held = true);
   // Table.FieldNames will not change from now on (a header was written), or may again.
   void FixFieldNames(bool fixed);
   // Sends the count of data records followed by " records written", then a line for
@@ -106,6 +109,9 @@ class TTrundleDelimited : public TTrundleTableBase {
   bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
   void SaveTable() override;
   TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
+  // Standard output or a pipe has been sent records as they came, short of a last part
+  // still held back; a file is left as it was.
+  std::string WhatAStopLeaves(int64_t records_moved) const override;
 
  protected:
   // Renders the table and writes it to TableName, converted to Encoding when one is

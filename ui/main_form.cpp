@@ -276,6 +276,7 @@ void MainForm::Notebook1PageChanged(int index) {
       // log takes it instead, where a screen reader reads what the run says; Enter does
       // nothing on this page, which has no default button.
       log_->setFocus();
+      ShowDestinationNote();
       break;
     default:
       break;

@@ -10,6 +10,7 @@
 // screen's logical resolution differs.
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QSize>
 #include <functional>
@@ -116,6 +117,9 @@ class MainForm : public QMainWindow {
                       const QStringList& filters);
   void BrowseDestTextGroupClick();
   void FillTableList(QComboBox* combo, TDataKind kind, bool source);
+  // The Access tab's version follows its database file's header (with `choose`), and
+  // the version group's caption says what the file is or what "create" will make.
+  void FollowAccessVersion(bool source, bool choose = true);
 
   // Run page.
   void MessageCallback(const std::string& message);
@@ -123,6 +127,14 @@ class MainForm : public QMainWindow {
   void About1Click();
   void ReadMe1Click();
   void ShowErrorBox(const QString& message);
+  // The run page's line about an existing destination, and its Append and Replace
+  // choice (shown only for a destination that exists; Replace only where it can).
+  void ShowDestinationNote();
+  // What the pages leave unfilled for the run (a file, a file type, a database, a
+  // table), as a sentence naming it and its page; empty when nothing is missing.
+  QString MissingEntry(const JobDescription& description) const;
+  // A run refused before it starts: the reason in the log and in the error box.
+  void RefuseRun(const QString& why);
   bool AskToStopRun();
 
   std::unique_ptr<Dialogs> dialogs_;
@@ -134,6 +146,8 @@ class MainForm : public QMainWindow {
   TTrundle* job_ = nullptr;  // the running job, borrowed from TrundleButtonClick
   TableLister access_lister_;
   TableLister server_lister_;
+  // Per table combo box, the entries whose database last failed to list (said once).
+  QHash<const QComboBox*, QString> list_failures_;
   DialogMemory open_dialog_;
   DialogMemory save_dialog_;
 
@@ -143,6 +157,9 @@ class MainForm : public QMainWindow {
   QStackedWidget* notebook1_ = nullptr;
   PageButtons buttons_[4];
   QPushButton* trundle_button_ = nullptr;
+  QPushButton* stop_button_ = nullptr;
+  QLabel* destination_note_ = nullptr;
+  QButtonGroup* if_exists_ = nullptr;  // 0 Append, 1 Replace
   QPlainTextEdit* log_ = nullptr;
   Gauge* gauge_ = nullptr;
 
@@ -164,6 +181,8 @@ class MainForm : public QMainWindow {
   QStackedWidget* notebook2_ = nullptr;
   QCheckBox* clipboard_check_ = nullptr;
   QCheckBox* create_database_check_ = nullptr;  // on the destination's Access tab
+  QGroupBox* source_access_group_ = nullptr;
+  QGroupBox* dest_access_group_ = nullptr;
 };
 
 }  // namespace trundle

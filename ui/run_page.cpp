@@ -1,5 +1,8 @@
 // The run page: the Trundle button, the log and the gauge; About, Read Me and closing.
 #include <QApplication>
+#include <QButtonGroup>
+#include <QRadioButton>
+#include <tuple>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
@@ -19,10 +22,16 @@ void MainForm::BuildRunPage(QWidget* page) {
   hint->setObjectName(QStringLiteral("Label31"));
   hint->setAlignment(Qt::AlignHCenter);
   hint->setGeometry(Px(16), Px(72), Px(473), Px(16));
+  // What the run will do with a destination that is there already.
+  destination_note_ = new QLabel(page);
+  destination_note_->setObjectName(QStringLiteral("DestinationNote"));
+  destination_note_->setAlignment(Qt::AlignHCenter);
+  destination_note_->setWordWrap(true);
+  destination_note_->setGeometry(Px(16), Px(90), Px(465), Px(30));
   log_ = new QPlainTextEdit(page);
   log_->setObjectName(QStringLiteral("Memo6"));
   log_->setAccessibleName(tr("Log"));
-  log_->setGeometry(Px(16), Px(104), Px(465), Px(209));
+  log_->setGeometry(Px(16), Px(122), Px(465), Px(191));
   log_->setFrameShape(QFrame::NoFrame);
   log_->setReadOnly(true);
   log_->setBackgroundRole(QPalette::Window);
@@ -31,6 +40,25 @@ void MainForm::BuildRunPage(QWidget* page) {
   trundle_button_->setObjectName(QStringLiteral("TrundleButton"));
   trundle_button_->setGeometry(Px(400), Px(328), Px(75), Px(25));
   connect(trundle_button_, &QPushButton::clicked, this, &MainForm::TrundleButtonClick);
+  stop_button_ = new QPushButton(tr("&Stop"), page);
+  stop_button_->setObjectName(QStringLiteral("StopButton"));
+  stop_button_->setGeometry(Px(316), Px(328), Px(75), Px(25));
+  stop_button_->setEnabled(false);
+  connect(stop_button_, &QPushButton::clicked, this, [this] {
+    if (job_) job_->RequestStop();
+  });
+  if_exists_ = new QButtonGroup(page);
+  for (auto [id, name, caption, left] :
+       {std::tuple{0, "AppendRadio", tr("&Append"), 16}, std::tuple{1, "ReplaceRadio", tr("&Replace"), 110}}) {
+    auto* radio = new QRadioButton(caption, page);
+    radio->setObjectName(QLatin1String(name));
+    radio->setGeometry(Px(left), Px(330), Px(90), Px(21));
+    if_exists_->addButton(radio, id);
+  }
+  if_exists_->button(0)->setChecked(true);
+  connect(if_exists_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+    if (checked) ShowDestinationNote();
+  });
   gauge_ = new Gauge(page);
   gauge_->setObjectName(QStringLiteral("Gauge1"));
   gauge_->setAccessibleName(tr("Progress"));
@@ -46,10 +74,22 @@ void MainForm::TrundleButtonClick() {
     ShowErrorBox(QString::fromStdString(missing));
     return;
   }
+  if (const QString missing = MissingEntry(description); !missing.isEmpty()) {
+    RefuseRun(missing);
+    return;
+  }
+  // Refused before anything is opened: a run would read the file it is writing.
+  if (const std::string same = SameAsSourceMessage(description); !same.empty()) {
+    RefuseRun(QString::fromStdString(same));
+    return;
+  }
+  // The note may be older than the file: said again as the run starts.
+  ShowDestinationNote();
   // Disabling the button moves the focus on to Back4; a keyboard user who started the
   // run gets it back on Trundle, not on a button that leaves the page.
   const bool had_focus = trundle_button_->hasFocus();
   trundle_button_->setEnabled(false);
+  stop_button_->setEnabled(true);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   running_ = true;
   stop_requested_ = false;
@@ -70,6 +110,10 @@ void MainForm::TrundleButtonClick() {
       // any other failure, not only in the log.
       if (job.outcome() == trundle::TRunOutcome::kReadFailed)
         error = QString::fromStdString(job.Source().ReadError());
+      // A source or destination that could not be opened (or a table not created) has
+      // moved nothing: the box says why, as for a destination that cannot be written.
+      if (job.outcome() == trundle::TRunOutcome::kNotOpened)
+        error = QString::fromStdString(job.failure());
     } catch (const std::exception& e) {
       error = QString::fromStdString(e.what());
     }
@@ -81,6 +125,7 @@ void MainForm::TrundleButtonClick() {
   running_ = false;
   QApplication::restoreOverrideCursor();
   trundle_button_->setEnabled(true);
+  stop_button_->setEnabled(false);
   if (had_focus && notebook1_->currentIndex() == 3) trundle_button_->setFocus();
   if (!error.isEmpty() && !close_after_run_) ShowErrorBox(error);
   if (close_after_run_) close();
@@ -96,6 +141,75 @@ void MainForm::MessageCallback(const std::string& message) {
 void MainForm::ProgressCallback(int percent) {
   gauge_->SetPosition(percent);
   QCoreApplication::processEvents();
+}
+
+QString MainForm::MissingEntry(const JobDescription& d) const {
+  const QString placeholder = tr("<Select table>");
+  // A table box still showing the placeholder names no table; a statement typed in the
+  // SQL box may name one instead.
+  auto no_table = [&placeholder](const EndDescription& end) {
+    const QString table = QString::fromStdString(end.table).trimmed();
+    return (table.isEmpty() || table == placeholder) &&
+           (end.sql.empty() || end.sql == ProposedSql(end.kind, end.table));
+  };
+  const EndDescription& s = d.source;
+  const QString source_page = tr("on the Source Data page");
+  switch (source_tabs_->currentIndex()) {
+    case 0:
+      if (s.file.empty()) return tr("Fill in the source file %1").arg(source_page);
+      if (s.kind == dkUnknown)
+        return tr("Choose the source file's type, Comma delimited or Tab delimited, %1")
+            .arg(source_page);
+      break;
+    case 1:
+    case 2:
+      if (s.file.empty() && s.sql.empty()) return tr("Fill in the source table %1").arg(source_page);
+      break;
+    case 3:
+    case 4:
+      if (s.database.empty()) return tr("Fill in the source database %1").arg(source_page);
+      if (no_table(s)) return tr("Choose or type the source table %1").arg(source_page);
+      break;
+  }
+  const EndDescription& t = d.destination;
+  const QString dest_page = tr("on the Destination page");
+  switch (dest_tabs_->currentIndex()) {
+    case 0:
+      if (t.kind == dkUnknown)
+        return tr("Choose the destination file's type, Comma delimited, Tab delimited or HTML, %1")
+            .arg(dest_page);
+      if (t.file.empty() && !(t.kind == dkText && d.clipboard))
+        return tr("Fill in the destination file %1").arg(dest_page);
+      break;
+    case 1:
+    case 2:
+      if (t.file.empty()) return tr("Fill in the destination table %1").arg(dest_page);
+      break;
+    case 3:
+    case 4:
+      if (t.database.empty()) return tr("Fill in the destination database %1").arg(dest_page);
+      if (no_table(t)) return tr("Choose or type the destination table %1").arg(dest_page);
+      break;
+  }
+  return {};
+}
+
+void MainForm::ShowDestinationNote() {
+  JobDescription description = Describe();
+  const TDataKind kind = description.destination.kind;
+  // A server is not logged on to for a note: its table exists or the run cannot start.
+  const bool ask = kind == dkAccess;
+  const bool exists = DestinationExists(description, ask);
+  if_exists_->button(1)->setEnabled(CanReplace(kind));
+  if (!CanReplace(kind) && if_exists_->checkedId() == 1) if_exists_->button(0)->setChecked(true);
+  for (QAbstractButton* radio : if_exists_->buttons()) radio->setVisible(exists && kind != dkHtml);
+  description = Describe();
+  destination_note_->setText(QString::fromStdString(ExistingDestinationNote(description, ask)));
+}
+
+void MainForm::RefuseRun(const QString& why) {
+  MessageCallback(tr("Not started: %1").arg(why).toStdString());
+  ShowErrorBox(why);
 }
 
 void MainForm::ShowErrorBox(const QString& message) {

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -171,6 +172,7 @@ void MainForm::BuildSourcePage(QWidget* page) {
                 QRect(16, 86, 409, 40), {tr("Access 97"), tr("Access 2000")}, 2,
                 &source_access_version_);
   source_access_version_->button(0)->setChecked(true);
+  source_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("SourceAccessVersionGroup"));
   combo1_ = AddTableCombo(access, "ComboBox1", tr("Source Table"), 145);
   memo4_ = new QPlainTextEdit(access);
   source_tabs_->addTab(access, tr("Access"));
@@ -293,6 +295,7 @@ void MainForm::BuildDestinationPage(QWidget* page) {
   AddRadioGroup(access, "DestAccessVersionGroup", tr("Database version"), QRect(16, 105, 409, 40),
                 {tr("Access 97"), tr("Access 2000")}, 2, &dest_access_version_);
   dest_access_version_->button(0)->setChecked(true);
+  dest_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("DestAccessVersionGroup"));
   combo3_ = AddTableCombo(access, "ComboBox3", tr("Destination Table"), 177);
   create_database_check_ =
       new QCheckBox(tr("Create the database if it doesn't exist (Access 2000)"), access);
@@ -301,6 +304,14 @@ void MainForm::BuildDestinationPage(QWidget* page) {
   // The database the box makes is an Access 2000 one, which Access 97 cannot open.
   connect(create_database_check_, &QCheckBox::toggled, this, [this](bool on) {
     if (on) dest_access_version_->button(1)->setChecked(true);
+  });
+  // The version follows the database the box names, and the group's caption says what
+  // its header holds.
+  connect(edit4_, &QLineEdit::textChanged, this, [this] { FollowAccessVersion(true); });
+  connect(edit11_, &QLineEdit::textChanged, this, [this] { FollowAccessVersion(false); });
+  connect(create_database_check_, &QCheckBox::toggled, this, [this] { FollowAccessVersion(false); });
+  connect(dest_access_version_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+    if (checked) FollowAccessVersion(false, false);
   });
   dest_tabs_->addTab(access, tr("Access"));
 
@@ -395,6 +406,31 @@ void MainForm::BrowseDestTextGroupClick() {
   }
 }
 
+void MainForm::FollowAccessVersion(bool source, bool choose) {
+  QLineEdit* box = source ? edit4_ : edit11_;
+  QButtonGroup* group = source ? source_access_version_ : dest_access_version_;
+  QGroupBox* frame = source ? source_access_group_ : dest_access_group_;
+  if (!frame) return;
+  const std::string path = box->text().toStdString();
+  std::string found;
+  const std::string dao = path.empty() ? "" : DaoVersionOfFile(path, found);
+  QString caption = tr("Database version");
+  if (!dao.empty()) {
+    if (choose) {
+      const QSignalBlocker quiet(group);
+      group->button(dao == "dao35" ? 0 : 1)->setChecked(true);
+    }
+    caption += tr(": the file is an %1 database").arg(QString::fromStdString(found));
+  } else if (!source && create_database_check_->isChecked() && !path.empty() &&
+             !QFileInfo::exists(QString::fromStdString(path))) {
+    // What the box makes is an Access 2000 database, which DAO 3.5 cannot open.
+    caption += group->checkedId() == 0
+                   ? tr(": Access 97 cannot open the new database, made as Access 2000")
+                   : tr(": a new database is made as Access 2000");
+  }
+  frame->setTitle(caption);
+}
+
 void MainForm::SetTableLister(TDataKind kind, TableLister lister) {
   (kind == dkAccess ? access_lister_ : server_lister_) = std::move(lister);
 }
@@ -433,14 +469,29 @@ void MainForm::FillTableList(QComboBox* combo, TDataKind kind, bool source) {
     end.user = (source ? edit16_ : edit20_)->text().toStdString();
     end.password = (source ? edit17_ : edit21_)->text().toStdString();
   }
+  // Entering the box is no request to open a database that is not named yet, or not
+  // made yet (the Access tab's "create" box): the list stays empty, without a box.
+  if (end.database.empty() || (kind == dkAccess && !QFileInfo::exists(QString::fromStdString(end.database)))) {
+    refill({}, true);
+    return;
+  }
+  // A database that cannot be opened is said once for the same entries: walking the
+  // pages back and forth enters the box again and would raise the same box again.
+  const QString entries = QString::fromStdString(end.database + '\n' + end.user + '\n' +
+                                                 end.password + '\n' + end.dao_version);
+  QString& failed = list_failures_[combo];
   std::vector<std::string> names;
   try {
     WaitCursor wait;
     names = lister(end);
   } catch (const std::exception& e) {
-    ShowErrorBox(QString::fromStdString(e.what()));
+    const QString message = QString::fromStdString(e.what());
+    refill({message}, false);
+    if (failed != entries) ShowErrorBox(message);
+    failed = entries;
     return;
   }
+  failed.clear();
   QStringList items;
   for (const std::string& name : names) items << QString::fromStdString(name);
   refill(items, true);
@@ -498,6 +549,7 @@ JobDescription MainForm::Describe() const {
       s.sql = str(memo5_->toPlainText());
       break;
   }
+  d.if_exists = if_exists_->checkedId() == 1 ? IfExists::kReplace : IfExists::kAppend;
   EndDescription& t = d.destination;
   switch (dest_tabs_->currentIndex()) {
     case 0: {

@@ -11,6 +11,7 @@
 #include "engine/adaptor_registry.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
+#include "engine/log_text.h"
 
 namespace trundle {
 namespace {
@@ -81,6 +82,11 @@ bool TTrundleAccess::OpenTable() {
       query_->OnTick = OnTick;
       query_->Open();
       const int64_t count = query_->RecordCount();
+      // Records wider than the job's buffers could not be handed on whole: refused before
+      // the destination is touched.
+      if (!destination_ && count > 0 && query_->FieldCount() > kRecordBufferSize)
+        throw TooManyFieldsError("The statement " + ShownInLog(Sql) + " on " + Database,
+                                 query_->FieldCount(), kRecordBufferSize);
       SendMessage(std::to_string(count) + " records read");
       RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
       if (destination_ && !OpenAppend(table)) return false;

@@ -4,6 +4,7 @@
 
 #include "engine/adaptor_registry.h"
 #include "engine/errors.h"
+#include "engine/log_text.h"
 
 namespace trundle {
 
@@ -37,6 +38,11 @@ bool TTrundleOracle::OpenTable() {
     data_set_->Open();
     SendNotes();
     const int64_t count = data_set_->RecordCount();
+    // Records wider than the job's buffers could not be handed on whole: refused before
+    // the destination is touched.
+    if (!destination_ && count > 0 && data_set_->FieldCount() > kRecordBufferSize)
+      throw TooManyFieldsError("The statement " + ShownInLog(data_set_->SQL),
+                               data_set_->FieldCount(), kRecordBufferSize);
     SendMessage(std::to_string(count) + " records read");
     RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
     return data_set_->FieldCount() > 0;

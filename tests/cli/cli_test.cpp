@@ -53,6 +53,63 @@ CliRun RunCli(const ScratchFolder& dir, const std::vector<std::string>& args,
   return run;
 }
 
+// The source given again as DEST, by another path or through a link, is refused before
+// anything is opened: the file is not appended to itself.
+TEST(CliTest, TheSourceAsItsOwnDestinationIsRefused) {
+  ScratchFolder dir;
+  const std::string csv = "ID,NAME\n1,Ann\n";
+  WriteFile(dir / "in.csv", csv);
+  std::filesystem::create_symlink(dir / "in.csv", dir / "link.txt");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"in.csv", "in.csv"}, {"in.csv", "./in.csv"},
+        {"in.csv", dir / "in.csv"}, {"--dest-kind", "text", "in.csv", "link.txt"}}) {
+    SCOPED_TRACE(args.back());
+    const CliRun run = RunCli(dir, args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("is the source file"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(ReadFile(dir / "in.csv"), csv);
+  }
+  // Another file of the same name elsewhere is another file.
+  std::filesystem::create_directory(dir / "sub");
+  EXPECT_EQ(RunCli(dir, {"in.csv", "sub/in.csv"}).status, 0);
+}
+
+// --if-exists: an existing DEST is appended to (the default, and said so), made anew,
+// or left alone with the run refused.
+TEST(CliTest, IfExistsAppendsReplacesOrRefuses) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "ID,NAME\n1,Ann\n");
+  ASSERT_EQ(RunCli(dir, {"in.csv", "out.csv"}).status, 0);
+  const std::string once = ReadFile(dir / "out.csv");
+  const CliRun append = RunCli(dir, {"in.csv", "out.csv"});
+  EXPECT_EQ(append.status, 0);
+  EXPECT_NE(append.out.find("The destination table exists: the records are appended to it\n"),
+            std::string::npos)
+      << append.out;
+  EXPECT_EQ(ReadFile(dir / "out.csv"), once + "\"1\",\"Ann\"\r\n");
+
+  const CliRun replace = RunCli(dir, {"--if-exists", "replace", "in.csv", "out.csv"});
+  EXPECT_EQ(replace.status, 0) << replace.err;
+  EXPECT_NE(replace.out.find("out.csv exists: it is replaced by the source's table\n"),
+            std::string::npos)
+      << replace.out;
+  EXPECT_EQ(ReadFile(dir / "out.csv"), once);
+
+  const CliRun fail = RunCli(dir, {"--if-exists", "fail", "in.csv", "out.csv"});
+  EXPECT_EQ(fail.status, 1);
+  EXPECT_EQ(fail.err, "trundle-cli: out.csv exists: the run will not start (--if-exists fail)\n");
+  EXPECT_EQ(fail.out, "");
+  EXPECT_EQ(ReadFile(dir / "out.csv"), once);
+  EXPECT_EQ(RunCli(dir, {"--if-exists", "fail", "in.csv", "new.csv"}).status, 0);
+
+  // A table that keeps its records, and a word the option does not know: usage errors.
+  EXPECT_EQ(RunCli(dir, {"--if-exists", "replace", "in.csv", "t.dbf"}).status, 2);
+  EXPECT_EQ(RunCli(dir, {"--if-exists", "overwrite", "in.csv", "out.csv"}).err,
+            "trundle-cli: unknown --if-exists 'overwrite' (append, replace or fail)\n"
+            "Try 'trundle-cli --help'.\n");
+}
+
 TEST(CliTest, UsageErrorsExitWithTwo) {
   ScratchFolder dir;
   struct Case {
@@ -115,7 +172,7 @@ TEST(CliTest, AWholeRunPrintsItsLogAndExitsWithZero) {
   const std::string log = run.out.substr(run.out.find('\n') + 1);  // past "Commenced: "
   EXPECT_EQ(log.substr(0, log.find("Completed: ")),
             "Moving data from in.csv to out.tsv\n\nReading table\n2 records read\nReading "
-            "table\nTable doesn't exist or is empty\nout.tsv: no such file\nTable created\nMoving "
+            "table\nTable doesn't exist or is empty\nout.tsv does not exist yet: it is created\nTable created\nMoving "
             "data\n2 records "
             "moved\nWriting table\n2 records written\n\n");
   EXPECT_EQ(ReadFile(dir / "out.tsv"), "\"NAME\"\t\"QTY\"\r\n\"ann\"\t\"1\"\r\n\"bob\"\t\"2\"\r\n");
@@ -498,25 +555,52 @@ TEST(CliTest, FailuresSayWhyEvenWhenQuiet) {
   }
 }
 
+// A table wider than the 91 values text records once held goes to text and HTML whole.
+TEST(CliTest, AWideDBaseTableGoesToTextAndHtml) {
+  ScratchFolder dir;
+  std::string header, row;
+  for (int i = 0; i < 145; ++i) {
+    if (i > 0) {
+      header += ',';
+      row += ',';
+    }
+    header += FieldName(i);
+    row += 'v';
+    row += std::to_string(i);
+  }
+  WriteFile(dir / "wide.csv", header + "\r\n" + row + "\r\n");
+  ASSERT_EQ(RunCli(dir, {"wide.csv", "wide.dbf"}).status, 0);
+  for (const char* out : {"out.csv", "out.txt", "out.html"}) {
+    SCOPED_TRACE(out);
+    const CliRun run = RunCli(dir, {"wide.dbf", out});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("1 records moved"), std::string::npos) << run.out;
+    const std::string text = ReadFile(dir / out);
+    EXPECT_NE(text.find(FieldName(144)), std::string::npos);
+    EXPECT_NE(text.find("v144"), std::string::npos);
+  }
+}
+
 TEST(CliTest, RangeCheckErrorsNameTheFileTheLineAndTheLimit) {
   ScratchFolder dir;
-  WriteFile(dir / "in.csv", "a\r\n1\r\n" + std::string(91, ',') + "x\r\n");
+  WriteFile(dir / "in.csv", "a\r\n1\r\n" + std::string(256, ',') + "x\r\n");
   const CliRun wide = RunCli(dir, {"in.csv", "out.csv"});
   EXPECT_EQ(wide.status, 1);
-  EXPECT_NE(wide.out.find("Range check error\nin.csv line 3: 92 values, and a text record holds "
-                          "at most 91\n"),
+  EXPECT_NE(wide.out.find("Range check error\nin.csv line 3: 257 values, and a text record holds "
+                          "at most 256\n"),
             std::string::npos)
       << wide.out;
 
-  // A statement of 300 columns over a table file: more than a record holds.
+  // A statement of 300 columns over a table file: more than a record holds, so the
+  // source does not open.
   WriteFile(dir / "one.csv", "a\r\n1\r\n");
   ASSERT_EQ(RunCli(dir, {"one.csv", "t.dbf"}).status, 0);
   std::string sql = "select a";
   for (int i = 1; i < 300; ++i) sql += ", a as " + FieldName(i);
   sql += " from t";
   const CliRun statement = RunCli(dir, {"--quiet", "--source-sql", sql, "t.dbf", "out.csv"});
-  EXPECT_EQ(statement.status, 3);
-  EXPECT_EQ(statement.err.substr(0, 18), "Range check error\n");
+  EXPECT_EQ(statement.status, 1);
+  EXPECT_NE(statement.err.find("\nRange check error\n"), std::string::npos) << statement.err;
   EXPECT_NE(statement.err.find("t.dbf: the statement select a, a as F1"), std::string::npos)
       << statement.err;
   EXPECT_NE(statement.err.find(" gives 300 fields, and a record holds at most 256\n"),

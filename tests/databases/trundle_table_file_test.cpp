@@ -11,6 +11,7 @@
 #include "databases/dbase/dbase_file.h"
 #include "databases/paradox/paradox_file.h"
 #include "engine/datetime.h"
+#include "engine/errors.h"
 #include "engine/trundle.h"
 #include "tests/test_files.h"
 #include "textfiles/trundle_text.h"
@@ -67,7 +68,7 @@ TEST_F(TableFileAdaptorTest, CsvIntoANewDBaseTableSizesFieldsByTheirData) {
   EXPECT_EQ(log,
             (std::vector<std::string>{
                 "Reading table", "2 records read", "Reading from table",
-                "Table doesn't exist or is empty", dir / "out.dbf: no such file", "Table created",
+                "Table doesn't exist or is empty", dir / "out.dbf does not exist yet: it is created", "Table created",
                 "Reading from table", "0 records read", "Moving data", "2 records moved"}));
   const Table t = Read("out.dbf");
   ASSERT_EQ(t.fields.size(), 3u);
@@ -224,18 +225,143 @@ TEST_F(TableFileAdaptorTest, AStoppedRunLeavesTablesHoldingWholeRecords) {
   }
 }
 
+// A source of no records opens however wide; a table it could never fill is not made.
 TEST_F(TableFileAdaptorTest, ATableThatCouldNotBeFilledIsNeverCreated) {
-  WriteFile(dir / "in.csv", "a\r\n1\r\n");
+  WriteFile(dir / "in.csv", "a\r\n");
   Move(dkCsv, "in.csv", dkDBase, "src.dbf");
   std::string sql = "select A as C0";
   for (int i = 1; i < 300; ++i) sql += ", A as C" + std::to_string(i);
   sql += " from \"" + (dir / "src.dbf") + "\"";
   const auto log = Move(dkDBase, "src.dbf", dkDBase, "wide.dbf", sql);
   EXPECT_FALSE(moved);
-  EXPECT_EQ(log.back(), "Cannot create " + (dir / "wide.dbf") +
-                            ": the source has 300 fields, and a record carries at most 256");
+  EXPECT_EQ(log[log.size() - 2], "Cannot create " + (dir / "wide.dbf") +
+                                      ": the source has 300 fields, and a record carries at most 256");
+  EXPECT_EQ(log.back(), "Failed: nothing was moved");
   EXPECT_FALSE(std::filesystem::exists(dir / "wide.dbf"));
   EXPECT_FALSE(std::filesystem::exists(dir / "wide.cpg"));
+}
+
+// A dBase III file of `fields` character fields F0, F1, ... of eight bytes, and `rows`
+// records whose values are "r_i" (row r, field i).
+void WriteWideDBase(const std::string& path, int fields, int rows) {
+  const auto put16 = [](std::string& s, size_t at, unsigned v) {
+    s[at] = static_cast<char>(v & 0xFF);
+    s[at + 1] = static_cast<char>(v >> 8);
+  };
+  std::string bytes(32, '\0');
+  bytes[0] = 3;
+  bytes[1] = 126;
+  bytes[2] = 1;
+  bytes[3] = 1;
+  bytes[4] = static_cast<char>(rows);
+  put16(bytes, 8, static_cast<unsigned>(32 + 32 * fields + 1));
+  put16(bytes, 10, static_cast<unsigned>(1 + 8 * fields));
+  for (int i = 0; i < fields; ++i) {
+    std::string descriptor(32, '\0');
+    const std::string name = "F" + std::to_string(i);
+    descriptor.replace(0, name.size(), name);
+    descriptor[11] = 'C';
+    descriptor[16] = 8;
+    bytes += descriptor;
+  }
+  bytes += '\r';
+  for (int r = 0; r < rows; ++r) {
+    bytes += ' ';
+    for (int i = 0; i < fields; ++i) {
+      std::string value = std::to_string(r);
+      value += '_';
+      value += std::to_string(i);
+      value.resize(8, ' ');
+      bytes += value;
+    }
+  }
+  bytes += '\x1a';
+  WriteFile(path, bytes);
+}
+
+// A record carries at most kRecordBufferSize values. A CSV or dBase source of more fields
+// than that, with records, is refused at opening with a message naming both numbers:
+// no destination, new or old, is touched, and nothing is cut. (A dBase header cannot
+// describe many more than 2,000 fields.)
+TEST_F(TableFileAdaptorTest, ASourceWiderThanARecordIsRefusedBeforeAnythingIsWritten) {
+  const std::string limit = std::to_string(kRecordBufferSize);
+  const std::string old_csv = "\"X\"\r\n\"kept\"\r\n";
+  for (int width : {300, 5000}) {
+    std::string header, row;
+    for (int i = 0; i < width; ++i) {
+      header += (i ? "," : "") + FieldName(i);
+      row += (i ? ",v" : "v") + std::to_string(i);
+    }
+    WriteFile(dir / ("w" + std::to_string(width) + ".csv"),
+              header + "\r\n" + row + "\r\n" + row + "\r\n");
+    // A wide header over narrow records.
+    if (width == 300) WriteFile(dir / "h300.csv", header + "\r\n1\r\n");
+  }
+  WriteWideDBase(dir / "w300.dbf", 300, 2);
+  WriteWideDBase(dir / "w2000.dbf", 2000, 2);
+  const struct Source {
+    TDataKind kind;
+    std::string file, reason;
+  } sources[] = {
+      {dkCsv, "w300.csv", "w300.csv line 2: 300 values, and a text record holds at most " + limit},
+      {dkCsv, "w5000.csv",
+       "w5000.csv line 2: 5000 values, and a text record holds at most " + limit},
+      {dkCsv, "h300.csv",
+       "h300.csv line 1: the header names 300 fields, and a text record holds at most " + limit +
+           " values"},
+      {dkDBase, "w300.dbf", "w300.dbf\" gives 300 fields, and a record holds at most " + limit},
+      {dkDBase, "w2000.dbf", "w2000.dbf\" gives 2000 fields, and a record holds at most " + limit},
+  };
+  for (const Source& s : sources) {
+    for (const std::string dest : {"new.csv", "new.dbf", "old.csv", "old.dbf"}) {
+      SCOPED_TRACE(s.file + " into " + dest);
+      WriteFile(dir / "old.csv", old_csv);
+      if (dest == "old.dbf") Move(dkCsv, "old.csv", dkDBase, "old.dbf");
+      const std::string before = dest.starts_with("old") ? ReadFile(dir / dest) : "";
+      const auto log = Move(s.kind, s.file, dest.ends_with(".csv") ? dkCsv : dkDBase, dest);
+      EXPECT_FALSE(moved);
+      ASSERT_GE(log.size(), 3u);
+      EXPECT_EQ(log.back(), "Failed: nothing was moved");
+      // Before it, "Range check error" and the file, the count and the limit (a dBase
+      // source's at the end of its statement's line).
+      const std::string reason = log[log.size() - 3] + "\n" + log[log.size() - 2];
+      EXPECT_TRUE(reason.ends_with(s.reason)) << reason;
+      EXPECT_NE(reason.find(kRangeCheckError), std::string::npos) << reason;
+      EXPECT_EQ(std::count(log.begin(), log.end(), "Table created"), 0);
+      if (dest.starts_with("old"))
+        EXPECT_EQ(ReadFile(dir / dest), before);
+      else
+        EXPECT_FALSE(std::filesystem::exists(dir / dest));
+      std::filesystem::remove(dir / dest);
+    }
+  }
+}
+
+std::string Repeated(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+// Tables of more fields than a record carries that are copied whole: a source of no
+// records, and a CSV destination whose old lines keep every value.
+TEST_F(TableFileAdaptorTest, WideTablesWithoutWideRecordsAreCopiedWhole) {
+  std::string header, row;
+  for (int i = 0; i < 300; ++i) {
+    header += std::string(i ? "," : "") + "\"" + FieldName(i) + "\"";
+    row += std::string(i ? "," : "") + "\"v" + std::to_string(i) + "\"";
+  }
+  WriteFile(dir / "names.csv", header + "\r\n");
+  EXPECT_FALSE(Move(dkCsv, "names.csv", dkCsv, "copy.csv").empty());
+  EXPECT_TRUE(moved);
+  EXPECT_EQ(ReadFile(dir / "copy.csv"), header + "\r\n");
+
+  WriteFile(dir / "wide.csv", header + "\r\n" + row + "\r\n");
+  WriteFile(dir / "in.csv", FieldName(299) + "\r\nnew\r\n");
+  const auto log = Move(dkCsv, "in.csv", dkCsv, "wide.csv");
+  EXPECT_TRUE(moved) << log.back();
+  EXPECT_EQ(ReadFile(dir / "wide.csv"),
+            header + "\r\n" + row + "\r\n" + Repeated("\"\",", 299) + "\"new\"\r\n");
 }
 
 TEST_F(TableFileAdaptorTest, AFifoIsNoTableFileAndIsNeverOpened) {
@@ -246,7 +372,7 @@ TEST_F(TableFileAdaptorTest, AFifoIsNoTableFileAndIsNeverOpened) {
   EXPECT_FALSE(moved);
   const std::string refused = fifo + " is not a regular file, and a table file must be one";
   EXPECT_EQ(log, (std::vector<std::string>{"Reading table", "1 records read", "Reading from table",
-                                           refused, refused}));
+                                           refused, refused, "Failed: nothing was moved"}));
 }
 
 // A deleted record is neither read nor counted: the log's count and the progress agree
@@ -300,11 +426,12 @@ TEST_F(TableFileAdaptorTest, MissingOrBrokenSourcesAreMessages) {
   auto log = Move(dkDBase, "none.dbf", dkCsv, "out.csv");
   EXPECT_FALSE(moved);
   EXPECT_EQ(log, (std::vector<std::string>{"Reading from table", "Table doesn't exist or is empty",
-                                           dir / "none.dbf: no such file"}));
+                                           dir / "none.dbf: no such file",
+                                           "Failed: nothing was moved"}));
   WriteFile(dir / "bad.dbf", "not a table at all");
   log = Move(dkDBase, "bad.dbf", dkCsv, "out.csv");
   EXPECT_FALSE(moved);
-  ASSERT_EQ(log.size(), 2u);
+  ASSERT_EQ(log.size(), 3u);
   EXPECT_NE(log[1].find(dir / "bad.dbf"), std::string::npos) << log[1];
   EXPECT_FALSE(std::filesystem::exists(dir / "out.csv"));
 }

@@ -52,6 +52,10 @@ TEST(LogTextTest, WhyNoTableIsThere) {
   WriteFile(dir / "t.csv", "");
   EXPECT_EQ(NoTableCause(dir / "t.csv"), "");
   EXPECT_EQ(NoTableCause(dir / "t.csv/x"), dir / "t.csv/x: Not a directory");
+  // A destination not there yet is no failure; anything else keeps its reason.
+  EXPECT_EQ(NewDestinationNote(dir / "new.csv"), dir / "new.csv does not exist yet: it is created");
+  EXPECT_EQ(NewDestinationNote(dir.path()), dir.path() + " is a folder, not a file");
+  EXPECT_EQ(NewDestinationNote(dir / "t.csv/x"), dir / "t.csv/x: Not a directory");
 }
 
 }  // namespace

@@ -116,7 +116,7 @@ TEST(TrundleTest, BaseAdaptorsAtBothEndsLogTheWholeRun) {
   std::vector<std::string> log;
   job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
   job.Execute();
-  ASSERT_EQ(log.size(), 5u);
+  ASSERT_EQ(log.size(), 6u);
   const std::regex stamp(
       "\\d\\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{4} "
       "\\d\\d:\\d\\d:\\d\\d");
@@ -124,10 +124,13 @@ TEST(TrundleTest, BaseAdaptorsAtBothEndsLogTheWholeRun) {
   EXPECT_TRUE(std::regex_match(log[0].substr(11), stamp)) << log[0];
   EXPECT_EQ(log[1], "Moving data from in.csv to out.csv\r\n");
   EXPECT_EQ(log[2], "Source or destination not set");
-  EXPECT_TRUE(std::regex_match(log[3].substr(13), stamp)) << log[3];
-  EXPECT_EQ(log[3].substr(0, 13), "\r\nCompleted: ");
-  EXPECT_TRUE(std::regex_match(log[4], std::regex("Elapsed time: \\d\\d:\\d\\d:\\d\\d"))) << log[4];
+  // A run that moved nothing says that it failed before it says that it ended.
+  EXPECT_EQ(log[3], "Failed: nothing was moved");
+  EXPECT_TRUE(std::regex_match(log[4].substr(13), stamp)) << log[4];
+  EXPECT_EQ(log[4].substr(0, 13), "\r\nCompleted: ");
+  EXPECT_TRUE(std::regex_match(log[5], std::regex("Elapsed time: \\d\\d:\\d\\d:\\d\\d"))) << log[5];
   EXPECT_EQ(job.outcome(), TRunOutcome::kNotOpened);
+  EXPECT_EQ(job.failure(), "Source or destination not set");
 }
 
 TEST(TrundleTest, ReadableSourceIntoUnknownDestination) {
@@ -138,10 +141,13 @@ TEST(TrundleTest, ReadableSourceIntoUnknownDestination) {
   job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
   job.Execute();
   RegisterAdaptor(dkCsv, nullptr);
-  ASSERT_EQ(log.size(), 7u);
+  ASSERT_EQ(log.size(), 8u);
   EXPECT_EQ(log[2], "source opened");
   EXPECT_EQ(log[3], "Source or destination not set");
   EXPECT_EQ(log[4], "Destination not set");
+  EXPECT_EQ(log[5], "Failed: nothing was moved");
+  // The reason is the failing destination's, not the source's line before it.
+  EXPECT_EQ(job.failure(), "Destination not set");
 }
 
 TEST(TrundleTest, ProgressCommitsAndCounts) {
@@ -183,6 +189,20 @@ TEST(TrundleTest, MissingDestinationIsCreatedAndFailuresStopTheRun) {
     run.destination->exists = false;
     run.job.Execute();
     EXPECT_EQ(run.destination->calls, "POCScW");
+    EXPECT_EQ(run.job.failure(), "");
+    EXPECT_EQ(std::count(run.log.begin(), run.log.end(),
+                         "The destination table exists: the records are appended to it"),
+              0);
+  }
+  {
+    // A destination that is there is said to be appended to, before the records move.
+    JobRun run;
+    run.source->records = 2;
+    run.job.Execute();
+    const auto said = std::find(run.log.begin(), run.log.end(),
+                                "The destination table exists: the records are appended to it");
+    ASSERT_NE(said, run.log.end());
+    EXPECT_LT(said, std::find(run.log.begin(), run.log.end(), "Moving data"));
   }
   {
     JobRun run;
@@ -193,14 +213,19 @@ TEST(TrundleTest, MissingDestinationIsCreatedAndFailuresStopTheRun) {
     EXPECT_EQ(run.destination->calls, "POC");
     EXPECT_EQ(run.job.outcome(), TRunOutcome::kNotOpened);
     EXPECT_EQ(run.log.back().substr(0, 14), "Elapsed time: ");
+    EXPECT_EQ(run.log[run.log.size() - 3], "Failed: nothing was moved");
+    // The destination logged nothing of its own: the sentence names the step.
+    EXPECT_EQ(run.job.failure(), "The destination table could not be created");
   }
   {
     JobRun run;
     run.source->open_ok = false;
     run.job.Execute();
     EXPECT_EQ(run.destination->calls, "");
-    ASSERT_EQ(run.log.size(), 5u);
+    ASSERT_EQ(run.log.size(), 6u);
     EXPECT_EQ(run.log[2], "source opened");
+    EXPECT_EQ(run.log[3], "Failed: nothing was moved");
+    EXPECT_EQ(run.job.failure(), "source opened");
   }
 }
 
@@ -227,7 +252,7 @@ TEST(TrundleTest, ExceptionsPassThroughAndStopEverything) {
   }
   // The open batch is rolled back; no final Commit, no SaveTable.
   EXPECT_EQ(run.destination->calls, "POSR");
-  EXPECT_NE(run.log.back().substr(0, 14), "Elapsed time: ");
+  EXPECT_EQ(run.log.back(), "Failed: disk full");
   // Two records went out before the failure: the outcome must not say "nothing moved".
   EXPECT_EQ(run.job.outcome(), TRunOutcome::kNotRun);
   EXPECT_EQ(run.job.records_moved(), 2);
@@ -261,6 +286,7 @@ TEST(TrundleTest, AStopRequestEndsTheRunBetweenRecordsWithoutSaving) {
   };
   for (const Case& c : cases) {
     JobRun run;
+    run.destination->TableName = "out";
     run.destination->transactional = c.transactional;
     run.source->records = 2500;
     run.source->count = 2500;
@@ -276,10 +302,13 @@ TEST(TrundleTest, AStopRequestEndsTheRunBetweenRecordsWithoutSaving) {
     EXPECT_EQ(run.source->delivered, std::max(c.stop_after, 0));
     EXPECT_EQ(run.job.records_moved(), c.moved);
     EXPECT_EQ(run.job.outcome(), TRunOutcome::kStopped);
-    ASSERT_GE(run.log.size(), 3u);
-    EXPECT_EQ(run.log[run.log.size() - 3],
+    ASSERT_GE(run.log.size(), 4u);
+    EXPECT_EQ(run.log[run.log.size() - 4],
               "Stopped on request: " + std::to_string(c.moved) + " records moved" + c.rolled_back);
-    EXPECT_EQ(run.log.back().substr(0, 14), "Elapsed time: ");
+    EXPECT_EQ(run.log[run.log.size() - 2].substr(0, 14), "Elapsed time: ");
+    // The last line says what the stop left in the destination.
+    EXPECT_EQ(run.log.back(), "The destination out keeps the " + std::to_string(c.moved) +
+                                  " records moved before the stop");
     EXPECT_TRUE(run.progress.empty() || run.progress.back() < 100);
   }
 }
@@ -311,7 +340,7 @@ TEST(TrundleTest, TicksOfLongPhasesReachTheProgressEventAndCanStopTheRun) {
   EXPECT_EQ(run.source->opened, 0);
   EXPECT_EQ(run.destination->calls, "");
   EXPECT_EQ(run.job.outcome(), TRunOutcome::kStopped);
-  ASSERT_EQ(run.log.size(), 5u);
+  ASSERT_EQ(run.log.size(), 6u);
   EXPECT_EQ(run.log[2], "Stopped on request: 0 records moved");
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "engine/adaptor_registry.h"
 #include "front/register_adaptors.h"
 #include "tests/test_files.h"
@@ -102,6 +104,23 @@ TEST(JobDescriptionTest, KindsWithoutAnAdaptorAreNamed) {
     EXPECT_EQ(MissingKindMessage(d),
               std::string(KindTitle(kind)) + " sources are not available in this version of Trundle");
   }
+}
+
+// One Access database may be both ends, for two tables; one table may not.
+TEST(JobDescriptionTest, AnAccessTableIsNotItsOwnDestination) {
+  ScratchFolder dir;
+  WriteFile(dir / "shop.mdb", "stand-in: only its device and inode are compared");
+  std::filesystem::create_symlink(dir / "shop.mdb", dir / "link.mdb");
+  JobDescription d;
+  d.source = {dkAccess, "", dir / "shop.mdb", "", "", "", "Orders", "", ""};
+  d.destination = {dkAccess, "", dir / "link.mdb", "", "", "", "ORDERS", "", ""};
+  EXPECT_NE(SameAsSourceMessage(d).find("is the source table"), std::string::npos);
+  d.destination.table = "Orders 2";
+  EXPECT_EQ(SameAsSourceMessage(d), "");
+  // A destination file that does not exist yet is no file of the source's.
+  d.source = {dkCsv, dir / "in.csv", "", "", "", "", "", "", ""};
+  d.destination = {dkCsv, dir / "in.csv", "", "", "", "", "", "", ""};
+  EXPECT_EQ(SameAsSourceMessage(d), "");
 }
 
 }  // namespace

@@ -230,8 +230,20 @@ TEST(DelimitedDestinationTest, WhatIsNotARegularFileIsWrittenStraightThroughAndN
               fifo + " is not a regular file: the records are written straight to it");
     d.Write("a", 1);
     d.Write("b", 2);
+    // Stopped here, the records already went out; a file would keep its old text.
+    EXPECT_EQ(d.csv.WhatAStopLeaves(2), "The destination " + fifo +
+                                            " is written straight to: it has been sent at most "
+                                            "the 2 records moved before the stop");
     d.csv.SaveTable();
   }
+  {
+    Destination d(dir / "plain.csv");
+    d.Write("a", 1);
+    EXPECT_EQ(d.csv.WhatAStopLeaves(1),
+              "The destination " + (dir / "plain.csv") +
+                  " is left as it was: it holds none of the records moved");
+  }
+  EXPECT_EQ(ReadFile(dir / "plain.csv"), "a\r\n");
   reader.join();
   EXPECT_EQ(got, "\"NAME\",\"QTY\"\r\n\"a\",\"1\"\r\n\"b\",\"2\"\r\n");
   struct stat st {};

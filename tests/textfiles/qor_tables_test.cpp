@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "engine/errors.h"
 #include "engine/locale_format.h"
@@ -51,19 +52,22 @@ TEST(TableObjectTest, PlaceholderRecordsAndLookups) {
   EXPECT_EQ(t.FieldNames.size(), 3u);
 }
 
-TEST(TableObjectTest, NinetyOneValuesAtMost) {
+// As many values as the job's record buffers carry, and no more.
+TEST(TableObjectTest, AsManyValuesAsARecordBufferAtMost) {
+  constexpr int kMax = kMaxRecordValues;
+  static_assert(kMax == kRecordBufferSize);
   TTableObject t;
-  for (int i = 0; i < 92; ++i) t.FieldNames.push_back(FieldName(i));
+  for (int i = 0; i <= kMax; ++i) t.FieldNames.push_back(FieldName(i));
   t.AddRecord();
-  t.SetValueAt(90, 1, Variant::String("last"));
-  EXPECT_EQ(t.GetValue(90, 1).text(), "last");
-  EXPECT_EQ(ErrorOf([&] { t.SetValueAt(91, 1, Variant::String("x")); }), "Range check error");
-  EXPECT_EQ(ErrorOf([&] { t.GetValue(91, 1); }), "Range check error");
-  EXPECT_EQ(ErrorOf([&] { t.FormatValue(t.Record(1), 91); }), "Range check error");
-  std::vector<std::string_view> texts(92, "v");
+  t.SetValueAt(kMax - 1, 1, Variant::String("last"));
+  EXPECT_EQ(t.GetValue(kMax - 1, 1).text(), "last");
+  EXPECT_EQ(ErrorOf([&] { t.SetValueAt(kMax, 1, Variant::String("x")); }), "Range check error");
+  EXPECT_EQ(ErrorOf([&] { t.GetValue(kMax, 1); }), "Range check error");
+  EXPECT_EQ(ErrorOf([&] { t.FormatValue(t.Record(1), kMax); }), "Range check error");
+  std::vector<std::string_view> texts(kMax + 1, "v");
   EXPECT_EQ(ErrorOf([&] { t.AddTextRecord(texts); }), "Range check error");
-  EXPECT_EQ(t.DataRecordCount(), 2);  // the record stays, with its first 91 values
-  EXPECT_EQ(t.GetValue(90, 2).text(), "v");
+  EXPECT_EQ(t.DataRecordCount(), 2);  // the record stays, with its first kMax values
+  EXPECT_EQ(t.GetValue(kMax - 1, 2).text(), "v");
 }
 
 TEST(TableObjectTest, FormatsValuesWithoutLosingAnything) {
@@ -77,8 +81,12 @@ TEST(TableObjectTest, FormatsValuesWithoutLosingAnything) {
     const char* text;
   } cases[] = {
       {Variant::CurrencyFromDouble(1234.5), "$1234.50"},
-      {Variant::CurrencyFromDouble(-0.125), "$-0.13"},
-      {Variant::Currency(-4), "$0.00"},
+      {Variant::Currency(0), "$0.00"},
+      {Variant::Currency(-12000), "$-1.20"},
+      // A currency amount has four decimals: none is rounded away.
+      {Variant::CurrencyFromDouble(-0.125), "$-0.125"},
+      {Variant::Currency(-4), "$-0.0004"},
+      {Variant::Currency(INT64_MIN), "$-922337203685477.5808"},
       {Variant::DateTime(0.5), "12:00"},
       {Variant::DateTime((13 * 3600 + 5 * 60 + 7) / 86400.0), "13:05:07"},
       {Variant::DateTime(36526.0), "01/01/2000"},

@@ -89,6 +89,35 @@ TEST(DelimitedReadTest, ParsesQuotingLineEndsAndOddLines) {
   }
 }
 
+// A program, a picture or a database on the Text tab is no table: reading it says so
+// instead of moving a few records of garbage; as a destination it is left alone. Text
+// in UTF-16, with or without its mark, holds NULs too and is not taken for binary.
+TEST(DelimitedReadTest, ABinaryFileIsNotText) {
+  ScratchFolder dir;
+  std::string binary = "\x7F" "ELF\x02\x01\x01";
+  binary += std::string(9, '\0') + "\x03\x00\x3E\x00,\n" + std::string(40, '\x01');
+  WriteFile(dir / "program.csv", binary);
+  TTrundleCsv source;
+  const Loaded read = Load(source, dir / "program.csv");
+  EXPECT_FALSE(read.ok);
+  EXPECT_EQ(read.log.back(),
+            dir / "program.csv is not a text file: it holds NUL bytes, as binary files do");
+
+  TTrundleCsv dest;
+  dest.TableName = dir / "program.csv";
+  dest.PrepareDestination();
+  EXPECT_THROW(dest.OpenTable(), TrundleError);
+  EXPECT_EQ(ReadFile(dir / "program.csv"), binary);
+
+  using namespace std::string_literals;
+  for (const std::string& utf16 : {"\xFF\xFE" "a\0,\0b\0\r\0\n\0"s, "a\0,\0b\0\r\0\n\0"s}) {
+    WriteFile(dir / "wide.csv", utf16);
+    TTrundleCsv text;
+    for (const std::string& line : Load(text, dir / "wide.csv").log)
+      EXPECT_EQ(line.find("not a text file"), std::string::npos) << line;
+  }
+}
+
 TEST(DelimitedReadTest, FailuresAreMessages) {
   ScratchFolder dir;
   TTrundleCsv empty_csv;
@@ -110,8 +139,10 @@ TEST(DelimitedReadTest, FailuresAreMessages) {
   EXPECT_FALSE(blank_header.ok);
   EXPECT_EQ(blank_header.log.back(), "1 records read");
 
+  const std::string max = std::to_string(kMaxRecordValues);
+  const std::string over = std::to_string(kMaxRecordValues + 1);
   std::string wide;
-  for (int i = 0; i < 92; ++i) wide += "v,";
+  for (int i = 0; i <= kMaxRecordValues; ++i) wide += "v,";
   WriteFile(dir / "wide.csv", "h\r\n1\r\n2\r\n" + wide);
   TTrundleCsv wide_csv;
   Loaded too_wide = Load(wide_csv, dir / "wide.csv");
@@ -119,12 +150,12 @@ TEST(DelimitedReadTest, FailuresAreMessages) {
   ASSERT_GE(too_wide.log.size(), 2u);
   EXPECT_EQ(too_wide.log[too_wide.log.size() - 2], "Range check error");
   EXPECT_EQ(too_wide.log.back(),
-            dir / "wide.csv line 4: 92 values, and a text record holds at most 91");
-  // Empty values count too: 92 commas are 92 values (the last delimiter adds none).
-  WriteFile(dir / "wide.csv", "h\r\n" + std::string(92, ','));
+            dir / "wide.csv line 4: " + over + " values, and a text record holds at most " + max);
+  // Empty values count too: N commas are N values (the last delimiter adds none).
+  WriteFile(dir / "wide.csv", "h\r\n" + std::string(kMaxRecordValues + 1, ','));
   EXPECT_EQ(Load(wide_csv, dir / "wide.csv").log.back(),
-            dir / "wide.csv line 2: 92 values, and a text record holds at most 91");
-  WriteFile(dir / "wide.csv", "h\r\n" + std::string(91, ','));
+            dir / "wide.csv line 2: " + over + " values, and a text record holds at most " + max);
+  WriteFile(dir / "wide.csv", "h\r\n" + std::string(kMaxRecordValues, ','));
   EXPECT_TRUE(Load(wide_csv, dir / "wide.csv").ok);
 
   TTrundleCsv missing;
@@ -155,42 +186,46 @@ TEST(DelimitedReadTest, FailuresAreMessages) {
 
 TEST(DelimitedReadTest, RangeCheckErrorsSayWhereAndWhichLimit) {
   ScratchFolder dir;
-  // A header of 92 names opens (no line holds more than 91 values); reading fails.
+  // A header of more names than a record holds, over records that hold fewer values:
+  // refused at opening, as no record could be handed on whole; the header alone opens.
+  constexpr int kOver = kMaxRecordValues + 1;
+  const std::string max = std::to_string(kMaxRecordValues);
+  const std::string over = std::to_string(kOver);
   std::string header;
-  for (int i = 0; i < 92; ++i) header += FieldName(i) + ",";
+  for (int i = 0; i < kOver; ++i) header += FieldName(i) + ",";
+  const std::string refusal = (dir / "names.csv") + " line 1: the header names " + over +
+                              " fields, and a text record holds at most " + max + " values";
   WriteFile(dir / "names.csv", header + "\r\n1\r\n");
   TTrundleCsv source;
+  std::vector<std::string> log;
+  source.OnMessage = [&log](const std::string& m) { log.push_back(m); };
   source.TableName = dir / "names.csv";
+  EXPECT_FALSE(source.OpenTable());
+  EXPECT_EQ(log.back(), refusal);
+  WriteFile(dir / "names.csv", header + "\r\n");
   ASSERT_TRUE(source.OpenTable());
-  TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
-  try {
-    source.ReadRecord(names, values);
-    FAIL() << "no error";
-  } catch (const TrundleError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Range check error\r\n" + (dir / "names.csv") +
-                  " line 1: the header names 92 fields, and a text record holds at most 91 values");
-  }
+  TRecordBuffer names(kOver), values(kOver);
+  EXPECT_FALSE(source.ReadRecord(names, values));
 
-  // Writing: a record that reaches the 92nd field has no place; one of 91 has.
+  // Writing: a record that reaches the field past the last has no place; one that fills
+  // every field has.
   TTrundleCsv dest;
   dest.TableName = dir / "out.csv";
-  for (int i = 0; i < 92; ++i) {
+  for (int i = 0; i < kOver; ++i) {
     dest.Table.FieldNames.push_back(FieldName(i));
     names[i].SetString(FieldName(i));
     values[i].SetInteger(i);
   }
-  TRecordBuffer first_91 = names;
-  first_91[91] = Variant();
-  EXPECT_TRUE(dest.WriteRecord(first_91, values));
+  TRecordBuffer all_but_last = names;
+  all_but_last[kOver - 1] = Variant();
+  EXPECT_TRUE(dest.WriteRecord(all_but_last, values));
   try {
     dest.WriteRecord(names, values);
     FAIL() << "no error";
   } catch (const TrundleError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Range check error\r\n" + (dir / "out.csv") +
-                  ", record 2: a value for field 92 of 92, and a text record holds at most 91 "
-                  "values");
+    EXPECT_EQ(std::string(e.what()), "Range check error\r\n" + (dir / "out.csv") +
+                                         ", record 2: a value for field " + over + " of " + over +
+                                         ", and a text record holds at most " + max + " values");
   }
 }
 
@@ -328,7 +363,7 @@ TEST(DelimitedWriteTest, AFailedSaveLeavesTheOldFileAlone) {
   WriteFile(dir / "t.csv", old_text);
   TTrundleCsv dest;
   dest.TableName = dir / "t.csv";
-  for (int i = 0; i < 92; ++i) dest.Table.FieldNames.push_back(FieldName(i));
+  for (int i = 0; i <= kMaxRecordValues; ++i) dest.Table.FieldNames.push_back(FieldName(i));
   dest.Table.AddRecord();
   try {
     dest.SaveTable();
@@ -579,7 +614,7 @@ TEST(HtmlTest, PageTemplateEscapingAndBanner) {
   html.Table.AddRecord();
   html.SaveTable();
   const std::string page = ReadFile(dir / "p.html");
-  EXPECT_EQ(page.substr(0, 36), "<HTML><HEAD><TITLE>Q&amp;A &lt;1&gt;");
+  EXPECT_EQ(page.substr(0, 58), "<HTML><HEAD><meta charset=\"utf-8\"><TITLE>Q&amp;A &lt;1&gt;");
   EXPECT_NE(page.find("<BODY><P><B>Hello</B></P><P CLASS=\"heading\" ALIGN=\"CENTER\">Q&amp;A "
                       "&lt;1&gt;</P>"),
             std::string::npos);

@@ -262,14 +262,17 @@ TEST_F(MainFormTest, TableListsComeFromTheListerOrSayTheyCannot) {
     asked = end;
     return std::vector<std::string>{"Customers", "Orders"};
   });
-  Get<QLineEdit>("Edit4")->setText("/db/shop.mdb");
+  // The lister is asked only about a file that is there.
+  ScratchFolder dir;
+  WriteFile(dir / "shop.mdb", "");
+  Get<QLineEdit>("Edit4")->setText(QString::fromStdString(dir / "shop.mdb"));
   Get<QLineEdit>("Edit6")->setText("secret");
   Get<QRadioButton>("SourceAccessVersionGroupItem1")->setChecked(true);
   combo->setEditText("Orders");
   Get<QPlainTextEdit>("Memo4")->setPlainText("select Name from Orders");
   Get("Edit4")->setFocus();
   combo->setFocus();
-  EXPECT_EQ(asked.database, "/db/shop.mdb");
+  EXPECT_EQ(asked.database, dir / "shop.mdb");
   EXPECT_EQ(asked.password, "secret");
   EXPECT_EQ(asked.dao_version, "dao36");
   ASSERT_EQ(combo->count(), 2);
@@ -281,6 +284,7 @@ TEST_F(MainFormTest, TableListsComeFromTheListerOrSayTheyCannot) {
     throw std::runtime_error("ORA-01017: invalid username/password; logon denied");
   });
   Get<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  Get<QLineEdit>("Edit15")->setText("ORCL");
   Get<QComboBox>("ComboBox2")->setFocus();
   ASSERT_EQ(dialogs_->errors.size(), 1u);
   EXPECT_EQ(dialogs_->errors[0], "ORA-01017: invalid username/password; logon denied.");
@@ -312,6 +316,88 @@ TEST_F(MainFormTest, TheAccessTableListIsReadFromTheDatabase) {
   ASSERT_EQ(dialogs_->errors.size(), 1u);
   EXPECT_TRUE(dialogs_->errors[0].endsWith('.'));
   EXPECT_EQ(Get<QComboBox>("ComboBox1")->currentText(), "<Select table>");
+}
+
+// Entering a table box raises no box for a database not named or not made yet, and a
+// database that cannot be opened is said once, not again at every entry.
+TEST_F(MainFormTest, EnteringATableBoxRaisesABoxOnlyForANewFailure) {
+  int listed = 0;
+  for (TDataKind kind : {dkAccess, dkOracle})
+    form_->SetTableLister(kind, [&listed](const EndDescription& end) -> std::vector<std::string> {
+      ++listed;
+      throw std::runtime_error("Could not open " + end.database + ": no database");
+    });
+  Click("Next1");
+  Click("Next2");
+  Get<QTabWidget>("PageControl2")->setCurrentIndex(3);
+  auto* combo = Get<QComboBox>("ComboBox3");
+  combo->setFocus();  // no database named
+  ScratchFolder dir;
+  Get<QLineEdit>("Edit11")->setText(QString::fromStdString(dir / "new.mdb"));
+  QTest::mouseClick(Get<QCheckBox>("CreateDatabaseCheck"), Qt::LeftButton);
+  Get("Edit11")->setFocus();
+  combo->setFocus();  // a database the run is to make
+  EXPECT_TRUE(dialogs_->errors.empty());
+  EXPECT_EQ(listed, 0);
+  EXPECT_EQ(combo->count(), 0);
+
+  WriteFile(dir / "new.mdb", "no database");
+  Get("Edit11")->setFocus();
+  combo->setFocus();
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  // Back and Next, and the box entered again: the list says it, no second box.
+  Click("Back3");
+  Click("Next2");
+  Get("Edit11")->setFocus();
+  combo->setFocus();
+  EXPECT_EQ(listed, 2);
+  EXPECT_EQ(dialogs_->errors.size(), 1u);
+  ASSERT_EQ(combo->count(), 1);
+  EXPECT_TRUE(combo->itemText(0).contains("no database"));
+  // Other entries are another attempt, which may fail with a box of its own.
+  Get<QLineEdit>("Edit5")->setText("secret");
+  Get("Edit11")->setFocus();
+  combo->setFocus();
+  EXPECT_EQ(dialogs_->errors.size(), 2u);
+  // The server tab with no database named lists nothing and asks nothing.
+  Get<QTabWidget>("PageControl2")->setCurrentIndex(4);
+  Get<QComboBox>("ComboBox4")->setFocus();
+  EXPECT_EQ(listed, 3);
+  EXPECT_EQ(dialogs_->errors.size(), 2u);
+}
+
+// The Access tabs choose the version the database's header names and say what they
+// found; "create" with Access 97 says that the new database is not one Access 97 opens.
+TEST_F(MainFormTest, TheAccessVersionFollowsTheDatabaseFile) {
+  auto* group = Get<QGroupBox>("SourceAccessVersionGroup");
+  struct Case {
+    const char* fixture;
+    int item;
+    const char* found;
+  } cases[] = {{"testV2000.mdb", 1, "Access 2000"},
+               {"testV1997.mdb", 0, "Access 97"},
+               {"testV2003.mdb", 1, "Access 2000"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    Get<QLineEdit>("Edit4")->setText(QString::fromStdString(testing::AccessFixture(c.fixture)));
+    EXPECT_TRUE(Get<QRadioButton>(QString("SourceAccessVersionGroupItem%1").arg(c.item).toLatin1())
+                    ->isChecked());
+    EXPECT_EQ(group->title(), QString("Database version: the file is an %1 database").arg(c.found));
+  }
+  // A file that is no database leaves the choice and says nothing.
+  ScratchFolder dir;
+  WriteFile(dir / "not.mdb", std::string(4096, 'x'));
+  Get<QLineEdit>("Edit4")->setText(QString::fromStdString(dir / "not.mdb"));
+  EXPECT_TRUE(Get<QRadioButton>("SourceAccessVersionGroupItem1")->isChecked());
+  EXPECT_EQ(group->title(), "Database version");
+
+  auto* dest = Get<QGroupBox>("DestAccessVersionGroup");
+  Get<QLineEdit>("Edit11")->setText(QString::fromStdString(dir / "new.mdb"));
+  QTest::mouseClick(Get<QCheckBox>("CreateDatabaseCheck"), Qt::LeftButton);
+  EXPECT_TRUE(dest->title().endsWith("a new database is made as Access 2000"));
+  Get<QRadioButton>("DestAccessVersionGroupItem0")->setChecked(true);
+  EXPECT_TRUE(dest->title().contains("Access 97 cannot open the new database"))
+      << dest->title().toStdString();
 }
 
 TEST_F(MainFormTest, ControlsAreNamedForScreenReadersAndScripts) {

@@ -5,12 +5,14 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdlib>
+#include <functional>
 
 #include "tests/databases/access/access_test_util.h"
 #include "tests/test_files.h"
@@ -147,7 +149,11 @@ TEST_F(RunPageTest, TheCreateDatabaseBoxMakesAMissingAccessDatabase) {
   Get<QRadioButton>("DestAccessVersionGroupItem1")->setChecked(true);
   Run();
   EXPECT_TRUE(WindowLog().contains("Database doesn't exist"));
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_TRUE(dialogs_->errors[0].contains(QString::fromStdString(database)))
+      << dialogs_->errors[0].toStdString();
   EXPECT_FALSE(std::filesystem::exists(database));
+  dialogs_->errors.clear();
   Click("Back4");
 
   // Ticking the box chooses Access 2000, the only version that opens what it makes.
@@ -220,8 +226,62 @@ TEST_F(RunPageTest, ClipboardAndUnsetKinds) {
   dialogs_->file = FileDialogAnswer{QString::fromStdString(dir_ / "in.csv"), 3};
   Click("BrowseSourceTextButton");
   Run();
-  EXPECT_TRUE(WindowLog().contains("Source or destination not set"));
+  // Nothing is read: the box and the log name what to choose.
+  ASSERT_FALSE(dialogs_->errors.empty());
+  EXPECT_TRUE(dialogs_->errors.back().startsWith("Choose the source file's type"));
+  EXPECT_TRUE(WindowLog().value(0).startsWith("Not started: Choose the source file's type"));
   EXPECT_FALSE(WindowLog().join('\n').contains("records moved"));
+}
+
+// What the pages leave unfilled is named before the run, with its page, rather than
+// surfacing as an engine's message about an empty name or a table called "<Select table>".
+TEST_F(RunPageTest, AnEntryLeftUnfilledIsNamedBeforeTheRun) {
+  struct Case {
+    const char* name;
+    std::function<void()> fill;
+    const char* message;
+  } cases[] = {
+      {"no destination file", [&] { Get<QLineEdit>("Edit8")->clear(); },
+       "Fill in the destination file on the Destination page"},
+      {"no source file", [&] { Get<QLineEdit>("Edit1")->clear(); },
+       "Fill in the source file on the Source Data page"},
+      {"server table not chosen",
+       [&] {
+         Get<QTabWidget>("PageControl1")->setCurrentIndex(4);
+         Get<QLineEdit>("Edit15")->setText("ORCL");
+         Get<QComboBox>("ComboBox2")->setEditText("<Select table>");
+         Get<QPlainTextEdit>("Memo5")->clear();
+       },
+       "Choose or type the source table on the Source Data page"},
+      {"Access destination table not chosen",
+       [&] {
+         Get<QTabWidget>("PageControl2")->setCurrentIndex(3);
+         Get<QLineEdit>("Edit11")->setText(QString::fromStdString(dir_ / "shop.mdb"));
+         Get<QComboBox>("ComboBox3")->setEditText("<Select table>");
+       },
+       "Choose or type the destination table on the Destination page"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Describe(dir_ / "in.csv", dir_ / "out.csv", 0);
+    Get<QTabWidget>("PageControl1")->setCurrentIndex(0);
+    c.fill();
+    dialogs_->errors.clear();
+    Run();
+    ASSERT_EQ(dialogs_->errors.size(), 1u);
+    EXPECT_EQ(dialogs_->errors[0], QString(c.message) + ".");
+    EXPECT_EQ(WindowLog(), QStringList{QString("Not started: ") + c.message});
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.csv"));
+    Click("Back4");
+  }
+  // A statement typed for the server source names its table: no complaint about the box.
+  Describe(dir_ / "in.csv", dir_ / "out.csv", 0);
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  Get<QComboBox>("ComboBox2")->setEditText("<Select table>");
+  Get<QPlainTextEdit>("Memo5")->setPlainText("select 1");
+  dialogs_->errors.clear();
+  Run();
+  EXPECT_FALSE(WindowLog().value(0).startsWith("Not started"));
 }
 
 TEST_F(RunPageTest, ADestinationThatCannotBeWrittenShowsTheErrorAndKeepsTheLog) {
@@ -243,6 +303,175 @@ TEST_F(RunPageTest, ADestinationThatCannotBeWrittenShowsTheErrorAndKeepsTheLog) 
   Click("TrundleButton");
   EXPECT_EQ(WindowLog().count("Moving data"), 1);
   EXPECT_EQ(dialogs_->errors.size(), 1u);
+}
+
+// A source that cannot be read ends like any other failure: the error box with the
+// reason, and a log that says the run failed, not only that it completed.
+TEST_F(RunPageTest, ASourceThatCannotBeReadEndsWithTheErrorBox) {
+  std::filesystem::create_directory(dir_ / "folder");
+  WriteFile(dir_ / "empty.csv", "");
+  CliLog(dir_, {dir_ / "in.csv", dir_ / "t.dbf"});
+  const std::string access2000 = testing::AccessFixture("delTestV2000.mdb");
+  struct Case {
+    const char* name;
+    std::function<void()> fill;  // the source page
+    const char* reason;          // in the box
+  } cases[] = {
+      {"missing file", [&] { Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "no.csv")); },
+       "no such file"},
+      {"folder", [&] { Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "folder")); },
+       "folder"},
+      {"binary file",
+       [&] {
+         WriteFile(dir_ / "program.csv", std::string("\x7F" "ELF\x02\x01\x01\0\0\0\0,\n", 14));
+         Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "program.csv"));
+       },
+       "is not a text file"},
+      {"empty file", [&] { Get<QLineEdit>("Edit1")->setText(QString::fromStdString(dir_ / "empty.csv")); },
+       "0 bytes"},
+      {"wrong SQL",
+       [&] {
+         Get<QTabWidget>("PageControl1")->setCurrentIndex(1);
+         Get<QLineEdit>("Edit2")->setText(QString::fromStdString(dir_ / "t.dbf"));
+         Get<QPlainTextEdit>("Memo2")->setPlainText("selec * from t");
+       },
+       "syntax error"},
+      {"empty SQL",
+       [&] {
+         Get<QTabWidget>("PageControl1")->setCurrentIndex(1);
+         Get<QLineEdit>("Edit2")->setText(QString::fromStdString(dir_ / "t.dbf"));
+         Get<QPlainTextEdit>("Memo2")->clear();
+       },
+       ""},
+      {"Access 2000 opened as 97",
+       [&] {
+         Get<QTabWidget>("PageControl1")->setCurrentIndex(3);
+         Get<QLineEdit>("Edit4")->setText(QString::fromStdString(access2000));
+         Get<QRadioButton>("SourceAccessVersionGroupItem0")->setChecked(true);
+         Get<QComboBox>("ComboBox1")->setEditText("Table");
+       },
+       "Unrecognized database format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Describe(dir_ / "in.csv", dir_ / "out.html", 2);
+    Get<QTabWidget>("PageControl1")->setCurrentIndex(0);
+    c.fill();
+    dialogs_->errors.clear();
+    Run();
+    ASSERT_EQ(dialogs_->errors.size(), 1u) << WindowLog().join('\n').toStdString();
+    EXPECT_TRUE(dialogs_->errors[0].contains(c.reason)) << dialogs_->errors[0].toStdString();
+    EXPECT_TRUE(WindowLog().contains("Failed: nothing was moved"));
+    EXPECT_FALSE(WindowLog().join('\n').contains("records moved"));
+    EXPECT_EQ(Get<Gauge>("Gauge1")->value(), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out.html"));
+    Click("Back4");
+  }
+  // A run that succeeds shows no box and no line of failure.
+  dialogs_->errors.clear();
+  Describe(dir_ / "in.csv", dir_ / "out.csv", 0);
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(0);
+  Run();
+  EXPECT_TRUE(dialogs_->errors.empty());
+  EXPECT_FALSE(WindowLog().join('\n').contains("Failed"));
+}
+
+// The destination the source itself, by its own path, another path to it or a link:
+// refused before anything is opened, the source left as it was.
+TEST_F(RunPageTest, TheSourceAsItsOwnDestinationIsRefused) {
+  const std::string before = ReadFile(dir_ / "in.csv");
+  std::filesystem::create_directory(dir_ / "sub");
+  std::filesystem::create_symlink(dir_ / "in.csv", dir_ / "link.csv");
+  std::filesystem::create_hard_link(dir_ / "in.csv", dir_ / "hard.csv");
+  for (const std::string& dest : {dir_ / "in.csv", dir_ / "sub/../in.csv", dir_ / "link.csv",
+                                  dir_ / "hard.csv"}) {
+    SCOPED_TRACE(dest);
+    dialogs_->errors.clear();
+    Describe(dir_ / "in.csv", dest, 1);
+    Run();
+    ASSERT_EQ(dialogs_->errors.size(), 1u);
+    EXPECT_TRUE(dialogs_->errors[0].contains("is the source file"));
+    EXPECT_TRUE(WindowLog().value(0).startsWith("Not started: "));
+    EXPECT_FALSE(WindowLog().join('\n').contains("Commenced"));
+    EXPECT_EQ(ReadFile(dir_ / "in.csv"), before);
+    Click("Back4");
+  }
+  // The clipboard writes no file: the same name in the box is no conflict.
+  dialogs_->errors.clear();
+  QTest::mouseClick(Get<QCheckBox>("ClipboardCheck"), Qt::LeftButton);
+  Run();
+  EXPECT_TRUE(dialogs_->errors.empty());
+  EXPECT_EQ(ReadFile(dir_ / "in.csv"), before);
+}
+
+// The run page says that a destination is there and what the run will do with it;
+// Append (the default) adds the records after its own, Replace writes it anew.
+TEST_F(RunPageTest, AnExistingDestinationIsSaidAndAppendedToOrReplaced) {
+  const std::string out = dir_ / "out.csv";
+  Describe(dir_ / "in.csv", out, 0);
+  Run();
+  auto* note = Get<QLabel>("DestinationNote");
+  auto* append = Get<QRadioButton>("AppendRadio");
+  auto* replace = Get<QRadioButton>("ReplaceRadio");
+  EXPECT_FALSE(WindowLog().join('\n').contains("exists"));
+  const std::string once = ReadFile(out);
+  Click("Back4");
+  Click("Next3");
+  EXPECT_EQ(note->text().toStdString(), out + " exists: the records will be appended to it");
+  EXPECT_TRUE(append->isVisible() && append->isChecked());
+  Click("TrundleButton");
+  EXPECT_TRUE(WindowLog().contains("The destination table exists: the records are appended to it"));
+  EXPECT_EQ(ReadFile(out).size(), 2 * once.size() - once.find('\n') - 1);  // one header
+
+  QTest::mouseClick(replace, Qt::LeftButton);
+  EXPECT_EQ(note->text().toStdString(), out + " exists: it will be replaced by the source's table");
+  Click("TrundleButton");
+  EXPECT_EQ(ReadFile(out), once);
+  EXPECT_TRUE(dialogs_->errors.empty());
+
+  // A dBase table keeps its records: Replace is not offered, Append is chosen again.
+  Click("Back4");
+  Describe(dir_ / "in.csv", dir_ / "t.dbf", 0, true);
+  Run();
+  Click("Back4");
+  Click("Next3");
+  EXPECT_TRUE(append->isChecked());
+  EXPECT_FALSE(replace->isEnabled());
+  EXPECT_TRUE(note->text().endsWith("appended to it"));
+  // A destination not there yet: no note, no choice.
+  Click("Back4");
+  Describe(dir_ / "in.csv", dir_ / "new.csv", 0);
+  Click("Next3");
+  EXPECT_TRUE(note->text().isEmpty());
+  EXPECT_FALSE(append->isVisible());
+}
+
+// The Stop button ends a run at a record boundary without closing the window; the log's
+// last line says what the destination holds.
+TEST_F(RunPageTest, TheStopButtonStopsTheRunAndTheWindowStays) {
+  WriteFile(dir_ / "big.csv", Rows(3000));
+  Describe(dir_ / "big.csv", dir_ / "big.txt", 1);
+  auto* stop = Get<QPushButton>("StopButton");
+  EXPECT_FALSE(stop->isEnabled());
+  bool clicked = false;
+  QObject::connect(Get<Gauge>("Gauge1"), &QProgressBar::valueChanged, form_.get(),
+                   [stop, &clicked](int percent) {
+                     if (percent < 10 || clicked) return;
+                     clicked = stop->isEnabled();
+                     QTest::mouseClick(stop, Qt::LeftButton);
+                   });
+  Run();
+  EXPECT_TRUE(clicked);
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_FALSE(form_->running());
+  EXPECT_FALSE(stop->isEnabled());
+  EXPECT_EQ(WindowLog().filter("Stopped on request: ").size(), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "big.txt"));
+  EXPECT_EQ(WindowLog().back().toStdString(),
+            "The destination " + (dir_ / "big.txt") +
+                " is left as it was: it holds none of the records moved");
+  EXPECT_TRUE(dialogs_->questions.empty());
+  EXPECT_TRUE(dialogs_->errors.empty());
 }
 
 TEST_F(RunPageTest, ASecondClickDuringARunDoesNotStartASecondRun) {
@@ -293,6 +522,9 @@ TEST_F(RunPageTest, ClosingDuringARunAsksAndWaitsForTheJob) {
   EXPECT_GE(moved, 300);
   EXPECT_LT(moved, 3000);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "stopped.txt"));
+  EXPECT_EQ(WindowLog().back().toStdString(),
+            "The destination " + (dir_ / "stopped.txt") +
+                " is left as it was: it holds none of the records moved");
   EXPECT_TRUE(dialogs_->errors.empty());
 }
 

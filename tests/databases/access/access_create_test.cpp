@@ -77,11 +77,12 @@ TEST_F(AccessCreateTest, RefusedDefinitionsLeaveTheFileAsItWas) {
       SCOPED_TRACE(c.csv);
       TRunOutcome outcome{};
       const std::vector<std::string> log = RunCsv(c.csv, database, "People", &outcome);
-      ASSERT_EQ(log.size(), 6u) << ::testing::PrintToString(log);
+      ASSERT_EQ(log.size(), 7u) << ::testing::PrintToString(log);
       EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 5),
                 (std::vector<std::string>{"Reading table", "1 records read", "Reading from table",
                                           "Table doesn't exist", "Creating table"}));
       EXPECT_EQ(log[5].substr(0, c.message.size()), c.message);
+      EXPECT_EQ(log[6], "Failed: nothing was moved");
       EXPECT_EQ(outcome, TRunOutcome::kNotOpened);
       EXPECT_EQ(ReadFile(database), before);
       EXPECT_FALSE(std::filesystem::exists(database + "-journal"));

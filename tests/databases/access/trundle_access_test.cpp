@@ -56,7 +56,7 @@ TEST_F(AccessAdaptorTest, ATableIntoCsvLogsWhatTheSourceDoes) {
   // Read again once the destination has its table, as for every destination.
   EXPECT_EQ(Run(job), (std::vector<std::string>{
                           "Reading from table", "2 records read", "Reading table",
-                          "Table doesn't exist or is empty", dir / "out.csv: no such file",
+                          "Table doesn't exist or is empty", dir / "out.csv does not exist yet: it is created",
                           "Table created", "Reading from table", "2 records read", "Moving data",
                           "2 records moved", "Writing table", "2 records written"}));
   EXPECT_EQ(job.outcome(), TRunOutcome::kMoved);
@@ -143,7 +143,10 @@ TEST_F(AccessAdaptorTest, FailuresToOpenAreOneLineAndNoRun) {
     job.Source().DaoVersion = c.dao;
     job.Source().Password = c.password;
     if (!c.sql.empty()) job.Source().Sql = c.sql;
-    EXPECT_EQ(Run(job), c.log);
+    // The adaptor's one line, then the job's word that the run failed.
+    std::vector<std::string> expected = c.log;
+    expected.push_back("Failed: nothing was moved");
+    EXPECT_EQ(Run(job), expected);
     EXPECT_EQ(job.outcome(), TRunOutcome::kNotOpened);
     EXPECT_FALSE(std::filesystem::exists(dir / "out.csv"));
   }
@@ -165,7 +168,7 @@ TEST_F(AccessAdaptorTest, NewTablesTakeTheSourcesTranslatedFields) {
     EXPECT_EQ(Run(job),
               (std::vector<std::string>{
                   "Reading from table", "2 records read", "Reading from table",
-                  "Table doesn't exist or is empty", dir / (file + ": no such file"),
+                  "Table doesn't exist or is empty", dir / (file + " does not exist yet: it is created"),
                   "Table created", "Reading from table", "0 records read", "Reading from table",
                   "2 records read", "Moving data", "2 records moved"}));
     auto reader =
@@ -195,17 +198,54 @@ TEST_F(AccessAdaptorTest, NewTablesTakeTheSourcesTranslatedFields) {
   }
 }
 
+// Table1's Currency column H holds 0 and 3.5. Comma- and tab-delimited text and the HTML
+// page write an amount as dollars with two decimals; a table of another kind gets the
+// number (NewTablesTakeTheSourcesTranslatedFields), and so does a text field.
+TEST_F(AccessAdaptorTest, ACurrencyIsWrittenInDollarsOnlyToTextAndPages) {
+  for (const auto& [kind, file] :
+       {std::pair{dkCsv, "t1.csv"}, std::pair{dkText, "t1.txt"}, std::pair{dkHtml, "t1.html"}}) {
+    SCOPED_TRACE(file);
+    TTrundle job;
+    Setup(job, AccessFixture("testV1997.mdb"), "Table1", kind, file);
+    Run(job);
+    EXPECT_EQ(job.outcome(), TRunOutcome::kMoved);
+    const std::string text = ReadFile(dir / file);
+    EXPECT_NE(text.find("$0.00"), std::string::npos) << text;
+    EXPECT_NE(text.find("$3.50"), std::string::npos) << text;
+  }
+  // Into an existing table whose H is text, the amount is the number's text.
+  WriteFile(dir / "h.csv", "H\r\nplaceholder\r\n");
+  TTrundle to_dbase;
+  to_dbase.SetSourceKind(dkCsv);
+  to_dbase.SetDestinationKind(dkDBase);
+  to_dbase.Source().TableName = dir / "h.csv";
+  to_dbase.Destination().TableName = dir / "h.dbf";
+  Run(to_dbase);
+  TTrundle job;
+  Setup(job, AccessFixture("testV1997.mdb"), "Table1", dkDBase, "h.dbf");
+  Run(job);
+  EXPECT_EQ(job.outcome(), TRunOutcome::kMoved);
+  auto reader = OpenDBaseTable(dir / "h.dbf", {});
+  std::vector<std::string> values;
+  for (std::vector<Variant> row; reader->Next(row);) values.push_back(row[0].ToText());
+  EXPECT_EQ(values, (std::vector<std::string>{"placeholder", "0", "3.5"}));
+}
+
 TEST_F(AccessAdaptorTest, AResultWiderThanARecordIsARangeCheckError) {
   TTrundle job;
   Setup(job, AccessFixture("test2V2000.mdb"), "MSP_PROJECTS", dkCsv, "out.csv");
   // 74 columns four times over.
   job.Source().Sql = "select * from MSP_PROJECTS a, MSP_PROJECTS b, MSP_PROJECTS c, MSP_PROJECTS d";
   const auto log = Run(job);
-  // The error ends the reading, and the run is a failure, not an empty copy.
-  EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
-            (std::vector<std::string>{"Moving data", "Range check error",
-                                      "Stopped by an error reading the source: 0 records moved"}));
-  EXPECT_EQ(job.outcome(), TRunOutcome::kReadFailed);
+  // Refused when the source opens, naming the count and the limit: nothing is moved, and
+  // no destination made.
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"Reading from table",
+                                      "Range check error\r\nThe statement " + job.Source().Sql +
+                                          " on " + AccessFixture("test2V2000.mdb") +
+                                          " gives 296 fields, and a record holds at most 256",
+                                      "Failed: nothing was moved"}));
+  EXPECT_EQ(job.outcome(), TRunOutcome::kNotOpened);
   EXPECT_FALSE(std::filesystem::exists(job.Destination().TableName));
 }
 
@@ -291,7 +331,9 @@ TEST_F(AccessAdaptorTest, ADestinationThatCannotTakeRecordsSaysWhy) {
     TTrundle job;
     SetupInto(job, dir / "in.csv", database, "Table2");
     const auto log = Run(job);
-    EXPECT_NE(log.back().find("shop.ldb"), std::string::npos) << log.back();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_NE(log[log.size() - 2].find("shop.ldb"), std::string::npos) << log[log.size() - 2];
+    EXPECT_EQ(log.back(), "Failed: nothing was moved");
     EXPECT_EQ(job.outcome(), TRunOutcome::kNotOpened);
     std::filesystem::remove(dir / "shop.ldb");
   }
@@ -452,11 +494,16 @@ TEST_F(AccessAdaptorTest, AStopKeepsTheCommittedBatches) {
   job.OnProgress = [&job](int32_t) {
     if (job.records_moved() == 1500) job.RequestStop();
   };
-  const auto log = Run(job);
+  std::vector<std::string> log;
+  job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  job.Execute();
   EXPECT_EQ(job.outcome(), TRunOutcome::kStopped);
+  // The stop's line, the completion lines, then what the table holds after the stop.
+  ASSERT_GE(log.size(), 4u);
   EXPECT_EQ(
-      log.back(),
+      log[log.size() - 4],
       "Stopped on request: 1000 records moved; the open batch of 500 records was rolled back");
+  EXPECT_EQ(log.back(), "The destination Table keeps the 1000 records moved before the stop");
   const std::vector<std::string> rows = TableRows(database, "Table");
   ASSERT_EQ(rows.size(), 1002u);
   EXPECT_EQ(rows.back(), "r1000|v");

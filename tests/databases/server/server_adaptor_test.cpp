@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <filesystem>
 
 #include "databases/dbase/dbase_file.h"
 #include "databases/paradox/paradox_file.h"
@@ -169,7 +170,9 @@ TEST_P(ServerTest, TextIntoATableAndBackValueByValue) {
 
   EXPECT_EQ(Move(dkCsv, "in.csv", dkOracle, Table("r")),
             (std::vector<std::string>{"Reading table", "3 records read", "Reading from table",
-                                      "0 records read", "Moving data", "3 records moved"}));
+                                      "0 records read",
+                                      "The destination table exists: the records are appended to it",
+                                      "Moving data", "3 records moved"}));
   ASSERT_EQ(error, "");
   EXPECT_EQ(Column("select count(*) from " + Table("r")), std::vector<std::string>{"3"});
   // Empty text in a number, date or Boolean column is no value; in a text column it is.
@@ -179,7 +182,7 @@ TEST_P(ServerTest, TextIntoATableAndBackValueByValue) {
   EXPECT_EQ(
       Move(dkOracle, Table("r"), dkCsv, "out.csv", "select * from " + Table("r") + " order by id"),
       (std::vector<std::string>{"Reading from table", "3 records read", "Reading table",
-                                "Table doesn't exist or is empty", dir / "out.csv: no such file",
+                                "Table doesn't exist or is empty", dir / "out.csv does not exist yet: it is created",
                                 "Table created", "Moving data", "3 records moved", "Writing table",
                                 "3 records written"}));
   // Sorted by id the rows come back as -9223372036854775807, 7, 12345678901.
@@ -262,6 +265,21 @@ TEST_P(ServerTest, EveryValueOfAWideTableLandsInItsPlace) {
   EXPECT_TRUE(ReadFile(dir / "out.csv") == expected) << "the table read back differs";
 }
 
+// A statement of more columns than a record carries is refused when it opens.
+TEST_P(ServerTest, AStatementWiderThanARecordIsRefused) {
+  std::string sql = "select 0 as c0";
+  for (int c = 1; c < 300; ++c) sql += ", " + std::to_string(c) + " as c" + std::to_string(c);
+  const std::vector<std::string> log = Move(dkOracle, "", dkCsv, "out.csv", sql);
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(outcome, TRunOutcome::kNotOpened);
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2].rfind("Range check error\r\nThe statement select 0 as c0, ", 0), 0u)
+      << log[log.size() - 2];
+  EXPECT_TRUE(log[log.size() - 2].ends_with(" gives 300 fields, and a record holds at most 256"))
+      << log[log.size() - 2];
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.csv"));
+}
+
 TEST_P(ServerTest, NullStaysApartFromEmptyText) {
   Create(Table("src"), "(k integer, note varchar(20))");
   Exec("insert into " + Table("src") + " values (1, NULL)");
@@ -334,11 +352,12 @@ TEST_P(ServerTest, TableFilesInAndOutWithTheirTypes) {
 TEST_P(ServerTest, MissingDestinationTableIsNotCreated) {
   WriteFile(dir / "in.csv", "a\r\n1\r\n");
   const std::vector<std::string> log = Move(dkCsv, "in.csv", dkOracle, Table("none"));
-  ASSERT_EQ(log.size(), 5u);
+  ASSERT_EQ(log.size(), 6u);
   EXPECT_EQ(log[2], "Reading from table");
   // The server's text, which names the table (PostgreSQL in lower case).
   EXPECT_NE(UpperAscii(log[3]).find(UpperAscii(Table("none"))), std::string::npos) << log[3];
   EXPECT_EQ(log[4], "Can't create an Oracle table");
+  EXPECT_EQ(log[5], "Failed: nothing was moved");
   EXPECT_EQ(outcome, TRunOutcome::kNotOpened);
 }
 
