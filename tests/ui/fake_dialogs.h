@@ -22,6 +22,7 @@ struct DialogLog {
   bool answer = false;
   std::vector<QString> errors;
   std::vector<QString> error_captions;
+  std::vector<bool> error_icons;  // with a stop icon
   std::vector<QString> messages;
   std::vector<FileDialogRequest> requests;
   std::optional<FileDialogAnswer> file;  // what the next file dialog returns
@@ -36,9 +37,10 @@ class FakeDialogs : public Dialogs {
     log_->questions.push_back(text);
     return log_->answer;
   }
-  void ShowError(QWidget*, const QString& caption, const QString& text) override {
+  void ShowError(QWidget*, const QString& caption, const QString& text, bool stop_icon) override {
     log_->error_captions.push_back(caption);
     log_->errors.push_back(text);
+    log_->error_icons.push_back(stop_icon);
   }
   void ShowMessage(QWidget*, const QString&, const QString& text) override {
     log_->messages.push_back(text);

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <algorithm>
 #include <stdexcept>
 
@@ -83,15 +84,31 @@ TEST_F(MainFormTest, EnterPressesNextAndEscapeAsksToQuit) {
   EXPECT_FALSE(form_->isVisible());
 }
 
-TEST_F(MainFormTest, EnterWalksToTheRunPageAndStaysThere) {
+// The run page's default button is Trundle: it has the focus when the page shows, and
+// Enter presses it wherever the focus is on the page, not Back.
+TEST_F(MainFormTest, EnterWalksToTheRunPageAndStartsTheRun) {
   for (int page = 1; page <= 3; ++page) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(Page(), page);
   }
-  // The run page has no default button: Enter goes neither back nor starts a run.
+  EXPECT_EQ(QApplication::focusWidget(), Get("TrundleButton"));
+  EXPECT_TRUE(Get<QPushButton>("TrundleButton")->isDefault());
+  // Alt+T, which no other control of the page takes.
+  QStringList mnemonics;
+  for (auto* button : Get("Execute")->findChildren<QAbstractButton*>())
+    mnemonics << QKeySequence::mnemonic(button->text()).toString();
+  EXPECT_EQ(mnemonics.count(QKeySequence(Qt::ALT | Qt::Key_T).toString()), 1)
+      << mnemonics.join(' ').toStdString();
+  EXPECT_EQ(mnemonics.removeDuplicates(), 0) << mnemonics.join(' ').toStdString();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   EXPECT_EQ(Page(), 3);
-  EXPECT_TRUE(Get<QPlainTextEdit>("Memo6")->toPlainText().isEmpty());
+  // Nothing was filled in: the run names what is missing.
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_EQ(dialogs_->errors[0], "Fill in the source file on the Source Data page");
+  Get("Memo6")->setFocus();
+  QTest::keyClick(Get("Memo6"), Qt::Key_Enter);
+  EXPECT_EQ(Page(), 3);
+  EXPECT_EQ(dialogs_->errors.size(), 2u);
 }
 
 TEST_F(MainFormTest, TheKeyboardRunsTheMoveAgainWithoutLeavingThePage) {
@@ -103,7 +120,6 @@ TEST_F(MainFormTest, TheKeyboardRunsTheMoveAgainWithoutLeavingThePage) {
   Click("Next2");
   Get<QLineEdit>("Edit8")->setText(QString::fromStdString(dir / "out.csv"));
   Click("Next3");
-  Get("TrundleButton")->setFocus();
   for (int run = 1; run <= 2; ++run) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
@@ -149,6 +165,23 @@ TEST_F(MainFormTest, ProposedSqlFollowsTheTableBoxes) {
   EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "select * from [Orders]");
   access_table->setEditText("");
   EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "");
+
+  // A statement the user edited stays when the table's name changes; emptied, the box
+  // follows the name again.
+  QTest::keyClicks(table, "f");
+  sql->setPlainText("select NAME from t where ID > 2");
+  table->setText(QString::fromStdString(dir / "other.dbf"));
+  EXPECT_EQ(sql->toPlainText(), "select NAME from t where ID > 2");
+  table->clear();
+  EXPECT_EQ(sql->toPlainText(), "select NAME from t where ID > 2");
+  sql->clear();
+  table->setText(QString::fromStdString(dir / "t.dbf"));
+  EXPECT_EQ(sql->toPlainText().toStdString(), "select * from \"" + (dir / "t.dbf") + "\"");
+  access_table->setEditText("Orders");
+  Get<QPlainTextEdit>("Memo4")->moveCursor(QTextCursor::End);
+  QTest::keyClicks(Get("Memo4"), " where 1=1");
+  access_table->setEditText("Customers");
+  EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "select * from [Orders] where 1=1");
   Get<QComboBox>("ComboBox2")->setEditText("EMP");
   EXPECT_EQ(Get<QPlainTextEdit>("Memo5")->toPlainText(), "select * from EMP");
   // Nothing proposes SQL for a destination.
@@ -315,6 +348,7 @@ TEST_F(MainFormTest, TheAccessTableListIsReadFromTheDatabase) {
   Get<QComboBox>("ComboBox1")->setFocus();
   ASSERT_EQ(dialogs_->errors.size(), 1u);
   EXPECT_TRUE(dialogs_->errors[0].endsWith('.'));
+  EXPECT_TRUE(dialogs_->error_icons[0]);
   EXPECT_EQ(Get<QComboBox>("ComboBox1")->currentText(), "<Select table>");
 }
 
@@ -425,6 +459,21 @@ TEST_F(MainFormTest, ControlsAreNamedForScreenReadersAndScripts) {
   EXPECT_EQ(name(Get("Memo6")), "Log");
   EXPECT_EQ(name(Get("Gauge1")), "Progress");
   EXPECT_EQ(name(Get("Next2")), "Next");
+  // The run page's buttons sit in the panel of that design name.
+  EXPECT_EQ(Get("Back4")->parentWidget(), Get("Panel4"));
+  EXPECT_EQ(Get("Cancel4")->parentWidget(), Get("Panel4"));
+}
+
+TEST_F(MainFormTest, TheIntroductionBreaksItsLinesAsDesigned) {
+  EXPECT_EQ(
+      Get<QPlainTextEdit>("Memo1")->toPlainText().split('\n'),
+      (QStringList{"Trundle provides a simple tool for moving data between tables of the same ",
+                   "database, different databases, different database systems or extracting "
+                   "to a text ",
+                   "file.", "",
+                   "You can select from a number of methods for selecting the "
+                   "data to be moved.",
+                   "", "Click the Next button to begin."}));
 }
 
 // Every radio item lies inside the frame of its group, below the caption, on every tab.
@@ -489,7 +538,7 @@ TEST_F(MainFormTest, ReadMeSaysWhereTheFileIsWhenTheDesktopCannotOpenIt) {
 
 class HighResolutionTest : public WindowTest {
  protected:
-  HighResolutionTest() : WindowTest(120) {}
+  HighResolutionTest() : WindowTest(108) {}
 };
 
 TEST(ScaledClientSizeTest, GrowsWithTheResolutionAsFarAsTheScreenAllows) {
@@ -505,10 +554,13 @@ TEST(ScaledClientSizeTest, GrowsWithTheResolutionAsFarAsTheScreenAllows) {
 }
 
 TEST_F(HighResolutionTest, WindowGrowsAndButtonsKeepToTheRight) {
-  // The offscreen screen (800 x 800) has room for the extra height, not for the width.
+  // The offscreen screen (800 x 600) has room for the width scaled to 108 pixels per
+  // inch, not for all of the extra 115 % on top of it: the window grows as far as it fits.
   const QSize free = form_->screen()->availableGeometry().size();
-  ASSERT_LT(free.width(), 852 * 128 / 100);
-  EXPECT_EQ(form_->centralWidget()->size(), QSize(852, 530 * 128 / 100));
+  ASSERT_LT(free.width(), 767 * 115 / 100);
+  EXPECT_GT(form_->centralWidget()->width(), 767);
+  EXPECT_GT(form_->centralWidget()->height(), 477);
+  EXPECT_LE(form_->width(), free.width());
   EXPECT_LE(form_->height(), free.height());
   const int page_width = Get("Notebook1")->width();
   for (int page = 1; page <= 4; ++page) {
@@ -523,9 +575,40 @@ TEST_F(HighResolutionTest, WindowGrowsAndButtonsKeepToTheRight) {
   }
   auto* trundle = Get("TrundleButton");
   EXPECT_EQ(trundle->x() + trundle->width(), page_width - 20);
-  EXPECT_EQ(Get("Edit1")->width(), 409 * 120 / 96);
+  EXPECT_EQ(Get("Edit1")->width(), 409 * 108 / 96);
   Click("Next1");
   ExpectRadioItemsInsideTheirFrames(*form_);
+}
+
+// A resolution the screen has no room for (twice 96 on an 800 x 600 screen): the window
+// is laid out smaller so that all of it, Next and Cancel too, lies on the screen.
+TEST(FittingTest, AWindowTooLargeForTheScreenIsLaidOutToFitIt) {
+  EXPECT_EQ(FittingPpi(192, QSize()), 192);
+  EXPECT_EQ(FittingPpi(96, QSize(1024, 768)), 96);
+  const int fitted = FittingPpi(192, QSize(1024, 740));
+  EXPECT_LT(fitted, 192);
+  EXPECT_GE(fitted, 96);
+  EXPECT_EQ(FittingPpi(192, QSize(100, 100)), 48);
+
+  auto dialogs = std::make_shared<DialogLog>();
+  MainForm form(std::make_unique<FakeDialogs>(dialogs), 192);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  const QRect free = form.screen()->availableGeometry();
+  ASSERT_LT(free.width(), 682 * 2);
+  EXPECT_LE(form.width(), free.width());
+  EXPECT_LE(form.height(), free.height());
+  auto* notebook = form.findChild<QStackedWidget*>("Notebook1");
+  for (int page = 0; page < 4; ++page) {
+    notebook->setCurrentIndex(page);
+    const QString n = QString::number(page + 1);
+    for (const QString& name : {"Next" + n, "Cancel" + n, QString("Back") + n}) {
+      auto* button = form.findChild<QWidget*>(name);
+      if (!button) continue;
+      const QRect on_window(button->mapTo(&form, QPoint(0, 0)), button->size());
+      EXPECT_TRUE(form.rect().contains(on_window)) << name.toStdString();
+    }
+  }
 }
 
 }  // namespace
