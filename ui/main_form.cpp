@@ -241,8 +241,13 @@ void MainForm::ApplyResolution() {
       b.back->move(first.back->x(), b.back->y());
     }
   }
-  if (scaled)
+  if (scaled) {
     trundle_button_->move(page_width - trundle_button_->width() - 20, trundle_button_->y());
+    // Text scaled takes more room than its box scaled with it (sizes round down, glyphs
+    // are hinted up): the introduction has the page down to its buttons, and shows whole.
+    auto* intro = notebook1_->widget(0)->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
+    intro->resize(intro->width(), buttons_[0].back->parentWidget()->y() - intro->y());
+  }
   adjustSize();
   setFixedSize(sizeHint());
 }

@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTextCursor>
 #include <algorithm>
@@ -608,6 +609,21 @@ TEST(FittingTest, AWindowTooLargeForTheScreenIsLaidOutToFitIt) {
       const QRect on_window(button->mapTo(&form, QPoint(0, 0)), button->size());
       EXPECT_TRUE(form.rect().contains(on_window)) << name.toStdString();
     }
+  }
+}
+
+// At a low resolution (Qt's at twice the scale on a small screen) the text grows faster
+// than the boxes scaled with it: the introduction still shows whole, without scrolling.
+TEST(FittingTest, TheIntroductionShowsWholeAtALowResolution) {
+  for (int ppi : {70, 72, 108}) {
+    SCOPED_TRACE(ppi);
+    MainForm form(std::make_unique<FakeDialogs>(std::make_shared<DialogLog>()), ppi);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    auto* intro = form.findChild<QPlainTextEdit*>("Memo1");
+    QApplication::processEvents();
+    EXPECT_EQ(intro->verticalScrollBar()->maximum(), 0);
+    EXPECT_LE(intro->geometry().bottom(), form.findChild<QWidget*>("Back1")->parentWidget()->y());
   }
 }
 
