@@ -209,12 +209,16 @@ void MainForm::ShowDestinationNote() {
   const TDataKind kind = description.destination.kind;
   // A server is not logged on to for a note: its table exists or the run cannot start.
   const bool ask = kind == dkAccess;
-  const bool exists = DestinationExists(description, ask);
+  // The source as its own destination is no destination to append to or replace: the
+  // note says what the run will say.
+  const std::string same = SameAsSourceMessage(description);
+  const bool exists = same.empty() && DestinationExists(description, ask);
   if_exists_->button(1)->setEnabled(CanReplace(kind));
   if (!CanReplace(kind) && if_exists_->checkedId() == 1) if_exists_->button(0)->setChecked(true);
   for (QAbstractButton* radio : if_exists_->buttons()) radio->setVisible(exists && kind != dkHtml);
   description = Describe();
-  destination_note_->setText(QString::fromStdString(ExistingDestinationNote(description, ask)));
+  destination_note_->setText(
+      QString::fromStdString(same.empty() ? ExistingDestinationNote(description, ask) : same));
 }
 
 void MainForm::RefuseRun(const QString& why) {

@@ -398,6 +398,9 @@ TEST_F(RunPageTest, TheSourceAsItsOwnDestinationIsRefused) {
     Run();
     ASSERT_EQ(dialogs_->errors.size(), 1u);
     EXPECT_TRUE(dialogs_->errors[0].contains("is the source file"));
+    // The page said so before the run, and offered neither Append nor Replace.
+    EXPECT_EQ(Get<QLabel>("DestinationNote")->text(), dialogs_->errors[0]);
+    EXPECT_FALSE(Get("AppendRadio")->isVisible());
     EXPECT_TRUE(WindowLog().value(0).startsWith("Not started: "));
     EXPECT_FALSE(WindowLog().join('\n').contains("Commenced"));
     EXPECT_EQ(ReadFile(dir_ / "in.csv"), before);
