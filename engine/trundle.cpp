@@ -13,6 +13,17 @@
 #include "engine/log_text.h"
 
 namespace trundle {
+namespace {
+
+// How an end is named in the log's "Moving data from" line: by its file, or for an
+// Access end by its table and the database file that holds it (a table name alone does
+// not say which database was read or written).
+std::string LogName(const TTrundleUnknown& end) {
+  if (end.GetKind() != dkAccess || end.Database.empty()) return end.TableName;
+  return end.TableName.empty() ? end.Database : end.TableName + " in " + end.Database;
+}
+
+}  // namespace
 
 TTrundle::TTrundle() : source_(MakeRelaying(dkUnknown)), destination_(MakeRelaying(dkUnknown)) {}
 
@@ -77,8 +88,8 @@ void TTrundle::Execute() {
   if (OnMessage) {
     OnMessage("Commenced: " + FormatLogTimestamp(start, formats));
     const bool to_clipboard = destination_->GetKind() == dkText && destination_->Clipboard;
-    OnMessage("Moving data from " + source_->TableName +
-              (to_clipboard ? " to clipboard" : " to " + destination_->TableName) + "\r\n");
+    OnMessage("Moving data from " + LogName(*source_) +
+              (to_clipboard ? " to clipboard" : " to " + LogName(*destination_)) + "\r\n");
   }
   // outcome_ stays kNotRun until the run ends without an exception: a caller that
   // catches one must not read it as "nothing moved" (records may have been written).

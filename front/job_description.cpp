@@ -14,7 +14,10 @@ namespace trundle {
 namespace {
 
 void FillAdaptor(const EndDescription& end, TTrundleUnknown& adaptor) {
-  adaptor.TableName = IsFileKind(end.kind) ? end.file : end.table;
+  // A text tab without a file type still names its file: the log says which file the
+  // run could not read rather than an empty name.
+  const bool file = IsFileKind(end.kind) || (end.kind == dkUnknown && !end.file.empty());
+  adaptor.TableName = file ? end.file : end.table;
   adaptor.Database = end.database;
   adaptor.UserName = end.user;
   adaptor.Password = end.password;

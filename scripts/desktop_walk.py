@@ -100,6 +100,103 @@ def start_desktop(folder):
     os.environ.update(env)  # pyatspi finds the buses through the environment
 
 
+class Window:
+    """The program's windows over AT-SPI: controls found by role, name and design name."""
+
+    def __init__(self, process):
+        import pyatspi  # only now: it binds to the session bus of the environment
+        self.pyatspi, self.process, self.step = pyatspi, process, 0
+
+        def application():
+            desktop = pyatspi.Registry.getDesktop(0)
+            for i in range(desktop.childCount):
+                a = desktop.getChildAtIndex(i)
+                if a is not None and a.get_process_id() == process.pid and a.childCount:
+                    return a
+
+        self.app = until(application, "trundle on the accessibility bus", 30)
+
+    def walk(self, node):
+        yield node
+        for i in range(node.childCount):
+            child = node.getChildAtIndex(i)
+            if child is not None:
+                yield from self.walk(child)
+
+    def showing(self, node):
+        return node.getState().contains(self.pyatspi.STATE_SHOWING)
+
+    def find(self, role, name=None, desc=None, within=None, timeout=15):
+        def look():
+            self.app.clear_cache()
+            for node in self.walk(within or self.app):
+                if (role in (None, node.getRoleName()) and name in (None, node.name)
+                        and desc in (None, node.description) and self.showing(node)):
+                    return node
+        return until(look, f"a {role} named {name or ''} {desc or ''} on the screen", timeout)
+
+    def top_level(self, name=None, role=None, timeout=15):
+        """A window of the program by its title and role (the main one is a frame)."""
+        def look():
+            self.app.clear_cache()
+            for i in range(self.app.childCount):
+                w = self.app.getChildAtIndex(i)
+                if w is not None and role in (None, w.getRoleName()) and name in (None, w.name):
+                    return w
+        return until(look, f"a window {name or ''} {role or ''}", timeout)
+
+    @staticmethod
+    def do(node, *actions):
+        act = node.queryAction()
+        names = [act.getName(i).lower() for i in range(act.nActions)]
+        for wanted in actions:
+            if wanted in names:
+                return act.doAction(names.index(wanted))
+        raise LookupError(f"{node.name} offers {names}")
+
+    def do_opening_box(self, node, *actions):
+        """An action whose handler opens a modal box: Qt answers it only once the box has
+        closed, so the call is not waited for."""
+        from gi.repository import Atspi, GLib
+        Atspi.set_timeout(1000, -1)
+        try:
+            self.do(node, *actions)
+        except GLib.Error:
+            pass
+        Atspi.set_timeout(5000, -1)
+
+    @staticmethod
+    def type_into(node, text):
+        node.queryEditableText().setTextContents(text)
+
+    @staticmethod
+    def text_of(node):
+        t = node.queryText()
+        return t.getText(0, t.characterCount)
+
+    def picture(self, name):
+        self.step += 1
+        if shutil.which("import"):
+            subprocess.run(["import", "-window", "root",
+                            os.path.join(OUT, f"{self.step:02d}-{name}.png")], env=env, timeout=20)
+
+
+def start_trundle(folder, extra_env=None):
+    return start([PROGRAM], cwd=folder, env=dict(
+        env, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1", QT_QPA_PLATFORM="xcb",
+        **(extra_env or {})))
+
+
+def quit_by_menu(w):
+    """File > Exit asks first; Yes ends the program."""
+    w.do(w.find("menu item", "File", "File1"), "showmenu", "press")
+    w.do_opening_box(w.find("menu item", "Exit", "Exit1"), "press")
+    question = w.top_level("Confirm")
+    w.picture("quit-question")
+    w.do(w.find("push button", "Yes", within=question), "press")
+    until(lambda: w.process.poll() is not None, "trundle to end")
+
+
 def main():
     if not os.access(PROGRAM, os.X_OK):
         sys.exit(f"no {PROGRAM}: build the tree first")
@@ -112,78 +209,25 @@ def main():
     with open(source, "w") as f:
         f.write('ID,NAME,CITY\n1,Ann Berg,Oslo\n2,"Bo Lind, Jr",Rome\n')
     start_desktop(folder)
-    import pyatspi  # only now: it binds to the session bus of the environment
+    w = Window(start_trundle(folder))
+    find, do, text_of = w.find, w.do, w.text_of
 
-    trundle = start([PROGRAM], cwd=folder, env=dict(
-        env, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1", QT_QPA_PLATFORM="xcb"))
-
-    def application():
-        desktop = pyatspi.Registry.getDesktop(0)
-        for i in range(desktop.childCount):
-            a = desktop.getChildAtIndex(i)
-            if a is not None and a.get_process_id() == trundle.pid and a.childCount:
-                return a
-
-    app = until(application, "trundle on the accessibility bus", 30)
-
-    def walk(node):
-        yield node
-        for i in range(node.childCount):
-            child = node.getChildAtIndex(i)
-            if child is not None:
-                yield from walk(child)
-
-    def showing(node):
-        return node.getState().contains(pyatspi.STATE_SHOWING)
-
-    def find(role, name=None, desc=None, within=None):
-        def look():
-            app.clear_cache()
-            for node in walk(within or app):
-                if (node.getRoleName() == role and name in (None, node.name)
-                        and desc in (None, node.description) and showing(node)):
-                    return node
-        return until(look, f"a {role} named {name or ''} {desc or ''} on the screen")
-
-    def do(node, *actions):
-        act = node.queryAction()
-        names = [act.getName(i).lower() for i in range(act.nActions)]
-        for wanted in actions:
-            if wanted in names:
-                return act.doAction(names.index(wanted))
-        raise LookupError(f"{node.name} offers {names}")
-
-    def type_into(node, text):
-        node.queryEditableText().setTextContents(text)
-
-    def text_of(node):
-        t = node.queryText()
-        return t.getText(0, t.characterCount)
-
-    step = [0]
-
-    def picture(name):
-        step[0] += 1
-        if shutil.which("import"):
-            subprocess.run(["import", "-window", "root",
-                            os.path.join(OUT, f"{step[0]:02d}-{name}.png")], env=env, timeout=20)
-
-    picture("introduction")
+    w.picture("introduction")
     do(find("push button", "Next", "Next1"), "press")
-    type_into(find("text", "Source File"), source)
+    w.type_into(find("text", "Source File"), source)
     do(find("radio button", "Comma delimited", "BrowseSourceTextGroupItem0"), "toggle", "press")
-    picture("source")
+    w.picture("source")
     do(find("push button", "Next", "Next2"), "press")
-    type_into(find("text", "Destination File", "Edit8"), page)
+    w.type_into(find("text", "Destination File", "Edit8"), page)
     do(find("radio button", "HTML"), "toggle", "press")
     # The HTML options follow the file type, whoever changed it; the title the file name.
     until(lambda: text_of(find("text", "Title", "Edit7")) == "customers", "the HTML title")
-    picture("destination")
+    w.picture("destination")
     do(find("push button", "Next", "Next3"), "press")
     do(find("push button", "Trundle", "TrundleButton"), "press")
     log = find("text", "Log", "Memo6")
     until(lambda: "Completed" in text_of(log), "the end of the run", 30)
-    picture("run")
+    w.picture("run")
     gauge = find("progress bar", "Progress", "Gauge1").queryValue().currentValue
     with open(page) as f:
         written = f.read()
@@ -192,22 +236,7 @@ def main():
         ("the log does not say 2 records were moved", "2 records moved" not in text_of(log)),
         ("the page lacks a record", "Bo Lind, Jr" not in written or "Oslo" not in written),
     ) if bad]
-
-    # File > Exit asks first; Yes ends the program.
-    do(find("menu item", "File", "File1"), "showmenu", "press")
-    # Qt answers a menu command only once the box it opens has closed: do not wait for it.
-    from gi.repository import Atspi, GLib
-    Atspi.set_timeout(1000, -1)
-    try:
-        do(find("menu item", "Exit", "Exit1"), "press")
-    except GLib.Error:
-        pass
-    Atspi.set_timeout(5000, -1)
-    question = until(lambda: next(w for w in (app.getChildAtIndex(i) for i in range(app.childCount))
-                                  if w is not None and w.name == "Confirm"), "the quit question")
-    picture("quit-question")
-    do(find("push button", "Yes", within=question), "press")
-    until(lambda: trundle.poll() is not None, "trundle to end")
+    quit_by_menu(w)
     for problem in problems:
         print("desktop walk:", problem, file=sys.stderr)
     print(f"desktop walk: {'failed' if problems else 'passed'}; pictures in {OUT}")
@@ -224,11 +253,16 @@ def stop_all(*_):
         p.wait()
 
 
-if __name__ == "__main__":
+def run(body, limit_s=LIMIT_S):
+    """Runs body() with a time limit; everything started is stopped at the end."""
     signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(TimeoutError("time is up")))
-    signal.alarm(LIMIT_S)
+    signal.alarm(limit_s)
     try:
-        status = main()
+        status = body()
     finally:
         stop_all()
     sys.exit(status)
+
+
+if __name__ == "__main__":
+    run(main)

@@ -19,8 +19,10 @@ bool QtDialogs::Ask(QWidget* parent, const QString& caption, const QString& text
   return box.clickedButton() == yes;
 }
 
-void QtDialogs::ShowError(QWidget* parent, const QString& caption, const QString& text) {
-  QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent);
+void QtDialogs::ShowError(QWidget* parent, const QString& caption, const QString& text,
+                          bool stop_icon) {
+  QMessageBox box(stop_icon ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text,
+                  QMessageBox::Ok, parent);
   box.exec();
 }
 

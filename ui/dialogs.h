@@ -30,8 +30,9 @@ class Dialogs {
   virtual ~Dialogs() = default;
   // A question with Yes and No; true for Yes.
   virtual bool Ask(QWidget* parent, const QString& caption, const QString& text) = 0;
-  // A box with a stop icon and OK.
-  virtual void ShowError(QWidget* parent, const QString& caption, const QString& text) = 0;
+  // A failure's message and OK; with `stop_icon` a stop icon beside it.
+  virtual void ShowError(QWidget* parent, const QString& caption, const QString& text,
+                         bool stop_icon) = 0;
   // A plain box with OK.
   virtual void ShowMessage(QWidget* parent, const QString& caption, const QString& text) = 0;
   // nullopt when the user cancels.
@@ -44,7 +45,8 @@ class Dialogs {
 class QtDialogs : public Dialogs {
  public:
   bool Ask(QWidget* parent, const QString& caption, const QString& text) override;
-  void ShowError(QWidget* parent, const QString& caption, const QString& text) override;
+  void ShowError(QWidget* parent, const QString& caption, const QString& text,
+                 bool stop_icon) override;
   void ShowMessage(QWidget* parent, const QString& caption, const QString& text) override;
   std::optional<FileDialogAnswer> ChooseFile(QWidget* parent,
                                              const FileDialogRequest& request) override;

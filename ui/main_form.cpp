@@ -34,6 +34,10 @@ constexpr int kButtonPanelHeight = 35;
 // A generous guess at a window manager's borders and title bar.
 constexpr int kFrameAllowanceWidth = 16;
 constexpr int kFrameAllowanceHeight = 40;
+// The menu bar's height at 96 pixels per inch, with room to spare.
+constexpr int kMenuAllowanceHeight = 24;
+// Below this the text is too small to read; a smaller screen shows part of the window.
+constexpr int kSmallestPpi = 48;
 
 QFont WindowFont(int pixel_size) {
   QFont font(QFontDatabase::families().contains(QStringLiteral("Verdana"))
@@ -47,9 +51,9 @@ QFont WindowFont(int pixel_size) {
 
 MainForm::MainForm(std::unique_ptr<Dialogs> dialogs, int ppi, QWidget* parent)
     : QMainWindow(parent), dialogs_(std::move(dialogs)) {
-  ppi_ = ppi > 0 ? ppi
-                 : static_cast<int>(std::lround(
-                       (screen() ? screen() : QGuiApplication::primaryScreen())->logicalDotsPerInch()));
+  const QScreen* on = screen() ? screen() : QGuiApplication::primaryScreen();
+  ppi_ = FittingPpi(ppi > 0 ? ppi : static_cast<int>(std::lround(on->logicalDotsPerInch())),
+                    on->availableGeometry().size());
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Trundle"));
   setWindowIcon(ProgramIcon());
@@ -133,7 +137,10 @@ QWidget* MainForm::BuildPage(int index, const QString& name, const QString& titl
   label->setGeometry(Px(16), Px(32), Px(465), Px(29));
 
   auto* panel = new QWidget(page);
-  panel->setObjectName(QStringLiteral("Panel%1Buttons").arg(index + 1));
+  // The run page's panel keeps its design name; the other pages' panels have none
+  // (Panel2 is the frame that holds the pages).
+  panel->setObjectName(index == 3 ? QStringLiteral("Panel4")
+                                  : QStringLiteral("Panel%1Buttons").arg(index + 1));
   PageButtons& b = buttons_[index];
   const QString n = QString::number(index + 1);
   b.back = new QPushButton(tr("&Back"), panel);
@@ -164,14 +171,23 @@ void MainForm::BuildIntroPage(QWidget* page) {
   memo->setFocusPolicy(Qt::NoFocus);
   memo->setBackgroundRole(QPalette::Window);
   memo->viewport()->setBackgroundRole(QPalette::Window);
+  // The lines break where they were designed to; a line longer than the box wraps.
   memo->setPlainText(
-      tr("Trundle provides a simple tool for moving data between tables of the same "
-         "database, different databases, different database systems or extracting to a text "
+      tr("Trundle provides a simple tool for moving data between tables of the same \n"
+         "database, different databases, different database systems or extracting to a text \n"
          "file.\n"
          "\n"
          "You can select from a number of methods for selecting the data to be moved.\n"
          "\n"
          "Click the Next button to begin."));
+}
+
+int FittingPpi(int ppi, QSize room) {
+  if (!room.isValid()) return ppi;
+  const int across = 96 * room.width() / (kClientWidth + kFrameAllowanceWidth);
+  const int down =
+      96 * room.height() / (kClientHeight + kFrameAllowanceHeight + kMenuAllowanceHeight);
+  return std::max(kSmallestPpi, std::min({ppi, across, down}));
 }
 
 QSize ScaledClientSize(int ppi, QSize room) {
@@ -225,8 +241,13 @@ void MainForm::ApplyResolution() {
       b.back->move(first.back->x(), b.back->y());
     }
   }
-  if (scaled)
+  if (scaled) {
     trundle_button_->move(page_width - trundle_button_->width() - 20, trundle_button_->y());
+    // Text scaled takes more room than its box scaled with it (sizes round down, glyphs
+    // are hinted up): the introduction has the page down to its buttons, and shows whole.
+    auto* intro = notebook1_->widget(0)->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
+    intro->resize(intro->width(), buttons_[0].back->parentWidget()->y() - intro->y());
+  }
   adjustSize();
   setFixedSize(sizeHint());
 }
@@ -271,11 +292,10 @@ void MainForm::Notebook1PageChanged(int index) {
       if (dest_tabs_->currentIndex() == 1) edit9_->setFocus();
       break;
     case 3:
-      // The control that had the focus went with the destination page, and Qt hands
-      // the focus on to Back4: the Enter that came here would lead straight back. The
-      // log takes it instead, where a screen reader reads what the run says; Enter does
-      // nothing on this page, which has no default button.
-      log_->setFocus();
+      // The control that had the focus went with the destination page, and Qt would
+      // hand the focus on to Back4, so that the Enter that came here would lead straight
+      // back. The Trundle button, the page's default, takes it: Enter starts the run.
+      trundle_button_->setFocus();
       ShowDestinationNote();
       break;
     default:
@@ -328,11 +348,14 @@ void MainForm::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      // A button with the focus is pressed by Enter; otherwise the page's default one.
+      // A button with the focus is pressed by Enter; otherwise the page's default one
+      // (Next, or on the run page Trundle, which a run disables).
       if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused && focused->isEnabled())
         focused->click();
       else if (b.next)
         b.next->click();
+      else if (trundle_button_->isEnabled())
+        trundle_button_->click();
       return;
     case Qt::Key_Escape:
       b.cancel->click();

@@ -41,6 +41,11 @@ class Gauge;
 // `room` (an invalid size: no limit). Never smaller than the scaled design.
 QSize ScaledClientSize(int ppi, QSize room);
 
+// The resolution the window is laid out for: `ppi`, or less where the window designed
+// at 96 pixels per inch, scaled to `ppi`, would not fit in `room` (the screen's free
+// area) with its frame and menu bar; never below 48. An invalid `room`: `ppi`.
+int FittingPpi(int ppi, QSize room);
+
 // Names of the tables of an Access or server database; throws with a message for the
 // user when the database cannot be opened.
 using TableLister = std::function<std::vector<std::string>(const EndDescription& end)>;
@@ -117,6 +122,9 @@ class MainForm : public QMainWindow {
                       const QStringList& filters);
   void BrowseDestTextGroupClick();
   void FillTableList(QComboBox* combo, TDataKind kind, bool source);
+  // Memo2 to Memo5: the statement that reads the whole `table`, unless the user edited
+  // the box's text since it was last proposed.
+  void ProposeSql(QPlainTextEdit* memo, TDataKind kind, const QString& table);
   // The Access tab's version follows its database file's header (with `choose`), and
   // the version group's caption says what the file is or what "create" will make.
   void FollowAccessVersion(bool source, bool choose = true);
@@ -127,6 +135,8 @@ class MainForm : public QMainWindow {
   void About1Click();
   void ReadMe1Click();
   void ShowErrorBox(const QString& message);
+  void ShowListErrorBox(const QString& message);
+  static QString ReadyHint();
   // The run page's line about an existing destination, and its Append and Replace
   // choice (shown only for a destination that exists; Replace only where it can).
   void ShowDestinationNote();
@@ -148,6 +158,8 @@ class MainForm : public QMainWindow {
   TableLister server_lister_;
   // Per table combo box, the entries whose database last failed to list (said once).
   QHash<const QComboBox*, QString> list_failures_;
+  // Per SQL box, the statement it was last given for its table name.
+  QHash<const QPlainTextEdit*, QString> proposed_sql_;
   DialogMemory open_dialog_;
   DialogMemory save_dialog_;
 
@@ -156,6 +168,7 @@ class MainForm : public QMainWindow {
   QWidget* panel2_ = nullptr;
   QStackedWidget* notebook1_ = nullptr;
   PageButtons buttons_[4];
+  QLabel* hint_ = nullptr;  // Label31: ready, or running
   QPushButton* trundle_button_ = nullptr;
   QPushButton* stop_button_ = nullptr;
   QLabel* destination_note_ = nullptr;

@@ -17,11 +17,10 @@
 namespace trundle {
 
 void MainForm::BuildRunPage(QWidget* page) {
-  auto* hint =
-      new QLabel(tr("Ready to perform the data move. Click the Trundle button to begin."), page);
-  hint->setObjectName(QStringLiteral("Label31"));
-  hint->setAlignment(Qt::AlignHCenter);
-  hint->setGeometry(Px(16), Px(72), Px(473), Px(16));
+  hint_ = new QLabel(ReadyHint(), page);
+  hint_->setObjectName(QStringLiteral("Label31"));
+  hint_->setAlignment(Qt::AlignHCenter);
+  hint_->setGeometry(Px(16), Px(72), Px(473), Px(16));
   // What the run will do with a destination that is there already.
   destination_note_ = new QLabel(page);
   destination_note_->setObjectName(QStringLiteral("DestinationNote"));
@@ -36,9 +35,10 @@ void MainForm::BuildRunPage(QWidget* page) {
   log_->setReadOnly(true);
   log_->setBackgroundRole(QPalette::Window);
   log_->viewport()->setBackgroundRole(QPalette::Window);
-  trundle_button_ = new QPushButton(tr("Trundle"), page);
+  trundle_button_ = new QPushButton(tr("&Trundle"), page);
   trundle_button_->setObjectName(QStringLiteral("TrundleButton"));
   trundle_button_->setGeometry(Px(400), Px(328), Px(75), Px(25));
+  trundle_button_->setDefault(true);
   connect(trundle_button_, &QPushButton::clicked, this, &MainForm::TrundleButtonClick);
   stop_button_ = new QPushButton(tr("&Stop"), page);
   stop_button_->setObjectName(QStringLiteral("StopButton"));
@@ -65,6 +65,10 @@ void MainForm::BuildRunPage(QWidget* page) {
   gauge_->setGeometry(Px(16), Px(364), Px(465), Px(21));
 }
 
+QString MainForm::ReadyHint() {
+  return tr("Ready to perform the data move. Click the Trundle button to begin.");
+}
+
 void MainForm::TrundleButtonClick() {
   // Events processed inside the callbacks may deliver a second click; one run at a time.
   if (running_) return;
@@ -89,6 +93,10 @@ void MainForm::TrundleButtonClick() {
   // run gets it back on Trundle, not on a button that leaves the page.
   const bool had_focus = trundle_button_->hasFocus();
   trundle_button_->setEnabled(false);
+  // Back would leave a run that goes on behind the source page, whose entries no longer
+  // say what is being moved: the run page stays until the run ends or is stopped.
+  buttons_[3].back->setEnabled(false);
+  hint_->setText(tr("The data move is running. Click Stop to end it."));
   stop_button_->setEnabled(true);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   running_ = true;
@@ -126,6 +134,8 @@ void MainForm::TrundleButtonClick() {
   QApplication::restoreOverrideCursor();
   trundle_button_->setEnabled(true);
   stop_button_->setEnabled(false);
+  buttons_[3].back->setEnabled(true);
+  hint_->setText(ReadyHint());
   if (had_focus && notebook1_->currentIndex() == 3) trundle_button_->setFocus();
   if (!error.isEmpty() && !close_after_run_) ShowErrorBox(error);
   if (close_after_run_) close();
@@ -199,12 +209,16 @@ void MainForm::ShowDestinationNote() {
   const TDataKind kind = description.destination.kind;
   // A server is not logged on to for a note: its table exists or the run cannot start.
   const bool ask = kind == dkAccess;
-  const bool exists = DestinationExists(description, ask);
+  // The source as its own destination is no destination to append to or replace: the
+  // note says what the run will say.
+  const std::string same = SameAsSourceMessage(description);
+  const bool exists = same.empty() && DestinationExists(description, ask);
   if_exists_->button(1)->setEnabled(CanReplace(kind));
   if (!CanReplace(kind) && if_exists_->checkedId() == 1) if_exists_->button(0)->setChecked(true);
   for (QAbstractButton* radio : if_exists_->buttons()) radio->setVisible(exists && kind != dkHtml);
   description = Describe();
-  destination_note_->setText(QString::fromStdString(ExistingDestinationNote(description, ask)));
+  destination_note_->setText(
+      QString::fromStdString(same.empty() ? ExistingDestinationNote(description, ask) : same));
 }
 
 void MainForm::RefuseRun(const QString& why) {
@@ -212,10 +226,18 @@ void MainForm::RefuseRun(const QString& why) {
   ShowErrorBox(why);
 }
 
+// A run's failure: its message as the run gave it (and the log shows it), in a plain
+// box with OK.
 void MainForm::ShowErrorBox(const QString& message) {
+  dialogs_->ShowError(this, windowTitle(), message, false);
+}
+
+// A table list that could not be read: the box of an error the pages did not expect,
+// with a stop icon and the message ended by a full stop.
+void MainForm::ShowListErrorBox(const QString& message) {
   QString text = message;
   if (!text.endsWith(QLatin1Char('.'))) text += QLatin1Char('.');
-  dialogs_->ShowError(this, windowTitle(), text);
+  dialogs_->ShowError(this, windowTitle(), text, true);
 }
 
 void MainForm::About1Click() {

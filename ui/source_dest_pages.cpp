@@ -213,19 +213,25 @@ void MainForm::BuildSourcePage(QWidget* page) {
     BrowseSourceFile(edit4_, "mdb", tr("Select source database"), kAccessFilters);
   });
   // Edit2Change, Edit3Change, ComboBox1Change, ComboBox2Change: the SQL that reads the
-  // whole table follows the table's name.
-  connect(edit2_, &QLineEdit::textChanged, this, [this](const QString& table) {
-    memo2_->setPlainText(QString::fromStdString(ProposedSql(dkDBase, table.toStdString())));
-  });
-  connect(edit3_, &QLineEdit::textChanged, this, [this](const QString& table) {
-    memo3_->setPlainText(QString::fromStdString(ProposedSql(dkParadox, table.toStdString())));
-  });
-  connect(combo1_, &QComboBox::editTextChanged, this, [this](const QString& table) {
-    memo4_->setPlainText(QString::fromStdString(ProposedSql(dkAccess, table.toStdString())));
-  });
-  connect(combo2_, &QComboBox::editTextChanged, this, [this](const QString& table) {
-    memo5_->setPlainText(QString::fromStdString(ProposedSql(dkOracle, table.toStdString())));
-  });
+  // whole table follows the table's name while the user has not edited it.
+  connect(edit2_, &QLineEdit::textChanged, this,
+          [this](const QString& table) { ProposeSql(memo2_, dkDBase, table); });
+  connect(edit3_, &QLineEdit::textChanged, this,
+          [this](const QString& table) { ProposeSql(memo3_, dkParadox, table); });
+  connect(combo1_, &QComboBox::editTextChanged, this,
+          [this](const QString& table) { ProposeSql(memo4_, dkAccess, table); });
+  connect(combo2_, &QComboBox::editTextChanged, this,
+          [this](const QString& table) { ProposeSql(memo5_, dkOracle, table); });
+}
+
+// A statement the user wrote or changed is theirs: a new table name does not replace
+// it. The box follows the name again once it is emptied or holds the last proposal.
+void MainForm::ProposeSql(QPlainTextEdit* memo, TDataKind kind, const QString& table) {
+  const QString now = memo->toPlainText();
+  if (!now.isEmpty() && now != proposed_sql_.value(memo)) return;
+  const QString proposal = QString::fromStdString(ProposedSql(kind, table.toStdString()));
+  proposed_sql_[memo] = proposal;
+  memo->setPlainText(proposal);
 }
 
 void MainForm::BuildDestinationPage(QWidget* page) {
@@ -487,7 +493,7 @@ void MainForm::FillTableList(QComboBox* combo, TDataKind kind, bool source) {
   } catch (const std::exception& e) {
     const QString message = QString::fromStdString(e.what());
     refill({message}, false);
-    if (failed != entries) ShowErrorBox(message);
+    if (failed != entries) ShowListErrorBox(message);
     failed = entries;
     return;
   }

@@ -122,12 +122,12 @@ bool TTrundleAccess::OpenAppend(const std::string& table) {
 
 bool TTrundleAccess::CreateTable(TTrundleUnknown& source) {
   if (refused_) return false;  // the table exists; OpenTable said why it takes no records
+  SendMessage("Creating table");
   if (!database_->Connected()) {
     SendMessage("The table " + TableName + " cannot be created: the database " + Database +
                 " is not open");
     return false;
   }
-  SendMessage("Creating table");
   TDAOTableDef def = database_->CreateTableDef(TableName);
   try {
     const TDataKind kind = source.GetKind();

@@ -708,7 +708,8 @@ TEST(CliAccessTest, ASourceTableIsNamedOrTheOnlyOne) {
   const std::string one = testing::AccessFixture("delTestV2000.mdb");
   const CliRun only = RunCli(dir, {one, "out.csv"});
   EXPECT_EQ(only.status, 0) << only.err;
-  EXPECT_NE(only.out.find("Moving data from Table to "), std::string::npos) << only.out;
+  EXPECT_NE(only.out.find("Moving data from Table in " + one + " to "), std::string::npos)
+      << only.out;
   // The same rows as mdb-export gives, every value quoted and lines ended by CR LF.
   std::string want;
   for (const std::string& line :

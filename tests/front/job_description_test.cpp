@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "engine/adaptor_registry.h"
 #include "front/register_adaptors.h"
@@ -44,6 +46,18 @@ TEST(JobDescriptionTest, EachEndFillsTheFieldsItsKindReads) {
   EXPECT_EQ(job.Source().TableName, " Orders ");
   EXPECT_EQ(job.Source().Database, "/m/a.mdb");
   EXPECT_EQ(job.Source().Password, " pw ");
+
+  // A text tab with no file type chosen still names its file, in the fields and the log.
+  d.source = {dkUnknown, "/in/a.csv", "", "", "", "", "", "", ""};
+  d.destination = {dkCsv, "/out/b.csv", "", "", "", "", "", "", ""};
+  BuildJob(d, job);
+  EXPECT_EQ(job.Source().TableName, "/in/a.csv");
+  std::vector<std::string> log;
+  job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  job.Execute();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[1], "Moving data from /in/a.csv to /out/b.csv\r\n");
+  EXPECT_EQ(log[2], "Source or destination not set");
 }
 
 TEST(JobDescriptionTest, WholeTableStatements) {

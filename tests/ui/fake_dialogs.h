@@ -1,12 +1,16 @@
-// Dialogs that answer at once and remember what they were asked, and a window fixture
-// that finds its controls by design name.
+// Dialogs that answer at once and remember what they were asked, a window fixture that
+// finds its controls by design name, and a check of the radio groups' frames.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGroupBox>
+#include <QLayout>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
+#include <QTabWidget>
 #include <QTest>
 #include <memory>
 #include <optional>
@@ -22,6 +26,7 @@ struct DialogLog {
   bool answer = false;
   std::vector<QString> errors;
   std::vector<QString> error_captions;
+  std::vector<bool> error_icons;  // with a stop icon
   std::vector<QString> messages;
   std::vector<FileDialogRequest> requests;
   std::optional<FileDialogAnswer> file;  // what the next file dialog returns
@@ -36,9 +41,10 @@ class FakeDialogs : public Dialogs {
     log_->questions.push_back(text);
     return log_->answer;
   }
-  void ShowError(QWidget*, const QString& caption, const QString& text) override {
+  void ShowError(QWidget*, const QString& caption, const QString& text, bool stop_icon) override {
     log_->error_captions.push_back(caption);
     log_->errors.push_back(text);
+    log_->error_icons.push_back(stop_icon);
   }
   void ShowMessage(QWidget*, const QString&, const QString& text) override {
     log_->messages.push_back(text);
@@ -81,5 +87,21 @@ class WindowTest : public ::testing::Test {
   std::shared_ptr<DialogLog> dialogs_;
   std::unique_ptr<MainForm> form_;
 };
+
+// Every radio item lies inside the frame of its group, below the caption, on every tab.
+inline void ExpectRadioItemsInsideTheirFrames(MainForm& form) {
+  for (auto* tabs : form.findChildren<QTabWidget*>()) {
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+      tabs->setCurrentIndex(tab);
+      for (auto* box : tabs->widget(tab)->findChildren<QGroupBox*>()) {
+        box->ensurePolished();
+        if (box->layout()) box->layout()->activate();
+        for (auto* radio : box->findChildren<QRadioButton*>())
+          EXPECT_TRUE(box->contentsRect().contains(radio->geometry()))
+              << radio->objectName().toStdString();
+      }
+    }
+  }
+}
 
 }  // namespace trundle

@@ -11,7 +11,9 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <algorithm>
 #include <stdexcept>
 
@@ -83,15 +85,31 @@ TEST_F(MainFormTest, EnterPressesNextAndEscapeAsksToQuit) {
   EXPECT_FALSE(form_->isVisible());
 }
 
-TEST_F(MainFormTest, EnterWalksToTheRunPageAndStaysThere) {
+// The run page's default button is Trundle: it has the focus when the page shows, and
+// Enter presses it wherever the focus is on the page, not Back.
+TEST_F(MainFormTest, EnterWalksToTheRunPageAndStartsTheRun) {
   for (int page = 1; page <= 3; ++page) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(Page(), page);
   }
-  // The run page has no default button: Enter goes neither back nor starts a run.
+  EXPECT_EQ(QApplication::focusWidget(), Get("TrundleButton"));
+  EXPECT_TRUE(Get<QPushButton>("TrundleButton")->isDefault());
+  // Alt+T, which no other control of the page takes.
+  QStringList mnemonics;
+  for (auto* button : Get("Execute")->findChildren<QAbstractButton*>())
+    mnemonics << QKeySequence::mnemonic(button->text()).toString();
+  EXPECT_EQ(mnemonics.count(QKeySequence(Qt::ALT | Qt::Key_T).toString()), 1)
+      << mnemonics.join(' ').toStdString();
+  EXPECT_EQ(mnemonics.removeDuplicates(), 0) << mnemonics.join(' ').toStdString();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   EXPECT_EQ(Page(), 3);
-  EXPECT_TRUE(Get<QPlainTextEdit>("Memo6")->toPlainText().isEmpty());
+  // Nothing was filled in: the run names what is missing.
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_EQ(dialogs_->errors[0], "Fill in the source file on the Source Data page");
+  Get("Memo6")->setFocus();
+  QTest::keyClick(Get("Memo6"), Qt::Key_Enter);
+  EXPECT_EQ(Page(), 3);
+  EXPECT_EQ(dialogs_->errors.size(), 2u);
 }
 
 TEST_F(MainFormTest, TheKeyboardRunsTheMoveAgainWithoutLeavingThePage) {
@@ -103,7 +121,6 @@ TEST_F(MainFormTest, TheKeyboardRunsTheMoveAgainWithoutLeavingThePage) {
   Click("Next2");
   Get<QLineEdit>("Edit8")->setText(QString::fromStdString(dir / "out.csv"));
   Click("Next3");
-  Get("TrundleButton")->setFocus();
   for (int run = 1; run <= 2; ++run) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
@@ -149,6 +166,23 @@ TEST_F(MainFormTest, ProposedSqlFollowsTheTableBoxes) {
   EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "select * from [Orders]");
   access_table->setEditText("");
   EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "");
+
+  // A statement the user edited stays when the table's name changes; emptied, the box
+  // follows the name again.
+  QTest::keyClicks(table, "f");
+  sql->setPlainText("select NAME from t where ID > 2");
+  table->setText(QString::fromStdString(dir / "other.dbf"));
+  EXPECT_EQ(sql->toPlainText(), "select NAME from t where ID > 2");
+  table->clear();
+  EXPECT_EQ(sql->toPlainText(), "select NAME from t where ID > 2");
+  sql->clear();
+  table->setText(QString::fromStdString(dir / "t.dbf"));
+  EXPECT_EQ(sql->toPlainText().toStdString(), "select * from \"" + (dir / "t.dbf") + "\"");
+  access_table->setEditText("Orders");
+  Get<QPlainTextEdit>("Memo4")->moveCursor(QTextCursor::End);
+  QTest::keyClicks(Get("Memo4"), " where 1=1");
+  access_table->setEditText("Customers");
+  EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "select * from [Orders] where 1=1");
   Get<QComboBox>("ComboBox2")->setEditText("EMP");
   EXPECT_EQ(Get<QPlainTextEdit>("Memo5")->toPlainText(), "select * from EMP");
   // Nothing proposes SQL for a destination.
@@ -315,6 +349,7 @@ TEST_F(MainFormTest, TheAccessTableListIsReadFromTheDatabase) {
   Get<QComboBox>("ComboBox1")->setFocus();
   ASSERT_EQ(dialogs_->errors.size(), 1u);
   EXPECT_TRUE(dialogs_->errors[0].endsWith('.'));
+  EXPECT_TRUE(dialogs_->error_icons[0]);
   EXPECT_EQ(Get<QComboBox>("ComboBox1")->currentText(), "<Select table>");
 }
 
@@ -425,22 +460,21 @@ TEST_F(MainFormTest, ControlsAreNamedForScreenReadersAndScripts) {
   EXPECT_EQ(name(Get("Memo6")), "Log");
   EXPECT_EQ(name(Get("Gauge1")), "Progress");
   EXPECT_EQ(name(Get("Next2")), "Next");
+  // The run page's buttons sit in the panel of that design name.
+  EXPECT_EQ(Get("Back4")->parentWidget(), Get("Panel4"));
+  EXPECT_EQ(Get("Cancel4")->parentWidget(), Get("Panel4"));
 }
 
-// Every radio item lies inside the frame of its group, below the caption, on every tab.
-void ExpectRadioItemsInsideTheirFrames(MainForm& form) {
-  for (auto* tabs : form.findChildren<QTabWidget*>()) {
-    for (int tab = 0; tab < tabs->count(); ++tab) {
-      tabs->setCurrentIndex(tab);
-      for (auto* box : tabs->widget(tab)->findChildren<QGroupBox*>()) {
-        box->ensurePolished();
-        if (box->layout()) box->layout()->activate();
-        for (auto* radio : box->findChildren<QRadioButton*>())
-          EXPECT_TRUE(box->contentsRect().contains(radio->geometry()))
-              << radio->objectName().toStdString();
-      }
-    }
-  }
+TEST_F(MainFormTest, TheIntroductionBreaksItsLinesAsDesigned) {
+  EXPECT_EQ(
+      Get<QPlainTextEdit>("Memo1")->toPlainText().split('\n'),
+      (QStringList{"Trundle provides a simple tool for moving data between tables of the same ",
+                   "database, different databases, different database systems or extracting "
+                   "to a text ",
+                   "file.", "",
+                   "You can select from a number of methods for selecting the "
+                   "data to be moved.",
+                   "", "Click the Next button to begin."}));
 }
 
 TEST_F(MainFormTest, RadioItemsSitInsideTheirFrames) {
@@ -485,47 +519,6 @@ TEST_F(MainFormTest, ReadMeSaysWhereTheFileIsWhenTheDesktopCannotOpenIt) {
   ASSERT_EQ(dialogs_->opened.size(), 2u);
   ASSERT_EQ(dialogs_->messages.size(), 1u);
   EXPECT_TRUE(dialogs_->messages[0].contains(dialogs_->opened[1])) << dialogs_->messages[0].toStdString();
-}
-
-class HighResolutionTest : public WindowTest {
- protected:
-  HighResolutionTest() : WindowTest(120) {}
-};
-
-TEST(ScaledClientSizeTest, GrowsWithTheResolutionAsFarAsTheScreenAllows) {
-  EXPECT_EQ(ScaledClientSize(96, QSize(300, 200)), QSize(682, 424));
-  // 682 x 424 designed, 125 % for the resolution, then 128 % on top.
-  EXPECT_EQ(ScaledClientSize(120, QSize()), QSize(852 * 128 / 100, 530 * 128 / 100));
-  EXPECT_EQ(ScaledClientSize(120, QSize(1000, 2000)), QSize(1000, 530 * 128 / 100));
-  // The controls need their scaled size whatever the screen.
-  EXPECT_EQ(ScaledClientSize(144, QSize(800, 600)), QSize(1023, 636));
-  // Qt reports 72 when it rounds a 1.5 scale up to 2; the extra percentage (78) would
-  // cut the pages off.
-  EXPECT_EQ(ScaledClientSize(72, QSize()), QSize(511, 318));
-}
-
-TEST_F(HighResolutionTest, WindowGrowsAndButtonsKeepToTheRight) {
-  // The offscreen screen (800 x 800) has room for the extra height, not for the width.
-  const QSize free = form_->screen()->availableGeometry().size();
-  ASSERT_LT(free.width(), 852 * 128 / 100);
-  EXPECT_EQ(form_->centralWidget()->size(), QSize(852, 530 * 128 / 100));
-  EXPECT_LE(form_->height(), free.height());
-  const int page_width = Get("Notebook1")->width();
-  for (int page = 1; page <= 4; ++page) {
-    const QString n = QString::number(page);
-    auto* cancel = form_->findChild<QWidget*>("Cancel" + n);
-    auto* back = form_->findChild<QWidget*>("Back" + n);
-    EXPECT_EQ(cancel->x() + cancel->width(), page_width - 10) << page;
-    EXPECT_EQ(back->y(), cancel->y());
-    if (auto* next = form_->findChild<QWidget*>("Next" + n)) {
-      EXPECT_EQ(next->x() + next->width(), cancel->x() - 10) << page;
-    }
-  }
-  auto* trundle = Get("TrundleButton");
-  EXPECT_EQ(trundle->x() + trundle->width(), page_width - 20);
-  EXPECT_EQ(Get("Edit1")->width(), 409 * 120 / 96);
-  Click("Next1");
-  ExpectRadioItemsInsideTheirFrames(*form_);
 }
 
 }  // namespace

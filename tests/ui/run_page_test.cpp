@@ -133,6 +133,8 @@ TEST_F(RunPageTest, AnAccessTableMovesAsTheCommandLineMovesIt) {
   cli.replaceInStrings(QString::fromStdString(dir_ / "cli.csv"),
                        QString::fromStdString(dir_ / "out.csv"));
   EXPECT_EQ(WindowLog(), cli);
+  EXPECT_EQ(WindowLog().value(1).toStdString(),
+            "Moving data from Table in " + fixture + " to " + (dir_ / "out.csv"));
   EXPECT_FALSE(ReadFile(dir_ / "out.csv").empty());
   EXPECT_EQ(ReadFile(dir_ / "out.csv"), ReadFile(dir_ / "cli.csv"));
 }
@@ -269,7 +271,7 @@ TEST_F(RunPageTest, AnEntryLeftUnfilledIsNamedBeforeTheRun) {
     dialogs_->errors.clear();
     Run();
     ASSERT_EQ(dialogs_->errors.size(), 1u);
-    EXPECT_EQ(dialogs_->errors[0], QString(c.message) + ".");
+    EXPECT_EQ(dialogs_->errors[0], QString(c.message));
     EXPECT_EQ(WindowLog(), QStringList{QString("Not started: ") + c.message});
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out.csv"));
     Click("Back4");
@@ -290,7 +292,6 @@ TEST_F(RunPageTest, ADestinationThatCannotBeWrittenShowsTheErrorAndKeepsTheLog) 
   ASSERT_EQ(dialogs_->errors.size(), 1u);
   EXPECT_TRUE(dialogs_->errors[0].contains(QString::fromStdString(dir_ / "no/such/folder")))
       << dialogs_->errors[0].toStdString();
-  EXPECT_TRUE(dialogs_->errors[0].endsWith('.'));
   EXPECT_EQ(Page(), 3);
   // The folder is found missing as the destination opens, before a record moves; the log
   // stays.
@@ -352,6 +353,9 @@ TEST_F(RunPageTest, ASourceThatCannotBeReadEndsWithTheErrorBox) {
        },
        "Unrecognized database format"},
   };
+  // An Access end is named by its table and its database file.
+  const QString access_line = QString::fromStdString("Moving data from Table in " + access2000 +
+                                                     " to " + (dir_ / "out.html"));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Describe(dir_ / "in.csv", dir_ / "out.html", 2);
@@ -361,10 +365,16 @@ TEST_F(RunPageTest, ASourceThatCannotBeReadEndsWithTheErrorBox) {
     Run();
     ASSERT_EQ(dialogs_->errors.size(), 1u) << WindowLog().join('\n').toStdString();
     EXPECT_TRUE(dialogs_->errors[0].contains(c.reason)) << dialogs_->errors[0].toStdString();
+    // The box says what the log says, word for word, without an icon: nothing added.
+    EXPECT_FALSE(dialogs_->error_icons.back());
+    EXPECT_TRUE(Get<QPlainTextEdit>("Memo6")->toPlainText().contains(dialogs_->errors[0]));
     EXPECT_TRUE(WindowLog().contains("Failed: nothing was moved"));
     EXPECT_FALSE(WindowLog().join('\n').contains("records moved"));
     EXPECT_EQ(Get<Gauge>("Gauge1")->value(), 0);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out.html"));
+    if (Get<QTabWidget>("PageControl1")->currentIndex() == 3) {
+      EXPECT_TRUE(WindowLog().contains(access_line)) << WindowLog().join('\n').toStdString();
+    }
     Click("Back4");
   }
   // A run that succeeds shows no box and no line of failure.
@@ -391,6 +401,9 @@ TEST_F(RunPageTest, TheSourceAsItsOwnDestinationIsRefused) {
     Run();
     ASSERT_EQ(dialogs_->errors.size(), 1u);
     EXPECT_TRUE(dialogs_->errors[0].contains("is the source file"));
+    // The page said so before the run, and offered neither Append nor Replace.
+    EXPECT_EQ(Get<QLabel>("DestinationNote")->text(), dialogs_->errors[0]);
+    EXPECT_FALSE(Get("AppendRadio")->isVisible());
     EXPECT_TRUE(WindowLog().value(0).startsWith("Not started: "));
     EXPECT_FALSE(WindowLog().join('\n').contains("Commenced"));
     EXPECT_EQ(ReadFile(dir_ / "in.csv"), before);
@@ -478,12 +491,21 @@ TEST_F(RunPageTest, ASecondClickDuringARunDoesNotStartASecondRun) {
   WriteFile(dir_ / "big.csv", Rows(3000));
   Describe(dir_ / "big.csv", dir_ / "big.txt", 1);
   bool disabled_during_run = false;
-  QTimer::singleShot(0, form_.get(), [this, &disabled_during_run] {
-    disabled_during_run = form_->running() && !Get("TrundleButton")->isEnabled();
+  QString hint_during_run;
+  QTimer::singleShot(0, form_.get(), [this, &disabled_during_run, &hint_during_run] {
+    // Back stays disabled: the run page stays up until the run ends.
+    disabled_during_run =
+        form_->running() && !Get("TrundleButton")->isEnabled() && !Get("Back4")->isEnabled();
+    hint_during_run = Get<QLabel>("Label31")->text();
+    QTest::mouseClick(Get<QPushButton>("Back4"), Qt::LeftButton);
     form_->TrundleButtonClick();
   });
   Run();
   EXPECT_TRUE(disabled_during_run);
+  EXPECT_EQ(hint_during_run, "The data move is running. Click Stop to end it.");
+  EXPECT_EQ(Page(), 3);
+  EXPECT_TRUE(Get("Back4")->isEnabled());
+  EXPECT_TRUE(Get<QLabel>("Label31")->text().startsWith("Ready"));
   EXPECT_EQ(WindowLog().count("3000 records moved"), 1);
   EXPECT_EQ(WindowLog().filter("Commenced").size(), 1);
 }

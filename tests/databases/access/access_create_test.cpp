@@ -2,6 +2,7 @@
 // mdb-reader read it, and definitions the engine refuses, which leave the file as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "access_test_util.h"
@@ -88,6 +89,32 @@ TEST_F(AccessCreateTest, RefusedDefinitionsLeaveTheFileAsItWas) {
       EXPECT_FALSE(std::filesystem::exists(database + "-journal"));
     }
   }
+}
+
+// A database that cannot be opened: the job still says it is creating the table, then
+// why it cannot; the opening line names the table with its database file.
+TEST_F(AccessCreateTest, ATableInADatabaseNotOpenIsNotCreated) {
+  WriteFile(dir / "in.csv", "A\r\n1\r\n");
+  const std::string missing = dir / "missing.mdb";
+  TTrundle job;
+  job.SetSourceKind(dkCsv);
+  job.SetDestinationKind(dkAccess);
+  job.Source().TableName = dir / "in.csv";
+  job.Destination().Database = missing;
+  job.Destination().TableName = "People";
+  std::vector<std::string> log;
+  job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  job.Execute();
+  ASSERT_GE(log.size(), 9u) << ::testing::PrintToString(log);
+  EXPECT_EQ(log[1], "Moving data from " + (dir / "in.csv") + " to People in " + missing + "\r\n");
+  const auto creating = std::find(log.begin(), log.end(), "Creating table");
+  ASSERT_NE(creating, log.end()) << ::testing::PrintToString(log);
+  ASSERT_LT(creating + 2, log.end());
+  EXPECT_EQ(creating[1],
+            "The table People cannot be created: the database " + missing + " is not open");
+  EXPECT_EQ(creating[2], "Failed: nothing was moved");
+  EXPECT_EQ(job.outcome(), TRunOutcome::kNotOpened);
+  EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
 // The facade refuses, writing nothing, what the database cannot hold.
