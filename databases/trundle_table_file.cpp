@@ -167,7 +167,7 @@ bool TTrundleTableFile::WriteRecord(const TRecordBuffer& names, const TRecordBuf
     mapper_ready_ = true;
   }
   query_->Append();
-  const std::vector<int>& map = mapper_.Map(names, values, false);
+  const std::vector<int>& map = mapper_.Map(names, values, false, NamesFilled());
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) query_->SetValue(map[i], values[i]);
   query_->Post();

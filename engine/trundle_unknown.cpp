@@ -66,7 +66,13 @@ void TTrundleUnknown::ClearFilledBuffers(TRecordBuffer& names, TRecordBuffer& va
     }
   }
   filled_buffer_ = values.data();
+  filled_names_ = names.data();
   filled_ = 0;
+}
+
+int TTrundleUnknown::FilledNames(const TRecordBuffer& names, const TRecordBuffer& values) const {
+  if (filled_ < 0 || filled_buffer_ != values.data() || filled_names_ != names.data()) return -1;
+  return filled_;
 }
 
 }  // namespace trundle

@@ -205,7 +205,7 @@ bool TTrundleAccess::WriteRecord(const TRecordBuffer& names, const TRecordBuffer
     mapper_ready_ = true;
   }
   row_.assign(field_count_, Variant());
-  const std::vector<int>& map = mapper_.Map(names, values, false);
+  const std::vector<int>& map = mapper_.Map(names, values, false, NamesFilled());
   for (size_t i = 0; i < map.size() && i < values.size(); ++i)
     if (map[i] >= 0) row_[static_cast<size_t>(map[i])] = values[i];
   ++written_;
