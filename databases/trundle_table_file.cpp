@@ -7,6 +7,7 @@
 
 #include "databases/access/trundle_access.h"
 #include "databases/data_types.h"
+#include "databases/paradox/paradox_file.h"
 #include "databases/table_engine.h"
 #include "engine/adaptor_registry.h"
 #include "engine/ascii.h"
@@ -82,14 +83,40 @@ bool TTrundleTableFile::OpenTable() {
   }
 }
 
-void TTrundleTableFile::PrepareDestination() {
+namespace {
+
+// select * from "NAME", the name's double quotes doubled.
+std::string WholeFileSql(const std::string& name) {
   std::string quoted;
-  for (char c : TableName) {
+  for (char c : name) {
     quoted += c;
     if (c == '"') quoted += '"';
   }
-  Sql = "select * from \"" + quoted + "\"";
+  return "select * from \"" + quoted + "\"";
 }
+
+}  // namespace
+
+void TTrundleTableFile::PrepareDestination() { Sql = WholeFileSql(TableName); }
+
+TIndexDefs TTrundleTableFile::SourceIndexDefs() {
+  if (!query_->Active() || Sql != WholeFileSql(TableName)) return {};
+  int keys = 0;
+  try {
+    keys = KeyFields();
+  } catch (const TrundleError&) {
+    return {};
+  }
+  const TFieldDefs& fields = query_->FieldDefs();
+  if (keys <= 0 || static_cast<size_t>(keys) > fields.size()) return {};
+  TIndexDef key;
+  key.Name = "PrimaryKey";
+  key.Primary = true;
+  for (int i = 0; i < keys; ++i) key.Fields.push_back(fields[static_cast<size_t>(i)].Name);
+  return {key};
+}
+
+int TTrundleParadox::KeyFields() const { return ParadoxKeyFields(TableName); }
 
 void TTrundleTableFile::SaveTable() {
   query_->Close();

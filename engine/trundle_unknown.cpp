@@ -39,6 +39,8 @@ bool TTrundleUnknown::RollsBackOpenBatch() const { return false; }
 
 TFieldDefs TTrundleUnknown::SourceFieldDefs(const TextLength& /*measure_widths*/) { return {}; }
 
+TIndexDefs TTrundleUnknown::SourceIndexDefs() { return {}; }
+
 void TTrundleUnknown::ReportReadError(const std::string& message) {
   read_error_ = message;
   SendMessage(message);

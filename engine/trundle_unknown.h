@@ -99,6 +99,11 @@ class TTrundleUnknown {
   // record; at least 1), else Size 0. Valid after a successful OpenTable. The base class
   // has none.
   virtual TFieldDefs SourceFieldDefs(const TextLength& measure_widths);
+  // The source table's primary key and unique indexes, for a destination's CreateTable
+  // to give the new table: only when the records are the table's own rows whole (not a
+  // statement's), and only keys over fields that SourceFieldDefs lists. The base class
+  // has none.
+  virtual TIndexDefs SourceIndexDefs();
 
   // How many leading names the source's last ReadRecord into these buffers may have set:
   // every name past them is Unassigned. -1 when the source does not say (it clears and

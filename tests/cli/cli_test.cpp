@@ -897,7 +897,12 @@ TEST(CliAccessTest, AJournalAKilledRunLeftGoesAtTheNextOpen) {
   const std::vector<std::string> old_rows = Lines(ReadFile(dir / "before.csv"));
   constexpr int kRows = 200000;
   std::string csv = "a,b\r\n";
-  for (int i = 0; i < kRows; ++i) csv += "r" + std::to_string(i) + "," + std::to_string(i) + "\r\n";
+  for (int i = 0; i < kRows; ++i)
+    csv.append(1, 'r')
+        .append(std::to_string(i))
+        .append(1, ',')
+        .append(std::to_string(i))
+        .append("\r\n");
   WriteFile(dir / "big.csv", csv);
 
   const std::string journal = dir / "shop.mdb-journal";

@@ -263,6 +263,50 @@ TEST_P(AccessCreateRunTest, DBaseAndParadoxFilesArriveValueForValue) {
   }
 }
 
+// The new table's primary key and indexes, as mdb-schema writes them for PostgreSQL.
+std::vector<std::string> Keys(const std::string& file) {
+  const std::string out = CommandOutput("timeout 20 mdb-schema --indexes -T People " +
+                                        ShellWord(file) + " postgres 2>&1");
+  std::vector<std::string> keys;
+  size_t pos = 0;
+  for (size_t end; (end = out.find('\n', pos)) != std::string::npos; pos = end + 1) {
+    const std::string line = out.substr(pos, end - pos);
+    if (line.find("INDEX \"") != std::string::npos || line.find("PRIMARY KEY") != std::string::npos)
+      keys.push_back(line);
+  }
+  return keys;
+}
+
+// A keyed table read whole gives the new table its primary key (an Access table's plain
+// indexes stay behind); a statement's rows give none.
+TEST_P(AccessCreateRunTest, AKeyedTableGivesTheNewTableItsPrimaryKey) {
+  const std::string paradox = std::string(TRUNDLE_FIXTURES) + "/paradox/AccessZone.db";
+  const std::string access = AccessFixture("indexTestV2000.mdb");
+  const std::string pkey = "ALTER TABLE \"people\" ADD CONSTRAINT \"people_pkey\" PRIMARY KEY ";
+  struct Case {
+    TDataKind kind;
+    std::string table, database, sql;
+    std::vector<std::string> keys;
+  };
+  for (const Case& c :
+       {Case{dkParadox, paradox, "", "select * from \"" + paradox + "\"", {pkey + "(\"id\");"}},
+        Case{dkAccess, "Table2", access, "select * from [Table2]", {pkey + "(\"id\");"}},
+        Case{dkAccess, "Table2", access, "select id, data from [Table2] where id > 0", {}}}) {
+    SCOPED_TRACE(c.sql);
+    std::filesystem::remove(database_);
+    if (jet3())
+      WriteFile(database_, ReadFile(AccessFixture("testV1997.mdb")));
+    else
+      CreateAccessDatabase(database_);
+    const std::vector<std::string> log = Run(c.kind, c.table, c.database, c.sql);
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.back().find("records moved"), std::string::npos) << log.back();
+    EXPECT_EQ(Keys(database_), c.keys);
+    const jet::JetVerifyReport report = jet::VerifyJetDatabase(database_);
+    EXPECT_TRUE(report.sound()) << report.Text();
+  }
+}
+
 // A server table through the SQLite ODBC driver: 64-bit integers keep every digit, long
 // text becomes a Memo.
 TEST_P(AccessCreateRunTest, AServerTableKeepsIntegersAndText) {
