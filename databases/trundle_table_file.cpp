@@ -112,7 +112,15 @@ TIndexDefs TTrundleTableFile::SourceIndexDefs() {
   TIndexDef key;
   key.Name = "PrimaryKey";
   key.Primary = true;
-  for (int i = 0; i < keys; ++i) key.Fields.push_back(fields[static_cast<size_t>(i)].Name);
+  for (int i = 0; i < keys; ++i) {
+    const TFieldDef& field = fields[static_cast<size_t>(i)];
+    // Paradox tells keys apart by letter case, an Access key does not: keys "ab" and "AB"
+    // that the table holds side by side would stop the run at the second.
+    if (field.DataType == ftString || field.DataType == ftFixedChar ||
+        field.DataType == ftWideString)
+      return {};
+    key.Fields.push_back(field.Name);
+  }
   return {key};
 }
 

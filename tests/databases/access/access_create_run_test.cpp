@@ -13,6 +13,7 @@
 #include "databases/access/new_database.h"
 #include "databases/access/trundle_access.h"
 #include "databases/dataset.h"
+#include "databases/paradox/paradox_file.h"
 #include "databases/server/trundle_oracle.h"
 #include "databases/trundle_table_file.h"
 #include "engine/trundle.h"
@@ -288,8 +289,24 @@ TEST_P(AccessCreateRunTest, AKeyedTableGivesTheNewTableItsPrimaryKey) {
     std::string table, database, sql;
     std::vector<std::string> keys;
   };
+  // A Paradox table keyed on text, whose keys differ only in letter case: Access would
+  // take them for one key, so the new table gets none and both records.
+  const std::string text_keyed = dir / "names.db";
+  {
+    TFieldDef name{"Name", ftString, 10};
+    CreateParadoxTable(text_keyed, {name, TFieldDef{"N", ftInteger}}, {});
+    auto writer = AppendToParadoxTable(text_keyed, {});
+    writer->Append({Variant::String("ab"), Variant::Integer(1)});
+    writer->Append({Variant::String("AB"), Variant::Integer(2)});
+    writer->Close();
+    std::string bytes = ReadFile(text_keyed);
+    bytes[0x04] = 0;  // keyed, on the first field
+    bytes[0x23] = 1;
+    WriteFile(text_keyed, bytes);
+  }
   for (const Case& c :
        {Case{dkParadox, paradox, "", "select * from \"" + paradox + "\"", {pkey + "(\"id\");"}},
+        Case{dkParadox, text_keyed, "", "select * from \"" + text_keyed + "\"", {}},
         Case{dkAccess, "Table2", access, "select * from [Table2]", {pkey + "(\"id\");"}},
         Case{dkAccess, "Table2", access, "select id, data from [Table2] where id > 0", {}}}) {
     SCOPED_TRACE(c.sql);
