@@ -20,7 +20,7 @@ constexpr uint8_t kJet4IndexFlag = 0x80;
 constexpr uint8_t kIndexLeafPage = 0x04;
 constexpr size_t kMaxKeyColumns = 10;
 
-void Append(std::vector<uint8_t>& out, uint32_t v, int bytes) {
+void Append(std::vector<uint8_t>& out, uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
