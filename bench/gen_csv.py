@@ -32,6 +32,9 @@ def quote(text):
 
 
 def main():
+    if len(sys.argv) < 2 or sys.argv[1].startswith("-"):
+        sys.stderr.write(__doc__.split("\n\n")[-1].strip() + "\n")
+        sys.exit(0 if sys.argv[1:2] in (["-h"], ["--help"]) else 2)
     out = sys.argv[1]
     rows = int(sys.argv[2]) if len(sys.argv) > 2 else 1000000
     rng = random.Random(42)

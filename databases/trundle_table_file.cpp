@@ -7,6 +7,7 @@
 
 #include "databases/access/trundle_access.h"
 #include "databases/data_types.h"
+#include "databases/paradox/paradox_file.h"
 #include "databases/table_engine.h"
 #include "engine/adaptor_registry.h"
 #include "engine/ascii.h"
@@ -98,16 +99,51 @@ bool TTrundleTableFile::OpenTable() {
   }
 }
 
-void TTrundleTableFile::PrepareDestination() {
-  destination_ = true;
+namespace {
+
+// select * from "NAME", the name's double quotes doubled.
+std::string WholeFileSql(const std::string& name) {
   std::string quoted;
-  for (char c : TableName) {
+  for (char c : name) {
     quoted += c;
     if (c == '"') quoted += '"';
   }
-  Sql = "select * from \"" + quoted + "\"";
+  return "select * from \"" + quoted + "\"";
+}
+
+}  // namespace
+
+void TTrundleTableFile::PrepareDestination() {
+  Sql = WholeFileSql(TableName);
   destination_ = true;
 }
+
+TIndexDefs TTrundleTableFile::SourceIndexDefs() {
+  if (!query_->Active() || Sql != WholeFileSql(TableName)) return {};
+  int keys = 0;
+  try {
+    keys = KeyFields();
+  } catch (const TrundleError&) {
+    return {};
+  }
+  const TFieldDefs& fields = query_->FieldDefs();
+  if (keys <= 0 || static_cast<size_t>(keys) > fields.size()) return {};
+  TIndexDef key;
+  key.Name = "PrimaryKey";
+  key.Primary = true;
+  for (int i = 0; i < keys; ++i) {
+    const TFieldDef& field = fields[static_cast<size_t>(i)];
+    // Paradox tells keys apart by letter case, an Access key does not: keys "ab" and "AB"
+    // that the table holds side by side would stop the run at the second.
+    if (field.DataType == ftString || field.DataType == ftFixedChar ||
+        field.DataType == ftWideString)
+      return {};
+    key.Fields.push_back(field.Name);
+  }
+  return {key};
+}
+
+int TTrundleParadox::KeyFields() const { return ParadoxKeyFields(TableName); }
 
 void TTrundleTableFile::SaveTable() {
   query_->Close();
@@ -185,7 +221,7 @@ bool TTrundleTableFile::WriteRecord(const TRecordBuffer& names, const TRecordBuf
     mapper_ready_ = true;
   }
   query_->Append();
-  const std::vector<int>& map = mapper_.Map(names, values, false);
+  const std::vector<int>& map = mapper_.Map(names, values, false, NamesFilled());
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) query_->SetValue(map[i], values[i]);
   query_->Post();

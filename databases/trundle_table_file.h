@@ -38,11 +38,15 @@ class TTrundleTableFile : public TTrundleUnknown {
   // the record cannot be stored.
   bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
   TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
+  // The primary key of a keyed table read whole (Sql the table's own statement).
+  TIndexDefs SourceIndexDefs() override;
 
   TQuery& Query() { return *query_; }
 
  protected:
   virtual const char* EngineName() const = 0;
+  // How many leading fields of the file TableName make its primary key (0: none).
+  virtual int KeyFields() const { return 0; }
 
  private:
   TFieldDefs FieldsFrom(TTrundleUnknown& source);
@@ -75,6 +79,7 @@ class TTrundleParadox : public TTrundleTableFile {
 
  protected:
   const char* EngineName() const override { return "paradox"; }
+  int KeyFields() const override;
 };
 
 // Registers the table-file engines and the dBase, Paradox and Access adaptors.

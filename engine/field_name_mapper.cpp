@@ -1,5 +1,7 @@
 #include "engine/field_name_mapper.h"
 
+#include <algorithm>
+
 #include "engine/ascii.h"
 #include "engine/log_text.h"
 
@@ -22,9 +24,12 @@ void FieldNameMapper::SetDestination(std::vector<std::string> dest_names,
 }
 
 const std::vector<int>& FieldNameMapper::Map(const TRecordBuffer& names,
-                                             const TRecordBuffer& values, bool stop_at_empty) {
+                                             const TRecordBuffer& values, bool stop_at_empty,
+                                             int filled) {
+  const size_t limit =
+      filled >= 0 ? std::min(names.size(), static_cast<size_t>(filled)) : names.size();
   size_t count = 0;
-  while (count < names.size() && !(stop_at_empty && names[count].IsEmpty())) ++count;
+  while (count < limit && !(stop_at_empty && names[count].IsEmpty())) ++count;
   if (!stop_at_empty)
     while (count > 0 && names[count - 1].IsEmpty()) --count;
   bool same = valid_ && cached_.size() == count;

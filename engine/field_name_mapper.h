@@ -26,8 +26,11 @@ class FieldNameMapper {
   // The destination field of each source position (-1: none), for names[0 .. n) where
   // n stops at the first empty name when stop_at_empty, else covers every name (empty
   // ones mapping to -1). Counts the values of names that have no field, for the notes.
+  // filled (when not negative): every name from there on is empty, as the source's
+  // FilledNames tells, and is not looked at; the mapping of a run whose names stay as
+  // they are is then worked out once and checked against the few names filled.
   const std::vector<int>& Map(const TRecordBuffer& names, const TRecordBuffer& values,
-                              bool stop_at_empty);
+                              bool stop_at_empty, int filled = -1);
   // One log line per source field that had no destination field, with how many of its
   // values were therefore not written; each field once.
   std::vector<std::string> TakeNotes();

@@ -72,6 +72,16 @@ struct TFieldDef {
 
 using TFieldDefs = std::vector<TFieldDef>;
 
+// A primary key or unique index of a source table: the fields it keys, by name, in key
+// order.
+struct TIndexDef {
+  std::string Name;
+  std::vector<std::string> Fields;
+  bool Primary = false;
+};
+
+using TIndexDefs = std::vector<TIndexDef>;
+
 // A text value's length (the value in UTF-8) in the unit a new table's text field is sized
 // in: UTF-8 bytes for dBase and Paradox, UTF-16 code units for a Jet 4 database, bytes of
 // its code page for a Jet 3 one.

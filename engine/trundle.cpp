@@ -180,6 +180,7 @@ TRunOutcome TTrundle::MoveRecords() {
   try {
     destination_->StartTransaction();
     while (!(stopped = StopRequested()) && source_->ReadRecord(names, values)) {
+      destination_->SetNamesFilled(source_->FilledNames(names, values));
       destination_->WriteRecord(names, values);
       ++count;
       records_moved_ = count;

@@ -46,6 +46,8 @@ std::string TTrundleUnknown::WhatAStopLeaves(int64_t records_moved) const {
 
 TFieldDefs TTrundleUnknown::SourceFieldDefs(const TextLength& /*measure_widths*/) { return {}; }
 
+TIndexDefs TTrundleUnknown::SourceIndexDefs() { return {}; }
+
 void TTrundleUnknown::ReportReadError(const std::string& message) {
   read_error_ = message;
   SendMessage(message);
@@ -73,7 +75,13 @@ void TTrundleUnknown::ClearFilledBuffers(TRecordBuffer& names, TRecordBuffer& va
     }
   }
   filled_buffer_ = values.data();
+  filled_names_ = names.data();
   filled_ = 0;
+}
+
+int TTrundleUnknown::FilledNames(const TRecordBuffer& names, const TRecordBuffer& values) const {
+  if (filled_ < 0 || filled_buffer_ != values.data() || filled_names_ != names.data()) return -1;
+  return filled_;
 }
 
 }  // namespace trundle

@@ -106,6 +106,19 @@ class TTrundleUnknown {
   // record; at least 1), else Size 0. Valid after a successful OpenTable. The base class
   // has none.
   virtual TFieldDefs SourceFieldDefs(const TextLength& measure_widths);
+  // The source table's primary key and unique indexes, for a destination's CreateTable
+  // to give the new table: only when the records are the table's own rows whole (not a
+  // statement's), and only keys over fields that SourceFieldDefs lists. The base class
+  // has none.
+  virtual TIndexDefs SourceIndexDefs();
+
+  // How many leading names the source's last ReadRecord into these buffers may have set:
+  // every name past them is Unassigned. -1 when the source does not say (it clears and
+  // fills the buffers its own way).
+  int FilledNames(const TRecordBuffer& names, const TRecordBuffer& values) const;
+  // Set by the job before each WriteRecord: the source's FilledNames for the record, so
+  // that a destination need not look at the names past them. -1: look at every name.
+  void SetNamesFilled(int count) { names_filled_ = count; }
 
   // The message of the error that ended a source's reading early, after ReadRecord
   // returned false because of it; empty when the source ran to its end.
@@ -120,6 +133,8 @@ class TTrundleUnknown {
   // buffers come back, only that far needs clearing, the rest being still Unassigned.
   void ClearFilledBuffers(TRecordBuffer& names, TRecordBuffer& values);
   void FilledUpTo(int count) { filled_ = count; }
+  // For a destination's WriteRecord: what the job last passed to SetNamesFilled.
+  int NamesFilled() const { return names_filled_; }
   // For a ReadRecord that logs an error and returns false: sends the message and keeps it,
   // so that the job does not take the end of reading for the end of the source.
   void ReportReadError(const std::string& message);
@@ -128,6 +143,8 @@ class TTrundleUnknown {
   std::string read_error_;
   int filled_ = -1;  // -1: the buffers were never cleared whole
   const Variant* filled_buffer_ = nullptr;
+  const Variant* filled_names_ = nullptr;
+  int names_filled_ = -1;
 };
 
 }  // namespace trundle

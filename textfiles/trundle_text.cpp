@@ -157,7 +157,7 @@ const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordB
     mapped_names_ = Table.FieldNames;
     mapper_.SetDestination(mapped_names_);
   }
-  const std::vector<int>& map = mapper_.Map(names, values, true);
+  const std::vector<int>& map = mapper_.Map(names, values, true, NamesFilled());
   by_field_.assign(Table.FieldNames.size(), nullptr);
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) by_field_[map[i]] = &values[i];

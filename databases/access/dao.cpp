@@ -204,6 +204,18 @@ void TDAODatabase::TableDefs_Append(const TDAOTableDef& def) {
   std::vector<jet::NewColumn> columns;
   for (const TDAOField& field : def.Fields.All())
     columns.push_back(JetColumnForDaoField(field, jet_->is_jet3()));
+  std::vector<jet::NewIndex> indexes;
+  for (const TDAOIndex& index : def.Indexes) {
+    jet::NewIndex& x = indexes.emplace_back();
+    x.name = index.Name;
+    x.primary = index.Primary;
+    for (const std::string& name : index.Fields) {
+      int at = -1;
+      for (size_t i = 0; i < columns.size() && at < 0; ++i)
+        if (columns[i].name == name) at = int(i);
+      x.columns.push_back(at);  // -1, a field the table lacks, is refused
+    }
+  }
   // A table open for appending holds the file through its own store: its open batch is
   // dropped, as Close drops it.
   if (store_) Rollback();
@@ -213,7 +225,7 @@ void TDAODatabase::TableDefs_Append(const TDAOTableDef& def) {
     std::unique_ptr<jet::PageStore> store = jet::PageStore::Open(DatabaseName);
     // The catalogue as it is once the store has put back what a crashed run left.
     const std::unique_ptr<jet::JetDatabase> jet = jet::JetDatabase::Open(DatabaseName);
-    jet::CreateTable(*store, *jet, def.Name, columns);
+    jet::CreateTable(*store, *jet, def.Name, columns, indexes);
   }
   jet_ = jet::JetDatabase::Open(DatabaseName);
 }

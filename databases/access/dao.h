@@ -105,9 +105,18 @@ class TDAOFields {
 };
 
 // A table definition not yet appended to its database.
+// An index of a table being defined: a primary key or a unique index over fields named
+// as in TDAOTableDef::Fields.
+struct TDAOIndex {
+  std::string Name;
+  std::vector<std::string> Fields;
+  bool Primary = false;
+};
+
 struct TDAOTableDef {
   std::string Name;
   TDAOFields Fields;
+  std::vector<TDAOIndex> Indexes;
   // A field not yet appended to Fields.
   TDAOField CreateField(const std::string& name, int32_t type, int32_t size = 0) const {
     TDAOField field;

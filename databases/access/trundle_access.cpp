@@ -7,6 +7,7 @@
 
 #include "databases/access/access_fields.h"
 #include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_tdef.h"
 #include "databases/sql/table_names.h"
 #include "engine/adaptor_registry.h"
 #include "engine/ascii.h"
@@ -120,6 +121,31 @@ bool TTrundleAccess::OpenAppend(const std::string& table) {
   return true;
 }
 
+namespace {
+
+// The source's keys over the fields made from its fields (fields parallel to from), but
+// for those a Memo or OLE Object field would take, which Access does not index.
+std::vector<TDAOIndex> IndexesFor(const TIndexDefs& keys, const TFieldDefs& from,
+                                  const std::vector<TDAOField>& fields) {
+  std::vector<TDAOIndex> out;
+  for (const TIndexDef& key : keys) {
+    TDAOIndex index;
+    index.Name = key.Name;
+    index.Primary = key.Primary;
+    for (const std::string& name : key.Fields) {
+      size_t i = 0;
+      while (i < from.size() && from[i].Name != name) ++i;
+      if (i >= fields.size() || fields[i].Type == dbMemo || fields[i].Type == dbLongBinary) break;
+      index.Fields.push_back(fields[i].Name);
+    }
+    if (index.Fields.size() == key.Fields.size() && !index.Fields.empty())
+      out.push_back(std::move(index));
+  }
+  return out;
+}
+
+}  // namespace
+
 bool TTrundleAccess::CreateTable(TTrundleUnknown& source) {
   if (refused_) return false;  // the table exists; OpenTable said why it takes no records
   SendMessage("Creating table");
@@ -139,6 +165,7 @@ bool TTrundleAccess::CreateTable(TTrundleUnknown& source) {
     const TFieldDefs from = source.SourceFieldDefs(text ? AccessTextLength(jet3_text) : nullptr);
     const NewAccessTable table = AccessFieldsFor(kind, from, jet3, jet3_text.get());
     for (const TDAOField& field : table.fields) def.Fields.Append(field);
+    def.Indexes = IndexesFor(source.SourceIndexDefs(), from, table.fields);
     database_->TableDefs_Append(def);
     created_from_.clear();
     for (const TFieldDef& field : from) created_from_.push_back(field.Name);
@@ -211,7 +238,7 @@ bool TTrundleAccess::WriteRecord(const TRecordBuffer& names, const TRecordBuffer
     mapper_ready_ = true;
   }
   row_.assign(field_count_, Variant());
-  const std::vector<int>& map = mapper_.Map(names, values, false);
+  const std::vector<int>& map = mapper_.Map(names, values, false, NamesFilled());
   for (size_t i = 0; i < map.size() && i < values.size(); ++i)
     if (map[i] >= 0) row_[static_cast<size_t>(map[i])] = values[i];
   ++written_;
@@ -257,6 +284,35 @@ void TTrundleAccess::SendAppendNotes() {
 TFieldDefs TTrundleAccess::SourceFieldDefs(const TextLength& /*measure_widths*/) {
   if (!query_->Active()) return {};
   return query_->FieldDefs();
+}
+
+TIndexDefs TTrundleAccess::SourceIndexDefs() {
+  if (destination_ || !query_->Active() || !database_->Connected()) return {};
+  const std::shared_ptr<const jet::JetDatabase> jet = database_->Jet();
+  const std::optional<std::string> table = jet->FindTable(TableName);
+  if (!table || Sql != AccessTableSql(TableName)) return {};
+  TIndexDefs out;
+  try {
+    const jet::TableDef def = jet->Definition(*table);
+    for (const jet::LogicalIndex& logical : def.logical_indexes) {
+      const jet::PhysicalIndex& x = def.indexes[size_t(logical.physical)];
+      const bool primary = logical.kind == jet::kIndexPrimaryKey;
+      if (!primary && (logical.kind != 0 || !(x.flags & jet::kIndexUnique))) continue;
+      TIndexDef index;
+      index.Name = logical.name;
+      index.Primary = primary;
+      for (const jet::IndexColumn& k : x.columns)
+        for (const jet::ColumnDef& c : def.columns)
+          if (c.number == k.number) index.Fields.push_back(c.column.name);
+      // A descending key column would be made ascending: such an index is left out.
+      if (std::all_of(x.columns.begin(), x.columns.end(),
+                      [](const jet::IndexColumn& k) { return k.ascending; }))
+        out.push_back(std::move(index));
+    }
+  } catch (const TrundleError&) {
+    return {};  // a definition that cannot be read gives the new table no index
+  }
+  return out;
 }
 
 void TTrundleAccess::SendNotes() {

@@ -49,6 +49,10 @@ CreatedTable CreateParadoxTable(const std::string& path, const TFieldDefs& field
 std::unique_ptr<TableFileWriter> AppendToParadoxTable(const std::string& path,
                                                       const TableWriteOptions& options);
 
+// How many leading fields make the table's primary key: 0 for an unkeyed table. Throws
+// TrundleError, as OpenParadoxTable does, for a file that is not a Paradox table.
+int ParadoxKeyFields(const std::string& path);
+
 // The engine record: name "paradox", extension ".db".
 TableEngine ParadoxEngine();
 

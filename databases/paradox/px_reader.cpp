@@ -287,4 +287,11 @@ std::unique_ptr<TableFileReader> OpenParadoxTable(const std::string& path,
   return std::make_unique<ParadoxReader>(path, options);
 }
 
+int ParadoxKeyFields(const std::string& path) {
+  const RandomAccessFile file(path, RandomAccessFile::Mode::kRead);
+  const PxHeader header =
+      ParseHeader(ReadHeaderBytes(file), static_cast<int64_t>(file.Size()), path);
+  return header.file_type == kFileTypeKeyed ? header.key_fields : 0;
+}
+
 }  // namespace trundle

@@ -91,7 +91,7 @@ bool TTrundleOracle::WriteRecord(const TRecordBuffer& names, const TRecordBuffer
     mapper_ready_ = true;
   }
   data_set_->Append();
-  const std::vector<int>& map = mapper_.Map(names, values, false);
+  const std::vector<int>& map = mapper_.Map(names, values, false, NamesFilled());
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) data_set_->SetValue(map[i], values[i]);
   data_set_->Post();

@@ -1005,5 +1005,67 @@ TEST(CliAccessTest, ADatabaseMadeForARunThatCreatedNoTableIsRemoved) {
   EXPECT_EQ(testing::CommandOutput("timeout 20 mdb-tables -1 " + path + " 2>&1"), "People\n");
 }
 
+// A run killed in the middle of its appends leaves a journal; the next program to open
+// the database (here a check, which only reads) puts it right and deletes it, and the
+// table then holds its old rows and whole batches of the new ones, in order.
+TEST(CliAccessTest, AJournalAKilledRunLeftGoesAtTheNextOpen) {
+  ScratchFolder dir;
+  WriteFile(dir / "shop.mdb", ReadFile(testing::AccessFixture("delTestV2000.mdb")));
+  ASSERT_EQ(RunCli(dir, {"--source-table", "Table", "shop.mdb", "before.csv"}).status, 0);
+  const std::vector<std::string> old_rows = Lines(ReadFile(dir / "before.csv"));
+  constexpr int kRows = 200000;
+  std::string csv = "a,b\r\n";
+  for (int i = 0; i < kRows; ++i)
+    csv.append(1, 'r')
+        .append(std::to_string(i))
+        .append(1, ',')
+        .append(std::to_string(i))
+        .append("\r\n");
+  WriteFile(dir / "big.csv", csv);
+
+  const std::string journal = dir / "shop.mdb-journal";
+  std::vector<std::string> args = {TRUNDLE_CLI,      "-q",           dir / "big.csv",
+                                   dir / "shop.mdb", "--dest-table", "Table"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, TRUNDLE_CLI, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  // The journal appears with the first batch's commit and stays until the run closes
+  // the database: the kill comes a little after it, some batches later, before the last.
+  for (int i = 0; i < 100000 && !std::filesystem::exists(journal); ++i) usleep(200);
+  usleep(20 * 1000);
+  kill(pid, SIGKILL);
+  int raw = 0;
+  ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(raw)) << "the run ended before it was killed";
+  ASSERT_TRUE(std::filesystem::exists(journal));
+
+  const CliRun check = RunCli(dir, {"--check-access", "shop.mdb"});
+  EXPECT_EQ(check.status, 0) << check.out;
+  EXPECT_FALSE(std::filesystem::exists(journal));
+  ASSERT_EQ(RunCli(dir, {"--source-table", "Table", "shop.mdb", "after.csv"}).status, 0);
+  const std::vector<std::string> rows = Lines(ReadFile(dir / "after.csv"));
+  ASSERT_GE(rows.size(), old_rows.size());
+  EXPECT_TRUE(std::equal(old_rows.begin(), old_rows.end(), rows.begin()));
+  const size_t added = rows.size() - old_rows.size();
+  EXPECT_EQ(added % 1000, 0u) << added << " rows";
+  EXPECT_LT(added, size_t(kRows));
+  for (size_t i = 0; i < added; ++i)
+    if (rows[old_rows.size() + i] !=
+        "\"r" + std::to_string(i) + "\",\"" + std::to_string(i) + "\"\r") {
+      ADD_FAILURE() << "row " << i << ": " << rows[old_rows.size() + i];
+      break;
+    }
+  // mdb-tools reads the same number of rows.
+  const std::string path = testing::ShellWord(dir / "shop.mdb");
+  EXPECT_EQ(testing::CommandOutput("mdb-export " + path + " Table | wc -l"),
+            std::to_string(rows.size()) + "\n");
+}
+
 }  // namespace
 }  // namespace trundle

@@ -416,6 +416,58 @@ TEST(TrundleTest, BaseReadRecordClearsBothBuffersWhole) {
     ASSERT_TRUE(names[i].IsUnassigned() && values[i].IsUnassigned()) << i;
 }
 
+// A source that says how far it fills the buffers: the records name 3, 1, then 2 fields.
+class FillingSource : public FakeSource {
+ public:
+  bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override {
+    ClearFilledBuffers(names, values);
+    static const std::vector<std::vector<const char*>> kNames = {
+        {"A", "B", "C"}, {"A"}, {"B", "A"}};
+    if (delivered == int(kNames.size())) return false;
+    const auto& these = kNames[size_t(delivered++)];
+    FilledUpTo(int(these.size()));
+    for (size_t i = 0; i < these.size(); ++i) {
+      names[i].SetString(these[i]);
+      values[i].SetInteger(int64_t(i));
+    }
+    return true;
+  }
+};
+
+// A destination told how far the names are filled finds every name past that Unassigned,
+// whatever the record before held; a source that does not say leaves it unknown.
+TEST(TrundleTest, ADestinationLearnsHowFarTheSourceFilledTheNames) {
+  for (const bool filling : {true, false}) {
+    SCOPED_TRACE(filling ? "a source that says" : "a source that clears everything");
+    RegisterAdaptor(dkCsv, [filling]() -> std::unique_ptr<TTrundleUnknown> {
+      if (filling) return std::make_unique<FillingSource>();
+      auto source = std::make_unique<FakeSource>();
+      source->records = 3;
+      return source;
+    });
+    struct Checking : FakeDestination {
+      std::vector<int> filled;
+      bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer&) override {
+        filled.push_back(NamesFilled());
+        for (size_t i = size_t(std::max(NamesFilled(), 0)); NamesFilled() >= 0 && i < names.size();
+             ++i)
+          EXPECT_TRUE(names[i].IsUnassigned()) << "name " << i << " of record " << filled.size();
+        return false;
+      }
+    };
+    RegisterAdaptor(dkDBase, [] { return std::make_unique<Checking>(); });
+    TTrundle job;
+    job.SetSourceKind(dkCsv);
+    job.SetDestinationKind(dkDBase);
+    job.Source().RecordCount = 3;
+    job.Execute();
+    const auto& filled = static_cast<Checking&>(job.Destination()).filled;
+    EXPECT_EQ(filled, filling ? (std::vector<int>{3, 1, 2}) : (std::vector<int>{-1, -1, -1}));
+    RegisterAdaptor(dkCsv, nullptr);
+    RegisterAdaptor(dkDBase, nullptr);
+  }
+}
+
 // A front end may install new formats while a run is under way (another thread, or an
 // adaptor's callback): the run keeps the formats it started with, from its first log line
 // to its last, and later callers get the new ones.

@@ -221,6 +221,9 @@ std::unique_ptr<JetDatabase> JetDatabase::Open(const std::string& path) {
     throw TrundleError(path + " is not an Access database");
   std::unique_ptr<JetDatabase> db(new JetDatabase());
   db->path_ = path;
+  // What a writer stopped in the middle of a batch left is put right first, unless a
+  // writer is at work on the file.
+  SettleJournal(path);
   db->pages_ = std::make_unique<PageFile>(path);
   db->ReadHeader();
   db->ReadCatalog();
@@ -290,8 +293,9 @@ void JetDatabase::ReadHeader() {
   }
   pages_->SetLayout(format.page_size, is_jet3() || version_ == JetVersion::kJet4 ? key : 0);
   // A journal beside the file: a writer stopped, or is working, in the middle of a batch.
-  // Read the database as the journal puts it back. One that cannot be applied is left to
-  // the next writer to report; the file is read as it is.
+  // One that no writer held was applied and deleted by Open; otherwise the database is
+  // read as the journal puts it back. One that cannot be applied is left to the next writer to
+  // report; the file is read as it is.
   PageFile::Overlay old_pages;
   uint64_t old_length = 0;
   try {

@@ -693,6 +693,25 @@ class JetPageStore : public PageStore {
 
 }  // namespace
 
+bool SettleJournal(const std::string& path) {
+  const std::string journal_path = path + "-journal";
+  if (!PathExists(journal_path)) return false;
+  LockHandle lock;
+  lock.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // A writer at work holds the lock, and its journal is its own.
+  if (lock.fd < 0 || ::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) return false;
+  try {
+    RefuseForeignLock(path);
+    RandomAccessFile db(path, RandomAccessFile::Mode::kReadWrite);
+    RecoverJournal(db, journal_path);
+  } catch (const TrundleError&) {
+    // Held by Access, read-only, or a journal that cannot be applied: the journal stays
+    // for a writer to report, and readers read through it.
+    return false;
+  }
+  return true;
+}
+
 bool ReadJournal(const std::string& path, uint32_t key, PageFile::Overlay& pages,
                  uint64_t& length) {
   const std::string journal_path = path + "-journal";

@@ -64,6 +64,14 @@ class PageStore {
   virtual void FailAfterWrites(int n) = 0;
 };
 
+// Finishes or undoes, as its journal says, the batch a writer stopped in the middle of
+// (the journal beside the database at path), and deletes the journal: what a writer's
+// open does, for readers, which open a database that others may write. Returns false,
+// changing nothing, when there is no journal, a writer holds the database (its journal
+// is its own), Access has it open, the file cannot be written, or the journal cannot be
+// applied; readers then read through ReadJournal.
+bool SettleJournal(const std::string& path);
+
 // What the journal beside the database at path puts back: the old images of its pages
 // (plain: decoded with key, the header's page-encoding key, 0 when pages are plain) and
 // the database's length before the batch. For readers, which thereby see the database as

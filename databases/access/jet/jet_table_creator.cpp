@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "databases/access/jet/jet_new_index.h"
 #include "databases/access/jet/jet_page_store.h"
 #include "databases/access/jet/jet_table_writer.h"
 #include "databases/access/jet/jet_tdef.h"
@@ -324,7 +325,7 @@ std::string CheckObjectName(const std::string& name) {
 }
 
 void CreateTable(PageStore& store, const JetDatabase& db, const std::string& name,
-                 const std::vector<NewColumn>& columns) {
+                 const std::vector<NewColumn>& columns, const std::vector<NewIndex>& indexes) {
   const Format& format = store.format();
   std::unique_ptr<TextCodec> jet3_names;
   if (format.jet3) {
@@ -336,7 +337,8 @@ void CreateTable(PageStore& store, const JetDatabase& db, const std::string& nam
       jet3_names = TextCodec::FromUtf8To("CP1252");
     }
   }
-  const std::string refusal = CheckNewTable(name, columns, format.jet3, jet3_names.get());
+  std::string refusal = CheckNewTable(name, columns, format.jet3, jet3_names.get());
+  if (refusal.empty()) refusal = CheckNewIndexes(columns, indexes);
   if (!refusal.empty()) throw TrundleError(refusal);
   const CatalogueFacts facts = ReadCatalogue(db);
   if (facts.taken.count(Folded(name))) throw TrundleError("Table '" + name + "' already exists.");
@@ -347,13 +349,21 @@ void CreateTable(PageStore& store, const JetDatabase& db, const std::string& nam
     const uint32_t first = store.Allocate();
     const auto long_columns = size_t(std::count_if(
         columns.begin(), columns.end(), [](const NewColumn& c) { return IsLong(c.type); }));
-    const std::vector<uint32_t> maps = WriteUsageMaps(store, 2 + 2 * long_columns);
+    const std::vector<uint32_t> maps = WriteUsageMaps(store, 2 + 2 * long_columns + indexes.size());
     layout.used_map = maps[0];
     layout.free_map = maps[1];
     for (size_t i = 0; i < long_columns; ++i)
       layout.long_value_maps.emplace_back(maps[2 + 2 * i], maps[3 + 2 * i]);
+    // Each index starts as one empty leaf, its root, which its usage map holds.
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      const uint32_t map = maps[2 + 2 * long_columns + i];
+      const uint32_t root = store.Allocate();
+      store.Write(root, EmptyIndexRoot(format, first));
+      UsageMapWriter(store, map, store.path() + " is damaged: table " + name).Set(root, true);
+      layout.index_pages.emplace_back(map, root);
+    }
     const std::vector<uint8_t> bytes =
-        TableDefinitionBytes(format, columns, layout, jet3_names.get());
+        TableDefinitionBytes(format, columns, layout, jet3_names.get(), indexes);
     std::vector<uint32_t> numbers = {first};
     for (int i = 1; i < TableDefinitionPageCount(format, bytes.size()); ++i)
       numbers.push_back(store.Allocate());
@@ -414,9 +424,11 @@ std::string CheckNewTable(const std::string& name, const std::vector<NewColumn>&
 
 std::vector<uint8_t> TableDefinitionBytes(const Format& format,
                                           const std::vector<NewColumn>& columns,
-                                          const NewTableLayout& layout, TextCodec* jet3_names) {
+                                          const NewTableLayout& layout, TextCodec* jet3_names,
+                                          const std::vector<NewIndex>& indexes) {
   const bool jet3 = format.jet3;
   std::vector<uint8_t> out(size_t(format.tdef_header_end), 0);
+  AppendIndexCounts(format, indexes.size(), out);
   out[0] = kTdefPage;
   out[1] = 0x01;
   if (jet3) {
@@ -464,6 +476,8 @@ std::vector<uint8_t> TableDefinitionBytes(const Format& format,
       out.insert(out.end(), {uint8_t(bytes.size()), uint8_t(bytes.size() >> 8)});
     out.insert(out.end(), bytes.begin(), bytes.end());
   }
+  if (!indexes.empty())
+    AppendIndexDefinitions(format, indexes, layout.index_pages, jet3_names, out);
   size_t next = 0;
   for (size_t i = 0; i < count; ++i) {
     if (!IsLong(columns[i].type) || next >= layout.long_value_maps.size()) continue;
@@ -481,6 +495,8 @@ std::vector<uint8_t> TableDefinitionBytes(const Format& format,
   Put16(&out[size_t(format.tdef_num_var_cols)], uint32_t(var_count));
   Put16(&out[size_t(format.tdef_num_cols)], uint32_t(count));
   out[size_t(format.tdef_max_cols - 1)] = kUserTable;
+  Put32(&out[size_t(format.tdef_num_real_idx - 4)], uint32_t(indexes.size()));
+  Put32(&out[size_t(format.tdef_num_real_idx)], uint32_t(indexes.size()));
   Put32(&out[size_t(format.tdef_used_pages)], layout.used_map);
   Put32(&out[size_t(format.tdef_used_pages + 4)], layout.free_map);
   return out;

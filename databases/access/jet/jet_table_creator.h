@@ -33,6 +33,14 @@ struct NewColumn {
   int precision = 18, scale = 0;   // Numeric
 };
 
+// An index of a new table: a primary key (named PrimaryKey, as Access names it) or a
+// unique index. Each gets a B-tree of its own, empty, which the table writer fills.
+struct NewIndex {
+  std::string name;
+  std::vector<int> columns;  // positions in the table's columns, in key order, ascending
+  bool primary = false;      // unique, and every key column required
+};
+
 // The engine's rule for a field or table name: at most 64 characters, no leading space,
 // none of . ! ` [ ] and no control character. Returns the engine's message for a name
 // that breaks it ("'A.B' is not a valid name. ..."), empty for a good one.
@@ -44,8 +52,11 @@ std::string CheckObjectName(const std::string& name);
 // no columns, a column name repeated (letter case ignored) or breaking CheckObjectName, a
 // type we do not create, a Text size outside 1 to 255. Throws TrundleError naming the
 // file for a damaged catalogue or a failed write (the batch rolled back).
+// indexes: made with the table; refused (nothing written) when one names no column, more
+// than 10, a column twice or a Memo or OLE column, when two share a name, when more than
+// one is primary, or when a name breaks CheckObjectName.
 void CreateTable(PageStore& store, const JetDatabase& db, const std::string& name,
-                 const std::vector<NewColumn>& columns);
+                 const std::vector<NewColumn>& columns, const std::vector<NewIndex>& indexes = {});
 
 // The pieces CreateTable writes, built on their own.
 
@@ -63,6 +74,8 @@ std::string CheckNewTable(const std::string& name, const std::vector<NewColumn>&
 struct NewTableLayout {
   uint32_t used_map = 0, free_map = 0;
   std::vector<std::pair<uint32_t, uint32_t>> long_value_maps;
+  // For each index: the row pointer of its usage map and its root (first) page.
+  std::vector<std::pair<uint32_t, uint32_t>> index_pages;
   uint8_t collation[4] = {0x09, 0x04, 0, 0};
 };
 
@@ -71,7 +84,8 @@ struct NewTableLayout {
 // FF FF. jet3_names as for CheckNewTable.
 std::vector<uint8_t> TableDefinitionBytes(const Format& format,
                                           const std::vector<NewColumn>& columns,
-                                          const NewTableLayout& layout, TextCodec* jet3_names);
+                                          const NewTableLayout& layout, TextCodec* jet3_names,
+                                          const std::vector<NewIndex>& indexes = {});
 
 // Those bytes laid on pages: pages[0] is the first page, each later one a continuation
 // linked from the one before (page numbers from numbers, one per page; see

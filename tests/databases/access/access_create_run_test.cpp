@@ -13,6 +13,7 @@
 #include "databases/access/new_database.h"
 #include "databases/access/trundle_access.h"
 #include "databases/dataset.h"
+#include "databases/paradox/paradox_file.h"
 #include "databases/server/trundle_oracle.h"
 #include "databases/trundle_table_file.h"
 #include "engine/trundle.h"
@@ -260,6 +261,66 @@ TEST_P(AccessCreateRunTest, DBaseAndParadoxFilesArriveValueForValue) {
       rows.push_back(row);
     }
     ExpectRows(rows);
+  }
+}
+
+// The new table's primary key and indexes, as mdb-schema writes them for PostgreSQL.
+std::vector<std::string> Keys(const std::string& file) {
+  const std::string out = CommandOutput("timeout 20 mdb-schema --indexes -T People " +
+                                        ShellWord(file) + " postgres 2>&1");
+  std::vector<std::string> keys;
+  size_t pos = 0;
+  for (size_t end; (end = out.find('\n', pos)) != std::string::npos; pos = end + 1) {
+    const std::string line = out.substr(pos, end - pos);
+    if (line.find("INDEX \"") != std::string::npos || line.find("PRIMARY KEY") != std::string::npos)
+      keys.push_back(line);
+  }
+  return keys;
+}
+
+// A keyed table read whole gives the new table its primary key (an Access table's plain
+// indexes stay behind); a statement's rows give none.
+TEST_P(AccessCreateRunTest, AKeyedTableGivesTheNewTableItsPrimaryKey) {
+  const std::string paradox = std::string(TRUNDLE_FIXTURES) + "/paradox/AccessZone.db";
+  const std::string access = AccessFixture("indexTestV2000.mdb");
+  const std::string pkey = "ALTER TABLE \"people\" ADD CONSTRAINT \"people_pkey\" PRIMARY KEY ";
+  struct Case {
+    TDataKind kind;
+    std::string table, database, sql;
+    std::vector<std::string> keys;
+  };
+  // A Paradox table keyed on text, whose keys differ only in letter case: Access would
+  // take them for one key, so the new table gets none and both records.
+  const std::string text_keyed = dir / "names.db";
+  {
+    TFieldDef name{"Name", ftString, 10};
+    CreateParadoxTable(text_keyed, {name, TFieldDef{"N", ftInteger}}, {});
+    auto writer = AppendToParadoxTable(text_keyed, {});
+    writer->Append({Variant::String("ab"), Variant::Integer(1)});
+    writer->Append({Variant::String("AB"), Variant::Integer(2)});
+    writer->Close();
+    std::string bytes = ReadFile(text_keyed);
+    bytes[0x04] = 0;  // keyed, on the first field
+    bytes[0x23] = 1;
+    WriteFile(text_keyed, bytes);
+  }
+  for (const Case& c :
+       {Case{dkParadox, paradox, "", "select * from \"" + paradox + "\"", {pkey + "(\"id\");"}},
+        Case{dkParadox, text_keyed, "", "select * from \"" + text_keyed + "\"", {}},
+        Case{dkAccess, "Table2", access, "select * from [Table2]", {pkey + "(\"id\");"}},
+        Case{dkAccess, "Table2", access, "select id, data from [Table2] where id > 0", {}}}) {
+    SCOPED_TRACE(c.sql);
+    std::filesystem::remove(database_);
+    if (jet3())
+      WriteFile(database_, ReadFile(AccessFixture("testV1997.mdb")));
+    else
+      CreateAccessDatabase(database_);
+    const std::vector<std::string> log = Run(c.kind, c.table, c.database, c.sql);
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.back().find("records moved"), std::string::npos) << log.back();
+    EXPECT_EQ(Keys(database_), c.keys);
+    const jet::JetVerifyReport report = jet::VerifyJetDatabase(database_);
+    EXPECT_TRUE(report.sound()) << report.Text();
   }
 }
 
