@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "engine/adaptor_registry.h"
+#include "front/kinds.h"
 
 namespace trundle {
 namespace {
@@ -21,8 +22,8 @@ void FillAdaptor(const EndDescription& end, TTrundleUnknown& adaptor) {
 }  // namespace
 
 bool IsFileKind(TDataKind kind) {
-  return kind == dkCsv || kind == dkText || kind == dkHtml || kind == dkDBase ||
-         kind == dkParadox;
+  const KindDeclaration* declared = FindKind(kind);
+  return declared && declared->Can(kaOneFile);
 }
 
 void BuildJob(const JobDescription& description, TTrundle& job) {
@@ -96,17 +97,8 @@ std::string MissingKindMessage(const JobDescription& description) {
 }
 
 const char* KindTitle(TDataKind kind) {
-  switch (kind) {
-    case dkCsv: return "Comma-delimited text";
-    case dkText: return "Tab-delimited text";
-    case dkHtml: return "HTML";
-    case dkDBase: return "dBase";
-    case dkParadox: return "Paradox";
-    case dkAccess: return "Access";
-    case dkOracle: return "Server database";
-    case dkUnknown: break;
-  }
-  return "Unknown";
+  const KindDeclaration* declared = FindKind(kind);
+  return declared ? declared->title.c_str() : "Unknown";
 }
 
 }  // namespace trundle
