@@ -19,6 +19,7 @@
 #include "engine/interrupt.h"
 #include "engine/log_text.h"
 #include "engine/trundle.h"
+#include "front/kinds.h"
 #include "front/register_adaptors.h"
 #ifdef TRUNDLE_CHECK_ACCESS
 #include "databases/access/jet/jet_verify.h"
@@ -100,6 +101,20 @@ std::optional<std::vector<std::string>> TablesOf(const trundle::EndOptions& end,
   }
 }
 
+// "csv, text, ..., oracle (odbc) and sqlite": the kinds this build has adaptors for.
+std::string BuiltKinds() {
+  std::vector<std::string> names;
+  for (const trundle::KindDeclaration& kind : trundle::Kinds()) {
+    if (!trundle::IsAdaptorRegistered(kind.kind)) continue;
+    names.push_back(kind.name);
+    for (const std::string& alias : kind.aliases) names.back() += " (" + alias + ")";
+  }
+  std::string list;
+  for (size_t i = 0; i < names.size(); ++i)
+    list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+  return list;
+}
+
 // Prints a database's user tables, one per line.
 int ListTables(const trundle::EndOptions& end, TDataKind kind) {
   std::string password;
@@ -168,8 +183,7 @@ int main(int argc, char** argv) {
   for (TDataKind kind : {source_kind, dest_kind})
     if (!trundle::IsAdaptorRegistered(kind))
       return Usage(std::string("the kind ") + trundle::KindName(kind) +
-                   " is not built yet; this version moves csv, text, html, dbase, paradox, "
-                   "oracle (odbc) and access");
+                   " is not built yet; this version moves " + BuiltKinds());
   if (options.list_tables) return ListTables(options.source, source_kind);
   if (trundle::IsDatabaseKind(dest_kind) && options.dest.table.empty())
     return Usage(std::string("a destination database needs --dest-table"));

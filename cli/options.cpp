@@ -4,37 +4,26 @@
 #include <tuple>
 
 #include "engine/ascii.h"
+#include "front/kinds.h"
 
 namespace trundle {
 namespace {
-
-std::string Extension(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return LowerAscii(path.substr(dot));
-}
 
 // Whether a kind reads one of the options given per end ("table" for --source-table and
 // --dest-table, ...). An option that the chosen kind does not read is a usage error: left
 // unread, it would let the user believe it took effect.
 bool KindReads(TDataKind kind, bool is_source, const std::string& what) {
-  switch (kind) {
-    case dkCsv:
-    case dkText:
-      return what == "encoding";
-    case dkDBase:
-    case dkParadox:
-      return what == "encoding" || (is_source && what == "sql");
-    case dkAccess:
-      return what == "table" || what == "database" || what == "password-env" || what == "dao" ||
-             (is_source && what == "sql");
-    case dkOracle:
-      return what == "table" || what == "database" || what == "user" || what == "password-env" ||
-             (is_source && what == "sql");
-    default:
-      return false;
-  }
+  static const std::pair<const char*, KindOption> kOptions[] = {{"table", koTable},
+                                                                {"sql", koSql},
+                                                                {"database", koDatabase},
+                                                                {"user", koUser},
+                                                                {"password-env", koPasswordEnv},
+                                                                {"dao", koDao},
+                                                                {"encoding", koEncoding}};
+  const KindDeclaration* declared = FindKind(kind);
+  for (const auto& [name, option] : kOptions)
+    if (what == name) return declared && declared->Reads(is_source, option);
+  return false;
 }
 
 // The first option of `given` that the chosen kinds do not read, as a usage error.
@@ -106,43 +95,45 @@ std::string ParseIfExists(const std::string& what, IfExists& out) {
 
 }  // namespace
 
-std::optional<TDataKind> KindForPath(const std::string& path) {
-  // An ODBC connection string names a server, whatever it ends with.
-  const std::string lower = LowerAscii(path);
-  if (lower.rfind("dsn=", 0) == 0 || lower.rfind("driver=", 0) == 0) return dkOracle;
-  const std::string ext = Extension(path);
-  if (ext == ".csv") return dkCsv;
-  if (ext == ".txt" || ext == ".tsv" || ext == ".tab") return dkText;
-  if (ext == ".htm" || ext == ".html") return dkHtml;
-  if (ext == ".dbf") return dkDBase;
-  if (ext == ".db") return dkParadox;
-  if (ext == ".mdb" || ext == ".accdb") return dkAccess;
-  return std::nullopt;
-}
+std::optional<TDataKind> KindForPath(const std::string& path) { return KindOfLocation(path); }
 
-std::optional<TDataKind> KindForName(const std::string& name) {
-  if (LowerAscii(name) == "odbc") return dkOracle;
-  for (int k = dkCsv; k < kDataKindCount; ++k)
-    if (LowerAscii(name) == KindName(static_cast<TDataKind>(k))) return static_cast<TDataKind>(k);
-  return std::nullopt;
-}
+std::optional<TDataKind> KindForName(const std::string& name) { return KindOfName(name); }
 
 const char* KindName(TDataKind kind) {
-  static constexpr const char* kNames[kDataKindCount] = {"unknown", "csv",     "text",   "html",
-                                                         "dbase",   "paradox", "access", "oracle"};
-  return kind < kDataKindCount ? kNames[kind] : "unknown";
+  const KindDeclaration* declared = FindKind(kind);
+  return declared ? declared->name.c_str() : "unknown";
 }
 
-bool IsDatabaseKind(TDataKind kind) { return kind == dkAccess || kind == dkOracle; }
+bool IsDatabaseKind(TDataKind kind) {
+  const KindDeclaration* declared = FindKind(kind);
+  return declared && declared->Can(kaHoldsTables);
+}
 
 std::string UsageText() {
+  std::string kinds = "  --source-kind KIND, --dest-kind KIND    ";
+  size_t line = kinds.size();
+  const std::string names = KindNameList();
+  for (size_t at = 0; at < names.size();) {
+    size_t end = names.find(' ', at);
+    if (end == std::string::npos) end = names.size();
+    if (line + (end - at) > 82) {
+      kinds += "\n" + std::string(42, ' ');
+      line = 42;
+    }
+    kinds += names.substr(at, end - at) + " ";
+    line += end - at + 1;
+    at = end + 1;
+  }
+  kinds.back() = '\n';
   return "Usage: trundle-cli [options] SOURCE DEST\n"
          "       trundle-cli [options] --list-tables DATABASE\n"
          "       trundle-cli --check-access DATABASE\n"
          "Copies one table from SOURCE to DEST. The kinds follow the file extensions:\n"
          "  .csv comma-delimited, .txt .tsv .tab tab-delimited, .htm .html an HTML page\n"
          "  (destination only), .dbf dBase, .db Paradox, .mdb .accdb an Access database\n"
-         "  (as DEST a table, created when missing). DEST - is the standard output\n"
+         "  (as DEST a table, created when missing), .sqlite .sqlite3 .db3 (and a .db file\n"
+         "  that is one) a SQLite database (as DEST a table; the file and the table are\n"
+         "  created when missing). DEST - is the standard output\n"
          "  (csv unless --dest-kind says otherwise; the log then goes to standard error).\n"
          "A server (kind oracle, alias odbc) is reached through ODBC: SOURCE or DEST is then\n"
          "  an ODBC connection string (\"Driver=...;Server=...;Database=...\"), the name of a\n"
@@ -150,9 +141,8 @@ std::string UsageText() {
          "  must exist. Give the password through an environment variable, never as an\n"
          "  argument.\n"
          "\n"
-         "Options:\n"
-         "  --source-kind KIND, --dest-kind KIND    csv, text, html, dbase, paradox, access,\n"
-         "                                          oracle (or odbc)\n"
+         "Options:\n" +
+         kinds +
          "  --source-table NAME, --dest-table NAME  the table within a database (a source\n"
          "                                          database with one table uses it)\n"
          "  --source-sql SQL                        the statement a database source runs\n"
@@ -210,9 +200,7 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       std::string name;
       if (std::string e = value(name); !e.empty()) return e;
       out = KindForName(name);
-      if (!out)
-        return "unknown kind '" + name +
-               "' (csv, text, html, dbase, paradox, access, oracle or odbc)";
+      if (!out) return "unknown kind '" + name + "' (" + KindNameList() + ")";
       return "";
     };
     std::string error;
@@ -291,7 +279,7 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     if (!positional.empty()) return "--list-tables takes the database and nothing else";
     if (!o.source.kind) o.source.kind = KindForPath(o.source.location);
     if (!o.source.kind || !IsDatabaseKind(*o.source.kind))
-      return "--list-tables needs a database (.mdb, .accdb), not " + o.source.location;
+      return "--list-tables needs a database (.mdb, .accdb, .sqlite), not " + o.source.location;
     if (*o.source.kind == dkOracle && ConnectionStringHasPassword(o.source.location))
       return kPasswordInConnectionString + std::string("--source-password-env");
     return "";
@@ -312,7 +300,11 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     return "cannot tell the kind of " + o.source.location + " (use --source-kind)";
   if (!o.dest.kind) return "cannot tell the kind of " + o.dest.location + " (use --dest-kind)";
   if (*o.source.kind == dkHtml) return "an HTML page cannot be a source";
-  if (!o.source.sql.empty() && (*o.source.kind == dkCsv || *o.source.kind == dkText))
+  if (!FindKind(*o.source.kind)->Can(kaRead))
+    return std::string("a ") + KindName(*o.source.kind) + " end cannot be a source";
+  if (!FindKind(*o.dest.kind)->Can(kaWrite))
+    return std::string("a ") + KindName(*o.dest.kind) + " end cannot be a destination";
+  if (!o.source.sql.empty() && !FindKind(*o.source.kind)->Reads(true, koSql))
     return std::string("--source-sql needs a source that runs SQL; a ") + KindName(*o.source.kind) +
            " file is read whole";
   if (o.clipboard && *o.dest.kind != dkText) return "--clipboard needs a tab-delimited destination";
@@ -326,8 +318,7 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
   if (o.if_exists == IfExists::kReplace && !CanReplace(*o.dest.kind) && *o.dest.kind != dkHtml)
     return std::string("--if-exists replace makes csv and text files anew; a ") +
            KindName(*o.dest.kind) + " table keeps its records";
-  if (o.dest.location == "-" && *o.dest.kind != dkCsv && *o.dest.kind != dkText &&
-      *o.dest.kind != dkHtml)
+  if (o.dest.location == "-" && !FindKind(*o.dest.kind)->Can(kaStandardOutput))
     return "standard output (-) takes csv, text or html, not " +
            std::string(KindName(*o.dest.kind));
   // A password on the command line shows in the process list to every user.

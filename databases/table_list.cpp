@@ -4,10 +4,10 @@
 
 #include "databases/access/dao.h"
 #include "databases/server/oracle_session.h"
+#include "databases/sqlite/sqlite_file.h"
 #include "engine/errors.h"
 
 namespace trundle {
-namespace {
 
 std::vector<std::string> ListAccessTables(const ConnectionFields& connection) {
   TDAODatabase database;
@@ -35,14 +35,14 @@ std::vector<std::string> ListServerTables(const ConnectionFields& connection) {
   }
 }
 
-}  // namespace
-
 std::vector<std::string> ListTables(TDataKind kind, const ConnectionFields& connection) {
   switch (kind) {
     case dkAccess:
       return ListAccessTables(connection);
     case dkOracle:
       return ListServerTables(connection);
+    case dkSqlite:
+      return SqliteTableNames(connection.database);
     default:
       throw TrundleError("Only a database has a list of tables; " + connection.database +
                          " is a table of its own");

@@ -28,8 +28,9 @@ enum TDataKind : uint8_t {
   dkParadox = 5,
   dkAccess = 6,
   dkOracle = 7,
+  dkSqlite = 8,  // kinds added after the first eight take the ordinals after them
 };
-inline constexpr int kDataKindCount = 8;
+inline constexpr int kDataKindCount = 9;
 
 using TTrundleMessageEvent = std::function<void(const std::string& message)>;
 using TTrundleProgressEvent = std::function<void(int32_t percent)>;

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "engine/adaptor_registry.h"
+#include "front/kinds.h"
 #include "front/register_adaptors.h"
 
 namespace trundle {
@@ -47,8 +48,8 @@ bool SameTableName(const std::string& a, const std::string& b) {
 }  // namespace
 
 bool IsFileKind(TDataKind kind) {
-  return kind == dkCsv || kind == dkText || kind == dkHtml || kind == dkDBase ||
-         kind == dkParadox;
+  const KindDeclaration* declared = FindKind(kind);
+  return declared && declared->Can(kaOneFile);
 }
 
 void BuildJob(const JobDescription& description, TTrundle& job) {
@@ -74,9 +75,10 @@ bool DestinationExists(const JobDescription& description, bool ask_databases) {
     return !dest.file.empty() && dest.file != "-" && stat(dest.file.c_str(), &st) == 0 &&
            S_ISREG(st.st_mode);
   }
-  if (!ask_databases || (dest.kind != dkAccess && dest.kind != dkOracle) || dest.database.empty())
+  const KindDeclaration* declared = FindKind(dest.kind);
+  if (!ask_databases || !declared || !declared->Can(kaHoldsTables) || dest.database.empty())
     return false;
-  if (dest.kind == dkAccess && !std::filesystem::exists(dest.database)) return false;
+  if (dest.kind != dkOracle && !std::filesystem::exists(dest.database)) return false;
   try {
     for (const std::string& table :
          DatabaseTables(dest.kind, dest.database, dest.user, dest.password, dest.dao_version))
@@ -167,8 +169,8 @@ std::string SameAsSourceMessage(const JobDescription& description) {
       SameFile(source.file, dest.file))
     return "The destination " + dest.file + " is the source file " + source.file +
            ": choose another destination";
-  if (source.kind == dkAccess && dest.kind == dkAccess && SameFile(source.database, dest.database) &&
-      SameTableName(source.table, dest.table))
+  if ((source.kind == dkAccess || source.kind == dkSqlite) && dest.kind == source.kind &&
+      SameFile(source.database, dest.database) && SameTableName(source.table, dest.table))
     return "The destination table " + dest.table + " of " + dest.database +
            " is the source table: choose another destination table";
   return "";
@@ -193,17 +195,8 @@ std::string DaoVersionOfFile(const std::string& path, std::string& found) {
 }
 
 const char* KindTitle(TDataKind kind) {
-  switch (kind) {
-    case dkCsv: return "Comma-delimited text";
-    case dkText: return "Tab-delimited text";
-    case dkHtml: return "HTML";
-    case dkDBase: return "dBase";
-    case dkParadox: return "Paradox";
-    case dkAccess: return "Access";
-    case dkOracle: return "Server database";
-    case dkUnknown: break;
-  }
-  return "Unknown";
+  const KindDeclaration* declared = FindKind(kind);
+  return declared ? declared->title.c_str() : "Unknown";
 }
 
 }  // namespace trundle

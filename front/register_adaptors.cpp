@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include "engine/adaptor_registry.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
+#include "front/kinds.h"
 #include "textfiles/trundle_text.h"
 #ifdef TRUNDLE_WITH_TABLE_FILES
 #include "databases/access/new_database.h"
@@ -20,17 +22,20 @@ void RegisterAllAdaptors() {
   RegisterDatabaseAdaptors();
   RegisterServerAdaptor();
 #endif
+  for (const KindDeclaration& kind : Kinds())
+    if (kind.make) RegisterAdaptor(kind.kind, kind.make);
 }
 
 std::vector<std::string> DatabaseTables(TDataKind kind, const std::string& database,
                                         const std::string& user, const std::string& password,
                                         const std::string& dao_version) {
-#ifdef TRUNDLE_WITH_TABLE_FILES
-  return ListTables(kind, {database, user, password, dao_version});
-#else
-  (void)kind, (void)user, (void)password, (void)dao_version;
+  const KindDeclaration* declared = FindKind(kind);
+  if (declared && declared->list_tables)
+    return declared->list_tables({database, user, password, dao_version});
+  if (declared)
+    throw TrundleError("Only a database has a list of tables; " + database +
+                       " is a table of its own");
   throw TrundleError("This build reads no databases: " + database + " cannot be listed");
-#endif
 }
 
 CreatedDatabase CreateMissingDatabase(const EndDescription& end) {

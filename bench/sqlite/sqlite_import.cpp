@@ -19,11 +19,11 @@ int main(int argc, char** argv) {
   }
   RegisterTextAdaptors();
   // The server kind's slot until SQLite has a kind of its own.
-  RegisterAdaptor(dkOracle, [] { return std::make_unique<TTrundleSqlite>(); });
+  RegisterAdaptor(dkSqlite, [] { return std::make_unique<TTrundleSqlite>(); });
   TTrundle job;
   job.SetSourceKind(dkCsv);
   job.Source().TableName = argv[1];
-  job.SetDestinationKind(dkOracle);
+  job.SetDestinationKind(dkSqlite);
   job.Destination().Database = argv[2];
   job.Destination().TableName = argv[3];
   std::string last;

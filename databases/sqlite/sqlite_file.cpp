@@ -79,11 +79,6 @@ bool InWal(sqlite3* db) {
   return mode && EqualsIgnoringAsciiCase(mode, "wal");
 }
 
-bool IsFolder(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 std::mutex g_marks_mutex;
 std::multiset<std::pair<uint64_t, uint64_t>>& Marks() {
   static std::multiset<std::pair<uint64_t, uint64_t>> marks;
@@ -129,7 +124,9 @@ bool HasSqliteExtension(std::string_view path) {
 }
 
 bool SqliteHeaderAt(const std::string& path) {
-  if (IsFolder(path)) return false;
+  // Only a regular file is looked into: opening a FIFO to read would wait for its writer.
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return false;
   char head[sizeof kSqliteHeader] = {};

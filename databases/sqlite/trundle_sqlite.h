@@ -37,9 +37,7 @@ class TTrundleSqlite : public TTrundleUnknown {
   void PrepareDestination() override;
   // Logs the source fields that had no field in the table, and releases the table.
   void SaveTable() override;
-  // The kind registry gives SQLite its kind; until it does, the adaptor has none of the
-  // fixed ones.
-  TDataKind GetKind() const override { return dkUnknown; }
+  TDataKind GetKind() const override { return dkSqlite; }
   // Creates TableName from the source's fields (sqlite_values.h gives the types; required
   // fields are NOT NULL), then opens it. A failure is one message and false, and a
   // database file this run made is removed again.

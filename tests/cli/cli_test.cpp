@@ -120,13 +120,14 @@ TEST(CliTest, UsageErrorsExitWithTwo) {
       {{"--bogus", "a.csv", "b.csv"}, "trundle-cli: unknown option --bogus\n"},
       {{"a.csv", "b.xyz"}, "trundle-cli: cannot tell the kind of b.xyz (use --dest-kind)\n"},
       {{"--dest-kind", "rtf", "a.csv", "b"},
-       "trundle-cli: unknown kind 'rtf' (csv, text, html, dbase, paradox, access, oracle or "
+       "trundle-cli: unknown kind 'rtf' (csv, text, html, dbase, paradox, access, oracle, sqlite "
+       "or "
        "odbc)\n"},
       {{"a.html", "b.csv"}, "trundle-cli: an HTML page cannot be a source\n"},
       {{"--source-dao", "dao40", "a.mdb", "b.csv"},
        "trundle-cli: unknown DAO version 'dao40' (dao35, dao36)\n"},
       {{"--list-tables", "a.csv"},
-       "trundle-cli: --list-tables needs a database (.mdb, .accdb), not a.csv\n"},
+       "trundle-cli: --list-tables needs a database (.mdb, .accdb, .sqlite), not a.csv\n"},
       {{"--list-tables", "a.mdb", "b.csv"},
        "trundle-cli: --list-tables takes the database and nothing else\n"},
       {{"a.csv", "b.accdb"}, "trundle-cli: a destination database needs --dest-table\n"},
@@ -644,6 +645,9 @@ TEST(CliOptionsTest, KindsFromExtensionsAndTheProposedSql) {
   EXPECT_EQ(KindForPath("x.MDB"), dkAccess);
   EXPECT_EQ(KindForPath("x.accdb"), dkAccess);
   EXPECT_EQ(KindForPath("dir.d/x"), std::nullopt);
+  EXPECT_EQ(KindForPath("x.SQLite3"), dkSqlite);
+  EXPECT_EQ(KindForPath("x.db3"), dkSqlite);
+  EXPECT_EQ(KindForName("SQLite"), dkSqlite);
   EndOptions end;
   end.location = "/data/o\"k.dbf";
   EndDescription described;
@@ -669,6 +673,44 @@ TEST(CliOptionsTest, KindsFromExtensionsAndTheProposedSql) {
   EXPECT_EQ(DescribeEnd(access, dkAccess, true, source), "");
   EXPECT_EQ(source.sql, access.sql);
   EXPECT_EQ(source.dao_version, "DAO35");
+}
+
+// A SQLite database made by a run and read by the next, found by its extension or, as a
+// .db file, by its first bytes; its tables listed; a statement that would change the
+// source refused with the file as it was.
+TEST(CliSqliteTest, ACsvTableIntoSqliteAndBack) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv",
+            "Id,Name,Note\n9007199254740993,\"O'Neil, \"\"Jr\"\"\",\"two\nlines\"\n-1,Åsa,\n");
+  ASSERT_EQ(RunCli(dir, {"in.csv", "shop.sqlite", "--dest-table", "People"}).status, 0)
+      << ReadFile(dir / "stdout");
+  EXPECT_EQ(ReadFile(dir / "shop.sqlite").substr(0, 16), std::string("SQLite format 3\0", 16));
+  const CliRun list = RunCli(dir, {"--list-tables", "shop.sqlite"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "People\n");
+
+  // Again in another letter case: the same table, appended to.
+  ASSERT_EQ(RunCli(dir, {"in.csv", "shop.sqlite", "--dest-table", "PEOPLE"}).status, 0);
+  ASSERT_EQ(RunCli(dir, {"shop.sqlite", "back.csv"}).status, 0) << ReadFile(dir / "stdout");
+  const std::string back = ReadFile(dir / "back.csv");
+  const std::string records =
+      "\"9007199254740993\",\"O'Neil, \"\"Jr\"\"\",\"two\nlines\"\r\n\"-1\",\"Åsa\",\"\"\r\n";
+  EXPECT_EQ(back.substr(back.find('\n') + 1), records + records);
+
+  std::filesystem::copy_file(dir / "shop.sqlite", dir / "shop.db");
+  ASSERT_EQ(RunCli(dir, {"shop.db", "again.csv", "--source-sql", "select Name from people"}).status,
+            0);
+  EXPECT_NE(ReadFile(dir / "again.csv").find("Åsa"), std::string::npos);
+
+  const std::string before = ReadFile(dir / "shop.sqlite");
+  const CliRun changing =
+      RunCli(dir, {"shop.sqlite", "x.csv", "--source-sql", "delete from People"});
+  EXPECT_EQ(changing.status, 1) << changing.out;
+  EXPECT_EQ(ReadFile(dir / "shop.sqlite"), before);
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.csv"));
+  // Options SQLite does not read are usage errors, as for the other kinds.
+  EXPECT_EQ(
+      RunCli(dir, {"in.csv", "shop.sqlite", "--dest-table", "P", "--dest-dao", "dao36"}).status, 2);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

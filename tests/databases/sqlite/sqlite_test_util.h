@@ -15,9 +15,8 @@
 
 namespace trundle::testing {
 
-// The kind registry will give SQLite a kind of its own; until then the tests run the
-// adaptor in the place of the server kind, which they do not use otherwise.
-inline constexpr TDataKind kSqliteKind = dkOracle;
+// The SQLite kind, its adaptor registered as the window and trundle-cli register it.
+inline constexpr TDataKind kSqliteKind = dkSqlite;
 inline void LendSqliteKind() {
   RegisterAdaptor(kSqliteKind, [] { return std::make_unique<TTrundleSqlite>(); });
 }
