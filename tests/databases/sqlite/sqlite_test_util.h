@@ -95,7 +95,11 @@ inline std::vector<std::string> RunJob(TTrundle& job) {
   job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
   job.Execute();
   if (log.size() < 4) return log;
-  return std::vector<std::string>(log.begin() + 2, log.end() - 2);
+  // Up to the completion lines (and what a stop left, which follows them).
+  auto end = log.end();
+  for (auto line = log.begin(); line != log.end(); ++line)
+    if (line->rfind("\r\nCompleted: ", 0) == 0) end = line;
+  return std::vector<std::string>(log.begin() + 2, end);
 }
 
 // The log's lines joined, for messages to search in.
