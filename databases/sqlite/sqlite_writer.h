@@ -37,8 +37,10 @@ class SqliteWriter {
   // the type SqliteDeclaredType gives, NOT NULL where the field is required. An empty name
   // becomes FieldN and a name met before (in any letter case) gets "_2", "_3", ...; the
   // lines returned say so. Throws TrundleError naming the file for no fields or what
-  // SQLite refuses.
-  std::vector<std::string> CreateTable(const std::string& table, const TFieldDefs& fields);
+  // SQLite refuses. keys (the source's primary key and unique indexes) become the table's
+  // PRIMARY KEY and UNIQUE constraints.
+  std::vector<std::string> CreateTable(const std::string& table, const TFieldDefs& fields,
+                                       const TIndexDefs& keys = {});
 
   // Opens a transaction that holds the file for writing (BEGIN IMMEDIATE), unless one is
   // open; Commit ends it. Both throw TrundleError naming the file, the busy sentence

@@ -89,7 +89,9 @@ bool TTrundleSqlite::CreateTable(TTrundleUnknown& source) {
   SendMessage("Creating table");
   try {
     const TFieldDefs fields = source.SourceFieldDefs(nullptr);
-    for (const std::string& line : writer_->CreateTable(TableName, fields)) SendMessage(line);
+    for (const std::string& line :
+         writer_->CreateTable(TableName, fields, source.SourceIndexDefs()))
+      SendMessage(line);
     SendMessage("Table created");
     return true;
   } catch (const std::exception& e) {

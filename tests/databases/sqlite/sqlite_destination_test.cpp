@@ -165,6 +165,41 @@ TEST_F(SqliteDestinationTest, EveryOtherKindArrivesValueForValue) {
   }
 }
 
+// A keyed table read whole gives the new table its primary key; a statement's rows give
+// none, since they need not be the table's own.
+TEST_F(SqliteDestinationTest, AKeyedSourceTableGivesTheNewTableItsPrimaryKey) {
+  const std::string fixtures = TRUNDLE_FIXTURES;
+  const std::string paradox = fixtures + "/paradox/AccessZone.db";
+  const std::string access = fixtures + "/access/indexTestV2000.mdb";
+  struct Case {
+    TDataKind kind;
+    std::string file, sql;
+    std::vector<std::string> key;
+  };
+  for (const Case& c : {Case{dkParadox, paradox, "select * from \"" + paradox + "\"", {"id"}},
+                        Case{dkAccess, access, "select * from [Table2]", {"id"}},
+                        Case{dkAccess, access, "select id, data from [Table2] where id > 0", {}}}) {
+    SCOPED_TRACE(c.sql);
+    std::filesystem::remove(db);
+    TTrundle job;
+    job.SetSourceKind(c.kind);
+    if (c.kind == dkAccess) {
+      job.Source().Database = c.file;
+      job.Source().TableName = "Table2";
+      job.Source().DaoVersion = "dao36";
+    } else {
+      job.Source().TableName = c.file;
+    }
+    job.Source().Sql = c.sql;
+    Into(job, "t");
+    const std::vector<std::string> log = RunJob(job);
+    ASSERT_EQ(job.outcome(), TRunOutcome::kMoved) << Joined(log);
+    EXPECT_EQ(Rows(db, "select lower(name) from pragma_table_info('t') where pk > 0 order by pk"),
+              c.key);
+    EXPECT_EQ(Rows(db, "pragma integrity_check"), std::vector<std::string>{"ok"});
+  }
+}
+
 // An existing table is found in any letter case; its fields take the values of the names
 // that match them in any letter case, and the others their defaults (the INTEGER PRIMARY
 // KEY its next number). A name without a field is reported with the values it lost.
