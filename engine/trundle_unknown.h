@@ -1,6 +1,22 @@
 // The adaptor contract: every place data comes from or goes to is one TTrundleUnknown
 // subclass. The transfer job (trundle.h) drives a source and a destination adaptor
-// through the nine virtual operations and nothing else.
+// through the virtual operations below and nothing else, in this order:
+//
+//   source.OpenTable()                      false: "Failed: nothing was moved"
+//   destination.PrepareDestination()        marks the adaptor as the destination
+//   destination.OpenTable()                 false: the table is missing, so
+//     destination.CreateTable(source)         reads source.SourceFieldDefs and
+//                                             SourceIndexDefs; false: nothing moved
+//   destination.StartTransaction()
+//   repeated: source.ReadRecord(), destination.WriteRecord(), and after every
+//     kRecordsPerBatch records destination.Commit() and StartTransaction()
+//   destination.Commit()                    the last batch
+//   destination.SaveTable()                 a file written whole is written here
+//
+// A failure is reported by the operation's message (OnMessage) and its false, or by a
+// TrundleError that ends the run; the job then calls destination.Rollback(), which
+// undoes the open batch where RollsBackOpenBatch() is true. A stopped run's last line is
+// destination.WhatAStopLeaves(). GetKind() may be asked at any time.
 //
 // TTrundleUnknown is also the adaptor of kind dkUnknown, the one a new job holds before
 // a kind is chosen: every operation either does nothing or reports that no source or
