@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -10,7 +11,9 @@
 #include <QTabWidget>
 #include <filesystem>
 #include <functional>
+#include <set>
 
+#include "front/kinds.h"
 #include "tests/test_files.h"
 #include "tests/ui/cli_log.h"
 #include "tests/ui/fake_dialogs.h"
@@ -152,6 +155,36 @@ TEST_F(SqliteTabTest, TheSqliteTabsDescribeASqliteEnd) {
   // Boxes are named by their labels for screen readers.
   EXPECT_EQ(Get<QLabel>("SourceSqliteDatabaseLabel")->buddy(), Get("SourceSqliteDatabase"));
   EXPECT_EQ(Get<QLabel>("DestSqliteTableLabel")->text(), "Destination Table");
+}
+
+// Every declared kind that can be read has a tab (or a file type on the Text tab) on the
+// Source Data page, and every one that can be written one on the Destination page.
+TEST_F(SqliteTabTest, EveryDeclaredKindIsReachableFromTheWindow) {
+  for (const bool source : {true, false}) {
+    SCOPED_TRACE(source ? "source" : "destination");
+    auto* tabs = Get<QTabWidget>(source ? "PageControl1" : "PageControl2");
+    auto* types = Get<QGroupBox>(source ? "BrowseSourceTextGroup" : "BrowseDestTextGroup");
+    std::set<TDataKind> reached;
+    for (int i = 0; i < tabs->count(); ++i) {
+      tabs->setCurrentIndex(i);
+      const auto kind = [&] {
+        const JobDescription d = form_->Describe();
+        return source ? d.source.kind : d.destination.kind;
+      };
+      if (i > 0) {
+        EXPECT_TRUE(reached.insert(kind()).second) << "a second tab for the kind of tab " << i;
+        continue;
+      }
+      for (auto* type : types->findChildren<QRadioButton*>()) {
+        type->setChecked(true);
+        reached.insert(kind());
+      }
+    }
+    std::set<TDataKind> declared;
+    for (const KindDeclaration& k : Kinds())
+      if (k.Can(source ? kaRead : kaWrite)) declared.insert(k.kind);
+    EXPECT_EQ(reached, declared);
+  }
 }
 
 // Every browse dialog of a database or table file kind takes its filters, its suffix and
