@@ -103,20 +103,21 @@ std::string ExistingDestinationNote(const JobDescription& description, bool ask_
 
 std::string WholeTableSql(TDataKind kind, const std::string& table) {
   if (table.empty()) return "";
-  if (kind == dkDBase || kind == dkParadox) {
-    // Doubling inner quotes lets any path stand between the quotes.
-    std::string quoted = "\"";
+  // Doubling inner quotes lets any path or name stand between the quotes.
+  const auto quoted = [&table] {
+    std::string sql = "select * from \"";
     for (char c : table) {
-      quoted += c;
-      if (c == '"') quoted += '"';
+      sql += c;
+      if (c == '"') sql += '"';
     }
-    return "select * from " + quoted + "\"";
-  }
+    return sql + "\"";
+  };
+  if (kind == dkDBase || kind == dkParadox || kind == dkSqlite) return quoted();
   // An Access name in brackets, so that a name with spaces is one name; brackets cannot
   // hold a ']', double quotes can.
   if (kind == dkAccess && table.find(']') == std::string::npos)
     return "select * from [" + table + "]";
-  if (kind == dkAccess) return WholeTableSql(dkDBase, table);
+  if (kind == dkAccess) return quoted();
   if (kind == dkOracle) {
     // Names the server folds as it likes (SCOTT.EMP) go as they are; any other name is
     // quoted in the standard's double quotes, so that the statement shown reads one table.
@@ -124,13 +125,7 @@ std::string WholeTableSql(TDataKind kind, const std::string& table) {
     for (char c : table)
       plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                         (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '#' || c == '.');
-    if (plain) return "select * from " + table;
-    std::string quoted = "\"";
-    for (char c : table) {
-      quoted += c;
-      if (c == '"') quoted += '"';
-    }
-    return "select * from " + quoted + "\"";
+    return plain ? "select * from " + table : quoted();
   }
   return "";
 }

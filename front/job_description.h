@@ -60,8 +60,9 @@ void BuildJob(const JobDescription& description, TTrundle& job);
 
 // The statement that reads a whole table: "select * from" followed by the table file's
 // path between double quotes (inner double quotes doubled) for dBase and Paradox, by the
-// table's name in brackets for Access (in double quotes when it holds a ']'), or as given
-// for server tables. Empty for other kinds and for an empty table.
+// table's name in double quotes for SQLite, in brackets for Access (in double quotes when
+// it holds a ']'), or as given for server tables. Empty for other kinds and for an empty
+// table.
 std::string WholeTableSql(TDataKind kind, const std::string& table);
 
 // What the source page proposes while the user types a table: WholeTableSql, except

@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "engine/adaptor_registry.h"
+#include "front/kinds.h"
 #include "front/register_adaptors.h"
 #include "ui/artwork.h"
 #include "ui/gauge.h"
@@ -88,8 +89,9 @@ MainForm::MainForm(std::unique_ptr<Dialogs> dialogs, int ppi, QWidget* parent)
 
   ApplyResolution();
   NameForAccessibility();
-  for (TDataKind kind : {dkAccess, dkOracle}) {
-    if (!IsAdaptorRegistered(kind)) continue;
+  for (const KindDeclaration& declared : Kinds()) {
+    const TDataKind kind = declared.kind;
+    if (!declared.list_tables || !IsAdaptorRegistered(kind)) continue;
     SetTableLister(kind, [kind](const EndDescription& end) {
       return DatabaseTables(kind, end.database, end.user, end.password, end.dao_version);
     });
@@ -324,6 +326,12 @@ void MainForm::Reset() {
   for (QComboBox* combo : {combo1_, combo2_, combo3_, combo4_})
     combo->setEditText(tr("<Select table>"));
   for (QPlainTextEdit* memo : {memo2_, memo3_, memo4_, memo5_, log_}) memo->clear();
+  for (const auto* tabs : {&source_declared_, &dest_declared_})
+    for (const DeclaredTab& t : *tabs) {
+      t.database->clear();
+      t.table->setEditText(tr("<Select table>"));
+      if (t.sql) t.sql->clear();
+    }
   notebook2_->setVisible(false);
   notebook2_->setCurrentIndex(0);
 }

@@ -13,11 +13,14 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QSize>
+#include <QStringList>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/kind.h"
 #include "front/job_description.h"
 #include "ui/dialogs.h"
 
@@ -46,8 +49,16 @@ QSize ScaledClientSize(int ppi, QSize room);
 // area) with its frame and menu bar; never below 48. An invalid `room`: `ppi`.
 int FittingPpi(int ppi, QSize room);
 
-// Names of the tables of an Access or server database; throws with a message for the
-// user when the database cannot be opened.
+// The browse dialog's filters for a kind's files: its title with its extensions
+// ("dBase (*.dbf)"), then all files.
+QStringList FileFilters(TDataKind kind);
+
+// True for a kind whose database is a file here (it holds tables and claims extensions:
+// Access, SQLite); a server's is not.
+bool IsDatabaseFile(TDataKind kind);
+
+// Names of the tables of a database; throws with a message for the user when the
+// database cannot be opened.
 using TableLister = std::function<std::vector<std::string>(const EndDescription& end)>;
 
 class MainForm : public QMainWindow {
@@ -58,9 +69,8 @@ class MainForm : public QMainWindow {
                     int ppi = 0, QWidget* parent = nullptr);
   ~MainForm() override;
 
-  // How the Access and Oracle table combo boxes get their lists: from the database
-  // when this build has the kind; without a lister they say that listing is not
-  // available.
+  // How the table combo boxes of a kind get their lists: from the database when this
+  // build has the kind; without a lister they say that listing is not available.
   void SetTableLister(TDataKind kind, TableLister lister);
 
   // The job the pages describe now (what the Trundle button would run).
@@ -82,13 +92,27 @@ class MainForm : public QMainWindow {
     QPushButton* next = nullptr;  // none on the run page
     QPushButton* cancel = nullptr;
   };
+  // A tab made from a kind's declaration (a database that holds tables, as SQLite's):
+  // its database, its table and, for a source that reads SQL, its statement.
+  struct DeclaredTab {
+    TDataKind kind = dkUnknown;
+    int index = -1;  // in its page's tab set
+    QLineEdit* database = nullptr;
+    QComboBox* table = nullptr;
+    QPlainTextEdit* sql = nullptr;
+  };
+  // Which kind's list a table combo box shows, and of which end.
+  struct TableBox {
+    TDataKind kind = dkUnknown;
+    bool source = true;
+  };
   // What a file dialog keeps from one browse to the next.
   struct DialogMemory {
     QString default_suffix;
     bool prompt_to_create = false;
   };
 
-  // Construction (main_form.cpp, source_dest_pages.cpp, run_page.cpp).
+  // Construction (main_form.cpp, source_dest_pages.cpp, declared_tabs.cpp, run_page.cpp).
   int Px(int designed) const;
   void BuildMenu();
   QWidget* BuildPage(int index, const QString& name, const QString& title_name,
@@ -99,11 +123,18 @@ class MainForm : public QMainWindow {
   void BuildRunPage(QWidget* page);
   QLineEdit* AddBox(QWidget* tab, const QString& name, const QString& caption, int top,
                     bool password = false);
-  QComboBox* AddTableCombo(QWidget* tab, const QString& name, const QString& caption, int top);
+  QComboBox* AddTableCombo(QWidget* tab, const QString& name, const QString& caption, int top,
+                           TableBox lists);
   QPushButton* AddBrowseButton(QWidget* tab, const QString& name);
   QGroupBox* AddRadioGroup(QWidget* tab, const QString& name, const QString& caption,
                            QRect designed, const QStringList& items, int columns,
                            QButtonGroup** group);
+  // After the designed tabs, a tab for each declared kind the window has none for and
+  // whose options a database box, a table box and an SQL box cover (declared_tabs.cpp).
+  void AddDeclaredTabs(QTabWidget* tabs, bool source);
+  DeclaredTab BuildDeclaredTab(QTabWidget* tabs, const KindDeclaration& kind, bool source);
+  const DeclaredTab* FindDeclaredTab(bool source, int index) const;
+  const DeclaredTab* FindDeclaredTab(const QComboBox* table) const;
   void ApplyResolution();
   void NameForAccessibility();
 
@@ -115,15 +146,14 @@ class MainForm : public QMainWindow {
 
   // Source and destination pages.
   void BrowseSourceTextButtonClick();
-  void BrowseSourceFile(QLineEdit* box, const QString& suffix, const QString& title,
-                        const QStringList& filters);
+  // The file of a `kind` end: its filters, suffix and title from the kind's declaration.
+  void BrowseSourceFile(QLineEdit* box, TDataKind kind);
   void BrowseDestTextButtonClick();
-  void BrowseDestFile(QLineEdit* box, const QString& suffix, const QString& title,
-                      const QStringList& filters);
+  void BrowseDestFile(QLineEdit* box, TDataKind kind);
   void BrowseDestTextGroupClick();
   void FillTableList(QComboBox* combo, TDataKind kind, bool source);
-  // Memo2 to Memo5: the statement that reads the whole `table`, unless the user edited
-  // the box's text since it was last proposed.
+  // Memo2 to Memo5 and the declared tabs' SQL boxes: the statement that reads the whole `table`,
+  // unless the user edited the box's text since it was last proposed.
   void ProposeSql(QPlainTextEdit* memo, TDataKind kind, const QString& table);
   // The Access tab's version follows its database file's header (with `choose`), and
   // the version group's caption says what the file is or what "create" will make.
@@ -154,8 +184,8 @@ class MainForm : public QMainWindow {
   bool stop_requested_ = false;
   bool close_after_run_ = false;
   TTrundle* job_ = nullptr;  // the running job, borrowed from TrundleButtonClick
-  TableLister access_lister_;
-  TableLister server_lister_;
+  std::map<TDataKind, TableLister> listers_;
+  QHash<const QComboBox*, TableBox> table_boxes_;
   // Per table combo box, the entries whose database last failed to list (said once).
   QHash<const QComboBox*, QString> list_failures_;
   // Per SQL box, the statement it was last given for its table name.
@@ -196,6 +226,8 @@ class MainForm : public QMainWindow {
   QCheckBox* create_database_check_ = nullptr;  // on the destination's Access tab
   QGroupBox* source_access_group_ = nullptr;
   QGroupBox* dest_access_group_ = nullptr;
+  std::vector<DeclaredTab> source_declared_;
+  std::vector<DeclaredTab> dest_declared_;
 };
 
 }  // namespace trundle

@@ -1,15 +1,16 @@
 // The run page: the Trundle button, the log and the gauge; About, Read Me and closing.
 #include <QApplication>
 #include <QButtonGroup>
-#include <QRadioButton>
-#include <tuple>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
+#include <tuple>
 
+#include "front/kinds.h"
 #include "front/register_adaptors.h"
 #include "ui/gauge.h"
 #include "ui/main_form.h"
@@ -162,44 +163,38 @@ QString MainForm::MissingEntry(const JobDescription& d) const {
     return (table.isEmpty() || table == placeholder) &&
            (end.sql.empty() || end.sql == ProposedSql(end.kind, end.table));
   };
+  // Past the Text tab, a kind that holds tables needs its database and a table; a table
+  // file kind its file (or, as a source, a statement).
+  auto holds_tables = [](TDataKind kind) {
+    const KindDeclaration* declared = FindKind(kind);
+    return declared && declared->Can(kaHoldsTables);
+  };
   const EndDescription& s = d.source;
   const QString source_page = tr("on the Source Data page");
-  switch (source_tabs_->currentIndex()) {
-    case 0:
-      if (s.file.empty()) return tr("Fill in the source file %1").arg(source_page);
-      if (s.kind == dkUnknown)
-        return tr("Choose the source file's type, Comma delimited or Tab delimited, %1")
-            .arg(source_page);
-      break;
-    case 1:
-    case 2:
-      if (s.file.empty() && s.sql.empty()) return tr("Fill in the source table %1").arg(source_page);
-      break;
-    case 3:
-    case 4:
-      if (s.database.empty()) return tr("Fill in the source database %1").arg(source_page);
-      if (no_table(s)) return tr("Choose or type the source table %1").arg(source_page);
-      break;
+  if (source_tabs_->currentIndex() == 0) {
+    if (s.file.empty()) return tr("Fill in the source file %1").arg(source_page);
+    if (s.kind == dkUnknown)
+      return tr("Choose the source file's type, Comma delimited or Tab delimited, %1")
+          .arg(source_page);
+  } else if (holds_tables(s.kind)) {
+    if (s.database.empty()) return tr("Fill in the source database %1").arg(source_page);
+    if (no_table(s)) return tr("Choose or type the source table %1").arg(source_page);
+  } else if (s.file.empty() && s.sql.empty()) {
+    return tr("Fill in the source table %1").arg(source_page);
   }
   const EndDescription& t = d.destination;
   const QString dest_page = tr("on the Destination page");
-  switch (dest_tabs_->currentIndex()) {
-    case 0:
-      if (t.kind == dkUnknown)
-        return tr("Choose the destination file's type, Comma delimited, Tab delimited or HTML, %1")
-            .arg(dest_page);
-      if (t.file.empty() && !(t.kind == dkText && d.clipboard))
-        return tr("Fill in the destination file %1").arg(dest_page);
-      break;
-    case 1:
-    case 2:
-      if (t.file.empty()) return tr("Fill in the destination table %1").arg(dest_page);
-      break;
-    case 3:
-    case 4:
-      if (t.database.empty()) return tr("Fill in the destination database %1").arg(dest_page);
-      if (no_table(t)) return tr("Choose or type the destination table %1").arg(dest_page);
-      break;
+  if (dest_tabs_->currentIndex() == 0) {
+    if (t.kind == dkUnknown)
+      return tr("Choose the destination file's type, Comma delimited, Tab delimited or HTML, %1")
+          .arg(dest_page);
+    if (t.file.empty() && !(t.kind == dkText && d.clipboard))
+      return tr("Fill in the destination file %1").arg(dest_page);
+  } else if (holds_tables(t.kind)) {
+    if (t.database.empty()) return tr("Fill in the destination database %1").arg(dest_page);
+    if (no_table(t)) return tr("Choose or type the destination table %1").arg(dest_page);
+  } else if (t.file.empty()) {
+    return tr("Fill in the destination table %1").arg(dest_page);
   }
   return {};
 }
@@ -207,8 +202,9 @@ QString MainForm::MissingEntry(const JobDescription& d) const {
 void MainForm::ShowDestinationNote() {
   JobDescription description = Describe();
   const TDataKind kind = description.destination.kind;
-  // A server is not logged on to for a note: its table exists or the run cannot start.
-  const bool ask = kind == dkAccess;
+  // A database file is asked; a server is not logged on to for a note: its table exists
+  // or the run cannot start.
+  const bool ask = IsDatabaseFile(kind);
   // The source as its own destination is no destination to append to or replace: the
   // note says what the run will say.
   const std::string same = SameAsSourceMessage(description);
@@ -244,8 +240,8 @@ void MainForm::About1Click() {
   dialogs_->ShowMessage(
       this, windowTitle(),
       QStringLiteral("Trundle v" TRUNDLE_VERSION "\n") +
-          tr("Copies one table between text, HTML, dBase, Paradox, Access and server "
-             "databases.\n"
+          tr("Copies one table between text, HTML, dBase, Paradox, Access, SQLite and "
+             "server databases.\n"
              "Free software under the GNU Lesser General Public License 3.0 or later."));
 }
 

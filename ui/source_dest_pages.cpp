@@ -18,6 +18,7 @@
 #include <QStandardItemModel>
 #include <QTabWidget>
 
+#include "front/kinds.h"
 #include "ui/main_form.h"
 
 namespace trundle {
@@ -29,21 +30,6 @@ const QStringList kSourceTextFilters = {QStringLiteral("Comma delimited (*.csv)"
 const QStringList kDestTextFilters = {
     QStringLiteral("Comma delimited (*.csv)"), QStringLiteral("Tab delimited (*.txt)"),
     QStringLiteral("Html (*.html)"), QStringLiteral("All files (*.*)")};
-const QStringList kDBaseFilters = {QStringLiteral("dBase (*.dbf)"),
-                                   QStringLiteral("All files (*.*)")};
-const QStringList kParadoxFilters = {QStringLiteral("Paradox (*.db)"),
-                                     QStringLiteral("All files (*.*)")};
-const QStringList kAccessFilters = {QStringLiteral("Access (*.mdb)"),
-                                    QStringLiteral("All files (*.*)")};
-
-// Restores the cursor however the list handler is left.
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 // Selects item `id` of a radio group, or none for -1 (which an exclusive group refuses
 // unless told otherwise).
@@ -58,15 +44,26 @@ void SelectItem(QButtonGroup* group, int id) {
   group->setExclusive(true);
 }
 
-std::string DaoVersion(const QButtonGroup* group) {
-  switch (group->checkedId()) {
-    case 0: return "dao35";
-    case 1: return "dao36";
-    default: return "";
-  }
+// The suffix a name typed without one gets: the kind's first extension.
+QString DefaultSuffix(const KindDeclaration* kind) {
+  if (!kind || kind->extensions.empty()) return {};
+  return QString::fromStdString(kind->extensions.front()).mid(1);
 }
 
 }  // namespace
+
+QStringList FileFilters(TDataKind kind) {
+  QStringList filters;
+  if (const KindDeclaration* declared = FindKind(kind); declared && !declared->extensions.empty()) {
+    QStringList patterns;
+    for (const std::string& extension : declared->extensions)
+      patterns << QStringLiteral("*") + QString::fromStdString(extension);
+    filters << QStringLiteral("%1 (%2)").arg(QString::fromStdString(declared->title),
+                                             patterns.join(QLatin1Char(' ')));
+  }
+  filters << QObject::tr("All files (*.*)");
+  return filters;
+}
 
 QLineEdit* MainForm::AddBox(QWidget* tab, const QString& name, const QString& caption, int top,
                             bool password) {
@@ -82,7 +79,7 @@ QLineEdit* MainForm::AddBox(QWidget* tab, const QString& name, const QString& ca
 }
 
 QComboBox* MainForm::AddTableCombo(QWidget* tab, const QString& name, const QString& caption,
-                                   int top) {
+                                   int top, TableBox lists) {
   auto* label = new QLabel(caption, tab);
   label->setObjectName(name + "Label");
   label->setGeometry(Px(16), Px(top - 16), Px(409), Px(16));
@@ -95,6 +92,7 @@ QComboBox* MainForm::AddTableCombo(QWidget* tab, const QString& name, const QStr
   // The box's own name is its text; the part that takes the typing is named by the label.
   combo->lineEdit()->setAccessibleName(caption);
   combo->installEventFilter(this);
+  table_boxes_.insert(combo, lists);
   return combo;
 }
 
@@ -173,7 +171,7 @@ void MainForm::BuildSourcePage(QWidget* page) {
                 &source_access_version_);
   source_access_version_->button(0)->setChecked(true);
   source_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("SourceAccessVersionGroup"));
-  combo1_ = AddTableCombo(access, "ComboBox1", tr("Source Table"), 145);
+  combo1_ = AddTableCombo(access, "ComboBox1", tr("Source Table"), 145, {dkAccess, true});
   memo4_ = new QPlainTextEdit(access);
   source_tabs_->addTab(access, tr("Access"));
 
@@ -182,7 +180,7 @@ void MainForm::BuildSourcePage(QWidget* page) {
   edit15_ = AddBox(server, "Edit15", tr("Source Database"), 24);
   edit16_ = AddBox(server, "Edit16", tr("User Name"), 64);
   edit17_ = AddBox(server, "Edit17", tr("Password"), 104, true);
-  combo2_ = AddTableCombo(server, "ComboBox2", tr("Source Table"), 144);
+  combo2_ = AddTableCombo(server, "ComboBox2", tr("Source Table"), 144, {dkOracle, true});
   memo5_ = new QPlainTextEdit(server);
   source_tabs_->addTab(server, tr("Oracle"));
 
@@ -203,15 +201,11 @@ void MainForm::BuildSourcePage(QWidget* page) {
   }
 
   connect(browse_text, &QPushButton::clicked, this, &MainForm::BrowseSourceTextButtonClick);
-  connect(browse_dbase, &QPushButton::clicked, this, [this] {
-    BrowseSourceFile(edit2_, "dbf", tr("Select source table"), kDBaseFilters);
-  });
-  connect(browse_paradox, &QPushButton::clicked, this, [this] {
-    BrowseSourceFile(edit3_, "db", tr("Select source table"), kParadoxFilters);
-  });
-  connect(browse_access, &QPushButton::clicked, this, [this] {
-    BrowseSourceFile(edit4_, "mdb", tr("Select source database"), kAccessFilters);
-  });
+  connect(browse_dbase, &QPushButton::clicked, this, [this] { BrowseSourceFile(edit2_, dkDBase); });
+  connect(browse_paradox, &QPushButton::clicked, this,
+          [this] { BrowseSourceFile(edit3_, dkParadox); });
+  connect(browse_access, &QPushButton::clicked, this,
+          [this] { BrowseSourceFile(edit4_, dkAccess); });
   // Edit2Change, Edit3Change, ComboBox1Change, ComboBox2Change: the SQL that reads the
   // whole table follows the table's name while the user has not edited it.
   connect(edit2_, &QLineEdit::textChanged, this,
@@ -222,6 +216,7 @@ void MainForm::BuildSourcePage(QWidget* page) {
           [this](const QString& table) { ProposeSql(memo4_, dkAccess, table); });
   connect(combo2_, &QComboBox::editTextChanged, this,
           [this](const QString& table) { ProposeSql(memo5_, dkOracle, table); });
+  AddDeclaredTabs(source_tabs_, true);
 }
 
 // A statement the user wrote or changed is theirs: a new table name does not replace
@@ -302,7 +297,7 @@ void MainForm::BuildDestinationPage(QWidget* page) {
                 {tr("Access 97"), tr("Access 2000")}, 2, &dest_access_version_);
   dest_access_version_->button(0)->setChecked(true);
   dest_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("DestAccessVersionGroup"));
-  combo3_ = AddTableCombo(access, "ComboBox3", tr("Destination Table"), 177);
+  combo3_ = AddTableCombo(access, "ComboBox3", tr("Destination Table"), 177, {dkAccess, false});
   create_database_check_ =
       new QCheckBox(tr("Create the database if it doesn't exist (Access 2000)"), access);
   create_database_check_->setObjectName(QStringLiteral("CreateDatabaseCheck"));
@@ -326,19 +321,15 @@ void MainForm::BuildDestinationPage(QWidget* page) {
   edit19_ = AddBox(server, "Edit19", tr("Destination Database"), 24);
   edit20_ = AddBox(server, "Edit20", tr("User Name"), 64);
   edit21_ = AddBox(server, "Edit21", tr("Password"), 104, true);
-  combo4_ = AddTableCombo(server, "ComboBox4", tr("Destination Table"), 168);
+  combo4_ = AddTableCombo(server, "ComboBox4", tr("Destination Table"), 168, {dkOracle, false});
   dest_tabs_->addTab(server, tr("Oracle"));
 
   connect(browse_text, &QPushButton::clicked, this, &MainForm::BrowseDestTextButtonClick);
-  connect(browse_dbase, &QPushButton::clicked, this, [this] {
-    BrowseDestFile(edit9_, "dbf", tr("Select destination table"), kDBaseFilters);
-  });
-  connect(browse_paradox, &QPushButton::clicked, this, [this] {
-    BrowseDestFile(edit10_, "db", tr("Select destination table"), kParadoxFilters);
-  });
-  connect(browse_access, &QPushButton::clicked, this, [this] {
-    BrowseDestFile(edit11_, "mdb", tr("Select destination database"), kAccessFilters);
-  });
+  connect(browse_dbase, &QPushButton::clicked, this, [this] { BrowseDestFile(edit9_, dkDBase); });
+  connect(browse_paradox, &QPushButton::clicked, this,
+          [this] { BrowseDestFile(edit10_, dkParadox); });
+  connect(browse_access, &QPushButton::clicked, this,
+          [this] { BrowseDestFile(edit11_, dkAccess); });
   // Any change of selection, by mouse, keyboard, code or the accessibility bus.
   connect(dest_type_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
     if (checked) BrowseDestTextGroupClick();
@@ -346,6 +337,7 @@ void MainForm::BuildDestinationPage(QWidget* page) {
   connect(edit8_, &QLineEdit::textChanged, this, [this](const QString& path) {
     edit7_->setText(QString::fromStdString(HtmlTitleForFile(path.toStdString())));
   });
+  AddDeclaredTabs(dest_tabs_, false);
 }
 
 void MainForm::BrowseSourceTextButtonClick() {
@@ -363,10 +355,13 @@ void MainForm::BrowseSourceTextButtonClick() {
                                : -1);
 }
 
-void MainForm::BrowseSourceFile(QLineEdit* box, const QString& suffix, const QString& title,
-                                const QStringList& filters) {
-  open_dialog_.default_suffix = suffix;
-  const FileDialogRequest request{false, title, filters, 0, suffix, box->text(), false};
+void MainForm::BrowseSourceFile(QLineEdit* box, TDataKind kind) {
+  const KindDeclaration* declared = FindKind(kind);
+  open_dialog_.default_suffix = DefaultSuffix(declared);
+  const QString title = declared && declared->Can(kaOneFile) ? tr("Select source table")
+                                                             : tr("Select source database");
+  const FileDialogRequest request{
+      false, title, FileFilters(kind), 0, open_dialog_.default_suffix, box->text(), false};
   if (const auto answer = dialogs_->ChooseFile(this, request)) box->setText(answer->path);
 }
 
@@ -386,10 +381,17 @@ void MainForm::BrowseDestTextButtonClick() {
                              : -1);
 }
 
-void MainForm::BrowseDestFile(QLineEdit* box, const QString& suffix, const QString& title,
-                              const QStringList& filters) {
-  save_dialog_.default_suffix = suffix;
-  const FileDialogRequest request{true,        title, filters, 0, suffix, box->text(),
+void MainForm::BrowseDestFile(QLineEdit* box, TDataKind kind) {
+  const KindDeclaration* declared = FindKind(kind);
+  save_dialog_.default_suffix = DefaultSuffix(declared);
+  const QString title = declared && declared->Can(kaOneFile) ? tr("Select destination table")
+                                                             : tr("Select destination database");
+  const FileDialogRequest request{true,
+                                  title,
+                                  FileFilters(kind),
+                                  0,
+                                  save_dialog_.default_suffix,
+                                  box->text(),
                                   save_dialog_.prompt_to_create};
   if (const auto answer = dialogs_->ChooseFile(this, request)) box->setText(answer->path);
 }
@@ -435,164 +437,6 @@ void MainForm::FollowAccessVersion(bool source, bool choose) {
                    : tr(": a new database is made as Access 2000");
   }
   frame->setTitle(caption);
-}
-
-void MainForm::SetTableLister(TDataKind kind, TableLister lister) {
-  (kind == dkAccess ? access_lister_ : server_lister_) = std::move(lister);
-}
-
-// ComboBox1Enter to ComboBox4Enter: the list is read again from the database each time
-// the focus enters the box. The box keeps the text it had.
-void MainForm::FillTableList(QComboBox* combo, TDataKind kind, bool source) {
-  const JobDescription description = Describe();
-  EndDescription end = source ? description.source : description.destination;
-  end.kind = kind;
-  const TableLister& lister = kind == dkAccess ? access_lister_ : server_lister_;
-  // Refilling the list moves the box's text; the text and the SQL that follows it stay.
-  const QString text = combo->currentText();
-  auto refill = [combo, &text](const QStringList& items, bool enabled) {
-    const QSignalBlocker quiet(combo);
-    combo->clear();
-    combo->addItems(items);
-    if (!enabled)
-      if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
-        for (int i = 0; i < model->rowCount(); ++i) model->item(i)->setEnabled(false);
-    combo->setEditText(text);
-  };
-  if (!lister) {
-    refill({tr("Listing %1 tables is not available yet: type the table's name")
-                .arg(kind == dkAccess ? tr("Access") : tr("server"))},
-           false);
-    return;
-  }
-  // The description of the end that belongs to this combo box, whatever tab is active.
-  if (kind == dkAccess) {
-    end.database = (source ? edit4_ : edit11_)->text().toStdString();
-    end.password = (source ? edit6_ : edit5_)->text().toStdString();
-    end.dao_version = DaoVersion(source ? source_access_version_ : dest_access_version_);
-  } else {
-    end.database = (source ? edit15_ : edit19_)->text().toStdString();
-    end.user = (source ? edit16_ : edit20_)->text().toStdString();
-    end.password = (source ? edit17_ : edit21_)->text().toStdString();
-  }
-  // Entering the box is no request to open a database that is not named yet, or not
-  // made yet (the Access tab's "create" box): the list stays empty, without a box.
-  if (end.database.empty() || (kind == dkAccess && !QFileInfo::exists(QString::fromStdString(end.database)))) {
-    refill({}, true);
-    return;
-  }
-  // A database that cannot be opened is said once for the same entries: walking the
-  // pages back and forth enters the box again and would raise the same box again.
-  const QString entries = QString::fromStdString(end.database + '\n' + end.user + '\n' +
-                                                 end.password + '\n' + end.dao_version);
-  QString& failed = list_failures_[combo];
-  std::vector<std::string> names;
-  try {
-    WaitCursor wait;
-    names = lister(end);
-  } catch (const std::exception& e) {
-    const QString message = QString::fromStdString(e.what());
-    refill({message}, false);
-    if (failed != entries) ShowListErrorBox(message);
-    failed = entries;
-    return;
-  }
-  failed.clear();
-  QStringList items;
-  for (const std::string& name : names) items << QString::fromStdString(name);
-  refill(items, true);
-}
-
-bool MainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::FocusIn) {
-    // Focus that comes back with the window or from the box's own list is no entry.
-    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
-      if (watched == combo1_) FillTableList(combo1_, dkAccess, true);
-      if (watched == combo3_) FillTableList(combo3_, dkAccess, false);
-      if (watched == combo2_) FillTableList(combo2_, dkOracle, true);
-      if (watched == combo4_) FillTableList(combo4_, dkOracle, false);
-    }
-  }
-  return QMainWindow::eventFilter(watched, event);
-}
-
-JobDescription MainForm::Describe() const {
-  JobDescription d;
-  EndDescription& s = d.source;
-  auto str = [](const QString& text) { return text.toStdString(); };
-  switch (source_tabs_->currentIndex()) {
-    case 0:
-      s.kind = source_type_->checkedId() == 0   ? dkCsv
-               : source_type_->checkedId() == 1 ? dkText
-                                                : dkUnknown;
-      s.file = str(edit1_->text());
-      break;
-    case 1:
-      s.kind = dkDBase;
-      s.file = str(edit2_->text());
-      s.sql = str(memo2_->toPlainText());
-      break;
-    case 2:
-      s.kind = dkParadox;
-      s.file = str(edit3_->text());
-      s.sql = str(memo3_->toPlainText());
-      break;
-    case 3:
-      s.kind = dkAccess;
-      s.database = str(edit4_->text());
-      s.dao_version = DaoVersion(source_access_version_);
-      s.password = str(edit6_->text());
-      s.table = str(combo1_->currentText());
-      s.sql = str(memo4_->toPlainText());
-      break;
-    case 4:
-      s.kind = dkOracle;
-      s.database = str(edit15_->text());
-      s.user = str(edit16_->text());
-      s.password = str(edit17_->text());
-      s.table = str(combo2_->currentText());
-      s.sql = str(memo5_->toPlainText());
-      break;
-  }
-  d.if_exists = if_exists_->checkedId() == 1 ? IfExists::kReplace : IfExists::kAppend;
-  EndDescription& t = d.destination;
-  switch (dest_tabs_->currentIndex()) {
-    case 0: {
-      static constexpr TDataKind kTypes[] = {dkCsv, dkText, dkHtml};
-      const int type = dest_type_->checkedId();
-      t.kind = type >= 0 ? kTypes[type] : dkUnknown;
-      t.file = str(edit8_->text());
-      d.html_title = str(edit7_->text());
-      d.html_banner = str(edit12_->text());
-      d.clipboard = clipboard_check_->isChecked();
-      break;
-    }
-    case 1:
-      t.kind = dkDBase;
-      t.file = str(edit9_->text());
-      break;
-    case 2:
-      t.kind = dkParadox;
-      t.file = str(edit10_->text());
-      break;
-    case 3:
-      t.kind = dkAccess;
-      t.database = str(edit11_->text());
-      t.dao_version = DaoVersion(dest_access_version_);
-      t.password = str(edit5_->text());
-      t.table = str(combo3_->currentText());
-      t.create_database = create_database_check_->isChecked();
-      break;
-    case 4:
-      t.kind = dkOracle;
-      t.database = str(edit19_->text());
-      t.user = str(edit20_->text());
-      t.password = str(edit21_->text());
-      t.table = str(combo4_->currentText());
-      break;
-  }
-  return d;
 }
 
 }  // namespace trundle

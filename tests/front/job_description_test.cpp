@@ -73,7 +73,10 @@ TEST(JobDescriptionTest, WholeTableStatements) {
       {dkOracle, "SCOTT.EMP", "select * from SCOTT.EMP"},
       {dkOracle, "Order Lines", "select * from \"Order Lines\""},
       {dkOracle, "t; drop table \"v\"", "select * from \"t; drop table \"\"v\"\"\""},
+      {dkSqlite, "Order Lines", "select * from \"Order Lines\""},
+      {dkSqlite, "say \"hi\"", "select * from \"say \"\"hi\"\"\""},
       {dkAccess, "", ""},
+      {dkSqlite, "", ""},
       {dkCsv, "a.csv", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(WholeTableSql(c.kind, c.table), c.sql) << c.table;
@@ -89,6 +92,7 @@ TEST(JobDescriptionTest, ATableFileIsProposedOnlyOnceItExists) {
   EXPECT_EQ(ProposedSql(dkDBase, ""), "");
   // A database table needs no file.
   EXPECT_EQ(ProposedSql(dkOracle, "EMP"), "select * from EMP");
+  EXPECT_EQ(ProposedSql(dkSqlite, "orders"), "select * from \"orders\"");
 }
 
 TEST(JobDescriptionTest, HtmlTitleIsTheFileNameCutAtItsFirstDot) {

@@ -16,36 +16,12 @@
 
 #include "tests/databases/access/access_test_util.h"
 #include "tests/test_files.h"
+#include "tests/ui/cli_log.h"
 #include "tests/ui/fake_dialogs.h"
 #include "ui/gauge.h"
 
 namespace trundle {
 namespace {
-
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// The lines of a log with the clock readings taken out: two runs never start in the
-// same second for certain.
-QStringList WithoutTimes(QStringList lines) {
-  for (QString& line : lines)
-    for (const char* timed : {"Commenced: ", "Completed: ", "Elapsed time: "})
-      if (line.startsWith(QLatin1String(timed))) line = QLatin1String(timed);
-  return lines;
-}
-
-QStringList CliLog(const ScratchFolder& dir, const std::vector<std::string>& args) {
-  std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + ShellQuote(TRUNDLE_CLI);
-  for (const std::string& a : args) command.append(" ").append(ShellQuote(a));
-  command.append(" >").append(ShellQuote(dir / "cli.log")).append(" 2>/dev/null </dev/null");
-  EXPECT_NE(std::system(command.c_str()), -1);
-  QString text = QString::fromStdString(ReadFile(dir / "cli.log"));
-  if (text.endsWith('\n')) text.chop(1);
-  return WithoutTimes(text.split('\n'));
-}
 
 std::string Rows(int count) {
   std::string csv = "ID,NAME\n";

@@ -1,0 +1,229 @@
+// What the source and destination pages' entries describe: the job, and the table lists
+// their database tabs read from the databases they name.
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFileInfo>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QStandardItemModel>
+#include <QTabWidget>
+
+#include "front/kinds.h"
+#include "ui/main_form.h"
+
+namespace trundle {
+namespace {
+
+// Restores the cursor however the list handler is left.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+std::string DaoVersion(const QButtonGroup* group) {
+  switch (group->checkedId()) {
+    case 0:
+      return "dao35";
+    case 1:
+      return "dao36";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
+bool IsDatabaseFile(TDataKind kind) {
+  const KindDeclaration* declared = FindKind(kind);
+  return declared && declared->Can(kaHoldsTables) && !declared->extensions.empty();
+}
+
+void MainForm::SetTableLister(TDataKind kind, TableLister lister) {
+  listers_[kind] = std::move(lister);
+}
+
+// ComboBox1Enter to ComboBox4Enter, and the declared tabs' table boxes: the list is read
+// again from the database each time the focus enters the box. The box keeps its text.
+void MainForm::FillTableList(QComboBox* combo, TDataKind kind, bool source) {
+  const JobDescription description = Describe();
+  EndDescription end = source ? description.source : description.destination;
+  end.kind = kind;
+  const auto found = listers_.find(kind);
+  const TableLister lister = found == listers_.end() ? TableLister() : found->second;
+  // Refilling the list moves the box's text; the text and the SQL that follows it stay.
+  const QString text = combo->currentText();
+  auto refill = [combo, &text](const QStringList& items, bool enabled) {
+    const QSignalBlocker quiet(combo);
+    combo->clear();
+    combo->addItems(items);
+    if (!enabled)
+      if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
+        for (int i = 0; i < model->rowCount(); ++i) model->item(i)->setEnabled(false);
+    combo->setEditText(text);
+  };
+  if (!lister) {
+    // A build without the kind has no declaration to take its title from.
+    const QString title = kind == dkAccess   ? tr("Access")
+                          : kind == dkOracle ? tr("server")
+                                             : QString::fromUtf8(KindTitle(kind));
+    refill({tr("Listing %1 tables is not available yet: type the table's name").arg(title)}, false);
+    return;
+  }
+  // The description of the end that belongs to this combo box, whatever tab is active.
+  if (const DeclaredTab* tab = FindDeclaredTab(combo)) {
+    end = EndDescription{};
+    end.kind = kind;
+    end.database = tab->database->text().toStdString();
+  } else if (kind == dkAccess) {
+    end.database = (source ? edit4_ : edit11_)->text().toStdString();
+    end.password = (source ? edit6_ : edit5_)->text().toStdString();
+    end.dao_version = DaoVersion(source ? source_access_version_ : dest_access_version_);
+  } else {
+    end.database = (source ? edit15_ : edit19_)->text().toStdString();
+    end.user = (source ? edit16_ : edit20_)->text().toStdString();
+    end.password = (source ? edit17_ : edit21_)->text().toStdString();
+  }
+  // Entering the box is no request to open a database that is not named yet, or not
+  // made yet (the Access tab's "create" box, a SQLite database the run creates): the
+  // list stays empty, without a box.
+  if (end.database.empty() ||
+      (IsDatabaseFile(kind) && !QFileInfo::exists(QString::fromStdString(end.database)))) {
+    refill({}, true);
+    return;
+  }
+  // A database that cannot be opened is said once for the same entries: walking the
+  // pages back and forth enters the box again and would raise the same box again.
+  const QString entries = QString::fromStdString(end.database + '\n' + end.user + '\n' +
+                                                 end.password + '\n' + end.dao_version);
+  QString& failed = list_failures_[combo];
+  std::vector<std::string> names;
+  try {
+    WaitCursor wait;
+    names = lister(end);
+  } catch (const std::exception& e) {
+    const QString message = QString::fromStdString(e.what());
+    refill({message}, false);
+    if (failed != entries) ShowListErrorBox(message);
+    failed = entries;
+    return;
+  }
+  failed.clear();
+  QStringList items;
+  for (const std::string& name : names) items << QString::fromStdString(name);
+  refill(items, true);
+}
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn) {
+    // Focus that comes back with the window or from the box's own list is no entry.
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+      auto* combo = qobject_cast<QComboBox*>(watched);
+      if (const auto box = table_boxes_.constFind(combo); combo && box != table_boxes_.cend())
+        FillTableList(combo, box->kind, box->source);
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+JobDescription MainForm::Describe() const {
+  JobDescription d;
+  EndDescription& s = d.source;
+  auto str = [](const QString& text) { return text.toStdString(); };
+  switch (source_tabs_->currentIndex()) {
+    case 0:
+      s.kind = source_type_->checkedId() == 0   ? dkCsv
+               : source_type_->checkedId() == 1 ? dkText
+                                                : dkUnknown;
+      s.file = str(edit1_->text());
+      break;
+    case 1:
+      s.kind = dkDBase;
+      s.file = str(edit2_->text());
+      s.sql = str(memo2_->toPlainText());
+      break;
+    case 2:
+      s.kind = dkParadox;
+      s.file = str(edit3_->text());
+      s.sql = str(memo3_->toPlainText());
+      break;
+    case 3:
+      s.kind = dkAccess;
+      s.database = str(edit4_->text());
+      s.dao_version = DaoVersion(source_access_version_);
+      s.password = str(edit6_->text());
+      s.table = str(combo1_->currentText());
+      s.sql = str(memo4_->toPlainText());
+      break;
+    case 4:
+      s.kind = dkOracle;
+      s.database = str(edit15_->text());
+      s.user = str(edit16_->text());
+      s.password = str(edit17_->text());
+      s.table = str(combo2_->currentText());
+      s.sql = str(memo5_->toPlainText());
+      break;
+    default:
+      if (const DeclaredTab* tab = FindDeclaredTab(true, source_tabs_->currentIndex())) {
+        s.kind = tab->kind;
+        s.database = str(tab->database->text());
+        s.table = str(tab->table->currentText());
+        if (tab->sql) s.sql = str(tab->sql->toPlainText());
+      }
+      break;
+  }
+  d.if_exists = if_exists_->checkedId() == 1 ? IfExists::kReplace : IfExists::kAppend;
+  EndDescription& t = d.destination;
+  switch (dest_tabs_->currentIndex()) {
+    case 0: {
+      static constexpr TDataKind kTypes[] = {dkCsv, dkText, dkHtml};
+      const int type = dest_type_->checkedId();
+      t.kind = type >= 0 ? kTypes[type] : dkUnknown;
+      t.file = str(edit8_->text());
+      d.html_title = str(edit7_->text());
+      d.html_banner = str(edit12_->text());
+      d.clipboard = clipboard_check_->isChecked();
+      break;
+    }
+    case 1:
+      t.kind = dkDBase;
+      t.file = str(edit9_->text());
+      break;
+    case 2:
+      t.kind = dkParadox;
+      t.file = str(edit10_->text());
+      break;
+    case 3:
+      t.kind = dkAccess;
+      t.database = str(edit11_->text());
+      t.dao_version = DaoVersion(dest_access_version_);
+      t.password = str(edit5_->text());
+      t.table = str(combo3_->currentText());
+      t.create_database = create_database_check_->isChecked();
+      break;
+    case 4:
+      t.kind = dkOracle;
+      t.database = str(edit19_->text());
+      t.user = str(edit20_->text());
+      t.password = str(edit21_->text());
+      t.table = str(combo4_->currentText());
+      break;
+    default:
+      if (const DeclaredTab* tab = FindDeclaredTab(false, dest_tabs_->currentIndex())) {
+        t.kind = tab->kind;
+        t.database = str(tab->database->text());
+        t.table = str(tab->table->currentText());
+      }
+      break;
+  }
+  return d;
+}
+
+}  // namespace trundle
