@@ -19,7 +19,9 @@ namespace {
 // Access end by its table and the database file that holds it (a table name alone does
 // not say which database was read or written).
 std::string LogName(const TTrundleUnknown& end) {
-  if (end.GetKind() != dkAccess || end.Database.empty()) return end.TableName;
+  // A database file's table is named with the file (a server's data source is left out).
+  if ((end.GetKind() != dkAccess && end.GetKind() != dkSqlite) || end.Database.empty())
+    return end.TableName;
   return end.TableName.empty() ? end.Database : end.TableName + " in " + end.Database;
 }
 
