@@ -157,6 +157,10 @@ std::string UsageText() {
          "  configured data source, or an Oracle connect identifier; the destination table\n"
          "  must exist. Give the password through an environment variable, never as an\n"
          "  argument.\n"
+         "PostgreSQL (kind postgresql, alias pg) is reached through libpq: SOURCE or DEST is a\n"
+         "  URI (postgresql://user@host:port/db) or a keyword string (host=... dbname=...);\n"
+         "  a missing destination table is created. The password comes from the variable\n"
+         "  --*-password-env names, PGPASSWORD or ~/.pgpass, never from the location.\n"
          "\n"
          "Options:\n" +
          kinds +
@@ -296,7 +300,8 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     if (!positional.empty()) return "--list-tables takes the database and nothing else";
     if (!o.source.kind) o.source.kind = KindForPath(o.source.location);
     if (!o.source.kind || !IsDatabaseKind(*o.source.kind))
-      return "--list-tables needs a database (.mdb, .accdb, .sqlite), not " + o.source.location;
+      return "--list-tables needs a database (.mdb, .accdb, .sqlite, postgresql://), not " +
+             o.source.location;
     return PasswordInLocation(*o.source.kind, o.source, "--source-password-env");
   }
   if (o.clipboard && positional.size() == 1) {

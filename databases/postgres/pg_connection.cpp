@@ -14,15 +14,17 @@ std::string Trimmed(std::string text) {
 }  // namespace
 
 bool IsPostgresUri(const std::string& location) {
-  const std::string lower = LowerAscii(location.substr(0, 13));
-  return lower.rfind("postgresql://", 0) == 0 || lower.rfind("postgres://", 0) == 0;
+  // libpq takes these two in lower case only.
+  return location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
 }
 
 bool LocationGivesPassword(const std::string& location) {
   char* error = nullptr;
   PQconninfoOption* options = PQconninfoParse(location.c_str(), &error);
   PQfreemem(error);
-  if (!options) return false;
+  // What libpq cannot parse it will not connect with either; a password may still be
+  // written in it, and the refusal is the safe answer then.
+  if (!options) return LowerAscii(location).find("password") != std::string::npos;
   bool found = false;
   for (PQconninfoOption* o = options; o->keyword; ++o)
     if (std::string(o->keyword) == "password" && o->val && *o->val) found = true;
@@ -34,10 +36,11 @@ PgConnection::PgConnection(const std::string& location, const std::string& user,
                            const std::string& password)
     : location_(location) {
   if (LocationGivesPassword(location))
-    throw NotOpenedError("The connection " + location_ +
-                         " gives a password, which would show in the process list: leave it "
-                         "out and put it in an environment variable (--source-password-env, "
-                         "--dest-password-env), PGPASSWORD or ~/.pgpass");
+    throw NotOpenedError(
+        "The connection's location gives a password, which would show in the process list: leave "
+        "it "
+        "out and put it in an environment variable (--source-password-env, "
+        "--dest-password-env), PGPASSWORD or ~/.pgpass");
   // dbname first: its keywords are expanded there, and those after it override them.
   std::vector<const char*> keys = {"dbname", "client_encoding"};
   std::vector<const char*> values = {location.c_str(), "UTF8"};

@@ -17,10 +17,10 @@
 
 namespace trundle {
 
-// True when location starts postgresql:// or postgres:// (in any letter case).
+// True when location starts postgresql:// or postgres:// (in lower case, as libpq takes them).
 bool IsPostgresUri(const std::string& location);
 // True when the URI or keyword string gives a password of its own (which would show in
-// the process list). A location libpq cannot parse gives none; connecting says why.
+// the process list). A location libpq cannot parse gives one when it says "password".
 bool LocationGivesPassword(const std::string& location);
 
 struct PgResultFree {

@@ -12,6 +12,8 @@ namespace {
 
 // Lines are sent to the server in pieces of about this size.
 constexpr size_t kCopyChunk = 256 * 1024;
+// NAMEDATALEN - 1.
+constexpr size_t kLongestName = 63;
 
 bool Taken(const std::vector<std::string>& names, const std::string& name) {
   for (const std::string& other : names)
@@ -77,6 +79,10 @@ std::string PgWriter::CreateTable(const std::string& table, const TFieldDefs& fi
   if (fields.empty())
     throw TrundleError("The table " + table + " cannot be created in " + db_.location() +
                        ": the source has no fields");
+  // The server would keep the first 63 bytes of a longer name, and make another table.
+  if (table.size() > kLongestName)
+    throw TrundleError("The table " + table + " cannot be created in " + db_.location() +
+                       ": PostgreSQL keeps names of at most 63 bytes");
   std::vector<std::string> names;
   std::string sql = "create table " + db_.Quote(table) + " (";
   for (size_t i = 0; i < fields.size(); ++i) {
