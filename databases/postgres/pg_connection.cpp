@@ -2,6 +2,7 @@
 
 #include "engine/ascii.h"
 #include "engine/errors.h"
+#include "engine/log_text.h"
 
 namespace trundle {
 namespace {
@@ -66,8 +67,14 @@ PgConnection::~PgConnection() { PQfinish(conn_); }
 std::string PgConnection::Reason(const PGresult* result) {
   const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
   std::string reason = primary ? primary : result ? Trimmed(PQresultErrorMessage(result)) : "";
-  if (const char* detail = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL) : nullptr)
-    reason += std::string(" (") + detail + ")";
+  if (const char* detail = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL) : nullptr) {
+    // The detail may quote the record's values, line breaks and all: one line, cut short.
+    std::string text = detail;
+    while (!text.empty() && text.back() == '.') text.pop_back();
+    for (char& c : text)
+      if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    reason += " (" + ShownInLog(text) + ")";
+  }
   return reason;
 }
 

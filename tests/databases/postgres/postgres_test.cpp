@@ -215,7 +215,7 @@ TEST_F(PostgresTest, ARefusedRecordIsNamedAndUndoesItsBatch) {
   ASSERT_TRUE(dest->OpenTable());
   std::vector<std::vector<Variant>> records;
   for (int i = 1; i <= 1500; ++i)
-    records.push_back({Variant::Integer(i), Variant::String(std::to_string(i).insert(0, 1, 'r'))});
+    records.push_back({Variant::Integer(i), Variant::String(std::to_string(i).insert(0, "r\n"))});
   try {
     Move(*dest, {"n", "name"}, records);
     FAIL() << "the refused record went unnoticed";
@@ -224,6 +224,9 @@ TEST_F(PostgresTest, ARefusedRecordIsNamedAndUndoesItsBatch) {
     EXPECT_NE(text.find("Record 1234 could not be written"), std::string::npos) << text;
     EXPECT_NE(text.find("violates check constraint"), std::string::npos) << text;
     EXPECT_NE(text.find("1000 records were committed"), std::string::npos) << text;
+    // The server's detail quotes the row, line break and all: the message stays one line.
+    EXPECT_NE(text.find("(1234, r 1234)"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\n'), std::string::npos) << text;
   }
   EXPECT_EQ(Column("select count(*) || ' ' || max(n) from " + t),
             std::vector<std::string>{"1000 1000"});
