@@ -84,6 +84,23 @@ bool ConnectionStringHasPassword(const std::string& text) {
   return false;
 }
 
+// The sentence refusing a password inside an end's location, or empty.
+std::string PasswordInLocation(TDataKind kind, const EndOptions& end, const char* option) {
+  if (kind == dkOracle) {
+    if (ConnectionStringHasPassword(end.location) || ConnectionStringHasPassword(end.database))
+      return kPasswordInConnectionString + std::string(option);
+    return "";
+  }
+  const KindDeclaration* declared = FindKind(kind);
+  if (!declared || !declared->gives_password) return "";
+  for (const std::string* place : {&end.location, &end.database})
+    if (!place->empty() && declared->gives_password(*place))
+      return "a password in the connection shows in the process list; leave it out and put the "
+             "password in an environment variable named by " +
+             std::string(option);
+  return "";
+}
+
 // --if-exists WHAT; an error sentence, or empty.
 std::string ParseIfExists(const std::string& what, IfExists& out) {
   if (what == "append") out = IfExists::kAppend;
@@ -140,6 +157,10 @@ std::string UsageText() {
          "  configured data source, or an Oracle connect identifier; the destination table\n"
          "  must exist. Give the password through an environment variable, never as an\n"
          "  argument.\n"
+         "PostgreSQL (kind postgresql, alias pg) is reached through libpq: SOURCE or DEST is a\n"
+         "  URI (postgresql://user@host:port/db) or a keyword string (host=... dbname=...);\n"
+         "  a missing destination table is created. The password comes from the variable\n"
+         "  --*-password-env names, PGPASSWORD or ~/.pgpass, never from the location.\n"
          "\n"
          "Options:\n" +
          kinds +
@@ -279,10 +300,9 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     if (!positional.empty()) return "--list-tables takes the database and nothing else";
     if (!o.source.kind) o.source.kind = KindForPath(o.source.location);
     if (!o.source.kind || !IsDatabaseKind(*o.source.kind))
-      return "--list-tables needs a database (.mdb, .accdb, .sqlite), not " + o.source.location;
-    if (*o.source.kind == dkOracle && ConnectionStringHasPassword(o.source.location))
-      return kPasswordInConnectionString + std::string("--source-password-env");
-    return "";
+      return "--list-tables needs a database (.mdb, .accdb, .sqlite, postgresql://), not " +
+             o.source.location;
+    return PasswordInLocation(*o.source.kind, o.source, "--source-password-env");
   }
   if (o.clipboard && positional.size() == 1) {
     positional.emplace_back();
@@ -325,9 +345,7 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
   for (const auto& [end, kind, option] :
        {std::tuple(&o.source, *o.source.kind, "--source-password-env"),
         std::tuple(&o.dest, *o.dest.kind, "--dest-password-env")})
-    if (kind == dkOracle && (ConnectionStringHasPassword(end->location) ||
-                             ConnectionStringHasPassword(end->database)))
-      return kPasswordInConnectionString + std::string(option);
+    if (std::string e = PasswordInLocation(kind, *end, option); !e.empty()) return e;
   return UnreadOption(given, o);
 }
 
@@ -363,7 +381,7 @@ std::string DescribeEnd(const EndOptions& end, TDataKind kind, bool is_source,
   out.sql = end.sql;
   // A server's table is named in the statement by the adaptor, which finds the name in
   // the server's catalogue and quotes it: pasted in here it would run as SQL.
-  if (is_source && out.sql.empty() && kind != dkOracle)
+  if (is_source && out.sql.empty() && kind != dkOracle && kind != dkPostgres)
     out.sql = WholeTableSql(kind, IsFileKind(kind) ? end.location : end.table);
   return "";
 }

@@ -68,6 +68,9 @@ struct KindDeclaration {
   // ODBC connection string, a file whose first bytes say so. Asked before the extensions,
   // so that a kind can take a file another kind's extension would claim. May be empty.
   std::function<bool(const std::string& location)> recognises;
+  // True when a location gives a password of its own, which would show in the process
+  // list: the command line refuses it and asks for an environment variable. May be empty.
+  std::function<bool(const std::string& location)> gives_password;
   uint32_t source_options = 0;  // KindOption bits
   uint32_t dest_options = 0;    // KindOption bits
   uint32_t abilities = 0;       // KindAbility bits

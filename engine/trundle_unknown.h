@@ -45,8 +45,9 @@ enum TDataKind : uint8_t {
   dkAccess = 6,
   dkOracle = 7,
   dkSqlite = 8,  // kinds added after the first eight take the ordinals after them
+  dkPostgres = 9,
 };
-inline constexpr int kDataKindCount = 9;
+inline constexpr int kDataKindCount = 10;
 
 using TTrundleMessageEvent = std::function<void(const std::string& message)>;
 using TTrundleProgressEvent = std::function<void(int32_t percent)>;

@@ -78,7 +78,8 @@ bool DestinationExists(const JobDescription& description, bool ask_databases) {
   const KindDeclaration* declared = FindKind(dest.kind);
   if (!ask_databases || !declared || !declared->Can(kaHoldsTables) || dest.database.empty())
     return false;
-  if (dest.kind != dkOracle && !std::filesystem::exists(dest.database)) return false;
+  const bool server = dest.kind == dkOracle || dest.kind == dkPostgres;
+  if (!server && !std::filesystem::exists(dest.database)) return false;
   try {
     for (const std::string& table :
          DatabaseTables(dest.kind, dest.database, dest.user, dest.password, dest.dao_version))

@@ -4,6 +4,7 @@
 #include "textfiles/text_kinds.h"
 #ifdef TRUNDLE_WITH_TABLE_FILES
 #include "databases/database_kinds.h"
+#include "databases/postgres/postgres_kind.h"
 #include "databases/sqlite/sqlite_kind.h"
 #endif
 
@@ -14,7 +15,7 @@ std::vector<KindDeclaration> Declared() {
   return {
       CsvKind(),   TabTextKind(), HtmlKind(),
 #ifdef TRUNDLE_WITH_TABLE_FILES
-      DBaseKind(), ParadoxKind(), AccessKind(), ServerKind(), SqliteKind(),
+      DBaseKind(), ParadoxKind(), AccessKind(), ServerKind(), SqliteKind(), PostgresKind(),
 #endif
   };
 }

@@ -19,7 +19,7 @@ const KindDeclaration* FindKind(TDataKind kind);
 std::optional<TDataKind> KindOfLocation(const std::string& location);
 // The kind a name or alias names, letter case ignored.
 std::optional<TDataKind> KindOfName(const std::string& name);
-// "csv, text, ..., oracle, sqlite or odbc": every name, then the aliases.
+// "csv, text, ..., sqlite, postgresql, odbc or pg": every name, then the aliases.
 std::string KindNameList();
 
 }  // namespace trundle

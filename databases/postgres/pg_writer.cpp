@@ -1,0 +1,226 @@
+#include "databases/postgres/pg_writer.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/ascii.h"
+#include "engine/errors.h"
+#include "engine/log_text.h"
+
+namespace trundle {
+namespace {
+
+// Lines are sent to the server in pieces of about this size.
+constexpr size_t kCopyChunk = 256 * 1024;
+// NAMEDATALEN - 1.
+constexpr size_t kLongestName = 63;
+
+bool Taken(const std::vector<std::string>& names, const std::string& name) {
+  for (const std::string& other : names)
+    if (other == name) return true;
+  return false;
+}
+
+// The line of the COPY that the error's context names ("COPY t, line 3, column n: ..."),
+// or 0.
+int64_t CopyLineOf(const PGresult* result) {
+  const char* context = PQresultErrorField(result, PG_DIAG_CONTEXT);
+  if (!context) return 0;
+  const char* at = std::strstr(context, "COPY ");
+  at = at ? std::strstr(at, ", line ") : nullptr;
+  return at ? std::strtoll(at + 7, nullptr, 10) : 0;
+}
+
+}  // namespace
+
+PgWriter::PgWriter(const std::string& location, const std::string& user,
+                   const std::string& password)
+    : db_(location, user, password) {}
+
+PgWriter::~PgWriter() { Rollback(); }
+
+bool PgWriter::FindTable(const std::string& table) {
+  const std::vector<PgTable> tables = db_.Tables();
+  const PgTable* found = PgConnection::Find(tables, table);
+  if (!found) return false;
+  if (found->view)
+    throw TrundleError(found->name + " of " + db_.location() +
+                       " is a view; records are appended to tables");
+  table_ = *found;
+  created_from_.clear();
+  ReadColumns();
+  return true;
+}
+
+void PgWriter::ReadColumns() {
+  const PgResult result = db_.ExecParams(
+      "select attname, atttypid from pg_catalog.pg_attribute where attrelid = $1::oid "
+      "and attnum > 0 and not attisdropped and attgenerated = '' order by attnum",
+      {std::to_string(table_.oid)}, "Could not read the fields of " + table_.name + " in");
+  names_.clear();
+  kinds_.clear();
+  for (int row = 0; row < PQntuples(result.get()); ++row) {
+    names_.emplace_back(PQgetvalue(result.get(), row, 0));
+    kinds_.push_back(PgColumnKindOf(std::stoul(PQgetvalue(result.get(), row, 1))));
+  }
+  mapper_.SetDestination(names_, created_from_);
+  mapper_ready_ = true;
+  copy_map_.clear();
+}
+
+int64_t PgWriter::CountRows() {
+  const PgResult result = db_.Exec("select count(*) from " + db_.Quote(table_),
+                                   "Could not count the records of " + table_.name + " in");
+  return std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10);
+}
+
+std::string PgWriter::CreateTable(const std::string& table, const TFieldDefs& fields) {
+  if (table.empty()) throw TrundleError("No table was named to create in " + db_.location());
+  if (fields.empty())
+    throw TrundleError("The table " + table + " cannot be created in " + db_.location() +
+                       ": the source has no fields");
+  // The server would keep the first 63 bytes of a longer name, and make another table.
+  if (table.size() > kLongestName)
+    throw TrundleError("The table " + table + " cannot be created in " + db_.location() +
+                       ": PostgreSQL keeps names of at most 63 bytes");
+  std::vector<std::string> names;
+  std::string sql = "create table " + db_.Quote(table) + " (";
+  for (size_t i = 0; i < fields.size(); ++i) {
+    std::string name = fields[i].Name.empty() ? "Field" + std::to_string(i + 1) : fields[i].Name;
+    const std::string wanted = name;
+    for (int n = 2; Taken(names, name); ++n) name = wanted + "_" + std::to_string(n);
+    sql += (i ? ", " : "") + db_.Quote(name) + " " + PgDeclaredType(fields[i]) +
+           (fields[i].Required ? " not null" : "");
+    names.push_back(std::move(name));
+  }
+  sql += ")";
+  db_.Exec(sql, "Could not create table " + table + " in");
+  if (!FindTable(table))
+    throw TrundleError("The table " + table + " was created in " + db_.location() +
+                       " but cannot be found in its search path");
+  for (const TFieldDef& field : fields) created_from_.push_back(field.Name);
+  mapper_.SetDestination(names_, created_from_);
+  return sql;
+}
+
+void PgWriter::Begin() {
+  if (in_transaction_) return;
+  db_.Exec("begin", "Could not start a transaction in");
+  in_transaction_ = true;
+}
+
+void PgWriter::StartCopy(const std::vector<int>& map) {
+  columns_.clear();
+  std::string list;
+  for (size_t i = 0; i < map.size(); ++i) {
+    if (map[i] < 0) continue;
+    list += (columns_.empty() ? "" : ", ") + db_.Quote(names_[static_cast<size_t>(map[i])]);
+    columns_.emplace_back(static_cast<int>(i), map[i]);
+  }
+  Begin();
+  copy_map_ = map;
+  copy_first_ = written_ + 1;
+  if (columns_.empty()) return;  // COPY names at least one field
+  const PgResult result = db_.Exec("copy " + db_.Quote(table_) + " (" + list + ") from stdin",
+                                   "Could not append to table " + table_.name + " of");
+  copying_ = true;
+}
+
+// A record no field of the table takes is a row of the fields' defaults.
+void PgWriter::WriteDefaults() {
+  PgResult result(
+      PQexec(db_.get(), ("insert into " + db_.Quote(table_) + " default values").c_str()));
+  if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+    copy_first_ = written_;
+    Refuse(result.get(), 1);
+  }
+}
+
+void PgWriter::Write(const TRecordBuffer& names, const TRecordBuffer& values) {
+  if (!mapper_ready_)
+    throw TrundleError("No table of " + db_.location() + " is open for appending");
+  const std::vector<int>& map = mapper_.Map(names, values, true);
+  if (copying_ && map != copy_map_) EndCopy();
+  if (!copying_) StartCopy(map);
+  ++written_;
+  if (columns_.empty()) return WriteDefaults();
+  static const Variant kNone;
+  for (size_t k = 0; k < columns_.size(); ++k) {
+    const auto [source, field] = columns_[k];
+    const Variant& value = static_cast<size_t>(source) < values.size() ? values[source] : kNone;
+    if (k) buffer_ += '\t';
+    AppendCopyValue(value, kinds_[static_cast<size_t>(field)], buffer_);
+  }
+  buffer_ += '\n';
+  if (buffer_.size() >= kCopyChunk) Flush();
+}
+
+void PgWriter::Flush() {
+  if (buffer_.empty()) return;
+  if (PQputCopyData(db_.get(), buffer_.data(), static_cast<int>(buffer_.size())) != 1)
+    Refuse(nullptr);
+  buffer_.clear();
+}
+
+void PgWriter::EndCopy() {
+  if (!copying_) return;
+  Flush();
+  copying_ = false;
+  if (PQputCopyEnd(db_.get(), nullptr) != 1) Refuse(nullptr);
+  PgResult result(PQgetResult(db_.get()));
+  while (PGresult* more = PQgetResult(db_.get())) PQclear(more);
+  if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) Refuse(result.get());
+}
+
+void PgWriter::Commit() {
+  EndCopy();
+  if (in_transaction_) {
+    const PgResult result(PQexec(db_.get(), "commit"));
+    in_transaction_ = false;
+    if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+      const std::string text = "Records " + std::to_string(committed_ + 1) + " to " +
+                               std::to_string(written_) + " could not be committed to table " +
+                               table_.name + " of " + db_.location() + ": " +
+                               PgConnection::Reason(result.get()) + ". They were rolled back; " +
+                               std::to_string(committed_) + " records were committed before them.";
+      Rollback();
+      throw TrundleError(text);
+    }
+  }
+  committed_ = written_;
+}
+
+void PgWriter::Rollback() noexcept {
+  buffer_.clear();
+  if (copying_) {
+    copying_ = false;
+    PQputCopyEnd(db_.get(), "the batch is undone");
+    while (PGresult* more = PQgetResult(db_.get())) PQclear(more);
+  }
+  if (in_transaction_) {
+    PQclear(PQexec(db_.get(), "rollback"));
+    in_transaction_ = false;
+  }
+  written_ = committed_;
+}
+
+// A COPY the server refused: the record its line names, the reason, and the batch undone.
+void PgWriter::Refuse(const PGresult* result, int64_t line) {
+  if (line == 0 && result) line = CopyLineOf(result);
+  std::string reason = result ? PgConnection::Reason(result) : "";
+  if (reason.empty()) reason = ShownInLog(PQerrorMessage(db_.get()));
+  while (!reason.empty() && reason.back() == '\n') reason.pop_back();
+  const int64_t batch_end = written_;
+  std::string text =
+      line > 0 ? "Record " + std::to_string(copy_first_ + line - 1) + " could not be written to "
+               : "Records " + std::to_string(committed_ + 1) + " to " + std::to_string(batch_end) +
+                     " could not be written to ";
+  text += "table " + table_.name + " of " + db_.location() + ": " + reason + ". " +
+          std::to_string(committed_) + " records were committed before; the open batch (records " +
+          std::to_string(committed_ + 1) + " to " + std::to_string(batch_end) +
+          ") was rolled back.";
+  Rollback();
+  throw TrundleError(text);
+}
+
+}  // namespace trundle

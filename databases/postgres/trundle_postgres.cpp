@@ -1,0 +1,120 @@
+#include "databases/postgres/trundle_postgres.h"
+
+#include <climits>
+
+#include "databases/postgres/pg_reader.h"
+#include "databases/postgres/pg_writer.h"
+#include "engine/errors.h"
+
+namespace trundle {
+namespace {
+
+int32_t ClampedCount(int64_t count) {
+  return count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
+}
+
+}  // namespace
+
+TTrundlePostgres::TTrundlePostgres() = default;
+
+TTrundlePostgres::~TTrundlePostgres() = default;
+
+bool TTrundlePostgres::OpenTable() { return destination_ ? OpenDestination() : OpenSource(); }
+
+bool TTrundlePostgres::OpenSource() {
+  SendMessage("Reading from table");
+  reader_.reset();
+  RecordCount = 0;
+  try {
+    reader_ = std::make_unique<PgReader>(Database, UserName, Password, TableName, Sql);
+    const int64_t count = reader_->Count();
+    SendMessage(std::to_string(count) + " records read");
+    RecordCount = ClampedCount(count);
+    return true;
+  } catch (const NotOpenedError&) {
+    throw;
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+  }
+  reader_.reset();
+  return false;
+}
+
+void TTrundlePostgres::PrepareDestination() { destination_ = true; }
+
+bool TTrundlePostgres::OpenDestination() {
+  refused_ = false;
+  RecordCount = 0;
+  if (!writer_) writer_ = std::make_unique<PgWriter>(Database, UserName, Password);
+  try {
+    if (TableName.empty()) throw TrundleError("No table of " + Database + " was named to write to");
+    if (!writer_->FindTable(TableName)) {
+      SendMessage("Table doesn't exist");
+      return false;
+    }
+    const int64_t count = writer_->CountRows();
+    SendMessage("Table " + writer_->table() + " holds " + std::to_string(count) +
+                " records; the new ones are appended");
+    RecordCount = ClampedCount(count);
+    return true;
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+  }
+  refused_ = true;
+  return false;
+}
+
+bool TTrundlePostgres::CreateTable(TTrundleUnknown& source) {
+  if (refused_ || !writer_) return false;
+  SendMessage("Creating table");
+  try {
+    SendMessage(writer_->CreateTable(TableName, source.SourceFieldDefs(nullptr)));
+    SendMessage("Table created");
+    return true;
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+  }
+  return false;
+}
+
+bool TTrundlePostgres::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
+  ClearFilledBuffers(names, values);
+  if (!reader_) return false;
+  try {
+    FilledUpTo(reader_->columns());
+    return reader_->Next(names, values);
+  } catch (const std::exception& e) {
+    ReportReadError(e.what());
+    return false;
+  }
+}
+
+bool TTrundlePostgres::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
+  if (!writer_) throw TrundleError("The table " + TableName + " of " + Database + " is not open");
+  writer_->Write(names, values);
+  return true;
+}
+
+void TTrundlePostgres::StartTransaction() {
+  if (writer_) writer_->Begin();
+}
+
+void TTrundlePostgres::Commit() {
+  if (writer_) writer_->Commit();
+}
+
+void TTrundlePostgres::Rollback() {
+  if (writer_) writer_->Rollback();
+}
+
+void TTrundlePostgres::SaveTable() {
+  if (!writer_) return;
+  for (const std::string& note : writer_->TakeNotes()) SendMessage(note);
+}
+
+TFieldDefs TTrundlePostgres::SourceFieldDefs(const TextLength&) {
+  if (!reader_) return {};
+  return reader_->FieldDefs();
+}
+
+}  // namespace trundle

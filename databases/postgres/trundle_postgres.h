@@ -1,0 +1,54 @@
+// The PostgreSQL adaptor: a table (or a statement) of a PostgreSQL server as a source,
+// and a table of one as a destination, created from the source's fields when missing.
+// Database is the location (a postgresql:// URI or a keyword string), TableName the
+// table, Sql a source's statement, UserName and Password what to log on with (a password
+// left empty is libpq's to find).
+//
+// As a destination each batch the job commits is one transaction holding one COPY of its
+// records: a record the server refuses undoes its batch, and the batches committed before
+// it stay.
+#pragma once
+
+#include <memory>
+
+#include "engine/trundle_unknown.h"
+
+namespace trundle {
+
+class PgReader;
+class PgWriter;
+
+class TTrundlePostgres : public TTrundleUnknown {
+ public:
+  TTrundlePostgres();
+  ~TTrundlePostgres() override;
+
+  // A source: connects, opens the cursor and counts its records. A destination (after
+  // PrepareDestination): connects and looks for TableName; false (after "Table doesn't
+  // exist") when there is none. A server that cannot be reached throws NotOpenedError; any
+  // other failure is one message and false.
+  bool OpenTable() override;
+  void PrepareDestination() override;
+  void SaveTable() override;
+  TDataKind GetKind() const override { return dkPostgres; }
+  // Creates TableName from the source's fields; the statement goes to the log first.
+  bool CreateTable(TTrundleUnknown& source) override;
+  bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
+  bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
+  void StartTransaction() override;
+  void Commit() override;
+  void Rollback() override;
+  bool RollsBackOpenBatch() const override { return true; }
+  TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
+
+ private:
+  bool OpenSource();
+  bool OpenDestination();
+
+  std::unique_ptr<PgReader> reader_;
+  std::unique_ptr<PgWriter> writer_;
+  bool destination_ = false;
+  bool refused_ = false;
+};
+
+}  // namespace trundle
