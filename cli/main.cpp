@@ -33,6 +33,7 @@ constexpr int kExitMoved = 0;
 constexpr int kExitNotOpened = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitError = 3;
+constexpr int kExitRejected = 4;  // the run ended and set records aside
 // A run stopped by a signal exits as the shell reports a process killed by it.
 constexpr int kExitSignalBase = 128;
 
@@ -205,6 +206,8 @@ int main(int argc, char** argv) {
   if (const int status = RefuseExistingDestination(description); status >= 0) return status;
   trundle::TTrundle job;
   trundle::BuildJob(description, job);
+  if (std::string e = trundle::RejectFileMessage(description, job.RejectFilePath); !e.empty())
+    return Usage(e);
   if (options.clipboard) trundle::SetSystemClipboard(trundle::FindCommandClipboard());
 
   if (WritesToStandardOutput(options.dest.location)) g_log = stderr;
@@ -257,10 +260,16 @@ int main(int argc, char** argv) {
     std::cerr << trundle::AsLines(trundle::ShortenedLogLine(job.Source().ReadError()));
     return kExitError;
   }
+  if (job.outcome() == trundle::TRunOutcome::kTooManyRejects) {
+    std::cerr << "trundle-cli: more than " << options.max_rejects
+              << " records were set aside; the run was stopped\n";
+    return kExitError;
+  }
   if (job.outcome() == trundle::TRunOutcome::kStopped)
     return kExitSignalBase + (g_signal ? g_signal : SIGINT);
   // --quiet silences the log, not the reason a run moved nothing.
   if (job.outcome() != trundle::TRunOutcome::kMoved && options.quiet)
     std::cerr << "trundle-cli: nothing was moved\n" << console.WhyNothingMoved();
-  return job.outcome() == trundle::TRunOutcome::kMoved ? kExitMoved : kExitNotOpened;
+  if (job.outcome() != trundle::TRunOutcome::kMoved) return kExitNotOpened;
+  return job.records_rejected() > 0 ? kExitRejected : kExitMoved;
 }

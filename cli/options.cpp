@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <tuple>
 
@@ -29,6 +30,11 @@ bool KindReads(TDataKind kind, bool is_source, const std::string& what) {
 // The first option of `given` that the chosen kinds do not read, as a usage error.
 std::string UnreadOption(const std::vector<std::string>& given, const CliOptions& o) {
   for (const std::string& option : given) {
+    if (option == "--reject-file" || option == "--max-rejects") {
+      if (o.on_error != TOnError::kSkip)
+        return "option " + option + " applies with --on-error skip";
+      continue;
+    }
     if (option == "--html-title" || option == "--html-banner") {
       if (*o.dest.kind != dkHtml)
         return "option " + option + " applies to an HTML destination, not to a " +
@@ -194,14 +200,23 @@ std::string UsageText() {
          "                                          anew (replace: csv and text files; an\n"
          "                                          HTML page always is), or stops the run\n"
          "                                          before it starts (fail, exit status 1)\n"
+         "  --on-error stop|skip                    a record the destination refuses stops\n"
+         "                                          the run (stop, the default), or is set\n"
+         "                                          aside in the reject file (skip)\n"
+         "  --reject-file PATH                      where skip sets records aside (default:\n"
+         "                                          DEST's table or file name followed by\n"
+         "                                          .rejects.csv, in the current folder)\n"
+         "  --max-rejects N                         stop the run (exit status 3) once more\n"
+         "                                          than N records are set aside\n"
          "  --clipboard                             put tab-delimited text on the clipboard\n"
          "                                          instead of writing DEST\n"
          "  --quiet                                 print no log\n"
          "  --help, --version\n"
          "\n"
          "Exit status: 0 records moved; 1 the source or destination could not be opened\n"
-         "or created; 2 a usage error; 3 an error stopped the run; 130 or 143 SIGINT or\n"
-         "SIGTERM stopped it at a record boundary (a text destination is left as it was).\n";
+         "or created; 2 a usage error; 3 an error stopped the run; 4 the run ended and set\n"
+         "records aside; 130 or 143 SIGINT or SIGTERM stopped it at a record boundary (a text\n"
+         "destination is left as it was).\n";
 }
 
 std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o) {
@@ -239,8 +254,30 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       std::string what;
       error = i + 1 < args.size() ? ParseIfExists(what = args[++i], o.if_exists)
                                   : "option --if-exists needs a value";
-    }
-    else if (a == "--source-kind")
+    } else if (a == "--on-error") {
+      const std::string what = i + 1 < args.size() ? args[++i] : "";
+      if (what == "stop")
+        o.on_error = TOnError::kStop;
+      else if (what == "skip")
+        o.on_error = TOnError::kSkip;
+      else
+        error = what.empty() ? "option --on-error needs a value"
+                             : "unknown --on-error '" + what + "' (stop or skip)";
+    } else if (a == "--reject-file")
+      error = value(o.reject_file);
+    else if (a == "--max-rejects") {
+      std::string n;
+      error = value(n);
+      if (error.empty()) {
+        char* end = nullptr;
+        errno = 0;
+        const long long parsed = std::strtoll(n.c_str(), &end, 10);
+        if (n.empty() || *end != '\0' || parsed < 0 || errno == ERANGE)
+          error = "--max-rejects takes a count of records, not '" + n + "'";
+        else
+          o.max_rejects = parsed;
+      }
+    } else if (a == "--source-kind")
       error = kind(o.source.kind);
     else if (a == "--dest-kind")
       error = kind(o.dest.kind);
@@ -399,6 +436,9 @@ std::string DescribeJob(const CliOptions& options, JobDescription& out) {
   out.html_title =
       options.html_title ? *options.html_title : HtmlTitleForFile(options.dest.location);
   out.html_banner = options.html_banner.value_or("Banner.html");
+  out.on_error = options.on_error;
+  out.reject_file = options.reject_file;
+  out.max_rejects = options.max_rejects;
   return "";
 }
 

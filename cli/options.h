@@ -35,6 +35,9 @@ struct CliOptions {
   std::string check_access;      // --check-access FILE: the Access database to check
   bool create_database = false;  // --create-database: a missing Access DEST is made empty
   IfExists if_exists = IfExists::kAppend;  // --if-exists append|replace|fail
+  TOnError on_error = TOnError::kStop;     // --on-error stop|skip
+  std::string reject_file;                 // --reject-file PATH
+  int64_t max_rejects = -1;                // --max-rejects N
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.

@@ -30,6 +30,10 @@ struct TableWriteOptions {
   // table's own code page wins unless this is set explicitly.
   std::string encoding = "UTF-8";
   bool encoding_explicit = false;
+  // A value the format would cut to fit its field or leave empty (a number or a date
+  // out of range) refuses its record (RecordRefusedError) instead: for a run that sets
+  // such records aside rather than storing less than they held.
+  bool refuse_lossy = false;
 };
 
 // Reads one table file from start to end. The file must stay in place while the reader

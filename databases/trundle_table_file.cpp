@@ -70,6 +70,7 @@ bool TTrundleTableFile::OpenTable() {
     query_->read_options.encoding = Encoding;
     query_->write_options.encoding = Encoding.empty() ? "UTF-8" : Encoding;
     query_->write_options.encoding_explicit = !Encoding.empty();
+    query_->write_options.refuse_lossy = RefuseLossyValues;
     query_->OnTick = OnTick;
     query_->AppendFromOpen = destination_;
     try {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace trundle {
 
@@ -26,6 +27,22 @@ class NotOpenedError : public TrundleError {
 class StopRequestedError : public TrundleError {
  public:
   StopRequestedError() : TrundleError("Stopped on request") {}
+};
+
+// A destination refused one record and nothing else: a value its field cannot take (too
+// long, out of range, not a number), a Null where one is required, a key already held.
+// what() is the whole sentence a run that stops on it ends with; cause() says which field
+// and what was wrong ("field Name (value 'x'): NOT NULL constraint failed"), for a run
+// that sets the record aside and goes on. The destination still takes the next record
+// (after a Rollback and StartTransaction where it undid its open batch).
+class RecordRefusedError : public TrundleError {
+ public:
+  RecordRefusedError(const std::string& message, std::string cause)
+      : TrundleError(message), cause_(std::move(cause)) {}
+  const std::string& cause() const { return cause_; }
+
+ private:
+  std::string cause_;
 };
 
 // The message of a value index outside a record, as the user sees it.

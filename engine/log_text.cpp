@@ -28,6 +28,20 @@ size_t OffsetOfCharacter(std::string_view text, size_t index) {
 
 }  // namespace
 
+std::string ValueInLog(const Variant& value) {
+  switch (value.type()) {
+    case VarType::kUnassigned:
+    case VarType::kNull:
+      return "Null";
+    case VarType::kBlob:
+      return std::to_string(value.text().size()) + " bytes";
+    case VarType::kString:
+      return "'" + ShownInLog(value.text()) + "'";
+    default:
+      return ShownInLog(value.ToText());
+  }
+}
+
 std::string ShownInLog(std::string_view text) {
   if (text.size() <= kLogValueLimit) return std::string(text);
   const size_t characters = CountCharacters(text);

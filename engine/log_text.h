@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/variant.h"
+
 namespace trundle {
 
 // The most characters of one value or name that a log line shows.
@@ -18,6 +20,10 @@ inline constexpr size_t kLogLineLimit = 1000;
 // kLogValueLimit characters followed by "... (N characters)". Characters are UTF-8 code
 // points: a cut never splits one.
 std::string ShownInLog(std::string_view text);
+
+// A value as a log line shows it beside its field: text between single quotes
+// (ShownInLog), a number or date as text, "Null", a blob as its size ("12 bytes").
+std::string ValueInLog(const Variant& value);
 
 // A line of the log: the line itself up to kLogLineLimit characters; a longer one keeps
 // its beginning and its end, the middle replaced by "... (N characters left out) ...".

@@ -80,6 +80,8 @@ void TTrundle::Progress(int32_t percent) {
 void TTrundle::Execute() {
   outcome_ = TRunOutcome::kNotRun;
   records_moved_ = 0;
+  records_rejected_ = 0;
+  rejects_.reset();
   failure_.clear();
   const double start = NowLocal();
   // The elapsed time is measured on a steady clock: the wall clock may jump (a change
@@ -103,6 +105,7 @@ void TTrundle::Execute() {
     // The exception goes on to the caller unchanged; the log says that the run failed,
     // where it would otherwise end at whatever the run was doing.
     if (OnMessage) OnMessage("Failed: " + std::string(e.what()));
+    ReportRejects();
     throw;
   }
   // A run that moved nothing because an end failed says so, not only by the adaptor's
@@ -116,7 +119,9 @@ void TTrundle::Execute() {
     OnMessage("Elapsed time: " + FormatElapsed(elapsed.count() / 86400.0));
     // A stopped run ends by saying what it left behind, the question a user who stopped
     // it has.
-    if (outcome_ == TRunOutcome::kStopped) OnMessage(destination_->WhatAStopLeaves(records_moved_));
+    if (outcome_ == TRunOutcome::kStopped || outcome_ == TRunOutcome::kTooManyRejects)
+      OnMessage(destination_->WhatAStopLeaves(records_moved_));
+    ReportRejects();
   }
 }
 
@@ -170,25 +175,120 @@ TRunOutcome TTrundle::ReportStop(int64_t undone) {
   return TRunOutcome::kStopped;
 }
 
+TRunOutcome TTrundle::ReportTooManyRejects(int64_t undone) {
+  if (OnMessage)
+    OnMessage("Stopped: more than " + std::to_string(MaxRejects) + " records were set aside; " +
+              std::to_string(records_moved_) + " records moved" +
+              (undone > 0
+                   ? "; the open batch of " + std::to_string(undone) + " records was rolled back"
+                   : ""));
+  return TRunOutcome::kTooManyRejects;
+}
+
+void TTrundle::ReportRejects() const {
+  if (!OnMessage || !rejects_) return;
+  OnMessage(records_rejected_ == 1 ? "1 record was set aside in " + rejects_->path()
+                                   : std::to_string(records_rejected_) +
+                                         " records were set aside in " + rejects_->path());
+}
+
+void TTrundle::SetAside(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
+                        const std::string& reason) {
+  // The log names the first few; a table with thousands of bad records would bury the
+  // rest of the log under them.
+  constexpr int64_t kRejectsLogged = 20;
+  // A job given no path still keeps what it sets aside.
+  if (!rejects_)
+    rejects_ =
+        std::make_unique<RejectFile>(RejectFilePath.empty() ? "rejects.csv" : RejectFilePath);
+  rejects_->Add(number, names, values, reason);
+  ++records_rejected_;
+  if (!OnMessage) return;
+  if (records_rejected_ <= kRejectsLogged)
+    OnMessage(ShortenedLogLine("Record " + std::to_string(number) + " set aside: " + reason));
+  else if (records_rejected_ == kRejectsLogged + 1)
+    OnMessage("Further records set aside are listed only in " + rejects_->path());
+}
+
+bool TTrundle::WriteOne(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
+                        int filled) {
+  const bool held = OnError == TOnError::kSkip && destination_->RollsBackOpenBatch();
+  destination_->SetNamesFilled(filled);
+  try {
+    destination_->WriteRecord(names, values);
+  } catch (const RecordRefusedError& e) {
+    if (OnError == TOnError::kStop) throw;
+    SetAside(number, names, values, e.cause());
+    if (held) ReplayBatch();
+    return false;
+  }
+  if (!held) return true;
+  if (held_count_ == held_.size()) held_.emplace_back();
+  HeldRecord& record = held_[held_count_++];
+  record.number = number;
+  // Only the names the source filled, or were filled in this slot before, need copying:
+  // the rest are Unassigned in both.
+  if (record.names.size() != names.size() || filled < 0 || record.filled < 0) {
+    record.names = names;
+    record.values = values;
+  } else {
+    for (size_t i = 0; i < static_cast<size_t>(std::max(filled, record.filled)); ++i) {
+      record.names[i] = names[i];
+      record.values[i] = values[i];
+    }
+  }
+  record.filled = filled;
+  return true;
+}
+
+void TTrundle::ReplayBatch() {
+  // Each pass writes the batch again without the records refused so far; a record
+  // refused only now (a key that an earlier record of the batch holds) starts another.
+  for (;;) {
+    destination_->Rollback();
+    destination_->StartTransaction();
+    size_t i = 0;
+    try {
+      for (; i < held_count_; ++i) {
+        destination_->SetNamesFilled(held_[i].filled);
+        destination_->WriteRecord(held_[i].names, held_[i].values);
+      }
+      return;
+    } catch (const RecordRefusedError& e) {
+      SetAside(held_[i].number, held_[i].names, held_[i].values, e.cause());
+      std::rotate(held_.begin() + static_cast<std::ptrdiff_t>(i),
+                  held_.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                  held_.begin() + static_cast<std::ptrdiff_t>(held_count_));
+      --held_count_;
+    }
+  }
+}
+
 TRunOutcome TTrundle::MoveRecords() {
   TRecordBuffer names(kRecordBufferSize);
   TRecordBuffer values(kRecordBufferSize);
   if (OnMessage) OnMessage("Moving data");
-  int64_t count = 0;
+  int64_t count = 0;  // records read
   // A stop request is honoured between records, so that every record is either
   // written whole or not begun.
   int64_t committed = 0;  // records written up to the last Commit
   bool stopped = false;
+  bool too_many = false;  // more records set aside than MaxRejects
+  held_count_ = 0;
   try {
     destination_->StartTransaction();
     while (!(stopped = StopRequested()) && source_->ReadRecord(names, values)) {
-      destination_->SetNamesFilled(source_->FilledNames(names, values));
-      destination_->WriteRecord(names, values);
       ++count;
-      records_moved_ = count;
+      WriteOne(count, names, values, source_->FilledNames(names, values));
+      records_moved_ = count - records_rejected_;
+      if (MaxRejects >= 0 && records_rejected_ > MaxRejects) {
+        too_many = true;
+        break;
+      }
       if (count % kRecordsPerBatch == 0) {
         destination_->Commit();
-        committed = count;
+        committed = records_moved_;
+        held_count_ = 0;
         destination_->StartTransaction();
       }
       // 64-bit so that a long run cannot overflow; a source that does not know its size
@@ -201,7 +301,7 @@ TRunOutcome TTrundle::MoveRecords() {
     }
     // A run stopped on request keeps the batches committed and undoes the open one
     // where the destination can, as a failed run does.
-    if (stopped)
+    if (stopped || too_many)
       destination_->Rollback();
     else
       destination_->Commit();
@@ -215,21 +315,21 @@ TRunOutcome TTrundle::MoveRecords() {
     destination_->Rollback();
     throw;
   }
-  if (stopped) {
-    const int64_t undone = destination_->RollsBackOpenBatch() ? count - committed : 0;
-    records_moved_ = count - undone;
-    return ReportStop(undone);
+  if (stopped || too_many) {
+    const int64_t undone = destination_->RollsBackOpenBatch() ? records_moved_ - committed : 0;
+    records_moved_ -= undone;
+    return too_many ? ReportTooManyRejects(undone) : ReportStop(undone);
   }
   // A source that logged an error and stopped reading has not delivered everything: the
   // destination is not finished as if it had (a file destination keeps its old contents).
   if (!source_->ReadError().empty()) {
     if (OnMessage)
-      OnMessage("Stopped by an error reading the source: " + std::to_string(count) +
+      OnMessage("Stopped by an error reading the source: " + std::to_string(records_moved_) +
                 " records moved");
     return TRunOutcome::kReadFailed;
   }
   Progress(100);
-  if (OnMessage) OnMessage(std::to_string(count) + " records moved");
+  if (OnMessage) OnMessage(std::to_string(records_moved_) + " records moved");
   return TRunOutcome::kMoved;
 }
 

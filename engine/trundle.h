@@ -18,7 +18,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "engine/reject_file.h"
 #include "engine/trundle_unknown.h"
 
 namespace trundle {
@@ -26,12 +28,20 @@ namespace trundle {
 // How a run ended, for callers that need more than the log (the command line's exit
 // status).
 enum class TRunOutcome : uint8_t {
-  kNotRun,      // Execute was not called, or left by an exception
-  kNotOpened,   // the source, the destination or its creation failed: nothing moved
-  kMoved,       // the record loop ran to its end
-  kStopped,     // RequestStop ended the record loop early; SaveTable was not called
-  kReadFailed,  // an error ended the source's reading early (its ReadError); SaveTable
-                // was not called
+  kNotRun,          // Execute was not called, or left by an exception
+  kNotOpened,       // the source, the destination or its creation failed: nothing moved
+  kMoved,           // the record loop ran to its end
+  kStopped,         // RequestStop ended the record loop early; SaveTable was not called
+  kReadFailed,      // an error ended the source's reading early (its ReadError); SaveTable
+                    // was not called
+  kTooManyRejects,  // more than MaxRejects records were set aside: the run ended as a
+                    // stopped one does (the open batch rolled back, no SaveTable)
+};
+
+// What a run does with a record that the destination refuses (RecordRefusedError).
+enum class TOnError : uint8_t {
+  kStop,  // the refusal ends the run: the exception leaves Execute
+  kSkip,  // the record is set aside in the reject file and the run goes on
 };
 
 class TTrundle {
@@ -71,6 +81,12 @@ class TTrundle {
   TTrundleProgressEvent OnProgress;
   // Half the 100 ms a window may go without answering. Tests set zero to see every tick.
   std::chrono::milliseconds TickInterval{50};
+  TOnError OnError = TOnError::kStop;
+  // kSkip: where the records set aside go (a RejectFile, created only when one is).
+  std::string RejectFilePath;
+  // kSkip: once more than this many records are set aside the run ends
+  // (kTooManyRejects); negative: no limit.
+  int64_t MaxRejects = -1;
 
   TRunOutcome outcome() const { return outcome_; }
   // Records written and kept: after a stop, without the open batch a server rolled back.
@@ -78,6 +94,8 @@ class TTrundle {
   // Why a run that ended kNotOpened failed, for a box that says it: the last line the
   // failing adaptor logged (or a sentence naming the end that failed). Empty otherwise.
   const std::string& failure() const { return failure_; }
+  // Records set aside by the last run (kSkip), each a line of RejectFilePath.
+  int64_t records_rejected() const { return records_rejected_; }
 
  private:
   // Opens both ends, moves the records and saves the destination; the outcome.
@@ -88,6 +106,27 @@ class TTrundle {
   // batch the destination rolled back; kStopped.
   TRunOutcome ReportStop(int64_t undone);
   std::unique_ptr<TTrundleUnknown> MakeRelaying(TDataKind kind);
+
+  // One record of the open batch, kept as read so that it can be written again.
+  struct HeldRecord {
+    int64_t number = 0;  // in the source, 1 for the first
+    TRecordBuffer names;
+    TRecordBuffer values;
+    int filled = -1;  // the source's FilledNames
+  };
+  // Writes one record: false when the destination refused it and it was set aside
+  // (kSkip); any other exception, and a refusal under kStop, goes on to the caller.
+  bool WriteOne(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
+                int filled);
+  // After a refusal that undid the open batch: rolls back, starts a new batch and writes
+  // the held records again, setting aside each that is refused in turn.
+  void ReplayBatch();
+  void SetAside(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
+                const std::string& reason);
+  // kTooManyRejects: the stop's lines and the outcome.
+  TRunOutcome ReportTooManyRejects(int64_t undone);
+  // The log's closing lines about the records set aside, when there are any.
+  void ReportRejects() const;
 
   std::unique_ptr<TTrundleUnknown> source_;
   std::unique_ptr<TTrundleUnknown> destination_;
@@ -103,6 +142,10 @@ class TTrundle {
   // The last line an adaptor sent: the reason a step that failed gives.
   mutable std::string last_adaptor_message_;
   int64_t records_moved_ = 0;
+  int64_t records_rejected_ = 0;
+  std::vector<HeldRecord> held_;  // the open batch, kept only where a refusal undoes it
+  size_t held_count_ = 0;         // of held_ in use (the rest keep their buffers)
+  std::unique_ptr<RejectFile> rejects_;
   int32_t percent_ = 0;  // the last share passed to OnProgress
   std::chrono::steady_clock::time_point last_callback_;
   std::atomic<bool> stop_requested_{false};

@@ -86,6 +86,11 @@ class TTrundleUnknown {
   // getting the records after its own. Only the text kinds act on it, and they replace
   // the file only once the run has written the new one whole.
   bool ReplaceExisting = false;
+  // Destination: a value the kind would store cut short or leave empty (too long for
+  // its field, a number or date out of range) refuses its record with
+  // RecordRefusedError instead, so that a job setting refused records aside keeps it
+  // whole. Kinds that store every value whole, or refuse it anyway, ignore it.
+  bool RefuseLossyValues = false;
   int32_t RecordCount = 0;  // set by a successful OpenTable
   TTrundleMessageEvent OnMessage;
   // Stepped through a TickCounter by every long phase (tick.h). A phase that can end early

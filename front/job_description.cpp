@@ -63,6 +63,29 @@ void BuildJob(const JobDescription& description, TTrundle& job) {
   destination.Clipboard = description.clipboard;
   destination.ReplaceExisting =
       description.if_exists == IfExists::kReplace && CanReplace(description.destination.kind);
+  job.OnError = description.on_error;
+  // A record set aside is kept whole in the reject file: a value that the destination
+  // would cut or leave empty refuses its record instead.
+  destination.RefuseLossyValues = description.on_error == TOnError::kSkip;
+  job.RejectFilePath =
+      description.reject_file.empty() ? DefaultRejectFile(description) : description.reject_file;
+  job.MaxRejects = description.max_rejects;
+}
+
+std::string RejectFileMessage(const JobDescription& description, const std::string& path) {
+  if (description.on_error != TOnError::kSkip || !IsFileKind(description.source.kind) ||
+      !SameFile(description.source.file, path))
+    return "";
+  return "The reject file " + path + " is the source file " + description.source.file +
+         ": name another with --reject-file";
+}
+
+std::string DefaultRejectFile(const JobDescription& description) {
+  const EndDescription& dest = description.destination;
+  std::string name = IsFileKind(dest.kind) ? dest.file : dest.table;
+  if (const size_t slash = name.rfind('/'); slash != std::string::npos) name.erase(0, slash + 1);
+  if (name.empty() || name == "-") name = "records";
+  return name + ".rejects.csv";
 }
 
 bool CanReplace(TDataKind kind) { return kind == dkCsv || kind == dkText; }

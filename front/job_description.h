@@ -49,7 +49,22 @@ struct JobDescription {
   std::string html_title;
   std::string html_banner;
   bool clipboard = false;
+  // A record the destination refuses: the run stops, or the record is set aside in
+  // reject_file (empty: DefaultRejectFile) and the run goes on; more than max_rejects
+  // set aside (negative: no limit) stops it.
+  TOnError on_error = TOnError::kStop;
+  std::string reject_file;
+  int64_t max_rejects = -1;
 };
+
+// Where a run that sets records aside puts them by default: the destination table's
+// name, or its file's name without the folder, followed by ".rejects.csv", in the
+// current folder.
+std::string DefaultRejectFile(const JobDescription& description);
+
+// Empty unless a run that sets records aside would write them over its own source (a
+// mended reject file loaded again): then a sentence for the user naming both.
+std::string RejectFileMessage(const JobDescription& description, const std::string& path);
 
 // True for the kinds whose end is one file named by EndDescription::file.
 bool IsFileKind(TDataKind kind);

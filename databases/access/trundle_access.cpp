@@ -7,6 +7,7 @@
 
 #include "databases/access/access_fields.h"
 #include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_table_writer.h"
 #include "databases/access/jet/jet_tdef.h"
 #include "databases/sql/table_names.h"
 #include "engine/adaptor_registry.h"
@@ -111,6 +112,7 @@ bool TTrundleAccess::OpenAppend(const std::string& table) {
   refused_ = false;
   mapper_ready_ = false;
   written_ = committed_ = 0;
+  append_table_ = table;
   try {
     database_->OpenAppend(table);
   } catch (const std::exception& e) {
@@ -245,17 +247,25 @@ bool TTrundleAccess::WriteRecord(const TRecordBuffer& names, const TRecordBuffer
   try {
     database_->Append(row_);
   } catch (const TrundleError& e) {
-    throw TrundleError("Record " + std::to_string(written_) + " could not be written to table " +
-                       TableName + " of " + Database + ": " + e.what() + ". " +
-                       std::to_string(committed_) + " records were committed before it; the open " +
-                       "batch (records " + std::to_string(committed_ + 1) + " to " +
-                       std::to_string(written_) + ") was rolled back.");
+    const std::string text =
+        "Record " + std::to_string(written_) + " could not be written to table " + TableName +
+        " of " + Database + ": " + e.what() + ". " + std::to_string(committed_) +
+        " records were committed before it; the open batch (records " +
+        std::to_string(committed_ + 1) + " to " + std::to_string(written_) + ") was rolled back.";
+    // The writer refuses a row before it touches the file (a value, a key, a relationship),
+    // so the refusal is the record's own; a failing file is another exception.
+    if (dynamic_cast<const jet::RowRefusedError*>(&e)) throw RecordRefusedError(text, e.what());
+    throw TrundleError(text);
   }
   return true;
 }
 
 void TTrundleAccess::StartTransaction() {
-  if (database_->Connected()) database_->BeginTrans();
+  if (!database_->Connected()) return;
+  // A batch rolled back in the middle of a run (a record refused and set aside) ended
+  // the appending: the table is taken up again where the last commit left it.
+  if (!database_->Appending() && !append_table_.empty()) database_->OpenAppend(append_table_);
+  database_->BeginTrans();
 }
 
 void TTrundleAccess::Commit() {

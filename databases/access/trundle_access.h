@@ -74,6 +74,7 @@ class TTrundleAccess : public TTrundleUnknown {
   std::unique_ptr<TDAOQuery> query_;
   bool destination_ = false;
   bool refused_ = false;  // OpenTable refused the table for appending
+  std::string append_table_;  // the table OpenAppend took, as stored
   // The source names of the fields, in order, when this adaptor created the table.
   std::vector<std::string> created_from_;
   FieldNameMapper mapper_;

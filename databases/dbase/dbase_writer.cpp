@@ -16,6 +16,7 @@
 #include "databases/dbase/memo_file.h"
 #include "engine/codepage.h"
 #include "engine/errors.h"
+#include "engine/log_text.h"
 
 namespace trundle {
 namespace {
@@ -87,10 +88,13 @@ class DBaseWriter final : public TableFileWriter {
   std::string text_;      // scratch
   std::vector<std::string> repairs_;
   bool closed_ = false;
+  bool refuse_lossy_ = false;  // TableWriteOptions::refuse_lossy
 };
 
 DBaseWriter::DBaseWriter(const std::string& path, const TableWriteOptions& options)
-    : file_(OpenForWriting(path)), header_(dbase::ReadTableHeader(file_)) {
+    : file_(OpenForWriting(path)),
+      header_(dbase::ReadTableHeader(file_)),
+      refuse_lossy_(options.refuse_lossy) {
   ChooseCodePage(options);
   OpenMemo();  // held too before anything in the table changes
   DropCutShortRecords();
@@ -176,9 +180,11 @@ void DBaseWriter::Append(const std::vector<Variant>& values) {
     try {
       Encode(i, value, records_.data() + start);
     } catch (const TrundleError& e) {
+      // Nothing of the record stays: the next one may still be stored.
       records_.resize(start);
-      throw TrundleError("Cannot store a value in field " + fields_[i].Name + " of " + path() +
-                         ": " + e.what());
+      throw RecordRefusedError(
+          "Cannot store a value in field " + fields_[i].Name + " of " + path() + ": " + e.what(),
+          "field " + fields_[i].Name + ": " + e.what());
     }
   }
   ++pending_;
@@ -220,7 +226,11 @@ void DBaseWriter::Encode(size_t index, const Variant& value, char* record) {
       out[0] = value.ToBoolean() ? 'T' : 'F';
       return;
     case 'D':
-      if (!dbase::FormatDate(value.ToDateTime(), out)) ++losses_[index].dates_dropped;
+      if (!dbase::FormatDate(value.ToDateTime(), out)) {
+        if (refuse_lossy_)
+          throw TrundleError("the date " + ValueInLog(value) + " is outside the years 1 to 9999");
+        ++losses_[index].dates_dropped;
+      }
       return;
     case 'I':
     case 'Y':
@@ -259,6 +269,9 @@ void DBaseWriter::EncodeText(size_t index, const Variant& value, char* out) {
     ToCodePage(index, source, text_);
   size_t n = text_.size();
   if (n > static_cast<size_t>(f.width)) {
+    if (refuse_lossy_)
+      throw TrundleError("the value " + ValueInLog(value) + " takes " + std::to_string(n) +
+                         " bytes, and the field holds " + std::to_string(f.width));
     n = static_cast<size_t>(f.width);
     // Cut before a UTF-8 continuation byte so no character is split.
     if (codec_->identity() && !raw)
@@ -300,6 +313,10 @@ void DBaseWriter::EncodeNumber(size_t index, const Variant& value, char* out) {
   } else {
     ok = dbase::FormatFixed(number, f.width, f.decimals, out);
   }
+  if (!ok && refuse_lossy_)
+    throw TrundleError("the number " + ValueInLog(value) + " does not fit the field's " +
+                       std::to_string(f.width) + " characters with " + std::to_string(f.decimals) +
+                       " decimals");
   if (!ok) ++losses_[index].numbers_dropped;
 }
 
@@ -344,6 +361,9 @@ void DBaseWriter::EncodeFoxPro(size_t index, const Variant& value, char* record,
   } else {
     dbase::StoreDouble(out, value.ToDouble());
   }
+  if (!ok && refuse_lossy_)
+    throw TrundleError(std::string(f.type == 'T' ? "the date " : "the number ") +
+                       ValueInLog(value) + " is out of the field's range");
   if (!ok) {
     ++(f.type == 'T' ? losses_[index].dates_dropped : losses_[index].numbers_dropped);
     SetNull(f, record);

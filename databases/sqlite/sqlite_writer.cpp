@@ -9,21 +9,6 @@
 namespace trundle {
 namespace {
 
-// The value as a log line shows it beside its field.
-std::string ValueInLog(const Variant& value) {
-  switch (value.type()) {
-    case VarType::kUnassigned:
-    case VarType::kNull:
-      return "Null";
-    case VarType::kBlob:
-      return std::to_string(value.text().size()) + " bytes";
-    case VarType::kString:
-      return "'" + ShownInLog(value.text()) + "'";
-    default:
-      return ShownInLog(value.ToText());
-  }
-}
-
 // A name not taken yet by names, compared as SQLite compares column names (letters a to z
 // in any case).
 bool Taken(const std::vector<std::string>& names, const std::string& name) {
@@ -250,9 +235,10 @@ void SqliteWriter::Write(const TRecordBuffer& names, const TRecordBuffer& values
         rc = BindSqliteValue(stmt, static_cast<int>(k) + 1, columns_[field], value,
                              buffers_[k].data());
     } catch (const TrundleError& e) {
-      const std::string text = Failed("field " + names_[field] + ": " + e.what());
+      const std::string cause = "field " + names_[field] + ": " + e.what();
+      const std::string text = Failed(cause);
       Rollback();
-      throw TrundleError(text);
+      throw RecordRefusedError(text, cause);
     }
     if (rc != SQLITE_OK) Refuse(rc, values, source, field);
   }
@@ -294,6 +280,11 @@ void SqliteWriter::Refuse(int rc, const TRecordBuffer& values, int source, int f
   }
   const std::string text = Failed(cause);
   Rollback();
+  // A constraint, a type or a size is this record's own fault; anything else (a full
+  // disk, a lock) would refuse every record after it as well.
+  const int primary = rc & 0xff;
+  if (primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG)
+    throw RecordRefusedError(text, cause);
   throw TrundleError(text);
 }
 

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 #include "cli/options.h"
 #include "databases/access/new_database.h"
@@ -1140,6 +1141,122 @@ TEST(CliAccessTest, AJournalAKilledRunLeftGoesAtTheNextOpen) {
   const std::string path = testing::ShellWord(dir / "shop.mdb");
   EXPECT_EQ(testing::CommandOutput("mdb-export " + path + " Table | wc -l"),
             std::to_string(rows.size()) + "\n");
+}
+
+}  // namespace
+}  // namespace trundle
+
+namespace trundle {
+namespace {
+
+// A csv source of `count` records "i,name i", where the records listed get `bad` as
+// their name instead.
+std::string NumberedCsv(int count, const std::set<int>& bad_records, const std::string& bad) {
+  std::string csv = "id,name\r\n";
+  for (int i = 1; i <= count; ++i)
+    csv +=
+        std::to_string(i) + "," + (bad_records.count(i) ? bad : "n" + std::to_string(i)) + "\r\n";
+  return csv;
+}
+
+int64_t SqliteCount(const ScratchFolder& dir, const std::string& file) {
+  const CliRun run = RunCli(dir, {"--source-table", "t", file, "-"});
+  return std::count(run.out.begin(), run.out.end(), '\n') - 1;
+}
+
+// --on-error skip into SQLite: the records the table refuses go to the reject file, the
+// good ones of their batches all arrive; the mended file loads again; a clean run leaves
+// no file; more rejects than --max-rejects stop the run with the committed batches kept.
+TEST(CliRejectTest, RefusedRecordsIntoSqliteAreSetAsideAndLoadAgain) {
+  ScratchFolder dir;
+  // The table is made by SQLite itself, with its constraints.
+  ASSERT_EQ(std::system(("sqlite3 " + ShellQuote(dir / "db.sqlite") +
+                         " 'create table t(id integer primary key, name text not null)'")
+                            .c_str()),
+            0);
+  WriteFile(dir / "in.csv", NumberedCsv(2500, {7, 1500, 1501}, ""));
+  const CliRun run =
+      RunCli(dir, {"--on-error", "skip", "in.csv", "db.sqlite", "--dest-table", "t"});
+  EXPECT_EQ(run.status, 4) << run.out << run.err;
+  EXPECT_NE(run.out.find("2497 records moved\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\n3 records were set aside in t.rejects.csv\n"), std::string::npos);
+  EXPECT_EQ(SqliteCount(dir, "db.sqlite"), 2497);
+  const std::string reason = "field name (value Null): NOT NULL constraint failed: t.name";
+  EXPECT_EQ(ReadFile(dir / "t.rejects.csv"), "Record,ID,NAME,Reason\r\n7,7,," + reason +
+                                                 "\r\n1500,1500,," + reason + "\r\n1501,1501,," +
+                                                 reason + "\r\n");
+  // Mended, the file goes in with the same command; Record and Reason find no field.
+  std::string mended = ReadFile(dir / "t.rejects.csv");
+  for (size_t at; (at = mended.find(",," + reason)) != std::string::npos;)
+    mended.replace(at, reason.size() + 2, ",mended,");
+  WriteFile(dir / "mended.csv", mended);
+  std::filesystem::remove(dir / "t.rejects.csv");
+  const CliRun again =
+      RunCli(dir, {"--on-error", "skip", "mended.csv", "db.sqlite", "--dest-table", "t"});
+  EXPECT_EQ(again.status, 0) << again.out;
+  EXPECT_NE(again.out.find("Field RECORD: 3 values were not written"), std::string::npos);
+  EXPECT_EQ(SqliteCount(dir, "db.sqlite"), 2500);
+  EXPECT_FALSE(std::filesystem::exists(dir / "t.rejects.csv"));
+  // The same file loaded over itself would lose what it holds.
+  WriteFile(dir / "t.rejects.csv", mended);
+  EXPECT_EQ(
+      RunCli(dir, {"--on-error", "skip", "t.rejects.csv", "db.sqlite", "--dest-table", "t"}).status,
+      2);
+
+  // Every record of the second run is a duplicate key: the limit ends it.
+  const CliRun limited = RunCli(dir, {"--on-error", "skip", "--max-rejects", "2", "--reject-file",
+                                      "dups.csv", "in.csv", "db.sqlite", "--dest-table", "t"});
+  EXPECT_EQ(limited.status, 3);
+  EXPECT_NE(limited.out.find("Stopped: more than 2 records were set aside; 0 records moved"),
+            std::string::npos)
+      << limited.out;
+  EXPECT_NE(limited.out.find("3 records were set aside in dups.csv"), std::string::npos);
+  EXPECT_EQ(SqliteCount(dir, "db.sqlite"), 2500);
+  EXPECT_EQ(RunCli(dir, {"--max-rejects", "2", "in.csv", "x.csv"}).status, 2);
+}
+
+// Into dBase a value too long for its field is set aside whole rather than cut; the
+// default run (stop) still cuts it and says so.
+TEST(CliRejectTest, AValueTooLongForADBaseFieldIsSetAside) {
+  ScratchFolder dir;
+  WriteFile(dir / "first.csv", "id,name\r\n1,Ann\r\n");
+  ASSERT_EQ(RunCli(dir, {"first.csv", "t.dbf"}).status, 0);
+  WriteFile(dir / "in.csv", "id,name\r\n2,Bob\r\n3,Annabel\r\n4,Cy\r\n");
+  const CliRun run = RunCli(dir, {"--on-error", "skip", "in.csv", "t.dbf"});
+  EXPECT_EQ(run.status, 4) << run.out << run.err;
+  EXPECT_EQ(ReadFile(dir / "t.dbf.rejects.csv"),
+            "Record,ID,NAME,Reason\r\n2,3,Annabel,\"field NAME: the value 'Annabel' takes 7 "
+            "bytes, and the field holds 3\"\r\n");
+  const CliRun back = RunCli(dir, {"t.dbf", "-"});
+  EXPECT_EQ(back.out, "\"ID\",\"NAME\"\r\n\"1\",\"Ann\"\r\n\"2\",\"Bob\"\r\n\"4\",\"Cy\"\r\n");
+}
+
+// Into a keyed Access table: a duplicate key in the second batch is set aside, the
+// batch it undid is replayed, and every other record arrives.
+TEST(CliRejectTest, ADuplicateKeyIntoAccessIsSetAsideAndItsBatchReplayed) {
+  ScratchFolder dir;
+  WriteFile(dir / "shop.mdb", ReadFile(testing::AccessFixture("indexTestV2000.mdb")));
+  std::string csv = "id,data\r\n";
+  for (int i = 1; i <= 1500; ++i) csv += std::to_string(i == 1200 ? 101 : 100 + i) + ",x\r\n";
+  WriteFile(dir / "in.csv", csv);
+  const CliRun before = RunCli(dir, {"shop.mdb", "--source-table", "Table2", "-"});
+  const CliRun run =
+      RunCli(dir, {"--on-error", "skip", "in.csv", "shop.mdb", "--dest-table", "Table2"});
+  EXPECT_EQ(run.status, 4) << run.out << run.err;
+  const std::string rejects = ReadFile(dir / "Table2.rejects.csv");
+  EXPECT_EQ(
+      rejects.rfind(
+          "Record,ID,DATA,Reason\r\n1200,101,x,\"index PrimaryKey already holds the key id = 101",
+          0),
+      0u)
+      << rejects;
+  EXPECT_EQ(std::count(rejects.begin(), rejects.end(), '\n'), 2);
+  const CliRun after = RunCli(dir, {"shop.mdb", "--source-table", "Table2", "-"});
+  EXPECT_EQ(std::count(after.out.begin(), after.out.end(), '\n') -
+                std::count(before.out.begin(), before.out.end(), '\n'),
+            1499);
+  EXPECT_NE(after.out.find("\"1600\""), std::string::npos);
+  EXPECT_NE(after.out.find("\"1299\""), std::string::npos);
 }
 
 }  // namespace

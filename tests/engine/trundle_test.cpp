@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <regex>
+#include <set>
 
 #include "engine/adaptor_registry.h"
 #include "engine/errors.h"
 #include "engine/locale_format.h"
+#include "engine/reject_file.h"
 
 namespace trundle {
 namespace {
@@ -466,6 +471,136 @@ TEST(TrundleTest, ADestinationLearnsHowFarTheSourceFilledTheNames) {
     RegisterAdaptor(dkCsv, nullptr);
     RegisterAdaptor(dkDBase, nullptr);
   }
+}
+
+// A destination that refuses the records whose first value is in `bad`, holding its open
+// batch as a database does: Commit keeps it, Rollback (and, when transactional, a
+// refusal) drops it.
+class RefusingDestination : public FakeDestination {
+ public:
+  std::set<int64_t> bad;
+  std::vector<int64_t> open_batch;
+  std::vector<int64_t> kept;  // committed, in order
+  int writes_tried = 0;
+  bool WriteRecord(const TRecordBuffer&, const TRecordBuffer& values) override {
+    ++writes_tried;
+    const int64_t id = values[0].integer();
+    if (bad.count(id)) {
+      if (transactional) open_batch.clear();
+      const std::string number = std::to_string(id);
+      throw RecordRefusedError(std::string("Record refused: id ").append(number),
+                               std::string("field A: ").append(number).append(" is bad"));
+    }
+    open_batch.push_back(id);
+    return true;
+  }
+  void Commit() override {
+    kept.insert(kept.end(), open_batch.begin(), open_batch.end());
+    open_batch.clear();
+  }
+  void Rollback() override {
+    if (transactional) open_batch.clear();
+  }
+  void SaveTable() override { calls += "W"; }
+};
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Under kSkip every good record arrives, once, whether the destination undoes its batch
+// on a refusal (the batch is replayed) or not (the refused record alone is left out);
+// the reject file holds exactly the bad ones, numbered as the source read them.
+TEST(TrundleTest, RefusedRecordsAreSetAsideAndTheGoodOnesOfTheirBatchKept) {
+  const std::string path = ::testing::TempDir() + "trundle_rejects.csv";
+  for (const bool transactional : {true, false}) {
+    SCOPED_TRACE(transactional ? "batch undone" : "record alone");
+    std::remove(path.c_str());
+    JobRun run;
+    RegisterAdaptor(dkDBase, [] { return std::make_unique<RefusingDestination>(); });
+    run.job.SetDestinationKind(dkDBase);
+    auto& dest = static_cast<RefusingDestination&>(run.job.Destination());
+    dest.transactional = transactional;
+    // The first and the last of a batch, two in one batch, and the run's last record.
+    dest.bad = {1, 1000, 1500, 1501, 2500};
+    run.source->records = 2500;
+    run.job.OnError = TOnError::kSkip;
+    run.job.RejectFilePath = path;
+    run.job.Execute();
+    EXPECT_EQ(run.job.outcome(), TRunOutcome::kMoved);
+    std::vector<int64_t> expected;
+    for (int64_t id = 1; id <= 2500; ++id)
+      if (!dest.bad.count(id)) expected.push_back(id);
+    EXPECT_EQ(dest.kept, expected);
+    EXPECT_EQ(run.job.records_moved(), 2495);
+    EXPECT_EQ(run.job.records_rejected(), 5);
+    // Without an undone batch nothing is written twice.
+    if (!transactional) {
+      EXPECT_EQ(dest.writes_tried, 2500);
+    }
+    EXPECT_EQ(ReadWhole(path),
+              "Record,A,B,Reason\r\n1,1,,field A: 1 is bad\r\n1000,1000,,field A: 1000 is bad\r\n"
+              "1500,1500,,field A: 1500 is bad\r\n1501,1501,,field A: 1501 is bad\r\n"
+              "2500,2500,,field A: 2500 is bad\r\n");
+    EXPECT_EQ(run.log.back(), "5 records were set aside in " + path);
+    EXPECT_NE(
+        std::find(run.log.begin(), run.log.end(), "Record 1500 set aside: field A: 1500 is bad"),
+        run.log.end());
+    EXPECT_EQ(run.log[run.log.size() - 4], "2495 records moved");
+  }
+  // kStop: the first refusal ends the run as any failure, and nothing is set aside.
+  std::remove(path.c_str());
+  JobRun run;
+  RegisterAdaptor(dkDBase, [] { return std::make_unique<RefusingDestination>(); });
+  run.job.SetDestinationKind(dkDBase);
+  static_cast<RefusingDestination&>(run.job.Destination()).bad = {3};
+  run.source->records = 5;
+  run.job.RejectFilePath = path;
+  EXPECT_THROW(run.job.Execute(), RecordRefusedError);
+  EXPECT_EQ(run.log.back(), "Failed: Record refused: id 3");
+  EXPECT_FALSE(std::ifstream(path).good());
+}
+
+// More records set aside than MaxRejects end the run as a stop: the committed batches
+// stay, the open one is undone, nothing is saved.
+TEST(TrundleTest, MoreRejectsThanAllowedEndTheRunKeepingTheCommittedBatches) {
+  const std::string path = ::testing::TempDir() + "trundle_max_rejects.csv";
+  std::remove(path.c_str());
+  JobRun run;
+  RegisterAdaptor(dkDBase, [] { return std::make_unique<RefusingDestination>(); });
+  run.job.SetDestinationKind(dkDBase);
+  auto& dest = static_cast<RefusingDestination&>(run.job.Destination());
+  dest.transactional = true;
+  dest.TableName = "out";
+  dest.bad = {10, 1200, 1300};
+  run.source->records = 2500;
+  run.job.OnError = TOnError::kSkip;
+  run.job.RejectFilePath = path;
+  run.job.MaxRejects = 2;
+  run.job.Execute();
+  EXPECT_EQ(run.job.outcome(), TRunOutcome::kTooManyRejects);
+  EXPECT_EQ(dest.kept.size(), 999u);
+  EXPECT_EQ(dest.calls.find('W'), std::string::npos);
+  EXPECT_EQ(run.job.records_moved(), 999);
+  EXPECT_EQ(run.job.records_rejected(), 3);
+  ASSERT_GE(run.log.size(), 5u);
+  EXPECT_EQ(run.log[run.log.size() - 5],
+            "Stopped: more than 2 records were set aside; 999 records moved; the open batch of "
+            "298 records was rolled back");
+  EXPECT_EQ(run.log[run.log.size() - 2],
+            "The destination out keeps the 999 records moved before the stop");
+  EXPECT_EQ(run.log.back(), "3 records were set aside in " + path);
+  std::remove(path.c_str());
+}
+
+TEST(RejectFileTest, FieldsAreQuotedOnlyWhereTheyMustBe) {
+  EXPECT_EQ(CsvField("plain"), "plain");
+  EXPECT_EQ(CsvField(""), "");
+  EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+  EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
+  EXPECT_EQ(CsvField(" padded"), "\" padded\"");
 }
 
 // A front end may install new formats while a run is under way (another thread, or an

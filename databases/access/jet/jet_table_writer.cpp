@@ -754,6 +754,10 @@ void TableWriter::Append(std::vector<Variant>& values) {
       if (number > 0 && uint32_t(number) > last_auto_number_) last_auto_number_ = uint32_t(number);
     }
     if (!indexes_.empty()) PrepareKeys();
+  } catch (const TrundleError& e) {
+    // Encoding and key checks only read the file: what fails here is the row's own.
+    last_auto_number_ = auto_before;
+    throw RowRefusedError(e.what());
   } catch (...) {
     last_auto_number_ = auto_before;
     throw;
@@ -766,8 +770,8 @@ void TableWriter::Append(std::vector<Variant>& values) {
       if (index->left_out) continue;
       bool new_key = false;
       if (!index->writer->Insert(index->key, pointer, &new_key, index->all_null))
-        throw TrundleError("index " + index->name + " already holds the key " +
-                           KeyText(*index->def, def_, stored_) + ", and it takes each key once");
+        throw RowRefusedError("index " + index->name + " already holds the key " +
+                              KeyText(*index->def, def_, stored_) + ", and it takes each key once");
       if (new_key) ++index->entry_count;
     }
   } catch (...) {

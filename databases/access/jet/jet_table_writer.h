@@ -30,6 +30,7 @@
 #include "databases/access/jet/jet_row_encoder.h"
 #include "databases/access/jet/jet_tdef.h"
 #include "engine/codepage.h"
+#include "engine/errors.h"
 #include "engine/variant.h"
 
 namespace trundle::jet {
@@ -60,6 +61,14 @@ int MaxLongValueRow(const Format& format);
 
 // One usage map (a row of a data page, given by a row pointer) of a database being
 // written. The store must outlive it.
+// What TableWriter::Append throws when the row itself is refused (a value its column
+// cannot take, a key an index holds already, a relationship without its parent), as
+// against a file that cannot be read or written.
+class RowRefusedError : public TrundleError {
+ public:
+  using TrundleError::TrundleError;
+};
+
 class UsageMapWriter {
  public:
   // where: the message prefix ("PATH is damaged: table T").
@@ -109,9 +118,9 @@ class TableWriter : private LongValueStore {
   // Required and AllowZeroLength of each column hold), "index NAME ..." when an index
   // refuses the row's key (the message shows the key's columns and values),
   // "relationship NAME ..." for a foreign key without its parent; the open batch then
-  // keeps what it had (Rollback undoes it). A failure after the row was placed (a
-  // damaged index page) leaves the batch to be rolled back: Flush and Commit refuse it
-  // until Rollback.
+  // keeps what it had (Rollback undoes it). Those refusals are RowRefusedError. A failure after the
+  // row was placed (a damaged index page) leaves the batch to be rolled back: Flush and Commit
+  // refuse it until Rollback.
   void Append(std::vector<Variant>& values);
   // Writes the open batch's pages, row count and counter to the store, leaving the
   // store's batch open: a caller that changes other tables in the same batch (table
