@@ -181,8 +181,9 @@ TEST_F(SqliteTabTest, EveryDeclaredKindIsReachableFromTheWindow) {
       }
     }
     std::set<TDataKind> declared;
+    // PostgreSQL has no tab yet (its logon takes a user and a password): trundle-cli only.
     for (const KindDeclaration& k : Kinds())
-      if (k.Can(source ? kaRead : kaWrite)) declared.insert(k.kind);
+      if (k.Can(source ? kaRead : kaWrite) && k.kind != dkPostgres) declared.insert(k.kind);
     EXPECT_EQ(reached, declared);
   }
 }
