@@ -161,12 +161,13 @@ std::string UsageText() {
          "A server (kind oracle, alias odbc) is reached through ODBC: SOURCE or DEST is then\n"
          "  an ODBC connection string (\"Driver=...;Server=...;Database=...\"), the name of a\n"
          "  configured data source, or an Oracle connect identifier; the destination table\n"
-         "  must exist. Give the password through an environment variable, never as an\n"
-         "  argument.\n"
+         "  must exist unless --create-table is given. Give the password through an\n"
+         "  environment variable, never as an argument.\n"
          "PostgreSQL (kind postgresql, alias pg) is reached through libpq: SOURCE or DEST is a\n"
          "  URI (postgresql://user@host:port/db) or a keyword string (host=... dbname=...);\n"
-         "  a missing destination table is created. The password comes from the variable\n"
-         "  --*-password-env names, PGPASSWORD or ~/.pgpass, never from the location.\n"
+         "  a missing destination table is created with --create-table. The password comes\n"
+         "  from the variable --*-password-env names, PGPASSWORD or ~/.pgpass, never from\n"
+         "  the location.\n"
          "\n"
          "Options:\n" +
          kinds +
@@ -195,6 +196,14 @@ std::string UsageText() {
          "                                          exist, create it empty (Access 2000,\n"
          "                                          .mdb) first; removed again when the\n"
          "                                          run creates no table in it\n"
+         "  --create-table                          a server DEST's missing table is created\n"
+         "                                          from the source's fields (the statement\n"
+         "                                          is logged); an existing one is appended to\n"
+         "  --batch-size N                          records per transaction (1 to 1000000,\n"
+         "                                          default 1000) for Access, SQLite and\n"
+         "                                          server destinations; a batch a server\n"
+         "                                          undoes (a serialization failure or\n"
+         "                                          deadlock) is sent again up to 5 times\n"
          "  --if-exists append|replace|fail         an existing DEST gets the records after\n"
          "                                          its own (append, the default), is made\n"
          "                                          anew (replace: csv and text files; an\n"
@@ -250,6 +259,8 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       o.clipboard = true;
     else if (a == "--create-database")
       o.create_database = true;
+    else if (a == "--create-table")
+      o.create_table = true;
     else if (a == "--if-exists") {
       std::string what;
       error = i + 1 < args.size() ? ParseIfExists(what = args[++i], o.if_exists)
@@ -276,6 +287,20 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
           error = "--max-rejects takes a count of records, not '" + n + "'";
         else
           o.max_rejects = parsed;
+      }
+    } else if (a == "--batch-size") {
+      std::string n;
+      error = value(n);
+      if (error.empty()) {
+        char* end = nullptr;
+        errno = 0;
+        const long long parsed = std::strtoll(n.c_str(), &end, 10);
+        if (n.empty() || *end != '\0' || errno == ERANGE || parsed < 1 ||
+            parsed > kMostRecordsPerBatch)
+          error = "--batch-size takes a count of records from 1 to " +
+                  std::to_string(kMostRecordsPerBatch) + ", not '" + n + "'";
+        else
+          o.batch_size = static_cast<int>(parsed);
       }
     } else if (a == "--source-kind")
       error = kind(o.source.kind);
@@ -372,6 +397,16 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     if (LowerAscii(o.dest.dao) == "dao35")
       return "--create-database makes an Access 2000 database, which DAO 3.5 cannot open";
   }
+  // Only a destination that commits in batches has a batch size to set; a text file or
+  // the clipboard is written as one.
+  if (o.batch_size && !FindKind(*o.dest.kind)->Can(kaTransactions))
+    return std::string("--batch-size applies to a destination that commits in batches (") +
+           KindNamesWith(kaWrite | kaTransactions) + "), not to " +
+           (o.clipboard ? std::string("the clipboard") : std::string("a ") + KindName(*o.dest.kind) + " one");
+  if (o.create_table && !FindKind(*o.dest.kind)->Can(kaCreateTable | kaCreateOnRequest))
+    return "--create-table applies to a server destination (" +
+           KindNamesWith(kaCreateTable | kaCreateOnRequest) + "); a " + KindName(*o.dest.kind) +
+           " destination's missing table is created without it";
   if (o.if_exists == IfExists::kReplace && !CanReplace(*o.dest.kind) && *o.dest.kind != dkHtml)
     return std::string("--if-exists replace makes csv and text files anew; a ") +
            KindName(*o.dest.kind) + " table keeps its records";
@@ -439,6 +474,8 @@ std::string DescribeJob(const CliOptions& options, JobDescription& out) {
   out.on_error = options.on_error;
   out.reject_file = options.reject_file;
   out.max_rejects = options.max_rejects;
+  out.batch_size = options.batch_size.value_or(kRecordsPerBatch);
+  out.destination.create_table = options.create_table;
   return "";
 }
 

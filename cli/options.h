@@ -38,6 +38,8 @@ struct CliOptions {
   TOnError on_error = TOnError::kStop;     // --on-error stop|skip
   std::string reject_file;                 // --reject-file PATH
   int64_t max_rejects = -1;                // --max-rejects N
+  std::optional<int> batch_size;           // --batch-size N
+  bool create_table = false;               // --create-table
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.

@@ -45,6 +45,21 @@ class RecordRefusedError : public TrundleError {
   std::string cause_;
 };
 
+// A server undid the whole open batch for a reason that passes: a serialization failure
+// or a deadlock with another transaction, a lock waited on too long. The same records
+// sent again may well go in. what() is the whole sentence a run that gives up ends with;
+// reason() the server's own words, for the log line of a retry. The destination takes a
+// Rollback, a StartTransaction and the batch's records again.
+class BatchUndoneError : public TrundleError {
+ public:
+  BatchUndoneError(const std::string& message, std::string reason)
+      : TrundleError(message), reason_(std::move(reason)) {}
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string reason_;
+};
+
 // The message of a value index outside a record, as the user sees it.
 inline constexpr const char kRangeCheckError[] = "Range check error";
 

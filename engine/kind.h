@@ -48,6 +48,7 @@ enum KindAbility : uint32_t {
   kaOneFile = 1u << 6,         // its end is one file, the adaptor's TableName
   kaStandardOutput = 1u << 7,  // it can be written to standard output (-)
   kaReadBack = 1u << 8,        // what it wrote can be read again as a source
+  kaCreateOnRequest = 1u << 9,  // with kaCreateTable: only when asked (--create-table)
 };
 
 // What it takes to reach a database, as the adaptors' fields hold it.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <thread>
 
 #include "engine/adaptor_registry.h"
 #include "engine/datetime.h"
@@ -210,12 +211,53 @@ void TTrundle::SetAside(int64_t number, const TRecordBuffer& names, const TRecor
     OnMessage("Further records set aside are listed only in " + rejects_->path());
 }
 
+template <typename Step>
+void TTrundle::Retrying(const Step& step) {
+  for (int retry = 0;; ++retry) {
+    try {
+      if (retry > 0) ReplayBatch();
+      step();
+      return;
+    } catch (const BatchUndoneError& e) {
+      if (!destination_->MayUndoBatch()) throw;
+      if (retry >= BatchRetries) {
+        if (OnMessage && BatchRetries > 0)
+          OnMessage("Batch " + std::to_string(batch_number_) + " undone by the server " +
+                    std::to_string(retry + 1) + " times; the run gives up");
+        throw;
+      }
+      if (OnMessage)
+        OnMessage(ShortenedLogLine("Batch " + std::to_string(batch_number_) +
+                                   " undone by the server (" + e.reason() +
+                                   "); sending it again, try " + std::to_string(retry + 1) +
+                                   " of " + std::to_string(BatchRetries)));
+      PauseBeforeRetry(retry);
+    }
+  }
+}
+
+void TTrundle::PauseBeforeRetry(int retry) {
+  // Waits in short steps so that a stop is taken and a window repaints meanwhile.
+  const auto until = std::chrono::steady_clock::now() + FirstRetryPause * (1 << std::min(retry, 16));
+  constexpr auto kStep = std::chrono::milliseconds(10);
+  while (std::chrono::steady_clock::now() < until) {
+    if (Tick()) throw StopRequestedError();
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        kStep, until - std::chrono::steady_clock::now()));
+  }
+}
+
 bool TTrundle::WriteOne(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
                         int filled) {
-  const bool held = OnError == TOnError::kSkip && destination_->RollsBackOpenBatch();
-  destination_->SetNamesFilled(filled);
+  // The open batch is kept where a refusal to be set aside undoes it, and where the
+  // server may undo it whole and want it again.
+  const bool held = (OnError == TOnError::kSkip && destination_->RollsBackOpenBatch()) ||
+                    destination_->MayUndoBatch();
   try {
-    destination_->WriteRecord(names, values);
+    Retrying([&] {
+      destination_->SetNamesFilled(filled);
+      destination_->WriteRecord(names, values);
+    });
   } catch (const RecordRefusedError& e) {
     if (OnError == TOnError::kStop) throw;
     SetAside(number, names, values, e.cause());
@@ -255,6 +297,9 @@ void TTrundle::ReplayBatch() {
       }
       return;
     } catch (const RecordRefusedError& e) {
+      // A record the server took before and refuses when sent again (a key another
+      // transaction took meanwhile) ends a run that does not set records aside.
+      if (OnError == TOnError::kStop) throw;
       SetAside(held_[i].number, held_[i].names, held_[i].values, e.cause());
       std::rotate(held_.begin() + static_cast<std::ptrdiff_t>(i),
                   held_.begin() + static_cast<std::ptrdiff_t>(i) + 1,
@@ -275,6 +320,9 @@ TRunOutcome TTrundle::MoveRecords() {
   bool stopped = false;
   bool too_many = false;  // more records set aside than MaxRejects
   held_count_ = 0;
+  batch_number_ = 1;
+  const int64_t batch_size = std::max(BatchSize, 1);
+  const auto commit = [this] { destination_->Commit(); };
   try {
     destination_->StartTransaction();
     while (!(stopped = StopRequested()) && source_->ReadRecord(names, values)) {
@@ -285,10 +333,11 @@ TRunOutcome TTrundle::MoveRecords() {
         too_many = true;
         break;
       }
-      if (count % kRecordsPerBatch == 0) {
-        destination_->Commit();
+      if (count % batch_size == 0) {
+        Retrying(commit);
         committed = records_moved_;
         held_count_ = 0;
+        ++batch_number_;
         destination_->StartTransaction();
       }
       // 64-bit so that a long run cannot overflow; a source that does not know its size
@@ -304,7 +353,7 @@ TRunOutcome TTrundle::MoveRecords() {
     if (stopped || too_many)
       destination_->Rollback();
     else
-      destination_->Commit();
+      Retrying(commit);
   } catch (const StopRequestedError&) {
     // A stop that ended a wait inside a read or a write (a pipe nobody feeds or empties):
     // the record under way is not written, and the run ends as any stopped run.

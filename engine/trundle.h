@@ -87,6 +87,14 @@ class TTrundle {
   // kSkip: once more than this many records are set aside the run ends
   // (kTooManyRejects); negative: no limit.
   int64_t MaxRejects = -1;
+  // Records per batch: the destination is committed after every BatchSize records (a
+  // value below 1 counts as 1). Destinations without transactions are unaffected.
+  int BatchSize = kRecordsPerBatch;
+  // How often a batch the server undid for a passing reason (BatchUndoneError) is sent
+  // again before the run gives up, and the pause before the first time (doubled before
+  // each next). Tests set a zero pause.
+  int BatchRetries = 5;
+  std::chrono::milliseconds FirstRetryPause{50};
 
   TRunOutcome outcome() const { return outcome_; }
   // Records written and kept: after a stop, without the open batch a server rolled back.
@@ -121,6 +129,13 @@ class TTrundle {
   // After a refusal that undid the open batch: rolls back, starts a new batch and writes
   // the held records again, setting aside each that is refused in turn.
   void ReplayBatch();
+  // Runs `step` (a write or a commit of the open batch). When the server undoes the
+  // batch (BatchUndoneError), logs it, pauses, writes the held records again and runs
+  // the step again, up to BatchRetries times; then the error goes on. A stop requested
+  // during a pause throws StopRequestedError.
+  template <typename Step>
+  void Retrying(const Step& step);
+  void PauseBeforeRetry(int retry);
   void SetAside(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
                 const std::string& reason);
   // kTooManyRejects: the stop's lines and the outcome.
@@ -145,6 +160,7 @@ class TTrundle {
   int64_t records_rejected_ = 0;
   std::vector<HeldRecord> held_;  // the open batch, kept only where a refusal undoes it
   size_t held_count_ = 0;         // of held_ in use (the rest keep their buffers)
+  int64_t batch_number_ = 0;      // of the open batch, 1 for the first
   std::unique_ptr<RejectFile> rejects_;
   int32_t percent_ = 0;  // the last share passed to OnProgress
   std::chrono::steady_clock::time_point last_callback_;

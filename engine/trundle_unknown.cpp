@@ -39,6 +39,8 @@ void TTrundleUnknown::Rollback() {}
 
 bool TTrundleUnknown::RollsBackOpenBatch() const { return false; }
 
+bool TTrundleUnknown::MayUndoBatch() const { return false; }
+
 std::string TTrundleUnknown::WhatAStopLeaves(int64_t records_moved) const {
   return "The destination " + TableName + " keeps the " + std::to_string(records_moved) +
          " records moved before the stop";

@@ -9,7 +9,7 @@
 //                                             SourceIndexDefs; false: nothing moved
 //   destination.StartTransaction()
 //   repeated: source.ReadRecord(), destination.WriteRecord(), and after every
-//     kRecordsPerBatch records destination.Commit() and StartTransaction()
+//     BatchSize records (the job's) destination.Commit() and StartTransaction()
 //   destination.Commit()                    the last batch
 //   destination.SaveTable()                 a file written whole is written here
 //
@@ -58,9 +58,10 @@ using TTrundleProgressEvent = std::function<void(int32_t percent)>;
 using TRecordBuffer = std::vector<Variant>;
 inline constexpr int kRecordBufferSize = 256;
 
-// The job commits its destination after every kRecordsPerBatch records, so a destination
-// that collects a batch before writing it can size its buffers to it.
+// The job commits its destination after every kRecordsPerBatch records unless told
+// another batch size (TTrundle::BatchSize, 1 to kMostRecordsPerBatch).
 inline constexpr int kRecordsPerBatch = 1000;
+inline constexpr int kMostRecordsPerBatch = 1000000;
 
 class TTrundleUnknown {
  public:
@@ -91,6 +92,9 @@ class TTrundleUnknown {
   // RecordRefusedError instead, so that a job setting refused records aside keeps it
   // whole. Kinds that store every value whole, or refuse it anyway, ignore it.
   bool RefuseLossyValues = false;
+  // Destination: a server kind creates a missing table from the source's fields only when
+  // this is set (the file and desktop database kinds always do).
+  bool CreateMissingTable = false;
   int32_t RecordCount = 0;  // set by a successful OpenTable
   TTrundleMessageEvent OnMessage;
   // Stepped through a TickCounter by every long phase (tick.h). A phase that can end early
@@ -119,6 +123,10 @@ class TTrundleUnknown {
   // True when Rollback undoes the records written since the last Commit; false when
   // they stay (the file kinds).
   virtual bool RollsBackOpenBatch() const;
+  // True when the destination may undo a whole batch for a reason that passes
+  // (WriteRecord or Commit throwing BatchUndoneError): the job then keeps the open
+  // batch's records to send them again. False here.
+  virtual bool MayUndoBatch() const;
   // The last line of a stopped run's log: what the destination holds now, given how many
   // records the job counts as moved. Here: a table written record by record keeps them.
   virtual std::string WhatAStopLeaves(int64_t records_moved) const;

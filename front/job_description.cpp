@@ -25,6 +25,7 @@ void FillAdaptor(const EndDescription& end, TTrundleUnknown& adaptor) {
   adaptor.DaoVersion = end.dao_version;
   adaptor.Sql = end.sql;
   adaptor.Encoding = end.encoding;
+  adaptor.CreateMissingTable = end.create_table;
 }
 
 // True when both paths name one existing file.
@@ -70,6 +71,7 @@ void BuildJob(const JobDescription& description, TTrundle& job) {
   job.RejectFilePath =
       description.reject_file.empty() ? DefaultRejectFile(description) : description.reject_file;
   job.MaxRejects = description.max_rejects;
+  job.BatchSize = description.batch_size;
 }
 
 std::string RejectFileMessage(const JobDescription& description, const std::string& path) {

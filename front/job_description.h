@@ -32,6 +32,7 @@ struct EndDescription {
   std::string sql;          // a database source's statement
   std::string encoding;     // code page of a file's text; empty: the kind's default
   bool create_database = false;  // Access destination: a missing database is made empty
+  bool create_table = false;     // server destination: a missing table is made
 };
 
 // What a run does with a destination table that is there already.
@@ -55,6 +56,8 @@ struct JobDescription {
   TOnError on_error = TOnError::kStop;
   std::string reject_file;
   int64_t max_rejects = -1;
+  // Records per transaction, for the destinations that commit in batches.
+  int batch_size = kRecordsPerBatch;
 };
 
 // Where a run that sets records aside puts them by default: the destination table's

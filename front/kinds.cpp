@@ -27,6 +27,14 @@ std::string ExtensionOf(const std::string& path) {
   return LowerAscii(path.substr(dot));
 }
 
+// "a, b or c".
+std::string Listed(const std::vector<std::string>& names) {
+  std::string list;
+  for (size_t i = 0; i < names.size(); ++i)
+    list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+  return list;
+}
+
 }  // namespace
 
 const std::vector<KindDeclaration>& Kinds() {
@@ -66,10 +74,14 @@ std::string KindNameList() {
   for (const KindDeclaration& k : Kinds()) names.push_back(k.name);
   for (const KindDeclaration& k : Kinds())
     names.insert(names.end(), k.aliases.begin(), k.aliases.end());
-  std::string list;
-  for (size_t i = 0; i < names.size(); ++i)
-    list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
-  return list;
+  return Listed(names);
+}
+
+std::string KindNamesWith(uint32_t abilities) {
+  std::vector<std::string> names;
+  for (const KindDeclaration& k : Kinds())
+    if (k.Can(abilities)) names.push_back(k.name);
+  return Listed(names);
 }
 
 }  // namespace trundle

@@ -21,5 +21,8 @@ std::optional<TDataKind> KindOfLocation(const std::string& location);
 std::optional<TDataKind> KindOfName(const std::string& name);
 // "csv, text, ..., sqlite, postgresql, odbc or pg": every name, then the aliases.
 std::string KindNameList();
+// The names of the kinds that have every one of `abilities` (KindAbility bits), listed
+// as KindNameList lists them, without aliases.
+std::string KindNamesWith(uint32_t abilities);
 
 }  // namespace trundle

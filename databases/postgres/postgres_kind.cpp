@@ -15,7 +15,8 @@ KindDeclaration PostgresKind() {
   k.gives_password = LocationGivesPassword;
   k.dest_options = koTable | koDatabase | koUser | koPasswordEnv;
   k.source_options = k.dest_options | koSql;
-  k.abilities = kaRead | kaWrite | kaCreateTable | kaTransactions | kaHoldsTables | kaReadBack;
+  k.abilities = kaRead | kaWrite | kaCreateTable | kaCreateOnRequest | kaTransactions |
+                kaHoldsTables | kaReadBack;
   k.make = [] { return std::make_unique<TTrundlePostgres>(); };
   k.list_tables = [](const ConnectionFields& c) {
     return PostgresTableNames(c.database, c.user, c.password);

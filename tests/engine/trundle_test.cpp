@@ -594,6 +594,123 @@ TEST(TrundleTest, MoreRejectsThanAllowedEndTheRunKeepingTheCommittedBatches) {
   std::remove(path.c_str());
 }
 
+// A server destination that undoes its open batch, as a serialization failure does, the
+// first `undo_times` times the batch holding record `undo_at` is written or committed.
+class UndoingDestination : public RefusingDestination {
+ public:
+  int64_t undo_at = 0;
+  bool at_commit = false;  // the failure shows at the commit, not at the write
+  int undo_times = 0;
+  int commits = 0;
+  bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override {
+    RefusingDestination::WriteRecord(names, values);
+    if (!at_commit && values[0].integer() == undo_at) Undo();
+    return true;
+  }
+  void Commit() override {
+    ++commits;
+    if (at_commit && std::find(open_batch.begin(), open_batch.end(), undo_at) != open_batch.end())
+      Undo();
+    RefusingDestination::Commit();
+  }
+  bool MayUndoBatch() const override { return true; }
+
+ private:
+  void Undo() {
+    if (undo_times == 0) return;
+    --undo_times;
+    open_batch.clear();
+    throw BatchUndoneError("Records undone: id " + std::to_string(undo_at), "deadlock detected");
+  }
+};
+
+// A batch the server undoes is sent again from the records the job kept, with a log line
+// for each try, and every record arrives once; the sixth undoing ends the run. The batch
+// size decides where the commits fall.
+TEST(TrundleTest, ABatchTheServerUndoesIsSentAgain) {
+  struct Case {
+    int batch_size;
+    int64_t undo_at;
+    bool at_commit;
+    int undo_times;
+    const char* batch;  // the batch's number in the log
+  } cases[] = {
+      {1000, 1500, false, 1, "2"},  // at a write, in the middle of the second batch
+      {1000, 2500, true, 2, "3"},   // at the last commit, a short batch
+      {7, 700, true, 5, "100"},     // the most tries, at a periodic commit
+      {1, 3, false, 1, "3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.undo_at);
+    JobRun run;
+    RegisterAdaptor(dkDBase, [] { return std::make_unique<UndoingDestination>(); });
+    run.job.SetDestinationKind(dkDBase);
+    auto& dest = static_cast<UndoingDestination&>(run.job.Destination());
+    dest.transactional = true;
+    dest.undo_at = c.undo_at;
+    dest.at_commit = c.at_commit;
+    dest.undo_times = c.undo_times;
+    run.source->records = 2500;
+    run.job.BatchSize = c.batch_size;
+    run.job.FirstRetryPause = std::chrono::milliseconds(0);
+    run.job.Execute();
+    EXPECT_EQ(run.job.outcome(), TRunOutcome::kMoved);
+    std::vector<int64_t> expected(2500);
+    for (int64_t i = 0; i < 2500; ++i) expected[static_cast<size_t>(i)] = i + 1;
+    EXPECT_EQ(dest.kept, expected);
+    EXPECT_EQ(run.job.records_moved(), 2500);
+    EXPECT_EQ(dest.commits, (2500 + c.batch_size - 1) / c.batch_size + (c.at_commit ? c.undo_times : 0) +
+                                (2500 % c.batch_size == 0 ? 1 : 0));
+    std::vector<std::string> retries;
+    for (const std::string& line : run.log)
+      if (line.find("undone by the server") != std::string::npos) retries.push_back(line);
+    ASSERT_EQ(retries.size(), static_cast<size_t>(c.undo_times));
+    for (int k = 0; k < c.undo_times; ++k)
+      EXPECT_EQ(retries[static_cast<size_t>(k)],
+                std::string("Batch ") + c.batch +
+                    " undone by the server (deadlock detected); sending it again, try " +
+                    std::to_string(k + 1) + " of 5");
+  }
+  // Undone a sixth time, the batch is given up: the committed batches stay.
+  JobRun run;
+  RegisterAdaptor(dkDBase, [] { return std::make_unique<UndoingDestination>(); });
+  run.job.SetDestinationKind(dkDBase);
+  auto& dest = static_cast<UndoingDestination&>(run.job.Destination());
+  dest.transactional = true;
+  dest.undo_at = 1200;
+  dest.undo_times = 6;
+  run.source->records = 2500;
+  run.job.FirstRetryPause = std::chrono::milliseconds(0);
+  EXPECT_THROW(run.job.Execute(), BatchUndoneError);
+  EXPECT_EQ(dest.kept.size(), 1000u);
+  ASSERT_GE(run.log.size(), 2u);
+  EXPECT_EQ(run.log[run.log.size() - 2], "Batch 2 undone by the server 6 times; the run gives up");
+  EXPECT_EQ(run.log.back(), "Failed: Records undone: id 1200");
+}
+
+// A stop asked for while the job waits to send an undone batch again ends the run as any
+// stop: the open batch rolled back, the committed ones kept.
+TEST(TrundleTest, AStopDuringTheRetryPauseEndsTheRun) {
+  JobRun run;
+  RegisterAdaptor(dkDBase, [] { return std::make_unique<UndoingDestination>(); });
+  run.job.SetDestinationKind(dkDBase);
+  auto& dest = static_cast<UndoingDestination&>(run.job.Destination());
+  dest.transactional = true;
+  dest.undo_at = 1500;
+  dest.undo_times = 1;
+  run.source->records = 2500;
+  run.job.FirstRetryPause = std::chrono::milliseconds(60000);
+  run.job.TickInterval = std::chrono::milliseconds(0);
+  run.job.OnProgress = [&run](int32_t) {
+    if (!run.log.empty() && run.log.back().find("sending it again") != std::string::npos)
+      run.job.RequestStop();
+  };
+  run.job.Execute();
+  EXPECT_EQ(run.job.outcome(), TRunOutcome::kStopped);
+  EXPECT_EQ(dest.kept.size(), 1000u);
+  EXPECT_EQ(run.job.records_moved(), 1000);
+}
+
 TEST(RejectFileTest, FieldsAreQuotedOnlyWhereTheyMustBe) {
   EXPECT_EQ(CsvField("plain"), "plain");
   EXPECT_EQ(CsvField(""), "");
