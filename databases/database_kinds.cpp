@@ -59,7 +59,8 @@ KindDeclaration ServerKind() {
   };
   k.dest_options = koTable | koDatabase | koUser | koPasswordEnv;
   k.source_options = k.dest_options | koSql;
-  k.abilities = kaRead | kaWrite | kaTransactions | kaHoldsTables | kaReadBack;
+  k.abilities = kaRead | kaWrite | kaCreateTable | kaCreateOnRequest | kaTransactions |
+                kaHoldsTables | kaReadBack;
   k.make = [] { return std::make_unique<TTrundleOracle>(); };
   k.list_tables = ListServerTables;
   return k;

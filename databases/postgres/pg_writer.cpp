@@ -31,6 +31,13 @@ int64_t CopyLineOf(const PGresult* result) {
   return at ? std::strtoll(at + 7, nullptr, 10) : 0;
 }
 
+// True when the server undid the transaction for a reason that passes: a serialization
+// failure or a deadlock (SQLSTATE 40001, 40P01), after which the same batch may go in.
+bool UndoneForNow(const PGresult* result) {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  return state && (std::strcmp(state, "40001") == 0 || std::strcmp(state, "40P01") == 0);
+}
+
 }  // namespace
 
 PgWriter::PgWriter(const std::string& location, const std::string& user,
@@ -74,7 +81,33 @@ int64_t PgWriter::CountRows() {
   return std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10);
 }
 
-std::string PgWriter::CreateTable(const std::string& table, const TFieldDefs& fields) {
+// ", primary key (...), unique (...)": the source's keys over the fields as the new table
+// names them. A key over a field the table lacks is left out whole.
+std::string PgWriter::KeyConstraints(const TIndexDefs& keys, const TFieldDefs& fields,
+                                     const std::vector<std::string>& names) const {
+  std::string out;
+  bool primary_given = false;
+  for (const TIndexDef& key : keys) {
+    if (key.Fields.empty() || (key.Primary && primary_given)) continue;
+    std::string columns;
+    for (const std::string& field : key.Fields) {
+      const int at = FindFieldIndex(fields, field);
+      if (at < 0) {
+        columns.clear();
+        break;
+      }
+      columns += (columns.empty() ? "" : ", ") + db_.Quote(names[static_cast<size_t>(at)]);
+    }
+    if (columns.empty()) continue;
+    out += std::string(key.Primary ? ", primary key (" : ", unique (") + columns + ")";
+    primary_given = primary_given || key.Primary;
+  }
+  return out;
+}
+
+void PgWriter::CreateTable(const std::string& table, const TFieldDefs& fields,
+                           const TIndexDefs& keys,
+                           const std::function<void(const std::string&)>& on_statement) {
   if (table.empty()) throw TrundleError("No table was named to create in " + db_.location());
   if (fields.empty())
     throw TrundleError("The table " + table + " cannot be created in " + db_.location() +
@@ -93,14 +126,14 @@ std::string PgWriter::CreateTable(const std::string& table, const TFieldDefs& fi
            (fields[i].Required ? " not null" : "");
     names.push_back(std::move(name));
   }
-  sql += ")";
+  sql += KeyConstraints(keys, fields, names) + ")";
+  if (on_statement) on_statement(sql);
   db_.Exec(sql, "Could not create table " + table + " in");
   if (!FindTable(table))
     throw TrundleError("The table " + table + " was created in " + db_.location() +
                        " but cannot be found in its search path");
   for (const TFieldDef& field : fields) created_from_.push_back(field.Name);
   mapper_.SetDestination(names_, created_from_);
-  return sql;
 }
 
 void PgWriter::Begin() {
@@ -183,7 +216,10 @@ void PgWriter::Commit() {
                                table_.name + " of " + db_.location() + ": " +
                                PgConnection::Reason(result.get()) + ". They were rolled back; " +
                                std::to_string(committed_) + " records were committed before them.";
+      const bool passing = UndoneForNow(result.get());
+      const std::string reason = PgConnection::Reason(result.get());
       Rollback();
+      if (passing) throw BatchUndoneError(text, reason);
       throw TrundleError(text);
     }
   }
@@ -220,6 +256,7 @@ void PgWriter::Refuse(const PGresult* result, int64_t line) {
           std::to_string(committed_ + 1) + " to " + std::to_string(batch_end) +
           ") was rolled back.";
   Rollback();
+  if (UndoneForNow(result)) throw BatchUndoneError(text, reason);
   throw TrundleError(text);
 }
 

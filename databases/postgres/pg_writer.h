@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,17 @@ class PgWriter {
   int64_t CountRows();
   // Creates the table in the first schema of the search path from the source's fields
   // (PgDeclaredType; NOT NULL where required; an empty name becomes FieldN, a name met
-  // before gets _2, _3, ...) and returns the statement, for the log. Throws TrundleError.
-  std::string CreateTable(const std::string& table, const TFieldDefs& fields);
+  // before gets _2, _3, ...) and the source's primary key and unique indexes, passing the
+  // statement to on_statement (the log) before it runs. Throws TrundleError.
+  void CreateTable(const std::string& table, const TFieldDefs& fields, const TIndexDefs& keys,
+                   const std::function<void(const std::string&)>& on_statement);
 
   // Opens the batch's transaction, unless one is open.
   void Begin();
   // Ends the batch's COPY and commits it. A record the server refused undoes the batch
-  // and throws TrundleError naming the record's number in the run and the server's reason.
+  // and throws TrundleError naming the record's number in the run and the server's reason;
+  // a batch undone by a serialization failure or a deadlock throws BatchUndoneError (Write
+  // too, where the server says so while the COPY is under way).
   void Commit();
   // Undoes the open batch. Never throws.
   void Rollback() noexcept;
@@ -48,6 +53,8 @@ class PgWriter {
 
  private:
   void ReadColumns();
+  std::string KeyConstraints(const TIndexDefs& keys, const TFieldDefs& fields,
+                             const std::vector<std::string>& names) const;
   void StartCopy(const std::vector<int>& map);
   void Flush();
   void EndCopy();

@@ -66,9 +66,15 @@ bool TTrundlePostgres::OpenDestination() {
 
 bool TTrundlePostgres::CreateTable(TTrundleUnknown& source) {
   if (refused_ || !writer_) return false;
+  // A server's tables belong to its owners: one is made only when the run asks for it.
+  if (!CreateMissingTable) {
+    SendMessage("Can't create a PostgreSQL table unless asked to (--create-table)");
+    return false;
+  }
   SendMessage("Creating table");
   try {
-    SendMessage(writer_->CreateTable(TableName, source.SourceFieldDefs(nullptr)));
+    writer_->CreateTable(TableName, source.SourceFieldDefs(nullptr), source.SourceIndexDefs(),
+                         [this](const std::string& sql) { SendMessage(sql); });
     SendMessage("Table created");
     return true;
   } catch (const std::exception& e) {

@@ -1,5 +1,6 @@
 // The PostgreSQL adaptor: a table (or a statement) of a PostgreSQL server as a source,
-// and a table of one as a destination, created from the source's fields when missing.
+// and a table of one as a destination, created from the source's fields when missing
+// and asked for (CreateMissingTable).
 // Database is the location (a postgresql:// URI or a keyword string), TableName the
 // table, Sql a source's statement, UserName and Password what to log on with (a password
 // left empty is libpq's to find).
@@ -31,7 +32,8 @@ class TTrundlePostgres : public TTrundleUnknown {
   void PrepareDestination() override;
   void SaveTable() override;
   TDataKind GetKind() const override { return dkPostgres; }
-  // Creates TableName from the source's fields; the statement goes to the log first.
+  // With CreateMissingTable, creates TableName from the source's fields and keys, the
+  // statement sent to the log before it runs; without it, says so and returns false.
   bool CreateTable(TTrundleUnknown& source) override;
   bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
   bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
@@ -39,6 +41,7 @@ class TTrundlePostgres : public TTrundleUnknown {
   void Commit() override;
   void Rollback() override;
   bool RollsBackOpenBatch() const override { return true; }
+  bool MayUndoBatch() const override { return true; }
   TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
 
  private:

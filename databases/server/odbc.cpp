@@ -82,6 +82,21 @@ std::string FirstState(SQLSMALLINT type, SQLHANDLE handle) {
   return reinterpret_cast<const char*>(state);
 }
 
+bool UndidTransaction(SQLSMALLINT type, SQLHANDLE handle, bool mysql_codes) {
+  if (handle == SQL_NULL_HANDLE) return false;
+  for (SQLSMALLINT record = 1; record <= 8; ++record) {
+    SQLCHAR state[8] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, record, state, &native, nullptr, 0, &length)))
+      break;
+    const std::string code = reinterpret_cast<const char*>(state);
+    if (code == "40001" || code == "40P01") return true;
+    if (mysql_codes && (native == 1213 || native == 1205)) return true;
+  }
+  return false;
+}
+
 void Check(SQLRETURN rc, const Handle& handle, const std::string& what) {
   if (SQL_SUCCEEDED(rc)) return;
   const std::string text = Diagnostics(handle.type(), handle.get());

@@ -40,6 +40,12 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle);
 // The SQLSTATE of the handle's first diagnostic record ("" when none).
 std::string FirstState(SQLSMALLINT type, SQLHANDLE handle);
 
+// True when one of the handle's diagnostic records says the server undid the
+// transaction for a reason that passes: a serialization failure or a deadlock (SQLSTATE
+// 40001, 40P01), or with `mysql_codes` MariaDB's and MySQL's deadlock and lock wait
+// timeout (native errors 1213, 1205), whatever SQLSTATE the driver gives them.
+bool UndidTransaction(SQLSMALLINT type, SQLHANDLE handle, bool mysql_codes);
+
 // Throws TrundleError carrying the diagnostics (or `what` when there are none) unless
 // rc is SQL_SUCCESS or SQL_SUCCESS_WITH_INFO.
 void Check(SQLRETURN rc, const Handle& handle, const std::string& what);

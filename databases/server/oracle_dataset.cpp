@@ -533,7 +533,7 @@ struct TOracleDataSet::Impl {
         }
       }
       if (!SQL_SUCCEEDED(SQLExecute(stmt.get())))
-        Refused(odbc::Diagnostics(SQL_HANDLE_STMT, stmt.get()), start);
+        Failed(stmt, start);
     }
   }
 
@@ -589,12 +589,11 @@ struct TOracleDataSet::Impl {
       const SQLRETURN rc = SQLExecute(insert.get());
       bool refused = !SQL_SUCCEEDED(rc);
       for (size_t r = 0; r < n && !refused; ++r) refused = param_status[r] == SQL_PARAM_ERROR;
-      if (refused) Refused(odbc::Diagnostics(SQL_HANDLE_STMT, insert.get()), FirstError(n));
+      if (refused) Failed(insert, FirstError(n));
     } else {
       for (size_t r = 0; r < n; ++r) {
         BindRecord(r);
-        if (!SQL_SUCCEEDED(SQLExecute(insert.get())))
-          Refused(odbc::Diagnostics(SQL_HANDLE_STMT, insert.get()), r);
+        if (!SQL_SUCCEEDED(SQLExecute(insert.get()))) Failed(insert, r);
       }
     }
     sent += static_cast<int64_t>(n);
@@ -605,6 +604,34 @@ struct TOracleDataSet::Impl {
     for (size_t r = 0; r < n; ++r)
       if (param_status[r] == SQL_PARAM_ERROR) return r;
     return 0;
+  }
+
+  // The batch's records undone by the server, as the sentence a run that gives up ends with.
+  std::string UndoneText(const std::string& reason) const {
+    return "Records " + std::to_string(committed + 1) + " to " + std::to_string(posted) +
+           " were undone by the server: " + (reason.empty() ? "no reason given" : reason) + ". " +
+           std::to_string(committed) + " records were committed before them.";
+  }
+
+  // Undoes the open batch and throws BatchUndoneError.
+  [[noreturn]] void Undone(const std::string& reason) {
+    pending_count = 0;
+    sent = 0;
+    try {
+      session->Rollback();
+    } catch (const std::exception&) {
+      // The server has undone the transaction already.
+    }
+    throw BatchUndoneError(UndoneText(reason), reason);
+  }
+
+  // A statement of the batch failed: a transaction the server undid for a passing reason
+  // (a deadlock, a serialization failure) is no record's fault; anything else is
+  // Refused's to name.
+  [[noreturn]] void Failed(const odbc::Handle& stmt, size_t guess) {
+    const std::string text = odbc::Diagnostics(SQL_HANDLE_STMT, stmt.get());
+    if (odbc::UndidTransaction(SQL_HANDLE_STMT, stmt.get(), session->IsMySql())) Undone(text);
+    Refused(text, guess);
   }
 
   // The server refused a record of the batch (at `guess`, as the array's row status
@@ -732,7 +759,11 @@ void TOracleDataSet::CommitBatch() {
   if (!m.active || !m.updatable) return;
   m.appending = false;
   m.Send();
-  m.session->Commit();
+  try {
+    m.session->Commit();
+  } catch (const BatchUndoneError& e) {
+    m.Undone(e.reason());
+  }
   m.committed += m.sent;
   m.sent = 0;
 }
@@ -742,6 +773,8 @@ void TOracleDataSet::RollbackBatch() noexcept {
   m.pending_count = 0;
   m.appending = false;
   m.sent = 0;
+  // The records of the batch are numbered again when they are sent again.
+  m.posted = m.committed;
   if (m.session && m.session->Connected()) {
     try {
       m.session->Rollback();

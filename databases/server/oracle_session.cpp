@@ -157,14 +157,31 @@ void TOracleSession::LogOff() {
 
 void TOracleSession::Commit() {
   if (!connected_) throw TrundleError("Not logged on");
-  odbc::Check(SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_COMMIT), connection_,
-              "The server refused to commit");
+  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_COMMIT);
+  if (!SQL_SUCCEEDED(rc) && odbc::UndidTransaction(SQL_HANDLE_DBC, connection_.get(), IsMySql())) {
+    const std::string text = odbc::Diagnostics(SQL_HANDLE_DBC, connection_.get());
+    throw BatchUndoneError(text, text);
+  }
+  odbc::Check(rc, connection_, "The server refused to commit");
+}
+
+bool TOracleSession::IsMySql() const {
+  const std::string lower = LowerAscii(dbms_name_);
+  return lower.find("mysql") != std::string::npos || lower.find("mariadb") != std::string::npos;
 }
 
 void TOracleSession::Rollback() {
   if (!connected_) throw TrundleError("Not logged on");
   odbc::Check(SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_ROLLBACK), connection_,
               "The server refused to roll back");
+}
+
+void TOracleSession::ExecuteDirect(const std::string& sql) {
+  if (!connected_) throw TrundleError("Not logged on");
+  odbc::Handle statement(SQL_HANDLE_STMT, connection_.get());
+  std::string text = sql;
+  odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS),
+              statement, "The server refused the statement");
 }
 
 void TOracleSession::SetTransaction(const std::string& mode) {

@@ -47,9 +47,14 @@ class TOracleSession {
   void LogOff();
   bool Connected() const { return connected_; }
 
-  // REQUIRES: Connected(). Throw TrundleError with the server's text.
+  // REQUIRES: Connected(). Throw TrundleError with the server's text; Commit throws
+  // BatchUndoneError when the server undid the transaction for a passing reason
+  // (odbc::UndidTransaction).
   void Commit();
   void Rollback();
+  // Runs one statement that gives no result (a CREATE TABLE). Throws TrundleError with
+  // the server's text.
+  void ExecuteDirect(const std::string& sql);
   // Oracle: executes "SET TRANSACTION " followed by mode. Other servers open their
   // transactions by themselves in manual-commit mode and need nothing.
   void SetTransaction(const std::string& mode);
@@ -57,6 +62,8 @@ class TOracleSession {
   // Facts about the server, valid while Connected().
   bool IsOracle() const { return is_oracle_; }
   bool IsSQLite() const { return dbms_name_ == "SQLite"; }
+  // MariaDB or MySQL, whose native error numbers say more than their SQLSTATEs.
+  bool IsMySql() const;
   const std::string& DbmsName() const { return dbms_name_; }
   // The character that quotes identifiers ("" when the server has none).
   const std::string& IdentifierQuote() const { return identifier_quote_; }

@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "databases/server/server_types.h"
 #include "engine/adaptor_registry.h"
 #include "engine/errors.h"
 #include "engine/log_text.h"
@@ -21,6 +22,7 @@ TTrundleOracle::~TTrundleOracle() {
 bool TTrundleOracle::OpenTable() {
   SendMessage("Reading from table");
   mapper_ready_ = false;
+  created_from_.clear();
   try {
     data_set_->Close();
     session_->LogonDatabase = Database;
@@ -62,8 +64,46 @@ void TTrundleOracle::SaveTable() {
   for (const std::string& note : mapper_.TakeNotes()) SendMessage(note);
 }
 
-bool TTrundleOracle::CreateTable(TTrundleUnknown& /*source*/) {
-  SendMessage("Can't create an Oracle table");
+bool TTrundleOracle::CreateTable(TTrundleUnknown& source) {
+  // A server's tables belong to its owners: one is made only when the run asks for it.
+  if (!CreateMissingTable || !destination_) {
+    SendMessage("Can't create an Oracle table");
+    return false;
+  }
+  if (!session_->Connected()) {
+    SendMessage("The table " + TableName + " cannot be created: the log on failed");
+    return false;
+  }
+  SendMessage("Creating table");
+  try {
+    // The failed look for the table may have spoilt the open transaction (PostgreSQL).
+    session_->Rollback();
+    std::vector<std::string> names;
+    const TFieldDefs fields = source.SourceFieldDefs(nullptr);
+    if (fields.empty())
+      throw TrundleError("The table " + TableName + " cannot be created: the source has no fields");
+    const std::string sql =
+        CreateTableSql(*session_, TableName, fields, source.SourceIndexDefs(), names);
+    SendMessage(sql);
+    session_->ExecuteDirect(sql);
+    session_->Commit();
+    data_set_->SQL = "select a.*, a.rowid from " + session_->QuotedTableName(TableName) + " a ";
+    data_set_->Open();
+    SendNotes();
+    // Source fields renamed on the way (no name, a name met before) still reach theirs.
+    created_from_.clear();
+    for (const TFieldDef& field : fields) created_from_.push_back(field.Name);
+    mapper_ready_ = false;
+    SendMessage("Table created");
+    return true;
+  } catch (const std::exception& e) {
+    SendMessage(session_->Scrub(e.what()));
+    try {
+      session_->Rollback();
+    } catch (const std::exception&) {
+      // Logging off rolls back as well.
+    }
+  }
   return false;
 }
 
@@ -87,7 +127,7 @@ bool TTrundleOracle::WriteRecord(const TRecordBuffer& names, const TRecordBuffer
   if (!mapper_ready_) {
     std::vector<std::string> stored;
     for (const TFieldDef& def : data_set_->FieldDefs()) stored.push_back(def.Name);
-    mapper_.SetDestination(std::move(stored));
+    mapper_.SetDestination(std::move(stored), created_from_);
     mapper_ready_ = true;
   }
   data_set_->Append();

@@ -1,7 +1,7 @@
 // The server adaptor (kind dkOracle): reads the result of an SQL statement from a
 // database server, or appends records to an existing table of one, through ODBC.
 // Oracle is reached through Oracle's ODBC driver; any other server through its own.
-// It never creates a table.
+// A missing destination table is created only when asked (CreateMissingTable).
 #pragma once
 
 #include <memory>
@@ -30,7 +30,9 @@ class TTrundleOracle : public TTrundleUnknown {
   // Logs what did not arrive (names without a field), once per field.
   void SaveTable() override;
   TDataKind GetKind() const override { return dkOracle; }
-  // Sends "Can't create an Oracle table" and returns false.
+  // With CreateMissingTable, creates TableName from the source's fields and keys
+  // (server_types.h), the statement sent to the log before it runs, and opens it.
+  // Without it, sends "Can't create an Oracle table" and returns false.
   bool CreateTable(TTrundleUnknown& source) override;
   bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
   // Appends one record to the open batch, names matched to fields without regard to
@@ -43,6 +45,7 @@ class TTrundleOracle : public TTrundleUnknown {
   // Drops the open batch and rolls its transaction back.
   void Rollback() override;
   bool RollsBackOpenBatch() const override { return true; }
+  bool MayUndoBatch() const override { return true; }
   TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
 
   TOracleDataSet& DataSet() { return *data_set_; }
@@ -55,6 +58,7 @@ class TTrundleOracle : public TTrundleUnknown {
   std::unique_ptr<TOracleSession> session_;
   FieldNameMapper mapper_;
   bool mapper_ready_ = false;
+  std::vector<std::string> created_from_;  // the source's names of a table created here
   bool destination_ = false;  // PrepareDestination was called
 };
 

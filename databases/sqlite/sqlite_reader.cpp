@@ -176,6 +176,35 @@ void SqliteReader::MarkRequired(TFieldDefs& defs) {
   }
 }
 
+TIndexDefs SqliteReader::Keys() {
+  TIndexDefs keys;
+  if (table_.empty()) return keys;
+  const auto prepare = [this](const std::string& sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+      throw TrundleError("The keys of " + table_ + " in " + path_ +
+                         " cannot be read: " + sqlite3_errmsg(db_.get()));
+    return SqliteStmt(raw);
+  };
+  const auto text = [](sqlite3_stmt* stmt, int column) {
+    const auto* value = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+    return value ? std::string(value) : std::string();
+  };
+  // table_info's pk column gives each key field's place in the primary key.
+  TIndexDef primary;
+  primary.Name = "PrimaryKey";
+  primary.Primary = true;
+  std::vector<std::pair<int, std::string>> key_fields;
+  const SqliteStmt info = prepare("pragma table_info(" + QuoteSqlName(table_) + ")");
+  while (sqlite3_step(info.get()) == SQLITE_ROW)
+    if (const int place = sqlite3_column_int(info.get(), 5); place > 0)
+      key_fields.emplace_back(place, text(info.get(), 1));
+  std::sort(key_fields.begin(), key_fields.end());
+  for (auto& [place, name] : key_fields) primary.Fields.push_back(std::move(name));
+  if (!primary.Fields.empty()) keys.push_back(std::move(primary));
+  return keys;
+}
+
 bool SqliteReader::Next(TRecordBuffer& names, TRecordBuffer& values) {
   const int count = columns();
   if (count > static_cast<int>(names.size()) || count > static_cast<int>(values.size()))

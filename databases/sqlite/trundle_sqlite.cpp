@@ -153,4 +153,14 @@ TFieldDefs TTrundleSqlite::SourceFieldDefs(const TextLength& measure_widths) {
   return reader_->FieldDefs(measure_widths);
 }
 
+TIndexDefs TTrundleSqlite::SourceIndexDefs() {
+  if (destination_ || !reader_) return {};
+  try {
+    return reader_->Keys();
+  } catch (const TrundleError& e) {
+    SendMessage(e.what());
+  }
+  return {};
+}
+
 }  // namespace trundle

@@ -57,6 +57,9 @@ class TTrundleSqlite : public TTrundleUnknown {
   bool RollsBackOpenBatch() const override { return true; }
   // The fields of the source's statement (SqliteReader::FieldDefs).
   TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
+  // A whole table's primary key (SqliteReader::Keys); none for a statement, or when it
+  // cannot be read.
+  TIndexDefs SourceIndexDefs() override;
 
   // How long a database another program holds is waited for before it is reported.
   int BusyWaitMs = kSqliteBusyWaitMs;
