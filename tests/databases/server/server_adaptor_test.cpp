@@ -11,10 +11,14 @@
 #include <clocale>
 #include <filesystem>
 
+#include <sqlite3.h>
+
 #include "databases/dbase/dbase_file.h"
 #include "databases/paradox/paradox_file.h"
 #include "databases/server/odbc.h"
 #include "databases/server/trundle_oracle.h"
+#include "databases/sqlite/trundle_sqlite.h"
+#include "engine/adaptor_registry.h"
 #include "databases/table_list.h"
 #include "databases/trundle_table_file.h"
 #include "engine/ascii.h"
@@ -349,6 +353,124 @@ TEST_P(ServerTest, TableFilesInAndOutWithTheirTypes) {
       std::vector<std::string>{"1"});
 }
 
+// --create-table: a missing table is made from each kind of source, with the sizes,
+// required fields and key the source has, and every value reads back as it was; a
+// second run appends to it.
+TEST_P(ServerTest, CreateTableMakesAMissingTableFromEachSource) {
+  struct Run {
+    TDataKind kind;
+    std::string file;
+    std::string table;  // within the file, for a database
+    std::string dest;
+  };
+  // A SQLite table with a key of two fields and a required one.
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "keys.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "create table K (Shop text not null, Nr integer not null, Qty bigint, "
+                           "Note text, primary key (Nr, Shop));"
+                           "insert into K values ('Oslo', 2, 9007199254740993, 'Zürich ✓'), "
+                           "('Bergen', 1, null, '')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  WriteFile(dir / "in.csv", "ID,NAME\r\n1,Ann\r\n2,\r\n");
+  const std::string access = std::string(TRUNDLE_FIXTURES) + "/access/testV2000.mdb";
+  const Run runs[] = {
+      {dkCsv, dir / "in.csv", "", Table("csv")},
+      {dkAccess, access, "Table1", Table("access")},
+      {dkSqlite, dir / "keys.sqlite", "K", Table("sqlite")},
+  };
+  RegisterAdaptor(dkSqlite, [] { return std::make_unique<TTrundleSqlite>(); });
+  for (const Run& r : runs) {
+    SCOPED_TRACE(r.dest);
+    Exec("drop table if exists \"" + r.dest + "\"");
+    for (int pass = 0; pass < 2; ++pass) {
+      TTrundle job;
+      job.SetSourceKind(r.kind);
+      job.SetDestinationKind(dkOracle);
+      if (r.kind == dkCsv) {
+        job.Source().TableName = r.file;
+      } else {
+        job.Source().Database = r.file;
+        job.Source().TableName = r.table;
+        if (r.kind == dkAccess) {
+          job.Source().Sql = "select * from [" + r.table + "]";
+          job.Source().DaoVersion = "dao36";
+        }
+      }
+      ConfigureServer(job.Destination(), r.dest, "");
+      job.Destination().CreateMissingTable = true;
+      std::vector<std::string> log;
+      job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+      // The second run appends: a table with a key (Access's, SQLite's) then refuses the
+      // same records again.
+      if (pass == 1 && r.kind != dkCsv) {
+        EXPECT_THROW(job.Execute(), TrundleError);
+        continue;
+      }
+      job.Execute();
+      ASSERT_EQ(job.outcome(), TRunOutcome::kMoved) << testing::PrintToString(log);
+      const auto created = std::find(log.begin(), log.end(), "Table created");
+      EXPECT_EQ(created != log.end(), pass == 0);
+      if (pass == 0) {
+        // The statement comes before the table is there.
+        ASSERT_NE(created, log.begin());
+        EXPECT_EQ(LowerAscii(*(created - 1)).rfind("create table ", 0), 0u) << *(created - 1);
+      }
+    }
+  }
+  // Text stays text, its empty value apart from no value.
+  EXPECT_EQ(Column("select \"ID\" || '|' || coalesce(\"NAME\", 'NULL') from \"" + Table("csv") +
+                   "\" order by 1"),
+            (std::vector<std::string>{"1|Ann", "1|Ann", "2|NULL", "2|NULL"}));
+  // Access: the byte, integer, long, double, date, currency and required boolean.
+  const std::string a = Table("access");
+  if (postgres()) {
+    EXPECT_EQ(Column("select column_name || ' ' || data_type || ' ' || "
+                     "coalesce(character_maximum_length::text, '') || "
+                     "coalesce(numeric_precision::text || ',' || numeric_scale::text, '') from "
+                     "information_schema.columns where table_name = '" + a +
+                     "' order by ordinal_position"),
+              (std::vector<std::string>{
+                  "A character varying 50", "B character varying 100", "C smallint 16,0",
+                  "D smallint 16,0", "E integer 32,0", "F double precision ",
+                  "G timestamp without time zone ", "H numeric 19,4", "I boolean "}));
+    EXPECT_EQ(Column("select concat_ws('|', \"A\", \"B\", \"C\", \"D\", \"E\", \"F\", \"G\", "
+                     "\"H\", \"I\") from \"" + a + "\" order by \"A\""),
+              (std::vector<std::string>{"a|b|0|0|0|0|1981-12-12 00:00:00|0.0000|f",
+                                        "abcdefg|hijklmnop|2|222|333333333|444.555|1974-09-21 "
+                                        "00:00:00|3.5000|t"}));
+    EXPECT_EQ(Column("select string_agg(a.attname, ',') from pg_index i join pg_attribute a on "
+                     "a.attrelid = i.indrelid and a.attnum = any(i.indkey) where i.indisprimary "
+                     "and i.indrelid = '\"" + a + "\"'::regclass"),
+              std::vector<std::string>{"A"});
+  } else {
+    EXPECT_EQ(Column("select \"H\" from \"" + a + "\" where \"A\" = 'abcdefg'"),
+              std::vector<std::string>{"3.5"});
+  }
+  // SQLite: the key of two fields in its order, the required fields, a 64-bit whole
+  // number a double would not hold, and the key refusing the second run's records.
+  const std::string k = Table("sqlite");
+  EXPECT_EQ(Column("select \"Qty\" from \"" + k + "\" where \"Nr\" = 2"),
+            std::vector<std::string>{"9007199254740993"});
+  EXPECT_EQ(Column("select \"Note\" from \"" + k + "\" order by \"Nr\""),
+            (std::vector<std::string>{"", "Zürich ✓"}));
+  if (postgres()) {
+    EXPECT_EQ(Column("select string_agg(a.attname, ',' order by array_position(i.indkey, "
+                     "a.attnum)) from pg_index i join pg_attribute a on a.attrelid = i.indrelid "
+                     "and a.attnum = any(i.indkey) where i.indisprimary and i.indrelid = '\"" +
+                     k + "\"'::regclass"),
+              std::vector<std::string>{"Nr,Shop"});
+    EXPECT_EQ(Column("select string_agg(column_name, ',' order by ordinal_position) from "
+                     "information_schema.columns where table_name = '" + k +
+                     "' and is_nullable = 'NO'"),
+              std::vector<std::string>{"Shop,Nr"});
+  }
+}
+
 TEST_P(ServerTest, MissingDestinationTableIsNotCreated) {
   WriteFile(dir / "in.csv", "a\r\n1\r\n");
   const std::vector<std::string> log = Move(dkCsv, "in.csv", dkOracle, Table("none"));
@@ -375,6 +497,57 @@ TEST_P(ServerTest, ARefusedRecordRollsBackItsBatchOnly) {
   EXPECT_EQ(Column("select count(*), max(id) from " + Table("chk")),
             std::vector<std::string>{"1000"});
   EXPECT_EQ(Column("select max(id) from " + Table("chk")), std::vector<std::string>{"1000"});
+}
+
+// A batch the server undoes with a serialization failure (a trigger raising 40001 once,
+// counting its calls in a sequence, which a rollback leaves counted) is sent again: the
+// log says so and every record arrives once. Undone every time, the run gives up.
+TEST_P(ServerTest, ABatchUndoneBySerializationFailureIsSentAgain) {
+  if (!postgres()) GTEST_SKIP() << "SQLite has no serialization failures to raise";
+  std::string csv = "id,name\r\n";
+  for (int i = 1; i <= 2500; ++i) csv += std::to_string(i) + ",n" + std::to_string(i) + "\r\n";
+  WriteFile(dir / "in.csv", csv);
+  for (const bool always : {false, true}) {
+    SCOPED_TRACE(always ? "always" : "once");
+    const std::string t = Table(always ? "always" : "once");
+    Create(t, "(id integer, name varchar(10))");
+    Exec("drop sequence if exists " + t + "_tries");
+    Exec("create sequence " + t + "_tries");
+    Exec("create or replace function " + t + "_f() returns trigger language plpgsql as $$ begin "
+         "if new.id = 1500 and (nextval('" + t + "_tries') = 1 or " + (always ? "true" : "false") +
+         ") then raise exception 'could not serialize access' using errcode = '40001'; end if; "
+         "return new; end $$");
+    Exec("create trigger " + t + "_t before insert on " + t + " for each row execute function " +
+         t + "_f()");
+    TTrundle job;
+    job.SetSourceKind(dkCsv);
+    job.SetDestinationKind(dkOracle);
+    job.Source().TableName = dir / "in.csv";
+    ConfigureServer(job.Destination(), t, "");
+    job.FirstRetryPause = std::chrono::milliseconds(1);
+    std::vector<std::string> log;
+    job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+    if (always) {
+      EXPECT_THROW(job.Execute(), BatchUndoneError);
+      EXPECT_EQ(Column("select count(*) from " + t), std::vector<std::string>{"1000"});
+      EXPECT_NE(std::find(log.begin(), log.end(),
+                          "Batch 2 undone by the server 6 times; the run gives up"),
+                log.end())
+          << testing::PrintToString(log);
+      continue;
+    }
+    job.Execute();
+    EXPECT_EQ(job.outcome(), TRunOutcome::kMoved);
+    EXPECT_EQ(Column("select count(*) from " + t), std::vector<std::string>{"2500"});
+    EXPECT_EQ(Column("select count(distinct id) from " + t), std::vector<std::string>{"2500"});
+    EXPECT_EQ(Column("select last_value from " + t + "_tries"), std::vector<std::string>{"2"});
+    const auto retry = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+      return line.rfind("Batch 2 undone by the server (", 0) == 0;
+    });
+    ASSERT_NE(retry, log.end()) << testing::PrintToString(log);
+    EXPECT_NE(retry->find("could not serialize access"), std::string::npos) << *retry;
+    EXPECT_NE(retry->find("); sending it again, try 1 of 5"), std::string::npos) << *retry;
+  }
 }
 
 TEST_P(ServerTest, AStopInTheSecondBatchKeepsTheFirstOnly) {
