@@ -253,6 +253,14 @@ TEST_F(PostgresTest, AMissingTableIsCreatedAndItsNameStaysData) {
                    {"name", ftFloat}};
   auto dest = Destination(odd);
   EXPECT_FALSE(dest->OpenTable());
+  // Not asked for, no table is made.
+  EXPECT_FALSE(dest->CreateTable(source));
+  EXPECT_NE(log_.find("Can't create a PostgreSQL table unless asked to (--create-table)\n"),
+            std::string::npos)
+      << log_;
+  EXPECT_EQ(Column("select count(*) from pg_class where relname like 'My %n_victim%'"),
+            std::vector<std::string>{"0"});
+  dest->CreateMissingTable = true;
   ASSERT_TRUE(dest->CreateTable(source)) << log_;
   Move(*dest, {"ID", "Amount", "Name", "Ok", "name"},
        {{Variant::Integer(1), Variant::String("12.50"), Variant::String("x"),
@@ -272,6 +280,7 @@ TEST_F(PostgresTest, AMissingTableIsCreatedAndItsNameStaysData) {
   EXPECT_NE(log_.find("create table \"My \"\"T\"\"; drop table"), std::string::npos) << log_;
   // A name the server would cut short is refused rather than made under another name.
   auto longer = Destination(std::string(64, 'x'));
+  longer->CreateMissingTable = true;
   EXPECT_FALSE(longer->OpenTable());
   EXPECT_FALSE(longer->CreateTable(source));
   EXPECT_NE(log_.find("at most 63 bytes"), std::string::npos) << log_;
@@ -337,7 +346,8 @@ TEST_F(PostgresTest, TheCommandLineCarriesACsvThroughTheServer) {
   const std::string csv =
       "ID,NAME,NOTE\r\n1,Ann,\"tab\there\"\r\n2,\"Bo \"\"B\"\"\",\"two\nlines\\\"\r\n";
   WriteFile(dir / "in.csv", csv);
-  EXPECT_EQ(RunCli(dir, {"in.csv", uri_, "--dest-table", t, "--dest-password-env", "TRUNDLE_PW"}),
+  EXPECT_EQ(RunCli(dir, {"in.csv", uri_, "--dest-table", t, "--dest-password-env", "TRUNDLE_PW",
+                         "--create-table"}),
             0)
       << ReadFile(dir / "log");
   EXPECT_EQ(
@@ -350,6 +360,91 @@ TEST_F(PostgresTest, TheCommandLineCarriesACsvThroughTheServer) {
                          "--dest-table", t}),
             2);
   EXPECT_EQ(ReadFile(dir / "log").find("pw@"), std::string::npos);
+}
+
+// A batch the server undoes with a serialization failure, at the end of its COPY (a
+// trigger raising 40001 once, its tries counted by a sequence, which a rollback keeps
+// counted), is sent again through the command line: every record arrives once.
+TEST_F(PostgresTest, ABatchUndoneBySerializationFailureIsSentAgain) {
+  ScratchFolder dir;
+  const std::string t = Table("retry");
+  Exec("drop table if exists " + t);
+  Exec("create table " + t + " (id integer, name text)");
+  Exec("drop sequence if exists " + t + "_tries");
+  Exec("create sequence " + t + "_tries");
+  Exec("create or replace function " + t + "_f() returns trigger language plpgsql as $$ begin "
+       "if new.id = 1500 and nextval('" + t + "_tries') = 1 then raise exception "
+       "'could not serialize access' using errcode = '40001'; end if; return new; end $$");
+  Exec("create trigger " + t + "_t before insert on " + t + " for each row execute function " + t +
+       "_f()");
+  std::string csv = "id,name\r\n";
+  for (int i = 1; i <= 2500; ++i) csv += std::to_string(i) + ",n" + std::to_string(i) + "\r\n";
+  WriteFile(dir / "in.csv", csv);
+  EXPECT_EQ(RunCli(dir, {"in.csv", uri_, "--dest-table", t, "--dest-password-env", "TRUNDLE_PW"}),
+            0)
+      << ReadFile(dir / "log");
+  const std::string log = ReadFile(dir / "log");
+  EXPECT_NE(log.find("Batch 2 undone by the server (could not serialize access); sending it "
+                     "again, try 1 of 5"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(Column("select count(*) || ' ' || count(distinct id) || ' ' || max(id) from " + t),
+            std::vector<std::string>{"2500 2500 2500"});
+  EXPECT_EQ(Column("select last_value from " + t + "_tries"), std::vector<std::string>{"2"});
+}
+
+// --create-table through the command line: refused without it, the table made with it
+// from a dBase file's typed fields and from a SQLite table's key, and appended to after.
+TEST_F(PostgresTest, TheCommandLineCreatesATableOnlyWhenAsked) {
+  ScratchFolder dir;
+  const std::string t = Table("made");
+  Exec("drop table if exists " + admin_->Quote(t));
+  WriteFile(dir / "in.csv", "ID,NAME\r\n1,Ann\r\n");
+  const std::vector<std::string> to_server = {"in.csv", uri_, "--dest-table", t,
+                                              "--dest-password-env", "TRUNDLE_PW"};
+  EXPECT_EQ(RunCli(dir, to_server), 1);
+  EXPECT_NE(ReadFile(dir / "log").find("Can't create a PostgreSQL table unless asked to"),
+            std::string::npos);
+  std::vector<std::string> create = to_server;
+  create.push_back("--create-table");
+  EXPECT_EQ(RunCli(dir, create), 0) << ReadFile(dir / "log");
+  EXPECT_EQ(RunCli(dir, create), 0) << ReadFile(dir / "log");
+  EXPECT_EQ(Column("select count(*) from " + admin_->Quote(t)), std::vector<std::string>{"2"});
+  const std::string log = ReadFile(dir / "log");
+  const size_t statement = log.find("create table " + admin_->Quote(t));
+  ASSERT_NE(statement, std::string::npos) << log;
+  EXPECT_LT(statement, log.find("Table created"));
+  EXPECT_NE(log.find("The destination table exists: the records are appended to it"),
+            std::string::npos);
+
+  // An Access table with a currency field and a key goes by way of dBase and straight in.
+  const std::string access = std::string(TRUNDLE_FIXTURES) + "/access/testV2000.mdb";
+  EXPECT_EQ(RunCli(dir, {access, "--source-table", "Table1", "typed.dbf"}), 0)
+      << ReadFile(dir / "log");
+  for (const auto& [source, name] :
+       {std::pair<std::vector<std::string>, std::string>{{"typed.dbf"}, "dbf"},
+        {{access, "--source-table", "Table1"}, "mdb"}}) {
+    const std::string table = Table(name);
+    Exec("drop table if exists " + admin_->Quote(table));
+    std::vector<std::string> args = source;
+    for (const std::string& a : {uri_, std::string("--dest-table"), table,
+                                 std::string("--dest-password-env"), std::string("TRUNDLE_PW"),
+                                 std::string("--create-table")})
+      args.push_back(a);
+    ASSERT_EQ(RunCli(dir, args), 0) << ReadFile(dir / "log");
+    EXPECT_EQ(Column("select concat_ws('|', \"A\", \"B\", \"E\", \"F\", "
+                     "trim_scale(\"H\"::numeric), \"I\") from " + admin_->Quote(table) +
+                     " order by \"A\""),
+              (std::vector<std::string>{"a|b|0|0|0|f", "abcdefg|hijklmnop|333333333|444.555|3.5|t"}))
+        << name;
+  }
+  // Currency stays exact, and the Access key is the new table's.
+  EXPECT_EQ(Column("select format_type(atttypid, atttypmod) from pg_attribute where attrelid = '" +
+                   admin_->Quote(Table("mdb")) + "'::regclass and attname = 'H'"),
+            std::vector<std::string>{"numeric(19,4)"});
+  EXPECT_EQ(Column("select count(*) from pg_index where indisprimary and indrelid = '" +
+                   admin_->Quote(Table("mdb")) + "'::regclass"),
+            std::vector<std::string>{"1"});
 }
 
 }  // namespace
