@@ -35,6 +35,7 @@ std::string UnreadOption(const std::vector<std::string>& given, const CliOptions
         return "option " + option + " applies with --on-error skip";
       continue;
     }
+    if (option == "--batch-size") continue;  // checked against the destination's kind
     if (option == "--html-title" || option == "--html-banner") {
       if (*o.dest.kind != dkHtml)
         return "option " + option + " applies to an HTML destination, not to a " +

@@ -918,6 +918,58 @@ TEST(CliOptionsTest, ServerEnds) {
   unsetenv("TRUNDLE_TEST_PW");
 }
 
+// --batch-size takes 1 to 1,000,000 records for a destination that commits in batches,
+// and reaches the job; --create-table is a server destination's. Anything else is a
+// usage error that says why.
+TEST(CliOptionsTest, BatchSizeAndCreateTable) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // empty: accepted
+  } cases[] = {
+      {{"--batch-size", "1", "a.csv", "b.sqlite"}, ""},
+      {{"--batch-size", "1000000", "a.csv", "DSN=shop", "--dest-table", "t"}, ""},
+      {{"--batch-size", "50000", "a.csv", "postgresql://h/d", "--dest-table", "t"}, ""},
+      {{"--batch-size", "0", "a.csv", "b.sqlite"}, "from 1 to 1000000, not '0'"},
+      {{"--batch-size", "1000001", "a.csv", "b.sqlite"}, "not '1000001'"},
+      {{"--batch-size", "-5", "a.csv", "b.sqlite"}, "not '-5'"},
+      {{"--batch-size", "12x", "a.csv", "b.sqlite"}, "not '12x'"},
+      {{"--batch-size", "99999999999999999999", "a.csv", "b.sqlite"}, "not '9999"},
+      {{"--batch-size"}, "needs a value"},
+      {{"--batch-size", "10", "a.csv", "b.csv"}, "commits in batches (access, oracle, sqlite or "
+                                                 "postgresql), not to a csv one"},
+      {{"--batch-size", "10", "a.csv", "b.html"}, "not to a html one"},
+      {{"--batch-size", "10", "a.csv", "b.dbf"}, "not to a dbase one"},
+      {{"--batch-size", "10", "--clipboard", "a.csv"}, "not to the clipboard"},
+      {{"--create-table", "a.csv", "DSN=shop", "--dest-table", "t"}, ""},
+      {{"--create-table", "a.csv", "postgresql://h/d", "--dest-table", "t"}, ""},
+      {{"--create-table", "a.csv", "b.sqlite"},
+       "--create-table applies to a server destination (oracle or postgresql); a sqlite "
+       "destination's missing table is created without it"},
+  };
+  for (const Case& c : cases) {
+    CliOptions options;
+    const std::string error = ParseCliOptions(c.args, options);
+    if (c.error.empty()) {
+      EXPECT_EQ(error, "") << c.args[1];
+    } else {
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+  }
+  CliOptions options;
+  ASSERT_EQ(ParseCliOptions({"--batch-size", "250", "--create-table", "a.csv", "DSN=shop",
+                             "--dest-table", "t"},
+                            options),
+            "");
+  JobDescription job;
+  ASSERT_EQ(DescribeJob(options, job), "");
+  EXPECT_EQ(job.batch_size, 250);
+  EXPECT_TRUE(job.destination.create_table);
+  ASSERT_EQ(ParseCliOptions({"a.csv", "b.sqlite"}, options = CliOptions()), "");
+  ASSERT_EQ(DescribeJob(options, job = JobDescription()), "");
+  EXPECT_EQ(job.batch_size, 1000);
+  EXPECT_FALSE(job.destination.create_table);
+}
+
 // A password written into a connection string would show in the process list: refused,
 // wherever in the string and however spelt; a stored data source's password is the
 // driver's business.

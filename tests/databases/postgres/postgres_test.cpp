@@ -380,11 +380,13 @@ TEST_F(PostgresTest, ABatchUndoneBySerializationFailureIsSentAgain) {
   std::string csv = "id,name\r\n";
   for (int i = 1; i <= 2500; ++i) csv += std::to_string(i) + ",n" + std::to_string(i) + "\r\n";
   WriteFile(dir / "in.csv", csv);
-  EXPECT_EQ(RunCli(dir, {"in.csv", uri_, "--dest-table", t, "--dest-password-env", "TRUNDLE_PW"}),
+  // Record 1500 is in the third batch of 700.
+  EXPECT_EQ(RunCli(dir, {"in.csv", uri_, "--dest-table", t, "--dest-password-env", "TRUNDLE_PW",
+                         "--batch-size", "700"}),
             0)
       << ReadFile(dir / "log");
   const std::string log = ReadFile(dir / "log");
-  EXPECT_NE(log.find("Batch 2 undone by the server (could not serialize access); sending it "
+  EXPECT_NE(log.find("Batch 3 undone by the server (could not serialize access); sending it "
                      "again, try 1 of 5"),
             std::string::npos)
       << log;
