@@ -224,6 +224,7 @@ class MainForm : public QMainWindow {
   QStackedWidget* notebook2_ = nullptr;
   QCheckBox* clipboard_check_ = nullptr;
   QCheckBox* create_database_check_ = nullptr;  // on the destination's Access tab
+  QCheckBox* create_table_check_ = nullptr;     // on the destination's server tab
   QGroupBox* source_access_group_ = nullptr;
   QGroupBox* dest_access_group_ = nullptr;
   std::vector<DeclaredTab> source_declared_;

@@ -214,6 +214,7 @@ JobDescription MainForm::Describe() const {
       t.user = str(edit20_->text());
       t.password = str(edit21_->text());
       t.table = str(combo4_->currentText());
+      t.create_table = create_table_check_->isChecked();
       break;
     default:
       if (const DeclaredTab* tab = FindDeclaredTab(false, dest_tabs_->currentIndex())) {

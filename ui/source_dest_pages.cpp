@@ -322,6 +322,9 @@ void MainForm::BuildDestinationPage(QWidget* page) {
   edit20_ = AddBox(server, "Edit20", tr("User Name"), 64);
   edit21_ = AddBox(server, "Edit21", tr("Password"), 104, true);
   combo4_ = AddTableCombo(server, "ComboBox4", tr("Destination Table"), 168, {dkOracle, false});
+  create_table_check_ = new QCheckBox(tr("Create the table if it doesn't exist"), server);
+  create_table_check_->setObjectName(QStringLiteral("CreateTableCheck"));
+  create_table_check_->setGeometry(Px(16), Px(198), Px(409), Px(21));
   dest_tabs_->addTab(server, tr("Oracle"));
 
   connect(browse_text, &QPushButton::clicked, this, &MainForm::BrowseDestTextButtonClick);
