@@ -54,20 +54,30 @@ depends=$(field Depends)
 [ -n "$depends" ] || fail "the package declares no Depends"
 
 # Every library a program links must come from a package the Depends name: the library's
-# file, as the dynamic loader finds it here, belongs to that package.
+# file, as the dynamic loader finds it here, belongs to that package. dpkg knows a file by
+# the path its package gives, /lib/... or /usr/lib/..., so both ldd's path and the real
+# one are asked, in one query.
 declared=" $(tr ',|' '  ' <<<"$depends" | sed 's/([^)]*)//g' | tr -s ' ') "
+needs=$deb_dir/needs  # lines "program soname path"
+: >"$needs"
 for program in "$root"/usr/bin/*; do
-  while read -r soname path; do
-    [ -n "$path" ] || { fail "${program#"$root"/} needs $soname, which is not found"; continue; }
-    owner=$(dpkg -S "$(realpath "$path")" 2>/dev/null | head -1 | cut -d: -f1)
-    [ -n "$owner" ] || owner=$(dpkg -S "$path" 2>/dev/null | head -1 | cut -d: -f1)
-    [ -n "$owner" ] || { fail "no package holds $path (${program#"$root"/} needs it)"; continue; }
-    [[ $declared == *" $owner "* ]] ||
-      fail "${program#"$root"/} needs $soname from $owner, which Depends does not name: $depends"
-  done < <(for needed in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-             echo "$needed $(ldd "$program" | awk -v n="$needed" '$1 == n { print $3 }')"
-           done)
+  for soname in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+    echo "${program#"$root"/} $soname $(ldd "$program" | awk -v n="$soname" '$1 == n { print $3 }')"
+  done >>"$needs"
 done
+declare -A owner_of
+while IFS= read -r line; do
+  owner_of[${line#*: }]=${line%%:*}
+done < <(awk 'NF == 3 { print $3 }' "$needs" | while read -r path; do
+           echo "$path"; realpath "$path"
+         done | sort -u | xargs -r dpkg -S 2>/dev/null)
+while read -r program soname path; do
+  if [ -z "$path" ]; then fail "$program needs $soname, which is not found"; continue; fi
+  owner=${owner_of[$path]:-${owner_of[$(realpath "$path")]:-}}
+  if [ -z "$owner" ]; then fail "no package holds $path ($program needs it)"; continue; fi
+  [[ $declared == *" $owner "* ]] ||
+    fail "$program needs $soname from $owner, which Depends does not name: $depends"
+done <"$needs"
 if [ "$window" = 1 ]; then
   [[ $declared == *" qt6-qpa-plugins "* ]] ||
     fail "Depends leaves out qt6-qpa-plugins, without which the window cannot open: $depends"
