@@ -23,7 +23,7 @@ finish() {
 
 # Sets deb_dir and root to the folder build_deb.sh filled and the package's files in it.
 open_package() {
-  deb_dir=$1
+  deb_dir=$(realpath "$1")
   root=$deb_dir/root
   if [ ! -d "$root" ]; then
     echo "FAIL: $root is missing: packaging.build_deb did not run or failed" >&2
