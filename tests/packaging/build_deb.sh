@@ -27,7 +27,7 @@ if [ ${#debs[@]} -ne 1 ]; then
   echo "FAIL: cpack made ${#debs[@]} packages named trundle_*.deb in $out, not one" >&2
   exit 1
 fi
-ln -s "$(basename "${debs[0]}")" "$out/trundle.deb"
+ln -s "${debs[0]}" "$out/trundle.deb"
 dpkg-deb -x "$out/trundle.deb" "$out/root"
 dpkg-deb -I "$out/trundle.deb" >"$out/info"
 dpkg-deb -c "$out/trundle.deb" >"$out/contents"
