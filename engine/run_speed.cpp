@@ -71,15 +71,14 @@ std::string SpeedText(double rate, double seconds_left, char decimal_separator) 
   if (rate < 0) return "";
   std::string text = RateText(rate, decimal_separator);
   // Rounded up: a run with half a second to go is not done.
-  if (seconds_left >= 0)
-    text += ", " + FormatElapsed(std::ceil(seconds_left) / 86400.0) + " left";
+  if (seconds_left >= 0) text += ", " + FormatElapsed(std::ceil(seconds_left) / 86400.0) + " left";
   return text;
 }
 
 std::string TotalsText(int64_t moved, int64_t read, double elapsed_seconds,
                        char decimal_separator) {
-  std::string text = std::to_string(moved) + (moved == 1 ? " record" : " records") +
-                     " moved in " + FormatElapsed(elapsed_seconds / 86400.0);
+  std::string text = std::to_string(moved) + (moved == 1 ? " record" : " records") + " moved in " +
+                     FormatElapsed(elapsed_seconds / 86400.0);
   if (elapsed_seconds >= Seconds(RunSpeed::kMinSpan))
     text += ", " + RateText(static_cast<double>(read) / elapsed_seconds, decimal_separator);
   return text;

@@ -65,7 +65,6 @@ std::string SpeedText(double rate, double seconds_left, char decimal_separator);
 // After a run: "3 records moved in 00:00:04, 0.8 records per second", the rate being
 // that of the `read` records over the whole run; without the rate for a run shorter
 // than RunSpeed::kMinSpan.
-std::string TotalsText(int64_t moved, int64_t read, double elapsed_seconds,
-                       char decimal_separator);
+std::string TotalsText(int64_t moved, int64_t read, double elapsed_seconds, char decimal_separator);
 
 }  // namespace trundle

@@ -15,8 +15,8 @@ Clock::time_point At(int64_t ms) { return Clock::time_point(milliseconds(ms)); }
 
 // Updates every `step_ms` from `from_ms` to `to_ms`, the records growing by `per_second`
 // from `records` at `from_ms`; the records at `to_ms`.
-int64_t Feed(RunSpeed& speed, int64_t from_ms, int64_t to_ms, int64_t records,
-             int64_t per_second, int64_t step_ms = 10) {
+int64_t Feed(RunSpeed& speed, int64_t from_ms, int64_t to_ms, int64_t records, int64_t per_second,
+             int64_t step_ms = 10) {
   int64_t now_records = records;
   for (int64_t ms = from_ms; ms <= to_ms; ms += step_ms) {
     now_records = records + (ms - from_ms) * per_second / 1000;

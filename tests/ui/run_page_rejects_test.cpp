@@ -140,8 +140,8 @@ TEST_F(RejectsTest, ARefusalIntoSqliteStopsOrIsSetAside) {
   const std::string shop = dir_ / "shop.sqlite";
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(shop.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "create table t (id integer primary key, name text not null)",
-                         nullptr, nullptr, nullptr),
+  ASSERT_EQ(sqlite3_exec(db, "create table t (id integer primary key, name text not null)", nullptr,
+                         nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
   WriteFile(dir_ / "in.csv", "id,name\r\n1,Ann\r\n2,\r\n3,Cy\r\n");
