@@ -97,6 +97,11 @@ void MainForm::TrundleButtonClick() {
   if (running_) return;
   const JobDescription description = Describe();
   log_->clear();
+  // The last run's notes go with its log, also when this one is refused.
+  speed_note_->clear();
+  reject_note_->hide();
+  open_rejects_button_->hide();
+  reject_path_.clear();
   if (const std::string missing = MissingKindMessage(description); !missing.empty()) {
     ShowErrorBox(QString::fromStdString(missing));
     return;
@@ -122,10 +127,6 @@ void MainForm::TrundleButtonClick() {
   hint_->setText(tr("The data move is running. Click Stop to end it."));
   stop_button_->setEnabled(true);
   on_error_group_->setEnabled(false);
-  speed_note_->clear();
-  reject_note_->hide();
-  open_rejects_button_->hide();
-  reject_path_.clear();
   speed_ = RunSpeed();
   QApplication::setOverrideCursor(Qt::WaitCursor);
   running_ = true;

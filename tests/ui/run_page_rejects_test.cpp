@@ -118,6 +118,12 @@ TEST_F(RejectsTest, ATooLongValueIsSetAsideBesideADBaseTable) {
   Click("OpenRejectFileButton");
   ASSERT_EQ(dialogs_->messages.size(), 2u);
   EXPECT_TRUE(dialogs_->messages[1].endsWith("\n" + path)) << dialogs_->messages[1].toStdString();
+  // A run refused before it starts takes the last run's notes away with its log.
+  Get<QLineEdit>("Edit9")->clear();
+  Click("TrundleButton");
+  EXPECT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_FALSE(NoteShown());
+  EXPECT_EQ(Get<QLabel>("SpeedNote")->text(), "");
 }
 
 // Stop, the default, is the run as it always was: the long value is cut and said so,
