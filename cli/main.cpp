@@ -231,7 +231,10 @@ int main(int argc, char** argv) {
   trundle::RunConsole console(g_log, !options.quiet && isatty(STDERR_FILENO) ? stderr : nullptr,
                               options.quiet);
   job.OnMessage = [&console](const std::string& message) { console.Message(message); };
-  job.OnProgress = [&console](int32_t percent) { console.Progress(percent); };
+  job.OnProgress = [&console, &job](int32_t percent) {
+    console.Progress(percent, job.records_read(), job.Source().RecordCount,
+                     trundle::RunSpeed::Clock::now());
+  };
   g_job = &job;
   CatchStopSignals();
   const auto fail = [&](const std::exception& e, int status) {
@@ -252,6 +255,9 @@ int main(int argc, char** argv) {
     return fail(e, kExitError);
   }
   g_job = nullptr;
+  // The bar's last word: how many, how long, how fast (a run that opened nothing has none).
+  if (job.outcome() != trundle::TRunOutcome::kNotOpened)
+    console.Totals(job.records_moved(), job.records_read(), job.elapsed_seconds());
   console.CloseBar();
   remove_unused_database();
   if (job.outcome() == trundle::TRunOutcome::kReadFailed) {

@@ -81,6 +81,8 @@ void TTrundle::Execute() {
   outcome_ = TRunOutcome::kNotRun;
   records_moved_ = 0;
   records_rejected_ = 0;
+  records_read_ = 0;
+  elapsed_seconds_ = 0;
   rejects_.reset();
   failure_.clear();
   const double start = NowLocal();
@@ -102,6 +104,8 @@ void TTrundle::Execute() {
   try {
     outcome_ = OpenAndMove();
   } catch (const std::exception& e) {
+    elapsed_seconds_ =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - steady_start).count();
     // The exception goes on to the caller unchanged; the log says that the run failed,
     // where it would otherwise end at whatever the run was doing.
     if (OnMessage) OnMessage("Failed: " + std::string(e.what()));
@@ -112,11 +116,12 @@ void TTrundle::Execute() {
   // own line: "Completed" follows as for every run that ends.
   if (outcome_ == TRunOutcome::kNotOpened && OnMessage)
     OnMessage("Failed: nothing was moved");
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - steady_start;
+  elapsed_seconds_ = elapsed.count();
   if (OnMessage) {
     const double now = NowLocal();
     OnMessage("\r\nCompleted: " + FormatLogTimestamp(now, formats));
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - steady_start;
-    OnMessage("Elapsed time: " + FormatElapsed(elapsed.count() / 86400.0));
+    OnMessage("Elapsed time: " + FormatElapsed(elapsed_seconds_ / 86400.0));
     // A stopped run ends by saying what it left behind, the question a user who stopped
     // it has.
     if (outcome_ == TRunOutcome::kStopped || outcome_ == TRunOutcome::kTooManyRejects)
@@ -278,7 +283,7 @@ TRunOutcome TTrundle::MoveRecords() {
   try {
     destination_->StartTransaction();
     while (!(stopped = StopRequested()) && source_->ReadRecord(names, values)) {
-      ++count;
+      records_read_ = ++count;
       WriteOne(count, names, values, source_->FilledNames(names, values));
       records_moved_ = count - records_rejected_;
       if (MaxRejects >= 0 && records_rejected_ > MaxRejects) {

@@ -96,6 +96,12 @@ class TTrundle {
   const std::string& failure() const { return failure_; }
   // Records set aside by the last run (kSkip), each a line of RejectFilePath.
   int64_t records_rejected() const { return records_rejected_; }
+  // Records the source has delivered so far in this run (or the last): written, set
+  // aside or rolled back. Read from the events, it counts the run's pace.
+  int64_t records_read() const { return records_read_; }
+  // Seconds the last run took, as the log's "Elapsed time" line gives them; 0 before
+  // Execute ends.
+  double elapsed_seconds() const { return elapsed_seconds_; }
 
  private:
   // Opens both ends, moves the records and saves the destination; the outcome.
@@ -143,6 +149,8 @@ class TTrundle {
   mutable std::string last_adaptor_message_;
   int64_t records_moved_ = 0;
   int64_t records_rejected_ = 0;
+  int64_t records_read_ = 0;
+  double elapsed_seconds_ = 0;
   std::vector<HeldRecord> held_;  // the open batch, kept only where a refusal undoes it
   size_t held_count_ = 0;         // of held_ in use (the rest keep their buffers)
   std::unique_ptr<RejectFile> rejects_;

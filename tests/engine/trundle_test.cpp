@@ -535,6 +535,7 @@ TEST(TrundleTest, RefusedRecordsAreSetAsideAndTheGoodOnesOfTheirBatchKept) {
     EXPECT_EQ(dest.kept, expected);
     EXPECT_EQ(run.job.records_moved(), 2495);
     EXPECT_EQ(run.job.records_rejected(), 5);
+    EXPECT_EQ(run.job.records_read(), 2500);
     // Without an undone batch nothing is written twice.
     if (!transactional) {
       EXPECT_EQ(dest.writes_tried, 2500);
@@ -584,6 +585,8 @@ TEST(TrundleTest, MoreRejectsThanAllowedEndTheRunKeepingTheCommittedBatches) {
   EXPECT_EQ(dest.calls.find('W'), std::string::npos);
   EXPECT_EQ(run.job.records_moved(), 999);
   EXPECT_EQ(run.job.records_rejected(), 3);
+  // The pace counts every record read, those of the batch rolled back too.
+  EXPECT_EQ(run.job.records_read(), 1300);
   ASSERT_GE(run.log.size(), 5u);
   EXPECT_EQ(run.log[run.log.size() - 5],
             "Stopped: more than 2 records were set aside; 999 records moved; the open batch of "
