@@ -375,6 +375,12 @@ TRunOutcome TTrundle::MoveRecords() {
     } else {
       CommitBatch();
       records_moved_ = count - records_rejected_;
+      // Records set aside at the last batch's commit count against the limit as well; the
+      // batch itself is committed.
+      if (MaxRejects >= 0 && records_rejected_ > MaxRejects) {
+        too_many = true;
+        committed = records_moved_;
+      }
     }
   } catch (const StopRequestedError&) {
     // A stop that ended a wait inside a read or a write (a pipe nobody feeds or empties):

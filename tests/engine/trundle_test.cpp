@@ -670,6 +670,25 @@ TEST(TrundleTest, RefusalsFoundAtTheBatchsEndSetAsideTheRecordTheyName) {
       }
     }
   }
+  // Set aside at the last commit, more than MaxRejects still end the run as too many,
+  // with that batch kept.
+  {
+    std::remove(path.c_str());
+    JobRun run;
+    RegisterAdaptor(dkDBase, [] { return std::make_unique<LateRefusingDestination>(); });
+    run.job.SetDestinationKind(dkDBase);
+    auto& dest = static_cast<LateRefusingDestination&>(run.job.Destination());
+    dest.transactional = true;
+    dest.bad = {1200, 1300};
+    run.source->records = 1500;
+    run.job.OnError = TOnError::kSkip;
+    run.job.RejectFilePath = path;
+    run.job.MaxRejects = 1;
+    run.job.Execute();
+    EXPECT_EQ(run.job.outcome(), TRunOutcome::kTooManyRejects);
+    EXPECT_EQ(run.job.records_moved(), 1498);
+    EXPECT_EQ(dest.kept.size(), 1498u);
+  }
   // kStop: the refusal at Commit ends the run.
   std::remove(path.c_str());
   JobRun run;
