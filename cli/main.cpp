@@ -5,6 +5,8 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -206,6 +208,12 @@ int main(int argc, char** argv) {
   if (const int status = RefuseExistingDestination(description); status >= 0) return status;
   trundle::TTrundle job;
   trundle::BuildJob(description, job);
+  // Only for bench/postgres/reject_bench.sh, which measures the ways of replaying a batch
+  // against each other; no option names them.
+  if (const char* replay = std::getenv("TRUNDLE_BENCH_REPLAY")) {
+    if (std::strcmp(replay, "halving") == 0) job.Replay = trundle::TReplay::kHalving;
+    if (std::strcmp(replay, "one-by-one") == 0) job.Replay = trundle::TReplay::kOneByOne;
+  }
   if (std::string e = trundle::RejectFileMessage(description, job.RejectFilePath); !e.empty())
     return Usage(e);
   if (options.clipboard) trundle::SetSystemClipboard(trundle::FindCommandClipboard());

@@ -215,19 +215,8 @@ void TTrundle::SetAside(int64_t number, const TRecordBuffer& names, const TRecor
     OnMessage("Further records set aside are listed only in " + rejects_->path());
 }
 
-bool TTrundle::WriteOne(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
-                        int filled) {
-  const bool held = OnError == TOnError::kSkip && destination_->RollsBackOpenBatch();
-  destination_->SetNamesFilled(filled);
-  try {
-    destination_->WriteRecord(names, values);
-  } catch (const RecordRefusedError& e) {
-    if (OnError == TOnError::kStop) throw;
-    SetAside(number, names, values, e.cause());
-    if (held) ReplayBatch();
-    return false;
-  }
-  if (!held) return true;
+void TTrundle::Hold(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
+                    int filled) {
   if (held_count_ == held_.size()) held_.emplace_back();
   HeldRecord& record = held_[held_count_++];
   record.number = number;
@@ -243,6 +232,38 @@ bool TTrundle::WriteOne(int64_t number, const TRecordBuffer& names, const TRecor
     }
   }
   record.filled = filled;
+}
+
+void TTrundle::SetAsideHeld(size_t at, const std::string& reason) {
+  SetAside(held_[at].number, held_[at].names, held_[at].values, reason);
+  std::rotate(held_.begin() + static_cast<std::ptrdiff_t>(at),
+              held_.begin() + static_cast<std::ptrdiff_t>(at) + 1,
+              held_.begin() + static_cast<std::ptrdiff_t>(held_count_));
+  --held_count_;
+}
+
+bool TTrundle::WriteOne(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
+                        int filled) {
+  const bool held = OnError == TOnError::kSkip && destination_->RollsBackOpenBatch();
+  destination_->SetNamesFilled(filled);
+  try {
+    destination_->WriteRecord(names, values);
+  } catch (const RecordRefusedError& e) {
+    if (OnError == TOnError::kStop) throw;
+    const int64_t at = e.batch_position();
+    if (held && at >= 0 && static_cast<size_t>(at) < held_count_) {
+      // An earlier record of the batch, found out only now: this one was taken into the
+      // batch with the others, and is written again with them.
+      Hold(number, names, values, filled);
+      SetAsideHeld(static_cast<size_t>(at), e.cause());
+      ReplayBatch();
+      return true;
+    }
+    SetAside(number, names, values, e.cause());
+    if (held) ReplayBatch();
+    return false;
+  }
+  if (held) Hold(number, names, values, filled);
   return true;
 }
 
@@ -260,13 +281,60 @@ void TTrundle::ReplayBatch() {
       }
       return;
     } catch (const RecordRefusedError& e) {
-      SetAside(held_[i].number, held_[i].names, held_[i].values, e.cause());
-      std::rotate(held_.begin() + static_cast<std::ptrdiff_t>(i),
-                  held_.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                  held_.begin() + static_cast<std::ptrdiff_t>(held_count_));
-      --held_count_;
+      const int64_t at = e.batch_position();
+      SetAsideHeld(at >= 0 && static_cast<size_t>(at) <= i ? static_cast<size_t>(at) : i,
+                   e.cause());
     }
   }
+}
+
+void TTrundle::CommitBatch() {
+  for (;;) {
+    try {
+      destination_->Commit();
+      return;
+    } catch (const RecordRefusedError& e) {
+      // A refusal the destination learnt of only at the end of the batch (a server's
+      // COPY) names the held record; one it cannot place ends the run.
+      const int64_t at = e.batch_position();
+      if (OnError == TOnError::kStop || !destination_->RollsBackOpenBatch() || at < 0 ||
+          static_cast<size_t>(at) >= held_count_)
+        throw;
+      if (Replay != TReplay::kWithoutRefused) return CommitPieces(0, held_count_, true);
+      SetAsideHeld(static_cast<size_t>(at), e.cause());
+      ReplayBatch();
+    }
+  }
+}
+
+void TTrundle::CommitPieces(size_t first, size_t last, bool refused) {
+  if (!refused) {
+    destination_->Rollback();
+    destination_->StartTransaction();
+    try {
+      for (size_t i = first; i < last; ++i) {
+        destination_->SetNamesFilled(held_[i].filled);
+        destination_->WriteRecord(held_[i].names, held_[i].values);
+      }
+      destination_->Commit();
+      return;
+    } catch (const RecordRefusedError& e) {
+      if (last - first == 1) {
+        SetAside(held_[first].number, held_[first].names, held_[first].values, e.cause());
+        destination_->Rollback();
+        return;
+      }
+    }
+  }
+  if (Replay == TReplay::kHalving) {
+    const size_t middle = first + (last - first) / 2;
+    CommitPieces(first, middle, false);
+    CommitPieces(middle, last, false);
+  } else {
+    for (size_t i = first; i < last; ++i) CommitPieces(i, i + 1, false);
+  }
+  destination_->Rollback();
+  destination_->StartTransaction();
 }
 
 TRunOutcome TTrundle::MoveRecords() {
@@ -291,7 +359,8 @@ TRunOutcome TTrundle::MoveRecords() {
         break;
       }
       if (count % kRecordsPerBatch == 0) {
-        destination_->Commit();
+        CommitBatch();
+        records_moved_ = count - records_rejected_;
         committed = records_moved_;
         held_count_ = 0;
         destination_->StartTransaction();
@@ -306,10 +375,18 @@ TRunOutcome TTrundle::MoveRecords() {
     }
     // A run stopped on request keeps the batches committed and undoes the open one
     // where the destination can, as a failed run does.
-    if (stopped || too_many)
+    if (stopped || too_many) {
       destination_->Rollback();
-    else
-      destination_->Commit();
+    } else {
+      CommitBatch();
+      records_moved_ = count - records_rejected_;
+      // Records set aside at the last batch's commit count against the limit as well; the
+      // batch itself is committed.
+      if (MaxRejects >= 0 && records_rejected_ > MaxRejects) {
+        too_many = true;
+        committed = records_moved_;
+      }
+    }
   } catch (const StopRequestedError&) {
     // A stop that ended a wait inside a read or a write (a pipe nobody feeds or empties):
     // the record under way is not written, and the run ends as any stopped run.

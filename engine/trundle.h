@@ -44,6 +44,15 @@ enum class TOnError : uint8_t {
   kSkip,  // the record is set aside in the reject file and the run goes on
 };
 
+// How a batch that a destination refused only at its end (a server's COPY) is replayed
+// under kSkip. The first is the run's; the other two stay for the benchmark that
+// measures them against it (bench/postgres/reject_bench.sh).
+enum class TReplay : uint8_t {
+  kWithoutRefused,  // the batch again without the record the destination named
+  kHalving,         // each half committed on its own, a refused half halved again
+  kOneByOne,        // each record of the batch committed on its own
+};
+
 class TTrundle {
  public:
   // Both adaptors start as the base adaptor (dkUnknown), relaying their messages here.
@@ -87,6 +96,7 @@ class TTrundle {
   // kSkip: once more than this many records are set aside the run ends
   // (kTooManyRejects); negative: no limit.
   int64_t MaxRejects = -1;
+  TReplay Replay = TReplay::kWithoutRefused;
 
   TRunOutcome outcome() const { return outcome_; }
   // Records written and kept: after a stop, without the open batch a server rolled back.
@@ -124,9 +134,20 @@ class TTrundle {
   // (kSkip); any other exception, and a refusal under kStop, goes on to the caller.
   bool WriteOne(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
                 int filled);
+  // Keeps a record written into the open batch, to be written again.
+  void Hold(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values, int filled);
+  // Sets held record `at` aside and takes it out of the batch.
+  void SetAsideHeld(size_t at, const std::string& reason);
   // After a refusal that undid the open batch: rolls back, starts a new batch and writes
   // the held records again, setting aside each that is refused in turn.
   void ReplayBatch();
+  // Commits the open batch; under kSkip a record the destination names as refused only
+  // now is set aside and the rest of the batch written and committed again.
+  void CommitBatch();
+  // kHalving and kOneByOne: commits held records [first, last) in transactions of their
+  // own, setting aside each that is refused alone; `refused` when the range as a whole
+  // was refused already. Leaves a new transaction open.
+  void CommitPieces(size_t first, size_t last, bool refused);
   void SetAside(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
                 const std::string& reason);
   // kTooManyRejects: the stop's lines and the outcome.

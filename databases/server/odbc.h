@@ -39,6 +39,8 @@ class Handle {
 std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle);
 // The SQLSTATE of the handle's first diagnostic record ("" when none).
 std::string FirstState(SQLSMALLINT type, SQLHANDLE handle);
+// The driver's own error number of the first diagnostic record (0 when none).
+SQLINTEGER FirstNativeError(SQLSMALLINT type, SQLHANDLE handle);
 
 // Throws TrundleError carrying the diagnostics (or `what` when there are none) unless
 // rc is SQL_SUCCESS or SQL_SUCCESS_WITH_INFO.

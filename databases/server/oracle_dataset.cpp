@@ -532,8 +532,7 @@ struct TOracleDataSet::Impl {
                       stmt, "A value cannot be bound");
         }
       }
-      if (!SQL_SUCCEEDED(SQLExecute(stmt.get())))
-        Refused(odbc::Diagnostics(SQL_HANDLE_STMT, stmt.get()), start);
+      if (!SQL_SUCCEEDED(SQLExecute(stmt.get()))) Refused(stmt, start);
     }
   }
 
@@ -589,12 +588,11 @@ struct TOracleDataSet::Impl {
       const SQLRETURN rc = SQLExecute(insert.get());
       bool refused = !SQL_SUCCEEDED(rc);
       for (size_t r = 0; r < n && !refused; ++r) refused = param_status[r] == SQL_PARAM_ERROR;
-      if (refused) Refused(odbc::Diagnostics(SQL_HANDLE_STMT, insert.get()), FirstError(n));
+      if (refused) Refused(insert, FirstError(n));
     } else {
       for (size_t r = 0; r < n; ++r) {
         BindRecord(r);
-        if (!SQL_SUCCEEDED(SQLExecute(insert.get())))
-          Refused(odbc::Diagnostics(SQL_HANDLE_STMT, insert.get()), r);
+        if (!SQL_SUCCEEDED(SQLExecute(insert.get()))) Refused(insert, r);
       }
     }
     sent += static_cast<int64_t>(n);
@@ -607,10 +605,25 @@ struct TOracleDataSet::Impl {
     return 0;
   }
 
+  // True when the statement's refusal was the record's own fault: a value the column
+  // cannot take or a constraint it breaks (SQLSTATE class 22 or 23; the SQLite driver
+  // says HY000 and gives SQLite's own code: a constraint, a type mismatch, too big).
+  bool RecordsOwnFault(const odbc::Handle& stmt) const {
+    const std::string state = odbc::FirstState(SQL_HANDLE_STMT, stmt.get());
+    if (state.rfind("22", 0) == 0 || state.rfind("23", 0) == 0) return true;
+    if (!session->IsSQLite()) return false;
+    const SQLINTEGER native = odbc::FirstNativeError(SQL_HANDLE_STMT, stmt.get()) & 0xff;
+    return native == 18 || native == 19 || native == 20;  // TOOBIG, CONSTRAINT, MISMATCH
+  }
+
   // The server refused a record of the batch (at `guess`, as the array's row status
   // says). Rolls back, finds the record by writing the batch again one record at a time
-  // (drivers that send arrays in slices mark a whole slice), rolls back again, throws.
-  [[noreturn]] void Refused(std::string text, size_t guess) {
+  // (drivers that send arrays in slices mark a whole slice), rolls back again, throws:
+  // RecordRefusedError with the record's place in the open batch when the record was at
+  // fault, TrundleError otherwise.
+  [[noreturn]] void Refused(const odbc::Handle& failed, size_t guess) {
+    std::string text = odbc::Diagnostics(SQL_HANDLE_STMT, failed.get());
+    bool own_fault = RecordsOwnFault(failed);
     const size_t n = pending_count;
     size_t refused = guess;
     session->Rollback();
@@ -621,6 +634,7 @@ struct TOracleDataSet::Impl {
           refused = r;
           const std::string own = odbc::Diagnostics(SQL_HANDLE_STMT, insert.get());
           if (!own.empty()) text = own;
+          own_fault = RecordsOwnFault(insert);
           break;
         }
       }
@@ -633,13 +647,16 @@ struct TOracleDataSet::Impl {
     const int64_t first = committed + 1;
     const int64_t record = posted - static_cast<int64_t>(n) + static_cast<int64_t>(refused) + 1;
     const int64_t last = posted;
+    const int64_t position = sent + static_cast<int64_t>(refused);
     pending_count = 0;
     sent = 0;
-    throw TrundleError(
-        "Record " + std::to_string(record) +
-        " was refused by the server: " + (text.empty() ? "no reason given" : text) + ". " +
+    const std::string cause = text.empty() ? "no reason given" : text;
+    const std::string message =
+        "Record " + std::to_string(record) + " was refused by the server: " + cause + ". " +
         std::to_string(committed) + " records were committed before it; the open batch (records " +
-        std::to_string(first) + " to " + std::to_string(last) + ") was rolled back.");
+        std::to_string(first) + " to " + std::to_string(last) + ") was rolled back.";
+    if (own_fault) throw RecordRefusedError(message, cause, position);
+    throw TrundleError(message);
   }
 };
 

@@ -65,7 +65,9 @@ class TOracleDataSet {
   void Post();
   // Writes the open batch and commits it. When the server refuses a record, the batch
   // is rolled back and TrundleError names the record's number in the run, the server's
-  // text and how many records were committed before it.
+  // text and how many records were committed before it; a RecordRefusedError, with the
+  // record's place in the batch, when a value or a constraint was at fault (Post throws
+  // the same when the batch it fills is written).
   void CommitBatch();
   // Drops the open batch and rolls the transaction back; never throws.
   void RollbackBatch() noexcept;

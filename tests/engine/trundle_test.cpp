@@ -597,6 +597,114 @@ TEST(TrundleTest, MoreRejectsThanAllowedEndTheRunKeepingTheCommittedBatches) {
   std::remove(path.c_str());
 }
 
+// A destination that learns of its refusals only when a batch is sent, as a server's
+// COPY does: at Commit, or (send_full) when WriteRecord fills a batch of
+// kRecordsPerBatch. It names the first bad record by its place in the batch, and the
+// batch is undone.
+class LateRefusingDestination : public RefusingDestination {
+ public:
+  bool send_full = false;
+  int sends_refused = 0;
+  bool WriteRecord(const TRecordBuffer&, const TRecordBuffer& values) override {
+    ++writes_tried;
+    open_batch.push_back(values[0].integer());
+    if (send_full && open_batch.size() == static_cast<size_t>(kRecordsPerBatch)) Send();
+    return true;
+  }
+  void Commit() override {
+    Send();
+    RefusingDestination::Commit();
+  }
+
+ private:
+  void Send() {
+    for (size_t i = 0; i < open_batch.size(); ++i) {
+      if (!bad.count(open_batch[i])) continue;
+      const std::string number = std::to_string(open_batch[i]);
+      open_batch.clear();
+      ++sends_refused;
+      throw RecordRefusedError("Record refused at commit: id " + number,
+                               "field A: " + number + " is bad", static_cast<int64_t>(i));
+    }
+  }
+};
+
+// A refusal found out only at a batch's end sets aside the record it names, whichever
+// way the batch is replayed, and every other record of the batch is committed once: the
+// first and the last of a batch, two in one batch, one in the last batch, and (where a
+// full batch is sent as the record that fills it is written) one before the record
+// being written and that record itself.
+TEST(TrundleTest, RefusalsFoundAtTheBatchsEndSetAsideTheRecordTheyName) {
+  const std::string path = ::testing::TempDir() + "trundle_late_rejects.csv";
+  for (const TReplay replay : {TReplay::kWithoutRefused, TReplay::kHalving, TReplay::kOneByOne}) {
+    for (const bool send_full : {false, true}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(replay)) + (send_full ? " sent full" : ""));
+      std::remove(path.c_str());
+      JobRun run;
+      RegisterAdaptor(dkDBase, [] { return std::make_unique<LateRefusingDestination>(); });
+      run.job.SetDestinationKind(dkDBase);
+      auto& dest = static_cast<LateRefusingDestination&>(run.job.Destination());
+      dest.transactional = true;
+      dest.send_full = send_full;
+      dest.bad = {1, 5, 1000, 1500, 1501, 2000, 2400};
+      run.source->records = 2500;
+      run.job.OnError = TOnError::kSkip;
+      run.job.RejectFilePath = path;
+      run.job.Replay = replay;
+      run.job.Execute();
+      EXPECT_EQ(run.job.outcome(), TRunOutcome::kMoved);
+      std::vector<int64_t> expected;
+      for (int64_t id = 1; id <= 2500; ++id)
+        if (!dest.bad.count(id)) expected.push_back(id);
+      std::vector<int64_t> kept = dest.kept;
+      // Halving and one by one commit the pieces of a batch in order, so the order holds.
+      EXPECT_EQ(kept, expected);
+      EXPECT_EQ(run.job.records_moved(), 2493);
+      EXPECT_EQ(run.job.records_rejected(), 7);
+      std::string lines = "Record,A,B,Reason\r\n";
+      for (const int64_t id : dest.bad)
+        lines += std::to_string(id) + "," + std::to_string(id) + ",,field A: " +
+                 std::to_string(id) + " is bad\r\n";
+      EXPECT_EQ(ReadWhole(path), lines);
+      EXPECT_EQ(run.log[run.log.size() - 4], "2493 records moved");
+      if (replay == TReplay::kWithoutRefused && !send_full) {
+        // Each bad record costs one more sending of its batch, and nothing else.
+        EXPECT_EQ(dest.sends_refused, 7);
+      }
+    }
+  }
+  // Set aside at the last commit, more than MaxRejects still end the run as too many,
+  // with that batch kept.
+  {
+    std::remove(path.c_str());
+    JobRun run;
+    RegisterAdaptor(dkDBase, [] { return std::make_unique<LateRefusingDestination>(); });
+    run.job.SetDestinationKind(dkDBase);
+    auto& dest = static_cast<LateRefusingDestination&>(run.job.Destination());
+    dest.transactional = true;
+    dest.bad = {1200, 1300};
+    run.source->records = 1500;
+    run.job.OnError = TOnError::kSkip;
+    run.job.RejectFilePath = path;
+    run.job.MaxRejects = 1;
+    run.job.Execute();
+    EXPECT_EQ(run.job.outcome(), TRunOutcome::kTooManyRejects);
+    EXPECT_EQ(run.job.records_moved(), 1498);
+    EXPECT_EQ(dest.kept.size(), 1498u);
+  }
+  // kStop: the refusal at Commit ends the run.
+  std::remove(path.c_str());
+  JobRun run;
+  RegisterAdaptor(dkDBase, [] { return std::make_unique<LateRefusingDestination>(); });
+  run.job.SetDestinationKind(dkDBase);
+  static_cast<LateRefusingDestination&>(run.job.Destination()).bad = {3};
+  run.source->records = 5;
+  run.job.RejectFilePath = path;
+  EXPECT_THROW(run.job.Execute(), RecordRefusedError);
+  EXPECT_EQ(run.log.back(), "Failed: Record refused at commit: id 3");
+  EXPECT_FALSE(std::ifstream(path).good());
+}
+
 TEST(RejectFileTest, FieldsAreQuotedOnlyWhereTheyMustBe) {
   EXPECT_EQ(CsvField("plain"), "plain");
   EXPECT_EQ(CsvField(""), "");
