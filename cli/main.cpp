@@ -316,6 +316,11 @@ int main(int argc, char** argv) {
   std::optional<trundle::Verification> verification;
   if (options.verify) verifier.emplace(description).Attach(job);
   const int status = RunJob(options, description, job, reported, verifier, verification);
+  if (verifier && !verification) {
+    // Asked for and not done: the report says why rather than nothing.
+    verification.emplace();
+    verification->reason = "the run did not finish";
+  }
   if (options.report.empty()) return status;
   trundle::RunReportFacts facts(description, job);
   facts.exit_status = status;

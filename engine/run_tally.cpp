@@ -180,6 +180,13 @@ uint64_t HashValue(const Variant& value, ValueClass value_class, const TextForm&
       return HashInteger(value);
     case ValueClass::kReal: {
       double real = 0;
+      // A whole number no double holds exactly is not what a REAL field gives back.
+      if (value.type() == VarType::kInteger &&
+          static_cast<double>(value.integer()) >= 9.2e18)
+        return HashNumber(kTagInteger, value.integer());
+      if (value.type() == VarType::kInteger &&
+          static_cast<int64_t>(static_cast<double>(value.integer())) != value.integer())
+        return HashNumber(kTagInteger, value.integer());
       return AsReal(value, real) ? HashReal(real) : Hash(kTagUnreadable, value.ToText());
     }
     case ValueClass::kDateTime:

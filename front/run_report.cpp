@@ -191,11 +191,11 @@ bool ReportedMessage(const std::string& line) {
   static const char* const kRoutineLines[] = {"Moving data",   "Reading from table",
                                               "Reading table", "Table doesn't exist",
                                               "Creating table", "Table created",
+                                              "Writing table",
                                               ""};
-  static const std::string kMade = " doesn't exist yet; it is created";
-  if (line.size() > kMade.size() &&
-      line.compare(line.size() - kMade.size(), kMade.size(), kMade) == 0)
-    return false;
+  for (const std::string made : {" doesn't exist yet; it is created", " does not exist yet: it is created"})
+    if (line.size() > made.size() && line.compare(line.size() - made.size(), made.size(), made) == 0)
+      return false;
   for (const char* routine : kRoutineLines)
     if (line == routine) return false;
   return !IsCountLine(line, " records read") && !IsCountLine(line, " records moved") &&

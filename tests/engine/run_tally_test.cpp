@@ -36,6 +36,11 @@ TEST(RunTallyTest, ValuesHashInTheFormTheirFieldHolds) {
       {Variant::String("  "), Variant::Null(), ValueClass::kText, false},
       {Variant::Integer(0), Variant::Null(), ValueClass::kInteger, false},
       {Variant::String("abc"), Variant::String("abd"), ValueClass::kReal, false},
+      // 2^53 + 1 stored in a floating-point field comes back as 2^53.
+      {Variant::Integer(9007199254740993), Variant::Float(9007199254740992.0), ValueClass::kReal,
+       false},
+      {Variant::Integer(9007199254740992), Variant::Float(9007199254740992.0), ValueClass::kReal,
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.written.ToText() + " / " + c.read_back.ToText());
