@@ -11,7 +11,6 @@
 
 #include "engine/ascii.h"
 #include "engine/errors.h"
-#include "engine/field_name_mapper.h"
 #include "engine/json_writer.h"
 #include "front/kinds.h"
 
@@ -112,17 +111,7 @@ void WriteFields(JsonWriter& json, const RunReportFacts& facts) {
   const TFieldDefs dest = DestinationFields(facts.description);
   std::vector<std::string> source_names;
   for (const RunTally::Field& field : written) source_names.push_back(field.name);
-  std::vector<std::string> dest_names;
-  for (const TFieldDef& field : dest) dest_names.push_back(field.Name);
-  FieldNameMapper mapper;
-  mapper.SetDestination(dest_names, job.destination_created() && dest.size() == written.size()
-                                        ? source_names
-                                        : std::vector<std::string>{});
-  TRecordBuffer names(std::max<size_t>(source_names.size(), kRecordBufferSize));
-  for (size_t i = 0; i < source_names.size(); ++i) names[i] = Variant::String(source_names[i]);
-  const TRecordBuffer values(names.size());
-  std::vector<int> map = mapper.Map(names, values, false);
-  map.resize(source_names.size(), -1);
+  const std::vector<int> map = MapFields(source_names, dest, job.destination_created());
   const bool counts = CountsChanges(facts.description.destination.kind);
   json.Key("fields").BeginArray();
   for (size_t j = 0; j < dest.size(); ++j) {

@@ -1,5 +1,6 @@
 #include "front/verify.h"
 
+#include "engine/ascii.h"
 #include "engine/errors.h"
 #include "engine/field_name_mapper.h"
 #include "front/kinds.h"
@@ -110,6 +111,37 @@ Verification CompareSums(const TableSums& before, const TableSums& after, const 
   return result;
 }
 
+std::vector<int> MapFields(const std::vector<std::string>& source_names, const TFieldDefs& dest,
+                           bool created) {
+  std::vector<std::string> dest_names;
+  for (const TFieldDef& field : dest) dest_names.push_back(field.Name);
+  FieldNameMapper mapper;
+  // A table the run made has the source's fields in its order, names perhaps shortened.
+  mapper.SetDestination(dest_names, created && dest.size() == source_names.size()
+                                        ? source_names
+                                        : std::vector<std::string>{});
+  const TRecordBuffer names = NameBuffer(source_names);
+  const TRecordBuffer values(names.size());
+  std::vector<int> map = mapper.Map(names, values, false);
+  map.resize(source_names.size(), -1);
+  std::vector<bool> taken(dest.size(), false);
+  for (int j : map)
+    if (j >= 0) taken[size_t(j)] = true;
+  for (size_t i = 0; i < map.size(); ++i) {
+    if (map[i] >= 0) continue;
+    for (size_t j = 0; j < dest.size(); ++j) {
+      const std::string& name = dest_names[j];
+      if (taken[j] || name.empty() || name.size() >= source_names[i].size() ||
+          !EqualsIgnoringAsciiCase(source_names[i].substr(0, name.size()), name))
+        continue;
+      map[i] = static_cast<int>(j);
+      taken[j] = true;
+      break;
+    }
+  }
+  return map;
+}
+
 Verifier::Verifier(const JobDescription& description) : description_(description) {
   if (description.destination.kind == dkCsv || description.destination.kind == dkText) {
     // A text file formats what is not text as its writer does (TTableObject).
@@ -134,23 +166,6 @@ std::unique_ptr<TTrundle> Verifier::Reader() const {
   return job;
 }
 
-std::vector<int> Verifier::Map(const TTrundle& job, const TFieldDefs& dest) const {
-  std::vector<std::string> source_names;
-  for (const RunTally::Field& field : job.tally().fields()) source_names.push_back(field.name);
-  std::vector<std::string> dest_names;
-  for (const TFieldDef& field : dest) dest_names.push_back(field.Name);
-  FieldNameMapper mapper;
-  // A table the run made has the source's fields in its order, names perhaps shortened.
-  mapper.SetDestination(dest_names, job.destination_created() && dest.size() == source_names.size()
-                                        ? source_names
-                                        : std::vector<std::string>{});
-  const TRecordBuffer names = NameBuffer(source_names);
-  const TRecordBuffer values(names.size());
-  std::vector<int> map = mapper.Map(names, values, false);
-  map.resize(source_names.size(), -1);
-  return map;
-}
-
 void Verifier::Attach(TTrundle& job) {
   job.OnEndsOpen = [this, &job] {
     before_ = TableSums{};
@@ -172,16 +187,7 @@ void Verifier::Attach(TTrundle& job) {
     std::vector<std::string> source_names;
     for (const TFieldDef& field : job.Source().SourceFieldDefs(nullptr))
       source_names.push_back(field.Name);
-    std::vector<std::string> dest_names;
-    for (const TFieldDef& field : before_.fields) dest_names.push_back(field.Name);
-    FieldNameMapper mapper;
-    mapper.SetDestination(dest_names, job.destination_created() &&
-                                              dest_names.size() == source_names.size()
-                                          ? source_names
-                                          : std::vector<std::string>{});
-    const TRecordBuffer names = NameBuffer(source_names);
-    const TRecordBuffer values(names.size());
-    for (int j : mapper.Map(names, values, false))
+    for (int j : MapFields(source_names, before_.fields, job.destination_created()))
       job.HashClasses.push_back(j < 0 ? ValueClass::kText
                                       : ClassOfFieldType(before_.fields[size_t(j)].DataType));
   };
@@ -208,7 +214,10 @@ Verification Verifier::Check(const TTrundle& job) {
     result.reason = "the destination could not be read back";
     return result;
   }
-  return CompareSums(before_, after, job.tally(), Map(job, after.fields));
+  std::vector<std::string> source_names;
+  for (const RunTally::Field& field : job.tally().fields()) source_names.push_back(field.name);
+  return CompareSums(before_, after, job.tally(),
+                     MapFields(source_names, after.fields, job.destination_created()));
 }
 
 }  // namespace trundle

@@ -67,6 +67,13 @@ struct Verification {
 Verification CompareSums(const TableSums& before, const TableSums& after, const RunTally& written,
                          const std::vector<int>& map);
 
+// The destination field (an index into dest, -1 for none) of each source field, as the
+// destination's writers match them: by name (FieldNameMapper), a table this run created
+// by position, and a field stored under a shortened name (a dBase name cut to ten
+// characters) by the start of its name.
+std::vector<int> MapFields(const std::vector<std::string>& source_names, const TFieldDefs& dest,
+                           bool created);
+
 class Verifier {
  public:
   // REQUIRES: VerifyRefusal(description) is empty. The description must outlive this.
@@ -84,7 +91,6 @@ class Verifier {
 
  private:
   std::unique_ptr<TTrundle> Reader() const;
-  std::vector<int> Map(const TTrundle& job, const TFieldDefs& dest) const;
 
   const JobDescription& description_;
   TextForm text_form_;

@@ -115,6 +115,19 @@ TEST(VerifyTest, AChangedValueOrAMissingRecordIsCaught) {
             "Verification failed: field PRICE differs from what was written");
 }
 
+// Source fields find the destination fields their values went to: by name in any
+// letter case, by position in a table the run made, by the start of a name a dBase
+// table cut to ten characters; one left over finds none.
+TEST(VerifyTest, SourceFieldsFindTheirDestinationFields) {
+  TFieldDefs dest(3);
+  dest[0].Name = "id";
+  dest[1].Name = "customer_n";
+  dest[2].Name = "CITY";
+  EXPECT_EQ(MapFields({"ID", "CUSTOMER_NAME", "ZIP"}, dest, false), (std::vector<int>{0, 1, -1}));
+  EXPECT_EQ(MapFields({"CITY", "ID"}, dest, false), (std::vector<int>{2, 0}));
+  EXPECT_EQ(MapFields({"A", "B", "C"}, dest, true), (std::vector<int>{0, 1, 2}));
+}
+
 TEST(RunReportTest, PasswordsLeaveTheConnection) {
   const struct {
     const char* in;
