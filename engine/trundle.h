@@ -178,8 +178,9 @@ class TTrundle {
   bool destination_created_ = false;
   RunTally tally_;
   ValueChanges changes_;
-  std::chrono::system_clock::time_point started_;
-  std::chrono::system_clock::time_point finished_;
+  // A job never run (its database could not be made) reports the moment it was made.
+  std::chrono::system_clock::time_point started_ = std::chrono::system_clock::now();
+  std::chrono::system_clock::time_point finished_ = started_;
   double elapsed_seconds_ = 0;
   std::vector<HeldRecord> held_;  // the open batch, kept only where a refusal undoes it
   size_t held_count_ = 0;         // of held_ in use (the rest keep their buffers)
