@@ -69,7 +69,10 @@ void WriteEnd(JsonWriter& json, const EndDescription& end) {
   if (IsFileKind(end.kind)) {
     json.Key("file").String(end.file);
   } else {
-    json.Key("connection").String(WithoutPassword(end.database));
+    // A database file's path is shown as it is; only a server's connection holds a
+    // password of its own.
+    const bool server = end.kind == dkOracle || end.kind == dkPostgres;
+    json.Key("connection").String(server ? WithoutPassword(end.database) : end.database);
   }
   json.Key("table");
   if (IsFileKind(end.kind))
