@@ -38,6 +38,8 @@ struct CliOptions {
   TOnError on_error = TOnError::kStop;     // --on-error stop|skip
   std::string reject_file;                 // --reject-file PATH
   int64_t max_rejects = -1;                // --max-rejects N
+  std::string report;                      // --report PATH: the run report (JSON)
+  bool verify = false;                     // --verify: read the destination back
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.

@@ -81,10 +81,15 @@ void TTrundle::Execute() {
   outcome_ = TRunOutcome::kNotRun;
   records_moved_ = 0;
   records_rejected_ = 0;
-  records_read_ = 0;
-  elapsed_seconds_ = 0;
   rejects_.reset();
   failure_.clear();
+  records_read_ = 0;
+  batches_committed_ = 0;
+  destination_created_ = false;
+  tally_.Start(false, {}, {});
+  changes_.Clear();
+  started_ = finished_ = std::chrono::system_clock::now();
+  elapsed_seconds_ = 0;
   const double start = NowLocal();
   // The elapsed time is measured on a steady clock: the wall clock may jump (a change
   // to or from summer time, a clock set by hand) in the middle of a run.
@@ -101,11 +106,17 @@ void TTrundle::Execute() {
   // catches one must not read it as "nothing moved" (records may have been written).
   percent_ = 0;
   last_callback_ = steady_start;
-  try {
-    outcome_ = OpenAndMove();
-  } catch (const std::exception& e) {
+  const auto finish = [this, steady_start] {
+    finished_ = std::chrono::system_clock::now();
     elapsed_seconds_ =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - steady_start).count();
+  };
+  try {
+    const ValueChanges::Scope counting(changes_);
+    outcome_ = OpenAndMove();
+    finish();
+  } catch (const std::exception& e) {
+    finish();
     // The exception goes on to the caller unchanged; the log says that the run failed,
     // where it would otherwise end at whatever the run was doing.
     if (OnMessage) OnMessage("Failed: " + std::string(e.what()));
@@ -147,12 +158,14 @@ TRunOutcome TTrundle::OpenAndMove() {
     last_adaptor_message_.clear();
     ok = destination_->CreateTable(*source_);
     if (!ok) return NotOpened("The destination table could not be created");
+    destination_created_ = true;
     // An Access source is read again once the destination exists: creating a table in
     // the same database may have closed its query.
     last_adaptor_message_.clear();
     if (source_->GetKind() == dkAccess && !source_->OpenTable())
       return NotOpened("The source could not be opened again");
   }
+  if (OnEndsOpen) OnEndsOpen();
   const TRunOutcome outcome = MoveRecords();
   if (outcome != TRunOutcome::kMoved) return outcome;
   try {
@@ -263,6 +276,7 @@ bool TTrundle::WriteOne(int64_t number, const TRecordBuffer& names, const TRecor
     if (held) ReplayBatch();
     return false;
   }
+  tally_.Add(names, values, filled);
   if (held) Hold(number, names, values, filled);
   return true;
 }
@@ -272,12 +286,14 @@ void TTrundle::ReplayBatch() {
   // refused only now (a key that an earlier record of the batch holds) starts another.
   for (;;) {
     destination_->Rollback();
+    tally_.Undo();
     destination_->StartTransaction();
     size_t i = 0;
     try {
       for (; i < held_count_; ++i) {
         destination_->SetNamesFilled(held_[i].filled);
         destination_->WriteRecord(held_[i].names, held_[i].values);
+        tally_.Add(held_[i].names, held_[i].values, held_[i].filled);
       }
       return;
     } catch (const RecordRefusedError& e) {
@@ -291,7 +307,7 @@ void TTrundle::ReplayBatch() {
 void TTrundle::CommitBatch() {
   for (;;) {
     try {
-      destination_->Commit();
+      CountedCommit();
       return;
     } catch (const RecordRefusedError& e) {
       // A refusal the destination learnt of only at the end of the batch (a server's
@@ -309,19 +325,20 @@ void TTrundle::CommitBatch() {
 
 void TTrundle::CommitPieces(size_t first, size_t last, bool refused) {
   if (!refused) {
-    destination_->Rollback();
+    RollbackBatch();
     destination_->StartTransaction();
     try {
       for (size_t i = first; i < last; ++i) {
         destination_->SetNamesFilled(held_[i].filled);
         destination_->WriteRecord(held_[i].names, held_[i].values);
+        tally_.Add(held_[i].names, held_[i].values, held_[i].filled);
       }
-      destination_->Commit();
+      CountedCommit();
       return;
     } catch (const RecordRefusedError& e) {
       if (last - first == 1) {
         SetAside(held_[first].number, held_[first].names, held_[first].values, e.cause());
-        destination_->Rollback();
+        RollbackBatch();
         return;
       }
     }
@@ -333,8 +350,24 @@ void TTrundle::CommitPieces(size_t first, size_t last, bool refused) {
   } else {
     for (size_t i = first; i < last; ++i) CommitPieces(i, i + 1, false);
   }
-  destination_->Rollback();
+  RollbackBatch();
   destination_->StartTransaction();
+}
+
+void TTrundle::CountedCommit() {
+  destination_->Commit();
+  // The closing Commit after a last full batch commits nothing.
+  if (tally_.open_records() > 0) ++batches_committed_;
+  tally_.Commit();
+}
+
+void TTrundle::RollbackBatch() {
+  destination_->Rollback();
+  // A file kind keeps what it wrote.
+  if (destination_->RollsBackOpenBatch())
+    tally_.Undo();
+  else
+    tally_.Commit();
 }
 
 TRunOutcome TTrundle::MoveRecords() {
@@ -348,6 +381,7 @@ TRunOutcome TTrundle::MoveRecords() {
   bool stopped = false;
   bool too_many = false;  // more records set aside than MaxRejects
   held_count_ = 0;
+  tally_.Start(HashValues, HashClasses, HashTextForm);
   try {
     destination_->StartTransaction();
     while (!(stopped = StopRequested()) && source_->ReadRecord(names, values)) {
@@ -376,7 +410,7 @@ TRunOutcome TTrundle::MoveRecords() {
     // A run stopped on request keeps the batches committed and undoes the open one
     // where the destination can, as a failed run does.
     if (stopped || too_many) {
-      destination_->Rollback();
+      RollbackBatch();
     } else {
       CommitBatch();
       records_moved_ = count - records_rejected_;
@@ -390,11 +424,11 @@ TRunOutcome TTrundle::MoveRecords() {
   } catch (const StopRequestedError&) {
     // A stop that ended a wait inside a read or a write (a pipe nobody feeds or empties):
     // the record under way is not written, and the run ends as any stopped run.
-    destination_->Rollback();
+    RollbackBatch();
     stopped = true;
   } catch (...) {
     // What was committed stays; the open batch is undone where the destination can.
-    destination_->Rollback();
+    RollbackBatch();
     throw;
   }
   if (stopped || too_many) {

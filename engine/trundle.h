@@ -16,12 +16,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/reject_file.h"
+#include "engine/run_tally.h"
 #include "engine/trundle_unknown.h"
+#include "engine/value_changes.h"
 
 namespace trundle {
 
@@ -98,6 +101,15 @@ class TTrundle {
   int64_t MaxRejects = -1;
   TReplay Replay = TReplay::kWithoutRefused;
 
+  // Called once both ends are open, before the first record, so that a caller can look
+  // at the table the run is about to write (and set HashValues). May be empty.
+  std::function<void()> OnEndsOpen;
+  // The written values are hashed too (tally()), source field i as HashClasses[i] says
+  // a destination field holds it, text through HashTextForm.
+  bool HashValues = false;
+  std::vector<ValueClass> HashClasses;
+  TextForm HashTextForm;
+
   TRunOutcome outcome() const { return outcome_; }
   // Records written and kept: after a stop, without the open batch a server rolled back.
   int64_t records_moved() const { return records_moved_; }
@@ -106,11 +118,21 @@ class TTrundle {
   const std::string& failure() const { return failure_; }
   // Records set aside by the last run (kSkip), each a line of RejectFilePath.
   int64_t records_rejected() const { return records_rejected_; }
-  // Records the source has delivered so far in this run (or the last): written, set
-  // aside or rolled back. Read from the events, it counts the run's pace.
+  // Of the last run (records_read() during it too, for its pace): the records the
+  // source delivered, the batches the destination
+  // committed, whether the destination table was created, and what was written field
+  // by field as far as the destination kept it (committed batches, and a file kind's
+  // records).
   int64_t records_read() const { return records_read_; }
-  // Seconds the last run took, as the log's "Elapsed time" line gives them; 0 before
-  // Execute ends.
+  int64_t batches_committed() const { return batches_committed_; }
+  bool destination_created() const { return destination_created_; }
+  const RunTally& tally() const { return tally_; }
+  // The values the destination's writers stored changed, by destination field.
+  const ValueChanges& value_changes() const { return changes_; }
+  // When the last run began and ended, on the wall clock, and how long it took on a
+  // steady one (the log's "Elapsed time"; 0 before Execute ends).
+  std::chrono::system_clock::time_point started() const { return started_; }
+  std::chrono::system_clock::time_point finished() const { return finished_; }
   double elapsed_seconds() const { return elapsed_seconds_; }
 
  private:
@@ -150,6 +172,9 @@ class TTrundle {
   void CommitPieces(size_t first, size_t last, bool refused);
   void SetAside(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
                 const std::string& reason);
+  // The destination's Commit and Rollback, with the counts that follow them.
+  void CountedCommit();
+  void RollbackBatch();
   // kTooManyRejects: the stop's lines and the outcome.
   TRunOutcome ReportTooManyRejects(int64_t undone);
   // The log's closing lines about the records set aside, when there are any.
@@ -171,6 +196,13 @@ class TTrundle {
   int64_t records_moved_ = 0;
   int64_t records_rejected_ = 0;
   int64_t records_read_ = 0;
+  int64_t batches_committed_ = 0;
+  bool destination_created_ = false;
+  RunTally tally_;
+  ValueChanges changes_;
+  // A job never run (its database could not be made) reports the moment it was made.
+  std::chrono::system_clock::time_point started_ = std::chrono::system_clock::now();
+  std::chrono::system_clock::time_point finished_ = started_;
   double elapsed_seconds_ = 0;
   std::vector<HeldRecord> held_;  // the open batch, kept only where a refusal undoes it
   size_t held_count_ = 0;         // of held_ in use (the rest keep their buffers)

@@ -6,6 +6,7 @@
 #include "engine/datetime.h"
 #include "engine/errors.h"
 #include "engine/log_text.h"
+#include "engine/value_changes.h"
 
 namespace trundle::paradox {
 namespace {
@@ -31,6 +32,19 @@ RecordEncoder::RecordEncoder(const std::vector<PxField>& fields, std::vector<std
 }
 
 void RecordEncoder::Encode(size_t i, const Variant& v, char* p, uint32_t& auto_inc) {
+  const int64_t lost = Lost(i);
+  EncodeField(i, v, p, auto_inc);
+  // A value is stored changed once, however many ways it lost.
+  if (Lost(i) != lost) CountValueChanged(names_[i]);
+}
+
+int64_t RecordEncoder::Lost(size_t i) const {
+  int64_t n = 0;
+  for (const int64_t count : losses_[i]) n += count;
+  return n;
+}
+
+void RecordEncoder::EncodeField(size_t i, const Variant& v, char* p, uint32_t& auto_inc) {
   try {
     switch (fields_[i].code) {
       case kAlpha:

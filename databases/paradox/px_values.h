@@ -48,6 +48,8 @@ class RecordEncoder {
   bool refuse_lossy = false;
 
  private:
+  void EncodeField(size_t i, const Variant& v, char* p, uint32_t& auto_inc);
+  int64_t Lost(size_t i) const;
   void PutText(size_t i, const Variant& v, char* p);
   void PutInteger(size_t i, const Variant& v, char* p, uint32_t& auto_inc);
   void PutNumber(size_t i, const Variant& v, char* p);

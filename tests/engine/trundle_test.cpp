@@ -705,6 +705,38 @@ TEST(TrundleTest, RefusalsFoundAtTheBatchsEndSetAsideTheRecordTheyName) {
   EXPECT_FALSE(std::ifstream(path).good());
 }
 
+// What the run wrote, as the report and --verify count it, follows what the destination
+// keeps: committed batches, and after a failure the open batch only where it stays.
+TEST(TrundleTest, TheCountsOfWhatWasWrittenFollowWhatTheDestinationKeeps) {
+  for (const bool transactional : {true, false}) {
+    SCOPED_TRACE(transactional);
+    JobRun run;
+    run.source->records = 2500;
+    run.destination->transactional = transactional;
+    run.destination->throw_at = 2300;
+    bool opened_first = false;
+    run.job.OnEndsOpen = [&] { opened_first = run.destination->writes == 0; };
+    EXPECT_THROW(run.job.Execute(), TrundleError);
+    EXPECT_TRUE(opened_first);
+    EXPECT_EQ(run.job.records_read(), 2300);
+    EXPECT_EQ(run.job.batches_committed(), 2);
+    const int64_t kept = transactional ? 2000 : 2299;
+    EXPECT_EQ(run.job.tally().records(), kept);
+    ASSERT_EQ(run.job.tally().fields().size(), 2u);
+    EXPECT_EQ(run.job.tally().fields()[0].name, "A");
+    EXPECT_EQ(run.job.tally().fields()[0].nulls, 0);
+    EXPECT_EQ(run.job.tally().fields()[1].nulls, kept);
+  }
+  // A last full batch is followed by a Commit that commits nothing, not counted.
+  JobRun run;
+  run.source->records = 2000;
+  run.job.Execute();
+  EXPECT_EQ(run.job.batches_committed(), 2);
+  EXPECT_EQ(run.job.tally().records(), 2000);
+  EXPECT_GE(run.job.elapsed_seconds(), 0);
+  EXPECT_LE(run.job.started(), run.job.finished());
+}
+
 TEST(RejectFileTest, FieldsAreQuotedOnlyWhereTheyMustBe) {
   EXPECT_EQ(CsvField("plain"), "plain");
   EXPECT_EQ(CsvField(""), "");
