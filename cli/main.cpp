@@ -5,6 +5,8 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -21,6 +23,8 @@
 #include "engine/trundle.h"
 #include "front/kinds.h"
 #include "front/register_adaptors.h"
+#include "front/run_report.h"
+#include "front/verify.h"
 #ifdef TRUNDLE_CHECK_ACCESS
 #include "databases/access/jet/jet_verify.h"
 #endif
@@ -34,6 +38,7 @@ constexpr int kExitNotOpened = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitError = 3;
 constexpr int kExitRejected = 4;  // the run ended and set records aside
+constexpr int kExitDiffers = 5;   // --verify found the destination differing
 // A run stopped by a signal exits as the shell reports a process killed by it.
 constexpr int kExitSignalBase = 128;
 
@@ -164,6 +169,107 @@ int CheckAccess(const std::string& path) {
 
 }  // namespace
 
+// Runs the job as the options say, with the log on g_log; the exit status. `reported`
+// gets the log's warnings and errors, and `verification` --verify's result.
+int RunJob(const trundle::CliOptions& options, const trundle::JobDescription& description,
+           trundle::TTrundle& job, std::vector<std::string>& reported,
+           std::optional<trundle::Verifier>& verifier,
+           std::optional<trundle::Verification>& verification) {
+  const auto note = [&reported](const std::string& line) {
+    reported.push_back(trundle::ShortenedLogLine(line));
+  };
+  // --create-database: a missing Access destination starts as an empty database, which
+  // goes again when the run puts no table in it.
+  trundle::CreatedDatabase created;
+  try {
+    created = trundle::CreateMissingDatabase(description.destination);
+    if (!created.message.empty() && !options.quiet)
+      std::fprintf(g_log, "%s\n", created.message.c_str());
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << "\n";
+    note(e.what());
+    return kExitNotOpened;
+  }
+  const auto remove_unused_database = [&created, &options] {
+    const std::string removed = trundle::RemoveUnusedDatabase(created);
+    if (!removed.empty() && !options.quiet) std::fprintf(g_log, "%s\n", removed.c_str());
+  };
+
+  // The bar only on a terminal; it shares the screen with the log, which closes its line.
+  trundle::RunConsole console(g_log, !options.quiet && isatty(STDERR_FILENO) ? stderr : nullptr,
+                              options.quiet);
+  job.OnMessage = [&console, &reported](const std::string& message) {
+    if (trundle::ReportedMessage(message)) reported.push_back(message);
+    console.Message(message);
+  };
+  job.OnProgress = [&console, &job](int32_t percent) {
+    console.Progress(percent, job.records_read(), job.Source().RecordCount,
+                     trundle::RunSpeed::Clock::now());
+  };
+  g_job = &job;
+  CatchStopSignals();
+  const auto fail = [&](const std::exception& e, int status) {
+    g_job = nullptr;
+    console.CloseBar();
+    remove_unused_database();
+    std::fflush(g_log);
+    std::cerr << trundle::AsLines(trundle::ShortenedLogLine(e.what()));
+    return status;
+  };
+  try {
+    job.Execute();
+  } catch (const trundle::NotOpenedError& e) {
+    // A destination found unwritable only when its file is made (a text file is written
+    // whole at the end) never opened, as one refused at the start.
+    return fail(e, kExitNotOpened);
+  } catch (const std::exception& e) {
+    return fail(e, kExitError);
+  }
+  g_job = nullptr;
+  // The bar's last word: how many, how long, how fast (a run that opened nothing has none).
+  if (job.outcome() != trundle::TRunOutcome::kNotOpened)
+    console.Totals(job.records_moved(), job.records_read(), job.elapsed_seconds());
+  console.CloseBar();
+  remove_unused_database();
+  if (job.outcome() == trundle::TRunOutcome::kReadFailed) {
+    // The log has the line already; a script reading only the status and standard error
+    // must not take a partial copy for a whole one.
+    std::cerr << trundle::AsLines(trundle::ShortenedLogLine(job.Source().ReadError()));
+    return kExitError;
+  }
+  if (job.outcome() == trundle::TRunOutcome::kTooManyRejects) {
+    const std::string line = "more than " + std::to_string(options.max_rejects) +
+                             " records were set aside; the run was stopped";
+    std::cerr << "trundle-cli: " << line << "\n";
+    note(line);
+    return kExitError;
+  }
+  if (job.outcome() == trundle::TRunOutcome::kStopped)
+    return kExitSignalBase + (g_signal ? g_signal : SIGINT);
+  // --quiet silences the log, not the reason a run moved nothing.
+  if (job.outcome() != trundle::TRunOutcome::kMoved && options.quiet)
+    std::cerr << "trundle-cli: nothing was moved\n" << console.WhyNothingMoved();
+  if (job.outcome() != trundle::TRunOutcome::kMoved) return kExitNotOpened;
+  if (verifier) {
+    verification = verifier->Check(job);
+    const std::string text = verification->Text();
+    if (!verification->sound()) {
+      for (size_t at = 0; at <= text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        note(text.substr(at, end - at));
+        at = end + 1;
+      }
+    }
+    // A difference is said on standard error too, where a script looks for failures.
+    if (!options.quiet) std::fprintf(g_log, "%s\n", text.c_str());
+    if (!verification->sound()) {
+      if (options.quiet || g_log != stderr) std::cerr << "trundle-cli: " << trundle::AsLines(text);
+      return kExitDiffers;
+    }
+  }
+  return job.records_rejected() > 0 ? kExitRejected : kExitMoved;
+}
+
 int main(int argc, char** argv) {
   trundle::RegisterAllAdaptors();
   trundle::CliOptions options;
@@ -204,72 +310,43 @@ int main(int argc, char** argv) {
   if (std::string e = trundle::DescribeJob(options, description); !e.empty()) return Usage(e);
   if (std::string e = trundle::SameAsSourceMessage(description); !e.empty()) return Usage(e);
   if (const int status = RefuseExistingDestination(description); status >= 0) return status;
+  if (options.verify)
+    if (std::string e = trundle::VerifyRefusal(description); !e.empty()) return Usage(e);
   trundle::TTrundle job;
   trundle::BuildJob(description, job);
+  // Only for bench/postgres/reject_bench.sh, which measures the ways of replaying a batch
+  // against each other; no option names them.
+  if (const char* replay = std::getenv("TRUNDLE_BENCH_REPLAY")) {
+    if (std::strcmp(replay, "halving") == 0) job.Replay = trundle::TReplay::kHalving;
+    if (std::strcmp(replay, "one-by-one") == 0) job.Replay = trundle::TReplay::kOneByOne;
+  }
   if (std::string e = trundle::RejectFileMessage(description, job.RejectFilePath); !e.empty())
     return Usage(e);
   if (options.clipboard) trundle::SetSystemClipboard(trundle::FindCommandClipboard());
 
   if (WritesToStandardOutput(options.dest.location)) g_log = stderr;
-  // --create-database: a missing Access destination starts as an empty database, which
-  // goes again when the run puts no table in it.
-  trundle::CreatedDatabase created;
+  std::vector<std::string> reported;  // the log's warnings and errors, for --report
+  std::optional<trundle::Verifier> verifier;
+  std::optional<trundle::Verification> verification;
+  if (options.verify) verifier.emplace(description).Attach(job);
+  const int status = RunJob(options, description, job, reported, verifier, verification);
+  if (verifier && !verification) {
+    // Asked for and not done: the report says why rather than nothing.
+    verification.emplace();
+    verification->reason = "the run did not finish";
+  }
+  if (options.report.empty()) return status;
+  trundle::RunReportFacts facts(description, job);
+  facts.exit_status = status;
+  facts.messages = std::move(reported);
+  if (job.records_rejected() > 0) facts.reject_file = job.RejectFilePath;
+  if (verification) facts.verification = &*verification;
   try {
-    created = trundle::CreateMissingDatabase(description.destination);
-    if (!created.message.empty() && !options.quiet)
-      std::fprintf(g_log, "%s\n", created.message.c_str());
+    trundle::WriteFileWhole(options.report, trundle::RunReportJson(facts));
   } catch (const std::exception& e) {
-    std::cerr << e.what() << "\n";
-    return kExitNotOpened;
+    std::cerr << "trundle-cli: " << e.what() << "\n";
+    // A run whose report was asked for and not written has not done all it was told.
+    return status == kExitMoved || status == kExitRejected ? kExitError : status;
   }
-  const auto remove_unused_database = [&created, &options] {
-    const std::string removed = trundle::RemoveUnusedDatabase(created);
-    if (!removed.empty() && !options.quiet) std::fprintf(g_log, "%s\n", removed.c_str());
-  };
-
-  // The bar only on a terminal; it shares the screen with the log, which closes its line.
-  trundle::RunConsole console(g_log, !options.quiet && isatty(STDERR_FILENO) ? stderr : nullptr,
-                              options.quiet);
-  job.OnMessage = [&console](const std::string& message) { console.Message(message); };
-  job.OnProgress = [&console](int32_t percent) { console.Progress(percent); };
-  g_job = &job;
-  CatchStopSignals();
-  const auto fail = [&](const std::exception& e, int status) {
-    g_job = nullptr;
-    console.CloseBar();
-    remove_unused_database();
-    std::fflush(g_log);
-    std::cerr << trundle::AsLines(trundle::ShortenedLogLine(e.what()));
-    return status;
-  };
-  try {
-    job.Execute();
-  } catch (const trundle::NotOpenedError& e) {
-    // A destination found unwritable only when its file is made (a text file is written
-    // whole at the end) never opened, as one refused at the start.
-    return fail(e, kExitNotOpened);
-  } catch (const std::exception& e) {
-    return fail(e, kExitError);
-  }
-  g_job = nullptr;
-  console.CloseBar();
-  remove_unused_database();
-  if (job.outcome() == trundle::TRunOutcome::kReadFailed) {
-    // The log has the line already; a script reading only the status and standard error
-    // must not take a partial copy for a whole one.
-    std::cerr << trundle::AsLines(trundle::ShortenedLogLine(job.Source().ReadError()));
-    return kExitError;
-  }
-  if (job.outcome() == trundle::TRunOutcome::kTooManyRejects) {
-    std::cerr << "trundle-cli: more than " << options.max_rejects
-              << " records were set aside; the run was stopped\n";
-    return kExitError;
-  }
-  if (job.outcome() == trundle::TRunOutcome::kStopped)
-    return kExitSignalBase + (g_signal ? g_signal : SIGINT);
-  // --quiet silences the log, not the reason a run moved nothing.
-  if (job.outcome() != trundle::TRunOutcome::kMoved && options.quiet)
-    std::cerr << "trundle-cli: nothing was moved\n" << console.WhyNothingMoved();
-  if (job.outcome() != trundle::TRunOutcome::kMoved) return kExitNotOpened;
-  return job.records_rejected() > 0 ? kExitRejected : kExitMoved;
+  return status;
 }

@@ -218,6 +218,11 @@ std::string UsageText() {
          "                                          .rejects.csv, in the current folder)\n"
          "  --max-rejects N                         stop the run (exit status 3) once more\n"
          "                                          than N records are set aside\n"
+         "  --report PATH                           write a report of the run to PATH (JSON),\n"
+         "                                          whatever its end; see README.md\n"
+         "  --verify                                read the destination back after the run\n"
+         "                                          and compare it with what was written\n"
+         "                                          (exit status 5 when it differs)\n"
          "  --clipboard                             put tab-delimited text on the clipboard\n"
          "                                          instead of writing DEST\n"
          "  --quiet                                 print no log\n"
@@ -225,8 +230,9 @@ std::string UsageText() {
          "\n"
          "Exit status: 0 records moved; 1 the source or destination could not be opened\n"
          "or created; 2 a usage error; 3 an error stopped the run; 4 the run ended and set\n"
-         "records aside; 130 or 143 SIGINT or SIGTERM stopped it at a record boundary (a text\n"
-         "destination is left as it was).\n";
+         "records aside; 5 --verify found the destination differing from what was written;\n"
+         "130 or 143 SIGINT or SIGTERM stopped it at a record boundary (a text destination\n"
+         "is left as it was).\n";
 }
 
 std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o) {
@@ -262,6 +268,13 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       o.create_database = true;
     else if (a == "--create-table")
       o.create_table = true;
+    else if (a == "--verify")
+      o.verify = true;
+    else if (a == "--report") {
+      if (i + 1 >= args.size()) return "option --report needs a value";
+      o.report = args[++i];
+      if (o.report.empty()) return "--report needs the path of the file to write";
+    }
     else if (a == "--if-exists") {
       std::string what;
       error = i + 1 < args.size() ? ParseIfExists(what = args[++i], o.if_exists)

@@ -40,6 +40,8 @@ struct CliOptions {
   int64_t max_rejects = -1;                // --max-rejects N
   std::optional<int> batch_size;           // --batch-size N
   bool create_table = false;               // --create-table
+  std::string report;                      // --report PATH: the run report (JSON)
+  bool verify = false;                     // --verify: read the destination back
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.

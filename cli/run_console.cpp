@@ -1,10 +1,14 @@
 #include "cli/run_console.h"
 
+#include "engine/locale_format.h"
+
 namespace trundle {
 namespace {
 
 // Enough to explain a failure; a long run's notes beyond it are dropped, oldest first.
 constexpr size_t kKeptLines = 100;
+// With the share and the pace the line stays within 80 columns.
+constexpr int kBarWidth = 24;
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
@@ -45,12 +49,38 @@ void RunConsole::Message(const std::string& message) {
   std::fflush(log_);
 }
 
-void RunConsole::Progress(int percent) {
-  if (!bar_ || percent == last_percent_) return;
+void RunConsole::Progress(int percent, int64_t records, int64_t total,
+                          RunSpeed::Clock::time_point now) {
+  if (!bar_) return;
+  speed_.Update(records, now);
+  // Due a few times a second: the pace, and the count of a source without one, move on.
+  const bool due = speed_.Due(now);
+  if (percent == last_percent_ && !due) return;
+  const std::string speed = due ? SpeedText(speed_.Rate(), speed_.SecondsLeft(total),
+                                            CurrentLocaleFormats()->decimal_separator)
+                                : last_speed_;
   last_percent_ = percent;
-  const int filled = percent < 0 ? 0 : percent > 100 ? 40 : percent * 40 / 100;
-  std::fprintf(bar_, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
-               std::string(static_cast<size_t>(40 - filled), ' ').c_str(), percent);
+  last_speed_ = speed;
+  std::string line;
+  if (total <= 0 && records > 0 && percent < 100) {
+    line = std::to_string(records) + " records";
+  } else {
+    const int filled = percent < 0 ? 0 : percent > 100 ? kBarWidth : percent * kBarWidth / 100;
+    char share[16];
+    std::snprintf(share, sizeof share, "%3d%%", percent);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of "[" + a string.
+    line = '[';
+    line.append(static_cast<size_t>(filled), '#');
+    line.append(static_cast<size_t>(kBarWidth - filled), ' ');
+    line.append("] ").append(share);
+  }
+  if (!speed.empty()) line.append("  ").append(speed);
+  const size_t width = line.size();
+  // Spaces cover what a longer line before it left at its end.
+  if (width < last_width_) line.append(last_width_ - width, ' ');
+  last_width_ = width;
+  std::fputc('\r', bar_);
+  std::fputs(line.c_str(), bar_);
   std::fflush(bar_);
   bar_open_ = true;
 }
@@ -62,6 +92,16 @@ void RunConsole::CloseBar() {
   bar_open_ = false;
   // A bar that shows again after a log line starts on a line of its own.
   last_percent_ = -1;
+  last_width_ = 0;
+}
+
+void RunConsole::Totals(int64_t moved, int64_t read, double elapsed_seconds) {
+  if (!bar_) return;
+  CloseBar();
+  std::fprintf(bar_, "%s\n",
+               TotalsText(moved, read, elapsed_seconds, CurrentLocaleFormats()->decimal_separator)
+                   .c_str());
+  std::fflush(bar_);
 }
 
 std::string RunConsole::WhyNothingMoved() const {

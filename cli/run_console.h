@@ -1,11 +1,16 @@
 // What trundle-cli shows of a run: the log's lines on one stream and a progress bar on
 // another (standard output and standard error, often the same screen). With --quiet the
 // log is not shown but kept, so that a run that moved nothing can still say why.
+//
+//   [##########              ]  42%  1234 records per second, 00:01:05 left
+//   51200 records  1234 records per second       (a source that does not know its count)
 #pragma once
 
 #include <cstdio>
 #include <deque>
 #include <string>
+
+#include "engine/run_speed.h"
 
 namespace trundle {
 
@@ -17,9 +22,15 @@ class RunConsole {
   // One message of the job: "\r\n" (or a lone "\r") inside it starts a new line. The
   // bar's line is closed first, so that no log line continues it.
   void Message(const std::string& message);
-  void Progress(int percent);
+  // The share moved, and for the pace the records read by `now` of `total` (0 or less:
+  // the source does not know its count, and the line counts records instead of the
+  // bar). The line is drawn again when the share changes and every
+  // RunSpeed::kShowInterval, not at every record.
+  void Progress(int percent, int64_t records, int64_t total, RunSpeed::Clock::time_point now);
   // Closes the bar's line, if a bar is shown.
   void CloseBar();
+  // After the run, on the bar's stream when a bar is shown: TotalsText's line.
+  void Totals(int64_t moved, int64_t read, double elapsed_seconds);
 
   // For a run that moved nothing: the lines that the adaptors logged (the job's own
   // lines about start and end left out), as kept in quiet mode. Empty when not quiet.
@@ -30,7 +41,10 @@ class RunConsole {
   std::FILE* bar_;
   bool quiet_;
   int last_percent_ = -1;
+  std::string last_speed_;
+  size_t last_width_ = 0;  // of the line drawn, so that a shorter one covers it
   bool bar_open_ = false;
+  RunSpeed speed_;
   std::deque<std::string> kept_;
 };
 

@@ -35,14 +35,21 @@ class StopRequestedError : public TrundleError {
 // and what was wrong ("field Name (value 'x'): NOT NULL constraint failed"), for a run
 // that sets the record aside and goes on. The destination still takes the next record
 // (after a Rollback and StartTransaction where it undid its open batch).
+//
+// A destination that learns of the refusal only later (a server told at Commit, or when
+// a batch it collected is sent) names the record by batch_position: its place among the
+// records written since StartTransaction, 0 for the first. -1: the record WriteRecord was
+// given when it threw.
 class RecordRefusedError : public TrundleError {
  public:
-  RecordRefusedError(const std::string& message, std::string cause)
-      : TrundleError(message), cause_(std::move(cause)) {}
+  RecordRefusedError(const std::string& message, std::string cause, int64_t batch_position = -1)
+      : TrundleError(message), cause_(std::move(cause)), batch_position_(batch_position) {}
   const std::string& cause() const { return cause_; }
+  int64_t batch_position() const { return batch_position_; }
 
  private:
   std::string cause_;
+  int64_t batch_position_;
 };
 
 // A server undid the whole open batch for a reason that passes: a serialization failure

@@ -84,6 +84,13 @@ void TTrundle::Execute() {
   records_rejected_ = 0;
   rejects_.reset();
   failure_.clear();
+  records_read_ = 0;
+  batches_committed_ = 0;
+  destination_created_ = false;
+  tally_.Start(false, {}, {});
+  changes_.Clear();
+  started_ = finished_ = std::chrono::system_clock::now();
+  elapsed_seconds_ = 0;
   const double start = NowLocal();
   // The elapsed time is measured on a steady clock: the wall clock may jump (a change
   // to or from summer time, a clock set by hand) in the middle of a run.
@@ -100,9 +107,17 @@ void TTrundle::Execute() {
   // catches one must not read it as "nothing moved" (records may have been written).
   percent_ = 0;
   last_callback_ = steady_start;
+  const auto finish = [this, steady_start] {
+    finished_ = std::chrono::system_clock::now();
+    elapsed_seconds_ =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - steady_start).count();
+  };
   try {
+    const ValueChanges::Scope counting(changes_);
     outcome_ = OpenAndMove();
+    finish();
   } catch (const std::exception& e) {
+    finish();
     // The exception goes on to the caller unchanged; the log says that the run failed,
     // where it would otherwise end at whatever the run was doing.
     if (OnMessage) OnMessage("Failed: " + std::string(e.what()));
@@ -113,11 +128,12 @@ void TTrundle::Execute() {
   // own line: "Completed" follows as for every run that ends.
   if (outcome_ == TRunOutcome::kNotOpened && OnMessage)
     OnMessage("Failed: nothing was moved");
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - steady_start;
+  elapsed_seconds_ = elapsed.count();
   if (OnMessage) {
     const double now = NowLocal();
     OnMessage("\r\nCompleted: " + FormatLogTimestamp(now, formats));
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - steady_start;
-    OnMessage("Elapsed time: " + FormatElapsed(elapsed.count() / 86400.0));
+    OnMessage("Elapsed time: " + FormatElapsed(elapsed_seconds_ / 86400.0));
     // A stopped run ends by saying what it left behind, the question a user who stopped
     // it has.
     if (outcome_ == TRunOutcome::kStopped || outcome_ == TRunOutcome::kTooManyRejects)
@@ -143,12 +159,14 @@ TRunOutcome TTrundle::OpenAndMove() {
     last_adaptor_message_.clear();
     ok = destination_->CreateTable(*source_);
     if (!ok) return NotOpened("The destination table could not be created");
+    destination_created_ = true;
     // An Access source is read again once the destination exists: creating a table in
     // the same database may have closed its query.
     last_adaptor_message_.clear();
     if (source_->GetKind() == dkAccess && !source_->OpenTable())
       return NotOpened("The source could not be opened again");
   }
+  if (OnEndsOpen) OnEndsOpen();
   const TRunOutcome outcome = MoveRecords();
   if (outcome != TRunOutcome::kMoved) return outcome;
   try {
@@ -212,10 +230,10 @@ void TTrundle::SetAside(int64_t number, const TRecordBuffer& names, const TRecor
 }
 
 template <typename Step>
-void TTrundle::Retrying(const Step& step) {
+void TTrundle::Retrying(const Step& step, bool replay_first) {
   for (int retry = 0;; ++retry) {
     try {
-      if (retry > 0) ReplayBatch();
+      if (retry > 0 || replay_first) ReplayBatch();
       step();
       return;
     } catch (const BatchUndoneError& e) {
@@ -247,24 +265,8 @@ void TTrundle::PauseBeforeRetry(int retry) {
   }
 }
 
-bool TTrundle::WriteOne(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
-                        int filled) {
-  // The open batch is kept where a refusal to be set aside undoes it, and where the
-  // server may undo it whole and want it again.
-  const bool held = (OnError == TOnError::kSkip && destination_->RollsBackOpenBatch()) ||
-                    destination_->MayUndoBatch();
-  try {
-    Retrying([&] {
-      destination_->SetNamesFilled(filled);
-      destination_->WriteRecord(names, values);
-    });
-  } catch (const RecordRefusedError& e) {
-    if (OnError == TOnError::kStop) throw;
-    SetAside(number, names, values, e.cause());
-    if (held) ReplayBatch();
-    return false;
-  }
-  if (!held) return true;
+void TTrundle::Hold(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
+                    int filled) {
   if (held_count_ == held_.size()) held_.emplace_back();
   HeldRecord& record = held_[held_count_++];
   record.number = number;
@@ -280,6 +282,44 @@ bool TTrundle::WriteOne(int64_t number, const TRecordBuffer& names, const TRecor
     }
   }
   record.filled = filled;
+}
+
+void TTrundle::SetAsideHeld(size_t at, const std::string& reason) {
+  SetAside(held_[at].number, held_[at].names, held_[at].values, reason);
+  std::rotate(held_.begin() + static_cast<std::ptrdiff_t>(at),
+              held_.begin() + static_cast<std::ptrdiff_t>(at) + 1,
+              held_.begin() + static_cast<std::ptrdiff_t>(held_count_));
+  --held_count_;
+}
+
+bool TTrundle::WriteOne(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
+                        int filled) {
+  // The open batch is kept where a refusal to be set aside undoes it, and where the
+  // server may undo it whole and want it again.
+  const bool held = (OnError == TOnError::kSkip && destination_->RollsBackOpenBatch()) ||
+                    destination_->MayUndoBatch();
+  try {
+    Retrying([&] {
+      destination_->SetNamesFilled(filled);
+      destination_->WriteRecord(names, values);
+    });
+  } catch (const RecordRefusedError& e) {
+    if (OnError == TOnError::kStop) throw;
+    const int64_t at = e.batch_position();
+    if (held && at >= 0 && static_cast<size_t>(at) < held_count_) {
+      // An earlier record of the batch, found out only now: this one was taken into the
+      // batch with the others, and is written again with them.
+      Hold(number, names, values, filled);
+      SetAsideHeld(static_cast<size_t>(at), e.cause());
+      ResendBatch();
+      return true;
+    }
+    SetAside(number, names, values, e.cause());
+    if (held) ResendBatch();
+    return false;
+  }
+  tally_.Add(names, values, filled);
+  if (held) Hold(number, names, values, filled);
   return true;
 }
 
@@ -287,26 +327,96 @@ void TTrundle::ReplayBatch() {
   // Each pass writes the batch again without the records refused so far; a record
   // refused only now (a key that an earlier record of the batch holds) starts another.
   for (;;) {
-    destination_->Rollback();
+    RollbackBatch();
     destination_->StartTransaction();
     size_t i = 0;
     try {
       for (; i < held_count_; ++i) {
         destination_->SetNamesFilled(held_[i].filled);
         destination_->WriteRecord(held_[i].names, held_[i].values);
+        tally_.Add(held_[i].names, held_[i].values, held_[i].filled);
       }
       return;
     } catch (const RecordRefusedError& e) {
       // A record the server took before and refuses when sent again (a key another
       // transaction took meanwhile) ends a run that does not set records aside.
       if (OnError == TOnError::kStop) throw;
-      SetAside(held_[i].number, held_[i].names, held_[i].values, e.cause());
-      std::rotate(held_.begin() + static_cast<std::ptrdiff_t>(i),
-                  held_.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                  held_.begin() + static_cast<std::ptrdiff_t>(held_count_));
-      --held_count_;
+      const int64_t at = e.batch_position();
+      SetAsideHeld(at >= 0 && static_cast<size_t>(at) <= i ? static_cast<size_t>(at) : i,
+                   e.cause());
     }
   }
+}
+
+void TTrundle::ResendBatch() {
+  Retrying([] {}, true);
+}
+
+void TTrundle::CommitBatch() {
+  bool replay = false;  // the held records go in again before the commit
+  for (;;) {
+    try {
+      Retrying([this] { CountedCommit(); }, replay);
+      return;
+    } catch (const RecordRefusedError& e) {
+      // A refusal the destination learnt of only at the end of the batch (a server's
+      // COPY) names the held record; one it cannot place ends the run.
+      const int64_t at = e.batch_position();
+      if (OnError == TOnError::kStop || !destination_->RollsBackOpenBatch() || at < 0 ||
+          static_cast<size_t>(at) >= held_count_)
+        throw;
+      if (Replay != TReplay::kWithoutRefused) return CommitPieces(0, held_count_, true);
+      SetAsideHeld(static_cast<size_t>(at), e.cause());
+      replay = true;
+    }
+  }
+}
+
+void TTrundle::CommitPieces(size_t first, size_t last, bool refused) {
+  if (!refused) {
+    RollbackBatch();
+    destination_->StartTransaction();
+    try {
+      for (size_t i = first; i < last; ++i) {
+        destination_->SetNamesFilled(held_[i].filled);
+        destination_->WriteRecord(held_[i].names, held_[i].values);
+        tally_.Add(held_[i].names, held_[i].values, held_[i].filled);
+      }
+      CountedCommit();
+      return;
+    } catch (const RecordRefusedError& e) {
+      if (last - first == 1) {
+        SetAside(held_[first].number, held_[first].names, held_[first].values, e.cause());
+        RollbackBatch();
+        return;
+      }
+    }
+  }
+  if (Replay == TReplay::kHalving) {
+    const size_t middle = first + (last - first) / 2;
+    CommitPieces(first, middle, false);
+    CommitPieces(middle, last, false);
+  } else {
+    for (size_t i = first; i < last; ++i) CommitPieces(i, i + 1, false);
+  }
+  RollbackBatch();
+  destination_->StartTransaction();
+}
+
+void TTrundle::CountedCommit() {
+  destination_->Commit();
+  // The closing Commit after a last full batch commits nothing.
+  if (tally_.open_records() > 0) ++batches_committed_;
+  tally_.Commit();
+}
+
+void TTrundle::RollbackBatch() {
+  destination_->Rollback();
+  // A file kind keeps what it wrote.
+  if (destination_->RollsBackOpenBatch())
+    tally_.Undo();
+  else
+    tally_.Commit();
 }
 
 TRunOutcome TTrundle::MoveRecords() {
@@ -322,11 +432,11 @@ TRunOutcome TTrundle::MoveRecords() {
   held_count_ = 0;
   batch_number_ = 1;
   const int64_t batch_size = std::max(BatchSize, 1);
-  const auto commit = [this] { destination_->Commit(); };
+  tally_.Start(HashValues, HashClasses, HashTextForm);
   try {
     destination_->StartTransaction();
     while (!(stopped = StopRequested()) && source_->ReadRecord(names, values)) {
-      ++count;
+      records_read_ = ++count;
       WriteOne(count, names, values, source_->FilledNames(names, values));
       records_moved_ = count - records_rejected_;
       if (MaxRejects >= 0 && records_rejected_ > MaxRejects) {
@@ -334,7 +444,8 @@ TRunOutcome TTrundle::MoveRecords() {
         break;
       }
       if (count % batch_size == 0) {
-        Retrying(commit);
+        CommitBatch();
+        records_moved_ = count - records_rejected_;
         committed = records_moved_;
         held_count_ = 0;
         ++batch_number_;
@@ -350,18 +461,26 @@ TRunOutcome TTrundle::MoveRecords() {
     }
     // A run stopped on request keeps the batches committed and undoes the open one
     // where the destination can, as a failed run does.
-    if (stopped || too_many)
-      destination_->Rollback();
-    else
-      Retrying(commit);
+    if (stopped || too_many) {
+      RollbackBatch();
+    } else {
+      CommitBatch();
+      records_moved_ = count - records_rejected_;
+      // Records set aside at the last batch's commit count against the limit as well; the
+      // batch itself is committed.
+      if (MaxRejects >= 0 && records_rejected_ > MaxRejects) {
+        too_many = true;
+        committed = records_moved_;
+      }
+    }
   } catch (const StopRequestedError&) {
     // A stop that ended a wait inside a read or a write (a pipe nobody feeds or empties):
     // the record under way is not written, and the run ends as any stopped run.
-    destination_->Rollback();
+    RollbackBatch();
     stopped = true;
   } catch (...) {
     // What was committed stays; the open batch is undone where the destination can.
-    destination_->Rollback();
+    RollbackBatch();
     throw;
   }
   if (stopped || too_many) {

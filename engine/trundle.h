@@ -16,12 +16,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/reject_file.h"
+#include "engine/run_tally.h"
 #include "engine/trundle_unknown.h"
+#include "engine/value_changes.h"
 
 namespace trundle {
 
@@ -42,6 +45,15 @@ enum class TRunOutcome : uint8_t {
 enum class TOnError : uint8_t {
   kStop,  // the refusal ends the run: the exception leaves Execute
   kSkip,  // the record is set aside in the reject file and the run goes on
+};
+
+// How a batch that a destination refused only at its end (a server's COPY) is replayed
+// under kSkip. The first is the run's; the other two stay for the benchmark that
+// measures them against it (bench/postgres/reject_bench.sh).
+enum class TReplay : uint8_t {
+  kWithoutRefused,  // the batch again without the record the destination named
+  kHalving,         // each half committed on its own, a refused half halved again
+  kOneByOne,        // each record of the batch committed on its own
 };
 
 class TTrundle {
@@ -95,6 +107,16 @@ class TTrundle {
   // each next). Tests set a zero pause.
   int BatchRetries = 5;
   std::chrono::milliseconds FirstRetryPause{50};
+  TReplay Replay = TReplay::kWithoutRefused;
+
+  // Called once both ends are open, before the first record, so that a caller can look
+  // at the table the run is about to write (and set HashValues). May be empty.
+  std::function<void()> OnEndsOpen;
+  // The written values are hashed too (tally()), source field i as HashClasses[i] says
+  // a destination field holds it, text through HashTextForm.
+  bool HashValues = false;
+  std::vector<ValueClass> HashClasses;
+  TextForm HashTextForm;
 
   TRunOutcome outcome() const { return outcome_; }
   // Records written and kept: after a stop, without the open batch a server rolled back.
@@ -104,6 +126,22 @@ class TTrundle {
   const std::string& failure() const { return failure_; }
   // Records set aside by the last run (kSkip), each a line of RejectFilePath.
   int64_t records_rejected() const { return records_rejected_; }
+  // Of the last run (records_read() during it too, for its pace): the records the
+  // source delivered, the batches the destination
+  // committed, whether the destination table was created, and what was written field
+  // by field as far as the destination kept it (committed batches, and a file kind's
+  // records).
+  int64_t records_read() const { return records_read_; }
+  int64_t batches_committed() const { return batches_committed_; }
+  bool destination_created() const { return destination_created_; }
+  const RunTally& tally() const { return tally_; }
+  // The values the destination's writers stored changed, by destination field.
+  const ValueChanges& value_changes() const { return changes_; }
+  // When the last run began and ended, on the wall clock, and how long it took on a
+  // steady one (the log's "Elapsed time"; 0 before Execute ends).
+  std::chrono::system_clock::time_point started() const { return started_; }
+  std::chrono::system_clock::time_point finished() const { return finished_; }
+  double elapsed_seconds() const { return elapsed_seconds_; }
 
  private:
   // Opens both ends, moves the records and saves the destination; the outcome.
@@ -126,18 +164,35 @@ class TTrundle {
   // (kSkip); any other exception, and a refusal under kStop, goes on to the caller.
   bool WriteOne(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
                 int filled);
+  // Keeps a record written into the open batch, to be written again.
+  void Hold(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values, int filled);
+  // Sets held record `at` aside and takes it out of the batch.
+  void SetAsideHeld(size_t at, const std::string& reason);
   // After a refusal that undid the open batch: rolls back, starts a new batch and writes
   // the held records again, setting aside each that is refused in turn.
   void ReplayBatch();
-  // Runs `step` (a write or a commit of the open batch). When the server undoes the
-  // batch (BatchUndoneError), logs it, pauses, writes the held records again and runs
-  // the step again, up to BatchRetries times; then the error goes on. A stop requested
-  // during a pause throws StopRequestedError.
+  // Runs `step` (a write or a commit of the open batch), after writing the held records
+  // again when `replay_first`. When the server undoes the batch (BatchUndoneError), logs
+  // it, pauses, writes the held records again and runs the step again, up to
+  // BatchRetries times; then the error goes on. A stop requested during a pause throws
+  // StopRequestedError.
   template <typename Step>
-  void Retrying(const Step& step);
+  void Retrying(const Step& step, bool replay_first = false);
+  // ReplayBatch, retried as Retrying does.
+  void ResendBatch();
   void PauseBeforeRetry(int retry);
+  // Commits the open batch; under kSkip a record the destination names as refused only
+  // now is set aside and the rest of the batch written and committed again.
+  void CommitBatch();
+  // kHalving and kOneByOne: commits held records [first, last) in transactions of their
+  // own, setting aside each that is refused alone; `refused` when the range as a whole
+  // was refused already. Leaves a new transaction open.
+  void CommitPieces(size_t first, size_t last, bool refused);
   void SetAside(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
                 const std::string& reason);
+  // The destination's Commit and Rollback, with the counts that follow them.
+  void CountedCommit();
+  void RollbackBatch();
   // kTooManyRejects: the stop's lines and the outcome.
   TRunOutcome ReportTooManyRejects(int64_t undone);
   // The log's closing lines about the records set aside, when there are any.
@@ -158,6 +213,15 @@ class TTrundle {
   mutable std::string last_adaptor_message_;
   int64_t records_moved_ = 0;
   int64_t records_rejected_ = 0;
+  int64_t records_read_ = 0;
+  int64_t batches_committed_ = 0;
+  bool destination_created_ = false;
+  RunTally tally_;
+  ValueChanges changes_;
+  // A job never run (its database could not be made) reports the moment it was made.
+  std::chrono::system_clock::time_point started_ = std::chrono::system_clock::now();
+  std::chrono::system_clock::time_point finished_ = started_;
+  double elapsed_seconds_ = 0;
   std::vector<HeldRecord> held_;  // the open batch, kept only where a refusal undoes it
   size_t held_count_ = 0;         // of held_ in use (the rest keep their buffers)
   int64_t batch_number_ = 0;      // of the open batch, 1 for the first

@@ -90,6 +90,40 @@ std::string DefaultRejectFile(const JobDescription& description) {
   return name + ".rejects.csv";
 }
 
+std::string RejectFileBesideDestination(const JobDescription& description,
+                                        const std::string& folder) {
+  namespace fs = std::filesystem;
+  const EndDescription& dest = description.destination;
+  const KindDeclaration* declared = FindKind(dest.kind);
+  // A database that is a file here claims extensions; a server's data source does not.
+  const bool database_file = declared && declared->Can(kaHoldsTables) &&
+                             !declared->extensions.empty() && !dest.database.empty();
+  const std::string beside = IsFileKind(dest.kind) && !dest.file.empty() && dest.file != "-"
+                                 ? dest.file
+                             : database_file ? dest.database
+                                             : "";
+  // Relative paths are the current folder's, as the adaptors open them.
+  const auto full = [](const fs::path& path) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    return error ? path.lexically_normal() : absolute.lexically_normal();
+  };
+  fs::path at = beside.empty() ? fs::path(folder) : fs::path(beside).parent_path();
+  at = full(at.empty() ? fs::path(".") : at);
+  const std::string name = DefaultRejectFile(description);
+  const std::string stem = name.substr(0, name.size() - std::string(".csv").size());
+  const EndDescription& source = description.source;
+  // Compared by name too: a destination file that is not made yet has no inode.
+  const auto taken = [&](const fs::path& path) {
+    for (const std::string* end : {&source.file, &source.database, &dest.file, &dest.database})
+      if (!end->empty() && (SameFile(*end, path.string()) || full(*end) == path)) return true;
+    return false;
+  };
+  fs::path path = at / name;
+  for (int n = 2; taken(path); ++n) path = at / (stem + "." + std::to_string(n) + ".csv");
+  return path.string();
+}
+
 bool CanReplace(TDataKind kind) { return kind == dkCsv || kind == dkText; }
 
 bool DestinationExists(const JobDescription& description, bool ask_databases) {

@@ -65,6 +65,16 @@ struct JobDescription {
 // current folder.
 std::string DefaultRejectFile(const JobDescription& description);
 
+// Where the window puts the records a run sets aside: DefaultRejectFile's name beside
+// the destination, in the folder of its file (a table file, or the database file that
+// holds the table), or in `folder` for a destination without one (a server, the
+// clipboard). A name that is a file of either end (a mended reject file loaded again
+// into its table) gives way to ".rejects.2.csv", ".rejects.3.csv" and so on. Relative
+// paths are taken in the current folder; the path returned is absolute unless that
+// folder cannot be read. Nothing is created or removed.
+std::string RejectFileBesideDestination(const JobDescription& description,
+                                        const std::string& folder);
+
 // Empty unless a run that sets records aside would write them over its own source (a
 // mended reject file loaded again): then a sentence for the user naming both.
 std::string RejectFileMessage(const JobDescription& description, const std::string& path);

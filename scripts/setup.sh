@@ -18,6 +18,8 @@ packages=(
   unixodbc unixodbc-dev odbc-postgresql libsqliteodbc postgresql-15 postgresql
   # PostgreSQL natively, through its client library.
   libpq-dev
+  # The Debian package (cpack -G DEB) and the checkers of what it holds.
+  dpkg-dev appstream desktop-file-utils bash-completion groff-base man-db python3-debian
   # The benchmarks' peers and timer.
   miller time bc
 )

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/kind.h"
+#include "engine/run_speed.h"
 #include "front/job_description.h"
 #include "ui/dialogs.h"
 
@@ -175,6 +176,10 @@ class MainForm : public QMainWindow {
   QString MissingEntry(const JobDescription& description) const;
   // A run refused before it starts: the reason in the log and in the error box.
   void RefuseRun(const QString& why);
+  // After a run: its totals, and what it set aside with the button that opens the file.
+  // Returns the sentence that ends a run that set records aside; empty for one that did not.
+  QString ShowRunResult(const TTrundle& job);
+  void OpenRejectFileClick();
   bool AskToStopRun();
 
   std::unique_ptr<Dialogs> dialogs_;
@@ -203,6 +208,13 @@ class MainForm : public QMainWindow {
   QPushButton* stop_button_ = nullptr;
   QLabel* destination_note_ = nullptr;
   QButtonGroup* if_exists_ = nullptr;  // 0 Append, 1 Replace
+  QButtonGroup* on_error_ = nullptr;   // 0 Stop, 1 Set it aside in a file
+  QGroupBox* on_error_group_ = nullptr;
+  QLabel* speed_note_ = nullptr;   // the pace during a run, its totals after
+  QLabel* reject_note_ = nullptr;  // how many records the last run set aside, and where
+  QPushButton* open_rejects_button_ = nullptr;
+  QString reject_path_;  // the last run's reject file, when it set records aside
+  RunSpeed speed_;       // of the running job
   QPlainTextEdit* log_ = nullptr;
   Gauge* gauge_ = nullptr;
 

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QFocusEvent>
@@ -36,6 +37,15 @@ std::string DaoVersion(const QButtonGroup* group) {
     default:
       return "";
   }
+}
+
+// A reject file with no destination file to lie beside (a server's table, the
+// clipboard) goes in the current folder, where the file dialogs open and trundle-cli
+// puts it, unless the window was started in a folder it cannot write (a launcher may
+// start it in /): then in the home folder.
+std::string FolderForFiles() {
+  const QString current = QDir::currentPath();
+  return (QFileInfo(current).isWritable() ? current : QDir::homePath()).toStdString();
 }
 
 }  // namespace
@@ -223,6 +233,11 @@ JobDescription MainForm::Describe() const {
         t.table = str(tab->table->currentText());
       }
       break;
+  }
+  // The reject file is named only for a run that may write one.
+  if (on_error_->checkedId() == 1) {
+    d.on_error = TOnError::kSkip;
+    d.reject_file = RejectFileBesideDestination(d, FolderForFiles());
   }
   return d;
 }

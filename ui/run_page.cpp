@@ -1,8 +1,11 @@
-// The run page: the Trundle button, the log and the gauge; About, Read Me and closing.
+// The run page: the Trundle button, the log and the gauge, what to do with a record the
+// destination refuses, the run's pace and what it set aside; About, Read Me and closing.
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -10,6 +13,7 @@
 #include <QStackedWidget>
 #include <tuple>
 
+#include "engine/locale_format.h"
 #include "front/kinds.h"
 #include "front/register_adaptors.h"
 #include "ui/gauge.h"
@@ -31,7 +35,7 @@ void MainForm::BuildRunPage(QWidget* page) {
   log_ = new QPlainTextEdit(page);
   log_->setObjectName(QStringLiteral("Memo6"));
   log_->setAccessibleName(tr("Log"));
-  log_->setGeometry(Px(16), Px(122), Px(465), Px(191));
+  log_->setGeometry(Px(16), Px(122), Px(465), Px(114));
   log_->setFrameShape(QFrame::NoFrame);
   log_->setReadOnly(true);
   log_->setBackgroundRole(QPalette::Window);
@@ -60,6 +64,24 @@ void MainForm::BuildRunPage(QWidget* page) {
   connect(if_exists_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
     if (checked) ShowDestinationNote();
   });
+  // Stop is the default: a run that sets records aside is asked for, not met by surprise.
+  on_error_group_ =
+      AddRadioGroup(page, QStringLiteral("OnErrorGroup"), tr("When a record is refused:"),
+                    QRect(16, 238, 465, 40), {tr("St&op"), tr("Set it as&ide in a file")}, 2,
+                    &on_error_);
+  on_error_->button(0)->setChecked(true);
+  speed_note_ = new QLabel(page);
+  speed_note_->setObjectName(QStringLiteral("SpeedNote"));
+  speed_note_->setGeometry(Px(16), Px(282), Px(465), Px(16));
+  reject_note_ = new QLabel(page);
+  reject_note_->setObjectName(QStringLiteral("RejectNote"));
+  reject_note_->setGeometry(Px(16), Px(300), Px(334), Px(24));
+  reject_note_->hide();
+  open_rejects_button_ = new QPushButton(tr("O&pen the reject file"), page);
+  open_rejects_button_->setObjectName(QStringLiteral("OpenRejectFileButton"));
+  open_rejects_button_->setGeometry(Px(356), Px(300), Px(125), Px(24));
+  open_rejects_button_->hide();
+  connect(open_rejects_button_, &QPushButton::clicked, this, &MainForm::OpenRejectFileClick);
   gauge_ = new Gauge(page);
   gauge_->setObjectName(QStringLiteral("Gauge1"));
   gauge_->setAccessibleName(tr("Progress"));
@@ -75,6 +97,11 @@ void MainForm::TrundleButtonClick() {
   if (running_) return;
   const JobDescription description = Describe();
   log_->clear();
+  // The last run's notes go with its log, also when this one is refused.
+  speed_note_->clear();
+  reject_note_->hide();
+  open_rejects_button_->hide();
+  reject_path_.clear();
   if (const std::string missing = MissingKindMessage(description); !missing.empty()) {
     ShowErrorBox(QString::fromStdString(missing));
     return;
@@ -99,10 +126,13 @@ void MainForm::TrundleButtonClick() {
   buttons_[3].back->setEnabled(false);
   hint_->setText(tr("The data move is running. Click Stop to end it."));
   stop_button_->setEnabled(true);
+  on_error_group_->setEnabled(false);
+  speed_ = RunSpeed();
   QApplication::setOverrideCursor(Qt::WaitCursor);
   running_ = true;
   stop_requested_ = false;
   QString error;
+  QString set_aside;
   {
     TTrundle job;
     job_ = &job;
@@ -126,6 +156,7 @@ void MainForm::TrundleButtonClick() {
     } catch (const std::exception& e) {
       error = QString::fromStdString(e.what());
     }
+    set_aside = ShowRunResult(job);
     // A database made for a run that then created no table in it goes again.
     if (const std::string removed = RemoveUnusedDatabase(created); !removed.empty())
       MessageCallback(removed);
@@ -135,11 +166,60 @@ void MainForm::TrundleButtonClick() {
   QApplication::restoreOverrideCursor();
   trundle_button_->setEnabled(true);
   stop_button_->setEnabled(false);
+  on_error_group_->setEnabled(true);
   buttons_[3].back->setEnabled(true);
   hint_->setText(ReadyHint());
   if (had_focus && notebook1_->currentIndex() == 3) trundle_button_->setFocus();
   if (!error.isEmpty() && !close_after_run_) ShowErrorBox(error);
+  // A run that set records aside has not moved the whole table: it ends with a box that
+  // says so, where a clean run ends quietly.
+  if (error.isEmpty() && !close_after_run_ && !set_aside.isEmpty())
+    dialogs_->ShowMessage(this, windowTitle(), set_aside);
   if (close_after_run_) close();
+}
+
+namespace {
+
+QString Records(int64_t count) {
+  return count == 1 ? MainForm::tr("1 record") : MainForm::tr("%1 records").arg(count);
+}
+
+}  // namespace
+
+QString MainForm::ShowRunResult(const TTrundle& job) {
+  const char separator = CurrentLocaleFormats()->decimal_separator;
+  // A run that opened nothing, or failed, has no pace to tell; the log says what it did.
+  const bool ran =
+      job.outcome() != TRunOutcome::kNotRun && job.outcome() != TRunOutcome::kNotOpened;
+  speed_note_->setText(ran ? QString::fromStdString(TotalsText(job.records_moved(),
+                                                               job.records_read(),
+                                                               job.elapsed_seconds(), separator))
+                           : QString());
+  // Records set aside by a run that then failed are in the file all the same.
+  if (job.records_rejected() == 0) return {};
+  reject_path_ = QString::fromStdString(job.RejectFilePath);
+  const QString text = tr("%1 set aside in %2").arg(Records(job.records_rejected()), reject_path_);
+  // The path shortened in its middle where it does not fit; the whole in the tip and for
+  // screen readers.
+  const QString lead = tr("%1 set aside in ").arg(Records(job.records_rejected()));
+  const QFontMetrics metrics(reject_note_->font());
+  reject_note_->setText(
+      lead + metrics.elidedText(reject_path_, Qt::ElideMiddle,
+                                reject_note_->width() - metrics.horizontalAdvance(lead)));
+  reject_note_->setToolTip(text);
+  reject_note_->setAccessibleName(text);
+  reject_note_->show();
+  open_rejects_button_->show();
+  return tr("%1 moved and %2 set aside in\n%3\nMend that file and load it again to move the rest.")
+      .arg(Records(job.records_moved()), Records(job.records_rejected()), reject_path_);
+}
+
+void MainForm::OpenRejectFileClick() {
+  if (dialogs_->OpenWithDesktop(reject_path_)) return;
+  dialogs_->ShowMessage(this, windowTitle(),
+                        tr("No program on this desktop opens comma-delimited files. The "
+                           "reject file is:\n%1")
+                            .arg(reject_path_));
 }
 
 void MainForm::MessageCallback(const std::string& message) {
@@ -151,6 +231,14 @@ void MainForm::MessageCallback(const std::string& message) {
 
 void MainForm::ProgressCallback(int percent) {
   gauge_->SetPosition(percent);
+  if (job_) {
+    const RunSpeed::Clock::time_point now = RunSpeed::Clock::now();
+    speed_.Update(job_->records_read(), now);
+    if (speed_.Due(now))
+      speed_note_->setText(QString::fromStdString(
+          SpeedText(speed_.Rate(), speed_.SecondsLeft(job_->Source().RecordCount),
+                    CurrentLocaleFormats()->decimal_separator)));
+  }
   QCoreApplication::processEvents();
 }
 

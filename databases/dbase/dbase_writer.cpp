@@ -17,6 +17,7 @@
 #include "engine/codepage.h"
 #include "engine/errors.h"
 #include "engine/log_text.h"
+#include "engine/value_changes.h"
 
 namespace trundle {
 namespace {
@@ -35,6 +36,10 @@ struct Losses {
   int64_t numbers_rounded = 0;
   int64_t dates_dropped = 0;
 };
+
+int64_t Total(const Losses& l) {
+  return l.cut + l.unholdable + l.numbers_dropped + l.numbers_rounded + l.dates_dropped;
+}
 
 std::string Count(int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -177,8 +182,11 @@ void DBaseWriter::Append(const std::vector<Variant>& values) {
   static const Variant kNothing;
   for (size_t i = 0; i < visible_.size(); ++i) {
     const Variant& value = i < values.size() ? values[i] : kNothing;
+    const int64_t lost = Total(losses_[i]);
     try {
       Encode(i, value, records_.data() + start);
+      // A value is stored changed once, however many ways it lost.
+      if (Total(losses_[i]) != lost) CountValueChanged(fields_[i].Name);
     } catch (const TrundleError& e) {
       // Nothing of the record stays: the next one may still be stored.
       records_.resize(start);

@@ -5,6 +5,8 @@
 
 #include "engine/datetime.h"
 #include "engine/errors.h"
+#include "engine/log_text.h"
+#include "engine/value_changes.h"
 
 namespace trundle::paradox {
 namespace {
@@ -30,6 +32,19 @@ RecordEncoder::RecordEncoder(const std::vector<PxField>& fields, std::vector<std
 }
 
 void RecordEncoder::Encode(size_t i, const Variant& v, char* p, uint32_t& auto_inc) {
+  const int64_t lost = Lost(i);
+  EncodeField(i, v, p, auto_inc);
+  // A value is stored changed once, however many ways it lost.
+  if (Lost(i) != lost) CountValueChanged(names_[i]);
+}
+
+int64_t RecordEncoder::Lost(size_t i) const {
+  int64_t n = 0;
+  for (const int64_t count : losses_[i]) n += count;
+  return n;
+}
+
+void RecordEncoder::EncodeField(size_t i, const Variant& v, char* p, uint32_t& auto_inc) {
   try {
     switch (fields_[i].code) {
       case kAlpha:
@@ -71,7 +86,9 @@ void RecordEncoder::PutText(size_t i, const Variant& v, char* p) {
   const size_t width = static_cast<size_t>(fields_[i].size);
   bool ok = encoder_->Encode(text, encoded_);
   if (encoded_.size() > width) {
-    ++losses_[i][kLossTooLong];
+    Lose(i, kLossTooLong,
+         "the value " + ValueInLog(v) + " takes " + std::to_string(encoded_.size()) +
+             " bytes, and the field holds " + std::to_string(width));
     ok = encoder_->EncodeCut(text, width, encoded_);
   }
   if (!ok) ++losses_[i][kLossCodePage];
@@ -83,8 +100,13 @@ void RecordEncoder::PutInteger(size_t i, const Variant& v, char* p, uint32_t& au
   const bool is_short = fields_[i].code == kShort;
   const int64_t lowest = is_short ? INT16_MIN : INT32_MIN;
   const int64_t highest = is_short ? INT16_MAX : INT32_MAX;
-  if (x == lowest) return static_cast<void>(++losses_[i][kLossReserved]);
-  if (x < lowest || x > highest) return static_cast<void>(++losses_[i][kLossRange]);
+  if (x == lowest)
+    return Lose(i, kLossReserved,
+                "the value " + std::to_string(x) + " is the one the field keeps for empty");
+  if (x < lowest || x > highest)
+    return Lose(i, kLossRange,
+                "the value " + std::to_string(x) + " is outside " + std::to_string(lowest + 1) +
+                    " to " + std::to_string(highest));
   if (is_short) return PutShort(p, static_cast<int16_t>(x));
   PutLong(p, static_cast<int32_t>(x));
   if (fields_[i].code == kAutoInc && x > 0 && static_cast<uint32_t>(x) > auto_inc)
@@ -101,14 +123,14 @@ void RecordEncoder::PutNumber(size_t i, const Variant& v, char* p) {
   } else {
     d = static_cast<double>(v.ToCurrency()) / 10000.0;
   }
-  if (!std::isfinite(d)) return static_cast<void>(++losses_[i][kLossRange]);
+  if (!std::isfinite(d)) return Lose(i, kLossRange, "the value " + ValueInLog(v) + " is not finite");
   PutDouble(p, d);
 }
 
 void RecordEncoder::PutDate(size_t i, const Variant& v, char* p) {
   const double moment = v.ToDateTime();
   if (!(moment >= first_moment_ && moment <= last_moment_))
-    return static_cast<void>(++losses_[i][kLossRange]);
+    return Lose(i, kLossRange, "the date " + ValueInLog(v) + " is outside the years 1 to 9999");
   const DateParts t = DecodeDateTime(moment);
   const int64_t day = DaysFromCivil(t.year, t.month, t.day);
   switch (fields_[i].code) {
@@ -139,7 +161,7 @@ void RecordEncoder::PutBcdValue(size_t i, const Variant& v, char* p) {
   }
   const std::string digits = std::to_string(mag);
   if (static_cast<int>(digits.size()) + zeros > 32)
-    return static_cast<void>(++losses_[i][kLossRange]);
+    return Lose(i, kLossRange, "the value " + ValueInLog(v) + " has more than 32 digits");
   char digits32[32];
   std::memset(digits32, '0', sizeof digits32);
   std::memcpy(digits32 + 32 - zeros - digits.size(), digits.data(), digits.size());
@@ -149,7 +171,10 @@ void RecordEncoder::PutBcdValue(size_t i, const Variant& v, char* p) {
 void RecordEncoder::PutBytes(size_t i, const Variant& v, char* p) {
   const std::string_view bytes = BytesOf(v);
   const size_t width = static_cast<size_t>(fields_[i].size);
-  if (bytes.size() > width) ++losses_[i][kLossTooLong];
+  if (bytes.size() > width)
+    Lose(i, kLossTooLong,
+         "the value takes " + std::to_string(bytes.size()) + " bytes, and the field holds " +
+             std::to_string(width));
   std::memcpy(p, bytes.data(), std::min(width, bytes.size()));
 }
 
@@ -182,6 +207,11 @@ void RecordEncoder::PutBlob(size_t i, const Variant& v, char* p) {
     PutLe16(tail + 8, mb_->mod_count());
   }
   PutLe32(tail + 4, static_cast<uint32_t>(bytes.size()));
+}
+
+void RecordEncoder::Lose(size_t i, Loss loss, const std::string& why) {
+  if (refuse_lossy) throw TrundleError(why);
+  ++losses_[i][loss];
 }
 
 std::string RecordEncoder::LossText(size_t i, Loss loss, int64_t n) const {

@@ -42,7 +42,14 @@ class RecordEncoder {
   // One line per field that lost values, with the counts and causes; resets the counts.
   std::vector<std::string> TakeNotes();
 
+  // A value that would be cut to fit its field or left empty (too long, out of range,
+  // the reserved smallest integer) throws TrundleError from Encode instead of being
+  // stored less than whole (TableWriteOptions::refuse_lossy).
+  bool refuse_lossy = false;
+
  private:
+  void EncodeField(size_t i, const Variant& v, char* p, uint32_t& auto_inc);
+  int64_t Lost(size_t i) const;
   void PutText(size_t i, const Variant& v, char* p);
   void PutInteger(size_t i, const Variant& v, char* p, uint32_t& auto_inc);
   void PutNumber(size_t i, const Variant& v, char* p);
@@ -52,6 +59,8 @@ class RecordEncoder {
   void PutBlob(size_t i, const Variant& v, char* p);
   std::string_view BytesOf(const Variant& v);
   std::string LossText(size_t i, Loss loss, int64_t n) const;
+  // Counts a loss of field i, or under refuse_lossy throws TrundleError saying `why`.
+  void Lose(size_t i, Loss loss, const std::string& why);
 
   const std::vector<PxField>& fields_;
   std::vector<std::string> names_;

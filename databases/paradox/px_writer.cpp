@@ -55,6 +55,7 @@ class ParadoxWriter final : public TableFileWriter {
   std::unique_ptr<PxTextEncoder> encoder_;
   std::unique_ptr<MbWriter> mb_;
   std::unique_ptr<RecordEncoder> records_;
+  std::string scratch_;  // the record being made
   std::string pending_;  // whole blocks from pending_first_ on; the last is being filled
   int pending_first_ = 0;
   int current_count_ = 0;  // records in the block being filled
@@ -100,6 +101,7 @@ ParadoxWriter::ParadoxWriter(const std::string& path, const TableWriteOptions& o
   }
   records_ = std::make_unique<RecordEncoder>(header_.fields, std::move(display), encoder_.get(),
                                              mb_.get());
+  records_->refuse_lossy = options.refuse_lossy;
   per_block_ = (header_.block_size - kBlockHeaderSize) / header_.record_size;
   FindLastBlock((size - header_.header_size) / header_.block_size);
 }
@@ -218,15 +220,27 @@ void ParadoxWriter::Append(const std::vector<Variant>& values) {
   if (closed_) throw TrundleError("The Paradox table " + path_ + " is already closed");
   if (header_.num_records >= 0xFFFFFFFFLL)
     throw TrundleError("The Paradox table " + path_ + " is full");
-  if (pending_.empty() || current_count_ >= per_block_) StartBlock();
-  char* block = CurrentBlock();
-  char* record = block + kBlockHeaderSize + current_count_ * header_.record_size;
-  std::memset(record, 0, static_cast<size_t>(header_.record_size));
+  // The record is made apart and placed only once every value is in: a value refused
+  // leaves no part of it (and no new block) behind.
+  scratch_.assign(static_cast<size_t>(header_.record_size), '\0');
+  uint32_t auto_inc = header_.auto_inc;
   const size_t n = std::min(values.size(), header_.fields.size());
   for (size_t i = 0; i < n; ++i) {
     if (values[i].IsEmpty()) continue;
-    records_->Encode(i, values[i], record + header_.fields[i].offset, header_.auto_inc);
+    try {
+      records_->Encode(i, values[i], scratch_.data() + header_.fields[i].offset, auto_inc);
+    } catch (const TrundleError& e) {
+      // Encode names the field: "Field Name: the value ... takes 12 bytes, and ..."
+      std::string cause = e.what();
+      if (cause.rfind("Field ", 0) == 0) cause[0] = 'f';
+      throw RecordRefusedError("Cannot store a value in " + path_ + ": " + e.what(), cause);
+    }
   }
+  header_.auto_inc = auto_inc;
+  if (pending_.empty() || current_count_ >= per_block_) StartBlock();
+  char* block = CurrentBlock();
+  char* record = block + kBlockHeaderSize + current_count_ * header_.record_size;
+  std::memcpy(record, scratch_.data(), scratch_.size());
   PutLe16(block + 4, static_cast<uint32_t>(current_count_ * header_.record_size));
   ++current_count_;
   ++header_.num_records;

@@ -259,6 +259,9 @@ void AppendCopyValue(const Variant& value, PgColumnKind column, std::string& lin
       return void(line += "\\N");
     case VarType::kString:
       if (column == PgColumnKind::kBinary) return AppendHex(value.text(), line);
+      // Empty text is a value of a text column; in any other it is no value (a text
+      // file's empty field), which the server would refuse as a number or a date.
+      if (value.text().empty() && column != PgColumnKind::kText) return void(line += "\\N");
       return AppendEscaped(value.text(), line);
     case VarType::kBlob:
       return AppendHex(value.text(), line);

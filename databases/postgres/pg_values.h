@@ -64,7 +64,8 @@ std::string PgDeclaredType(const TFieldDef& def);
 // Sets value from a column's text (PQgetvalue) as its kind asks.
 void ReadPgValue(PgColumnKind kind, std::string_view text, Variant& value);
 
-// Appends value to a COPY line, escaped, for a column of this kind.
+// Appends value to a COPY line, escaped, for a column of this kind: Null, and empty text
+// for any column but a text one, as \N.
 void AppendCopyValue(const Variant& value, PgColumnKind column, std::string& line);
 
 }  // namespace trundle

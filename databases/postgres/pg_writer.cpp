@@ -38,6 +38,39 @@ bool UndoneForNow(const PGresult* result) {
   return state && (std::strcmp(state, "40001") == 0 || std::strcmp(state, "40P01") == 0);
 }
 
+// The field an error names: the server's own column field, the column of a COPY line's
+// context ("COPY t, line 3, column n: \"x\""), or the one key of a duplicate ("Key (id)=(5)
+// already exists"). Empty when none.
+std::string FieldOf(const PGresult* result) {
+  if (const char* column = PQresultErrorField(result, PG_DIAG_COLUMN_NAME)) return column;
+  if (const char* context = PQresultErrorField(result, PG_DIAG_CONTEXT)) {
+    const char* at = std::strstr(context, "COPY ");
+    at = at ? std::strstr(at, ", column ") : nullptr;
+    if (at) {
+      const std::string rest = at + 9;
+      const size_t end = rest.find(": ");
+      return end == std::string::npos ? rest : rest.substr(0, end);
+    }
+  }
+  if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) {
+    const std::string text = detail;
+    if (text.rfind("Key (", 0) == 0) {
+      const size_t end = text.find(")=(");
+      const std::string key = end == std::string::npos ? "" : text.substr(5, end - 5);
+      if (key.find(',') == std::string::npos) return key;
+    }
+  }
+  return "";
+}
+
+// A data exception (class 22: too long, out of range, not a number or date) or an
+// integrity constraint violation (class 23: not null, unique, check, foreign key) is
+// the record's own fault; anything else (a lost connection, a full disk) is not.
+bool RecordsOwnFault(const PGresult* result) {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  return state && (std::strncmp(state, "22", 2) == 0 || std::strncmp(state, "23", 2) == 0);
+}
+
 }  // namespace
 
 PgWriter::PgWriter(const std::string& location, const std::string& user,
@@ -190,8 +223,14 @@ void PgWriter::Write(const TRecordBuffer& names, const TRecordBuffer& values) {
 
 void PgWriter::Flush() {
   if (buffer_.empty()) return;
-  if (PQputCopyData(db_.get(), buffer_.data(), static_cast<int>(buffer_.size())) != 1)
-    Refuse(nullptr);
+  if (PQputCopyData(db_.get(), buffer_.data(), static_cast<int>(buffer_.size())) != 1) {
+    // The server may have ended the COPY already over a record sent before: its result
+    // says which.
+    copying_ = false;
+    PgResult result(PQgetResult(db_.get()));
+    while (PGresult* more = PQgetResult(db_.get())) PQclear(more);
+    Refuse(result.get());
+  }
   buffer_.clear();
 }
 
@@ -255,8 +294,14 @@ void PgWriter::Refuse(const PGresult* result, int64_t line) {
           std::to_string(committed_) + " records were committed before; the open batch (records " +
           std::to_string(committed_ + 1) + " to " + std::to_string(batch_end) +
           ") was rolled back.";
+  const bool own_fault = line > 0 && RecordsOwnFault(result);
+  const std::string field = own_fault ? FieldOf(result) : "";
+  const int64_t position = copy_first_ + line - 1 - committed_ - 1;
   Rollback();
   if (UndoneForNow(result)) throw BatchUndoneError(text, reason);
+  if (own_fault)
+    throw RecordRefusedError(text, field.empty() ? reason : "field " + field + ": " + reason,
+                             position);
   throw TrundleError(text);
 }
 

@@ -37,9 +37,11 @@ class PgWriter {
   // Opens the batch's transaction, unless one is open.
   void Begin();
   // Ends the batch's COPY and commits it. A record the server refused undoes the batch
-  // and throws TrundleError naming the record's number in the run and the server's reason;
-  // a batch undone by a serialization failure or a deadlock throws BatchUndoneError (Write
-  // too, where the server says so while the COPY is under way).
+  // and throws TrundleError naming the record's number in the run and the server's reason:
+  // a RecordRefusedError, with the record's place in the batch, when the value or a
+  // constraint was at fault (SQLSTATE class 22 or 23) rather than the server. A batch
+  // undone by a serialization failure or a deadlock throws BatchUndoneError (Write too,
+  // where the server says so while the COPY is under way).
   void Commit();
   // Undoes the open batch. Never throws.
   void Rollback() noexcept;

@@ -7,7 +7,8 @@
 //
 // As a destination each batch the job commits is one transaction holding one COPY of its
 // records: a record the server refuses undoes its batch, and the batches committed before
-// it stay.
+// it stay. The server names a refused record only when the COPY ends, so the refusal
+// (RecordRefusedError) comes from Commit with the record's place in the batch.
 #pragma once
 
 #include <memory>

@@ -97,6 +97,16 @@ bool UndidTransaction(SQLSMALLINT type, SQLHANDLE handle, bool mysql_codes) {
   return false;
 }
 
+SQLINTEGER FirstNativeError(SQLSMALLINT type, SQLHANDLE handle) {
+  SQLCHAR state[8] = {};
+  SQLINTEGER native = 0;
+  SQLSMALLINT length = 0;
+  if (handle == SQL_NULL_HANDLE ||
+      !SQL_SUCCEEDED(SQLGetDiagRec(type, handle, 1, state, &native, nullptr, 0, &length)))
+    return 0;
+  return native;
+}
+
 void Check(SQLRETURN rc, const Handle& handle, const std::string& what) {
   if (SQL_SUCCEEDED(rc)) return;
   const std::string text = Diagnostics(handle.type(), handle.get());

@@ -39,6 +39,8 @@ class Handle {
 std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle);
 // The SQLSTATE of the handle's first diagnostic record ("" when none).
 std::string FirstState(SQLSMALLINT type, SQLHANDLE handle);
+// The driver's own error number of the first diagnostic record (0 when none).
+SQLINTEGER FirstNativeError(SQLSMALLINT type, SQLHANDLE handle);
 
 // True when one of the handle's diagnostic records says the server undid the
 // transaction for a reason that passes: a serialization failure or a deadlock (SQLSTATE

@@ -629,15 +629,30 @@ struct TOracleDataSet::Impl {
   // (a deadlock, a serialization failure) is no record's fault; anything else is
   // Refused's to name.
   [[noreturn]] void Failed(const odbc::Handle& stmt, size_t guess) {
-    const std::string text = odbc::Diagnostics(SQL_HANDLE_STMT, stmt.get());
-    if (odbc::UndidTransaction(SQL_HANDLE_STMT, stmt.get(), session->IsMySql())) Undone(text);
-    Refused(text, guess);
+    if (odbc::UndidTransaction(SQL_HANDLE_STMT, stmt.get(), session->IsMySql()))
+      Undone(odbc::Diagnostics(SQL_HANDLE_STMT, stmt.get()));
+    Refused(stmt, guess);
+  }
+
+  // True when the statement's refusal was the record's own fault: a value the column
+  // cannot take or a constraint it breaks (SQLSTATE class 22 or 23; the SQLite driver
+  // says HY000 and gives SQLite's own code: a constraint, a type mismatch, too big).
+  bool RecordsOwnFault(const odbc::Handle& stmt) const {
+    const std::string state = odbc::FirstState(SQL_HANDLE_STMT, stmt.get());
+    if (state.rfind("22", 0) == 0 || state.rfind("23", 0) == 0) return true;
+    if (!session->IsSQLite()) return false;
+    const SQLINTEGER native = odbc::FirstNativeError(SQL_HANDLE_STMT, stmt.get()) & 0xff;
+    return native == 18 || native == 19 || native == 20;  // TOOBIG, CONSTRAINT, MISMATCH
   }
 
   // The server refused a record of the batch (at `guess`, as the array's row status
   // says). Rolls back, finds the record by writing the batch again one record at a time
-  // (drivers that send arrays in slices mark a whole slice), rolls back again, throws.
-  [[noreturn]] void Refused(std::string text, size_t guess) {
+  // (drivers that send arrays in slices mark a whole slice), rolls back again, throws:
+  // RecordRefusedError with the record's place in the open batch when the record was at
+  // fault, TrundleError otherwise.
+  [[noreturn]] void Refused(const odbc::Handle& failed, size_t guess) {
+    std::string text = odbc::Diagnostics(SQL_HANDLE_STMT, failed.get());
+    bool own_fault = RecordsOwnFault(failed);
     const size_t n = pending_count;
     size_t refused = guess;
     session->Rollback();
@@ -648,6 +663,7 @@ struct TOracleDataSet::Impl {
           refused = r;
           const std::string own = odbc::Diagnostics(SQL_HANDLE_STMT, insert.get());
           if (!own.empty()) text = own;
+          own_fault = RecordsOwnFault(insert);
           break;
         }
       }
@@ -660,13 +676,16 @@ struct TOracleDataSet::Impl {
     const int64_t first = committed + 1;
     const int64_t record = posted - static_cast<int64_t>(n) + static_cast<int64_t>(refused) + 1;
     const int64_t last = posted;
+    const int64_t position = sent + static_cast<int64_t>(refused);
     pending_count = 0;
     sent = 0;
-    throw TrundleError(
-        "Record " + std::to_string(record) +
-        " was refused by the server: " + (text.empty() ? "no reason given" : text) + ". " +
+    const std::string cause = text.empty() ? "no reason given" : text;
+    const std::string message =
+        "Record " + std::to_string(record) + " was refused by the server: " + cause + ". " +
         std::to_string(committed) + " records were committed before it; the open batch (records " +
-        std::to_string(first) + " to " + std::to_string(last) + ") was rolled back.");
+        std::to_string(first) + " to " + std::to_string(last) + ") was rolled back.";
+    if (own_fault) throw RecordRefusedError(message, cause, position);
+    throw TrundleError(message);
   }
 };
 

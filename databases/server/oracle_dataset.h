@@ -65,9 +65,11 @@ class TOracleDataSet {
   void Post();
   // Writes the open batch and commits it. When the server refuses a record, the batch
   // is rolled back and TrundleError names the record's number in the run, the server's
-  // text and how many records were committed before it. A batch the server undid for a
-  // passing reason (odbc::UndidTransaction) is rolled back and throws BatchUndoneError,
-  // from Post as well when it writes.
+  // text and how many records were committed before it; a RecordRefusedError, with the
+  // record's place in the batch, when a value or a constraint was at fault (Post throws
+  // the same when the batch it fills is written). A batch the server undid for a passing
+  // reason (odbc::UndidTransaction) is rolled back and throws BatchUndoneError, from Post
+  // as well when it writes.
   void CommitBatch();
   // Drops the open batch and rolls the transaction back; never throws.
   void RollbackBatch() noexcept;

@@ -535,6 +535,7 @@ TEST(TrundleTest, RefusedRecordsAreSetAsideAndTheGoodOnesOfTheirBatchKept) {
     EXPECT_EQ(dest.kept, expected);
     EXPECT_EQ(run.job.records_moved(), 2495);
     EXPECT_EQ(run.job.records_rejected(), 5);
+    EXPECT_EQ(run.job.records_read(), 2500);
     // Without an undone batch nothing is written twice.
     if (!transactional) {
       EXPECT_EQ(dest.writes_tried, 2500);
@@ -584,6 +585,8 @@ TEST(TrundleTest, MoreRejectsThanAllowedEndTheRunKeepingTheCommittedBatches) {
   EXPECT_EQ(dest.calls.find('W'), std::string::npos);
   EXPECT_EQ(run.job.records_moved(), 999);
   EXPECT_EQ(run.job.records_rejected(), 3);
+  // The pace counts every record read, those of the batch rolled back too.
+  EXPECT_EQ(run.job.records_read(), 1300);
   ASSERT_GE(run.log.size(), 5u);
   EXPECT_EQ(run.log[run.log.size() - 5],
             "Stopped: more than 2 records were set aside; 999 records moved; the open batch of "
@@ -659,6 +662,11 @@ TEST(TrundleTest, ABatchTheServerUndoesIsSentAgain) {
     for (int64_t i = 0; i < 2500; ++i) expected[static_cast<size_t>(i)] = i + 1;
     EXPECT_EQ(dest.kept, expected);
     EXPECT_EQ(run.job.records_moved(), 2500);
+    // The counts follow the records kept: each record once, each batch committed once,
+    // and nothing set aside by a retry.
+    EXPECT_EQ(run.job.tally().records(), 2500);
+    EXPECT_EQ(run.job.batches_committed(), (2500 + c.batch_size - 1) / c.batch_size);
+    EXPECT_EQ(run.job.records_rejected(), 0);
     EXPECT_EQ(dest.commits, (2500 + c.batch_size - 1) / c.batch_size + (c.at_commit ? c.undo_times : 0) +
                                 (2500 % c.batch_size == 0 ? 1 : 0));
     std::vector<std::string> retries;
@@ -683,6 +691,8 @@ TEST(TrundleTest, ABatchTheServerUndoesIsSentAgain) {
   run.job.FirstRetryPause = std::chrono::milliseconds(0);
   EXPECT_THROW(run.job.Execute(), BatchUndoneError);
   EXPECT_EQ(dest.kept.size(), 1000u);
+  EXPECT_EQ(run.job.tally().records(), 1000);
+  EXPECT_EQ(run.job.batches_committed(), 1);
   ASSERT_GE(run.log.size(), 2u);
   EXPECT_EQ(run.log[run.log.size() - 2], "Batch 2 undone by the server 6 times; the run gives up");
   EXPECT_EQ(run.log.back(), "Failed: Records undone: id 1200");
@@ -709,6 +719,219 @@ TEST(TrundleTest, AStopDuringTheRetryPauseEndsTheRun) {
   EXPECT_EQ(run.job.outcome(), TRunOutcome::kStopped);
   EXPECT_EQ(dest.kept.size(), 1000u);
   EXPECT_EQ(run.job.records_moved(), 1000);
+}
+
+// A destination that learns of its refusals only when a batch is sent, as a server's
+// COPY does: at Commit, or (send_full) when WriteRecord fills a batch of
+// kRecordsPerBatch. It names the first bad record by its place in the batch, and the
+// batch is undone.
+class LateRefusingDestination : public RefusingDestination {
+ public:
+  bool send_full = false;
+  int sends_refused = 0;
+  bool WriteRecord(const TRecordBuffer&, const TRecordBuffer& values) override {
+    ++writes_tried;
+    open_batch.push_back(values[0].integer());
+    if (send_full && open_batch.size() == static_cast<size_t>(kRecordsPerBatch)) Send();
+    return true;
+  }
+  void Commit() override {
+    Send();
+    RefusingDestination::Commit();
+  }
+
+ private:
+  void Send() {
+    for (size_t i = 0; i < open_batch.size(); ++i) {
+      if (!bad.count(open_batch[i])) continue;
+      const std::string number = std::to_string(open_batch[i]);
+      open_batch.clear();
+      ++sends_refused;
+      throw RecordRefusedError("Record refused at commit: id " + number,
+                               "field A: " + number + " is bad", static_cast<int64_t>(i));
+    }
+  }
+};
+
+// A refusal found out only at a batch's end sets aside the record it names, whichever
+// way the batch is replayed, and every other record of the batch is committed once: the
+// first and the last of a batch, two in one batch, one in the last batch, and (where a
+// full batch is sent as the record that fills it is written) one before the record
+// being written and that record itself.
+TEST(TrundleTest, RefusalsFoundAtTheBatchsEndSetAsideTheRecordTheyName) {
+  const std::string path = ::testing::TempDir() + "trundle_late_rejects.csv";
+  for (const TReplay replay : {TReplay::kWithoutRefused, TReplay::kHalving, TReplay::kOneByOne}) {
+    for (const bool send_full : {false, true}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(replay)) + (send_full ? " sent full" : ""));
+      std::remove(path.c_str());
+      JobRun run;
+      RegisterAdaptor(dkDBase, [] { return std::make_unique<LateRefusingDestination>(); });
+      run.job.SetDestinationKind(dkDBase);
+      auto& dest = static_cast<LateRefusingDestination&>(run.job.Destination());
+      dest.transactional = true;
+      dest.send_full = send_full;
+      dest.bad = {1, 5, 1000, 1500, 1501, 2000, 2400};
+      run.source->records = 2500;
+      run.job.OnError = TOnError::kSkip;
+      run.job.RejectFilePath = path;
+      run.job.Replay = replay;
+      run.job.Execute();
+      EXPECT_EQ(run.job.outcome(), TRunOutcome::kMoved);
+      std::vector<int64_t> expected;
+      for (int64_t id = 1; id <= 2500; ++id)
+        if (!dest.bad.count(id)) expected.push_back(id);
+      std::vector<int64_t> kept = dest.kept;
+      // Halving and one by one commit the pieces of a batch in order, so the order holds.
+      EXPECT_EQ(kept, expected);
+      EXPECT_EQ(run.job.records_moved(), 2493);
+      EXPECT_EQ(run.job.records_rejected(), 7);
+      std::string lines = "Record,A,B,Reason\r\n";
+      for (const int64_t id : dest.bad)
+        lines += std::to_string(id) + "," + std::to_string(id) + ",,field A: " +
+                 std::to_string(id) + " is bad\r\n";
+      EXPECT_EQ(ReadWhole(path), lines);
+      EXPECT_EQ(run.log[run.log.size() - 4], "2493 records moved");
+      if (replay == TReplay::kWithoutRefused && !send_full) {
+        // Each bad record costs one more sending of its batch, and nothing else.
+        EXPECT_EQ(dest.sends_refused, 7);
+      }
+    }
+  }
+  // Set aside at the last commit, more than MaxRejects still end the run as too many,
+  // with that batch kept.
+  {
+    std::remove(path.c_str());
+    JobRun run;
+    RegisterAdaptor(dkDBase, [] { return std::make_unique<LateRefusingDestination>(); });
+    run.job.SetDestinationKind(dkDBase);
+    auto& dest = static_cast<LateRefusingDestination&>(run.job.Destination());
+    dest.transactional = true;
+    dest.bad = {1200, 1300};
+    run.source->records = 1500;
+    run.job.OnError = TOnError::kSkip;
+    run.job.RejectFilePath = path;
+    run.job.MaxRejects = 1;
+    run.job.Execute();
+    EXPECT_EQ(run.job.outcome(), TRunOutcome::kTooManyRejects);
+    EXPECT_EQ(run.job.records_moved(), 1498);
+    EXPECT_EQ(dest.kept.size(), 1498u);
+  }
+  // kStop: the refusal at Commit ends the run.
+  std::remove(path.c_str());
+  JobRun run;
+  RegisterAdaptor(dkDBase, [] { return std::make_unique<LateRefusingDestination>(); });
+  run.job.SetDestinationKind(dkDBase);
+  static_cast<LateRefusingDestination&>(run.job.Destination()).bad = {3};
+  run.source->records = 5;
+  run.job.RejectFilePath = path;
+  EXPECT_THROW(run.job.Execute(), RecordRefusedError);
+  EXPECT_EQ(run.log.back(), "Failed: Record refused at commit: id 3");
+  EXPECT_FALSE(std::ifstream(path).good());
+}
+
+// Late refusals and a server that undoes batches, in one run.
+class LateRefusingUndoingDestination : public LateRefusingDestination {
+ public:
+  int64_t undo_write_at = 0;   // undone once, as this record is written
+  int64_t undo_commit_of = 0;  // undone once, at the commit of the batch that holds it
+  bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override {
+    LateRefusingDestination::WriteRecord(names, values);
+    if (undo_write_at != 0 && values[0].integer() == undo_write_at) {
+      undo_write_at = 0;
+      Undo();
+    }
+    return true;
+  }
+  void Commit() override {
+    if (undo_commit_of != 0 &&
+        std::find(open_batch.begin(), open_batch.end(), undo_commit_of) != open_batch.end()) {
+      undo_commit_of = 0;
+      Undo();
+    }
+    LateRefusingDestination::Commit();
+  }
+  bool MayUndoBatch() const override { return true; }
+
+ private:
+  void Undo() {
+    open_batch.clear();
+    throw BatchUndoneError("Records undone", "deadlock detected");
+  }
+};
+
+// A batch undone by the server is sent again whole, setting nothing aside, and the
+// records refused later are set aside as ever; the counts of what was written follow
+// what the destination keeps through both kinds of sending again.
+TEST(TrundleTest, UndoneBatchesAndRefusalsAtTheirEndTogether) {
+  const std::string path = ::testing::TempDir() + "trundle_undone_rejects.csv";
+  std::remove(path.c_str());
+  JobRun run;
+  RegisterAdaptor(dkDBase, [] { return std::make_unique<LateRefusingUndoingDestination>(); });
+  run.job.SetDestinationKind(dkDBase);
+  auto& dest = static_cast<LateRefusingUndoingDestination&>(run.job.Destination());
+  dest.transactional = true;
+  dest.bad = {100, 700, 1450};
+  dest.undo_write_at = 720;    // after 700 went into its batch, before its refusal shows
+  dest.undo_commit_of = 1450;   // the refusal shows only at the retried commit
+  run.source->records = 1500;
+  run.job.BatchSize = 500;
+  run.job.FirstRetryPause = std::chrono::milliseconds(0);
+  run.job.OnError = TOnError::kSkip;
+  run.job.RejectFilePath = path;
+  run.job.Execute();
+  EXPECT_EQ(run.job.outcome(), TRunOutcome::kMoved);
+  std::vector<int64_t> expected;
+  for (int64_t id = 1; id <= 1500; ++id)
+    if (!dest.bad.count(id)) expected.push_back(id);
+  EXPECT_EQ(dest.kept, expected);
+  EXPECT_EQ(run.job.records_rejected(), 3);
+  EXPECT_EQ(run.job.records_moved(), 1497);
+  EXPECT_EQ(run.job.tally().records(), 1497);
+  EXPECT_EQ(run.job.batches_committed(), 3);
+  for (const char* line : {"Batch 2 undone by the server (deadlock detected); sending it again, "
+                           "try 1 of 5",
+                           "Batch 3 undone by the server (deadlock detected); sending it again, "
+                           "try 1 of 5"})
+    EXPECT_NE(std::find(run.log.begin(), run.log.end(), line), run.log.end())
+        << testing::PrintToString(run.log);
+  std::string lines = "Record,A,B,Reason\r\n";
+  for (const int64_t id : dest.bad)
+    lines += std::to_string(id) + "," + std::to_string(id) + ",,field A: " + std::to_string(id) +
+             " is bad\r\n";
+  EXPECT_EQ(ReadWhole(path), lines);
+  std::remove(path.c_str());
+}
+
+// What the run wrote, as the report and --verify count it, follows what the destination
+// keeps: committed batches, and after a failure the open batch only where it stays.
+TEST(TrundleTest, TheCountsOfWhatWasWrittenFollowWhatTheDestinationKeeps) {
+  for (const bool transactional : {true, false}) {
+    SCOPED_TRACE(transactional);
+    JobRun run;
+    run.source->records = 2500;
+    run.destination->transactional = transactional;
+    run.destination->throw_at = 2300;
+    bool opened_first = false;
+    run.job.OnEndsOpen = [&] { opened_first = run.destination->writes == 0; };
+    EXPECT_THROW(run.job.Execute(), TrundleError);
+    EXPECT_TRUE(opened_first);
+    EXPECT_EQ(run.job.records_read(), 2300);
+    EXPECT_EQ(run.job.batches_committed(), 2);
+    const int64_t kept = transactional ? 2000 : 2299;
+    EXPECT_EQ(run.job.tally().records(), kept);
+    ASSERT_EQ(run.job.tally().fields().size(), 2u);
+    EXPECT_EQ(run.job.tally().fields()[0].name, "A");
+    EXPECT_EQ(run.job.tally().fields()[0].nulls, 0);
+    EXPECT_EQ(run.job.tally().fields()[1].nulls, kept);
+  }
+  // A last full batch is followed by a Commit that commits nothing, not counted.
+  JobRun run;
+  run.source->records = 2000;
+  run.job.Execute();
+  EXPECT_EQ(run.job.batches_committed(), 2);
+  EXPECT_EQ(run.job.tally().records(), 2000);
+  EXPECT_GE(run.job.elapsed_seconds(), 0);
+  EXPECT_LE(run.job.started(), run.job.finished());
 }
 
 TEST(RejectFileTest, FieldsAreQuotedOnlyWhereTheyMustBe) {

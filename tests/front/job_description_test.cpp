@@ -141,5 +141,31 @@ TEST(JobDescriptionTest, AnAccessTableIsNotItsOwnDestination) {
   EXPECT_EQ(SameAsSourceMessage(d), "");
 }
 
+// The window's reject file lies beside the destination's file, or in the folder given
+// for a server or the clipboard, and never is a file of either end.
+TEST(JobDescriptionTest, TheWindowsRejectFileLiesBesideTheDestination) {
+  ScratchFolder dir;
+  JobDescription d;
+  d.source = {dkCsv, dir / "in.csv", "", "", "", "", "", "", ""};
+  d.destination = {dkDBase, dir / "out.dbf", "", "", "", "", "", "", ""};
+  EXPECT_EQ(RejectFileBesideDestination(d, "/elsewhere"), dir / "out.dbf.rejects.csv");
+  d.destination = {dkSqlite, "", dir / "shop.sqlite", "", "", "", "orders", "", ""};
+  EXPECT_EQ(RejectFileBesideDestination(d, "/elsewhere"), dir / "orders.rejects.csv");
+  d.destination = {dkOracle, "", "shop_dsn", "clerk", "", "", "ORDERS", "", ""};
+  EXPECT_EQ(RejectFileBesideDestination(d, dir.path()), dir / "ORDERS.rejects.csv");
+  d.destination = {dkText, "", "", "", "", "", "", "", ""};
+  d.clipboard = true;
+  EXPECT_EQ(RejectFileBesideDestination(d, dir.path() + "/./"), dir / "records.rejects.csv");
+
+  // A mended reject file loaded again, through a link, is not written over; nor is a
+  // destination database of that name that is not made yet.
+  WriteFile(dir / "orders.rejects.csv", "Record,ID,Reason\r\n");
+  std::filesystem::create_symlink(dir / "orders.rejects.csv", dir / "mended.csv");
+  d.clipboard = false;
+  d.source = {dkCsv, dir / "mended.csv", "", "", "", "", "", "", ""};
+  d.destination = {dkSqlite, "", dir / "orders.rejects.2.csv", "", "", "", "orders", "", ""};
+  EXPECT_EQ(RejectFileBesideDestination(d, "/elsewhere"), dir / "orders.rejects.3.csv");
+}
+
 }  // namespace
 }  // namespace trundle

@@ -8,6 +8,7 @@
 
 #include "databases/access/jet/jet_text.h"
 #include "engine/errors.h"
+#include "engine/value_changes.h"
 
 namespace trundle::jet {
 namespace {
@@ -249,8 +250,16 @@ void RowEncoder::Encode(const std::vector<Variant>& values, std::vector<uint8_t>
   if (row_cols_ > (format_.jet3 ? 255 : 65535))
     throw TrundleError("table " + def_.name + ": a row holds at most " +
                        (format_.jet3 ? "255" : "65535") + " columns");
-  for (size_t k = 0; k < def_.columns.size(); ++k)
+  for (size_t k = 0; k < def_.columns.size(); ++k) {
+    const auto noted = [&] {
+      int64_t n = 0;
+      for (int kind = 0; kind < kNoteKinds; ++kind) n += note_counts_[k * kNoteKinds + size_t(kind)];
+      return n;
+    };
+    const int64_t before = noted();
     EncodeValue(k, k < values.size() ? values[k] : kNull, slots_[k]);
+    if (noted() != before) CountValueChanged(def_.columns[k].column.name);
+  }
   const size_t head = format_.jet3 ? 1 : 2;
   PlaceLongValues(head + size_t(fixed_size_));
   Assemble(row);

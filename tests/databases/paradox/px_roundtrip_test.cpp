@@ -259,6 +259,51 @@ TEST(ParadoxRoundTrip, ImpossibleConversionNamesFieldAndValue) {
   EXPECT_EQ(rows[0][0], Variant::Integer(7));
 }
 
+// Asked to refuse what it would store less than whole, the writer refuses the record
+// (naming the field and why) for a text too long, a number outside its field's range or
+// the one it keeps for empty, a date outside the years 1 to 9999; nothing of a refused
+// record stays, and the records around it are stored whole.
+TEST(ParadoxRoundTrip, ValuesThatDoNotFitRefuseTheirRecordWhenAsked) {
+  ScratchFolder dir;
+  const std::string path = dir / "t.db";
+  CreateParadoxTable(path, {Def("Name", ftString, 5), Def("Qty", ftSmallint), Def("Day", ftDate)},
+                     {});
+  TableWriteOptions options;
+  options.refuse_lossy = true;
+  auto writer = AppendToParadoxTable(path, options);
+  const Variant day = Variant::DateTime(Moment(2024, 2, 29));
+  struct Case {
+    std::vector<Variant> record;
+    std::string cause;
+  };
+  const Case refused[] = {
+      {{Variant::String("Annabel"), Variant::Integer(1), day},
+       "field Name: the value 'Annabel' takes 7 bytes, and the field holds 5"},
+      {{Variant::String("Bo"), Variant::Integer(40000), day},
+       "field Qty: the value 40000 is outside -32767 to 32767"},
+      {{Variant::String("Cy"), Variant::Integer(-32768), day},
+       "field Qty: the value -32768 is the one the field keeps for empty"},
+      {{Variant::String("Di"), Variant::Integer(2), Variant::DateTime(-700000)},
+       "field Day: the date"},
+  };
+  for (const Case& c : refused) {
+    try {
+      writer->Append(c.record);
+      FAIL() << "stored: " << c.cause;
+    } catch (const RecordRefusedError& e) {
+      EXPECT_EQ(e.cause().rfind(c.cause, 0), 0u) << e.cause();
+      EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    }
+    writer->Append({Variant::String("Ok"), Variant::Integer(32767), day});
+  }
+  writer->Close();
+  EXPECT_TRUE(writer->TakeNotes().empty());
+  const auto rows = pxtest::ReadAll(path);
+  ASSERT_EQ(rows.size(), 4u);
+  for (const auto& row : rows)
+    EXPECT_EQ(row, (std::vector<Variant>{Variant::String("Ok"), Variant::Integer(32767), day}));
+}
+
 TEST(ParadoxRoundTrip, MemoFileFoundWhateverItsLetterCase) {
   ScratchFolder dir;
   const std::string path = dir / "Mixed.db";

@@ -5,15 +5,21 @@
 #include <libpq-fe.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 
 #include "databases/postgres/pg_connection.h"
 #include "databases/postgres/pg_reader.h"
 #include "databases/postgres/trundle_postgres.h"
+#include "engine/adaptor_registry.h"
 #include "engine/datetime.h"
 #include "engine/errors.h"
+#include "engine/trundle.h"
 #include "tests/test_files.h"
+#include "textfiles/trundle_text.h"
 
 namespace trundle {
 namespace {
@@ -447,6 +453,112 @@ TEST_F(PostgresTest, TheCommandLineCreatesATableOnlyWhenAsked) {
   EXPECT_EQ(Column("select count(*) from pg_index where indisprimary and indrelid = '" +
                    admin_->Quote(Table("mdb")) + "'::regclass"),
             std::vector<std::string>{"1"});
+}
+
+// Records the server refuses for every cause it has, spread over three batches (two in
+// one batch, a key that an earlier record of the same batch holds, one in the last batch
+// that only the final commit finds): set aside with their numbers, values and the
+// server's reasons, every other record committed whole, exit status 4.
+TEST_F(PostgresTest, RefusedRecordsAreSetAsideAndTheRestOfTheirBatchesArrive) {
+  ScratchFolder dir;
+  const std::string t = Table("skip");
+  Exec("drop table if exists " + t);
+  Exec("create table " + t +
+       " (id integer primary key, code varchar(5), small smallint, n integer not null, "
+       "qty integer check (qty >= 0))");
+  // record number -> the line that spoils it, and the reason's words as the reject file
+  // quotes them
+  const std::map<int, std::pair<std::string, std::string>> bad = {
+      {17, {"17,toolong,17,17,17", "field code: value too long for type character varying(5)"}},
+      {700, {"700,c700,70000,700,700", "field small: value \"\"70000\"\" is out of range"}},
+      {1200, {"1200,c200,0,12x,1200", "field n: invalid input syntax for type integer"}},
+      {1500, {"1500,c500,0,,1500", "field n: null value in column \"\"n\"\""}},
+      {1999, {"1001,c999,0,1999,1999", "field id: duplicate key value violates unique"}},
+      {2001, {"2001,c1,0,2001,-1", "violates check constraint"}},
+      {2400, {"5,c400,0,2400,2400", "field id: duplicate key value violates unique"}},
+  };
+  std::string csv = "id,code,small,n,qty\r\n";
+  for (int i = 1; i <= 2500; ++i) {
+    const auto spoilt = bad.find(i);
+    // An empty field is no value: Null where the column takes one.
+    csv += spoilt != bad.end() ? spoilt->second.first
+                               : std::to_string(i) + ",c" + std::to_string(i % 1000) + "," +
+                                     (i % 7 ? std::to_string(i % 300) : "") + "," +
+                                     std::to_string(i) + "," + std::to_string(i);
+    csv += "\r\n";
+  }
+  WriteFile(dir / "in.csv", csv);
+  EXPECT_EQ(RunCli(dir, {"--on-error", "skip", "--reject-file", "rejects.csv", "in.csv", uri_,
+                         "--dest-table", t, "--dest-password-env", "TRUNDLE_PW"}),
+            4)
+      << ReadFile(dir / "log");
+  const std::string log = ReadFile(dir / "log");
+  EXPECT_NE(log.find("7 records were set aside in rejects.csv"), std::string::npos) << log;
+  EXPECT_NE(log.find("2493 records moved"), std::string::npos) << log;
+  // Every good record, each with its own values, and none of the bad ones.
+  int64_t ids = 0;
+  for (int i = 1; i <= 2500; ++i) ids += bad.count(i) ? 0 : i;
+  EXPECT_EQ(Column("select count(*) || ' ' || sum(id) from " + t),
+            std::vector<std::string>{"2493 " + std::to_string(ids)});
+  EXPECT_EQ(Column("select count(*) from " + t +
+                   " where code <> 'c' || (id % 1000) or n <> id or qty <> id or "
+                   "small is distinct from case when id % 7 = 0 then null else id % 300 end"),
+            std::vector<std::string>{"0"});
+  std::vector<std::string> lines;
+  const std::string rejects = ReadFile(dir / "rejects.csv");
+  for (size_t at = 0, end; (end = rejects.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(rejects.substr(at, end - at));
+  ASSERT_EQ(lines.size(), bad.size() + 1) << rejects;
+  EXPECT_EQ(lines[0], "Record,ID,CODE,SMALL,N,QTY,Reason");
+  size_t k = 1;
+  for (const auto& [number, spoilt] : bad) {
+    const std::string& line = lines[k++];
+    // The record's number, its values as read, then the reason.
+    EXPECT_EQ(line.rfind(std::to_string(number) + "," + spoilt.first + ",", 0), 0u) << line;
+    EXPECT_NE(line.find(spoilt.second), std::string::npos) << line;
+  }
+}
+
+// A connection lost in the middle of a run is no refused record: the run stops with the
+// batches committed before it, and nothing is set aside.
+TEST_F(PostgresTest, ALostConnectionStopsARunThatSetsRecordsAside) {
+  ScratchFolder dir;
+  RegisterTextAdaptors();
+  RegisterAdaptor(dkPostgres, [] { return std::make_unique<TTrundlePostgres>(); });
+  const std::string t = Table("lost");
+  Exec("drop table if exists " + t);
+  Exec("create table " + t + " (id integer, name text)");
+  std::string csv = "id,name\r\n";
+  for (int i = 1; i <= 2500; ++i) csv += std::to_string(i) + ",n" + std::to_string(i) + "\r\n";
+  WriteFile(dir / "in.csv", csv);
+  TTrundle job;
+  job.SetSourceKind(dkCsv);
+  job.SetDestinationKind(dkPostgres);
+  job.Source().TableName = dir / "in.csv";
+  job.Destination().Database = uri_;
+  job.Destination().Password = kPassword;
+  job.Destination().TableName = t;
+  job.OnError = TOnError::kSkip;
+  job.RejectFilePath = dir / "rejects.csv";
+  // Half way through the second batch the server ends the writer's session.
+  job.OnProgress = [&](int32_t) {
+    if (job.records_moved() == 1500)
+      Exec("select pg_terminate_backend(pid) from pg_stat_activity where pid <> "
+           "pg_backend_pid() and query ilike 'copy %" + prefix_ + "%'");
+  };
+  try {
+    job.Execute();
+    FAIL() << "the lost connection went unnoticed";
+  } catch (const RecordRefusedError& e) {
+    FAIL() << "a lost connection taken for a refused record: " << e.what();
+  } catch (const TrundleError& e) {
+    EXPECT_NE(std::string(e.what()).find("1000 records were committed"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(job.records_rejected(), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / "rejects.csv"));
+  EXPECT_EQ(Column("select count(*) || ' ' || max(id) from " + t),
+            std::vector<std::string>{"1000 1000"});
 }
 
 }  // namespace

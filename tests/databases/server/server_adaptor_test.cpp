@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <clocale>
 #include <filesystem>
+#include <map>
 
 #include <sqlite3.h>
 
@@ -547,6 +548,75 @@ TEST_P(ServerTest, ABatchUndoneBySerializationFailureIsSentAgain) {
     ASSERT_NE(retry, log.end()) << testing::PrintToString(log);
     EXPECT_NE(retry->find("could not serialize access"), std::string::npos) << *retry;
     EXPECT_NE(retry->find("); sending it again, try 1 of 5"), std::string::npos) << *retry;
+  }
+}
+
+// --on-error skip through the driver: records refused for each cause the server has,
+// spread over three batches (two in one, a key an earlier record of the same batch holds,
+// one that only the last batch's commit meets), set aside with their numbers and the
+// server's reasons; every other record arrives with its values.
+TEST_P(ServerTest, RefusedRecordsAreSetAsideAndTheRestOfTheirBatchesArrive) {
+  const std::string t = Table("skip");
+  // SQLite keeps any text in any column: its limits are checks.
+  Create(t, postgres() ? "(id integer primary key, code varchar(5), small smallint, n integer "
+                         "not null, qty integer check (qty >= 0))"
+                       : "(id integer primary key, code varchar(5) check (length(code) <= 5), "
+                         "small smallint check (small between -32768 and 32767), n integer not "
+                         "null, qty integer check (qty >= 0))");
+  // record number -> the line that spoils it, and the reason's words on each server
+  struct Bad {
+    std::string line, postgres, sqlite;
+  };
+  const std::map<int, Bad> bad = {
+      {17, {"17,toolong,17,17,17", "value too long for type character varying(5)", "CHECK"}},
+      {700, {"700,c700,70000,700,700", "out of range for type smallint", "CHECK"}},
+      {1200, {"12x,c200,0,1200,1200", "invalid input syntax for type integer", "mismatch"}},
+      {1500, {"1500,c500,0,,1500", "null value in column", "NOT NULL"}},
+      {1999, {"1001,c999,0,1999,1999", "duplicate key value", "UNIQUE"}},
+      {2001, {"2001,c1,0,2001,-1", "violates check constraint", "CHECK"}},
+      {2400, {"5,c400,0,2400,2400", "duplicate key value", "UNIQUE"}},
+  };
+  std::string csv = "id,code,small,n,qty\r\n";
+  for (int i = 1; i <= 2500; ++i) {
+    const auto spoilt = bad.find(i);
+    csv += spoilt != bad.end() ? spoilt->second.line
+                               : std::to_string(i) + ",c" + std::to_string(i % 1000) + "," +
+                                     std::to_string(i % 300) + "," + std::to_string(i) + "," +
+                                     std::to_string(i);
+    csv += "\r\n";
+  }
+  WriteFile(dir / "in.csv", csv);
+  TTrundle job;
+  job.SetSourceKind(dkCsv);
+  job.SetDestinationKind(dkOracle);
+  job.Source().TableName = dir / "in.csv";
+  ConfigureServer(job.Destination(), t, "");
+  job.OnError = TOnError::kSkip;
+  job.RejectFilePath = dir / "rejects.csv";
+  std::vector<std::string> log;
+  job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+  job.Execute();
+  EXPECT_EQ(job.outcome(), TRunOutcome::kMoved) << testing::PrintToString(log);
+  EXPECT_EQ(job.records_rejected(), static_cast<int64_t>(bad.size()));
+  EXPECT_EQ(job.records_moved(), 2493);
+  int64_t ids = 0;
+  for (int i = 1; i <= 2500; ++i) ids += bad.count(i) ? 0 : i;
+  EXPECT_EQ(Column("select count(*) from " + t), std::vector<std::string>{"2493"});
+  EXPECT_EQ(Column("select sum(id) from " + t), std::vector<std::string>{std::to_string(ids)});
+  EXPECT_EQ(Column("select count(*) from " + t +
+                   " where code <> 'c' || (id % 1000) or small <> id % 300 or n <> id or qty <> id"),
+            std::vector<std::string>{"0"});
+  std::vector<std::string> lines;
+  const std::string rejects = ReadFile(dir / "rejects.csv");
+  for (size_t at = 0, end; (end = rejects.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(rejects.substr(at, end - at));
+  ASSERT_EQ(lines.size(), bad.size() + 1) << rejects;
+  EXPECT_EQ(lines[0], "Record,ID,CODE,SMALL,N,QTY,Reason");
+  size_t k = 1;
+  for (const auto& [number, spoilt] : bad) {
+    const std::string& line = lines[k++];
+    EXPECT_EQ(line.rfind(std::to_string(number) + "," + spoilt.line + ",", 0), 0u) << line;
+    EXPECT_NE(line.find(postgres() ? spoilt.postgres : spoilt.sqlite), std::string::npos) << line;
   }
 }
 
