@@ -184,5 +184,49 @@ TEST_F(MariadbTest, EveryTypeIntoTheServerAndBackValueByValue) {
   EXPECT_TRUE(out == expected) << FirstDifference(out, expected);
 }
 
+// Table to table on the server, and CSV after rows already there: nothing there before
+// is touched, and Null stays apart from empty text and empty bytes.
+TEST_F(MariadbTest, RecordsAreAppendedAndNullStaysApartFromEmpty) {
+  const std::string src = Table("src"), dst = Table("dst");
+  Create(src, "(k int, note varchar(20), bin varbinary(10))");
+  Exec("insert into " + src + " values (1, NULL, NULL), (2, '', ''), (3, '😀', x'00')");
+  Create(dst, "(k int, note varchar(20), bin varbinary(10))");
+  Exec("insert into " + dst + " values (0, 'there', x'FF')");
+  ASSERT_EQ(Cli({"--source-kind", "odbc", "--source-user", "trundle", "--source-password-env",
+                 "TRUNDLE_PW", "--source-table", src, "--dest-kind", "odbc", "--dest-user",
+                 "trundle", "--dest-password-env", "TRUNDLE_PW", "--dest-table", dst, server_,
+                 server_}),
+            0)
+      << ReadFile(dir / "log");
+  WriteFile(dir / "more.csv", "k,note,bin\r\n4,,\r\n5,more,\r\n");
+  ASSERT_EQ(CsvIn("more.csv", dst), 0) << ReadFile(dir / "log");
+  EXPECT_EQ(Column("select concat_ws('|', k, ifnull(note, 'NULL'), ifnull(hex(bin), 'NULL')) "
+                   "from " + dst + " order by k"),
+            (std::vector<std::string>{"0|there|FF", "1|NULL|NULL", "2||", "3|😀|00", "4||NULL",
+                                      "5|more|NULL"}));
+}
+
+// A wrong password and a password written into the connection string: refused, and
+// neither appears in what the command prints.
+TEST_F(MariadbTest, PasswordsAppearInNoOutput) {
+  const std::string t = Table("t");
+  Create(t, "(k int)");
+  WriteFile(dir / "in.csv", "k\r\n1\r\n");
+  EXPECT_NE(Cli({"--dest-kind", "odbc", "--dest-user", "trundle", "--dest-table", t, "in.csv",
+                 server_ + ";PWD=s3cr3t-in-string"}),
+            0);
+  const std::string refused = ReadFile(dir / "log");
+  EXPECT_NE(refused.find("environment variable"), std::string::npos) << refused;
+  EXPECT_EQ(refused.find("s3cr3t"), std::string::npos) << refused;
+  setenv("TRUNDLE_WRONG_PW", "not-the-s3cr3t", 1);
+  EXPECT_NE(Cli({"--dest-kind", "odbc", "--dest-user", "trundle", "--dest-password-env",
+                 "TRUNDLE_WRONG_PW", "--dest-table", t, "in.csv", server_}),
+            0);
+  const std::string denied = ReadFile(dir / "log").substr(refused.size());
+  EXPECT_NE(denied.find("Access denied"), std::string::npos) << denied;
+  EXPECT_EQ(denied.find("s3cr3t"), std::string::npos) << denied;
+  EXPECT_EQ(Column("select count(*) from " + t), std::vector<std::string>{"0"});
+}
+
 }  // namespace
 }  // namespace trundle
