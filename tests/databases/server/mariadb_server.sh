@@ -84,12 +84,14 @@ case $action in
       kill -0 "$(cat "$server/pid")" 2>/dev/null || break
       sleep 0.1
     done
+    # root gets a password nobody knows: only trundle's account stays open on the port.
     "$client" --no-defaults --socket="$server/socket" -uroot -e "
       create database trundle character set utf8mb4 collate utf8mb4_bin;
       create user 'trundle'@'127.0.0.1' identified by 'trundle-pw';
       create user 'trundle'@'localhost' identified by 'trundle-pw';
       grant all on trundle.* to 'trundle'@'127.0.0.1';
-      grant all on trundle.* to 'trundle'@'localhost';" \
+      grant all on trundle.* to 'trundle'@'localhost';
+      alter user 'root'@'localhost' identified by '$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')';" \
       || { cat "$server/server.log" >&2; false; }
     echo "$port" >"$dir/port"
     ;;
