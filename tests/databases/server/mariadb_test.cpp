@@ -206,6 +206,27 @@ TEST_F(MariadbTest, RecordsAreAppendedAndNullStaysApartFromEmpty) {
                                       "5|more|NULL"}));
 }
 
+// A record the server refuses in the second batch: the run fails naming it, the first
+// batch stays committed and nothing of the second is left.
+TEST_F(MariadbTest, ARefusedRecordUndoesItsBatchOnly) {
+  const std::string t = Table("refused");
+  Create(t, "(k int primary key, code varchar(5))");
+  std::string csv = "k,code\r\n";
+  for (int k = 1; k <= 1500; ++k) {
+    std::string code = "c";
+    code += std::to_string(k % 100);
+    csv.append(std::to_string(k)).append(",").append(k == 1200 ? "much too long" : code);
+    csv += "\r\n";
+  }
+  WriteFile(dir / "in.csv", csv);
+  EXPECT_EQ(CsvIn("in.csv", t), 3);
+  const std::string log = ReadFile(dir / "log");
+  EXPECT_NE(log.find("Record 1200 was refused"), std::string::npos) << log;
+  EXPECT_NE(log.find("Data too long"), std::string::npos) << log;
+  EXPECT_EQ(Column("select concat_ws('|', count(*), min(k), max(k)) from " + t),
+            std::vector<std::string>{"1000|1|1000"});
+}
+
 // A wrong password and a password written into the connection string: refused, and
 // neither appears in what the command prints.
 TEST_F(MariadbTest, PasswordsAppearInNoOutput) {
