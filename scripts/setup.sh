@@ -16,6 +16,7 @@ packages=(
   openbox dbus-daemon dbus-bin at-spi2-core python3-pyatspi gir1.2-atspi-2.0 imagemagick
   # Server databases through ODBC, and the servers the tests start.
   unixodbc unixodbc-dev odbc-postgresql libsqliteodbc postgresql-15 postgresql
+  odbc-mariadb mariadb-server
   # PostgreSQL natively, through its client library.
   libpq-dev
   # The Debian package (cpack -G DEB) and the checkers of what it holds.

@@ -149,6 +149,10 @@ struct TOracleDataSet::Impl {
       if (SQL_SUCCEEDED(SQLColAttribute(statement.get(), number, SQL_DESC_TYPE_NAME, type_name,
                                         sizeof type_name, &type_length, nullptr)))
         d.type_name = type_name;
+      SQLLEN is_unsigned = SQL_FALSE;
+      if (SQL_SUCCEEDED(SQLColAttribute(statement.get(), number, SQL_DESC_UNSIGNED, nullptr, 0,
+                                        nullptr, &is_unsigned)))
+        d.is_unsigned = is_unsigned == SQL_TRUE;
       if (EqualsIgnoringAsciiCase(d.name, "ROWID")) continue;
       column.plan = PlanColumn(d, session->IsSQLite());
       if (column.plan.kind == ColumnKind::kNotCarried) {
@@ -172,7 +176,13 @@ struct TOracleDataSet::Impl {
     SQLUINTEGER extensions = 0;
     SQLGetInfo(connection(), SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr);
     const bool get_bound = (extensions & SQL_GD_BOUND) != 0;
-    const bool get_in_block = get_bound && (extensions & SQL_GD_BLOCK) != 0;
+    // MariaDB's driver claims SQLGetData in a block, but after SQLSetPos it delivers the
+    // value of the block's first row for every row: its long values come row by row.
+    const bool get_in_block =
+        get_bound && (extensions & SQL_GD_BLOCK) != 0 && !session->IsMySqlFamily();
+    // A value can outgrow its buffer only when its column's declared size does; SQLite
+    // holds text of any length whatever a column declares.
+    const bool sizes_hold = !session->IsSQLite();
     bool may_be_cut = false;
     size_t row_bytes = 0;
     for (Column& c : columns) {
@@ -222,7 +232,14 @@ struct TOracleDataSet::Impl {
         case ColumnKind::kNotCarried:
           break;
       }
-      if (c.c_type == SQL_C_CHAR || c.c_type == SQL_C_BINARY) may_be_cut = true;
+      if (c.c_type == SQL_C_CHAR || c.c_type == SQL_C_BINARY) {
+        const bool fits = sizes_hold && size > 0 &&
+                          (c.plan.kind == ColumnKind::kText   ? size * 4 + 1 <= c.width
+                           : c.plan.kind == ColumnKind::kBinary ? size <= c.width
+                           : c.plan.kind == ColumnKind::kDecimal ? size + 8 <= c.width
+                                                                 : false);
+        if (!fits) may_be_cut = true;
+      }
       if (c.bound) row_bytes += static_cast<size_t>(c.width) + sizeof(SQLLEN);
     }
     const bool all_bound =
@@ -473,6 +490,12 @@ struct TOracleDataSet::Impl {
     array_buffers.assign(columns.size(), std::vector<char>());
   }
 
+  // A Boolean column of MariaDB or MySQL described as bit(1), sent as a byte.
+  bool BitAsByte(const Column& c) const {
+    return c.plan.kind == ColumnKind::kBoolean && c.description.sql_type == SQL_BIT &&
+           session->IsMySqlFamily();
+  }
+
   struct ParameterType {
     SQLSMALLINT c_type;
     SQLSMALLINT sql_type;
@@ -490,6 +513,15 @@ struct TOracleDataSet::Impl {
       case ColumnKind::kText:
       case ColumnKind::kBinary:
         type.size = static_cast<SQLULEN>(std::max<SQLLEN>(most, 1));
+        break;
+      case ColumnKind::kBoolean:
+        // MariaDB's driver crashes converting text to a bit parameter, and its server
+        // takes the text "1" as too long for a bit(1): the bit goes as its byte.
+        if (BitAsByte(c)) {
+          type.c_type = SQL_C_BINARY;
+          type.sql_type = SQL_BINARY;
+          type.size = 1;
+        }
         break;
       case ColumnKind::kTimestamp:
         type.digits = std::max<SQLSMALLINT>(type.digits, 3);
@@ -566,6 +598,9 @@ struct TOracleDataSet::Impl {
         offsets[i][r] = texts.size();
         if (v.IsEmpty() || (v.IsText() && v.text().empty() && !keeps_empty)) continue;
         ParameterText(v, columns[i].plan.kind, texts);
+        if (BitAsByte(columns[i]) && texts.size() == offsets[i][r] + 1 &&
+            (texts.back() == '1' || texts.back() == '0'))
+          texts.back() = texts.back() == '1' ? '\x01' : '\x00';
         indicators[i][r] = static_cast<SQLLEN>(texts.size() - offsets[i][r]);
         longest[i] = std::max(longest[i], indicators[i][r]);
       }
@@ -629,7 +664,7 @@ struct TOracleDataSet::Impl {
   // (a deadlock, a serialization failure) is no record's fault; anything else is
   // Refused's to name.
   [[noreturn]] void Failed(const odbc::Handle& stmt, size_t guess) {
-    if (odbc::UndidTransaction(SQL_HANDLE_STMT, stmt.get(), session->IsMySql()))
+    if (odbc::UndidTransaction(SQL_HANDLE_STMT, stmt.get(), session->IsMySqlFamily()))
       Undone(odbc::Diagnostics(SQL_HANDLE_STMT, stmt.get()));
     Refused(stmt, guess);
   }

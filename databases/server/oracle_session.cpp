@@ -158,16 +158,12 @@ void TOracleSession::LogOff() {
 void TOracleSession::Commit() {
   if (!connected_) throw TrundleError("Not logged on");
   const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, connection_.get(), SQL_COMMIT);
-  if (!SQL_SUCCEEDED(rc) && odbc::UndidTransaction(SQL_HANDLE_DBC, connection_.get(), IsMySql())) {
+  if (!SQL_SUCCEEDED(rc) && odbc::UndidTransaction(SQL_HANDLE_DBC, connection_.get(),
+                                                 IsMySqlFamily())) {
     const std::string text = odbc::Diagnostics(SQL_HANDLE_DBC, connection_.get());
     throw BatchUndoneError(text, text);
   }
   odbc::Check(rc, connection_, "The server refused to commit");
-}
-
-bool TOracleSession::IsMySql() const {
-  const std::string lower = LowerAscii(dbms_name_);
-  return lower.find("mysql") != std::string::npos || lower.find("mariadb") != std::string::npos;
 }
 
 void TOracleSession::Rollback() {

@@ -62,8 +62,9 @@ class TOracleSession {
   // Facts about the server, valid while Connected().
   bool IsOracle() const { return is_oracle_; }
   bool IsSQLite() const { return dbms_name_ == "SQLite"; }
-  // MariaDB or MySQL, whose native error numbers say more than their SQLSTATEs.
-  bool IsMySql() const;
+  // MariaDB or MySQL, whose drivers share their quirks and whose native
+  // error numbers say more than their SQLSTATEs.
+  bool IsMySqlFamily() const { return dbms_name_ == "MariaDB" || dbms_name_ == "MySQL"; }
   const std::string& DbmsName() const { return dbms_name_; }
   // The character that quotes identifiers ("" when the server has none).
   const std::string& IdentifierQuote() const { return identifier_quote_; }

@@ -58,15 +58,22 @@ ColumnPlan PlanColumn(const ColumnDescription& column, bool sqlite) {
       case SQL_BIT:
         plan = Plan(ColumnKind::kBoolean, ftBoolean, 252);
         break;
+      // An unsigned integer gets the next wider field; an unsigned bigint, past what 64
+      // signed bits hold, travels as exact digits.
       case SQL_TINYINT:
       case SQL_SMALLINT:
-        plan = Plan(ColumnKind::kInteger, sqlite ? ftLargeint : ftSmallint, 3);
+        plan = Plan(ColumnKind::kInteger,
+                    sqlite ? ftLargeint : column.is_unsigned ? ftInteger : ftSmallint, 3);
         break;
       case SQL_INTEGER:
-        plan = Plan(ColumnKind::kInteger, sqlite ? ftLargeint : ftInteger, 3);
+        plan = Plan(ColumnKind::kInteger,
+                    sqlite || column.is_unsigned ? ftLargeint : ftInteger, 3);
         break;
       case SQL_BIGINT:
-        plan = Plan(ColumnKind::kInteger, ftLargeint, 3);
+        if (column.is_unsigned)
+          plan = Plan(ColumnKind::kDecimal, ftBCD, 4, 20, 0);
+        else
+          plan = Plan(ColumnKind::kInteger, ftLargeint, 3);
         break;
       case SQL_DECIMAL:
       case SQL_NUMERIC:
@@ -148,7 +155,8 @@ void TimestampValue(const SQL_TIMESTAMP_STRUCT& ts, Variant& out) {
 
 bool BooleanFromText(std::string_view text) {
   const std::string upper = UpperAscii(text);
-  return upper == "1" || upper == "T" || upper == "TRUE" || upper == "Y" || upper == "YES";
+  return upper == "1" || upper == "T" || upper == "TRUE" || upper == "Y" || upper == "YES" ||
+         text == std::string_view("\x01", 1);
 }
 
 void TimeValue(std::string_view text, Variant& out) {

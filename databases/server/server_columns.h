@@ -34,6 +34,7 @@ struct ColumnDescription {
   SQLULEN size = 0;
   SQLSMALLINT decimals = 0;
   std::string type_name;  // the server's own name ("bool", "LONG RAW", ...)
+  bool is_unsigned = false;  // MariaDB's and MySQL's unsigned integers
 };
 
 struct ColumnPlan {
@@ -48,7 +49,8 @@ ColumnPlan PlanColumn(const ColumnDescription& column, bool sqlite);
 // Text of a SQL_C_TYPE_TIMESTAMP value: a date-time when its fraction is whole
 // milliseconds, else the ISO text with every digit, so nothing is rounded away.
 void TimestampValue(const SQL_TIMESTAMP_STRUCT& ts, Variant& out);
-// "1", "t", "true", "y", "yes" (any case) are true; the rest false.
+// "1", "t", "true", "y", "yes" (any case) are true, and the single byte 1 (a bit(1)
+// delivered as its byte); the rest false.
 bool BooleanFromText(std::string_view text);
 // "hh:mm:ss[.fff]" as a time of day, or the text itself when finer than milliseconds.
 void TimeValue(std::string_view text, Variant& out);

@@ -56,6 +56,16 @@ TEST(ServerColumnsTest, TypeCodesFollowTheOdbcTypes) {
   EXPECT_EQ(PlanColumn({"D", SQL_NUMERIC, 20, 4, "numeric"}, false).def.Decimals, 4);
   // SQLite's INTEGER holds 64 bits whatever the declared type says.
   EXPECT_EQ(PlanColumn({"I", SQL_INTEGER, 10, 0, "integer"}, true).def.DataType, ftLargeint);
+  // Unsigned integers (MariaDB, MySQL) need room for their top half: the next wider
+  // field, and for a bigint exact digits, as no 64-bit signed field holds 2^64 - 1.
+  EXPECT_EQ(PlanColumn({"U", SQL_SMALLINT, 5, 0, "smallint", true}, false).def.DataType,
+            ftInteger);
+  EXPECT_EQ(PlanColumn({"U", SQL_INTEGER, 10, 0, "int", true}, false).def.DataType, ftLargeint);
+  const ColumnPlan big = PlanColumn({"U", SQL_BIGINT, 20, 0, "bigint", true}, false);
+  EXPECT_EQ(big.kind, ColumnKind::kDecimal);
+  EXPECT_EQ(big.def.Size, 20);
+  EXPECT_EQ(big.def.Decimals, 0);
+  EXPECT_EQ(PlanColumn({"S", SQL_BIGINT, 19, 0, "bigint"}, false).kind, ColumnKind::kInteger);
 }
 
 TEST(ServerColumnsTest, FetchedValuesArriveWhole) {
@@ -78,6 +88,9 @@ TEST(ServerColumnsTest, FetchedValuesArriveWhole) {
 
   for (const char* yes : {"1", "t", "TRUE", "yes"}) EXPECT_TRUE(BooleanFromText(yes)) << yes;
   for (const char* no : {"0", "f", "false", ""}) EXPECT_FALSE(BooleanFromText(no)) << no;
+  // A bit(1) delivered as its byte.
+  EXPECT_TRUE(BooleanFromText(std::string_view("\x01", 1)));
+  EXPECT_FALSE(BooleanFromText(std::string_view("\x00", 1)));
 }
 
 TEST(ServerColumnsTest, ParameterTextSuitsTheColumn) {

@@ -1,0 +1,253 @@
+// trundle-cli and the server kind against a throw-away MariaDB server (started by the
+// test command with mariadb_server.sh) through MariaDB's ODBC driver: every type both
+// ways value by value, rows appended after those already there, Null apart from empty
+// text, and the password in no output.
+#include <gtest/gtest.h>
+#include <sqlext.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "databases/server/odbc.h"
+#include "databases/server/oracle_session.h"
+#include "tests/test_files.h"
+
+namespace trundle {
+namespace {
+
+constexpr char kPassword[] = "trundle-pw";
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+class MariadbTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::string(TRUNDLE_MARIADB_ODBC).empty())
+      GTEST_SKIP() << "MariaDB's server or ODBC driver is not installed (scripts/setup.sh)";
+    const std::string port = ReadFile(std::string(TRUNDLE_MARIADB_STATE) + "/port");
+    ASSERT_FALSE(port.empty()) << "the MariaDB test server is not running (the test command "
+                                  "starts it with mariadb_server.sh)";
+    server_ = "Driver=" TRUNDLE_MARIADB_ODBC ";Server=127.0.0.1;Port=" +
+              port.substr(0, port.find('\n')) + ";Database=trundle";
+    prefix_ = std::string("m_") +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    prefix_ = prefix_.substr(0, 40);
+    session_.LogonDatabase = server_;
+    session_.LogonUsername = "trundle";
+    session_.LogonPassword = kPassword;
+    session_.LogOn();
+  }
+  void TearDown() override {
+    // No output of any run shows the password.
+    if (std::filesystem::exists(dir / "log")) {
+      EXPECT_EQ(ReadFile(dir / "log").find(kPassword), std::string::npos) << ReadFile(dir / "log");
+    }
+  }
+
+  std::string Table(const std::string& name) const { return prefix_ + "_" + name; }
+  void Create(const std::string& name, const std::string& columns) {
+    Exec("drop table if exists " + name);
+    Exec("create table " + name + " " + columns + " default charset utf8mb4");
+  }
+  void Exec(const std::string& sql) {
+    odbc::Handle statement(SQL_HANDLE_STMT, session_.connection());
+    std::string text = sql;
+    odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS),
+                statement, sql);
+    session_.Commit();
+  }
+  // The first column of every row of a query, as text ("NULL" for a null).
+  std::vector<std::string> Column(const std::string& sql) {
+    odbc::Handle statement(SQL_HANDLE_STMT, session_.connection());
+    std::string text = sql;
+    odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS),
+                statement, sql);
+    std::vector<std::string> out;
+    while (SQL_SUCCEEDED(SQLFetch(statement.get()))) {
+      char value[512];
+      SQLLEN length = 0;
+      SQLGetData(statement.get(), 1, SQL_C_CHAR, value, sizeof value, &length);
+      out.push_back(length == SQL_NULL_DATA ? "NULL" : value);
+    }
+    session_.Commit();
+    return out;
+  }
+  // trundle-cli with the password in TRUNDLE_PW; its output goes to dir/log.
+  int Cli(const std::vector<std::string>& args) {
+    std::string command = "cd " + ShellQuote(dir.path()) + " && env TRUNDLE_PW=" + kPassword +
+                          " " + ShellQuote(TRUNDLE_CLI);
+    for (const std::string& a : args) command.append(" ").append(ShellQuote(a));
+    command += " >>log 2>&1 </dev/null";
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+  int CsvIn(const std::string& csv, const std::string& table) {
+    return Cli({"--dest-kind", "odbc", "--dest-user", "trundle", "--dest-password-env",
+                "TRUNDLE_PW", "--dest-table", table, csv, server_});
+  }
+  int Out(const std::string& sql, const std::string& csv) {
+    std::filesystem::remove(dir / csv);
+    return Cli({"--source-kind", "odbc", "--source-user", "trundle", "--source-password-env",
+                "TRUNDLE_PW", "--source-sql", sql, server_, csv});
+  }
+
+  ScratchFolder dir;
+  TOracleSession session_;
+  std::string server_, prefix_;
+};
+
+// One row of the CSV the text tables write: every value quoted.
+std::string Quoted(const std::vector<std::string>& values) {
+  std::string line;
+  for (const std::string& v : values) line += (line.empty() ? "\"" : ",\"") + v + "\"";
+  return line + "\r\n";
+}
+
+// Where two texts of CRLF lines part: the line's number and both lines, cut short.
+std::string FirstDifference(const std::string& a, const std::string& b) {
+  size_t at = 0, line = 1;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) line += a[at++] == '\n';
+  const size_t start = a.rfind('\n', at == 0 ? 0 : at - 1);
+  const size_t from = start == std::string::npos ? 0 : start + 1;
+  return "line " + std::to_string(line) + ": " + a.substr(from, 160) + " | " +
+         b.substr(from, 160);
+}
+
+// CSV into a table of every type and back, value by value, over enough rows that they
+// come in several blocks, with values longer than 64 KB in some of them.
+TEST_F(MariadbTest, EveryTypeIntoTheServerAndBackValueByValue) {
+  const std::string t = Table("types");
+  Create(t,
+         "(k int primary key, id bigint, u bigint unsigned, amount decimal(20,4), day date, "
+         "stamp datetime, flag tinyint(1), b bit(1), note longtext, bin blob)");
+  const std::vector<std::string> names = {"k",    "id", "u", "amount", "day",
+                                          "stamp", "flag", "b", "note", "bin"};
+  std::string huge;
+  for (int i = 0; huge.size() < 70000; ++i) huge += "é😀𝄞" + std::to_string(i);
+  std::vector<std::vector<std::string>> rows = {
+      {"1", "9223372036854775807", "18446744073709551615", "12345678901234.5678", "2024-02-29",
+       "2024-02-29 12:34:56", "1", "True", "Brücke 東京 Ωmega 😀", "0x00FF41"},
+      {"2", "-9223372036854775807", "0", "-0.0001", "1000-01-01", "1999-12-31 23:59:59", "0",
+       "False", huge, "0x0D0A"},
+      {"3", "", "", "", "", "", "", "", "", ""},
+  };
+  for (int k = 4; k <= 1200; ++k) {
+    const std::string n = std::to_string(k);
+    rows.push_back({n, "-" + n + "000000000000", n + "000000000000000", n + ".0001",
+                    "2001-01-" + std::string(k % 28 < 9 ? "0" : "") + std::to_string(k % 28 + 1),
+                    // (The text tables leave out seconds of zero.)
+                    "2001-02-03 04:05:" + std::string(k % 59 < 9 ? "0" : "") +
+                        std::to_string(k % 59 + 1),
+                    std::to_string(k % 2), k % 3 ? "True" : "False",
+                    k % 97 ? "n" + n : huge + n, k % 5 ? "0x" + std::string(n.size() % 2, '0') + n : "0x00"});
+  }
+  std::string csv;
+  for (size_t i = 0; i < names.size(); ++i) csv += (i ? "," : "") + names[i];
+  csv += "\r\n";
+  std::string expected = Quoted(names);
+  for (const auto& row : rows) {
+    for (size_t i = 0; i < row.size(); ++i) csv += (i ? "," : "") + row[i];
+    csv += "\r\n";
+    expected += Quoted(row);
+  }
+  WriteFile(dir / "in.csv", csv);
+  ASSERT_EQ(CsvIn("in.csv", t), 0) << ReadFile(dir / "log");
+
+  // What the server holds, as its own functions show it.
+  EXPECT_EQ(Column("select count(*) from " + t), std::vector<std::string>{"1200"});
+  EXPECT_EQ(Column("select concat_ws('|', id, u, amount, day, stamp, flag, b + 0, hex(note), "
+                   "hex(bin)) from " + t + " where k = 1"),
+            std::vector<std::string>{
+                "9223372036854775807|18446744073709551615|12345678901234.5678|2024-02-29|"
+                "2024-02-29 12:34:56|1|1|4272C3BC636B6520E69DB1E4BAAC20CEA96D65676120F09F9880|"
+                "00FF41"});
+  EXPECT_EQ(Column("select concat_ws('|', b + 0, octet_length(note), hex(bin)) from " + t +
+                   " where k = 2"),
+            std::vector<std::string>{"0|" + std::to_string(huge.size()) + "|0D0A"});
+  EXPECT_EQ(Column("select k from " + t + " where note = '" + huge + "'"),
+            std::vector<std::string>{"2"});
+  // Empty text is empty text in a text column and no value in any other.
+  EXPECT_EQ(Column("select concat_ws('|', isnull(id), isnull(u), isnull(amount), isnull(day), "
+                   "isnull(stamp), isnull(flag), isnull(b), note = '', isnull(bin)) from " + t +
+                   " where k = 3"),
+            std::vector<std::string>{"1|1|1|1|1|1|1|1|1"});
+
+  ASSERT_EQ(Out("select * from " + t + " order by k", "out.csv"), 0) << ReadFile(dir / "log");
+  const std::string out = ReadFile(dir / "out.csv");
+  EXPECT_TRUE(out == expected) << FirstDifference(out, expected);
+}
+
+// Table to table on the server, and CSV after rows already there: nothing there before
+// is touched, and Null stays apart from empty text and empty bytes.
+TEST_F(MariadbTest, RecordsAreAppendedAndNullStaysApartFromEmpty) {
+  const std::string src = Table("src"), dst = Table("dst");
+  Create(src, "(k int, note varchar(20), bin varbinary(10))");
+  Exec("insert into " + src + " values (1, NULL, NULL), (2, '', ''), (3, '😀', x'00')");
+  Create(dst, "(k int, note varchar(20), bin varbinary(10))");
+  Exec("insert into " + dst + " values (0, 'there', x'FF')");
+  ASSERT_EQ(Cli({"--source-kind", "odbc", "--source-user", "trundle", "--source-password-env",
+                 "TRUNDLE_PW", "--source-table", src, "--dest-kind", "odbc", "--dest-user",
+                 "trundle", "--dest-password-env", "TRUNDLE_PW", "--dest-table", dst, server_,
+                 server_}),
+            0)
+      << ReadFile(dir / "log");
+  WriteFile(dir / "more.csv", "k,note,bin\r\n4,,\r\n5,more,\r\n");
+  ASSERT_EQ(CsvIn("more.csv", dst), 0) << ReadFile(dir / "log");
+  EXPECT_EQ(Column("select concat_ws('|', k, ifnull(note, 'NULL'), ifnull(hex(bin), 'NULL')) "
+                   "from " + dst + " order by k"),
+            (std::vector<std::string>{"0|there|FF", "1|NULL|NULL", "2||", "3|😀|00", "4||NULL",
+                                      "5|more|NULL"}));
+}
+
+// A record the server refuses in the second batch: the run fails naming it, the first
+// batch stays committed and nothing of the second is left.
+TEST_F(MariadbTest, ARefusedRecordUndoesItsBatchOnly) {
+  const std::string t = Table("refused");
+  Create(t, "(k int primary key, code varchar(5))");
+  std::string csv = "k,code\r\n";
+  for (int k = 1; k <= 1500; ++k) {
+    std::string code = "c";
+    code += std::to_string(k % 100);
+    csv.append(std::to_string(k)).append(",").append(k == 1200 ? "much too long" : code);
+    csv += "\r\n";
+  }
+  WriteFile(dir / "in.csv", csv);
+  EXPECT_EQ(CsvIn("in.csv", t), 3);
+  const std::string log = ReadFile(dir / "log");
+  EXPECT_NE(log.find("Record 1200 was refused"), std::string::npos) << log;
+  EXPECT_NE(log.find("Data too long"), std::string::npos) << log;
+  EXPECT_EQ(Column("select concat_ws('|', count(*), min(k), max(k)) from " + t),
+            std::vector<std::string>{"1000|1|1000"});
+}
+
+// A wrong password and a password written into the connection string: refused, and
+// neither appears in what the command prints.
+TEST_F(MariadbTest, PasswordsAppearInNoOutput) {
+  const std::string t = Table("t");
+  Create(t, "(k int)");
+  WriteFile(dir / "in.csv", "k\r\n1\r\n");
+  EXPECT_NE(Cli({"--dest-kind", "odbc", "--dest-user", "trundle", "--dest-table", t, "in.csv",
+                 server_ + ";PWD=s3cr3t-in-string"}),
+            0);
+  const std::string refused = ReadFile(dir / "log");
+  EXPECT_NE(refused.find("environment variable"), std::string::npos) << refused;
+  EXPECT_EQ(refused.find("s3cr3t"), std::string::npos) << refused;
+  setenv("TRUNDLE_WRONG_PW", "not-the-s3cr3t", 1);
+  EXPECT_NE(Cli({"--dest-kind", "odbc", "--dest-user", "trundle", "--dest-password-env",
+                 "TRUNDLE_WRONG_PW", "--dest-table", t, "in.csv", server_}),
+            0);
+  const std::string denied = ReadFile(dir / "log").substr(refused.size());
+  EXPECT_NE(denied.find("Access denied"), std::string::npos) << denied;
+  EXPECT_EQ(denied.find("s3cr3t"), std::string::npos) << denied;
+  EXPECT_EQ(Column("select count(*) from " + t), std::vector<std::string>{"0"});
+}
+
+}  // namespace
+}  // namespace trundle
