@@ -5,6 +5,7 @@
 
 #include "engine/ascii.h"
 #include "engine/errors.h"
+#include "engine/key_constraints.h"
 #include "engine/log_text.h"
 
 namespace trundle {
@@ -114,30 +115,6 @@ int64_t PgWriter::CountRows() {
   return std::strtoll(PQgetvalue(result.get(), 0, 0), nullptr, 10);
 }
 
-// ", primary key (...), unique (...)": the source's keys over the fields as the new table
-// names them. A key over a field the table lacks is left out whole.
-std::string PgWriter::KeyConstraints(const TIndexDefs& keys, const TFieldDefs& fields,
-                                     const std::vector<std::string>& names) const {
-  std::string out;
-  bool primary_given = false;
-  for (const TIndexDef& key : keys) {
-    if (key.Fields.empty() || (key.Primary && primary_given)) continue;
-    std::string columns;
-    for (const std::string& field : key.Fields) {
-      const int at = FindFieldIndex(fields, field);
-      if (at < 0) {
-        columns.clear();
-        break;
-      }
-      columns += (columns.empty() ? "" : ", ") + db_.Quote(names[static_cast<size_t>(at)]);
-    }
-    if (columns.empty()) continue;
-    out += std::string(key.Primary ? ", primary key (" : ", unique (") + columns + ")";
-    primary_given = primary_given || key.Primary;
-  }
-  return out;
-}
-
 void PgWriter::CreateTable(const std::string& table, const TFieldDefs& fields,
                            const TIndexDefs& keys,
                            const std::function<void(const std::string&)>& on_statement) {
@@ -159,7 +136,9 @@ void PgWriter::CreateTable(const std::string& table, const TFieldDefs& fields,
            (fields[i].Required ? " not null" : "");
     names.push_back(std::move(name));
   }
-  sql += KeyConstraints(keys, fields, names) + ")";
+  sql += KeyConstraintsSql(keys, fields, names,
+                           [this](const std::string& name) { return db_.Quote(name); }) +
+         ")";
   if (on_statement) on_statement(sql);
   db_.Exec(sql, "Could not create table " + table + " in");
   if (!FindTable(table))

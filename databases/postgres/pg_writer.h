@@ -55,8 +55,6 @@ class PgWriter {
 
  private:
   void ReadColumns();
-  std::string KeyConstraints(const TIndexDefs& keys, const TFieldDefs& fields,
-                             const std::vector<std::string>& names) const;
   void StartCopy(const std::vector<int>& map);
   void Flush();
   void EndCopy();

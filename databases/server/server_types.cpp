@@ -6,6 +6,7 @@
 #include "databases/server/oracle_session.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
+#include "engine/key_constraints.h"
 #include "engine/log_text.h"
 
 namespace trundle {
@@ -333,23 +334,9 @@ std::string CreateTableSql(TOracleSession& session, const std::string& table,
            (def.Required ? " not null" : "");
     names.push_back(std::move(name));
   }
-  bool primary_given = false;
-  for (const TIndexDef& key : keys) {
-    if (key.Fields.empty() || (key.Primary && primary_given)) continue;
-    std::string columns;
-    for (const std::string& field : key.Fields) {
-      const int at = FindFieldIndex(fields, field);
-      if (at < 0) {
-        columns.clear();
-        break;
-      }
-      columns += (columns.empty() ? "" : ", ") +
-                 session.QuotedIdentifier(names[static_cast<size_t>(at)]);
-    }
-    if (columns.empty()) continue;
-    sql += std::string(key.Primary ? ", primary key (" : ", unique (") + columns + ")";
-    primary_given = primary_given || key.Primary;
-  }
+  sql += KeyConstraintsSql(keys, fields, names, [&session](const std::string& name) {
+    return session.QuotedIdentifier(name);
+  });
   return sql + ")";
 }
 

@@ -4,6 +4,7 @@
 #include "databases/sqlite/sqlite_file.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
+#include "engine/key_constraints.h"
 #include "engine/log_text.h"
 
 namespace trundle {
@@ -92,34 +93,6 @@ int64_t SqliteWriter::CountRows() {
       SqliteErrorText(db_.get(), rc, "Could not count the records of " + table_ + " in", path_));
 }
 
-namespace {
-
-// ", primary key (...), unique (...)": the source's keys over the fields as they were
-// named in the new table. A key over a field the table lacks is left out whole.
-std::string KeyConstraints(const TIndexDefs& keys, const TFieldDefs& fields,
-                           const std::vector<std::string>& names) {
-  std::string out;
-  bool primary_given = false;
-  for (const TIndexDef& key : keys) {
-    if (key.Fields.empty() || (key.Primary && primary_given)) continue;
-    std::string columns;
-    for (const std::string& field : key.Fields) {
-      const int at = FindFieldIndex(fields, field);
-      if (at < 0) {
-        columns.clear();
-        break;
-      }
-      columns += (columns.empty() ? "" : ", ") + QuoteSqlName(names[static_cast<size_t>(at)]);
-    }
-    if (columns.empty()) continue;
-    out += std::string(key.Primary ? ", primary key (" : ", unique (") + columns + ")";
-    primary_given = primary_given || key.Primary;
-  }
-  return out;
-}
-
-}  // namespace
-
 std::vector<std::string> SqliteWriter::CreateTable(const std::string& table,
                                                    const TFieldDefs& fields,
                                                    const TIndexDefs& keys) {
@@ -144,7 +117,7 @@ std::vector<std::string> SqliteWriter::CreateTable(const std::string& table,
            (fields[i].Required ? " not null" : "");
     names.push_back(std::move(name));
   }
-  sql += KeyConstraints(keys, fields, names);
+  sql += KeyConstraintsSql(keys, fields, names, QuoteSqlName);
   sql += ")";
   ExecSqlite(db_.get(), sql.c_str(), "Could not create table " + table + " in", path_);
   table_ = table;

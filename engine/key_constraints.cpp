@@ -1,0 +1,28 @@
+#include "engine/key_constraints.h"
+
+namespace trundle {
+
+std::string KeyConstraintsSql(const TIndexDefs& keys, const TFieldDefs& fields,
+                              const std::vector<std::string>& names,
+                              const std::function<std::string(const std::string&)>& quote) {
+  std::string out;
+  bool primary_given = false;
+  for (const TIndexDef& key : keys) {
+    if (key.Fields.empty() || (key.Primary && primary_given)) continue;
+    std::string columns;
+    for (const std::string& field : key.Fields) {
+      const int at = FindFieldIndex(fields, field);
+      if (at < 0) {
+        columns.clear();
+        break;
+      }
+      columns += (columns.empty() ? "" : ", ") + quote(names[static_cast<size_t>(at)]);
+    }
+    if (columns.empty()) continue;
+    out += std::string(key.Primary ? ", primary key (" : ", unique (") + columns + ")";
+    primary_given = primary_given || key.Primary;
+  }
+  return out;
+}
+
+}  // namespace trundle
