@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <tuple>
 
@@ -9,6 +10,14 @@
 
 namespace trundle {
 namespace {
+
+// A whole number from low to high written in full (no sign of trouble left over).
+bool ParseCount(const std::string& text, long long low, long long high, long long& out) {
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtoll(text.c_str(), &end, 10);
+  return !text.empty() && *end == '\0' && errno != ERANGE && out >= low && out <= high;
+}
 
 // Whether a kind reads one of the options given per end ("table" for --source-table and
 // --dest-table, ...). An option that the chosen kind does not read is a usage error: left
@@ -293,29 +302,20 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     else if (a == "--max-rejects") {
       std::string n;
       error = value(n);
-      if (error.empty()) {
-        char* end = nullptr;
-        errno = 0;
-        const long long parsed = std::strtoll(n.c_str(), &end, 10);
-        if (n.empty() || *end != '\0' || parsed < 0 || errno == ERANGE)
-          error = "--max-rejects takes a count of records, not '" + n + "'";
-        else
-          o.max_rejects = parsed;
-      }
+      long long parsed = 0;
+      if (error.empty() && !ParseCount(n, 0, LLONG_MAX, parsed))
+        error = "--max-rejects takes a count of records, not '" + n + "'";
+      else if (error.empty())
+        o.max_rejects = parsed;
     } else if (a == "--batch-size") {
       std::string n;
       error = value(n);
-      if (error.empty()) {
-        char* end = nullptr;
-        errno = 0;
-        const long long parsed = std::strtoll(n.c_str(), &end, 10);
-        if (n.empty() || *end != '\0' || errno == ERANGE || parsed < 1 ||
-            parsed > kMostRecordsPerBatch)
-          error = "--batch-size takes a count of records from 1 to " +
-                  std::to_string(kMostRecordsPerBatch) + ", not '" + n + "'";
-        else
-          o.batch_size = static_cast<int>(parsed);
-      }
+      long long parsed = 0;
+      if (error.empty() && !ParseCount(n, 1, kMostRecordsPerBatch, parsed))
+        error = "--batch-size takes a count of records from 1 to " +
+                std::to_string(kMostRecordsPerBatch) + ", not '" + n + "'";
+      else if (error.empty())
+        o.batch_size = static_cast<int>(parsed);
     } else if (a == "--source-kind")
       error = kind(o.source.kind);
     else if (a == "--dest-kind")
