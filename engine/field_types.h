@@ -72,15 +72,32 @@ struct TFieldDef {
 
 using TFieldDefs = std::vector<TFieldDef>;
 
-// A primary key or unique index of a source table: the fields it keys, by name, in key
-// order.
+// A primary key or index of a source table: the fields it keys, by name, in key order.
+// An index that is not Unique only speeds up searches; a destination that makes keys
+// only (constraints) leaves it out.
 struct TIndexDef {
   std::string Name;
   std::vector<std::string> Fields;
   bool Primary = false;
+  bool Unique = true;
 };
 
 using TIndexDefs = std::vector<TIndexDef>;
+
+// A relationship between two tables of a database: Fields of Table refer to RefFields
+// of RefTable (the parent, whose fields are its primary key or a unique index), by name,
+// pair by pair in order.
+struct TRelationDef {
+  std::string Name;
+  std::string Table;
+  std::vector<std::string> Fields;
+  std::string RefTable;
+  std::vector<std::string> RefFields;
+  bool CascadeUpdate = false;
+  bool CascadeDelete = false;
+};
+
+using TRelationDefs = std::vector<TRelationDef>;
 
 // A text value's length (the value in UTF-8) in the unit a new table's text field is sized
 // in: UTF-8 bytes for dBase and Paradox, UTF-16 code units for a Jet 4 database, bytes of

@@ -8,7 +8,8 @@ std::string KeyConstraintsSql(const TIndexDefs& keys, const TFieldDefs& fields,
   std::string out;
   bool primary_given = false;
   for (const TIndexDef& key : keys) {
-    if (key.Fields.empty() || (key.Primary && primary_given)) continue;
+    if (key.Fields.empty() || (key.Primary && primary_given) || !(key.Primary || key.Unique))
+      continue;
     std::string columns;
     for (const std::string& field : key.Fields) {
       const int at = FindFieldIndex(fields, field);

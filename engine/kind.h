@@ -79,6 +79,15 @@ struct KindDeclaration {
   // The database's user tables, for --list-tables and the window's table lists; empty
   // for a kind that holds no tables. Throws TrundleError when the database cannot be read.
   std::function<std::vector<std::string>(const ConnectionFields&)> list_tables;
+  // The relationships among the database's user tables; empty when the kind keeps none.
+  // Throws TrundleError when the database cannot be read.
+  std::function<TRelationDefs(const ConnectionFields&)> list_relationships;
+  // Gives tables of the database the relationships among them, once their records are
+  // in; the log lines it has to say (one per relationship it could not make, with why).
+  // Empty for a kind that cannot hold relationships. Throws TrundleError when the
+  // database cannot be opened.
+  std::function<std::vector<std::string>(const ConnectionFields&, const TRelationDefs&)>
+      add_relationships;
 
   bool Can(uint32_t ability) const { return (abilities & ability) == ability; }
   bool Reads(bool is_source, uint32_t option) const {
