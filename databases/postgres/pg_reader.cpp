@@ -101,13 +101,14 @@ void PgReader::Fetch() {
 }
 
 bool PgReader::Next(TRecordBuffer& names, TRecordBuffer& values) {
+  if (done_) return false;
+  if (!rows_ || row_ >= PQntuples(rows_.get())) Fetch();
+  if (done_) return false;
+  // An empty result has nothing to cut, however wide.
   const int count = columns();
   if (count > static_cast<int>(names.size()) || count > static_cast<int>(values.size()))
     throw RangeCheckError(db_.location() + ": the result has " + std::to_string(count) +
                           " columns, and a record holds at most " + std::to_string(names.size()));
-  if (done_) return false;
-  if (!rows_ || row_ >= PQntuples(rows_.get())) Fetch();
-  if (done_) return false;
   for (int i = 0; i < count; ++i) {
     names[i].SetString(names_[i]);
     if (PQgetisnull(rows_.get(), row_, i)) {

@@ -28,6 +28,11 @@ bool TTrundlePostgres::OpenSource() {
   try {
     reader_ = std::make_unique<PgReader>(Database, UserName, Password, TableName, Sql);
     const int64_t count = reader_->Count();
+    // Records wider than the job's buffers could not be handed on whole: refused before
+    // the destination is touched.
+    if (count > 0 && reader_->columns() > kRecordBufferSize)
+      throw TooManyFieldsError(TableName.empty() ? "The statement" : "The table " + TableName,
+                               reader_->columns(), kRecordBufferSize);
     SendMessage(std::to_string(count) + " records read");
     RecordCount = ClampedCount(count);
     return true;

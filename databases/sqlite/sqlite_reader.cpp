@@ -206,15 +206,16 @@ TIndexDefs SqliteReader::Keys() {
 }
 
 bool SqliteReader::Next(TRecordBuffer& names, TRecordBuffer& values) {
-  const int count = columns();
-  if (count > static_cast<int>(names.size()) || count > static_cast<int>(values.size()))
-    throw RangeCheckError(path_ + ": the result has " + std::to_string(count) +
-                          " columns, and a record holds at most " + std::to_string(names.size()));
   // Stepped again after its end, a statement would start over.
   if (done_ || Step(stmt_.get()) != SQLITE_ROW) {
     done_ = true;
     return false;
   }
+  // An empty result has nothing to cut, however wide.
+  const int count = columns();
+  if (count > static_cast<int>(names.size()) || count > static_cast<int>(values.size()))
+    throw RangeCheckError(path_ + ": the result has " + std::to_string(count) +
+                          " columns, and a record holds at most " + std::to_string(names.size()));
   for (int i = 0; i < count; ++i) {
     names[i].SetString(names_[i]);
     ReadSqliteValue(stmt_.get(), i, columns_[i], values[i], scratch_);

@@ -37,6 +37,13 @@ bool TTrundleSqlite::OpenSource() {
     reader_ = std::make_unique<SqliteReader>(Database, TableName, whole_table ? "" : Sql, OnTick,
                                              BusyWaitMs);
     const int64_t count = reader_->Count();
+    // Records wider than the job's buffers could not be handed on whole: refused before
+    // the destination is touched.
+    if (count > 0 && reader_->columns() > kRecordBufferSize)
+      throw TooManyFieldsError(
+          (whole_table ? "The table " + reader_->table() : "The statement " + Sql) + " of " +
+              Database,
+          reader_->columns(), kRecordBufferSize);
     SendMessage(std::to_string(count) + " records read");
     RecordCount = ClampedCount(count);
     return true;

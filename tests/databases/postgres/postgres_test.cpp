@@ -173,6 +173,21 @@ TEST_F(PostgresTest, AStatementIsReadInFetchesAndReadOnly) {
                TrundleError);
   EXPECT_EQ(Column("select count(*) from " + t), std::vector<std::string>{"2500"});
   EXPECT_THROW(PgReader(uri_, "", kPassword, Table("missing"), ""), TrundleError);
+
+  // A statement wider than a record is refused when the source opens; an empty one opens.
+  std::string wide = "select n";
+  for (int i = 1; i < kRecordBufferSize + 4; ++i) wide += ", n";
+  for (const bool empty : {false, true}) {
+    TTrundlePostgres source;
+    source.Database = uri_;
+    source.Password = kPassword;
+    source.Sql = wide + " from " + t + (empty ? " where false" : "");
+    std::vector<std::string> log;
+    source.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+    EXPECT_EQ(source.OpenTable(), empty);
+    EXPECT_EQ(log.back().ends_with(" gives 260 fields, and a record holds at most 256"), !empty)
+        << log.back();
+  }
 }
 
 TEST_F(PostgresTest, WritesEveryTypeValueByValue) {
