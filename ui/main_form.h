@@ -179,7 +179,9 @@ class MainForm : public QMainWindow {
   // After a run: its totals, and what it set aside with the button that opens the file.
   // Returns the sentence that ends a run that set records aside; empty for one that did not.
   QString ShowRunResult(const TTrundle& job);
+  void ShowDestinationButton(const JobDescription& description, const TTrundle& job);
   void OpenRejectFileClick();
+  void OpenDestinationClick();
   bool AskToStopRun();
 
   std::unique_ptr<Dialogs> dialogs_;
@@ -214,6 +216,8 @@ class MainForm : public QMainWindow {
   QLabel* reject_note_ = nullptr;  // how many records the last run set aside, and where
   QPushButton* open_rejects_button_ = nullptr;
   QString reject_path_;  // the last run's reject file, when it set records aside
+  QPushButton* open_destination_button_ = nullptr;
+  QString destination_path_;  // the file the last run wrote to, when it moved records
   RunSpeed speed_;       // of the running job
   QPlainTextEdit* log_ = nullptr;
   Gauge* gauge_ = nullptr;

@@ -82,6 +82,12 @@ void MainForm::BuildRunPage(QWidget* page) {
   open_rejects_button_->setGeometry(Px(356), Px(300), Px(125), Px(24));
   open_rejects_button_->hide();
   connect(open_rejects_button_, &QPushButton::clicked, this, &MainForm::OpenRejectFileClick);
+  // Between the Append/Replace choice and Stop, shown once a run has written a file.
+  open_destination_button_ = new QPushButton(tr("Open desti&nation"), page);
+  open_destination_button_->setObjectName(QStringLiteral("OpenDestinationButton"));
+  open_destination_button_->setGeometry(Px(206), Px(328), Px(104), Px(25));
+  open_destination_button_->hide();
+  connect(open_destination_button_, &QPushButton::clicked, this, &MainForm::OpenDestinationClick);
   gauge_ = new Gauge(page);
   gauge_->setObjectName(QStringLiteral("Gauge1"));
   gauge_->setAccessibleName(tr("Progress"));
@@ -102,6 +108,8 @@ void MainForm::TrundleButtonClick() {
   reject_note_->hide();
   open_rejects_button_->hide();
   reject_path_.clear();
+  open_destination_button_->hide();
+  destination_path_.clear();
   if (const std::string missing = MissingKindMessage(description); !missing.empty()) {
     ShowErrorBox(QString::fromStdString(missing));
     return;
@@ -157,6 +165,7 @@ void MainForm::TrundleButtonClick() {
       error = QString::fromStdString(e.what());
     }
     set_aside = ShowRunResult(job);
+    ShowDestinationButton(description, job);
     // A database made for a run that then created no table in it goes again.
     if (const std::string removed = RemoveUnusedDatabase(created); !removed.empty())
       MessageCallback(removed);
@@ -220,6 +229,32 @@ void MainForm::OpenRejectFileClick() {
                         tr("No program on this desktop opens comma-delimited files. The "
                            "reject file is:\n%1")
                             .arg(reject_path_));
+}
+
+// The destination's file (a table file, or the database file holding the table), when the
+// run put records in it; a server or the clipboard has none to open.
+void MainForm::ShowDestinationButton(const JobDescription& description, const TTrundle& job) {
+  if (job.records_moved() == 0 || description.clipboard) return;
+  const std::string& path = IsFileKind(description.destination.kind)
+                                ? description.destination.file
+                                : description.destination.database;
+  const QFileInfo file(QString::fromStdString(path));
+  if (path.empty() || !file.isFile()) return;
+  destination_path_ = file.absoluteFilePath();
+  open_destination_button_->setToolTip(destination_path_);
+  open_destination_button_->show();
+}
+
+// The file with the program the desktop gives its kind; failing that, the folder that
+// holds it, so that the user finds it; failing both, where it is.
+void MainForm::OpenDestinationClick() {
+  if (dialogs_->OpenWithDesktop(destination_path_)) return;
+  const QString folder = QFileInfo(destination_path_).absolutePath();
+  if (dialogs_->OpenWithDesktop(folder)) return;
+  dialogs_->ShowMessage(this, windowTitle(),
+                        tr("No program on this desktop opens the destination or its folder. "
+                           "It is:\n%1")
+                            .arg(destination_path_));
 }
 
 void MainForm::MessageCallback(const std::string& message) {

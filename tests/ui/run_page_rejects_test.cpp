@@ -169,5 +169,45 @@ TEST_F(RejectsTest, ARefusalIntoSqliteStopsOrIsSetAside) {
   EXPECT_TRUE(Get<QLabel>("SpeedNote")->text().startsWith("2 records moved in "));
 }
 
+// After a run that wrote a file (a table file, a database file), a button opens it with
+// the desktop, or its folder when no program opens it, or says where it is; a run that
+// moved nothing, or wrote to the clipboard, has nothing to open.
+TEST_F(RejectsTest, TheDestinationOpensAfterARunThatWroteIt) {
+  auto shown = [this] { return !Get<QPushButton>("OpenDestinationButton")->isHidden(); };
+  EXPECT_FALSE(shown());
+  NarrowTable();
+  EXPECT_TRUE(shown());
+  const QString table = QString::fromStdString(dir_ / "t.dbf");
+  Click("Next3");
+  Click("OpenDestinationButton");
+  EXPECT_EQ(dialogs_->opened, std::vector<QString>{table});
+  dialogs_->desktop_opens = false;
+  Click("OpenDestinationButton");
+  EXPECT_EQ(dialogs_->opened,
+            (std::vector<QString>{table, table, QString::fromStdString(dir_.path())}));
+  ASSERT_EQ(dialogs_->messages.size(), 1u);
+  EXPECT_TRUE(dialogs_->messages[0].endsWith(":\n" + table)) << dialogs_->messages[0].toStdString();
+  Click("Back4");
+
+  // Into a database: the database file.
+  const std::string shop = dir_ / "shop.sqlite";
+  Get<QTabWidget>("PageControl2")->setCurrentWidget(Get("DestSqliteTab"));
+  Get<QLineEdit>("DestSqliteDatabase")->setText(QString::fromStdString(shop));
+  Get<QComboBox>("DestSqliteTable")->setEditText("t");
+  Run(false);
+  ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
+  EXPECT_TRUE(shown());
+  dialogs_->desktop_opens = true;
+  Click("Next3");
+  Click("OpenDestinationButton");
+  EXPECT_EQ(dialogs_->opened.back(), QString::fromStdString(shop));
+  Click("Back4");
+
+  // A source that is not there moves nothing: the last run's button goes.
+  CsvSource(dir_ / "missing.csv");
+  Run(false);
+  EXPECT_FALSE(shown());
+}
+
 }  // namespace
 }  // namespace trundle
