@@ -19,6 +19,7 @@
 #include <QTabWidget>
 
 #include "front/kinds.h"
+#include "ui/file_drops.h"
 #include "ui/main_form.h"
 
 namespace trundle {
@@ -101,6 +102,9 @@ QPushButton* MainForm::AddBrowseButton(QWidget* tab, const QString& name) {
   button->setObjectName(name);
   button->setAccessibleName(tr("Browse"));
   button->setGeometry(Px(432), Px(24), Px(21), Px(21));
+  // The box beside it, made just before it, is a path: it takes a dropped file too.
+  for (QLineEdit* box : tab->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly))
+    if (box->geometry().top() == button->geometry().top()) FileDrops::AcceptOn(box);
   return button;
 }
 

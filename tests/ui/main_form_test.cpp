@@ -1,5 +1,6 @@
 // The window's pages: navigation, keys, the reset, the source and destination controls.
 #include <QAccessible>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,6 +10,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QUrl>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -86,6 +89,44 @@ TEST_F(MainFormTest, EnterPressesNextAndEscapeAsksToQuit) {
 }
 
 // The run page's default button is Trundle: it has the focus when the page shows, and
+
+// A file dropped from a file manager onto a path box gives the box its path, on every tab
+// with a Browse button; a web address or a dragged text is not a path and is left to the
+// box as ever.
+TEST_F(MainFormTest, AFileDroppedOnAPathBoxGivesItsPath) {
+  const auto drop = [](QLineEdit* box, const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(box, &enter);
+    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(box, &dropped);
+    return enter.isAccepted() && dropped.isAccepted();
+  };
+  std::vector<std::string> boxes;
+  for (auto* button : form_->findChildren<QPushButton*>()) {
+    if (!button->objectName().startsWith("Browse")) continue;
+    QLineEdit* box = nullptr;
+    for (auto* edit : button->parentWidget()->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly))
+      if (edit->geometry().top() == button->geometry().top()) box = edit;
+    ASSERT_NE(box, nullptr) << button->objectName().toStdString();
+    boxes.push_back(box->objectName().toStdString());
+    const QString path = "/data/old shop/" + box->objectName() + " ü.dbf";
+    EXPECT_TRUE(drop(box, {QUrl("https://example.invalid/x.csv"), QUrl::fromLocalFile(path)}));
+    EXPECT_EQ(box->text(), path);
+    box->setText("kept");
+    EXPECT_FALSE(drop(box, {QUrl("https://example.invalid/x.csv")}));
+    EXPECT_EQ(box->text(), "kept");
+  }
+  // Both ends' text, dBase, Paradox and Access boxes at least.
+  for (const char* name : {"Edit1", "Edit2", "Edit3", "Edit4", "Edit8", "Edit9", "Edit10", "Edit11"})
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), name), boxes.end()) << name;
+  // A drop is as typing: the source page follows it.
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(0);
+  drop(Get<QLineEdit>("Edit1"), {QUrl::fromLocalFile("/in/t.csv")});
+  EXPECT_EQ(form_->Describe().source.file, "/in/t.csv");
+}
+
 // Enter presses it wherever the focus is on the page, not Back.
 TEST_F(MainFormTest, EnterWalksToTheRunPageAndStartsTheRun) {
   for (int page = 1; page <= 3; ++page) {
