@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -23,6 +24,7 @@
 #include "ui/artwork.h"
 #include "ui/gauge.h"
 #include "ui/menu_accessibility.h"
+#include "ui/recent_files.h"
 
 namespace trundle {
 namespace {
@@ -108,6 +110,12 @@ void MainForm::BuildMenu() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   file->setObjectName(QStringLiteral("File1"));
   file->menuAction()->setObjectName(QStringLiteral("File1"));
+  recent_menu_ = file->addMenu(tr("Recent &Files"));
+  recent_menu_->setObjectName(QStringLiteral("RecentFiles1"));
+  recent_menu_->menuAction()->setObjectName(QStringLiteral("RecentFiles1"));
+  connect(recent_menu_, &QMenu::aboutToShow, this, &MainForm::FillRecentMenu);
+  FillRecentMenu();
+  file->addSeparator();
   QAction* exit = file->addAction(tr("E&xit"));
   exit->setObjectName(QStringLiteral("Exit1"));
   connect(exit, &QAction::triggered, this, [this, exit] { ToolButtonClick(exit); });
@@ -120,6 +128,27 @@ void MainForm::BuildMenu() {
   QAction* about = help->addAction(tr("&About"));
   about->setObjectName(QStringLiteral("About1"));
   connect(about, &QAction::triggered, this, &MainForm::About1Click);
+}
+
+void MainForm::FillRecentMenu() {
+  recent_menu_->clear();
+  const QVector<RecentFile> files = RecentFiles::Load();
+  for (int i = 0; i < files.size(); ++i) {
+    const RecentFile& file = files[i];
+    // "&1 Source: /data/shop.mdb"; an ampersand of the path shown as itself.
+    QString path = file.path;
+    path.replace(QLatin1Char('&'), QLatin1String("&&"));
+    QAction* entry = recent_menu_->addAction(
+        (file.source ? tr("&%1 Source: %2") : tr("&%1 Destination: %2")).arg(i + 1).arg(path));
+    entry->setObjectName(QStringLiteral("RecentFile%1").arg(i + 1));
+    connect(entry, &QAction::triggered, this, [this, file] { OpenRecentFile(file); });
+  }
+  if (files.isEmpty()) recent_menu_->addAction(tr("(none yet)"))->setEnabled(false);
+  recent_menu_->addSeparator();
+  QAction* clear = recent_menu_->addAction(tr("&Clear the List"));
+  clear->setObjectName(QStringLiteral("ClearRecentFiles1"));
+  clear->setEnabled(!files.isEmpty());
+  connect(clear, &QAction::triggered, this, [] { RecentFiles::Clear(); });
 }
 
 QWidget* MainForm::BuildPage(int index, const QString& name, const QString& title_name,

@@ -24,6 +24,7 @@
 #include "engine/run_speed.h"
 #include "front/job_description.h"
 #include "ui/dialogs.h"
+#include "ui/recent_files.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -31,6 +32,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QStackedWidget;
@@ -182,6 +184,10 @@ class MainForm : public QMainWindow {
   void ShowDestinationButton(const JobDescription& description, const TTrundle& job);
   void OpenRejectFileClick();
   void OpenDestinationClick();
+  // File > Recent Files.
+  void FillRecentMenu();
+  void OpenRecentFile(const RecentFile& file);
+  void RememberRunFiles(const JobDescription& description);
   bool AskToStopRun();
 
   std::unique_ptr<Dialogs> dialogs_;
@@ -218,6 +224,7 @@ class MainForm : public QMainWindow {
   QString reject_path_;  // the last run's reject file, when it set records aside
   QPushButton* open_destination_button_ = nullptr;
   QString destination_path_;  // the file the last run wrote to, when it moved records
+  QMenu* recent_menu_ = nullptr;
   RunSpeed speed_;       // of the running job
   QPlainTextEdit* log_ = nullptr;
   Gauge* gauge_ = nullptr;

@@ -10,11 +10,13 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QStandardItemModel>
 #include <QTabWidget>
 
 #include "front/kinds.h"
 #include "ui/main_form.h"
+#include "ui/recent_files.h"
 
 namespace trundle {
 namespace {
@@ -240,6 +242,71 @@ JobDescription MainForm::Describe() const {
     d.reject_file = RejectFileBesideDestination(d, FolderForFiles());
   }
   return d;
+}
+
+// A file of the recent list back in the box of its kind's tab, on its end's page, as if
+// browsed for.
+void MainForm::OpenRecentFile(const RecentFile& file) {
+  // A source must be there to be read; a destination may be made again.
+  if (file.source && !QFileInfo::exists(file.path)) {
+    RecentFiles::Remove(file);
+    dialogs_->ShowMessage(this, windowTitle(),
+                          tr("%1 is no longer there; it leaves the list.").arg(file.path));
+    return;
+  }
+  const bool source = file.source;
+  const TDataKind kind = KindOfLocation(file.path.toStdString()).value_or(dkUnknown);
+  QTabWidget* tabs = source ? source_tabs_ : dest_tabs_;
+  QLineEdit* box = nullptr;
+  int index = -1;
+  switch (kind) {
+    case dkCsv:
+    case dkText:
+    case dkHtml: {
+      QButtonGroup* type = source ? source_type_ : dest_type_;
+      const int id = kind == dkCsv ? 0 : kind == dkText ? 1 : 2;
+      if (type->button(id)) {
+        index = 0;
+        box = source ? edit1_ : edit8_;
+        type->button(id)->setChecked(true);
+      }
+      break;
+    }
+    case dkDBase:
+      index = 1;
+      box = source ? edit2_ : edit9_;
+      break;
+    case dkParadox:
+      index = 2;
+      box = source ? edit3_ : edit10_;
+      break;
+    case dkAccess:
+      index = 3;
+      box = source ? edit4_ : edit11_;
+      break;
+    default:
+      for (const DeclaredTab& tab : source ? source_declared_ : dest_declared_)
+        if (tab.kind == kind) index = tab.index, box = tab.database;
+  }
+  if (!box) {
+    dialogs_->ShowMessage(this, windowTitle(),
+                          tr("%1 is no kind of file this version can open as a %2.")
+                              .arg(file.path, source ? tr("source") : tr("destination")));
+    return;
+  }
+  tabs->setCurrentIndex(index);
+  box->setText(file.path);
+  ShowPage(source ? 1 : 2);
+}
+
+// After a run that moved records: its source's and destination's files, where they are
+// files, go to the top of the recent list, the source first.
+void MainForm::RememberRunFiles(const JobDescription& description) {
+  if (!destination_path_.isEmpty()) RecentFiles::Add({false, destination_path_});
+  const EndDescription& end = description.source;
+  const QFileInfo source(QString::fromStdString(IsFileKind(end.kind) ? end.file : end.database));
+  if (!source.filePath().isEmpty() && source.isFile())
+    RecentFiles::Add({true, source.absoluteFilePath()});
 }
 
 }  // namespace trundle

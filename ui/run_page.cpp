@@ -166,6 +166,7 @@ void MainForm::TrundleButtonClick() {
     }
     set_aside = ShowRunResult(job);
     ShowDestinationButton(description, job);
+    if (job.records_moved() > 0) RememberRunFiles(description);
     // A database made for a run that then created no table in it goes again.
     if (const std::string removed = RemoveUnusedDatabase(created); !removed.empty())
       MessageCallback(removed);

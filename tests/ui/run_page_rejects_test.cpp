@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -16,6 +17,7 @@
 #include "tests/test_files.h"
 #include "tests/ui/cli_log.h"
 #include "tests/ui/fake_dialogs.h"
+#include "ui/recent_files.h"
 
 namespace trundle {
 namespace {
@@ -207,6 +209,59 @@ TEST_F(RejectsTest, TheDestinationOpensAfterARunThatWroteIt) {
   CsvSource(dir_ / "missing.csv");
   Run(false);
   EXPECT_FALSE(shown());
+}
+
+// The files of runs that moved records come back from File > Recent Files into the box of
+// their kind on their end's page; the list keeps the newest eight once each, and a source
+// that has gone leaves it.
+TEST_F(RejectsTest, RecentFilesComeBackIntoTheirBoxes) {
+  RecentFiles::Clear();
+  auto* menu = form_->findChild<QMenu*>("RecentFiles1");
+  ASSERT_NE(menu, nullptr);
+  auto entries = [menu] {
+    emit menu->aboutToShow();
+    QStringList texts;
+    for (QAction* action : menu->actions())
+      if (!action->isSeparator()) texts << action->text() + (action->isEnabled() ? "" : " (off)");
+    return texts;
+  };
+  EXPECT_EQ(entries(), QStringList({"(none yet) (off)", "&Clear the List (off)"}));
+  NarrowTable();  // first.csv into t.dbf
+  const QString csv = QString::fromStdString(dir_ / "first.csv");
+  const QString dbf = QString::fromStdString(dir_ / "t.dbf");
+  EXPECT_EQ(entries(), QStringList({"&1 Source: " + csv, "&2 Destination: " + dbf,
+                                    "&Clear the List"}));
+  Get<QLineEdit>("Edit1")->clear();
+  Get<QLineEdit>("Edit9")->clear();
+  Get<QTabWidget>("PageControl1")->setCurrentIndex(3);
+  form_->findChild<QAction*>("RecentFile1")->trigger();
+  EXPECT_EQ(Page(), 1);
+  EXPECT_EQ(Get<QTabWidget>("PageControl1")->currentIndex(), 0);
+  EXPECT_EQ(form_->Describe().source.kind, dkCsv);
+  EXPECT_EQ(form_->Describe().source.file, csv.toStdString());
+  form_->findChild<QAction*>("RecentFile2")->trigger();
+  EXPECT_EQ(Page(), 2);
+  EXPECT_EQ(form_->Describe().destination.kind, dkDBase);
+  EXPECT_EQ(form_->Describe().destination.file, dbf.toStdString());
+
+  // Eight kept, newest first, each once.
+  for (int i = 0; i < 9; ++i) RecentFiles::Add({false, QString("/out/%1.csv").arg(i)});
+  RecentFiles::Add({false, "/out/3.csv"});
+  QVector<RecentFile> kept = RecentFiles::Load();
+  ASSERT_EQ(kept.size(), 8);
+  EXPECT_EQ(kept[0].path, "/out/3.csv");
+  EXPECT_EQ(kept[1].path, "/out/8.csv");
+  EXPECT_EQ(kept[7].path, "/out/1.csv");
+
+  // A source no longer there: said, and gone from the list.
+  RecentFiles::Add({true, csv});
+  std::filesystem::remove(csv.toStdString());
+  form_->findChild<QAction*>("RecentFile1")->trigger();
+  ASSERT_EQ(dialogs_->messages.size(), 1u);
+  EXPECT_EQ(dialogs_->messages[0], csv + " is no longer there; it leaves the list.");
+  EXPECT_FALSE(RecentFiles::Load().contains(RecentFile{true, csv}));
+  form_->findChild<QAction*>("ClearRecentFiles1")->trigger();
+  EXPECT_TRUE(RecentFiles::Load().isEmpty());
 }
 
 }  // namespace
