@@ -117,7 +117,12 @@ class WholeDatabaseRun {
   std::string ReportJson() const;
 
  private:
-  struct TableJob;
+  bool SourceIsFolder() const;
+  bool DestinationIsFolder() const;
+  // The source's tables (a folder's files, with their paths and kinds); an error or empty.
+  std::string ListSource(std::vector<std::string>& names);
+  // One table's run, described as a single run would be.
+  JobDescription DescribeTable(size_t index) const;
   void RunTable(size_t index);
   void CarryRelationships();
   void Say(const std::string& table, const std::string& line);
@@ -128,7 +133,10 @@ class WholeDatabaseRun {
   std::vector<std::string> tables_;
   std::vector<std::string> destinations_;       // by table, as tables_
   std::vector<std::string> existing_before_;    // destination tables before the run
+  std::vector<std::string> source_files_;       // a folder source: by table, as tables_
+  std::vector<TDataKind> source_kinds_;         // a folder source: each file's kind
   TRelationDefs relations_;                     // the source's, when it keeps them
+  std::string relation_note_;                   // why they could not be read
   std::vector<TableResult> results_;
   std::mutex output_;                           // one caller of the callbacks at a time
   std::mutex writer_;                           // one writer of a one-file destination
