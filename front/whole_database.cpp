@@ -331,6 +331,13 @@ void WholeDatabaseRun::RunTable(size_t index) {
   }
   const JobDescription d = DescribeTable(index);
   std::vector<std::string> reported;
+  // A destination that is one file takes one writer at a time. The lock is held until
+  // the job and its adaptors are gone: a SQLite adaptor marks the file it reads while it
+  // lives, and the next writer would take that mark for a reader of its own run.
+  std::unique_lock<std::mutex> writing(writer_, std::defer_lock);
+  if (!DestinationIsFolder() && options_.destination.kind != dkOracle &&
+      options_.destination.kind != dkPostgres)
+    writing.lock();
   TTrundle job;
   BuildJob(d, job);
   job.OnMessage = [&](const std::string& line) {
@@ -350,11 +357,6 @@ void WholeDatabaseRun::RunTable(size_t index) {
     running_.push_back(&job);
     if (stop_.load()) job.RequestStop();
   }
-  // A destination that is one file takes one writer at a time.
-  std::unique_lock<std::mutex> writing(writer_, std::defer_lock);
-  if (!DestinationIsFolder() && options_.destination.kind != dkOracle &&
-      options_.destination.kind != dkPostgres)
-    writing.lock();
   std::optional<Verification> verification;
   try {
     if (d.if_exists == IfExists::kFail && DestinationExists(d, true))
@@ -383,7 +385,6 @@ void WholeDatabaseRun::RunTable(size_t index) {
     result.outcome = stop_.load() ? TableOutcome::kStopped : TableOutcome::kFailed;
     result.error = e.what();
   }
-  if (writing.owns_lock()) writing.unlock();
   {
     const std::lock_guard<std::mutex> lock(jobs_mutex_);
     running_.erase(std::find(running_.begin(), running_.end(), &job));
