@@ -470,42 +470,58 @@ int WholeDatabaseRun::Run() {
   return failed;
 }
 
+// The relationships among the tables this run created (a table that was there before
+// keeps its own structure), given to the destination once every table is in. What cannot
+// be carried is said once for the run, never per table or record.
 void WholeDatabaseRun::CarryRelationships() {
   if (!relation_note_.empty()) Say("", relation_note_);
   const std::string where = SourceIsFolder() ? options_.source.file : options_.source.database;
   const KindDeclaration* source_kind = FindKind(options_.source.kind);
   const KindDeclaration* dest_kind = FindKind(options_.destination.kind);
-  // Only those among tables this run created, both ends arrived.
+  const bool dest_holds = !DestinationIsFolder() && dest_kind && dest_kind->add_relationships;
+  if (!source_kind || !source_kind->list_relationships) {
+    if (dest_holds && SourceIsFolder())
+      Say("", "No relationships are carried: a folder of table files keeps none");
+    else if (dest_holds)
+      Say("", std::string("No relationships are carried: this build reads none from a ") +
+                  KindTitle(options_.source.kind) + " source");
+    return;
+  }
+  if (relations_.empty()) return;
   TRelationDefs carried;
   for (const TRelationDef& r : relations_) {
     const int child = FindName(tables_, r.Table), parent = FindName(tables_, r.RefTable);
     if (child < 0 || parent < 0) continue;
-    if (!results_[child].created || !results_[parent].created) continue;
-    if (results_[child].outcome != TableOutcome::kMoved ||
-        results_[parent].outcome != TableOutcome::kMoved)
-      continue;
-    carried.push_back(r);
+    const auto made = [this](int at) {
+      return results_[at].created && results_[at].outcome == TableOutcome::kMoved &&
+             FindName(existing_before_, destinations_[at]) < 0;
+    };
+    if (made(child) && made(parent)) carried.push_back(r);
   }
-  if (!source_kind || !source_kind->list_relationships) return;
-  const std::string count = std::to_string(carried.size()) +
-                            (carried.size() == 1 ? " relationship of " : " relationships of ");
-  if (carried.empty()) return;
-  if (DestinationIsFolder() || !dest_kind || !dest_kind->add_relationships) {
-    const std::string holder = DestinationIsFolder()
-                                   ? std::string("a folder of ") + KindTitle(options_.destination.kind) +
-                                         " files cannot hold them"
-                                   : std::string("the ") + KindTitle(options_.destination.kind) +
-                                         " destination does not take them yet";
-    Say("", "The " + count + where + " are not carried: " + holder);
+  const auto count = [](size_t n) {
+    return std::to_string(n) + (n == 1 ? " relationship of " : " relationships of ");
+  };
+  if (!dest_holds) {
+    const std::string holder =
+        DestinationIsFolder()
+            ? std::string("a folder of ") + KindTitle(options_.destination.kind) +
+                  " files cannot hold them"
+            : std::string("this build gives a ") + KindTitle(options_.destination.kind) +
+                  " destination none";
+    Say("", "The " + count(relations_.size()) + where + " are not carried: " + holder);
     return;
   }
+  if (carried.size() < relations_.size())
+    Say("", "The " + count(relations_.size() - carried.size()) + where +
+                " among tables this run did not create, or that did not arrive, are not carried");
+  if (carried.empty()) return;
   try {
     const EndDescription& d = options_.destination;
     for (const std::string& line : dest_kind->add_relationships(
              {d.database, d.user, d.password, d.dao_version}, carried))
       Say("", line);
   } catch (const std::exception& e) {
-    Say("", "The " + count + where + " are not carried: " + e.what());
+    Say("", "The " + count(carried.size()) + where + " are not carried: " + e.what());
   }
 }
 
