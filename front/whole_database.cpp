@@ -229,35 +229,41 @@ std::string WholeDatabaseRun::Plan() {
   return "";
 }
 
-// Parents before children: a table is loaded once every table it refers to that this run
-// loads is in. A cycle leaves the tables it holds in the source's order, after the rest.
-void WholeDatabaseRun::OrderByRelationships() {
-  if (relations_.empty()) return;
-  std::vector<std::string> ordered;
-  std::vector<bool> placed(tables_.size(), false);
+std::vector<size_t> ParentsFirst(const std::vector<std::string>& tables,
+                                 const TRelationDefs& relations) {
+  std::vector<size_t> order;
+  std::vector<bool> placed(tables.size(), false);
   for (bool progress = true; progress;) {
     progress = false;
-    for (size_t i = 0; i < tables_.size(); ++i) {
+    for (size_t i = 0; i < tables.size(); ++i) {
       if (placed[i]) continue;
       bool ready = true;
-      for (const TRelationDef& r : relations_) {
-        if (!EqualsIgnoringAsciiCase(r.Table, tables_[i]) ||
-            EqualsIgnoringAsciiCase(r.RefTable, tables_[i]))
+      for (const TRelationDef& r : relations) {
+        // A table that refers to itself waits for no one.
+        if (!EqualsIgnoringAsciiCase(r.Table, tables[i]) ||
+            EqualsIgnoringAsciiCase(r.RefTable, tables[i]))
           continue;
-        const int parent = FindName(tables_, r.RefTable);
+        const int parent = FindName(tables, r.RefTable);
         if (parent >= 0 && !placed[parent]) ready = false;
       }
       if (!ready) continue;
       placed[i] = progress = true;
-      ordered.push_back(tables_[i]);
+      order.push_back(i);
     }
   }
-  for (size_t i = 0; i < tables_.size(); ++i)
-    if (!placed[i]) ordered.push_back(tables_[i]);
+  // What a cycle holds stays in the source's order, after the rest.
+  for (size_t i = 0; i < tables.size(); ++i)
+    if (!placed[i]) order.push_back(i);
+  return order;
+}
+
+void WholeDatabaseRun::OrderByRelationships() {
+  if (relations_.empty()) return;
+  std::vector<std::string> ordered;
   std::vector<std::string> files;
   std::vector<TDataKind> kinds;
-  for (const std::string& table : ordered) {
-    const int at = FindName(tables_, table);
+  for (size_t at : ParentsFirst(tables_, relations_)) {
+    ordered.push_back(tables_[at]);
     if (!source_files_.empty()) {
       files.push_back(source_files_[at]);
       kinds.push_back(source_kinds_[at]);
