@@ -99,6 +99,30 @@ const char* OutcomeWord(TableOutcome outcome) {
   return "failed";
 }
 
+// A finished table's counts and its run report, from its job.
+void TakeCounts(const TTrundle& job, const JobDescription& d,
+                const std::vector<std::string>& reported, const Verification* verification,
+                TableResult& result) {
+  result.records_read = job.records_read();
+  result.records_moved = job.records_moved();
+  result.records_rejected = job.records_rejected();
+  if (result.records_rejected > 0) result.reject_file = job.RejectFilePath;
+  result.created = job.destination_created();
+  result.seconds = job.elapsed_seconds();
+  RunReportFacts facts(d, job);
+  facts.exit_status = result.outcome == TableOutcome::kMoved ? (result.records_rejected ? 4 : 0)
+                      : result.outcome == TableOutcome::kDiffers ? 5
+                                                                 : 3;
+  facts.messages = reported;
+  facts.reject_file = result.reject_file;
+  facts.verification = verification;
+  try {
+    result.report_json = RunReportJson(facts);
+  } catch (const std::exception&) {
+    result.report_json = "{}";
+  }
+}
+
 }  // namespace
 
 WholeDatabaseRun::WholeDatabaseRun(WholeDatabaseOptions options) : options_(std::move(options)) {
@@ -396,24 +420,7 @@ void WholeDatabaseRun::RunTable(size_t index) {
     running_.erase(std::find(running_.begin(), running_.end(), &job));
   }
   if (!result.error.empty()) reported.push_back(result.error);
-  result.records_read = job.records_read();
-  result.records_moved = job.records_moved();
-  result.records_rejected = job.records_rejected();
-  if (result.records_rejected > 0) result.reject_file = job.RejectFilePath;
-  result.created = job.destination_created();
-  result.seconds = job.elapsed_seconds();
-  RunReportFacts facts(d, job);
-  facts.exit_status = result.outcome == TableOutcome::kMoved ? (result.records_rejected ? 4 : 0)
-                      : result.outcome == TableOutcome::kDiffers ? 5
-                                                                 : 3;
-  facts.messages = reported;
-  facts.reject_file = result.reject_file;
-  if (verification) facts.verification = &*verification;
-  try {
-    result.report_json = RunReportJson(facts);
-  } catch (const std::exception&) {
-    result.report_json = "{}";
-  }
+  TakeCounts(job, d, reported, verification ? &*verification : nullptr, result);
   char line[200];
   std::snprintf(line, sizeof line, "%s: %lld records moved, %lld set aside, %.1f s",
                 OutcomeWord(result.outcome), static_cast<long long>(result.records_moved),
