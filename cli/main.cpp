@@ -25,6 +25,7 @@
 #include "front/register_adaptors.h"
 #include "front/run_report.h"
 #include "front/verify.h"
+#include "front/whole_database.h"
 #ifdef TRUNDLE_CHECK_ACCESS
 #include "databases/access/jet/jet_verify.h"
 #endif
@@ -47,11 +48,13 @@ FILE* g_log = stdout;
 
 // The job a SIGINT or SIGTERM asks to stop, and the signal that came.
 std::atomic<trundle::TTrundle*> g_job{nullptr};
+std::atomic<trundle::WholeDatabaseRun*> g_whole{nullptr};
 volatile std::sig_atomic_t g_signal = 0;
 
 extern "C" void OnStopSignal(int signal) {
   g_signal = signal;
   if (trundle::TTrundle* job = g_job.load()) job->RequestStop();
+  if (trundle::WholeDatabaseRun* run = g_whole.load()) run->Stop();
   // Ends a wait on a pipe or named pipe as well, which no record boundary would.
   trundle::RequestInterrupt();
 }
@@ -165,6 +168,88 @@ int CheckAccess(const std::string& path) {
   (void)path;
   return Usage("--check-access is not in this build (built without the table files)");
 #endif
+}
+
+// --all-tables: every table of SOURCE, each by a run of its own; the exit status.
+int RunAllTables(const trundle::CliOptions& options) {
+  trundle::WholeDatabaseOptions o;
+  const bool source_folder = *options.source.kind == trundle::dkUnknown ||
+                             trundle::IsFileKind(*options.source.kind);
+  if (source_folder) {
+    o.source.kind = *options.source.kind;
+    o.source.file = options.source.location;
+    o.source.encoding = options.source.encoding;
+  } else if (std::string e = trundle::DescribeEnd(options.source, *options.source.kind, true, o.source);
+             !e.empty()) {
+    return Usage(e);
+  }
+  o.source.sql.clear();
+  if (trundle::IsFileKind(*options.dest.kind)) {
+    o.destination.kind = *options.dest.kind;
+    o.destination.file = options.dest.location;
+    o.destination.encoding = options.dest.encoding;
+  } else if (std::string e = trundle::DescribeEnd(options.dest, *options.dest.kind, false, o.destination);
+             !e.empty()) {
+    return Usage(e);
+  }
+  o.destination.create_database = options.create_database;
+  o.tables = options.tables;
+  o.exclude_tables = options.exclude_tables;
+  o.if_exists = options.if_exists;
+  o.on_error = options.on_error;
+  o.reject_folder = options.reject_file;
+  o.max_rejects = options.max_rejects;
+  o.batch_size = options.batch_size.value_or(trundle::kRecordsPerBatch);
+  o.verify = options.verify;
+  o.jobs = options.jobs;
+  trundle::WholeDatabaseRun run(o);
+  if (std::string e = run.Plan(); !e.empty()) return Usage(e);
+  run.OnMessage = [&options](const std::string& table, const std::string& line) {
+    if (options.quiet) return;
+    const std::string prefix = table.empty() ? "" : "[" + table + "] ";
+    for (size_t at = 0; at <= line.size();) {
+      const size_t end = std::min(line.find('\n', at), line.size());
+      std::fprintf(g_log, "%s%s\n", prefix.c_str(), line.substr(at, end - at).c_str());
+      at = end + 1;
+    }
+    std::fflush(g_log);
+  };
+  g_whole = &run;
+  CatchStopSignals();
+  const int failed = run.Run();
+  g_whole = nullptr;
+  int status = kExitMoved;
+  bool rejected = false, differs = false;
+  int lost = failed < 0 ? 1 : 0;  // tables that did not arrive, differing ones aside
+  for (const trundle::TableResult& r : run.Results()) {
+    rejected = rejected || r.records_rejected > 0;
+    differs = differs || r.outcome == trundle::TableOutcome::kDiffers;
+    if (r.outcome != trundle::TableOutcome::kMoved && r.outcome != trundle::TableOutcome::kDiffers)
+      ++lost;
+  }
+  if (g_signal) {
+    status = kExitSignalBase + g_signal;
+  } else if (failed != 0) {
+    status = lost > 0 ? kExitError : kExitDiffers;
+    for (const trundle::TableResult& r : run.Results())
+      if (r.outcome != trundle::TableOutcome::kMoved && r.outcome != trundle::TableOutcome::kDiffers)
+        std::cerr << "trundle-cli: the table " << r.table << " did not arrive: "
+                  << trundle::ShortenedLogLine(r.error) << "\n";
+      else if (r.outcome == trundle::TableOutcome::kDiffers)
+        std::cerr << "trundle-cli: the table " << r.table << " differs from its source\n";
+    if (failed < 0) std::cerr << "trundle-cli: nothing was copied\n";
+  } else if (rejected) {
+    status = kExitRejected;
+  }
+  if (differs && status == kExitMoved) status = kExitDiffers;
+  if (options.report.empty()) return status;
+  try {
+    trundle::WriteFileWhole(options.report, run.ReportJson());
+  } catch (const std::exception& e) {
+    std::cerr << "trundle-cli: " << e.what() << "\n";
+    return status == kExitMoved || status == kExitRejected ? kExitError : status;
+  }
+  return status;
 }
 
 }  // namespace
@@ -288,10 +373,11 @@ int main(int argc, char** argv) {
   const TDataKind source_kind = *options.source.kind;
   const TDataKind dest_kind = options.list_tables ? source_kind : *options.dest.kind;
   for (TDataKind kind : {source_kind, dest_kind})
-    if (!trundle::IsAdaptorRegistered(kind))
+    if (!(options.all_tables && kind == trundle::dkUnknown) && !trundle::IsAdaptorRegistered(kind))
       return Usage(std::string("the kind ") + trundle::KindName(kind) +
                    " is not built yet; this version moves " + BuiltKinds());
   if (options.list_tables) return ListTables(options.source, source_kind);
+  if (options.all_tables) return RunAllTables(options);
   if (trundle::IsDatabaseKind(dest_kind) && options.dest.table.empty())
     return Usage(std::string("a destination database needs --dest-table"));
   if (trundle::IsDatabaseKind(source_kind))

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <tuple>
 
 #include "engine/ascii.h"
@@ -126,6 +127,69 @@ std::string ParseIfExists(const std::string& what, IfExists& out) {
   return "";
 }
 
+// "A,B" as its names, each trimmed of spaces; empty names left out.
+std::vector<std::string> SplitNames(const std::string& list) {
+  std::vector<std::string> names;
+  size_t at = 0;
+  while (at <= list.size()) {
+    size_t end = list.find(',', at);
+    if (end == std::string::npos) end = list.size();
+    std::string name = list.substr(at, end - at);
+    while (!name.empty() && name.front() == ' ') name.erase(0, 1);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    if (!name.empty()) names.push_back(name);
+    at = end + 1;
+  }
+  return names;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// --all-tables: SOURCE is a database or a folder of table files, DEST a database or a
+// folder that each table becomes a file of --dest-kind in.
+std::string CheckAllTables(CliOptions& o) {
+  if (o.clipboard) return "--all-tables cannot write to the clipboard";
+  if (o.dest.location == "-") return "--all-tables cannot write to standard output";
+  if (!o.source.sql.empty() || !o.source.table.empty() || !o.dest.table.empty())
+    return "--all-tables names the tables itself; use --tables instead of --source-table, "
+           "--dest-table or --source-sql";
+  const bool source_folder = IsFolder(o.source.location);
+  if (!o.source.kind && !source_folder) o.source.kind = KindForPath(o.source.location);
+  if (!source_folder && (!o.source.kind || !IsDatabaseKind(*o.source.kind)))
+    return "--all-tables needs a database or a folder of table files as SOURCE, not " +
+           o.source.location;
+  if (source_folder && o.source.kind && IsDatabaseKind(*o.source.kind))
+    return "--all-tables reads a folder of table files; " + o.source.location +
+           " is a folder, not a " + KindName(*o.source.kind) + " database";
+  if (o.source.kind && !FindKind(*o.source.kind)->Can(kaRead))
+    return std::string("a ") + KindName(*o.source.kind) + " end cannot be a source";
+  if (!o.source.kind) o.source.kind = dkUnknown;
+  if (!o.dest.kind && !IsFolder(o.dest.location)) o.dest.kind = KindForPath(o.dest.location);
+  if (!o.dest.kind)
+    return "a folder destination needs --dest-kind to say what its tables become";
+  const KindDeclaration* dest = FindKind(*o.dest.kind);
+  if (!dest->Can(kaWrite) || *o.dest.kind == dkHtml)
+    return std::string("a ") + KindName(*o.dest.kind) + " end cannot take a whole database";
+  if (o.create_database && *o.dest.kind != dkAccess)
+    return "--create-database needs an Access destination";
+  if (o.batch_size && !dest->Can(kaTransactions))
+    return std::string("--batch-size applies to a destination that commits in batches, not ") +
+           "to a " + KindName(*o.dest.kind) + " one";
+  if (o.if_exists == IfExists::kReplace && !CanReplace(*o.dest.kind))
+    return std::string("--if-exists replace makes csv and text files anew; a ") +
+           KindName(*o.dest.kind) + " table keeps its records";
+  if (o.reject_file.size() && o.on_error != TOnError::kSkip)
+    return "option --reject-file applies with --on-error skip";
+  for (const auto& [end, kind, option] :
+       {std::tuple(&o.source, *o.source.kind, "--source-password-env"),
+        std::tuple(&o.dest, *o.dest.kind, "--dest-password-env")})
+    if (std::string e = PasswordInLocation(kind, *end, option); !e.empty()) return e;
+  return "";
+}
+
 }  // namespace
 
 std::optional<TDataKind> KindForPath(const std::string& path) { return KindOfLocation(path); }
@@ -160,6 +224,7 @@ std::string UsageText() {
   kinds.back() = '\n';
   return "Usage: trundle-cli [options] SOURCE DEST\n"
          "       trundle-cli [options] --list-tables DATABASE\n"
+         "       trundle-cli [options] --all-tables SOURCE DEST\n"
          "       trundle-cli --check-access DATABASE\n"
          "Copies one table from SOURCE to DEST. The kinds follow the file extensions:\n"
          "  .csv comma-delimited, .txt .tsv .tab tab-delimited, .htm .html an HTML page\n"
@@ -232,6 +297,18 @@ std::string UsageText() {
          "  --verify                                read the destination back after the run\n"
          "                                          and compare it with what was written\n"
          "                                          (exit status 5 when it differs)\n"
+         "  --all-tables                            copy every table of the database or\n"
+         "                                          folder SOURCE, each by a run of its own,\n"
+         "                                          into the database or folder DEST (a\n"
+         "                                          folder's files are of --dest-kind, named\n"
+         "                                          by their tables); missing tables are\n"
+         "                                          created, servers' too; exit status 3\n"
+         "                                          names the tables that failed\n"
+         "  --tables NAMES                          with --all-tables: only these (A,B)\n"
+         "  --exclude-tables NAMES                  with --all-tables: never these\n"
+         "  --jobs N                                with --all-tables: up to N tables at\n"
+         "                                          once (1 to 16, default 1); --reject-file\n"
+         "                                          then names a folder\n"
          "  --clipboard                             put tab-delimited text on the clipboard\n"
          "                                          instead of writing DEST\n"
          "  --quiet                                 print no log\n"
@@ -279,6 +356,20 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
       o.create_table = true;
     else if (a == "--verify")
       o.verify = true;
+    else if (a == "--all-tables")
+      o.all_tables = true;
+    else if (a == "--tables" || a == "--exclude-tables") {
+      if (i + 1 >= args.size()) return "option " + a + " needs a value";
+      (a == "--tables" ? o.tables : o.exclude_tables) = SplitNames(args[++i]);
+      if ((a == "--tables" ? o.tables : o.exclude_tables).empty())
+        return "option " + a + " needs the names of tables, separated by commas";
+    } else if (a == "--jobs") {
+      long long parsed = 0;
+      if (i + 1 >= args.size()) return "option --jobs needs a value";
+      if (!ParseCount(args[++i], 1, 16, parsed))
+        return "--jobs takes a count of tables at once from 1 to 16, not '" + args[i] + "'";
+      o.jobs = static_cast<int>(parsed);
+    }
     else if (a == "--report") {
       if (i + 1 >= args.size()) return "option --report needs a value";
       o.report = args[++i];
@@ -387,6 +478,9 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
   if (positional.size() != 2) return "expected SOURCE and DEST";
   o.source.location = positional[0];
   o.dest.location = positional[1];
+  if ((!o.tables.empty() || !o.exclude_tables.empty() || o.jobs != 1) && !o.all_tables)
+    return "--tables, --exclude-tables and --jobs apply with --all-tables";
+  if (o.all_tables) return CheckAllTables(o);
   if (!o.source.kind) o.source.kind = KindForPath(o.source.location);
   if (!o.dest.kind)
     o.dest.kind = o.clipboard              ? std::optional(dkText)

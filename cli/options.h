@@ -42,6 +42,10 @@ struct CliOptions {
   bool create_table = false;               // --create-table
   std::string report;                      // --report PATH: the run report (JSON)
   bool verify = false;                     // --verify: read the destination back
+  bool all_tables = false;                 // --all-tables: every table of SOURCE
+  std::vector<std::string> tables;         // --tables "A,B": only these
+  std::vector<std::string> exclude_tables; // --exclude-tables "C": never these
+  int jobs = 1;                            // --jobs N: tables at once
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.

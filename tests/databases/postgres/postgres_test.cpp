@@ -383,6 +383,37 @@ TEST_F(PostgresTest, TheCommandLineCarriesACsvThroughTheServer) {
   EXPECT_EQ(ReadFile(dir / "log").find("pw@"), std::string::npos);
 }
 
+// --all-tables into the server makes the missing tables without --create-table, two at a
+// time on connections of their own, and appends to them on a second run; the tables come
+// back out into a folder.
+TEST_F(PostgresTest, AWholeFolderGoesIntoTheServerAndBack) {
+  ScratchFolder dir;
+  std::filesystem::create_directories(dir / "in");
+  const std::vector<std::string> names = {Table("a"), Table("b"), Table("c")};
+  for (size_t t = 0; t < names.size(); ++t) {
+    Exec("drop table if exists " + admin_->Quote(names[t]));
+    std::string csv = "ID,NAME\r\n";
+    for (size_t r = 0; r <= t * 500; ++r)
+      csv.append(std::to_string(r)).append(",n").append(std::to_string(r)).append("\r\n");
+    WriteFile(dir / ("in/" + names[t] + ".csv"), csv);
+  }
+  const std::vector<std::string> args = {"--all-tables", "--jobs", "2", "--dest-password-env",
+                                         "TRUNDLE_PW", "in", uri_};
+  ASSERT_EQ(RunCli(dir, args), 0) << ReadFile(dir / "log");
+  for (size_t t = 0; t < names.size(); ++t)
+    EXPECT_EQ(Column("select count(*) from " + admin_->Quote(names[t])),
+              std::vector<std::string>{std::to_string(t * 500 + 1)});
+  ASSERT_EQ(RunCli(dir, args), 0) << ReadFile(dir / "log");
+  EXPECT_EQ(Column("select count(*) from " + admin_->Quote(names[2])),
+            std::vector<std::string>{"2002"});
+  ASSERT_EQ(RunCli(dir, {"--all-tables", "--tables", names[1], "--source-password-env",
+                         "TRUNDLE_PW", "--dest-kind", "csv", uri_, "out"}),
+            0)
+      << ReadFile(dir / "log");
+  const std::string back = ReadFile(dir / ("out/" + names[1] + ".csv"));
+  EXPECT_EQ(std::count(back.begin(), back.end(), '\n'), 1 + 2 * 501) << back.substr(0, 200);
+}
+
 // A batch the server undoes with a serialization failure, at the end of its COPY (a
 // trigger raising 40001 once, its tries counted by a sequence, which a rollback keeps
 // counted), is sent again through the command line: every record arrives once.
