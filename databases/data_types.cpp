@@ -21,7 +21,7 @@ constexpr TFieldType kForDBase[] = {
     ftMemo,     // ftDateTime
     ftBlob,     // ftBytes: bytes stay bytes
     ftString,   // ftVarBytes
-    ftString,   // ftAutoInc
+    ftInteger,  // ftAutoInc: an AutoNumber is a Long, a number as ftInteger is
     ftBlob,     // ftBlob: bytes, not a number
     ftMemo,     // ftMemo
 };

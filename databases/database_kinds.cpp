@@ -1,5 +1,6 @@
 #include "databases/database_kinds.h"
 
+#include "databases/access/access_relations.h"
 #include "databases/access/trundle_access.h"
 #include "databases/server/trundle_oracle.h"
 #include "databases/table_list.h"
@@ -43,6 +44,8 @@ KindDeclaration AccessKind() {
                 kaHoldsTables | kaReadBack;
   k.make = [] { return std::make_unique<TTrundleAccess>(); };
   k.list_tables = ListAccessTables;
+  k.list_relationships = ListAccessRelationships;
+  // add_relationships is not built for Access yet: the kind says it holds none.
   return k;
 }
 

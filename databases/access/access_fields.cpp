@@ -127,8 +127,13 @@ NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, 
     switch (from.DataType) {
       case ftInteger:
       case ftWord:  // 0 to 65535 does not fit a 16-bit Integer
+        if (f.Type == dbInteger || f.Type == dbByte) f.Type = dbLong;
+        break;
+      // An AutoNumber keeps the source's numbers (the writer keeps a number a row gives)
+      // and numbers rows that come without one past the highest.
       case ftAutoInc:
         if (f.Type == dbInteger || f.Type == dbByte) f.Type = dbLong;
+        f.AutoIncrement = f.Type == dbLong;
         break;
       case ftLargeint:
         if (f.Type != dbByte && f.Type != dbInteger && f.Type != dbLong && f.Type != dbBigInt)

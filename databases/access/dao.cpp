@@ -73,6 +73,7 @@ jet::NewColumn JetColumnForDaoField(const TDAOField& field, bool jet3) {
       break;
     case dbLong:
       c.type = jet::kLong;
+      c.autonumber = field.AutoIncrement;
       break;
     case dbCurrency:
       c.type = jet::kCurrency;
@@ -209,6 +210,7 @@ void TDAODatabase::TableDefs_Append(const TDAOTableDef& def) {
     jet::NewIndex& x = indexes.emplace_back();
     x.name = index.Name;
     x.primary = index.Primary;
+    x.unique = index.Primary || index.Unique;
     for (const std::string& name : index.Fields) {
       int at = -1;
       for (size_t i = 0; i < columns.size() && at < 0; ++i)

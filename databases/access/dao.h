@@ -89,6 +89,9 @@ struct TDAOField {
   bool Required = false;
   bool AllowZeroLength = false;   // Text and Memo
   int Precision = 18, Scale = 0;  // Decimal and Numeric
+  // Long only (DAO's dbAutoIncrField): an AutoNumber. Rows appended keep a number they
+  // give, and the table's counter moves past the highest.
+  bool AutoIncrement = false;
 };
 
 // The fields of a table definition, in the order they were appended.
@@ -104,15 +107,16 @@ class TDAOFields {
   std::vector<TDAOField> fields_;
 };
 
-// A table definition not yet appended to its database.
-// An index of a table being defined: a primary key or a unique index over fields named
-// as in TDAOTableDef::Fields.
+// An index of a table being defined over fields named as in TDAOTableDef::Fields: a
+// primary key, a unique index, or (Unique false) one that allows duplicates.
 struct TDAOIndex {
   std::string Name;
   std::vector<std::string> Fields;
   bool Primary = false;
+  bool Unique = true;  // a primary key is unique whatever this says
 };
 
+// A table definition not yet appended to its database.
 struct TDAOTableDef {
   std::string Name;
   TDAOFields Fields;

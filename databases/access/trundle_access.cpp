@@ -134,6 +134,7 @@ std::vector<TDAOIndex> IndexesFor(const TIndexDefs& keys, const TFieldDefs& from
     TDAOIndex index;
     index.Name = key.Name;
     index.Primary = key.Primary;
+    index.Unique = key.Primary || key.Unique;
     for (const std::string& name : key.Fields) {
       size_t i = 0;
       while (i < from.size() && from[i].Name != name) ++i;
@@ -307,10 +308,12 @@ TIndexDefs TTrundleAccess::SourceIndexDefs() {
     for (const jet::LogicalIndex& logical : def.logical_indexes) {
       const jet::PhysicalIndex& x = def.indexes[size_t(logical.physical)];
       const bool primary = logical.kind == jet::kIndexPrimaryKey;
-      if (!primary && (logical.kind != 0 || !(x.flags & jet::kIndexUnique))) continue;
+      // Foreign-key indexes belong to the relationships, which list_relationships gives.
+      if (!primary && logical.kind != 0) continue;
       TIndexDef index;
       index.Name = logical.name;
       index.Primary = primary;
+      index.Unique = primary || (x.flags & jet::kIndexUnique) != 0;
       for (const jet::IndexColumn& k : x.columns)
         for (const jet::ColumnDef& c : def.columns)
           if (c.number == k.number) index.Fields.push_back(c.column.name);

@@ -57,8 +57,8 @@ class TTrundleAccess : public TTrundleUnknown {
   void Rollback() override;
   bool RollsBackOpenBatch() const override { return true; }
   TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
-  // The table's primary key and unique indexes when the statement is the table's own
-  // (select * from [TABLE]).
+  // The table's primary key and its other indexes, unique or not (foreign-key indexes
+  // left out), when the statement is the table's own (select * from [TABLE]).
   TIndexDefs SourceIndexDefs() override;
 
  private:

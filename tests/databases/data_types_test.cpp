@@ -18,7 +18,7 @@ TEST(DataTypesTest, TranslationsForAnAccessSource) {
       {ftBCD, ftFloat, ftFloat},        {ftDate, ftDate, ftDate},
       {ftTime, ftString, ftString},     {ftDateTime, ftMemo, ftDateTime},
       {ftBytes, ftBlob, ftBlob},        {ftVarBytes, ftString, ftString},
-      {ftAutoInc, ftString, ftString},  {ftBlob, ftBlob, ftBlob},
+      {ftAutoInc, ftInteger, ftInteger}, {ftBlob, ftBlob, ftBlob},
       {ftMemo, ftMemo, ftMemo},         {ftGraphic, ftString, ftString},
       {ftGuid, ftString, ftString},
   };

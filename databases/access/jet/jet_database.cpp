@@ -47,7 +47,8 @@ TFieldDef FieldFor(const JetColumn& c, bool jet3) {
       f.DataType = ftSmallint;
       break;
     case kLong:
-      f.DataType = ftInteger;
+      // An AutoNumber says so, that a new table made from it numbers its rows as well.
+      f.DataType = c.autonumber ? ftAutoInc : ftInteger;
       break;
     case kCurrency:
       f.DataType = ftCurrency;

@@ -91,7 +91,8 @@ void AppendIndexDefinitions(const Format& format, const std::vector<NewIndex>& i
     Append(out, pages[i].first, 4);
     Append(out, pages[i].second, 4);
     if (!jet3) Append(out, 0, 4);
-    uint8_t flags = uint8_t(kIndexUnique | (x.primary ? kIndexRequired : 0));
+    uint8_t flags = uint8_t((x.primary || x.unique ? kIndexUnique : 0) |
+                            (x.primary ? kIndexRequired : 0));
     if (!jet3) flags |= kJet4IndexFlag;
     out.push_back(flags);
     if (!jet3) Append(out, 0, 5);

@@ -33,6 +33,8 @@ namespace {
 constexpr uint32_t kJet4Magic = 0x0659;
 constexpr uint8_t kUserTable = 0x4E;
 constexpr uint8_t kFixedFlags = 0x03, kVariableFlags = 0x02, kCompressedUnicode = 0x01;
+// A Long column numbered by the table's counter (an AutoNumber).
+constexpr uint8_t kAutoNumberFlag = 0x04;
 constexpr int kMaxColumns = 255, kMaxNameLength = 64, kMaxTextSize = 255;
 constexpr int kMaxNumericPrecision = 28;
 
@@ -402,6 +404,7 @@ std::string CheckNewTable(const std::string& name, const std::vector<NewColumn>&
     if (!storable(c.name)) return "'" + c.name + kInvalidName;
     if (!seen.insert(Folded(c.name)).second) return "Can't define field more than once.";
     if (!Creatable(c.type, jet3)) return "Invalid field data type.";
+    if (c.autonumber && c.type != kLong) return "Invalid field data type.";
     if (c.type == kText && (c.size < 1 || c.size > kMaxTextSize))
       return c.size < 1 ? "Invalid field size for field '" + c.name + "'."
                         : "Size of field '" + c.name + "' is too long.";
@@ -458,6 +461,7 @@ std::vector<uint8_t> TableDefinitionBytes(const Format& format,
       std::memcpy(&b[size_t(format.col_misc)], layout.collation, 4);
     }
     b[size_t(format.col_flags)] = fixed ? kFixedFlags : kVariableFlags;
+    if (c.autonumber) b[size_t(format.col_flags)] |= kAutoNumberFlag;
     if (!jet3 && (c.type == kText || c.type == kMemo))
       b[size_t(format.col_flags) + 1] = kCompressedUnicode;
     if (fixed && c.type != kBoolean) {

@@ -31,14 +31,17 @@ struct NewColumn {
   bool required = false;
   bool allow_zero_length = false;  // Text and Memo
   int precision = 18, scale = 0;   // Numeric
+  bool autonumber = false;         // Long only: numbered by the table's counter
 };
 
-// An index of a new table: a primary key (named PrimaryKey, as Access names it) or a
-// unique index. Each gets a B-tree of its own, empty, which the table writer fills.
+// An index of a new table: a primary key (named PrimaryKey, as Access names it), a
+// unique index or one that only speeds up searches (duplicates allowed). Each gets a
+// B-tree of its own, empty, which the table writer fills.
 struct NewIndex {
   std::string name;
   std::vector<int> columns;  // positions in the table's columns, in key order, ascending
   bool primary = false;      // unique, and every key column required
+  bool unique = true;        // a primary key is unique whatever this says
 };
 
 // The engine's rule for a field or table name: at most 64 characters, no leading space,

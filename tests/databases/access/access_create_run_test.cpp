@@ -278,8 +278,8 @@ std::vector<std::string> Keys(const std::string& file) {
   return keys;
 }
 
-// A keyed table read whole gives the new table its primary key (an Access table's plain
-// indexes stay behind); a statement's rows give none.
+// A keyed table read whole gives the new table its primary key and (from Access) its
+// indexes that allow duplicates; a statement's rows give none.
 TEST_P(AccessCreateRunTest, AKeyedTableGivesTheNewTableItsPrimaryKey) {
   const std::string paradox = std::string(TRUNDLE_FIXTURES) + "/paradox/AccessZone.db";
   const std::string access = AccessFixture("indexTestV2000.mdb");
@@ -307,7 +307,11 @@ TEST_P(AccessCreateRunTest, AKeyedTableGivesTheNewTableItsPrimaryKey) {
   for (const Case& c :
        {Case{dkParadox, paradox, "", "select * from \"" + paradox + "\"", {pkey + "(\"id\");"}},
         Case{dkParadox, text_keyed, "", "select * from \"" + text_keyed + "\"", {}},
-        Case{dkAccess, "Table2", access, "select * from [Table2]", {pkey + "(\"id\");"}},
+        Case{dkAccess,
+             "Table2",
+             access,
+             "select * from [Table2]",
+             {"CREATE INDEX \"people_id_idx\" ON \"people\" (\"id\");", pkey + "(\"id\");"}},
         Case{dkAccess, "Table2", access, "select id, data from [Table2] where id > 0", {}}}) {
     SCOPED_TRACE(c.sql);
     std::filesystem::remove(database_);
@@ -322,6 +326,84 @@ TEST_P(AccessCreateRunTest, AKeyedTableGivesTheNewTableItsPrimaryKey) {
     const jet::JetVerifyReport report = jet::VerifyJetDatabase(database_);
     EXPECT_TRUE(report.sound()) << report.Text();
   }
+}
+
+// An AutoNumber field arrives as an AutoNumber (mdb-schema's SERIAL) with the source's
+// numbers kept, gaps and all; a record appended later without a number gets the one past
+// the highest, not one the table already holds.
+TEST_P(AccessCreateRunTest, AnAutoNumberKeepsItsNumbersAndCountsOnPastTheHighest) {
+  const std::string source = dir / "source.mdb";
+  CreateAccessDatabase(source);
+  {
+    TDAODatabase db;
+    db.DatabaseName = source;
+    db.DAOVersion = kDao36;
+    db.Open();
+    TDAOTableDef def = db.CreateTableDef("Orders");
+    TDAOField id = def.CreateField("Id", dbLong);
+    id.AutoIncrement = true;
+    def.Fields.Append(id);
+    def.Fields.Append(def.CreateField("Item", dbText, 20));
+    db.TableDefs_Append(def);
+    db.OpenAppend("Orders");
+    db.BeginTrans();
+    for (const auto& [n, item] : std::vector<std::pair<int, std::string>>{
+             {5, "bolt"}, {42, "nut"}, {9, "washer"}}) {
+      std::vector<Variant> row = {Variant::Integer(n), Variant::String(item)};
+      db.Append(row);
+    }
+    db.CommitTrans(1);
+    db.EndAppend();
+  }
+  const std::vector<std::string> log = Run(dkAccess, "Orders", source, "select * from [Orders]");
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.back().find("3 records moved"), std::string::npos) << log.back();
+  EXPECT_EQ(Schema(database_, "People"),
+            (std::vector<std::string>{"Id Long Integer", "Item Text (20)"}));
+  const std::string pg = CommandOutput("timeout 20 mdb-schema -T People " + ShellWord(database_) +
+                                       " postgres 2>&1");
+  EXPECT_NE(pg.find("\"id\"\t\t\tSERIAL"), std::string::npos) << pg;
+  {
+    TDAODatabase db;
+    db.DatabaseName = database_;
+    db.DAOVersion = kDao36;
+    db.Open();
+    db.OpenAppend("People");
+    db.BeginTrans();
+    std::vector<Variant> row = {Variant::Null(), Variant::String("gear")};
+    db.Append(row);
+    db.CommitTrans(1);
+    db.EndAppend();
+  }
+  ExpectRows({"n:5\ts:bolt", "n:42\ts:nut", "n:9\ts:washer", "n:43\ts:gear"});
+}
+
+// An index that allows duplicates is made as one (mdb-schema's CREATE INDEX, not UNIQUE)
+// and takes records whose keys repeat; the file stays sound.
+TEST_P(AccessCreateRunTest, AnIndexWithoutUniqueTakesRepeatedKeys) {
+  {
+    TDAODatabase db;
+    db.DatabaseName = database_;
+    db.DAOVersion = kDao36;
+    db.Open();
+    TDAOTableDef def = db.CreateTableDef("People");
+    def.Fields.Append(def.CreateField("City", dbText, 20));
+    def.Fields.Append(def.CreateField("N", dbLong));
+    def.Indexes.push_back(TDAOIndex{"City", {"City"}, false, false});
+    db.TableDefs_Append(def);
+    db.OpenAppend("People");
+    db.BeginTrans();
+    for (int n = 1; n <= 3; ++n) {
+      std::vector<Variant> row = {Variant::String(n == 2 ? "Oslo" : "Bergen"),
+                                  Variant::Integer(n)};
+      db.Append(row);
+    }
+    db.CommitTrans(1);
+    db.EndAppend();
+  }
+  EXPECT_EQ(Keys(database_),
+            (std::vector<std::string>{"CREATE INDEX \"people_city_idx\" ON \"people\" (\"city\");"}));
+  ExpectRows({"s:Bergen\tn:1", "s:Oslo\tn:2", "s:Bergen\tn:3"});
 }
 
 // A server table through the SQLite ODBC driver: 64-bit integers keep every digit, long

@@ -99,6 +99,13 @@ TEST(JetTableCreator, TablesTheEngineRefusesBeforeAnythingIsWritten) {
   EXPECT_EQ(jet::CheckNewTable("T", {{"A", jet::kNumeric}}, true, cp.get()),
             "Invalid field data type.")
       << "Jet 3 has no Decimal";
+  // Only a Long is numbered by the table's counter.
+  NewColumn counted{"Id", jet::kLong};
+  counted.autonumber = true;
+  EXPECT_EQ(jet::CheckNewTable("T", {counted}, false, nullptr), "");
+  counted.type = jet::kText;
+  counted.size = 10;
+  EXPECT_EQ(jet::CheckNewTable("T", {counted}, false, nullptr), "Invalid field data type.");
   EXPECT_NE(jet::CheckNewTable("T", {{"A", jet::kNumeric, 0, false, false, 29, 0}}, false,
                                nullptr),
             "");

@@ -135,6 +135,7 @@ std::string ExportCell(const std::string& cell, TFieldType type) {
       return cell == "1" ? "b:1" : "b:0";
     case ftSmallint:
     case ftInteger:
+    case ftAutoInc:
     case ftLargeint:
     case ftFloat:
     case ftCurrency:
