@@ -1,5 +1,6 @@
 #include "engine/codepage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -142,12 +143,34 @@ std::unique_ptr<TextCodec> TextCodec::FromUtf8To(std::string_view code_page) {
 }
 
 bool TextCodec::Convert(std::string_view in, std::string& out) {
+  size_t used = 0;
+  if (!identity_) iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+  return ConvertPiece(in, true, out, used);
+}
+
+namespace {
+
+// Bytes at the end of text that begin a UTF-8 sequence but not all of it (0 to 3).
+size_t CutUtf8Tail(std::string_view text) {
+  for (size_t back = 1; back <= std::min<size_t>(3, text.size()); ++back) {
+    const auto c = static_cast<unsigned char>(text[text.size() - back]);
+    if ((c & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+    const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    return length > back ? back : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool TextCodec::ConvertPiece(std::string_view in, bool last, std::string& out, size_t& used) {
   if (identity_) {
-    out.append(in);
-    return IsValidUtf8(in);
+    const size_t keep = last ? 0 : CutUtf8Tail(in);
+    used = in.size() - keep;
+    out.append(in.substr(0, used));
+    return IsValidUtf8(in.substr(0, used));
   }
   bool all_ok = true;
-  iconv(cd_, nullptr, nullptr, nullptr, nullptr);
   char* src = const_cast<char*>(in.data());
   size_t src_left = in.size();
   char buf[4096];
@@ -158,8 +181,10 @@ bool TextCodec::Convert(std::string_view in, std::string& out) {
     out.append(buf, static_cast<size_t>(dst - buf));
     if (r == static_cast<size_t>(-1)) {
       if (errno == E2BIG) continue;
-      // EILSEQ: a character the source cannot hold or the target cannot take;
-      // EINVAL: a sequence cut short at the end. Either way, mark it and move on.
+      // EINVAL: a sequence cut short at the end, which the next piece completes.
+      if (errno == EINVAL && !last) break;
+      // EILSEQ: a character the source cannot hold or the target cannot take; or the
+      // text ends in the middle of one. Either way, mark it and move on.
       all_ok = false;
       out += '?';
       // Skip the whole UTF-8 sequence when reading UTF-8, else one byte.
@@ -179,10 +204,15 @@ bool TextCodec::Convert(std::string_view in, std::string& out) {
       iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     }
   }
+  used = in.size() - src_left;
+  if (!last) return all_ok;
+  // The end of the text: a stateful code page's closing shift, and a fresh start for
+  // the next text.
   char* dst = buf;
   size_t dst_left = sizeof buf;
   iconv(cd_, nullptr, nullptr, &dst, &dst_left);
   out.append(buf, static_cast<size_t>(dst - buf));
+  iconv(cd_, nullptr, nullptr, nullptr, nullptr);
   return all_ok;
 }
 

@@ -39,6 +39,12 @@ class TextCodec {
   // converted (not valid in the source, or not held by the target); such a character
   // becomes '?' in out and conversion goes on, so the caller can report it.
   bool Convert(std::string_view in, std::string& out);
+  // Converts the next piece of a text that arrives in pieces, appending to out (the
+  // first piece after Convert or construction starts the text afresh). Unless last, a
+  // character cut short at the end of in is not converted: used tells how many bytes
+  // were, and the rest belongs at the front of the next piece. With last, the text ends
+  // here and a character cut short becomes '?'. Returns false as Convert does.
+  bool ConvertPiece(std::string_view in, bool last, std::string& out, size_t& used);
 
   const std::string& code_page() const { return code_page_; }
   // True when the conversion is the identity (UTF-8 to UTF-8): Convert only checks.

@@ -47,18 +47,15 @@ DelimitedReader::DelimitedReader(const std::string& path, char delimiter,
                   ", as its byte order mark says) and is read as such";
   } else {
     check_end_mark_ = true;
-    CutAtEndMark(0);
+    CutAtEndMark(buf_, 0);
   }
   if (mark || (!file_code_page.empty() && !IsUtf8Name(file_code_page))) {
-    // A code page is converted as a whole: a multi-byte character must never be cut
-    // between two chunks.
-    auto codec = TextCodec::ToUtf8From(file_code_page);
-    while (Refill()) {
-    }
-    std::string raw;
-    raw.swap(buf_);
-    if (!codec->Convert(std::string_view(raw).substr(mark), buf_)) ++decode_failures_;
-    whole_file_ = true;
+    // From here on chunks are read into raw_ and converted into buf_; a multi-byte
+    // character cut at a chunk's end waits in raw_ for the rest of it.
+    codec_ = TextCodec::ToUtf8From(file_code_page);
+    raw_.assign(buf_, mark, std::string::npos);
+    buf_.clear();
+    ConvertRaw();
   }
   if (buf_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
 }
@@ -68,40 +65,48 @@ DelimitedReader::~DelimitedReader() {
 }
 
 bool DelimitedReader::Refill() {
-  if (eof_ || whole_file_) return false;
+  if (eof_) return false;
   if (pos_ > 0) {
     buf_.erase(0, pos_);
     pos_ = 0;
   }
-  const size_t old = buf_.size();
-  buf_.resize(old + kChunk);
+  std::string& into = codec_ ? raw_ : buf_;
+  const size_t old = into.size();
+  into.resize(old + kChunk);
   ssize_t n;
   for (;;) {
     // A named pipe with no writer yet polls as not ready (Linux waits for the first
     // writer), so the end of its data is not taken for an empty file.
     if (pipe_) WaitForDescriptor(fd_, POLLIN);
-    n = read(fd_, buf_.data() + old, kChunk);
+    n = read(fd_, into.data() + old, kChunk);
     if (n >= 0 || (errno != EINTR && errno != EAGAIN)) break;
   }
   if (n < 0) {
     const int error = errno;
-    buf_.resize(old);
+    into.resize(old);
     throw TrundleError("Could not read " + path_ + ": " + std::strerror(error));
   }
-  buf_.resize(old + static_cast<size_t>(n));
+  into.resize(old + static_cast<size_t>(n));
   file_offset_ += n;
   if (n == 0) eof_ = true;
-  if (check_end_mark_) CutAtEndMark(old);
+  if (check_end_mark_) CutAtEndMark(into, old);
+  if (codec_) ConvertRaw();
   return n > 0;
 }
 
-void DelimitedReader::CutAtEndMark(size_t from) {
+void DelimitedReader::ConvertRaw() {
+  size_t used = 0;
+  if (!codec_->ConvertPiece(raw_, eof_, buf_, used)) ++decode_failures_;
+  raw_.erase(0, used);
+}
+
+void DelimitedReader::CutAtEndMark(std::string& text, size_t from) {
   // Character 26 ends the file: nothing from it on is read.
-  const void* stop = std::memchr(buf_.data() + from, kEndOfFile, buf_.size() - from);
+  const void* stop = std::memchr(text.data() + from, kEndOfFile, text.size() - from);
   if (!stop) return;
-  const size_t at = static_cast<size_t>(static_cast<const char*>(stop) - buf_.data());
-  CountBytesAfterEndMark(buf_.size() - at);
-  buf_.resize(at);
+  const size_t at = static_cast<size_t>(static_cast<const char*>(stop) - text.data());
+  CountBytesAfterEndMark(text.size() - at);
+  text.resize(at);
   eof_ = true;
 }
 
@@ -131,7 +136,7 @@ bool DelimitedReader::ReadRecord(std::vector<std::string_view>& fields) {
 }
 
 DelimitedReader::Parse DelimitedReader::ParseRecord(std::vector<std::string_view>& fields) {
-  const bool last = eof_ || whole_file_;  // nothing more will come after buf_
+  const bool last = eof_;  // nothing more will come after buf_
   const size_t end = buf_.size();
   const char* b = buf_.data();
   fields.clear();

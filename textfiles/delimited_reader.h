@@ -17,6 +17,8 @@
 
 namespace trundle {
 
+class TextCodec;
+
 class DelimitedReader {
  public:
   // Opens path. With a code page, the file's text is converted from it to UTF-8;
@@ -43,8 +45,12 @@ class DelimitedReader {
   enum class Parse { kDone, kNeedMore };
   Parse ParseRecord(std::vector<std::string_view>& fields);
   bool Refill();
-  // Ends the text at the first character 26 at or after `from` in buf_.
-  void CutAtEndMark(size_t from);
+  // Ends the text at the first character 26 at or after `from` in text (buf_, or raw_
+  // for a file being converted).
+  void CutAtEndMark(std::string& text, size_t from);
+  // Converts what raw_ holds to the end of buf_, keeping in raw_ a character cut short
+  // by the end of the chunk read so far.
+  void ConvertRaw();
   bool AtLineEnd(size_t p) const;
   // Bytes from p up to the first delimiter, CR or LF (n when there is none).
   size_t FindFieldEnd(const char* p, size_t n) const;
@@ -55,9 +61,12 @@ class DelimitedReader {
   char delimiter_;
   int fd_ = -1;
   bool pipe_ = false;        // a pipe, named pipe, socket or device: waited on with poll
-  bool whole_file_ = false;  // converted up front; nothing more to read
   bool eof_ = false;
-  std::string buf_;
+  std::string buf_;  // text to parse, UTF-8 when a code page is converted
+  // A file in a code page is read and converted a chunk at a time, so memory stays flat
+  // whatever the file's size: raw_ holds the bytes read and not yet converted.
+  std::unique_ptr<TextCodec> codec_;
+  std::string raw_;
   size_t pos_ = 0;
   std::string scratch_;  // values whose quotes were undoubled
   std::vector<std::pair<size_t, size_t>> scratch_ranges_;

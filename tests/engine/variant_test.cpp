@@ -145,5 +145,36 @@ TEST(CodePageTest, ConvertsAndReportsWhatDoesNotFit) {
   EXPECT_EQ(out, "Офис мир");
 }
 
+// A text converted in pieces, cut at every byte, gives what it gives whole: a character
+// cut at a piece's end waits for the next piece, and only at the text's end is it
+// reported as not converted.
+TEST(CodePageTest, TextInPiecesConvertsAsWhole) {
+  const std::pair<const char*, std::string> texts[] = {
+      {"CP932", "\x93\xFA\x96\x7B a\x8C\xEA"},                    // Shift-JIS "日本 a語"
+      {"UTF-16LE", std::string("A\0\x3D\xD8\x00\xDE\x2C\x67", 8)},  // "A😀本"
+      {"UTF-8", "a\xF0\x9F\x98\x80\xC3\xA9"}};
+  for (const auto& [code_page, text] : texts) {
+    auto codec = TextCodec::ToUtf8From(code_page);
+    std::string whole;
+    ASSERT_TRUE(codec->Convert(text, whole)) << code_page;
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+      std::string out;
+      size_t used = 0;
+      EXPECT_TRUE(codec->ConvertPiece(text.substr(0, cut), false, out, used));
+      const std::string rest = text.substr(used);
+      EXPECT_TRUE(codec->ConvertPiece(rest, true, out, used)) << code_page << " " << cut;
+      EXPECT_EQ(used, rest.size());
+      EXPECT_EQ(out, whole) << code_page << " cut at " << cut;
+    }
+    std::string out;
+    size_t used = 0;
+    EXPECT_FALSE(codec->ConvertPiece(text.substr(0, text.size() - 1), true, out, used));
+    // UTF-8 passes as it is, only checked.
+    if (!codec->identity()) {
+      EXPECT_EQ(out.back(), '?') << code_page;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace trundle

@@ -452,6 +452,41 @@ TEST(DelimitedReadTest, Utf16FilesAreReadByTheirByteOrderMark) {
   }
 }
 
+// A file in a code page is converted a chunk at a time (the reader reads 4 MB at a time):
+// a character cut by a chunk's end reads back whole. With the first padding the cut falls
+// inside a two-byte Shift-JIS character, with the second inside a UTF-16 surrogate pair.
+TEST(DelimitedReadTest, CodePageTextAcrossChunksReadsWhole) {
+  std::string sjis, utf8;
+  for (int i = 0; i < 300; ++i) sjis += "\x93\xFA", utf8 += "\xE6\x97\xA5";  // 日
+  const std::string crlf16("\r\0\n\0", 4);
+  struct Case {
+    const char* code_page;
+    std::string header, line, value;  // header and line in the file's code page
+  };
+  const Case cases[] = {
+      {"cp932", "N\r\n", sjis + "\r\n", utf8},
+      {"cp932", "NN\r\n", sjis + "\r\n", utf8},
+      {"", std::string("\xFF\xFEN\0", 4) + crlf16, std::string("\x3D\xD8\x00\xDE\x2C\x67", 6) + crlf16,
+       "\xF0\x9F\x98\x80\xE6\x9C\xAC"},  // 😀本
+      {"", std::string("\xFF\xFEN\0N\0N\0", 8) + crlf16,
+       std::string("\x3D\xD8\x00\xDE\x2C\x67", 6) + crlf16, "\xF0\x9F\x98\x80\xE6\x9C\xAC"}};
+  for (const Case& c : cases) {
+    std::string bytes = c.header;
+    while (bytes.size() < (9u << 20)) bytes += c.line;
+    ScratchFolder dir;
+    WriteFile(dir / "t.csv", bytes);
+    TTrundleCsv csv;
+    csv.Encoding = c.code_page;
+    const Loaded l = Load(csv, dir / "t.csv");
+    ASSERT_TRUE(l.ok) << c.header.size();
+    ASSERT_EQ(l.rows.size(), (bytes.size() - c.header.size()) / c.line.size()) << c.header.size();
+    size_t wrong = 0;
+    for (const auto& row : l.rows) wrong += row[0].text() != c.value;
+    EXPECT_EQ(wrong, 0u) << c.header.size();
+    for (const std::string& m : l.log) EXPECT_EQ(m.find("read as ?"), std::string::npos) << m;
+  }
+}
+
 // A text source is counted when opened and read again record by record: a file written
 // to (or replaced) between the two passes stops the read with a message, rather than
 // moving other records than were counted; read twice untouched, it gives the same records.
