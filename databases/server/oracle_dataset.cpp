@@ -589,6 +589,7 @@ struct TOracleDataSet::Impl {
 
   // Binds record r of the batch alone, straight from the texts.
   void BindRecord(size_t r) {
+    SQLFreeStmt(insert.get(), SQL_RESET_PARAMS);
     SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
     for (size_t i = 0; i < columns.size(); ++i) {
       SQLLEN& length = indicators[i][r];
@@ -667,6 +668,9 @@ struct TOracleDataSet::Impl {
   // Binds records start to start + rows - 1 as parameter arrays, column by column, and
   // executes them once; the widths are SliceRows's for the same slice.
   void SendSlice(size_t start, size_t rows) {
+    // Bindings of an earlier slice go first: MariaDB's driver keeps what it derived from
+    // them (and corrupts its heap when a later slice is bound wider over them).
+    SQLFreeStmt(insert.get(), SQL_RESET_PARAMS);
     for (size_t i = 0; i < columns.size(); ++i) {
       const SQLLEN width = slice_widths[i];
       std::vector<char>& buffer = array_buffers[i];
