@@ -27,8 +27,10 @@ constexpr SQLLEN kMaxBoundWidth = 4096;
 // Parameters in one INSERT of many rows. PostgreSQL takes 65535, but psqlODBC 13 drops
 // the connection on statements of more than about 7400.
 constexpr size_t kMaxParameters = 4000;
-// A batch whose parameter arrays would take more than this goes one record at a time.
+// The parameter arrays of a batch are sent in slices of at most this many bytes.
 constexpr size_t kMaxArrayBytes = 64 << 20;
+// A refused record's place in its batch when the driver did not say which it was.
+constexpr size_t kUnknownRow = static_cast<size_t>(-1);
 
 struct Column {
   SQLUSMALLINT number = 0;  // 1-based position in the result
@@ -96,6 +98,7 @@ struct TOracleDataSet::Impl {
   std::vector<std::vector<SQLLEN>> indicators;
   std::vector<SQLLEN> longest;  // per column: the longest parameter text of the batch
   std::vector<std::vector<char>> array_buffers;
+  std::vector<SQLLEN> slice_widths;  // per column: the bound width of the slice being sent
   std::vector<SQLUSMALLINT> param_status;
   SQLULEN params_processed = 0;
 
@@ -464,13 +467,7 @@ struct TOracleDataSet::Impl {
       rows_per_insert = std::clamp<size_t>(kMaxParameters / columns.size(), 1, kRecordsPerBatch);
       if (rows_per_insert > 1) many_insert = PreparedInsert(rows_per_insert);
     }
-    // Parameter arrays where the driver has them: it must take the size as asked.
-    SQLULEN granted = 0;
-    arrays =
-        SQL_SUCCEEDED(SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE,
-                                     reinterpret_cast<SQLPOINTER>(kRecordsPerBatch), 0)) &&
-        SQL_SUCCEEDED(SQLGetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE, &granted, 0, nullptr)) &&
-        granted == static_cast<SQLULEN>(kRecordsPerBatch);
+    arrays = DriverTakesArrays();
     // The SQLite driver stores a binary value of an array as wide as the array's buffer,
     // whatever its length says: such tables go one record at a time.
     if (session->IsSQLite())
@@ -488,6 +485,27 @@ struct TOracleDataSet::Impl {
     offsets.assign(columns.size(), std::vector<size_t>());
     indicators.assign(columns.size(), std::vector<SQLLEN>());
     array_buffers.assign(columns.size(), std::vector<char>());
+  }
+
+  // True when the driver executes a statement once for each row of a parameter array.
+  // It is asked rather than known by name: a driver of ODBC 3 answers
+  // SQL_PARAM_ARRAY_ROW_COUNTS (one of two ways of counting rows, either will do for an
+  // insert), and it must then take the array's size as asked; a driver that changes the
+  // size (01S02) or refuses it runs each record on its own.
+  bool DriverTakesArrays() {
+    SQLUINTEGER row_counts = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfo(connection(), SQL_PARAM_ARRAY_ROW_COUNTS, &row_counts,
+                                  sizeof row_counts, nullptr)) ||
+        (row_counts != SQL_PARC_BATCH && row_counts != SQL_PARC_NO_BATCH))
+      return false;
+    SQLULEN granted = 0;
+    const bool taken =
+        SQL_SUCCEEDED(SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE,
+                                     reinterpret_cast<SQLPOINTER>(kRecordsPerBatch), 0)) &&
+        SQL_SUCCEEDED(SQLGetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE, &granted, 0, nullptr)) &&
+        granted == static_cast<SQLULEN>(kRecordsPerBatch);
+    SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    return taken;
   }
 
   // A Boolean column of MariaDB or MySQL described as bit(1), sent as a byte.
@@ -565,12 +583,13 @@ struct TOracleDataSet::Impl {
         }
       }
       if (!SQL_SUCCEEDED(SQLExecute(stmt.get())))
-        Failed(stmt, start);
+        Failed(stmt, kUnknownRow);
     }
   }
 
   // Binds record r of the batch alone, straight from the texts.
   void BindRecord(size_t r) {
+    SQLFreeStmt(insert.get(), SQL_RESET_PARAMS);
     SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
     for (size_t i = 0; i < columns.size(); ++i) {
       SQLLEN& length = indicators[i][r];
@@ -583,7 +602,6 @@ struct TOracleDataSet::Impl {
   void Send() {
     if (pending_count == 0) return;
     const size_t n = pending_count;
-    size_t array_bytes = 0;
     longest.assign(columns.size(), 0);
     for (size_t i = 0; i < columns.size(); ++i) {
       std::string& texts = arena[i];
@@ -604,27 +622,18 @@ struct TOracleDataSet::Impl {
         indicators[i][r] = static_cast<SQLLEN>(texts.size() - offsets[i][r]);
         longest[i] = std::max(longest[i], indicators[i][r]);
       }
-      array_bytes += static_cast<size_t>(std::max<SQLLEN>(longest[i], 1)) * n;
     }
     if (rows_per_insert > 1) {
       SendRows();
-    } else if (arrays && array_bytes <= kMaxArrayBytes) {
-      for (size_t i = 0; i < columns.size(); ++i) {
-        const SQLLEN width = std::max<SQLLEN>(longest[i], 1);
-        std::vector<char>& buffer = array_buffers[i];
-        buffer.resize(static_cast<size_t>(width) * n);
-        for (size_t r = 0; r < n; ++r)
-          if (indicators[i][r] > 0)
-            std::memcpy(buffer.data() + static_cast<size_t>(width) * r,
-                        arena[i].data() + offsets[i][r], static_cast<size_t>(indicators[i][r]));
-        BindParameter(i, buffer.data(), width, indicators[i].data(), longest[i]);
+    } else if (arrays) {
+      // Each slice of the batch is bound as one array as wide as its longest values, and
+      // kept under kMaxArrayBytes: one long value makes its slice short, not the whole
+      // batch wide.
+      for (size_t start = 0; start < n;) {
+        const size_t rows = SliceRows(start, n);
+        SendSlice(start, rows);
+        start += rows;
       }
-      SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(n), 0);
-      std::fill(param_status.begin(), param_status.end(), SQL_PARAM_UNUSED);
-      const SQLRETURN rc = SQLExecute(insert.get());
-      bool refused = !SQL_SUCCEEDED(rc);
-      for (size_t r = 0; r < n && !refused; ++r) refused = param_status[r] == SQL_PARAM_ERROR;
-      if (refused) Failed(insert, FirstError(n));
     } else {
       for (size_t r = 0; r < n; ++r) {
         BindRecord(r);
@@ -635,10 +644,64 @@ struct TOracleDataSet::Impl {
     pending_count = 0;
   }
 
+  // How many records from `start` go in one array: as many as keep the array's bytes,
+  // each column as wide as its longest value among them, within kMaxArrayBytes (at least
+  // one record, however long).
+  size_t SliceRows(size_t start, size_t n) {
+    slice_widths.assign(columns.size(), 1);
+    size_t row_bytes = columns.size();
+    size_t rows = 0;
+    for (size_t r = start; r < n; ++r) {
+      size_t widened = row_bytes;
+      for (size_t i = 0; i < columns.size(); ++i)
+        if (indicators[i][r] > slice_widths[i])
+          widened += static_cast<size_t>(indicators[i][r] - slice_widths[i]);
+      if (rows > 0 && widened * (rows + 1) > kMaxArrayBytes) break;
+      for (size_t i = 0; i < columns.size(); ++i)
+        slice_widths[i] = std::max(slice_widths[i], indicators[i][r]);
+      row_bytes = widened;
+      ++rows;
+    }
+    return rows;
+  }
+
+  // Binds records start to start + rows - 1 as parameter arrays, column by column, and
+  // executes them once; the widths are SliceRows's for the same slice.
+  void SendSlice(size_t start, size_t rows) {
+    // Bindings of an earlier slice go first: MariaDB's driver keeps what it derived from
+    // them (and corrupts its heap when a later slice is bound wider over them).
+    SQLFreeStmt(insert.get(), SQL_RESET_PARAMS);
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const SQLLEN width = slice_widths[i];
+      std::vector<char>& buffer = array_buffers[i];
+      buffer.resize(static_cast<size_t>(width) * rows);
+      for (size_t r = 0; r < rows; ++r) {
+        const SQLLEN length = indicators[i][start + r];
+        if (length > 0)
+          std::memcpy(buffer.data() + static_cast<size_t>(width) * r,
+                      arena[i].data() + offsets[i][start + r], static_cast<size_t>(length));
+      }
+      BindParameter(i, buffer.data(), width, indicators[i].data() + start, width);
+    }
+    SQLSetStmtAttr(insert.get(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0);
+    std::fill(param_status.begin(), param_status.end(), SQL_PARAM_UNUSED);
+    params_processed = 0;
+    const SQLRETURN rc = SQLExecute(insert.get());
+    const size_t first_error = FirstError(rows);
+    if (!SQL_SUCCEEDED(rc) || first_error != kUnknownRow)
+      Failed(insert, first_error == kUnknownRow ? kUnknownRow : start + first_error);
+    // A driver that stopped early without an error has not written the rest.
+    if (params_processed != 0 && params_processed < rows)
+      throw TrundleError("The driver wrote " + std::to_string(params_processed) + " of " +
+                         std::to_string(rows) + " records of an array into table " + table +
+                         " and gave no reason for the rest.");
+  }
+
+  // The first record of the array the driver marked as refused, or kUnknownRow.
   size_t FirstError(size_t n) const {
     for (size_t r = 0; r < n; ++r)
       if (param_status[r] == SQL_PARAM_ERROR) return r;
-    return 0;
+    return kUnknownRow;
   }
 
   // The batch's records undone by the server, as the sentence a run that gives up ends with.
@@ -680,6 +743,17 @@ struct TOracleDataSet::Impl {
     return native == 18 || native == 19 || native == 20;  // TOOBIG, CONSTRAINT, MISMATCH
   }
 
+  // Writes record r of the batch alone; true when the server refuses it, with its
+  // reason in `text` and whether the record was at fault in `own_fault`.
+  bool RefusedAlone(size_t r, std::string& text, bool& own_fault) {
+    BindRecord(r);
+    if (SQL_SUCCEEDED(SQLExecute(insert.get()))) return false;
+    const std::string own = odbc::Diagnostics(SQL_HANDLE_STMT, insert.get());
+    if (!own.empty()) text = own;
+    own_fault = RecordsOwnFault(insert);
+    return true;
+  }
+
   // The server refused a record of the batch (at `guess`, as the array's row status
   // says). Rolls back, finds the record by writing the batch again one record at a time
   // (drivers that send arrays in slices mark a whole slice), rolls back again, throws:
@@ -689,18 +763,20 @@ struct TOracleDataSet::Impl {
     std::string text = odbc::Diagnostics(SQL_HANDLE_STMT, failed.get());
     bool own_fault = RecordsOwnFault(failed);
     const size_t n = pending_count;
-    size_t refused = guess;
+    size_t refused = guess == kUnknownRow ? 0 : guess;
     session->Rollback();
     if (arrays || rows_per_insert > 1) {
-      for (size_t r = 0; r < n; ++r) {
-        BindRecord(r);
-        if (!SQL_SUCCEEDED(SQLExecute(insert.get()))) {
-          refused = r;
-          const std::string own = odbc::Diagnostics(SQL_HANDLE_STMT, insert.get());
-          if (!own.empty()) text = own;
-          own_fault = RecordsOwnFault(insert);
-          break;
-        }
+      // The record the row status array marks is tried alone first; when it goes in on
+      // its own (a driver that marks a whole slice, a key an earlier record of the batch
+      // holds) the batch is written again from its start, one record at a time.
+      bool found = false;
+      if (arrays && rows_per_insert == 1 && guess != kUnknownRow) {
+        found = RefusedAlone(guess, text, own_fault);
+        if (!found) session->Rollback();
+      }
+      for (size_t r = 0; r < n && !found; ++r) {
+        found = RefusedAlone(r, text, own_fault);
+        if (found) refused = r;
       }
       try {
         session->Rollback();

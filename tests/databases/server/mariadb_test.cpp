@@ -6,6 +6,7 @@
 #include <sqlext.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -225,6 +226,127 @@ TEST_F(MariadbTest, ARefusedRecordUndoesItsBatchOnly) {
   EXPECT_NE(log.find("Data too long"), std::string::npos) << log;
   EXPECT_EQ(Column("select concat_ws('|', count(*), min(k), max(k)) from " + t),
             std::vector<std::string>{"1000|1|1000"});
+}
+
+// Records written as parameter arrays: 2345 of them, so the last batch is not a whole
+// one, texts of 0 to 300,000 characters side by side in one column (enough to split a
+// batch's arrays), a record of no values, and under skip refused records at the end of
+// a batch, in the middle of one and at the end of the run, each set aside alone; under
+// stop the run ends naming the last record of the first batch and keeps nothing. With
+// every record refused (a flag the column cannot take), each is set aside and the run ends
+// as it should (the driver's heap was once corrupted by arrays bound over wider ones).
+TEST_F(MariadbTest, ArraysKeepEveryRecordAroundRefusedOnes) {
+  const int kRecords = 2345;
+  const auto note = [](int i) {
+    return std::string(i % 97 == 0 ? 300000 : i % 5, static_cast<char>('a' + i % 26));
+  };
+  enum Mode { kSkip, kStop, kEveryOne };
+  for (const Mode mode : {kSkip, kStop, kEveryOne}) {
+    const bool skip = mode != kStop;
+    const std::vector<int> refused = skip ? std::vector<int>{1000, 1501, kRecords}
+                                          : std::vector<int>{1000};
+    const std::string t = Table(std::to_string(mode));
+    SCOPED_TRACE(t);
+    Create(t, "(k int primary key, code varchar(5), note mediumtext, amount decimal(12,2), day "
+              "date, stamp datetime, flag boolean, big bigint, bin varbinary(8))");
+    std::string csv = "k,code,note,amount,day,stamp,flag,big,bin\r\n";
+    int64_t keys = 0, note_length = 0;
+    for (int i = 1; i <= kRecords; ++i) {
+      const bool bad = std::find(refused.begin(), refused.end(), i) != refused.end();
+      if (i == 7) {
+        csv += "7,,,,,,,,\r\n";
+      } else {
+        csv += std::to_string(i) + "," + (bad ? "toolong" : "c" + std::to_string(i % 100)) + "," +
+               note(i) + "," + std::to_string(i) + ".25,2024-02-" + std::to_string(1 + i % 28) +
+               ",1999-12-31 23:59:" + std::to_string(10 + i % 50) + "," +
+               (mode == kEveryOne ? "True" : i % 2 ? "1" : "0") + "," +
+               std::to_string(4000000000LL + i) + ",0x" +
+               std::string(static_cast<size_t>(2 * (1 + i % 8)), 'A') + "\r\n";
+      }
+      if (!bad) keys += i, note_length += i == 7 ? 0 : static_cast<int64_t>(note(i).size());
+    }
+    WriteFile(dir / "in.csv", csv);
+    std::vector<std::string> args = {"--dest-kind", "odbc", "--dest-user", "trundle",
+                                     "--dest-password-env", "TRUNDLE_PW", "--dest-table", t,
+                                     "in.csv", server_};
+    if (skip) args.insert(args.begin(), {"--on-error", "skip", "--reject-file", "rejects.csv"});
+    std::filesystem::remove(dir / "log");
+    const int rc = Cli(args);
+    const std::string log = ReadFile(dir / "log");
+    if (!skip) {
+      EXPECT_NE(rc, 0);
+      EXPECT_NE(log.find("Record 1000 was refused by the server: "), std::string::npos) << log;
+      EXPECT_EQ(Column("select count(*) from " + t), std::vector<std::string>{"0"});
+      continue;
+    }
+    // Moved, with records set aside.
+    ASSERT_EQ(rc, 4) << log;
+    if (mode == kEveryOne) {
+      EXPECT_NE(log.find(std::to_string(kRecords - 1) + " records were set aside"),
+                std::string::npos)
+          << log.substr(log.size() - std::min<size_t>(log.size(), 400));
+      EXPECT_EQ(Column("select count(*) from " + t), std::vector<std::string>{"1"});
+      continue;
+    }
+    const std::string rejects = ReadFile(dir / "rejects.csv");
+    for (int number : refused)
+      EXPECT_NE(rejects.find("\r\n" + std::to_string(number) + "," + std::to_string(number) +
+                             ",toolong,"),
+                std::string::npos)
+          << number << rejects.substr(0, 300);
+    EXPECT_EQ(Column("select concat_ws('|', count(*), sum(k), sum(length(note))) from " + t),
+              std::vector<std::string>{std::to_string(kRecords - 3) + "|" +
+                                       std::to_string(keys) + "|" +
+                                       std::to_string(note_length)});
+    // Every value in its own record's place, whatever the widths of its neighbours.
+    EXPECT_EQ(Column("select count(*) from " + t + " where k <> 7 and (code <> concat('c', k % "
+                     "100) or amount <> k + 0.25 or big <> 4000000000 + k or length(note) <> if(k "
+                     "% 97 = 0, 300000, k % 5) or (k % 5 > 0 and left(note, 1) <> "
+                     "substr('abcdefghijklmnopqrstuvwxyz', k % 26 + 1, 1)) or length(bin) <> 1 + "
+                     "k % 8 or day <> concat('2024-02-', 1 + k % 28) or flag <> k % 2)"),
+              std::vector<std::string>{"0"});
+    EXPECT_EQ(Column("select concat_ws('|', ifnull(code, 'NULL'), ifnull(note, 'NULL'), "
+                     "ifnull(amount, 'NULL'), ifnull(day, 'NULL'), ifnull(stamp, 'NULL'), "
+                     "ifnull(flag, 'NULL'), ifnull(big, 'NULL'), ifnull(bin, 'NULL')) from " +
+                     t + " where k = 7"),
+              std::vector<std::string>{"||NULL|NULL|NULL|NULL|NULL|NULL"});
+  }
+}
+
+// --create-table makes a missing table from a text file and from an Access table, with
+// the Access table's types and key, and a second run appends to it.
+TEST_F(MariadbTest, CreateTableMakesAMissingTable) {
+  const std::string csv_table = Table("csv"), access_table = Table("access");
+  Exec("drop table if exists " + csv_table);
+  Exec("drop table if exists " + access_table);
+  WriteFile(dir / "in.csv", "ID,NAME\r\n1,Ann\r\n2,\r\n3,Zürich 😀\r\n");
+  for (int pass = 0; pass < 2; ++pass) {
+    ASSERT_EQ(Cli({"--dest-kind", "odbc", "--dest-user", "trundle", "--dest-password-env",
+                   "TRUNDLE_PW", "--dest-table", csv_table, "--create-table", "in.csv", server_}),
+              0)
+        << ReadFile(dir / "log");
+  }
+  EXPECT_EQ(Column("select concat(ID, '|', ifnull(NAME, 'NULL')) from " + csv_table +
+                   " order by 1"),
+            (std::vector<std::string>{"1|Ann", "1|Ann", "2|NULL", "2|NULL", "3|Zürich 😀",
+                                      "3|Zürich 😀"}));
+  const std::string access = std::string(TRUNDLE_FIXTURES) + "/access/testV2000.mdb";
+  ASSERT_EQ(Cli({"--source-table", "Table1", "--dest-kind", "odbc", "--dest-user", "trundle",
+                 "--dest-password-env", "TRUNDLE_PW", "--dest-table", access_table,
+                 "--create-table", access, server_}),
+            0)
+      << ReadFile(dir / "log");
+  EXPECT_EQ(Column("select group_concat(concat(column_name, ' ', column_type, ' ', column_key) "
+                   "order by ordinal_position separator ',') from information_schema.columns "
+                   "where table_schema = 'trundle' and table_name = '" + access_table + "'"),
+            std::vector<std::string>{"A varchar(50) PRI,B varchar(100) ,C smallint(6) ,D "
+                                     "smallint(6) ,E int(11) ,F double ,G datetime(3) ,H "
+                                     "decimal(19,4) ,I tinyint(1) "});
+  EXPECT_EQ(Column("select concat_ws('|', A, B, C, D, E, F, G, H, I) from " + access_table +
+                   " order by A"),
+            (std::vector<std::string>{"a|b|0|0|0|0|1981-12-12 00:00:00.000|0.0000|0",
+                                      "abcdefg|hijklmnop|2|222|333333333|444.555|1974-09-21 "
+                                      "00:00:00.000|3.5000|1"}));
 }
 
 // A wrong password and a password written into the connection string: refused, and

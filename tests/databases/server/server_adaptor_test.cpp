@@ -620,6 +620,107 @@ TEST_P(ServerTest, RefusedRecordsAreSetAsideAndTheRestOfTheirBatchesArrive) {
   }
 }
 
+// Records written as parameter arrays (or as INSERTs of many rows): 2345 of them, so the
+// last batch is not a whole one, with texts of 0 to 300,000 characters side by side in
+// one column, a record of no values, and refused records at the end of a batch, in the
+// middle of one and at the end of the run. Under skip each refused record alone is set
+// aside; under stop the run ends naming the first one and keeps the batches before it.
+TEST_P(ServerTest, ArraysKeepEveryRecordAroundRefusedOnes) {
+  const int kRecords = 2345;
+  const auto note = [](int i) {
+    return std::string(i % 97 == 0 ? 300000 : i % 5, static_cast<char>('a' + i % 26));
+  };
+  const std::string columns =
+      postgres() ? "(id integer primary key, code varchar(5), note text, amount numeric(12,2), "
+                   "day date, stamp timestamp, flag boolean, big bigint)"
+                 : "(id integer primary key, code varchar(5) check (length(code) <= 5), note "
+                   "text, amount numeric(12,2), day date, stamp timestamp, flag boolean, big "
+                   "bigint)";
+  struct Case {
+    TOnError on_error;
+    std::vector<int> refused;
+    int64_t kept;  // records in the table afterwards
+  };
+  const Case cases[] = {
+      {TOnError::kSkip, {1000, 1501, kRecords}, kRecords - 3},
+      {TOnError::kStop, {1000}, 0},
+      {TOnError::kStop, {kRecords}, 2000},
+  };
+  for (const Case& c : cases) {
+    const std::string t = Table("arr" + std::to_string(&c - cases));
+    SCOPED_TRACE(t);
+    Create(t, columns);
+    std::string csv = "id,code,note,amount,day,stamp,flag,big\r\n";
+    int64_t ids = 0, note_length = 0;
+    for (int i = 1; i <= kRecords; ++i) {
+      const bool refused =
+          std::find(c.refused.begin(), c.refused.end(), i) != c.refused.end();
+      if (i == 7) {
+        csv += "7,,,,,,,\r\n";
+      } else {
+        csv += std::to_string(i) + "," + (refused ? "toolong" : "c" + std::to_string(i % 100)) +
+               "," + note(i) + "," + std::to_string(i) + ".25,2024-02-" +
+               std::to_string(1 + i % 28) + ",1999-12-31 23:59:" + std::to_string(10 + i % 50) +
+               "," + (i % 2 ? "True" : "False") + "," + std::to_string(4000000000LL + i) + "\r\n";
+      }
+      if (!refused) ids += i, note_length += i == 7 ? 0 : static_cast<int64_t>(note(i).size());
+    }
+    WriteFile(dir / "in.csv", csv);
+    TTrundle job;
+    job.SetSourceKind(dkCsv);
+    job.SetDestinationKind(dkOracle);
+    job.Source().TableName = dir / "in.csv";
+    ConfigureServer(job.Destination(), t, "");
+    job.OnError = c.on_error;
+    job.RejectFilePath = dir / (t + ".rejects.csv");
+    std::vector<std::string> log;
+    job.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+    std::string failure;
+    try {
+      job.Execute();
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    EXPECT_EQ(Column("select count(*) from " + t),
+              std::vector<std::string>{std::to_string(c.kept)});
+    if (c.on_error == TOnError::kStop) {
+      EXPECT_NE(failure.find("Record " + std::to_string(c.refused[0]) +
+                             " was refused by the server: "),
+                std::string::npos)
+          << failure;
+      EXPECT_NE(failure.find(std::to_string(c.kept) + " records were committed before it"),
+                std::string::npos)
+          << failure;
+      continue;
+    }
+    EXPECT_EQ(job.outcome(), TRunOutcome::kMoved) << failure << testing::PrintToString(log);
+    EXPECT_EQ(job.records_rejected(), 3);
+    const std::string rejects = ReadFile(dir / (t + ".rejects.csv"));
+    for (int number : c.refused)
+      EXPECT_NE(rejects.find("\r\n" + std::to_string(number) + "," + std::to_string(number) +
+                             ",toolong,"),
+                std::string::npos)
+          << number;
+    EXPECT_EQ(Column("select sum(id) from " + t), std::vector<std::string>{std::to_string(ids)});
+    EXPECT_EQ(Column("select sum(length(note)) from " + t),
+              std::vector<std::string>{std::to_string(note_length)});
+    // Every value in its own record's place, whatever the widths of its neighbours.
+    EXPECT_EQ(Column("select count(*) from " + t + " where id <> 7 and (code <> 'c' || (id % "
+                     "100) or amount <> id + 0.25 or big <> 4000000000 + id or length(note) <> " +
+                     (postgres() ? "case when id % 97 = 0 then 300000 else id % 5 end"
+                                 : "(case when id % 97 = 0 then 300000 else id % 5 end)") +
+                     " or substr(note, 1, 1) <> substr('abcdefghijklmnopqrstuvwxyz', id % 26 + "
+                     "1, 1) and id % 5 > 0)"),
+              std::vector<std::string>{"0"});
+    EXPECT_EQ(Column("select coalesce(code, 'NULL') || '|' || coalesce(note, 'NULL') || '|' || "
+                     "coalesce(cast(amount as text), 'NULL') || '|' || coalesce(cast(day as "
+                     "text), 'NULL') || '|' || coalesce(cast(stamp as text), 'NULL') || '|' || "
+                     "coalesce(cast(flag as text), 'NULL') || '|' || coalesce(cast(big as text), "
+                     "'NULL') from " + t + " where id = 7"),
+              std::vector<std::string>{"||NULL|NULL|NULL|NULL|NULL"});
+  }
+}
+
 TEST_P(ServerTest, AStopInTheSecondBatchKeepsTheFirstOnly) {
   Create(Table("stop"), "(id integer, name varchar(10))");
   std::string csv = "id,name\r\n";
