@@ -13,6 +13,7 @@
 
 #include "databases/server/odbc.h"
 #include "databases/server/oracle_session.h"
+#include "databases/server/server_types.h"
 #include "tests/test_files.h"
 
 namespace trundle {
@@ -247,6 +248,29 @@ TEST_F(MariadbTest, PasswordsAppearInNoOutput) {
   EXPECT_NE(denied.find("Access denied"), std::string::npos) << denied;
   EXPECT_EQ(denied.find("s3cr3t"), std::string::npos) << denied;
   EXPECT_EQ(Column("select count(*) from " + t), std::vector<std::string>{"0"});
+}
+
+// An auto-increment field that leads the primary key is AUTO_INCREMENT: the values given
+// are kept and the next record without one gets the highest plus one; one that leads no
+// key stays a plain integer, which the server would otherwise refuse.
+TEST_F(MariadbTest, ACounterKeepsItsValuesAndCountsOnFromTheHighest) {
+  const std::string table = Table("counted");
+  Exec("drop table if exists " + table);
+  TIndexDefs keys(1);
+  keys[0].Name = "PrimaryKey";
+  keys[0].Fields = {"id"};
+  keys[0].Primary = true;
+  const TFieldDefs fields = {{"id", ftAutoInc, 0, 0, true}, {"other", ftAutoInc}, {"name", ftString, 10}};
+  std::vector<std::string> names;
+  Exec(CreateTableSql(session_, table, fields, keys, names) + " default charset utf8mb4");
+  Exec("insert into " + table + " (id, other, name) values (4, 1, 'a'), (17, 2, 'b'), (9, 3, 'c')");
+  Exec("insert into " + table + " (name) values ('new')");
+  EXPECT_EQ(Column("select id from " + table + " where name = 'new'"),
+            std::vector<std::string>{"18"});
+  EXPECT_EQ(Column("select concat(column_name, ' ', extra) from information_schema.columns where "
+                   "table_schema = 'trundle' and table_name = '" + table +
+                   "' order by ordinal_position"),
+            (std::vector<std::string>{"id auto_increment", "other ", "name "}));
 }
 
 }  // namespace
