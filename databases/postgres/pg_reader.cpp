@@ -1,5 +1,7 @@
 #include "databases/postgres/pg_reader.h"
 
+#include "databases/postgres/pg_structure.h"
+
 #include <cstdlib>
 
 #include "engine/errors.h"
@@ -53,6 +55,19 @@ PgReader::PgReader(const std::string& location, const std::string& user,
     const int field = FindFieldIndex(defs_, PQgetvalue(required.get(), row, 0));
     if (field >= 0) defs_[static_cast<size_t>(field)].Required = true;
   }
+  // Identity and serial columns count: an integer one is an auto-increment field (a
+  // bigint one stays a bigint, which an auto-increment field of another kind could not
+  // hold).
+  for (const std::string& name : PgCountedColumns(db_, table_)) {
+    const int field = FindFieldIndex(defs_, name);
+    if (field >= 0 && defs_[static_cast<size_t>(field)].DataType == ftInteger)
+      defs_[static_cast<size_t>(field)].DataType = ftAutoInc;
+  }
+}
+
+TIndexDefs PgReader::Keys() {
+  if (table_.oid == 0) return {};
+  return PgIndexes(db_, table_);
 }
 
 PgReader::~PgReader() {

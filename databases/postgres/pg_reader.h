@@ -30,6 +30,9 @@ class PgReader {
   int64_t Count();
   // The result's fields by their types; a table's NOT NULL columns are required.
   TFieldDefs FieldDefs() const;
+  // A whole table's primary key and other indexes (PgIndexes); none for a statement.
+  // Throws TrundleError when the catalogue cannot be read.
+  TIndexDefs Keys();
   // Fills names and values with the next record; false at the end. Throws TrundleError
   // when the server fails, RangeCheckError for a result wider than the buffers.
   bool Next(TRecordBuffer& names, TRecordBuffer& values);

@@ -1,6 +1,7 @@
 #include "databases/postgres/postgres_kind.h"
 
 #include "databases/postgres/pg_connection.h"
+#include "databases/postgres/pg_structure.h"
 #include "databases/postgres/trundle_postgres.h"
 
 namespace trundle {
@@ -20,6 +21,14 @@ KindDeclaration PostgresKind() {
   k.make = [] { return std::make_unique<TTrundlePostgres>(); };
   k.list_tables = [](const ConnectionFields& c) {
     return PostgresTableNames(c.database, c.user, c.password);
+  };
+  k.list_relationships = [](const ConnectionFields& c) {
+    PgConnection db(c.database, c.user, c.password);
+    return PgRelationships(db);
+  };
+  k.add_relationships = [](const ConnectionFields& c, const TRelationDefs& relations) {
+    PgConnection db(c.database, c.user, c.password);
+    return AddPgRelationships(db, relations);
   };
   return k;
 }

@@ -121,6 +121,21 @@ void TTrundlePostgres::Rollback() {
 void TTrundlePostgres::SaveTable() {
   if (!writer_) return;
   for (const std::string& note : writer_->TakeNotes()) SendMessage(note);
+  try {
+    writer_->SetCounters();
+  } catch (const TrundleError& e) {
+    SendMessage(e.what());
+  }
+}
+
+TIndexDefs TTrundlePostgres::SourceIndexDefs() {
+  if (!reader_) return {};
+  try {
+    return reader_->Keys();
+  } catch (const TrundleError& e) {
+    SendMessage(e.what());
+  }
+  return {};
 }
 
 TFieldDefs TTrundlePostgres::SourceFieldDefs(const TextLength&) {

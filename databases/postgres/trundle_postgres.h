@@ -44,6 +44,9 @@ class TTrundlePostgres : public TTrundleUnknown {
   bool RollsBackOpenBatch() const override { return true; }
   bool MayUndoBatch() const override { return true; }
   TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
+  // A whole table's primary key and indexes (PgReader::Keys); none for a statement, or
+  // when the catalogue cannot be read (which is said).
+  TIndexDefs SourceIndexDefs() override;
 
  private:
   bool OpenSource();

@@ -309,6 +309,22 @@ std::string DeclaredFromDriver(const TFieldDef& def, const std::vector<DriverTyp
   return "";
 }
 
+// An auto-increment field becomes MariaDB's and MySQL's AUTO_INCREMENT where the server
+// takes it: the first field of the primary key or of a unique key. The values given are
+// kept, and the server counts on from the highest by itself.
+static bool CountedInMySql(const TFieldDef& def, const TIndexDefs& keys) {
+  if (def.DataType != ftAutoInc) return false;
+  bool primary_seen = false;
+  for (const TIndexDef& key : keys) {
+    if (key.Primary && primary_seen) continue;
+    primary_seen = primary_seen || key.Primary;
+    if ((key.Primary || key.Unique) && !key.Fields.empty() &&
+        EqualsIgnoringAsciiCase(key.Fields.front(), def.Name))
+      return true;
+  }
+  return false;
+}
+
 std::string CreateTableSql(TOracleSession& session, const std::string& table,
                            const TFieldDefs& fields, const TIndexDefs& keys,
                            std::vector<std::string>& names) {
@@ -331,7 +347,8 @@ std::string CreateTableSql(TOracleSession& session, const std::string& table,
                          session.DbmsName() + " offers no type that holds field " +
                          ShownInLog(name) + " (" + FieldTypeName(def.DataType) + ") whole");
     sql += (i ? ", " : "") + session.QuotedIdentifier(name) + " " + type +
-           (def.Required ? " not null" : "");
+           (def.Required ? " not null" : "") +
+           (family == ServerFamily::kMySql && CountedInMySql(def, keys) ? " auto_increment" : "");
     names.push_back(std::move(name));
   }
   sql += KeyConstraintsSql(keys, fields, names, [&session](const std::string& name) {

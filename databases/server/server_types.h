@@ -55,7 +55,8 @@ std::string DeclaredFromDriver(const TFieldDef& def, const std::vector<DriverTyp
 // The whole statement creating `table` on the session's server from the fields: names
 // quoted with the server's identifier quote (an empty name becomes FieldN, a name met
 // before gets _2, _3, ...), NOT NULL where required, and the first primary key and the
-// unique indexes of `keys` over those fields. `names` gets the column names used.
+// unique indexes of `keys` over those fields; on MariaDB and MySQL an ftAutoInc field that
+// leads one of those keys is AUTO_INCREMENT. `names` gets the column names used.
 // Throws TrundleError naming a field whose type the server has no name for.
 // REQUIRES: session.Connected().
 std::string CreateTableSql(TOracleSession& session, const std::string& table,

@@ -1,6 +1,7 @@
 #include "databases/sqlite/sqlite_kind.h"
 
 #include "databases/sqlite/sqlite_file.h"
+#include "databases/sqlite/sqlite_structure.h"
 #include "databases/sqlite/trundle_sqlite.h"
 
 namespace trundle {
@@ -19,6 +20,10 @@ KindDeclaration SqliteKind() {
                 kaHoldsTables | kaReadBack;
   k.make = [] { return std::make_unique<TTrundleSqlite>(); };
   k.list_tables = [](const ConnectionFields& c) { return SqliteTableNames(c.database); };
+  k.list_relationships = [](const ConnectionFields& c) { return SqliteRelationships(c.database); };
+  k.add_relationships = [](const ConnectionFields& c, const TRelationDefs& relations) {
+    return AddSqliteRelationships(c.database, relations);
+  };
   return k;
 }
 

@@ -4,6 +4,7 @@
 
 #include "databases/sql/table_names.h"
 #include "databases/sqlite/sqlite_file.h"
+#include "databases/sqlite/sqlite_structure.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
 
@@ -161,7 +162,10 @@ void SqliteReader::TypeByValues(TFieldDefs& defs, const TextLength& measure_widt
 }
 
 // A column of a table read whole that is declared NOT NULL is required in the table made
-// from it. (A statement's columns are not: an outer join gives NULLs in any of them.)
+// from it. (A statement's columns are not: an outer join gives NULLs in any of them.) An
+// INTEGER PRIMARY KEY declared AUTOINCREMENT is an auto-increment field; a plain INTEGER
+// PRIMARY KEY stays an integer: SQLite may give its numbers again, and a destination that
+// counted it would change what a single-table copy makes.
 void SqliteReader::MarkRequired(TFieldDefs& defs) {
   if (table_.empty()) return;
   for (TFieldDef& def : defs) {
@@ -173,6 +177,7 @@ void SqliteReader::MarkRequired(TFieldDefs& defs) {
                                       &autoincrement) != SQLITE_OK)
       continue;
     def.Required = not_null != 0;
+    if (autoincrement != 0) def.DataType = ftAutoInc;
   }
 }
 
@@ -202,6 +207,7 @@ TIndexDefs SqliteReader::Keys() {
   std::sort(key_fields.begin(), key_fields.end());
   for (auto& [place, name] : key_fields) primary.Fields.push_back(std::move(name));
   if (!primary.Fields.empty()) keys.push_back(std::move(primary));
+  for (TIndexDef& index : SqliteIndexes(db_.get(), table_, path_)) keys.push_back(std::move(index));
   return keys;
 }
 

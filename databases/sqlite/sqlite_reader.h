@@ -44,8 +44,9 @@ class SqliteReader {
   // busy file) and a range check error for a result wider than the buffers.
   bool Next(TRecordBuffer& names, TRecordBuffer& values);
   int columns() const { return static_cast<int>(names_.size()); }
-  // The table's primary key, for a destination that makes a table like it; none for a
-  // statement. Throws TrundleError naming the file when the schema cannot be read.
+  // The table's primary key, then its other indexes over plain fields, unique or not
+  // (SqliteIndexes), for a destination that makes a table like it; none for a statement.
+  // Throws TrundleError naming the file when the schema cannot be read.
   TIndexDefs Keys();
   // The table read, as the database names it; empty for a statement.
   const std::string& table() const { return table_; }

@@ -102,6 +102,20 @@ std::vector<std::string> SqliteWriter::CreateTable(const std::string& table,
                        ": the source has no fields");
   std::vector<std::string> notes;
   std::vector<std::string> names;
+  // An auto-increment field that is the whole primary key becomes SQLite's INTEGER PRIMARY
+  // KEY AUTOINCREMENT: the values given are kept, and sqlite_sequence follows the highest,
+  // so that a record added later without one gets the next number.
+  const TIndexDef* primary = nullptr;
+  for (const TIndexDef& key : keys)
+    if (key.Primary && !primary) primary = &key;
+  int counted = -1;
+  if (primary && primary->Fields.size() == 1) {
+    const int at = FindFieldIndex(fields, primary->Fields[0]);
+    if (at >= 0 && fields[static_cast<size_t>(at)].DataType == ftAutoInc) counted = at;
+  }
+  TIndexDefs other_keys;
+  for (const TIndexDef& key : keys)
+    if (counted < 0 || &key != primary) other_keys.push_back(key);
   std::string sql = "create table " + QuoteSqlName(table) + " (";
   for (size_t i = 0; i < fields.size(); ++i) {
     std::string name = fields[i].Name.empty() ? "Field" + std::to_string(i + 1) : fields[i].Name;
@@ -112,19 +126,63 @@ std::vector<std::string> SqliteWriter::CreateTable(const std::string& table,
                       ") is stored as " + ShownInLog(name) +
                       (fields[i].Name.empty() ? ": it had no name"
                                               : ": the table has a field of that name already"));
-    const std::string type = SqliteDeclaredType(fields[i]);
+    const bool is_counted = static_cast<int>(i) == counted;
+    if (fields[i].DataType == ftAutoInc && !is_counted)
+      notes.push_back("Field " + ShownInLog(name) +
+                      " is an auto-increment field that is not the whole primary key; SQLite "
+                      "counts only such a key, so it is a plain INTEGER field here");
+    const std::string type =
+        is_counted ? "INTEGER PRIMARY KEY AUTOINCREMENT" : SqliteDeclaredType(fields[i]);
     sql += (i ? ", " : "") + QuoteSqlName(name) + (type.empty() ? "" : " " + type) +
            (fields[i].Required ? " not null" : "");
     names.push_back(std::move(name));
   }
-  sql += KeyConstraintsSql(keys, fields, names, QuoteSqlName);
+  sql += KeyConstraintsSql(other_keys, fields, names, QuoteSqlName);
   sql += ")";
   ExecSqlite(db_.get(), sql.c_str(), "Could not create table " + table + " in", path_);
+  CreateIndexes(table, other_keys, fields, names);
   table_ = table;
   created_from_.clear();
   for (const TFieldDef& field : fields) created_from_.push_back(field.Name);
   ReadColumns();
   return notes;
+}
+
+// The source's indexes that are not unique speed up searches only: each becomes a CREATE
+// INDEX, named as in the source unless the database has that name already.
+void SqliteWriter::CreateIndexes(const std::string& table, const TIndexDefs& keys,
+                                 const TFieldDefs& fields, const std::vector<std::string>& names) {
+  for (const TIndexDef& key : keys) {
+    if (key.Primary || key.Unique || key.Fields.empty()) continue;
+    std::string columns;
+    for (const std::string& field : key.Fields) {
+      const int at = FindFieldIndex(fields, field);
+      if (at < 0) {
+        columns.clear();
+        break;
+      }
+      columns += (columns.empty() ? "" : ", ") + QuoteSqlName(names[static_cast<size_t>(at)]);
+    }
+    if (columns.empty()) continue;
+    const std::string wanted = key.Name.empty() ? table + "_index" : key.Name;
+    std::string name = wanted;
+    for (int n = 2; SchemaHas(name); ++n) name = wanted + "_" + std::to_string(n);
+    const std::string sql =
+        "create index " + QuoteSqlName(name) + " on " + QuoteSqlName(table) + " (" + columns + ")";
+    ExecSqlite(db_.get(), sql.c_str(), "Could not create the index " + name + " of " + table + " in",
+               path_);
+  }
+}
+
+// True when a table, index, view or trigger of the database is named name.
+bool SqliteWriter::SchemaHas(const std::string& name) {
+  sqlite3_stmt* raw = nullptr;
+  sqlite3_prepare_v2(db_.get(), "select 1 from sqlite_schema where name = ?1 collate nocase", -1,
+                     &raw, nullptr);
+  const SqliteStmt stmt(raw);
+  if (!stmt) return false;
+  sqlite3_bind_text(stmt.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(stmt.get()) == SQLITE_ROW;
 }
 
 void SqliteWriter::Begin() {

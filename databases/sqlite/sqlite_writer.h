@@ -38,7 +38,8 @@ class SqliteWriter {
   // becomes FieldN and a name met before (in any letter case) gets "_2", "_3", ...; the
   // lines returned say so. Throws TrundleError naming the file for no fields or what
   // SQLite refuses. keys (the source's primary key and unique indexes) become the table's
-  // PRIMARY KEY and UNIQUE constraints.
+  // PRIMARY KEY and UNIQUE constraints, an ftAutoInc field that is the whole primary key
+  // an INTEGER PRIMARY KEY AUTOINCREMENT, and indexes that are not unique CREATE INDEX.
   std::vector<std::string> CreateTable(const std::string& table, const TFieldDefs& fields,
                                        const TIndexDefs& keys = {});
 
@@ -64,6 +65,9 @@ class SqliteWriter {
 
  private:
   void ReadColumns();
+  void CreateIndexes(const std::string& table, const TIndexDefs& keys, const TFieldDefs& fields,
+                     const std::vector<std::string>& names);
+  bool SchemaHas(const std::string& name);
   void PrepareInsert(const std::vector<int>& map);
   [[noreturn]] void Refuse(int rc, const TRecordBuffer& values, int source, int column);
   std::string Failed(const std::string& cause) const;

@@ -57,7 +57,7 @@ class TTrundleSqlite : public TTrundleUnknown {
   bool RollsBackOpenBatch() const override { return true; }
   // The fields of the source's statement (SqliteReader::FieldDefs).
   TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
-  // A whole table's primary key (SqliteReader::Keys); none for a statement, or when it
+  // A whole table's primary key and indexes (SqliteReader::Keys); none for a statement, or when it
   // cannot be read.
   TIndexDefs SourceIndexDefs() override;
 

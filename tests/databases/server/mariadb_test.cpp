@@ -14,6 +14,8 @@
 
 #include "databases/server/odbc.h"
 #include "databases/server/oracle_session.h"
+#include "databases/server/server_relations.h"
+#include "databases/server/server_types.h"
 #include "tests/test_files.h"
 
 namespace trundle {
@@ -369,6 +371,54 @@ TEST_F(MariadbTest, PasswordsAppearInNoOutput) {
   EXPECT_NE(denied.find("Access denied"), std::string::npos) << denied;
   EXPECT_EQ(denied.find("s3cr3t"), std::string::npos) << denied;
   EXPECT_EQ(Column("select count(*) from " + t), std::vector<std::string>{"0"});
+}
+
+// An auto-increment field that leads the primary key is AUTO_INCREMENT: the values given
+// are kept and the next record without one gets the highest plus one; one that leads no
+// key stays a plain integer, which the server would otherwise refuse.
+TEST_F(MariadbTest, ACounterKeepsItsValuesAndCountsOnFromTheHighest) {
+  const std::string table = Table("counted");
+  Exec("drop table if exists " + table);
+  TIndexDefs keys(1);
+  keys[0].Name = "PrimaryKey";
+  keys[0].Fields = {"id"};
+  keys[0].Primary = true;
+  const TFieldDefs fields = {{"id", ftAutoInc, 0, 0, true}, {"other", ftAutoInc}, {"name", ftString, 10}};
+  std::vector<std::string> names;
+  Exec(CreateTableSql(session_, table, fields, keys, names) + " default charset utf8mb4");
+  Exec("insert into " + table + " (id, other, name) values (4, 1, 'a'), (17, 2, 'b'), (9, 3, 'c')");
+  Exec("insert into " + table + " (name) values ('new')");
+  EXPECT_EQ(Column("select id from " + table + " where name = 'new'"),
+            std::vector<std::string>{"18"});
+  EXPECT_EQ(Column("select concat(column_name, ' ', extra) from information_schema.columns where "
+                   "table_schema = 'trundle' and table_name = '" + table +
+                   "' order by ordinal_position"),
+            (std::vector<std::string>{"id auto_increment", "other ", "name "}));
+}
+
+// Foreign keys are added to tables made without them; one over a child record with no
+// parent is a line naming it, and the other is still made.
+TEST_F(MariadbTest, RelationshipsAreAddedAndADirtyOneSaysWhy) {
+  const std::string parent = Table("p"), clean = Table("clean"), dirty = Table("dirty");
+  Exec("drop table if exists " + clean + ", " + dirty + ", " + parent);
+  Create(parent, "(id integer primary key)");
+  Create(clean, "(id integer, p integer)");
+  Create(dirty, "(id integer, p integer)");
+  Exec("insert into " + parent + " values (1), (2)");
+  Exec("insert into " + clean + " values (1, 1), (2, null)");
+  Exec("insert into " + dirty + " values (1, 3)");
+  TRelationDefs wanted(2);
+  wanted[0] = {Table("fk_clean"), clean, {"p"}, parent, {"id"}, false, true};
+  wanted[1] = {Table("fk_dirty"), dirty, {"p"}, parent, {"id"}, false, false};
+  const std::vector<std::string> lines =
+      AddServerRelationships({server_, "trundle", kPassword, ""}, wanted);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(Table("fk_dirty")), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[0].find(kPassword), std::string::npos) << lines[0];
+  EXPECT_EQ(Column("select concat(constraint_name, ' ', delete_rule) from "
+                   "information_schema.referential_constraints where constraint_schema = "
+                   "'trundle' and table_name in ('" + clean + "', '" + dirty + "')"),
+            std::vector<std::string>{Table("fk_clean") + " CASCADE"});
 }
 
 }  // namespace
