@@ -42,6 +42,8 @@ struct CliOptions {
   bool create_table = false;               // --create-table
   std::string report;                      // --report PATH: the run report (JSON)
   bool verify = false;                     // --verify: read the destination back
+  std::string job;       // --job FILE: the transfer saved in FILE; only the run options go with it
+  std::string save_job;  // --save-job FILE: write the transfer to FILE instead of running it
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.

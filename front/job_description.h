@@ -27,6 +27,9 @@ struct EndDescription {
   std::string database;     // Access: the .mdb path; server: the data source
   std::string user;         // server: the user to log on as
   std::string password;     // Access and server
+  // The environment variable the password is read from (a saved transfer names it;
+  // the password itself is never saved). Empty: none.
+  std::string password_env;
   std::string dao_version;  // Access: "dao35", "dao36" or empty
   std::string table;        // Access and server: the table's name
   std::string sql;          // a database source's statement
