@@ -108,6 +108,12 @@ void MainForm::BuildMenu() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   file->setObjectName(QStringLiteral("File1"));
   file->menuAction()->setObjectName(QStringLiteral("File1"));
+  QAction* open = file->addAction(tr("&Open Transfer..."));
+  open->setObjectName(QStringLiteral("OpenTransfer1"));
+  connect(open, &QAction::triggered, this, &MainForm::OpenTransfer1Click);
+  QAction* save = file->addAction(tr("&Save Transfer..."));
+  save->setObjectName(QStringLiteral("SaveTransfer1"));
+  connect(save, &QAction::triggered, this, &MainForm::SaveTransfer1Click);
   QAction* exit = file->addAction(tr("E&xit"));
   exit->setObjectName(QStringLiteral("Exit1"));
   connect(exit, &QAction::triggered, this, [this, exit] { ToolButtonClick(exit); });

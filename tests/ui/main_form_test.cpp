@@ -536,7 +536,10 @@ TEST_F(MainFormTest, MenuCommandsAreFoundAndPressedByTheirDesignNames) {
   EXPECT_EQ(help->text(QAccessible::Description), "Help1");
   ASSERT_EQ(file->childCount(), 1);
   EXPECT_EQ(file->child(0)->object(), form_->findChild<QMenu*>("File1"));
-  QAccessibleInterface* exit = file->child(0)->child(0);
+  ASSERT_EQ(file->child(0)->childCount(), 3);
+  EXPECT_EQ(file->child(0)->child(0)->text(QAccessible::Description), "OpenTransfer1");
+  EXPECT_EQ(file->child(0)->child(1)->text(QAccessible::Description), "SaveTransfer1");
+  QAccessibleInterface* exit = file->child(0)->child(2);
   ASSERT_NE(exit, nullptr);
   EXPECT_EQ(exit->role(), QAccessible::MenuItem);
   EXPECT_EQ(exit->text(QAccessible::Name), "Exit");
