@@ -21,6 +21,7 @@
 #include "engine/interrupt.h"
 #include "engine/log_text.h"
 #include "engine/trundle.h"
+#include "front/job_file.h"
 #include "front/kinds.h"
 #include "front/register_adaptors.h"
 #include "front/run_report.h"
@@ -252,6 +253,77 @@ int RunAllTables(const trundle::CliOptions& options) {
   return status;
 }
 
+// --job FILE: the description saved in the file, checked as the command line's is, with
+// the passwords from their variables. Fills the options the run reads from it. Returns an
+// exit status, or -1 to go on.
+int DescribeFromJobFile(trundle::CliOptions& options, trundle::JobDescription& description) {
+  try {
+    description = trundle::LoadJobFile(options.job);
+  } catch (const std::exception& e) {
+    std::cerr << "trundle-cli: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  const std::string& path = options.job;
+  for (const auto& [end, is_source] : {std::pair(&description.source, true),
+                                       std::pair(&description.destination, false)}) {
+    const char* role = is_source ? "source" : "destination";
+    const trundle::KindDeclaration* declared = trundle::FindKind(end->kind);
+    if (!declared) return Usage(path + " names no " + role + " kind");
+    if (!declared->Can(is_source ? trundle::kaRead : trundle::kaWrite))
+      return Usage(path + ": a " + declared->name + " end cannot be a " + role);
+    if (!trundle::IsAdaptorRegistered(end->kind))
+      return Usage(path + ": the kind " + declared->name + " is not built yet; this version moves " +
+                   BuiltKinds());
+  }
+  if (trundle::IsDatabaseKind(description.destination.kind) &&
+      description.destination.table.empty())
+    return Usage(path + ": a destination database needs a table");
+  if (trundle::IsDatabaseKind(description.source.kind) && description.source.table.empty() &&
+      description.source.sql.empty())
+    return Usage(path + ": a database source needs a table or a statement");
+  try {
+    if (!description.source.encoding.empty())
+      trundle::TextCodec::ToUtf8From(description.source.encoding);
+    if (!description.destination.encoding.empty())
+      trundle::TextCodec::FromUtf8To(description.destination.encoding);
+  } catch (const std::exception& e) {
+    return Usage(path + ": " + e.what());
+  }
+  if (std::string e = trundle::PasswordsFromEnvironment(description); !e.empty())
+    return Usage(path + ": " + e);
+  const trundle::EndDescription& dest = description.destination;
+  options.dest.location = trundle::IsFileKind(dest.kind) ? dest.file : dest.database;
+  options.clipboard = description.clipboard;
+  options.max_rejects = description.max_rejects;
+  return -1;
+}
+
+// The part of main that describes the job from the command line's SOURCE and DEST.
+// Returns an exit status, or -1 to go on.
+int DescribeFromArguments(trundle::CliOptions& options, trundle::JobDescription& description) {
+  const TDataKind source_kind = *options.source.kind;
+  const TDataKind dest_kind = *options.dest.kind;
+  for (TDataKind kind : {source_kind, dest_kind})
+    if (!trundle::IsAdaptorRegistered(kind))
+      return Usage(std::string("the kind ") + trundle::KindName(kind) +
+                   " is not built yet; this version moves " + BuiltKinds());
+  if (trundle::IsDatabaseKind(dest_kind) && options.dest.table.empty())
+    return Usage(std::string("a destination database needs --dest-table"));
+  if (trundle::IsDatabaseKind(source_kind))
+    if (const int status = ChooseSourceTable(options.source, source_kind); status >= 0)
+      return status;
+
+  // A code page iconv does not know is a usage error, found before anything is read.
+  try {
+    if (!options.source.encoding.empty()) trundle::TextCodec::ToUtf8From(options.source.encoding);
+    if (!options.dest.encoding.empty()) trundle::TextCodec::FromUtf8To(options.dest.encoding);
+  } catch (const std::exception& e) {
+    return Usage(e.what());
+  }
+  if (std::string e = trundle::DescribeJob(options, description); !e.empty()) return Usage(e);
+  return -1;
+}
+
 }  // namespace
 
 // Runs the job as the options say, with the log on g_log; the exit status. `reported`
@@ -370,30 +442,37 @@ int main(int argc, char** argv) {
     return kExitMoved;
   }
   if (!options.check_access.empty()) return CheckAccess(options.check_access);
-  const TDataKind source_kind = *options.source.kind;
-  const TDataKind dest_kind = options.list_tables ? source_kind : *options.dest.kind;
-  for (TDataKind kind : {source_kind, dest_kind})
-    if (!(options.all_tables && kind == trundle::dkUnknown) && !trundle::IsAdaptorRegistered(kind))
+  if (options.list_tables) {
+    const TDataKind kind = *options.source.kind;
+    if (!trundle::IsAdaptorRegistered(kind))
       return Usage(std::string("the kind ") + trundle::KindName(kind) +
                    " is not built yet; this version moves " + BuiltKinds());
-  if (options.list_tables) return ListTables(options.source, source_kind);
-  if (options.all_tables) return RunAllTables(options);
-  if (trundle::IsDatabaseKind(dest_kind) && options.dest.table.empty())
-    return Usage(std::string("a destination database needs --dest-table"));
-  if (trundle::IsDatabaseKind(source_kind))
-    if (const int status = ChooseSourceTable(options.source, source_kind); status >= 0)
-      return status;
-
-  // A code page iconv does not know is a usage error, found before anything is read.
-  try {
-    if (!options.source.encoding.empty()) trundle::TextCodec::ToUtf8From(options.source.encoding);
-    if (!options.dest.encoding.empty()) trundle::TextCodec::FromUtf8To(options.dest.encoding);
-  } catch (const std::exception& e) {
-    return Usage(e.what());
+    return ListTables(options.source, kind);
+  }
+  if (options.all_tables) {
+    // A folder source may leave its kind to its files' extensions.
+    for (TDataKind kind : {*options.source.kind, *options.dest.kind})
+      if (kind != trundle::dkUnknown && !trundle::IsAdaptorRegistered(kind))
+        return Usage(std::string("the kind ") + trundle::KindName(kind) +
+                     " is not built yet; this version moves " + BuiltKinds());
+    return RunAllTables(options);
   }
 
   trundle::JobDescription description;
-  if (std::string e = trundle::DescribeJob(options, description); !e.empty()) return Usage(e);
+  if (const int status = options.job.empty() ? DescribeFromArguments(options, description)
+                                             : DescribeFromJobFile(options, description);
+      status >= 0)
+    return status;
+  if (!options.save_job.empty()) {
+    try {
+      trundle::SaveJobFile(description, options.save_job);
+    } catch (const std::exception& e) {
+      std::cerr << "trundle-cli: " << e.what() << "\n";
+      return kExitNotOpened;
+    }
+    if (!options.quiet) std::printf("Saved the transfer to %s\n", options.save_job.c_str());
+    return kExitMoved;
+  }
   if (std::string e = trundle::SameAsSourceMessage(description); !e.empty()) return Usage(e);
   if (const int status = RefuseExistingDestination(description); status >= 0) return status;
   if (options.verify)

@@ -223,6 +223,7 @@ std::string UsageText() {
   }
   kinds.back() = '\n';
   return "Usage: trundle-cli [options] SOURCE DEST\n"
+         "       trundle-cli --job FILE [--quiet] [--report PATH] [--verify]\n"
          "       trundle-cli [options] --list-tables DATABASE\n"
          "       trundle-cli [options] --all-tables SOURCE DEST\n"
          "       trundle-cli --check-access DATABASE\n"
@@ -309,6 +310,13 @@ std::string UsageText() {
          "  --jobs N                                with --all-tables: up to N tables at\n"
          "                                          once (1 to 16, default 1); --reject-file\n"
          "                                          then names a folder\n"
+         "  --save-job FILE                         write the transfer the other arguments\n"
+         "                                          describe to the job file FILE (JSON, no\n"
+         "                                          passwords: only --*-password-env names)\n"
+         "                                          instead of running it\n"
+         "  --job FILE                              run the transfer saved in FILE; every\n"
+         "                                          other option but --quiet, --report and\n"
+         "                                          --verify is a usage error with it\n"
          "  --clipboard                             put tab-delimited text on the clipboard\n"
          "                                          instead of writing DEST\n"
          "  --quiet                                 print no log\n"
@@ -324,8 +332,14 @@ std::string UsageText() {
 std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o) {
   std::vector<std::string> positional;
   std::vector<std::string> given;  // options given with a value, kinds left out
+  std::string transfer_option;     // the first option that describes the transfer
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    // What a job file holds comes from the file alone: one source of truth, rather than
+    // rules for which of two values wins.
+    if (transfer_option.empty() && a.size() > 1 && a[0] == '-' && a != "--job" &&
+        a != "--quiet" && a != "-q" && a != "--report" && a != "--verify")
+      transfer_option = a;
     auto value = [&](std::string& out) -> std::string {
       if (i + 1 >= args.size()) return "option " + a + " needs a value";
       out = args[++i];
@@ -370,7 +384,12 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
         return "--jobs takes a count of tables at once from 1 to 16, not '" + args[i] + "'";
       o.jobs = static_cast<int>(parsed);
     }
-    else if (a == "--report") {
+    else if (a == "--job" || a == "--save-job") {
+      std::string& path = a == "--job" ? o.job : o.save_job;
+      if (i + 1 >= args.size()) return "option " + a + " needs a value";
+      path = args[++i];
+      if (path.empty()) return a + " needs the path of a job file";
+    } else if (a == "--report") {
       if (i + 1 >= args.size()) return "option --report needs a value";
       o.report = args[++i];
       if (o.report.empty()) return "--report needs the path of the file to write";
@@ -455,6 +474,20 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
     if (!error.empty()) return error;
   }
   if (o.help || o.version) return "";
+  if (!o.job.empty()) {
+    if (!transfer_option.empty() || !positional.empty())
+      return "--job takes the transfer from its file; only --quiet, --report and --verify go "
+             "with it, not " +
+             (transfer_option.empty() ? positional.front() : transfer_option);
+    return "";
+  }
+  if (!o.save_job.empty() && (o.verify || !o.report.empty()))
+    return "--save-job saves the transfer without running it; give --report and --verify "
+           "with --job when it runs";
+  if (!o.save_job.empty() && (o.list_tables || !o.check_access.empty()))
+    return "--save-job saves a transfer from SOURCE to DEST";
+  if (!o.save_job.empty() && o.all_tables)
+    return "--save-job saves a transfer of one table; a job file cannot hold --all-tables yet";
   for (const std::string* dao : {&o.source.dao, &o.dest.dao})
     if (!dao->empty() && LowerAscii(*dao) != "dao35" && LowerAscii(*dao) != "dao36")
       return "unknown DAO version '" + *dao + "' (dao35, dao36)";
@@ -554,6 +587,7 @@ std::string DescribeEnd(const EndOptions& end, TDataKind kind, bool is_source,
     out.table = end.table;
   }
   out.user = end.user;
+  out.password_env = end.password_env;
   // A command line names today's databases: DAO 3.6 reads every Access version.
   out.dao_version = end.dao.empty() && kind == dkAccess ? "dao36" : end.dao;
   out.encoding = end.encoding;

@@ -46,6 +46,8 @@ struct CliOptions {
   std::vector<std::string> tables;         // --tables "A,B": only these
   std::vector<std::string> exclude_tables; // --exclude-tables "C": never these
   int jobs = 1;                            // --jobs N: tables at once
+  std::string job;       // --job FILE: the transfer saved in FILE; only the run options go with it
+  std::string save_job;  // --save-job FILE: write the transfer to FILE instead of running it
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.

@@ -33,6 +33,10 @@ struct EndDescription {
   std::string encoding;     // code page of a file's text; empty: the kind's default
   bool create_database = false;  // Access destination: a missing database is made empty
   bool create_table = false;     // server destination: a missing table is made
+  // The environment variable the password is read from (a saved transfer names it; the
+  // password itself is never saved). Empty: none. Last, so that the fields above keep
+  // their places in a brace-initialised description.
+  std::string password_env{};
 };
 
 // What a run does with a destination table that is there already.

@@ -283,11 +283,11 @@ std::string RunReportJson(const RunReportFacts& facts) {
   return json.text() + "\n";
 }
 
-void WriteFileWhole(const std::string& path, const std::string& text) {
+void WriteFileWhole(const std::string& path, const std::string& text, const std::string& what) {
   std::string temp = path + ".XXXXXX";
   const int fd = mkstemp(temp.data());
-  const auto fail = [&path](const char* what) {
-    return TrundleError("Cannot write the report " + path + ": " + what + ": " +
+  const auto fail = [&path, &what](const char* cause) {
+    return TrundleError("Cannot write " + what + " " + path + ": " + cause + ": " +
                         std::strerror(errno));
   };
   if (fd < 0) throw fail("cannot create a file beside it");

@@ -44,8 +44,10 @@ std::string RunReportJson(const RunReportFacts& facts);
 std::string WithoutPassword(const std::string& connection);
 
 // Writes text to path whole: a temporary file in the same folder, synced, then renamed
-// over path. Throws TrundleError naming the file and the cause.
-void WriteFileWhole(const std::string& path, const std::string& text);
+// over path. Throws TrundleError naming the file (as `what`: "the report", "the job
+// file") and the cause.
+void WriteFileWhole(const std::string& path, const std::string& text,
+                    const std::string& what = "the report");
 
 // "2026-12-07T23:47:40Z".
 std::string IsoUtc(std::chrono::system_clock::time_point moment);

@@ -1,6 +1,7 @@
 // trundle: the wizard window.
 //
 //   trundle                      the window
+//   trundle FILE                 the window, its pages filled from the job file FILE
 //   trundle --screenshot DIR [SOURCE.csv DEST.html]
 //                                pictures of the four pages as PNG files in DIR; with the
 //                                two files, the pages are filled in and the run page shows
@@ -76,10 +77,14 @@ int main(int argc, char** argv) {
   trundle::MainForm window;
   const QStringList args = QApplication::arguments().mid(1);
   if (args.value(0) == QLatin1String("--screenshot")) return TakeScreenshots(window, args.mid(1));
-  if (!args.isEmpty()) {
-    std::fprintf(stderr, "trundle: takes no arguments (trundle-cli copies from the command line)\n");
+  if (args.size() > 1 || args.value(0).startsWith(QLatin1Char('-'))) {
+    std::fprintf(stderr,
+                 "trundle: takes one job file at most (trundle-cli copies from the command line)\n");
     return 2;
   }
   window.show();
+  // After show: the window's first showing resets the pages. A bad file says why in the
+  // error box and leaves the pages empty.
+  if (!args.isEmpty()) window.OpenTransferFile(args[0]);
   return QApplication::exec();
 }

@@ -110,6 +110,12 @@ void MainForm::BuildMenu() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   file->setObjectName(QStringLiteral("File1"));
   file->menuAction()->setObjectName(QStringLiteral("File1"));
+  QAction* open = file->addAction(tr("&Open Transfer..."));
+  open->setObjectName(QStringLiteral("OpenTransfer1"));
+  connect(open, &QAction::triggered, this, &MainForm::OpenTransfer1Click);
+  QAction* save = file->addAction(tr("&Save Transfer..."));
+  save->setObjectName(QStringLiteral("SaveTransfer1"));
+  connect(save, &QAction::triggered, this, &MainForm::SaveTransfer1Click);
   recent_menu_ = file->addMenu(tr("Recent &Files"));
   recent_menu_->setObjectName(QStringLiteral("RecentFiles1"));
   recent_menu_->menuAction()->setObjectName(QStringLiteral("RecentFiles1"));

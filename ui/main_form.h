@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,11 @@ class MainForm : public QMainWindow {
 
   void TrundleButtonClick();
   void ConfirmQuit();
+
+  // Fills every page from the job file at `path` (job_pages.cpp). A file that cannot be
+  // read, or whose kinds the window has no tab for, shows its message in the error box,
+  // changes nothing and returns false.
+  bool OpenTransferFile(const QString& path);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -162,6 +168,12 @@ class MainForm : public QMainWindow {
   // the version group's caption says what the file is or what "create" will make.
   void FollowAccessVersion(bool source, bool choose = true);
 
+  // Saved transfers (job_pages.cpp).
+  void OpenTransfer1Click();
+  void SaveTransfer1Click();
+  QString FillPages(const JobDescription& description, bool check_only);
+  void ApplyOpenedSettings(JobDescription& description) const;
+
   // Run page.
   void MessageCallback(const std::string& message);
   void ProgressCallback(int percent);
@@ -205,6 +217,8 @@ class MainForm : public QMainWindow {
   QHash<const QPlainTextEdit*, QString> proposed_sql_;
   DialogMemory open_dialog_;
   DialogMemory save_dialog_;
+  // The job file opened last, for what it holds that no page shows.
+  std::optional<JobDescription> opened_;
 
   QWidget* image_panel_ = nullptr;
   QLabel* image_ = nullptr;

@@ -241,6 +241,7 @@ JobDescription MainForm::Describe() const {
     d.on_error = TOnError::kSkip;
     d.reject_file = RejectFileBesideDestination(d, FolderForFiles());
   }
+  ApplyOpenedSettings(d);
   return d;
 }
 

@@ -1319,3 +1319,78 @@ TEST(CliRejectTest, ADuplicateKeyIntoAccessIsSetAsideAndItsBatchReplayed) {
 
 }  // namespace
 }  // namespace trundle
+
+namespace trundle {
+namespace {
+
+// A command line saved with --save-job and run with --job moves what the command line
+// itself moves, the options included.
+TEST(CliJobFileTest, ASavedCommandLineMovesTheSameRecords) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "ID,NAME\n1,Ren\xE9\n2,\"A, B\"\n3,Zo\xEB\n");
+  const std::vector<std::string> options = {"--source-encoding", "latin1", "--dest-kind",
+                                            "text", "--if-exists", "replace"};
+  std::vector<std::string> plain = options, saved = options;
+  plain.insert(plain.end(), {"in.csv", "plain.txt"});
+  saved.insert(saved.end(), {"--save-job", "job.json", "in.csv", "job.txt"});
+  ASSERT_EQ(RunCli(dir, plain).status, 0);
+  const CliRun save = RunCli(dir, saved);
+  ASSERT_EQ(save.status, 0) << save.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "job.txt"));  // saved, not run
+  WriteFile(dir / "job.txt", "what replace makes anew\n");
+  const CliRun run = RunCli(dir, {"--job", "job.json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("3 records moved"), std::string::npos) << run.out;
+  EXPECT_EQ(ReadFile(dir / "job.txt"), ReadFile(dir / "plain.txt"));
+}
+
+TEST(CliJobFileTest, PasswordsStayInTheirVariables) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "ID\n1\n");
+  const CliRun save = RunCli(dir,
+                             {"--save-job", "pg.json", "in.csv", "postgresql://clerk@127.0.0.1/shop",
+                              "--dest-table", "t", "--dest-password-env", "SHOP_PW"},
+                             "SHOP_PW=never-in-the-file");
+  ASSERT_EQ(save.status, 0) << save.err;
+  const std::string saved = ReadFile(dir / "pg.json");
+  EXPECT_NE(saved.find("\"password_env\": \"SHOP_PW\""), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("never-in-the-file"), std::string::npos);
+  // Run without the variable, the job stops before anything is opened.
+  const CliRun run = RunCli(dir, {"--job", "pg.json"}, "-u SHOP_PW");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("pg.json: the environment variable SHOP_PW is not set"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST(CliJobFileTest, WhatCannotGoWithAJobIsAUsageError) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", "ID\n1\n");
+  ASSERT_EQ(RunCli(dir, {"--save-job", "j.json", "in.csv", "out.csv"}).status, 0);
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--job", "j.json", "--on-error", "skip"},
+            "only --quiet, --report and --verify go with it, not --on-error"},
+           {{"--job", "j.json", "in.csv"}, "only --quiet, --report and --verify go with it, not in.csv"},
+           {{"--verify", "--save-job", "k.json", "in.csv", "out.csv"},
+            "--save-job saves the transfer without running it"},
+           {{"--job", "missing.json"}, "Cannot read the job file missing.json"},
+           {{"--job", "in.csv"}, "in.csv, line 1: a value was expected"}}) {
+    SCOPED_TRACE(args.back());
+    const CliRun run = RunCli(dir, args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.csv"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "k.json"));
+  // A kind that cannot be a source is refused as the command line refuses it.
+  WriteFile(dir / "html.json",
+            R"({"trundle_job": 1, "source": {"kind": "html", "file": "a.html"},
+                "destination": {"kind": "csv", "file": "b.csv"}})");
+  const CliRun html = RunCli(dir, {"--job", "html.json"});
+  EXPECT_EQ(html.status, 2);
+  EXPECT_NE(html.err.find("html.json: a html end cannot be a source"), std::string::npos)
+      << html.err;
+}
+
+}  // namespace
+}  // namespace trundle

@@ -536,7 +536,7 @@ TEST_F(MainFormTest, MenuCommandsAreFoundAndPressedByTheirDesignNames) {
   EXPECT_EQ(help->text(QAccessible::Description), "Help1");
   ASSERT_EQ(file->childCount(), 1);
   EXPECT_EQ(file->child(0)->object(), form_->findChild<QMenu*>("File1"));
-  // Recent Files, then Exit (a separator between them has no name).
+  // Open and Save Transfer, Recent Files, then Exit (separators have no name).
   QAccessibleInterface* exit = nullptr;
   QStringList file_commands;
   for (int i = 0; i < file->child(0)->childCount(); ++i) {
@@ -545,7 +545,7 @@ TEST_F(MainFormTest, MenuCommandsAreFoundAndPressedByTheirDesignNames) {
     file_commands << item->text(QAccessible::Description);
     if (file_commands.back() == "Exit1") exit = item;
   }
-  EXPECT_EQ(file_commands, QStringList({"RecentFiles1", "Exit1"}));
+  EXPECT_EQ(file_commands, QStringList({"OpenTransfer1", "SaveTransfer1", "RecentFiles1", "Exit1"}));
   ASSERT_NE(exit, nullptr);
   EXPECT_EQ(exit->role(), QAccessible::MenuItem);
   EXPECT_EQ(exit->text(QAccessible::Name), "Exit");
