@@ -45,6 +45,7 @@ std::string UnreadOption(const std::vector<std::string>& given, const CliOptions
       continue;
     }
     if (option == "--batch-size") continue;  // checked against the destination's kind
+    if (option == "--map") continue;         // every kind's records pass the map
     if (option == "--html-title" || option == "--html-banner") {
       if (*o.dest.kind != dkHtml)
         return "option " + option + " applies to an HTML destination, not to a " +
@@ -209,6 +210,9 @@ std::string UsageText() {
          "  --create-table                          a server DEST's missing table is created\n"
          "                                          from the source's fields (the statement\n"
          "                                          is logged); an existing one is appended to\n"
+         "  --map SRC=NAME,SRC=-                    rename source fields (SRC reaches DEST as\n"
+         "                                          NAME) and leave fields out (=-); a created\n"
+         "                                          table gets the new names\n"
          "  --batch-size N                          records per transaction (1 to 1000000,\n"
          "                                          default 1000) for Access, SQLite and\n"
          "                                          server destinations; a batch a server\n"
@@ -307,6 +311,10 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
         error = "--max-rejects takes a count of records, not '" + n + "'";
       else if (error.empty())
         o.max_rejects = parsed;
+    } else if (a == "--map") {
+      std::string text;
+      error = value(text);
+      if (error.empty()) error = ParseFieldMap(text, o.field_map);
     } else if (a == "--batch-size") {
       std::string n;
       error = value(n);
@@ -489,6 +497,7 @@ std::string DescribeJob(const CliOptions& options, JobDescription& out) {
   out.reject_file = options.reject_file;
   out.max_rejects = options.max_rejects;
   out.batch_size = options.batch_size.value_or(kRecordsPerBatch);
+  out.field_map = options.field_map;
   out.destination.create_table = options.create_table;
   return "";
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/field_map.h"
 #include "engine/trundle_unknown.h"
 #include "front/job_description.h"
 
@@ -42,6 +43,7 @@ struct CliOptions {
   bool create_table = false;               // --create-table
   std::string report;                      // --report PATH: the run report (JSON)
   bool verify = false;                     // --verify: read the destination back
+  std::vector<FieldRename> field_map;      // --map SRC=NAME,SRC=-
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.
