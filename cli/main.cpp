@@ -375,6 +375,14 @@ int RunJob(const trundle::CliOptions& options, const trundle::JobDescription& de
   };
   try {
     job.Execute();
+  } catch (const trundle::FieldMapError& e) {
+    // A map that does not fit the source is found only once it is open: still a usage
+    // error, and nothing was written.
+    g_job = nullptr;
+    console.CloseBar();
+    remove_unused_database();
+    std::fflush(g_log);
+    return Usage(e.what());
   } catch (const trundle::NotOpenedError& e) {
     // A destination found unwritable only when its file is made (a text file is written
     // whole at the end) never opened, as one refused at the start.

@@ -46,6 +46,7 @@ std::string UnreadOption(const std::vector<std::string>& given, const CliOptions
       continue;
     }
     if (option == "--batch-size") continue;  // checked against the destination's kind
+    if (option == "--map") continue;         // every kind's records pass the map
     if (option == "--html-title" || option == "--html-banner") {
       if (*o.dest.kind != dkHtml)
         return "option " + option + " applies to an HTML destination, not to a " +
@@ -275,6 +276,9 @@ std::string UsageText() {
          "  --create-table                          a server DEST's missing table is created\n"
          "                                          from the source's fields (the statement\n"
          "                                          is logged); an existing one is appended to\n"
+         "  --map SRC=NAME,SRC=-                    rename source fields (SRC reaches DEST as\n"
+         "                                          NAME) and leave fields out (=-); a created\n"
+         "                                          table gets the new names\n"
          "  --batch-size N                          records per transaction (1 to 1000000,\n"
          "                                          default 1000) for Access, SQLite and\n"
          "                                          server destinations; a batch a server\n"
@@ -417,6 +421,10 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
         error = "--max-rejects takes a count of records, not '" + n + "'";
       else if (error.empty())
         o.max_rejects = parsed;
+    } else if (a == "--map") {
+      std::string text;
+      error = value(text);
+      if (error.empty()) error = ParseFieldMap(text, o.field_map);
     } else if (a == "--batch-size") {
       std::string n;
       error = value(n);
@@ -513,6 +521,12 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
   o.dest.location = positional[1];
   if ((!o.tables.empty() || !o.exclude_tables.empty() || o.jobs != 1) && !o.all_tables)
     return "--tables, --exclude-tables and --jobs apply with --all-tables";
+  // Field names differ from table to table; and a job file holds no map yet, so that a
+  // saved transfer would quietly move the fields unrenamed.
+  if (o.all_tables && !o.field_map.empty())
+    return "--map renames the fields of one table; it does not go with --all-tables";
+  if (!o.save_job.empty() && !o.field_map.empty())
+    return "--save-job cannot keep --map yet; give it with the command that runs the transfer";
   if (o.all_tables) return CheckAllTables(o);
   if (!o.source.kind) o.source.kind = KindForPath(o.source.location);
   if (!o.dest.kind)
@@ -617,6 +631,7 @@ std::string DescribeJob(const CliOptions& options, JobDescription& out) {
   out.reject_file = options.reject_file;
   out.max_rejects = options.max_rejects;
   out.batch_size = options.batch_size.value_or(kRecordsPerBatch);
+  out.field_map = options.field_map;
   out.destination.create_table = options.create_table;
   return "";
 }

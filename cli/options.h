@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/field_map.h"
 #include "engine/trundle_unknown.h"
 #include "front/job_description.h"
 
@@ -48,6 +49,7 @@ struct CliOptions {
   int jobs = 1;                            // --jobs N: tables at once
   std::string job;       // --job FILE: the transfer saved in FILE; only the run options go with it
   std::string save_job;  // --save-job FILE: write the transfer to FILE instead of running it
+  std::vector<FieldRename> field_map;      // --map SRC=NAME,SRC=-
 };
 
 // Parses argv[1..]. Returns an error sentence for the user, or empty on success.

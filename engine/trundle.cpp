@@ -146,6 +146,7 @@ TRunOutcome TTrundle::OpenAndMove() {
   // A long OpenTable ends early when a stop is requested (its ticks say so); the run then
   // ends as stopped, before the destination is touched where the source was opening.
   last_adaptor_message_.clear();
+  renamer_ = FieldMap.empty() ? nullptr : std::make_unique<FieldRenamer>(FieldMap);
   const bool source_open = source_->OpenTable();
   if (StopRequested()) return ReportStop(0);
   if (!source_open) return NotOpened("The source could not be opened");
@@ -157,7 +158,13 @@ TRunOutcome TTrundle::OpenAndMove() {
   if (ok && OnMessage) OnMessage("The destination table exists: the records are appended to it");
   if (!ok) {
     last_adaptor_message_.clear();
-    ok = destination_->CreateTable(*source_);
+    if (renamer_) {
+      MappedSource mapped(*source_, *renamer_);
+      ok = destination_->CreateTable(mapped);
+      if (!ok && !renamer_->error().empty()) throw FieldMapError(renamer_->error());
+    } else {
+      ok = destination_->CreateTable(*source_);
+    }
     if (!ok) return NotOpened("The destination table could not be created");
     destination_created_ = true;
     // An Access source is read again once the destination exists: creating a table in
@@ -422,6 +429,9 @@ void TTrundle::RollbackBatch() {
 TRunOutcome TTrundle::MoveRecords() {
   TRecordBuffer names(kRecordBufferSize);
   TRecordBuffer values(kRecordBufferSize);
+  // With a field map the destination gets these instead, filled from the record read.
+  TRecordBuffer mapped_names(renamer_ ? kRecordBufferSize : 0);
+  TRecordBuffer mapped_values(renamer_ ? kRecordBufferSize : 0);
   if (OnMessage) OnMessage("Moving data");
   int64_t count = 0;  // records read
   // A stop request is honoured between records, so that every record is either
@@ -437,7 +447,12 @@ TRunOutcome TTrundle::MoveRecords() {
     destination_->StartTransaction();
     while (!(stopped = StopRequested()) && source_->ReadRecord(names, values)) {
       records_read_ = ++count;
-      WriteOne(count, names, values, source_->FilledNames(names, values));
+      if (renamer_) {
+        const int filled = renamer_->Apply(names, values, mapped_names, mapped_values);
+        WriteOne(count, mapped_names, mapped_values, filled);
+      } else {
+        WriteOne(count, names, values, source_->FilledNames(names, values));
+      }
       records_moved_ = count - records_rejected_;
       if (MaxRejects >= 0 && records_rejected_ > MaxRejects) {
         too_many = true;

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/field_map.h"
 #include "engine/reject_file.h"
 #include "engine/run_tally.h"
 #include "engine/trundle_unknown.h"
@@ -108,6 +109,10 @@ class TTrundle {
   int BatchRetries = 5;
   std::chrono::milliseconds FirstRetryPause{50};
   TReplay Replay = TReplay::kWithoutRefused;
+  // Source fields renamed or left out (field_map.h): applied to a created table's fields
+  // and to every record. A map that does not fit the source throws FieldMapError from
+  // Execute before any record is written.
+  std::vector<FieldRename> FieldMap;
 
   // Called once both ends are open, before the first record, so that a caller can look
   // at the table the run is about to write (and set HashValues). May be empty.
@@ -226,6 +231,7 @@ class TTrundle {
   size_t held_count_ = 0;         // of held_ in use (the rest keep their buffers)
   int64_t batch_number_ = 0;      // of the open batch, 1 for the first
   std::unique_ptr<RejectFile> rejects_;
+  std::unique_ptr<FieldRenamer> renamer_;  // of the run, when FieldMap is not empty
   int32_t percent_ = 0;  // the last share passed to OnProgress
   std::chrono::steady_clock::time_point last_callback_;
   std::atomic<bool> stop_requested_{false};

@@ -72,6 +72,7 @@ void BuildJob(const JobDescription& description, TTrundle& job) {
       description.reject_file.empty() ? DefaultRejectFile(description) : description.reject_file;
   job.MaxRejects = description.max_rejects;
   job.BatchSize = description.batch_size;
+  job.FieldMap = description.field_map;
 }
 
 std::string RejectFileMessage(const JobDescription& description, const std::string& path) {

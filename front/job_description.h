@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/trundle.h"
 
@@ -62,6 +63,8 @@ struct JobDescription {
   int64_t max_rejects = -1;
   // Records per transaction, for the destinations that commit in batches.
   int batch_size = kRecordsPerBatch;
+  // Source fields renamed or left out on their way (TTrundle::FieldMap).
+  std::vector<FieldRename> field_map;
 };
 
 // Where a run that sets records aside puts them by default: the destination table's

@@ -164,6 +164,10 @@ class MainForm : public QMainWindow {
   // Memo2 to Memo5 and the declared tabs' SQL boxes: the statement that reads the whole `table`,
   // unless the user edited the box's text since it was last proposed.
   void ProposeSql(QPlainTextEdit* memo, TDataKind kind, const QString& table);
+  // Pre&view...: the first records of the source in a dialog (PreviewDialog), enabled
+  // while the source page names a source that can be read (MissingSource is empty).
+  void PreviewButtonClick();
+  void UpdatePreviewButton();
   // The Access tab's version follows its database file's header (with `choose`), and
   // the version group's caption says what the file is or what "create" will make.
   void FollowAccessVersion(bool source, bool choose = true);
@@ -188,6 +192,8 @@ class MainForm : public QMainWindow {
   // What the pages leave unfilled for the run (a file, a file type, a database, a
   // table), as a sentence naming it and its page; empty when nothing is missing.
   QString MissingEntry(const JobDescription& description) const;
+  // MissingEntry's part about the source page.
+  QString MissingSource(const JobDescription& description) const;
   // A run refused before it starts: the reason in the log and in the error box.
   void RefuseRun(const QString& why);
   // After a run: its totals, and what it set aside with the button that opens the file.
@@ -243,6 +249,7 @@ class MainForm : public QMainWindow {
   QPlainTextEdit* log_ = nullptr;
   Gauge* gauge_ = nullptr;
 
+  QPushButton* preview_button_ = nullptr;
   QTabWidget* source_tabs_ = nullptr;
   QButtonGroup* source_type_ = nullptr;
   QButtonGroup* source_access_version_ = nullptr;

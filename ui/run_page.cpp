@@ -278,21 +278,26 @@ void MainForm::ProgressCallback(int percent) {
   QCoreApplication::processEvents();
 }
 
-QString MainForm::MissingEntry(const JobDescription& d) const {
-  const QString placeholder = tr("<Select table>");
-  // A table box still showing the placeholder names no table; a statement typed in the
-  // SQL box may name one instead.
-  auto no_table = [&placeholder](const EndDescription& end) {
-    const QString table = QString::fromStdString(end.table).trimmed();
-    return (table.isEmpty() || table == placeholder) &&
-           (end.sql.empty() || end.sql == ProposedSql(end.kind, end.table));
-  };
-  // Past the Text tab, a kind that holds tables needs its database and a table; a table
-  // file kind its file (or, as a source, a statement).
-  auto holds_tables = [](TDataKind kind) {
-    const KindDeclaration* declared = FindKind(kind);
-    return declared && declared->Can(kaHoldsTables);
-  };
+namespace {
+
+// A table box still showing the placeholder names no table; a statement typed in the
+// SQL box may name one instead.
+bool NoTable(const EndDescription& end) {
+  const QString table = QString::fromStdString(end.table).trimmed();
+  return (table.isEmpty() || table == QObject::tr("<Select table>")) &&
+         (end.sql.empty() || end.sql == ProposedSql(end.kind, end.table));
+}
+
+// Past the Text tab, a kind that holds tables needs its database and a table; a table
+// file kind its file (or, as a source, a statement).
+bool HoldsTables(TDataKind kind) {
+  const KindDeclaration* declared = FindKind(kind);
+  return declared && declared->Can(kaHoldsTables);
+}
+
+}  // namespace
+
+QString MainForm::MissingSource(const JobDescription& d) const {
   const EndDescription& s = d.source;
   const QString source_page = tr("on the Source Data page");
   if (source_tabs_->currentIndex() == 0) {
@@ -300,12 +305,17 @@ QString MainForm::MissingEntry(const JobDescription& d) const {
     if (s.kind == dkUnknown)
       return tr("Choose the source file's type, Comma delimited or Tab delimited, %1")
           .arg(source_page);
-  } else if (holds_tables(s.kind)) {
+  } else if (HoldsTables(s.kind)) {
     if (s.database.empty()) return tr("Fill in the source database %1").arg(source_page);
-    if (no_table(s)) return tr("Choose or type the source table %1").arg(source_page);
+    if (NoTable(s)) return tr("Choose or type the source table %1").arg(source_page);
   } else if (s.file.empty() && s.sql.empty()) {
     return tr("Fill in the source table %1").arg(source_page);
   }
+  return {};
+}
+
+QString MainForm::MissingEntry(const JobDescription& d) const {
+  if (const QString source = MissingSource(d); !source.isEmpty()) return source;
   const EndDescription& t = d.destination;
   const QString dest_page = tr("on the Destination page");
   if (dest_tabs_->currentIndex() == 0) {
@@ -314,9 +324,9 @@ QString MainForm::MissingEntry(const JobDescription& d) const {
           .arg(dest_page);
     if (t.file.empty() && !(t.kind == dkText && d.clipboard))
       return tr("Fill in the destination file %1").arg(dest_page);
-  } else if (holds_tables(t.kind)) {
+  } else if (HoldsTables(t.kind)) {
     if (t.database.empty()) return tr("Fill in the destination database %1").arg(dest_page);
-    if (no_table(t)) return tr("Choose or type the destination table %1").arg(dest_page);
+    if (NoTable(t)) return tr("Choose or type the destination table %1").arg(dest_page);
   } else if (t.file.empty()) {
     return tr("Fill in the destination table %1").arg(dest_page);
   }

@@ -21,6 +21,7 @@
 #include "front/kinds.h"
 #include "ui/file_drops.h"
 #include "ui/main_form.h"
+#include "ui/preview_dialog.h"
 
 namespace trundle {
 namespace {
@@ -221,6 +222,33 @@ void MainForm::BuildSourcePage(QWidget* page) {
   connect(combo2_, &QComboBox::editTextChanged, this,
           [this](const QString& table) { ProposeSql(memo5_, dkOracle, table); });
   AddDeclaredTabs(source_tabs_, true);
+
+  // The preview sits at the left of the page's button row.
+  preview_button_ = new QPushButton(tr("Pre&view..."), buttons_[1].back->parentWidget());
+  preview_button_->setObjectName(QStringLiteral("PreviewButton"));
+  preview_button_->setGeometry(Px(16), Px(5), Px(90), Px(25));
+  connect(preview_button_, &QPushButton::clicked, this, &MainForm::PreviewButtonClick);
+  // Whatever names the source, on any tab, may enable or disable it.
+  connect(source_tabs_, &QTabWidget::currentChanged, this, &MainForm::UpdatePreviewButton);
+  connect(source_type_, &QButtonGroup::idToggled, this, &MainForm::UpdatePreviewButton);
+  for (auto* box : source_tabs_->findChildren<QLineEdit*>())
+    connect(box, &QLineEdit::textChanged, this, &MainForm::UpdatePreviewButton);
+  for (auto* memo : source_tabs_->findChildren<QPlainTextEdit*>())
+    connect(memo, &QPlainTextEdit::textChanged, this, &MainForm::UpdatePreviewButton);
+}
+
+void MainForm::UpdatePreviewButton() {
+  // Describe reads every page: until the run page is built there is nothing to ask.
+  if (preview_button_ && on_error_) preview_button_->setEnabled(MissingSource(Describe()).isEmpty());
+}
+
+void MainForm::PreviewButtonClick() {
+  // One preview at a time: a new one replaces what an older source showed.
+  for (auto* old : findChildren<PreviewDialog*>()) delete old;
+  auto* dialog = new PreviewDialog(Describe().source, this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  // Window-modal without a nested event loop: the page stays as it is behind it.
+  dialog->open();
 }
 
 // A statement the user wrote or changed is theirs: a new table name does not replace
