@@ -89,6 +89,7 @@ MainForm::MainForm(std::unique_ptr<Dialogs> dialogs, int ppi, QWidget* parent)
 
   ApplyResolution();
   NameForAccessibility();
+  ConnectWholeDatabase();
   for (const KindDeclaration& declared : Kinds()) {
     const TDataKind kind = declared.kind;
     if (!declared.list_tables || !IsAdaptorRegistered(kind)) continue;

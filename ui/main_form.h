@@ -35,10 +35,14 @@ class QPlainTextEdit;
 class QPushButton;
 class QStackedWidget;
 class QTabWidget;
+class QTreeWidget;
 
 namespace trundle {
 
 class Gauge;
+class WholeDatabaseRun;
+struct TableResult;
+struct WholeDatabaseOptions;
 
 // The client area's size at `ppi` pixels per inch: as designed at 96; otherwise scaled,
 // then grown by the resolution's percentage plus 3 as long as the window still fits in
@@ -57,6 +61,10 @@ QStringList FileFilters(TDataKind kind);
 // True for a kind whose database is a file here (it holds tables and claims extensions:
 // Access, SQLite); a server's is not.
 bool IsDatabaseFile(TDataKind kind);
+
+// Where a reject file with no destination file to lie beside goes: the current folder,
+// or the home folder when the window was started in a folder it cannot write.
+std::string FolderForFiles();
 
 // Names of the tables of a database; throws with a message for the user when the
 // database cannot be opened.
@@ -160,6 +168,26 @@ class MainForm : public QMainWindow {
   // the version group's caption says what the file is or what "create" will make.
   void FollowAccessVersion(bool source, bool choose = true);
 
+  // Whole databases (whole_database_page.cpp): the "(all tables)" entry of the source's
+  // table lists, the destination page that follows it and the run of every table.
+  static QString AllTablesEntry();
+  bool WholeDatabaseChosen() const;
+  void ConnectWholeDatabase();
+  // The destination page for a whole database (a folder or a database, no table) or for
+  // one table, as the source's table box now says.
+  void FollowWholeDatabase();
+  // Fills `options` from the pages; returns the sentence that refuses the run, or empty.
+  QString DescribeWholeDatabase(const JobDescription& description,
+                                WholeDatabaseOptions& options) const;
+  void RunWholeDatabase(const JobDescription& description);
+  void ShowTableRows(const WholeDatabaseRun& run);
+  void ShowTableProgress(const std::string& table, int percent, int64_t records);
+  void ShowTableOutcome(const TableResult& result);
+  // The run page's controls as a run begins (returns whether Trundle had the focus) and
+  // as it ends.
+  bool BeginRunControls();
+  void EndRunControls(bool had_focus);
+
   // Run page.
   void MessageCallback(const std::string& message);
   void ProgressCallback(int percent);
@@ -189,6 +217,7 @@ class MainForm : public QMainWindow {
   bool stop_requested_ = false;
   bool close_after_run_ = false;
   TTrundle* job_ = nullptr;  // the running job, borrowed from TrundleButtonClick
+  WholeDatabaseRun* whole_ = nullptr;  // the running whole database, borrowed likewise
   std::map<TDataKind, TableLister> listers_;
   QHash<const QComboBox*, TableBox> table_boxes_;
   // Per table combo box, the entries whose database last failed to list (said once).
@@ -216,6 +245,7 @@ class MainForm : public QMainWindow {
   QString reject_path_;  // the last run's reject file, when it set records aside
   RunSpeed speed_;       // of the running job
   QPlainTextEdit* log_ = nullptr;
+  QTreeWidget* table_list_ = nullptr;  // TableList: a line per table of a whole database
   Gauge* gauge_ = nullptr;
 
   QTabWidget* source_tabs_ = nullptr;

@@ -92,6 +92,7 @@ QComboBox* MainForm::AddTableCombo(QWidget* tab, const QString& name, const QStr
   // The box's own name is its text; the part that takes the typing is named by the label.
   combo->lineEdit()->setAccessibleName(caption);
   combo->installEventFilter(this);
+  if (lists.source) combo->addItem(AllTablesEntry());
   table_boxes_.insert(combo, lists);
   return combo;
 }
@@ -224,7 +225,10 @@ void MainForm::BuildSourcePage(QWidget* page) {
 void MainForm::ProposeSql(QPlainTextEdit* memo, TDataKind kind, const QString& table) {
   const QString now = memo->toPlainText();
   if (!now.isEmpty() && now != proposed_sql_.value(memo)) return;
-  const QString proposal = QString::fromStdString(ProposedSql(kind, table.toStdString()));
+  // A whole database is read table by table; no one statement reads it.
+  const QString proposal = table == AllTablesEntry()
+                               ? QString()
+                               : QString::fromStdString(ProposedSql(kind, table.toStdString()));
   proposed_sql_[memo] = proposal;
   memo->setPlainText(proposal);
 }
