@@ -88,8 +88,9 @@ MainForm::MainForm(std::unique_ptr<Dialogs> dialogs, int ppi, QWidget* parent)
   connect(notebook1_, &QStackedWidget::currentChanged, this, &MainForm::Notebook1PageChanged);
 
   ApplyResolution();
-  NameForAccessibility();
+  // Before the naming: the run page's table list is described by its design name too.
   ConnectWholeDatabase();
+  NameForAccessibility();
   for (const KindDeclaration& declared : Kinds()) {
     const TDataKind kind = declared.kind;
     if (!declared.list_tables || !IsAdaptorRegistered(kind)) continue;
