@@ -99,6 +99,30 @@ const char* OutcomeWord(TableOutcome outcome) {
   return "failed";
 }
 
+// A finished table's counts and its run report, from its job.
+void TakeCounts(const TTrundle& job, const JobDescription& d,
+                const std::vector<std::string>& reported, const Verification* verification,
+                TableResult& result) {
+  result.records_read = job.records_read();
+  result.records_moved = job.records_moved();
+  result.records_rejected = job.records_rejected();
+  if (result.records_rejected > 0) result.reject_file = job.RejectFilePath;
+  result.created = job.destination_created();
+  result.seconds = job.elapsed_seconds();
+  RunReportFacts facts(d, job);
+  facts.exit_status = result.outcome == TableOutcome::kMoved ? (result.records_rejected ? 4 : 0)
+                      : result.outcome == TableOutcome::kDiffers ? 5
+                                                                 : 3;
+  facts.messages = reported;
+  facts.reject_file = result.reject_file;
+  facts.verification = verification;
+  try {
+    result.report_json = RunReportJson(facts);
+  } catch (const std::exception&) {
+    result.report_json = "{}";
+  }
+}
+
 }  // namespace
 
 WholeDatabaseRun::WholeDatabaseRun(WholeDatabaseOptions options) : options_(std::move(options)) {
@@ -229,35 +253,41 @@ std::string WholeDatabaseRun::Plan() {
   return "";
 }
 
-// Parents before children: a table is loaded once every table it refers to that this run
-// loads is in. A cycle leaves the tables it holds in the source's order, after the rest.
-void WholeDatabaseRun::OrderByRelationships() {
-  if (relations_.empty()) return;
-  std::vector<std::string> ordered;
-  std::vector<bool> placed(tables_.size(), false);
+std::vector<size_t> ParentsFirst(const std::vector<std::string>& tables,
+                                 const TRelationDefs& relations) {
+  std::vector<size_t> order;
+  std::vector<bool> placed(tables.size(), false);
   for (bool progress = true; progress;) {
     progress = false;
-    for (size_t i = 0; i < tables_.size(); ++i) {
+    for (size_t i = 0; i < tables.size(); ++i) {
       if (placed[i]) continue;
       bool ready = true;
-      for (const TRelationDef& r : relations_) {
-        if (!EqualsIgnoringAsciiCase(r.Table, tables_[i]) ||
-            EqualsIgnoringAsciiCase(r.RefTable, tables_[i]))
+      for (const TRelationDef& r : relations) {
+        // A table that refers to itself waits for no one.
+        if (!EqualsIgnoringAsciiCase(r.Table, tables[i]) ||
+            EqualsIgnoringAsciiCase(r.RefTable, tables[i]))
           continue;
-        const int parent = FindName(tables_, r.RefTable);
+        const int parent = FindName(tables, r.RefTable);
         if (parent >= 0 && !placed[parent]) ready = false;
       }
       if (!ready) continue;
       placed[i] = progress = true;
-      ordered.push_back(tables_[i]);
+      order.push_back(i);
     }
   }
-  for (size_t i = 0; i < tables_.size(); ++i)
-    if (!placed[i]) ordered.push_back(tables_[i]);
+  // What a cycle holds stays in the source's order, after the rest.
+  for (size_t i = 0; i < tables.size(); ++i)
+    if (!placed[i]) order.push_back(i);
+  return order;
+}
+
+void WholeDatabaseRun::OrderByRelationships() {
+  if (relations_.empty()) return;
+  std::vector<std::string> ordered;
   std::vector<std::string> files;
   std::vector<TDataKind> kinds;
-  for (const std::string& table : ordered) {
-    const int at = FindName(tables_, table);
+  for (size_t at : ParentsFirst(tables_, relations_)) {
+    ordered.push_back(tables_[at]);
     if (!source_files_.empty()) {
       files.push_back(source_files_[at]);
       kinds.push_back(source_kinds_[at]);
@@ -390,24 +420,7 @@ void WholeDatabaseRun::RunTable(size_t index) {
     running_.erase(std::find(running_.begin(), running_.end(), &job));
   }
   if (!result.error.empty()) reported.push_back(result.error);
-  result.records_read = job.records_read();
-  result.records_moved = job.records_moved();
-  result.records_rejected = job.records_rejected();
-  if (result.records_rejected > 0) result.reject_file = job.RejectFilePath;
-  result.created = job.destination_created();
-  result.seconds = job.elapsed_seconds();
-  RunReportFacts facts(d, job);
-  facts.exit_status = result.outcome == TableOutcome::kMoved ? (result.records_rejected ? 4 : 0)
-                      : result.outcome == TableOutcome::kDiffers ? 5
-                                                                 : 3;
-  facts.messages = reported;
-  facts.reject_file = result.reject_file;
-  if (verification) facts.verification = &*verification;
-  try {
-    result.report_json = RunReportJson(facts);
-  } catch (const std::exception&) {
-    result.report_json = "{}";
-  }
+  TakeCounts(job, d, reported, verification ? &*verification : nullptr, result);
   char line[200];
   std::snprintf(line, sizeof line, "%s: %lld records moved, %lld set aside, %.1f s",
                 OutcomeWord(result.outcome), static_cast<long long>(result.records_moved),
@@ -470,42 +483,58 @@ int WholeDatabaseRun::Run() {
   return failed;
 }
 
+// The relationships among the tables this run created (a table that was there before
+// keeps its own structure), given to the destination once every table is in. What cannot
+// be carried is said once for the run, never per table or record.
 void WholeDatabaseRun::CarryRelationships() {
   if (!relation_note_.empty()) Say("", relation_note_);
   const std::string where = SourceIsFolder() ? options_.source.file : options_.source.database;
   const KindDeclaration* source_kind = FindKind(options_.source.kind);
   const KindDeclaration* dest_kind = FindKind(options_.destination.kind);
-  // Only those among tables this run created, both ends arrived.
+  const bool dest_holds = !DestinationIsFolder() && dest_kind && dest_kind->add_relationships;
+  if (!source_kind || !source_kind->list_relationships) {
+    if (dest_holds && SourceIsFolder())
+      Say("", "No relationships are carried: a folder of table files keeps none");
+    else if (dest_holds)
+      Say("", std::string("No relationships are carried: this build reads none from a ") +
+                  KindTitle(options_.source.kind) + " source");
+    return;
+  }
+  if (relations_.empty()) return;
   TRelationDefs carried;
   for (const TRelationDef& r : relations_) {
     const int child = FindName(tables_, r.Table), parent = FindName(tables_, r.RefTable);
     if (child < 0 || parent < 0) continue;
-    if (!results_[child].created || !results_[parent].created) continue;
-    if (results_[child].outcome != TableOutcome::kMoved ||
-        results_[parent].outcome != TableOutcome::kMoved)
-      continue;
-    carried.push_back(r);
+    const auto made = [this](int at) {
+      return results_[at].created && results_[at].outcome == TableOutcome::kMoved &&
+             FindName(existing_before_, destinations_[at]) < 0;
+    };
+    if (made(child) && made(parent)) carried.push_back(r);
   }
-  if (!source_kind || !source_kind->list_relationships) return;
-  const std::string count = std::to_string(carried.size()) +
-                            (carried.size() == 1 ? " relationship of " : " relationships of ");
-  if (carried.empty()) return;
-  if (DestinationIsFolder() || !dest_kind || !dest_kind->add_relationships) {
-    const std::string holder = DestinationIsFolder()
-                                   ? std::string("a folder of ") + KindTitle(options_.destination.kind) +
-                                         " files cannot hold them"
-                                   : std::string("the ") + KindTitle(options_.destination.kind) +
-                                         " destination does not take them yet";
-    Say("", "The " + count + where + " are not carried: " + holder);
+  const auto count = [](size_t n) {
+    return std::to_string(n) + (n == 1 ? " relationship of " : " relationships of ");
+  };
+  if (!dest_holds) {
+    const std::string holder =
+        DestinationIsFolder()
+            ? std::string("a folder of ") + KindTitle(options_.destination.kind) +
+                  " files cannot hold them"
+            : std::string("this build gives a ") + KindTitle(options_.destination.kind) +
+                  " destination none";
+    Say("", "The " + count(relations_.size()) + where + " are not carried: " + holder);
     return;
   }
+  if (carried.size() < relations_.size())
+    Say("", "The " + count(relations_.size() - carried.size()) + where +
+                " among tables this run did not create, or that did not arrive, are not carried");
+  if (carried.empty()) return;
   try {
     const EndDescription& d = options_.destination;
     for (const std::string& line : dest_kind->add_relationships(
              {d.database, d.user, d.password, d.dao_version}, carried))
       Say("", line);
   } catch (const std::exception& e) {
-    Say("", "The " + count + where + " are not carried: " + e.what());
+    Say("", "The " + count(carried.size()) + where + " are not carried: " + e.what());
   }
 }
 

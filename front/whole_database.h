@@ -75,6 +75,13 @@ struct TableResult {
   std::string report_json;  // the table's run report (front/run_report), one object
 };
 
+// The order that loads parents before children: indexes into `tables`, each table after
+// every table it refers to (a relationship's RefTable) that `tables` holds. The tables of
+// a cycle keep their order in `tables`, after all the others; a table that refers to
+// itself waits for nothing. Names are matched exactly, else ignoring letter case.
+std::vector<size_t> ParentsFirst(const std::vector<std::string>& tables,
+                                 const TRelationDefs& relations);
+
 class WholeDatabaseRun {
  public:
   explicit WholeDatabaseRun(WholeDatabaseOptions options);

@@ -66,8 +66,11 @@ TEST(CliAllTablesTest, AccessIntoCsvFilesAndSqlite) {
   EXPECT_NE(run.out.find("2 tables, 4 records moved, 0 set aside"), std::string::npos);
 
   run = RunCli(dir, {"--all-tables", "--tables", "Größen,Extra", "--jobs", "2", "--report",
-                     "r.json", "db.mdb", "all.sqlite"});
+                     "r.json", "--verify", "db.mdb", "all.sqlite"});
   ASSERT_EQ(run.status, 0) << run.out << run.err;
+  // Each table is read back on its own.
+  EXPECT_NE(run.out.find("[Extra] Verified: 1 records"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("[Größen] Verified: 2 records"), std::string::npos) << run.out;
   // Two at once: the order they were made in is the order they came.
   run = RunCli(dir, {"--list-tables", "all.sqlite"});
   EXPECT_TRUE(run.out == "Extra\nGrößen\n" || run.out == "Größen\nExtra\n") << run.out;

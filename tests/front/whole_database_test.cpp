@@ -232,5 +232,47 @@ TEST_F(WholeDatabaseTest, ExistingTablesAreAppendedTo) {
             kTables.at("people") + kTables.at("people").substr(kTables.at("people").find('\n') + 1));
 }
 
+TRelationDef Refers(const std::string& child, const std::string& parent) {
+  TRelationDef r;
+  r.Name = child + "_" + parent;
+  r.Table = child;
+  r.Fields = {"ID"};
+  r.RefTable = parent;
+  r.RefFields = {"ID"};
+  return r;
+}
+
+std::vector<std::string> Ordered(const std::vector<std::string>& tables,
+                                 const TRelationDefs& relations) {
+  std::vector<std::string> out;
+  for (size_t at : ParentsFirst(tables, relations)) out.push_back(tables.at(at));
+  return out;
+}
+
+// Parents load before children; a table referring to itself, or to a table not loaded,
+// waits for nothing; a cycle keeps the source's order after the rest.
+TEST(ParentsFirstTest, ParentsComeBeforeChildren) {
+  EXPECT_EQ(Ordered({"Lines", "Orders", "Customers"},
+                    {Refers("Lines", "Orders"), Refers("orders", "CUSTOMERS")}),
+            (std::vector<std::string>{"Customers", "Orders", "Lines"}));
+  EXPECT_EQ(Ordered({"Staff", "Elsewhere"}, {Refers("Staff", "Staff"), Refers("Staff", "Gone")}),
+            (std::vector<std::string>{"Staff", "Elsewhere"}));
+  EXPECT_EQ(Ordered({"A", "B", "C", "D"}, {Refers("A", "B"), Refers("B", "A"), Refers("C", "D")}),
+            (std::vector<std::string>{"D", "C", "A", "B"}));
+}
+
+// A stop asked for before the run begins no table and writes nothing; each table says so.
+TEST_F(WholeDatabaseTest, AStopBeforeTheRunBeginsNoTable) {
+  WriteCsvFolder(dir_ / "in", kTables);
+  WholeDatabaseOptions o;
+  o.source = Folder(dkCsv, dir_ / "in");
+  o.destination = Folder(dkCsv, dir_ / "out");
+  WholeDatabaseRun run(o);
+  run.Stop();
+  EXPECT_EQ(run.Run(), 3);
+  for (const TableResult& r : run.Results()) EXPECT_EQ(r.outcome, TableOutcome::kStopped);
+  EXPECT_TRUE(ReadFolder(dir_ / "out").empty());
+}
+
 }  // namespace
 }  // namespace trundle
