@@ -159,6 +159,9 @@ class MainForm : public QMainWindow {
   void BrowseSourceFile(QLineEdit* box, TDataKind kind);
   void BrowseDestTextButtonClick();
   void BrowseDestFile(QLineEdit* box, TDataKind kind);
+  // For a whole database, the folder its files go in, browsed for into `box`; false
+  // when one table is moved and a file is browsed for instead.
+  bool BrowseDestFolder(QLineEdit* box);
   void BrowseDestTextGroupClick();
   void FillTableList(QComboBox* combo, TDataKind kind, bool source);
   // Memo2 to Memo5 and the declared tabs' SQL boxes: the statement that reads the whole `table`,

@@ -373,6 +373,7 @@ void MainForm::BrowseSourceFile(QLineEdit* box, TDataKind kind) {
 }
 
 void MainForm::BrowseDestTextButtonClick() {
+  if (BrowseDestFolder(edit8_)) return;
   const int type = dest_type_->checkedId();
   static const char* const kSuffixes[] = {"csv", "txt", "html"};
   if (type >= 0) save_dialog_.default_suffix = QLatin1String(kSuffixes[type]);
@@ -389,6 +390,7 @@ void MainForm::BrowseDestTextButtonClick() {
 }
 
 void MainForm::BrowseDestFile(QLineEdit* box, TDataKind kind) {
+  if (IsFileKind(kind) && BrowseDestFolder(box)) return;
   const KindDeclaration* declared = FindKind(kind);
   save_dialog_.default_suffix = DefaultSuffix(declared);
   const QString title = declared && declared->Can(kaOneFile) ? tr("Select destination table")

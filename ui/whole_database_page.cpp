@@ -125,6 +125,17 @@ void MainForm::FollowWholeDatabase() {
   }
 }
 
+bool MainForm::BrowseDestFolder(QLineEdit* box) {
+  if (!WholeDatabaseChosen()) return false;
+  FileDialogRequest request;
+  request.save = true;
+  request.title = tr("Select destination folder");
+  request.initial_file = box->text();
+  request.folder = true;
+  if (const auto answer = dialogs_->ChooseFile(this, request)) box->setText(answer->path);
+  return true;
+}
+
 QString MainForm::DescribeWholeDatabase(const JobDescription& d, WholeDatabaseOptions& o) const {
   const QString dest_page = tr("on the Destination page");
   const EndDescription& s = d.source;

@@ -129,7 +129,17 @@ TEST_F(WholeDatabaseTest, TheAllTablesEntryHeadsADatabaseSourcesList) {
   EXPECT_FALSE(Get<QComboBox>("ComboBox3")->isEnabled());
   EXPECT_EQ(Get<QLabel>("Edit8Label")->text(), "Destination Folder (a file for each table)");
   EXPECT_EQ(Get<QLabel>("Edit9Label")->text(), "Destination Folder (a dBase table for each table)");
+  // The dBase tab's browse button asks for a folder, then for a file again.
+  dialogs_->file = FileDialogAnswer{QString::fromStdString(dir_ / "tables"), 0};
+  Get<QTabWidget>("PageControl2")->setCurrentIndex(1);
+  Click("BrowseDestdBaseTable");
+  ASSERT_FALSE(dialogs_->requests.empty());
+  EXPECT_TRUE(dialogs_->requests.back().folder);
+  EXPECT_EQ(dialogs_->requests.back().title, "Select destination folder");
+  EXPECT_EQ(Get<QLineEdit>("Edit9")->text().toStdString(), dir_ / "tables");
   Get<QComboBox>("SourceSqliteTable")->setCurrentIndex(1);
+  Click("BrowseDestdBaseTable");
+  EXPECT_FALSE(dialogs_->requests.back().folder);
   EXPECT_EQ(Get<QLabel>("Edit9Label")->text(), "Destination Table");
   EXPECT_TRUE(Get<QComboBox>("ComboBox3")->isEnabled());
 }
