@@ -162,33 +162,6 @@ TEST_F(WholeDatabaseTest, AWholeSqliteDatabaseBecomesAFolderOfCsvFiles) {
   EXPECT_EQ(Get<QLabel>("SpeedNote")->text(), "2 of 2 tables moved");
 }
 
-// Each table of an Access database arrives as its own file, with as many records as its
-// line on the run page counts; the lines are the tables the database lists.
-TEST_F(WholeDatabaseTest, AWholeAccessDatabaseBecomesAFolderOfCsvFiles) {
-  const std::string fixture = testing::AccessFixture("delTestV2000.mdb");
-  Click("Next1");
-  Get<QTabWidget>("PageControl1")->setCurrentIndex(3);
-  Get<QLineEdit>("Edit4")->setText(QString::fromStdString(fixture));
-  Get<QRadioButton>("SourceAccessVersionGroupItem1")->setChecked(true);
-  EnterTableBox("Edit4", "ComboBox1");
-  QStringList tables = Listed("ComboBox1").mid(1);
-  Get<QComboBox>("ComboBox1")->setCurrentIndex(0);
-  CsvFolder(dir_ / "out");
-  Run();
-  ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
-  auto* list = Get<QTreeWidget>("TableList");
-  ASSERT_EQ(list->topLevelItemCount(), tables.size());
-  for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    const QTreeWidgetItem* row = list->topLevelItem(i);
-    const std::string table = row->text(0).toStdString();
-    EXPECT_TRUE(tables.contains(row->text(0))) << table;
-    EXPECT_EQ(row->text(3), "moved") << table;
-    std::filesystem::remove(dir_ / "cli.csv");
-    CliLog(dir_, {"--source-table", table, fixture, dir_ / "cli.csv"});
-    EXPECT_EQ(ReadFile(dir_ / ("out/" + table + ".csv")), ReadFile(dir_ / "cli.csv")) << table;
-  }
-}
-
 // A table whose file cannot be made fails alone: its line says why, the other arrives,
 // and the box at the end names the table that failed.
 TEST_F(WholeDatabaseTest, AFailingTableShowsFailedWhileTheOthersArrive) {
