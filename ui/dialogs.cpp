@@ -34,6 +34,15 @@ void QtDialogs::ShowMessage(QWidget* parent, const QString& caption, const QStri
 std::optional<FileDialogAnswer> QtDialogs::ChooseFile(QWidget* parent,
                                                       const FileDialogRequest& request) {
   QFileDialog dialog(parent, request.title);
+  if (request.folder) {
+    // A folder the run makes may be typed; one that is there is chosen.
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (!request.initial_file.isEmpty()) dialog.selectFile(request.initial_file);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      return FileDialogAnswer{dialog.selectedFiles().first(), 0};
+    return std::nullopt;
+  }
   dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   // An existing destination gets the new records after its own, so choosing one is no

@@ -18,6 +18,7 @@ struct FileDialogRequest {
   QString default_suffix;      // added to a name typed without one
   QString initial_file;
   bool prompt_to_create = false;  // save: ask before a file that does not exist is made
+  bool folder = false;  // a folder, not a file (filters and suffix unused); it may be new
 };
 
 struct FileDialogAnswer {

@@ -90,6 +90,8 @@ MainForm::MainForm(std::unique_ptr<Dialogs> dialogs, int ppi, QWidget* parent)
   connect(notebook1_, &QStackedWidget::currentChanged, this, &MainForm::Notebook1PageChanged);
 
   ApplyResolution();
+  // Before the naming: the run page's table list is described by its design name too.
+  ConnectWholeDatabase();
   NameForAccessibility();
   UpdatePreviewButton();
   for (const KindDeclaration& declared : Kinds()) {

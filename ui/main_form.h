@@ -38,10 +38,14 @@ class QPlainTextEdit;
 class QPushButton;
 class QStackedWidget;
 class QTabWidget;
+class QTreeWidget;
 
 namespace trundle {
 
 class Gauge;
+class WholeDatabaseRun;
+struct TableResult;
+struct WholeDatabaseOptions;
 
 // The client area's size at `ppi` pixels per inch: as designed at 96; otherwise scaled,
 // then grown by the resolution's percentage plus 3 as long as the window still fits in
@@ -60,6 +64,10 @@ QStringList FileFilters(TDataKind kind);
 // True for a kind whose database is a file here (it holds tables and claims extensions:
 // Access, SQLite); a server's is not.
 bool IsDatabaseFile(TDataKind kind);
+
+// Where a reject file with no destination file to lie beside goes: the current folder,
+// or the home folder when the window was started in a folder it cannot write.
+std::string FolderForFiles();
 
 // Names of the tables of a database; throws with a message for the user when the
 // database cannot be opened.
@@ -159,6 +167,9 @@ class MainForm : public QMainWindow {
   void BrowseSourceFile(QLineEdit* box, TDataKind kind);
   void BrowseDestTextButtonClick();
   void BrowseDestFile(QLineEdit* box, TDataKind kind);
+  // For a whole database, the folder its files go in, browsed for into `box`; false
+  // when one table is moved and a file is browsed for instead.
+  bool BrowseDestFolder(QLineEdit* box);
   void BrowseDestTextGroupClick();
   void FillTableList(QComboBox* combo, TDataKind kind, bool source);
   // Memo2 to Memo5 and the declared tabs' SQL boxes: the statement that reads the whole `table`,
@@ -177,6 +188,25 @@ class MainForm : public QMainWindow {
   void SaveTransfer1Click();
   QString FillPages(const JobDescription& description, bool check_only);
   void ApplyOpenedSettings(JobDescription& description) const;
+  // Whole databases (whole_database_page.cpp): the "(all tables)" entry of the source's
+  // table lists, the destination page that follows it and the run of every table.
+  static QString AllTablesEntry();
+  bool WholeDatabaseChosen() const;
+  void ConnectWholeDatabase();
+  // The destination page for a whole database (a folder or a database, no table) or for
+  // one table, as the source's table box now says.
+  void FollowWholeDatabase();
+  // Fills `options` from the pages; returns the sentence that refuses the run, or empty.
+  QString DescribeWholeDatabase(const JobDescription& description,
+                                WholeDatabaseOptions& options) const;
+  void RunWholeDatabase(const JobDescription& description);
+  void ShowTableRows(const WholeDatabaseRun& run);
+  void ShowTableProgress(const std::string& table, int percent, int64_t records);
+  void ShowTableOutcome(const TableResult& result);
+  // The run page's controls as a run begins (returns whether Trundle had the focus) and
+  // as it ends.
+  bool BeginRunControls();
+  void EndRunControls(bool had_focus);
 
   // Run page.
   void MessageCallback(const std::string& message);
@@ -215,6 +245,7 @@ class MainForm : public QMainWindow {
   bool stop_requested_ = false;
   bool close_after_run_ = false;
   TTrundle* job_ = nullptr;  // the running job, borrowed from TrundleButtonClick
+  WholeDatabaseRun* whole_ = nullptr;  // the running whole database, borrowed likewise
   std::map<TDataKind, TableLister> listers_;
   QHash<const QComboBox*, TableBox> table_boxes_;
   // Per table combo box, the entries whose database last failed to list (said once).
@@ -247,6 +278,7 @@ class MainForm : public QMainWindow {
   QMenu* recent_menu_ = nullptr;
   RunSpeed speed_;       // of the running job
   QPlainTextEdit* log_ = nullptr;
+  QTreeWidget* table_list_ = nullptr;  // TableList: a line per table of a whole database
   Gauge* gauge_ = nullptr;
 
   QPushButton* preview_button_ = nullptr;

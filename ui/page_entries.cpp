@@ -41,6 +41,8 @@ std::string DaoVersion(const QButtonGroup* group) {
   }
 }
 
+}  // namespace
+
 // A reject file with no destination file to lie beside (a server's table, the
 // clipboard) goes in the current folder, where the file dialogs open and trundle-cli
 // puts it, unless the window was started in a folder it cannot write (a launcher may
@@ -49,8 +51,6 @@ std::string FolderForFiles() {
   const QString current = QDir::currentPath();
   return (QFileInfo(current).isWritable() ? current : QDir::homePath()).toStdString();
 }
-
-}  // namespace
 
 bool IsDatabaseFile(TDataKind kind) {
   const KindDeclaration* declared = FindKind(kind);
@@ -71,13 +71,17 @@ void MainForm::FillTableList(QComboBox* combo, TDataKind kind, bool source) {
   const TableLister lister = found == listers_.end() ? TableLister() : found->second;
   // Refilling the list moves the box's text; the text and the SQL that follows it stay.
   const QString text = combo->currentText();
-  auto refill = [combo, &text](const QStringList& items, bool enabled) {
+  // A source's list starts with the entry that moves every table; it stays choosable when
+  // the tables cannot be listed, and the run then says why the database cannot be read.
+  auto refill = [combo, &text, source](const QStringList& items, bool enabled) {
     const QSignalBlocker quiet(combo);
     combo->clear();
+    const int first = source ? 1 : 0;
+    if (source) combo->addItem(AllTablesEntry());
     combo->addItems(items);
     if (!enabled)
       if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
-        for (int i = 0; i < model->rowCount(); ++i) model->item(i)->setEnabled(false);
+        for (int i = first; i < model->rowCount(); ++i) model->item(i)->setEnabled(false);
     combo->setEditText(text);
   };
   if (!lister) {

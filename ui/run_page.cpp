@@ -11,11 +11,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
+#include <QTreeWidget>
 #include <tuple>
 
 #include "engine/locale_format.h"
 #include "front/kinds.h"
 #include "front/register_adaptors.h"
+#include "front/whole_database.h"
 #include "ui/gauge.h"
 #include "ui/main_form.h"
 
@@ -51,6 +53,7 @@ void MainForm::BuildRunPage(QWidget* page) {
   stop_button_->setEnabled(false);
   connect(stop_button_, &QPushButton::clicked, this, [this] {
     if (job_) job_->RequestStop();
+    if (whole_) whole_->Stop();
   });
   if_exists_ = new QButtonGroup(page);
   for (auto [id, name, caption, left] :
@@ -114,6 +117,13 @@ void MainForm::TrundleButtonClick() {
     ShowErrorBox(QString::fromStdString(missing));
     return;
   }
+  // The per-table lines belong to a whole database's run, shown once it is planned.
+  table_list_->hide();
+  log_->setGeometry(Px(16), Px(122), Px(465), Px(114));
+  if (WholeDatabaseChosen()) {
+    RunWholeDatabase(description);
+    return;
+  }
   if (const QString missing = MissingEntry(description); !missing.isEmpty()) {
     RefuseRun(missing);
     return;
@@ -123,22 +133,7 @@ void MainForm::TrundleButtonClick() {
     RefuseRun(QString::fromStdString(same));
     return;
   }
-  // The note may be older than the file: said again as the run starts.
-  ShowDestinationNote();
-  // Disabling the button moves the focus on to Back4; a keyboard user who started the
-  // run gets it back on Trundle, not on a button that leaves the page.
-  const bool had_focus = trundle_button_->hasFocus();
-  trundle_button_->setEnabled(false);
-  // Back would leave a run that goes on behind the source page, whose entries no longer
-  // say what is being moved: the run page stays until the run ends or is stopped.
-  buttons_[3].back->setEnabled(false);
-  hint_->setText(tr("The data move is running. Click Stop to end it."));
-  stop_button_->setEnabled(true);
-  on_error_group_->setEnabled(false);
-  speed_ = RunSpeed();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  running_ = true;
-  stop_requested_ = false;
+  const bool had_focus = BeginRunControls();
   QString error;
   QString set_aside;
   {
@@ -149,7 +144,6 @@ void MainForm::TrundleButtonClick() {
       BuildJob(description, job);
       job.OnMessage = [this](const std::string& message) { MessageCallback(message); };
       job.OnProgress = [this](int32_t percent) { ProgressCallback(percent); };
-      gauge_->SetPosition(0);
       created = CreateMissingDatabase(description.destination);
       if (!created.message.empty()) MessageCallback(created.message);
       job.Execute();
@@ -172,6 +166,37 @@ void MainForm::TrundleButtonClick() {
       MessageCallback(removed);
     job_ = nullptr;
   }
+  EndRunControls(had_focus);
+  if (!error.isEmpty() && !close_after_run_) ShowErrorBox(error);
+  // A run that set records aside has not moved the whole table: it ends with a box that
+  // says so, where a clean run ends quietly.
+  if (error.isEmpty() && !close_after_run_ && !set_aside.isEmpty())
+    dialogs_->ShowMessage(this, windowTitle(), set_aside);
+  if (close_after_run_) close();
+}
+
+bool MainForm::BeginRunControls() {
+  // The note may be older than the file: said again as the run starts.
+  ShowDestinationNote();
+  // Disabling the button moves the focus on to Back4; a keyboard user who started the
+  // run gets it back on Trundle, not on a button that leaves the page.
+  const bool had_focus = trundle_button_->hasFocus();
+  trundle_button_->setEnabled(false);
+  // Back would leave a run that goes on behind the source page, whose entries no longer
+  // say what is being moved: the run page stays until the run ends or is stopped.
+  buttons_[3].back->setEnabled(false);
+  hint_->setText(tr("The data move is running. Click Stop to end it."));
+  stop_button_->setEnabled(true);
+  on_error_group_->setEnabled(false);
+  speed_ = RunSpeed();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  running_ = true;
+  stop_requested_ = false;
+  gauge_->SetPosition(0);
+  return had_focus;
+}
+
+void MainForm::EndRunControls(bool had_focus) {
   running_ = false;
   QApplication::restoreOverrideCursor();
   trundle_button_->setEnabled(true);
@@ -180,12 +205,6 @@ void MainForm::TrundleButtonClick() {
   buttons_[3].back->setEnabled(true);
   hint_->setText(ReadyHint());
   if (had_focus && notebook1_->currentIndex() == 3) trundle_button_->setFocus();
-  if (!error.isEmpty() && !close_after_run_) ShowErrorBox(error);
-  // A run that set records aside has not moved the whole table: it ends with a box that
-  // says so, where a clean run ends quietly.
-  if (error.isEmpty() && !close_after_run_ && !set_aside.isEmpty())
-    dialogs_->ShowMessage(this, windowTitle(), set_aside);
-  if (close_after_run_) close();
 }
 
 namespace {
@@ -336,6 +355,19 @@ QString MainForm::MissingEntry(const JobDescription& d) const {
 void MainForm::ShowDestinationNote() {
   JobDescription description = Describe();
   const TDataKind kind = description.destination.kind;
+  // A whole database meets the destination table by table: which tables are there is
+  // known once the run reaches them, and each is appended to or replaced as chosen.
+  if (WholeDatabaseChosen()) {
+    const EndDescription& t = description.destination;
+    if_exists_->button(1)->setEnabled(CanReplace(kind));
+    if (!CanReplace(kind) && if_exists_->checkedId() == 1) if_exists_->button(0)->setChecked(true);
+    for (QAbstractButton* radio : if_exists_->buttons()) radio->setVisible(kind != dkHtml);
+    destination_note_->setText(
+        tr("Every table goes to %1 by its own name; a table there already is appended to or "
+           "replaced as chosen below.")
+            .arg(QString::fromStdString(IsFileKind(kind) ? t.file : t.database)));
+    return;
+  }
   // A database file is asked; a server is not logged on to for a note: its table exists
   // or the run cannot start.
   const bool ask = IsDatabaseFile(kind);
@@ -406,6 +438,7 @@ bool MainForm::AskToStopRun() {
   close_after_run_ = true;
   // The job ends at the next record boundary; the window closes when Execute returns.
   if (job_) job_->RequestStop();
+  if (whole_) whole_->Stop();
   return true;
 }
 

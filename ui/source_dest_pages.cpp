@@ -94,6 +94,7 @@ QComboBox* MainForm::AddTableCombo(QWidget* tab, const QString& name, const QStr
   // The box's own name is its text; the part that takes the typing is named by the label.
   combo->lineEdit()->setAccessibleName(caption);
   combo->installEventFilter(this);
+  if (lists.source) combo->addItem(AllTablesEntry());
   table_boxes_.insert(combo, lists);
   return combo;
 }
@@ -256,7 +257,10 @@ void MainForm::PreviewButtonClick() {
 void MainForm::ProposeSql(QPlainTextEdit* memo, TDataKind kind, const QString& table) {
   const QString now = memo->toPlainText();
   if (!now.isEmpty() && now != proposed_sql_.value(memo)) return;
-  const QString proposal = QString::fromStdString(ProposedSql(kind, table.toStdString()));
+  // A whole database is read table by table; no one statement reads it.
+  const QString proposal = table == AllTablesEntry()
+                               ? QString()
+                               : QString::fromStdString(ProposedSql(kind, table.toStdString()));
   proposed_sql_[memo] = proposal;
   memo->setPlainText(proposal);
 }
@@ -401,6 +405,7 @@ void MainForm::BrowseSourceFile(QLineEdit* box, TDataKind kind) {
 }
 
 void MainForm::BrowseDestTextButtonClick() {
+  if (BrowseDestFolder(edit8_)) return;
   const int type = dest_type_->checkedId();
   static const char* const kSuffixes[] = {"csv", "txt", "html"};
   if (type >= 0) save_dialog_.default_suffix = QLatin1String(kSuffixes[type]);
@@ -417,6 +422,7 @@ void MainForm::BrowseDestTextButtonClick() {
 }
 
 void MainForm::BrowseDestFile(QLineEdit* box, TDataKind kind) {
+  if (IsFileKind(kind) && BrowseDestFolder(box)) return;
   const KindDeclaration* declared = FindKind(kind);
   save_dialog_.default_suffix = DefaultSuffix(declared);
   const QString title = declared && declared->Can(kaOneFile) ? tr("Select destination table")

@@ -98,8 +98,8 @@ TEST_F(RunPageTest, AnAccessTableMovesAsTheCommandLineMovesIt) {
   Get<QLineEdit>("Edit4")->setText(QString::fromStdString(fixture));
   Get<QRadioButton>("SourceAccessVersionGroupItem1")->setChecked(true);
   Get<QComboBox>("ComboBox1")->setFocus();
-  ASSERT_EQ(Get<QComboBox>("ComboBox1")->findText("Table"), 0);
-  Get<QComboBox>("ComboBox1")->setCurrentIndex(0);
+  ASSERT_EQ(Get<QComboBox>("ComboBox1")->findText("Table"), 1);
+  Get<QComboBox>("ComboBox1")->setCurrentIndex(1);
   EXPECT_EQ(Get<QPlainTextEdit>("Memo4")->toPlainText(), "select * from [Table]");
   Click("Next2");
   Get<QLineEdit>("Edit8")->setText(QString::fromStdString(dir_ / "out.csv"));
@@ -578,7 +578,7 @@ TEST_F(ServerTabTest, TheTableListsComeFromTheDatabase) {
   Get<QLineEdit>("Edit15")->setText(QString::fromStdString(connection_));
   Get<QComboBox>("ComboBox2")->setFocus();
   ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
-  EXPECT_EQ(Listed("ComboBox2"), QStringList({"customers", "orders"}));
+  EXPECT_EQ(Listed("ComboBox2"), QStringList({"(all tables)", "customers", "orders"}));
   EXPECT_EQ(Get<QComboBox>("ComboBox2")->currentText(), "<Select table>");
 
   Click("Next2");

@@ -236,14 +236,14 @@ TEST_F(SqliteTabTest, TheTableListsAreReadFromTheFile) {
   EnterTableBox("SourceSqliteDatabase", "SourceSqliteTable");
   ASSERT_TRUE(dialogs_->errors.empty()) << dialogs_->errors[0].toStdString();
   EXPECT_EQ(Listed("SourceSqliteTable"),
-            QStringList({"customers", "Order \"Lines\"", "from_oslo"}));
+            QStringList({"(all tables)", "customers", "Order \"Lines\"", "from_oslo"}));
   EXPECT_EQ(Get<QComboBox>("SourceSqliteTable")->currentText(), "<Select table>");
-  Get<QComboBox>("SourceSqliteTable")->setCurrentIndex(2);
+  Get<QComboBox>("SourceSqliteTable")->setCurrentIndex(3);
   EXPECT_EQ(Get<QPlainTextEdit>("SourceSqliteSql")->toPlainText(), "select * from \"from_oslo\"");
   // A table made since is listed at the next entry.
   Exec(shop_, "create table later (x);");
   EnterTableBox("SourceSqliteDatabase", "SourceSqliteTable");
-  EXPECT_EQ(Listed("SourceSqliteTable").size(), 4);
+  EXPECT_EQ(Listed("SourceSqliteTable").size(), 5);
 
   Click("Next2");
   ChooseSqliteTab(false);
