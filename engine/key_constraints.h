@@ -18,4 +18,10 @@ std::string KeyConstraintsSql(const TIndexDefs& keys, const TFieldDefs& fields,
                               const std::vector<std::string>& names,
                               const std::function<std::string(const std::string&)>& quote);
 
+// "\"a\", \"b\"": the key's fields as the new table names them, each through `quote`;
+// empty when the key has no fields or one the table lacks.
+std::string KeyColumnsSql(const TIndexDef& key, const TFieldDefs& fields,
+                          const std::vector<std::string>& names,
+                          const std::function<std::string(const std::string&)>& quote);
+
 }  // namespace trundle

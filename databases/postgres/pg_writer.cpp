@@ -153,15 +153,7 @@ void PgWriter::CreateTable(const std::string& table, const TFieldDefs& fields,
   // this table's schema, or the server's own name when that one is taken.
   for (const TIndexDef& key : keys) {
     if (key.Primary || key.Unique || key.Fields.empty()) continue;
-    std::string columns;
-    for (const std::string& field : key.Fields) {
-      const int at = FindFieldIndex(fields, field);
-      if (at < 0) {
-        columns.clear();
-        break;
-      }
-      columns += (columns.empty() ? "" : ", ") + db_.Quote(names[static_cast<size_t>(at)]);
-    }
+    const std::string columns = KeyColumnsSql(key, fields, names, [this](const std::string& name) { return db_.Quote(name); });
     if (columns.empty()) continue;
     const std::string create = " on " + db_.Quote(table_) + " (" + columns + ")";
     const PgResult taken = db_.ExecParams(

@@ -128,6 +128,18 @@ void TOracleSession::LogOn() {
     LogOff();
     throw TrundleError("The server cannot work in transactions: " + message);
   }
+  // MariaDB and MySQL take a 0 written into an AUTO_INCREMENT field for "the next number"
+  // unless told otherwise: a source's own 0 would arrive as another value.
+  if (IsMySqlFamily()) {
+    try {
+      ExecuteDirect(
+          "set session sql_mode = concat_ws(',', nullif(@@session.sql_mode, ''), "
+          "'NO_AUTO_VALUE_ON_ZERO')");
+    } catch (const std::exception& e) {
+      LogOff();
+      throw TrundleError(std::string("The server refused the session's settings: ") + e.what());
+    }
+  }
 }
 
 void TOracleSession::Connect(const std::string& text) {

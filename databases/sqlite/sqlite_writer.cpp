@@ -154,15 +154,7 @@ void SqliteWriter::CreateIndexes(const std::string& table, const TIndexDefs& key
                                  const TFieldDefs& fields, const std::vector<std::string>& names) {
   for (const TIndexDef& key : keys) {
     if (key.Primary || key.Unique || key.Fields.empty()) continue;
-    std::string columns;
-    for (const std::string& field : key.Fields) {
-      const int at = FindFieldIndex(fields, field);
-      if (at < 0) {
-        columns.clear();
-        break;
-      }
-      columns += (columns.empty() ? "" : ", ") + QuoteSqlName(names[static_cast<size_t>(at)]);
-    }
+    const std::string columns = KeyColumnsSql(key, fields, names, QuoteSqlName);
     if (columns.empty()) continue;
     const std::string wanted = key.Name.empty() ? table + "_index" : key.Name;
     std::string name = wanted;
