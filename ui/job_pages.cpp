@@ -23,18 +23,6 @@ const QStringList kJobFilters = {QStringLiteral("Transfer (*.json)"),
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-// Selects item `id` of an exclusive radio group, or none for -1.
-void Select(QButtonGroup* group, int id) {
-  if (id >= 0) {
-    group->button(id)->setChecked(true);
-    return;
-  }
-  if (!group->checkedButton()) return;
-  group->setExclusive(false);
-  group->checkedButton()->setChecked(false);
-  group->setExclusive(true);
-}
-
 int DaoItem(const std::string& dao) { return dao == "dao35" ? 0 : dao == "dao36" ? 1 : -1; }
 
 // The password an opened end's variable gives, or empty.
@@ -125,7 +113,7 @@ QString MainForm::FillPages(const JobDescription& d, bool check_only) {
     case dkText:
       source_tabs_->setCurrentIndex(0);
       edit1_->setText(Q(s.file));
-      Select(source_type_, s.kind == dkCsv ? 0 : s.kind == dkText ? 1 : -1);
+      SelectItem(source_type_, s.kind == dkCsv ? 0 : s.kind == dkText ? 1 : -1);
       break;
     case dkDBase:
       source_tabs_->setCurrentIndex(1);
@@ -140,7 +128,7 @@ QString MainForm::FillPages(const JobDescription& d, bool check_only) {
     case dkAccess:
       source_tabs_->setCurrentIndex(3);
       edit4_->setText(Q(s.database));
-      Select(source_access_version_, DaoItem(s.dao_version));
+      SelectItem(source_access_version_, DaoItem(s.dao_version));
       edit6_->setText(PasswordOfVariable(s));
       combo1_->setEditText(Q(s.table));
       memo4_->setPlainText(Q(s.sql));
@@ -167,7 +155,8 @@ QString MainForm::FillPages(const JobDescription& d, bool check_only) {
     case dkHtml:
       dest_tabs_->setCurrentIndex(0);
       edit8_->setText(Q(t.file));  // proposes a title, replaced below
-      Select(dest_type_, t.kind == dkCsv ? 0 : t.kind == dkText ? 1 : t.kind == dkHtml ? 2 : -1);
+      SelectItem(dest_type_,
+                 t.kind == dkCsv ? 0 : t.kind == dkText ? 1 : t.kind == dkHtml ? 2 : -1);
       edit7_->setText(Q(d.html_title));
       edit12_->setText(Q(d.html_banner));
       clipboard_check_->setChecked(d.clipboard);
@@ -184,7 +173,7 @@ QString MainForm::FillPages(const JobDescription& d, bool check_only) {
       dest_tabs_->setCurrentIndex(3);
       edit11_->setText(Q(t.database));
       create_database_check_->setChecked(t.create_database);
-      Select(dest_access_version_, DaoItem(t.dao_version));
+      SelectItem(dest_access_version_, DaoItem(t.dao_version));
       edit5_->setText(PasswordOfVariable(t));
       combo3_->setEditText(Q(t.table));
       break;

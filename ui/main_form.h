@@ -43,6 +43,10 @@ class QTreeWidget;
 namespace trundle {
 
 class Gauge;
+
+// Selects item `id` of a radio group, or none for -1 (which an exclusive group refuses
+// unless told otherwise).
+void SelectItem(QButtonGroup* group, int id);
 class WholeDatabaseRun;
 struct TableResult;
 struct WholeDatabaseOptions;

@@ -33,6 +33,14 @@ const QStringList kDestTextFilters = {
     QStringLiteral("Comma delimited (*.csv)"), QStringLiteral("Tab delimited (*.txt)"),
     QStringLiteral("Html (*.html)"), QStringLiteral("All files (*.*)")};
 
+// The suffix a name typed without one gets: the kind's first extension.
+QString DefaultSuffix(const KindDeclaration* kind) {
+  if (!kind || kind->extensions.empty()) return {};
+  return QString::fromStdString(kind->extensions.front()).mid(1);
+}
+
+}  // namespace
+
 // Selects item `id` of a radio group, or none for -1 (which an exclusive group refuses
 // unless told otherwise).
 void SelectItem(QButtonGroup* group, int id) {
@@ -45,14 +53,6 @@ void SelectItem(QButtonGroup* group, int id) {
   group->checkedButton()->setChecked(false);
   group->setExclusive(true);
 }
-
-// The suffix a name typed without one gets: the kind's first extension.
-QString DefaultSuffix(const KindDeclaration* kind) {
-  if (!kind || kind->extensions.empty()) return {};
-  return QString::fromStdString(kind->extensions.front()).mid(1);
-}
-
-}  // namespace
 
 QStringList FileFilters(TDataKind kind) {
   QStringList filters;

@@ -12,19 +12,6 @@
 namespace trundle {
 namespace {
 
-struct MapRun {
-  int status = -1;
-  std::string err;
-};
-
-MapRun RunMapped(const ScratchFolder& dir, const std::vector<std::string>& args) {
-  std::string command = "cd '" + dir.path() + "' && '" + TRUNDLE_CLI + "'";
-  for (const std::string& a : args) command += " '" + a + "'";
-  command += " >'" + dir / "log" + "' 2>'" + dir / "err" + "' </dev/null";
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir / "err")};
-}
-
 constexpr char kPeople[] = "Id,Name,Secret\n1,Ann,x1\n2,Bob,y2\n";
 
 // Each destination kind, created by the run and then appended to, holds the renamed field
@@ -42,10 +29,11 @@ TEST(CliMapTest, RenamedAndLeftOutFieldsReachEachDestination) {
     WriteFile(dir / "in.csv", kPeople);
     std::vector<std::string> args = {"in.csv", c.dest, "--map", "name=Full, secret=-"};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
-    for (int run = 0; run < 2; ++run) ASSERT_EQ(RunMapped(dir, args).status, 0) << ReadFile(dir / "log");
+    for (int run = 0; run < 2; ++run)
+      ASSERT_EQ(RunCli(dir, args).status, 0) << ReadFile(dir / "stdout");
     std::vector<std::string> back = c.read_back;
     back.push_back("back.csv");
-    ASSERT_EQ(RunMapped(dir, back).status, 0) << ReadFile(dir / "log");
+    ASSERT_EQ(RunCli(dir, back).status, 0) << ReadFile(dir / "stdout");
     const std::string text = UpperAscii(ReadFile(dir / "back.csv"));
     const std::string header = text.substr(0, text.find('\n'));
     EXPECT_NE(header.find("\"FULL\""), std::string::npos) << header;
@@ -74,16 +62,16 @@ TEST(CliMapTest, AMapThatDoesNotFitIsAUsageErrorBeforeAnyRecord) {
         Case{"=x", "needs a source field and a new name"},
         Case{"name=a,NAME=b", "--map names the field NAME twice"}}) {
     SCOPED_TRACE(c.map);
-    const MapRun run = RunMapped(dir, {"in.csv", "out.dbf", "--map", c.map});
+    const CliRun run = RunCli(dir, {"in.csv", "out.dbf", "--map", c.map});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "out.dbf"));
   }
   // An existing destination is left as it was: the map is checked on the first record,
   // before it is written.
-  ASSERT_EQ(RunMapped(dir, {"in.csv", "out.csv"}).status, 0);
+  ASSERT_EQ(RunCli(dir, {"in.csv", "out.csv"}).status, 0);
   const std::string before = ReadFile(dir / "out.csv");
-  EXPECT_EQ(RunMapped(dir, {"in.csv", "out.csv", "--map", "nick=N"}).status, 2);
+  EXPECT_EQ(RunCli(dir, {"in.csv", "out.csv", "--map", "nick=N"}).status, 2);
   EXPECT_EQ(ReadFile(dir / "out.csv"), before);
 }
 

@@ -23,37 +23,6 @@
 namespace trundle {
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-CliRun RunCli(const ScratchFolder& dir, const std::vector<std::string>& args,
-              const std::string& env = "") {
-  std::string command("cd ");
-  command += ShellQuote(dir.path());
-  command += " && env -u DISPLAY -u WAYLAND_DISPLAY ";
-  command += env;
-  command += ' ';
-  command += ShellQuote(TRUNDLE_CLI);
-  for (const std::string& a : args) command.append(" ").append(ShellQuote(a));
-  command.append(" >").append(ShellQuote(dir / "stdout"));
-  command.append(" 2>").append(ShellQuote(dir / "stderr")).append(" </dev/null");
-  const int raw = std::system(command.c_str());
-  CliRun run;
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = ReadFile(dir / "stdout");
-  run.err = ReadFile(dir / "stderr");
-  return run;
-}
-
 // The source given again as DEST, by another path or through a link, is refused before
 // anything is opened: the file is not appended to itself.
 TEST(CliTest, TheSourceAsItsOwnDestinationIsRefused) {

@@ -14,12 +14,6 @@
 
 namespace trundle {
 
-inline std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 // The lines of a log with the clock readings taken out: two runs never start in the
 // same second for certain.
 inline QStringList WithoutTimes(QStringList lines) {

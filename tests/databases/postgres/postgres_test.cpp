@@ -344,13 +344,9 @@ TEST_F(PostgresTest, PasswordsStayOutOfLocationsAndMessages) {
   }
 }
 
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-int RunCli(const ScratchFolder& dir, const std::vector<std::string>& args) {
+// trundle-cli with the password in TRUNDLE_PW and none from libpq; its output is added to
+// dir/log.
+int LoggedCli(const ScratchFolder& dir, const std::vector<std::string>& args) {
   std::string command = "cd ";
   command += ShellQuote(dir.path());
   command += " && env PGPASSWORD= TRUNDLE_PW=";
@@ -371,17 +367,17 @@ TEST_F(PostgresTest, TheCommandLineCarriesACsvThroughTheServer) {
   const std::string csv =
       "ID,NAME,NOTE\r\n1,Ann,\"tab\there\"\r\n2,\"Bo \"\"B\"\"\",\"two\nlines\\\"\r\n";
   WriteFile(dir / "in.csv", csv);
-  EXPECT_EQ(RunCli(dir, {"in.csv", uri_, "--dest-table", t, "--dest-password-env", "TRUNDLE_PW",
+  EXPECT_EQ(LoggedCli(dir, {"in.csv", uri_, "--dest-table", t, "--dest-password-env", "TRUNDLE_PW",
                          "--create-table"}),
             0)
       << ReadFile(dir / "log");
   EXPECT_EQ(
-      RunCli(dir, {"--source-table", t, "--source-password-env", "TRUNDLE_PW", uri_, "out.csv"}), 0)
+      LoggedCli(dir, {"--source-table", t, "--source-password-env", "TRUNDLE_PW", uri_, "out.csv"}), 0)
       << ReadFile(dir / "log");
   EXPECT_EQ(ReadFile(dir / "out.csv"),
             "\"ID\",\"NAME\",\"NOTE\"\r\n\"1\",\"Ann\",\"tab\there\"\r\n"
             "\"2\",\"Bo \"\"B\"\"\",\"two\nlines\\\"\r\n");
-  EXPECT_EQ(RunCli(dir, {"in.csv", "postgresql://trundle:pw@127.0.0.1:" + port_ + "/trundle",
+  EXPECT_EQ(LoggedCli(dir, {"in.csv", "postgresql://trundle:pw@127.0.0.1:" + port_ + "/trundle",
                          "--dest-table", t}),
             2);
   EXPECT_EQ(ReadFile(dir / "log").find("pw@"), std::string::npos);
@@ -403,14 +399,14 @@ TEST_F(PostgresTest, AWholeFolderGoesIntoTheServerAndBack) {
   }
   const std::vector<std::string> args = {"--all-tables", "--jobs", "2", "--dest-password-env",
                                          "TRUNDLE_PW", "in", uri_};
-  ASSERT_EQ(RunCli(dir, args), 0) << ReadFile(dir / "log");
+  ASSERT_EQ(LoggedCli(dir, args), 0) << ReadFile(dir / "log");
   for (size_t t = 0; t < names.size(); ++t)
     EXPECT_EQ(Column("select count(*) from " + admin_->Quote(names[t])),
               std::vector<std::string>{std::to_string(t * 500 + 1)});
-  ASSERT_EQ(RunCli(dir, args), 0) << ReadFile(dir / "log");
+  ASSERT_EQ(LoggedCli(dir, args), 0) << ReadFile(dir / "log");
   EXPECT_EQ(Column("select count(*) from " + admin_->Quote(names[2])),
             std::vector<std::string>{"2002"});
-  ASSERT_EQ(RunCli(dir, {"--all-tables", "--tables", names[1], "--source-password-env",
+  ASSERT_EQ(LoggedCli(dir, {"--all-tables", "--tables", names[1], "--source-password-env",
                          "TRUNDLE_PW", "--dest-kind", "csv", uri_, "out"}),
             0)
       << ReadFile(dir / "log");
@@ -437,7 +433,7 @@ TEST_F(PostgresTest, ABatchUndoneBySerializationFailureIsSentAgain) {
   for (int i = 1; i <= 2500; ++i) csv += std::to_string(i) + ",n" + std::to_string(i) + "\r\n";
   WriteFile(dir / "in.csv", csv);
   // Record 1500 is in the third batch of 700.
-  EXPECT_EQ(RunCli(dir, {"in.csv", uri_, "--dest-table", t, "--dest-password-env", "TRUNDLE_PW",
+  EXPECT_EQ(LoggedCli(dir, {"in.csv", uri_, "--dest-table", t, "--dest-password-env", "TRUNDLE_PW",
                          "--batch-size", "700"}),
             0)
       << ReadFile(dir / "log");
@@ -460,13 +456,13 @@ TEST_F(PostgresTest, TheCommandLineCreatesATableOnlyWhenAsked) {
   WriteFile(dir / "in.csv", "ID,NAME\r\n1,Ann\r\n");
   const std::vector<std::string> to_server = {"in.csv", uri_, "--dest-table", t,
                                               "--dest-password-env", "TRUNDLE_PW"};
-  EXPECT_EQ(RunCli(dir, to_server), 1);
+  EXPECT_EQ(LoggedCli(dir, to_server), 1);
   EXPECT_NE(ReadFile(dir / "log").find("Can't create a PostgreSQL table unless asked to"),
             std::string::npos);
   std::vector<std::string> create = to_server;
   create.push_back("--create-table");
-  EXPECT_EQ(RunCli(dir, create), 0) << ReadFile(dir / "log");
-  EXPECT_EQ(RunCli(dir, create), 0) << ReadFile(dir / "log");
+  EXPECT_EQ(LoggedCli(dir, create), 0) << ReadFile(dir / "log");
+  EXPECT_EQ(LoggedCli(dir, create), 0) << ReadFile(dir / "log");
   EXPECT_EQ(Column("select count(*) from " + admin_->Quote(t)), std::vector<std::string>{"2"});
   const std::string log = ReadFile(dir / "log");
   const size_t statement = log.find("create table " + admin_->Quote(t));
@@ -477,7 +473,7 @@ TEST_F(PostgresTest, TheCommandLineCreatesATableOnlyWhenAsked) {
 
   // An Access table with a currency field and a key goes by way of dBase and straight in.
   const std::string access = std::string(TRUNDLE_FIXTURES) + "/access/testV2000.mdb";
-  EXPECT_EQ(RunCli(dir, {access, "--source-table", "Table1", "typed.dbf"}), 0)
+  EXPECT_EQ(LoggedCli(dir, {access, "--source-table", "Table1", "typed.dbf"}), 0)
       << ReadFile(dir / "log");
   for (const auto& [source, name] :
        {std::pair<std::vector<std::string>, std::string>{{"typed.dbf"}, "dbf"},
@@ -489,7 +485,7 @@ TEST_F(PostgresTest, TheCommandLineCreatesATableOnlyWhenAsked) {
                                  std::string("--dest-password-env"), std::string("TRUNDLE_PW"),
                                  std::string("--create-table")})
       args.push_back(a);
-    ASSERT_EQ(RunCli(dir, args), 0) << ReadFile(dir / "log");
+    ASSERT_EQ(LoggedCli(dir, args), 0) << ReadFile(dir / "log");
     EXPECT_EQ(Column("select concat_ws('|', \"A\", \"B\", \"E\", \"F\", "
                      "trim_scale(\"H\"::numeric), \"I\") from " + admin_->Quote(table) +
                      " order by \"A\""),
@@ -538,7 +534,7 @@ TEST_F(PostgresTest, RefusedRecordsAreSetAsideAndTheRestOfTheirBatchesArrive) {
     csv += "\r\n";
   }
   WriteFile(dir / "in.csv", csv);
-  EXPECT_EQ(RunCli(dir, {"--on-error", "skip", "--reject-file", "rejects.csv", "in.csv", uri_,
+  EXPECT_EQ(LoggedCli(dir, {"--on-error", "skip", "--reject-file", "rejects.csv", "in.csv", uri_,
                          "--dest-table", t, "--dest-password-env", "TRUNDLE_PW"}),
             4)
       << ReadFile(dir / "log");

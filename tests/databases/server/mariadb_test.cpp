@@ -23,12 +23,6 @@ namespace {
 
 constexpr char kPassword[] = "trundle-pw";
 
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 class MariadbTest : public ::testing::Test {
  protected:
   void SetUp() override {
