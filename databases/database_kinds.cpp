@@ -2,6 +2,7 @@
 
 #include "databases/access/access_relations.h"
 #include "databases/access/trundle_access.h"
+#include "databases/server/server_keys.h"
 #include "databases/server/server_relations.h"
 #include "databases/server/trundle_oracle.h"
 #include "databases/table_list.h"
@@ -67,7 +68,7 @@ KindDeclaration ServerKind() {
                 kaHoldsTables | kaReadBack;
   k.make = [] { return std::make_unique<TTrundleOracle>(); };
   k.list_tables = ListServerTables;
-  // Relationships are not read from a server through ODBC (SQLForeignKeys is not asked).
+  k.list_relationships = ListServerRelationships;
   k.add_relationships = AddServerRelationships;
   return k;
 }

@@ -1,7 +1,9 @@
 #include "databases/server/trundle_oracle.h"
 
 #include <climits>
+#include <optional>
 
+#include "databases/server/server_keys.h"
 #include "databases/server/server_types.h"
 #include "engine/adaptor_registry.h"
 #include "engine/errors.h"
@@ -37,6 +39,8 @@ bool TTrundleOracle::OpenTable() {
       data_set_->SQL = "select * from " + session_->QuotedTableName(TableName);
     else
       data_set_->SQL = Sql;
+    keys_.clear();
+    if (!destination_ && Sql.empty() && !TableName.empty()) ReadKeys();
     data_set_->Open();
     SendNotes();
     const int64_t count = data_set_->RecordCount();
@@ -149,6 +153,23 @@ void TTrundleOracle::Rollback() { data_set_->RollbackBatch(); }
 TFieldDefs TTrundleOracle::SourceFieldDefs(const TextLength& /*measure_widths*/) {
   if (!data_set_->Active()) return {};
   return data_set_->FieldDefs();
+}
+
+TIndexDefs TTrundleOracle::SourceIndexDefs() { return keys_; }
+
+void TTrundleOracle::ReadKeys() {
+  // Read before the records are, while no result is open on the connection.
+  try {
+    std::optional<TIndexDefs> keys = ReadServerKeys(*session_, TableName);
+    if (keys)
+      keys_ = std::move(*keys);
+    else if (FirstTimeToldOf("keys " + session_->DbmsName()))
+      SendMessage("The keys of " + session_->DbmsName() +
+                  " tables cannot be read through its ODBC driver (it has no SQLPrimaryKeys "
+                  "or SQLStatistics): tables made from them get none");
+  } catch (const TrundleError& e) {
+    SendMessage(session_->Scrub(e.what()) + ": the table is copied without its keys");
+  }
 }
 
 void TTrundleOracle::SendNotes() {

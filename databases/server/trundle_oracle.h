@@ -47,17 +47,23 @@ class TTrundleOracle : public TTrundleUnknown {
   bool RollsBackOpenBatch() const override { return true; }
   bool MayUndoBatch() const override { return true; }
   TFieldDefs SourceFieldDefs(const TextLength& measure_widths) override;
+  // A table read whole (TableName, no Sql): its primary key and unique indexes as the
+  // driver's catalogue gives them (server_keys.h), read when it was opened; empty for a
+  // statement's result or when the driver cannot tell (said once in the log).
+  TIndexDefs SourceIndexDefs() override;
 
   TOracleDataSet& DataSet() { return *data_set_; }
   TOracleSession& Session() { return *session_; }
 
  private:
   void SendNotes();
+  void ReadKeys();
 
   std::unique_ptr<TOracleDataSet> data_set_;
   std::unique_ptr<TOracleSession> session_;
   FieldNameMapper mapper_;
   bool mapper_ready_ = false;
+  TIndexDefs keys_;                        // a source table's, see SourceIndexDefs
   std::vector<std::string> created_from_;  // the source's names of a table created here
   bool destination_ = false;  // PrepareDestination was called
 };
