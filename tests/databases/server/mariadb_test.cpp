@@ -4,6 +4,7 @@
 // text, and the password in no output.
 #include <gtest/gtest.h>
 #include <sqlext.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -415,6 +416,55 @@ TEST_F(MariadbTest, RelationshipsAreAddedAndADirtyOneSaysWhy) {
                    "information_schema.referential_constraints where constraint_schema = "
                    "'trundle' and table_name in ('" + clean + "', '" + dirty + "')"),
             std::vector<std::string>{Table("fk_clean") + " CASCADE"});
+}
+
+// A whole database from MariaDB into a new SQLite file: each table keeps its primary key
+// and unique index, and the foreign key (two pairs, in key order, with its rule) is in
+// SQLite's catalogue.
+TEST_F(MariadbTest, AllTablesCarryKeysAndAForeignKeyIntoSqlite) {
+  const std::string parent = Table("parent"), child = Table("child");
+  Exec("drop table if exists " + child + ", " + parent);
+  Create(parent, "(a integer not null, b integer not null, code varchar(10), "
+                 "primary key (b, a), unique key " + Table("code") + " (code))");
+  Create(child, "(id integer primary key, x integer, y integer, constraint " + Table("fk") +
+                    " foreign key (y, x) references " + parent + " (b, a) on delete cascade)");
+  Exec("insert into " + parent + " values (1, 2, 'one'), (3, 4, 'two')");
+  Exec("insert into " + child + " values (10, 1, 2), (11, 3, 4), (12, null, null)");
+  ASSERT_EQ(Cli({"--all-tables", "--tables", parent + "," + child, "--source-kind", "odbc",
+                 "--source-user", "trundle", "--source-password-env", "TRUNDLE_PW", server_,
+                 "out.sqlite"}),
+            0)
+      << ReadFile(dir / "log");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((dir / "out.sqlite").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
+  const auto rows = [db](const std::string& sql) {
+    std::vector<std::string> out;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
+      return std::vector<std::string>{sqlite3_errmsg(db)};
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      std::string row;
+      for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+        const unsigned char* text = sqlite3_column_text(statement, i);
+        if (i) row += '|';
+        row += text ? reinterpret_cast<const char*>(text) : "NULL";
+      }
+      out.push_back(row);
+    }
+    sqlite3_finalize(statement);
+    return out;
+  };
+  EXPECT_EQ(rows("select \"table\", \"from\", \"to\", on_delete from pragma_foreign_key_list('" +
+                 child + "') order by seq"),
+            (std::vector<std::string>{parent + "|y|b|CASCADE", parent + "|x|a|CASCADE"}));
+  EXPECT_EQ(rows("select name from pragma_table_info('" + parent + "') where pk > 0 order by pk"),
+            (std::vector<std::string>{"b", "a"}));
+  EXPECT_EQ(rows("select count(*) from pragma_index_list('" + parent + "') where \"unique\""),
+            std::vector<std::string>{"2"});
+  EXPECT_EQ(rows("select count(*) from " + child), std::vector<std::string>{"3"});
+  EXPECT_EQ(rows("pragma foreign_key_check"), std::vector<std::string>{});
+  sqlite3_close(db);
 }
 
 }  // namespace
