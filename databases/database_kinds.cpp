@@ -47,7 +47,7 @@ KindDeclaration AccessKind() {
   k.make = [] { return std::make_unique<TTrundleAccess>(); };
   k.list_tables = ListAccessTables;
   k.list_relationships = ListAccessRelationships;
-  // add_relationships is not built for Access yet: the kind says it holds none.
+  k.add_relationships = AddAccessRelationships;
   return k;
 }
 

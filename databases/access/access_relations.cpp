@@ -8,6 +8,8 @@
 
 #include "databases/access/dao.h"
 #include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_page_store.h"
+#include "databases/access/jet/jet_relationship.h"
 #include "engine/errors.h"
 
 namespace trundle {
@@ -96,6 +98,41 @@ TRelationDefs ListAccessRelationships(const ConnectionFields& connection) {
     if (whole) out.push_back(std::move(def));
   }
   return out;
+}
+
+std::vector<std::string> AddAccessRelationships(const ConnectionFields& connection,
+                                                const TRelationDefs& relations) {
+  {
+    // Opened first, so that a file we cannot open (or whose password is wrong) is an error.
+    TDAODatabase database;
+    database.DatabaseName = connection.database;
+    database.Password = connection.password;
+    // The file's own format is what counts here: a run that named no DAO version wrote
+    // a Jet 4 database.
+    const std::optional<int> version = DaoVersionFromName(connection.dao_version);
+    database.DAOVersion = version ? *version : kDao36;
+    database.Open();
+  }
+  std::vector<std::string> lines;
+  for (const TRelationDef& rel : relations) {
+    std::string fields, ref_fields;
+    for (const std::string& f : rel.Fields) fields += (fields.empty() ? "" : ", ") + f;
+    for (const std::string& f : rel.RefFields) ref_fields += (ref_fields.empty() ? "" : ", ") + f;
+    try {
+      // Each relationship in a batch of its own, read afresh: one refused leaves the
+      // others made.
+      std::unique_ptr<jet::PageStore> store = jet::PageStore::Open(connection.database);
+      const std::unique_ptr<jet::JetDatabase> jet = jet::JetDatabase::Open(connection.database);
+      jet::AddRelationship(*store, *jet,
+                           {rel.Name, rel.Table, rel.Fields, rel.RefTable, rel.RefFields,
+                            rel.CascadeUpdate, rel.CascadeDelete});
+    } catch (const TrundleError& e) {
+      lines.push_back("The relationship " + rel.Name + " (" + rel.Table + " (" + fields +
+                      ") to " + rel.RefTable + " (" + ref_fields + ")) was not made in " +
+                      connection.database + ": " + e.what());
+    }
+  }
+  return lines;
 }
 
 }  // namespace trundle

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/field_types.h"
 #include "engine/kind.h"
@@ -24,5 +25,12 @@ inline constexpr int64_t kRelationDeleteCascade = 0x1000;
 // database without MSysRelationships has none. Throws TrundleError naming the file when
 // the database cannot be opened or its catalogue read.
 TRelationDefs ListAccessRelationships(const ConnectionFields& connection);
+
+// Makes each relationship an enforced one of the database (jet_relationship.h), each in
+// a batch of its own, once the tables' records are in; a line for each one not made,
+// naming it and why (a Jet 3 file, a missing key, a record without its parent). Throws
+// TrundleError when the database cannot be opened.
+std::vector<std::string> AddAccessRelationships(const ConnectionFields& connection,
+                                                const TRelationDefs& relations);
 
 }  // namespace trundle

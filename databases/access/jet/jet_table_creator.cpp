@@ -252,6 +252,14 @@ std::vector<uint32_t> WriteUsageMaps(PageStore& store, size_t count) {
   return pointers;
 }
 
+}  // namespace
+
+std::vector<uint32_t> WriteEmptyUsageMaps(PageStore& store, size_t count) {
+  return WriteUsageMaps(store, count);
+}
+
+namespace {
+
 // A row of a catalogue table: values by column name, Null elsewhere.
 std::vector<Variant> CatalogueRow(const TableDef& def,
                                   const std::vector<std::pair<const char*, Variant>>& values) {

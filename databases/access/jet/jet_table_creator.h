@@ -98,6 +98,9 @@ std::vector<std::vector<uint8_t>> TableDefinitionPages(const Format& format,
                                                        const std::vector<uint8_t>& bytes,
                                                        const std::vector<uint32_t>& numbers);
 
+// Usage maps as Access makes them for a new table (inline, nothing marked) on data pages
+// of their own, in the store's open batch; their row pointers in order.
+std::vector<uint32_t> WriteEmptyUsageMaps(PageStore& store, size_t count);
 // The catalogue's property value (LvProp) of the new table: each column's Required and,
 // for Text and Memo, AllowZeroLength ("MR2\0" Jet 4, "KKD\0" Jet 3; see jet_props.h).
 std::string ColumnPropertiesValue(const std::vector<NewColumn>& columns, bool jet3,

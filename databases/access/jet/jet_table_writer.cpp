@@ -477,9 +477,14 @@ void TableWriter::OpenForeignKeys(const JetDatabase& db) {
       fk->parent_name = parent->name;
     }
     const TableDef& pd = *fk->parent;
-    if (l.related_index < 0 || size_t(l.related_index) >= pd.logical_indexes.size())
+    // The related index is named by its number, not by its place in the list (which
+    // goes by name).
+    const auto partner =
+        std::find_if(pd.logical_indexes.begin(), pd.logical_indexes.end(),
+                     [&l](const LogicalIndex& other) { return other.number == l.related_index; });
+    if (partner == pd.logical_indexes.end())
       throw TrundleError(about + "table " + fk->parent_name + " lacks the index it names");
-    const int physical = pd.logical_indexes[size_t(l.related_index)].physical;
+    const int physical = partner->physical;
     fk->parent_index = &pd.indexes[size_t(physical)];
     const PhysicalIndex& ci = *fk->child->def;
     if (ci.columns.size() != fk->parent_index->columns.size())

@@ -171,6 +171,7 @@ TableDef ReadTableDef(const PageFile& file, const Format& format, uint32_t page,
       fail("its index " + std::to_string(i) + " refers to physical index " +
            std::to_string(physical) + " of " + std::to_string(num_real_idx));
     l.physical = int(physical);
+    l.number = int(Get32(b));
     // The side byte: 1 on the referred-to table, 2 on the referring one (indexTestV2000:
     // Table1's keys into Table2 and Table3 hold 2, their partner indexes there 1).
     l.referencing = b[8] == 2;

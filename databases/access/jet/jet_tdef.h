@@ -49,10 +49,11 @@ inline constexpr uint8_t kIndexRequired = 0x08;
 // A logical index: a name the table's indexes, primary key and relationships go by.
 struct LogicalIndex {
   std::string name;
+  int number = 0;             // the table's number for it, which related_index names
   int physical = 0;           // into TableDef::indexes
   uint8_t kind = 0;           // kIndexPrimaryKey, kIndexForeignKey or 0 (plain)
   uint32_t related_table = 0; // foreign keys: the TDEF page of the other table
-  int related_index = 0;      //   and its logical index there
+  int related_index = 0;      //   and the number of its logical index there
   // Foreign keys: true on the table whose rows refer to the other's key (the
   // relationship's "many" side, whose rows need a parent), false on the side whose key
   // is referred to. Each side of an enforced relationship has such an index.
