@@ -2,10 +2,13 @@
 // mdb-export reads from the same files' MSysRelationships.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "access_test_util.h"
 #include "databases/access/access_relations.h"
 #include "databases/database_kinds.h"
 #include "engine/errors.h"
+#include "tests/test_files.h"
 
 namespace trundle {
 namespace {
@@ -71,12 +74,27 @@ TEST(AccessRelationsTest, NoRelationshipsAndNoFile) {
   }
 }
 
-// The Access kind lists relationships; it does not claim to make them.
-TEST(AccessRelationsTest, TheAccessKindListsRelationshipsAndMakesNone) {
+// The Access kind lists relationships and makes them: one it cannot make (a name the
+// file holds already) is a line naming it and why, and the file is left as it was; a
+// file that is not there is an error.
+TEST(AccessRelationsTest, TheAccessKindListsAndMakesRelationships) {
   const KindDeclaration k = AccessKind();
   ASSERT_TRUE(k.list_relationships);
-  EXPECT_EQ(k.list_relationships(Fixture("indexTestV2000.mdb")).size(), 2u);
-  EXPECT_FALSE(k.add_relationships);
+  const TRelationDefs listed = k.list_relationships(Fixture("indexTestV2000.mdb"));
+  EXPECT_EQ(listed.size(), 2u);
+  ASSERT_TRUE(k.add_relationships);
+  ScratchFolder dir;
+  ConnectionFields c = Fixture("indexTestV2000.mdb");
+  std::filesystem::copy_file(c.database, dir / "copy.mdb");
+  c.database = dir / "copy.mdb";
+  const std::string before = ReadFile(c.database);
+  const std::vector<std::string> lines = k.add_relationships(c, {listed[0]});
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("Table2Table1"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("already"), std::string::npos) << lines[0];
+  EXPECT_TRUE(ReadFile(c.database) == before);
+  c.database += ".missing";
+  EXPECT_THROW(k.add_relationships(c, listed), TrundleError);
 }
 
 }  // namespace
