@@ -187,10 +187,10 @@ std::optional<TRelationDefs> ReadServerForeignKeys(TOracleSession& session,
       Key* key = nullptr;
       if (!keys.empty()) {
         Key& last = keys.back();
-        const bool same = key_name.empty()
-                              ? last.def.Name.empty() && last.def.RefTable == ref_table &&
-                                    pair.place > 1
-                              : last.def.Name == key_name && last.def.RefTable == ref_table;
+        const bool same =
+            key_name.empty()
+                ? last.def.Name.empty() && last.def.RefTable == ref_table && pair.place > 1
+                : last.def.Name == key_name && last.def.RefTable == ref_table;
         if (same) key = &last;
       }
       if (!key) {

@@ -48,7 +48,8 @@ Definition ReadDefinition(const PageStore& store, uint32_t first, const std::str
     if (d.pages.size() > 1000 || n >= store.page_count())
       throw TrundleError(where + ": its definition's pages run wild");
     store.pages().Read(n, page);
-    if (page[0] != kTdefPage) throw TrundleError(where + ": its definition's page is of another kind");
+    if (page[0] != kTdefPage)
+      throw TrundleError(where + ": its definition's page is of another kind");
     d.pages.push_back(n);
     d.bytes.insert(d.bytes.end(), page.begin() + (n == first ? 0 : 8), page.end());
     n = Get32(&page[4]);
@@ -62,9 +63,9 @@ Definition ReadDefinition(const PageStore& store, uint32_t first, const std::str
 
 // Where the parts of a Jet 4 definition lie.
 struct Parts {
-  size_t counts_end = 0;    // after the per-index count blocks
-  size_t real_end = 0;      // after the physical index definitions
-  size_t logical_end = 0;   // after the logical index entries
+  size_t counts_end = 0;      // after the per-index count blocks
+  size_t real_end = 0;        // after the physical index definitions
+  size_t logical_end = 0;     // after the logical index entries
   std::vector<size_t> names;  // each logical index name's start
   size_t names_end = 0;
 };
@@ -114,7 +115,8 @@ std::vector<uint8_t> WithIndex(const std::vector<uint8_t>& old, const Format& f,
   const size_t name_at = place < parts.names.size() ? parts.names[place] : parts.names_end;
   // From the back, so that each place before is still where it was.
   b.insert(b.begin() + long(name_at), name_bytes.begin(), name_bytes.end());
-  b.insert(b.begin() + long(parts.real_end + place * kLogicalIndexSize), entry.begin(), entry.end());
+  b.insert(b.begin() + long(parts.real_end + place * kLogicalIndexSize), entry.begin(),
+           entry.end());
   if (physical) {
     b.insert(b.begin() + long(parts.real_end), physical->begin(), physical->end());
     b.insert(b.begin() + long(parts.counts_end), size_t(f.real_idx_entry), 0);
@@ -275,9 +277,9 @@ void AddRelationship(PageStore& store, const JetDatabase& db, const NewRelations
   std::string partner_name = ".rC";
   for (char c = 'C'; c <= 'Z'; ++c) {
     partner_name = std::string(".r") + c;
-    const bool taken =
-        std::any_of(pdef.logical_indexes.begin(), pdef.logical_indexes.end(),
-                    [&](const LogicalIndex& l) { return EqualsIgnoringAsciiCase(l.name, partner_name); });
+    const bool taken = std::any_of(
+        pdef.logical_indexes.begin(), pdef.logical_indexes.end(),
+        [&](const LogicalIndex& l) { return EqualsIgnoringAsciiCase(l.name, partner_name); });
     if (!taken) break;
     if (c == 'Z') throw TrundleError("table " + pdef.name + " has too many relationships");
   }
@@ -292,7 +294,8 @@ void AddRelationship(PageStore& store, const JetDatabase& db, const NewRelations
     std::vector<uint8_t> physical;
     Append(physical, kIndexMagic, 4);
     for (size_t k = 0; k < kMaxKeyColumns; ++k) {
-      Append(physical, k < child_cols.size() ? uint32_t(cdef.columns[child_cols[k]].number) : 0xFFFF, 2);
+      Append(physical,
+             k < child_cols.size() ? uint32_t(cdef.columns[child_cols[k]].number) : 0xFFFF, 2);
       physical.push_back(k < child_cols.size() ? 0x01 : 0x00);
     }
     Append(physical, map, 4);
@@ -315,7 +318,8 @@ void AddRelationship(PageStore& store, const JetDatabase& db, const NewRelations
                               partner_name, parent_where));
 
     // Every row's key into the new index; each needs its parent.
-    const TableDef nc = ReadTableDef(store.pages(), f, child->tdef_page, child->name, path, nullptr);
+    const TableDef nc =
+        ReadTableDef(store.pages(), f, child->tdef_page, child->name, path, nullptr);
     const PhysicalIndex& index = nc.indexes.back();
     IndexKeyEncoder keys(f, nc, index);
     IndexWriter writer(store, nc, index, child_where);
@@ -326,8 +330,7 @@ void AddRelationship(PageStore& store, const JetDatabase& db, const NewRelations
     std::string key, parent_key;
     uint32_t distinct = 0;
     ForEachRow(store, nc, child_where, [&](uint32_t pointer, const std::vector<Variant>& values) {
-      if (!keys.Encode(values, key))
-        throw TrundleError("table " + nc.name + ": " + keys.error());
+      if (!keys.Encode(values, key)) throw TrundleError("table " + nc.name + ": " + keys.error());
       bool new_key = false;
       const bool all_null = keys.AllNull(values);
       writer.Insert(key, pointer, &new_key, all_null);

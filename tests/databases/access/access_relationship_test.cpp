@@ -40,8 +40,9 @@ void MakeDatabase(const std::string& file) {
                      {NewIndex{"PrimaryKey", {0}, true}});
   }
   for (const auto& [name, columns] :
-       {std::pair{kChild, std::vector<NewColumn>{{"Nr", jet::kLong}, {"Kunde", jet::kLong},
-                                                 {"Menge", jet::kLong}}},
+       {std::pair{kChild,
+                  std::vector<NewColumn>{
+                      {"Nr", jet::kLong}, {"Kunde", jet::kLong}, {"Menge", jet::kLong}}},
         std::pair{kSizes, std::vector<NewColumn>{{"Größe", jet::kText, 10}}}}) {
     auto store = jet::PageStore::Open(file);
     auto db = jet::JetDatabase::Open(file);
@@ -82,8 +83,8 @@ void Add(const std::string& file, const jet::NewRelationship& rel) {
   jet::AddRelationship(*store, *db, rel);
 }
 
-const jet::NewRelationship kOrders = {"KundenBestellpositionen", kChild, {"Kunde"}, kParent,
-                                      {"ID"}, false, true};
+const jet::NewRelationship kOrders = {
+    "KundenBestellpositionen", kChild, {"Kunde"}, kParent, {"ID"}, false, true};
 
 // Appends one order line; the writer's refusal's text, empty when it took the row.
 std::string AppendOrder(const std::string& file, int nr, int customer) {

@@ -1,6 +1,8 @@
 // The keys a server's ODBC catalogue gives, through the SQLite ODBC driver and a
 // throw-away PostgreSQL server: primary keys and unique indexes in key order, foreign
 // keys pair by pair with their rules, and the server kind's relationships.
+#include "databases/server/server_keys.h"
+
 #include <gtest/gtest.h>
 #include <sqlext.h>
 
@@ -11,7 +13,6 @@
 
 #include "databases/database_kinds.h"
 #include "databases/server/odbc.h"
-#include "databases/server/server_keys.h"
 #include "tests/test_files.h"
 
 namespace trundle {
@@ -23,8 +24,9 @@ class ServerKeysTest : public ::testing::TestWithParam<bool> {
     if (postgres()) {
       const std::string port = ReadFile(std::string(TRUNDLE_PG_STATE) + "/port");
       ASSERT_FALSE(port.empty()) << "the PostgreSQL test server is not running";
-      connection_.database = "Driver=" TRUNDLE_PSQL_ODBC ";Server=127.0.0.1;Port=" +
-                             port.substr(0, port.find('\n')) + ";Database=trundle";
+      connection_.database =
+          "Driver=" TRUNDLE_PSQL_ODBC ";Server=127.0.0.1;Port=" + port.substr(0, port.find('\n')) +
+          ";Database=trundle";
       connection_.user = "trundle";
       connection_.password = "trundle-pw";
     } else {
@@ -78,7 +80,8 @@ std::string Shown(const TRelationDef& r) {
 TEST_P(ServerKeysTest, PrimaryKeyAndUniqueIndexesInKeyOrder) {
   const std::string t = Table("t");
   Drop({t});
-  Exec("create table " + t + " (a integer not null, b integer not null, c integer, d integer, "
+  Exec("create table " + t +
+       " (a integer not null, b integer not null, c integer, d integer, "
        "primary key (b, a))");
   Exec("create unique index " + t + "_c on " + t + " (c)");
   Exec("create index " + t + "_d on " + t + " (d)");
@@ -103,9 +106,13 @@ TEST_P(ServerKeysTest, ForeignKeysPairByPairWithTheirRules) {
   const std::string parent = Table("parent"), child = Table("child"), other = Table("other");
   Drop({child, other, parent});
   Exec("create table " + parent + " (a integer not null, b integer not null, primary key (a, b))");
-  Exec("create table " + child + " (id integer primary key, x integer, y integer, z integer, "
-       "w integer, foreign key (y, x) references " + parent + " (a, b) on delete cascade, "
-       "foreign key (w, z) references " + parent + " (a, b) on update cascade)");
+  Exec("create table " + child +
+       " (id integer primary key, x integer, y integer, z integer, "
+       "w integer, foreign key (y, x) references " +
+       parent +
+       " (a, b) on delete cascade, "
+       "foreign key (w, z) references " +
+       parent + " (a, b) on update cascade)");
   Exec("create table " + other + " (id integer)");
   const std::optional<TRelationDefs> keys = ReadServerForeignKeys(session_, {child, other});
   ASSERT_TRUE(keys);
