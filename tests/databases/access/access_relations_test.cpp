@@ -4,7 +4,7 @@
 
 #include "access_test_util.h"
 #include "databases/access/access_relations.h"
-#include "databases/database_kinds.h"
+#include "databases/kinds/database_kinds.h"
 #include "engine/errors.h"
 
 namespace trundle {
