@@ -3,7 +3,7 @@
 #include "engine/ascii.h"
 #include "textfiles/text_kinds.h"
 #ifdef TRUNDLE_WITH_TABLE_FILES
-#include "databases/database_kinds.h"
+#include "databases/kinds/database_kinds.h"
 #include "databases/postgres/postgres_kind.h"
 #include "databases/sqlite/sqlite_kind.h"
 #endif

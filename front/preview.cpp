@@ -6,7 +6,7 @@
 #include "engine/codepage.h"
 #ifdef TRUNDLE_WITH_TABLE_FILES
 #include "databases/dbase/dbase_format.h"
-#include "databases/file_io.h"
+#include "databases/core/file_io.h"
 #endif
 
 namespace trundle {

@@ -10,8 +10,8 @@
 #ifdef TRUNDLE_WITH_TABLE_FILES
 #include "databases/access/new_database.h"
 #include "databases/server/trundle_oracle.h"
-#include "databases/table_list.h"
-#include "databases/trundle_table_file.h"
+#include "databases/kinds/table_list.h"
+#include "databases/kinds/trundle_table_file.h"
 #endif
 
 namespace trundle {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "databases/access/jet/jet_text.h"
-#include "databases/data_types.h"
+#include "databases/core/data_types.h"
 #include "engine/ascii.h"
 #include "engine/log_text.h"
 

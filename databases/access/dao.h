@@ -34,7 +34,7 @@
 #include <utility>
 #include <vector>
 
-#include "databases/field_types.h"
+#include "databases/core/field_types.h"
 #include "databases/sql/table_resolver.h"
 #include "engine/tick.h"
 #include "engine/variant.h"

@@ -8,7 +8,7 @@
 #include "databases/dbase/dbase_file.h"
 #include "databases/dbase/dbase_writer.h"
 #include "databases/dbase/memo_file.h"
-#include "databases/side_files.h"
+#include "databases/core/side_files.h"
 #include "engine/ascii.h"
 #include "engine/codepage.h"
 #include "engine/datetime.h"

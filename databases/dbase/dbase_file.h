@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "databases/table_engine.h"
-#include "databases/table_file.h"
+#include "databases/core/table_engine.h"
+#include "databases/core/table_file.h"
 
 namespace trundle {
 

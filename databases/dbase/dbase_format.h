@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "databases/field_types.h"
-#include "databases/file_io.h"
+#include "databases/core/field_types.h"
+#include "databases/core/file_io.h"
 
 namespace trundle::dbase {
 

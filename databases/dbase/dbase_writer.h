@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "databases/dbase/dbase_format.h"
-#include "databases/field_types.h"
+#include "databases/core/field_types.h"
 
 namespace trundle::dbase {
 

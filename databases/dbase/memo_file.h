@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "databases/dbase/dbase_format.h"
-#include "databases/file_io.h"
+#include "databases/core/file_io.h"
 
 namespace trundle::dbase {
 

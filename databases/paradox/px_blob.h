@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "databases/file_io.h"
+#include "databases/core/file_io.h"
 
 namespace trundle::paradox {
 

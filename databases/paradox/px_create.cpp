@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <set>
 
-#include "databases/file_io.h"
+#include "databases/core/file_io.h"
 #include "databases/paradox/paradox_file.h"
 #include "databases/paradox/px_blob.h"
 #include "databases/paradox/px_format.h"
 #include "databases/paradox/px_text.h"
-#include "databases/side_files.h"
+#include "databases/core/side_files.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
 #include "engine/log_text.h"

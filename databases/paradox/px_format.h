@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "databases/field_types.h"
+#include "databases/core/field_types.h"
 
 namespace trundle::paradox {
 

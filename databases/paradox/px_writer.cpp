@@ -9,7 +9,7 @@
 #include <cstring>
 #include <utility>
 
-#include "databases/file_io.h"
+#include "databases/core/file_io.h"
 #include "databases/paradox/paradox_file.h"
 #include "databases/paradox/px_blob.h"
 #include "databases/paradox/px_format.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "databases/table_file.h"
+#include "databases/core/table_file.h"
 #include "engine/tick.h"
 
 namespace trundle {

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "databases/table_file.h"
+#include "databases/core/table_file.h"
 #include "engine/tick.h"
 
 namespace trundle {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "databases/field_types.h"
+#include "databases/core/field_types.h"
 #include "databases/sql/file_vtab.h"
 #include "databases/sql/sqlite_handles.h"
 #include "databases/sql/table_resolver.h"
-#include "databases/table_file.h"
+#include "databases/core/table_file.h"
 #include "engine/tick.h"
 #include "engine/variant.h"
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "databases/field_types.h"
+#include "databases/core/field_types.h"
 #include "engine/variant.h"
 
 namespace trundle {

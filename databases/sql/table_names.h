@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "databases/table_engine.h"
+#include "databases/core/table_engine.h"
 
 namespace trundle {
 

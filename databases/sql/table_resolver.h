@@ -9,7 +9,7 @@
 
 #include "databases/sql/file_vtab.h"
 #include "databases/sql/table_names.h"
-#include "databases/table_file.h"
+#include "databases/core/table_file.h"
 
 namespace trundle {
 

@@ -1,4 +1,4 @@
-#include "databases/dataset.h"
+#include "databases/sql/dataset.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -9,7 +9,7 @@
 
 #include "databases/sql/lookup_index.h"
 #include "databases/sql/sql_query.h"
-#include "databases/table_engine.h"
+#include "databases/core/table_engine.h"
 #include "engine/datetime.h"
 #include "engine/errors.h"
 #include "fake_engine.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "databases/table_engine.h"
+#include "databases/core/table_engine.h"
 
 namespace trundle::testing {
 

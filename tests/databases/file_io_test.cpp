@@ -1,4 +1,4 @@
-#include "databases/file_io.h"
+#include "databases/core/file_io.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

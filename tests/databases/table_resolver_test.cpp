@@ -9,7 +9,7 @@
 #include <map>
 
 #include "databases/sql/sql_query.h"
-#include "databases/table_engine.h"
+#include "databases/core/table_engine.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
 #include "fake_engine.h"

@@ -1,6 +1,6 @@
 // The dBase and Paradox adaptors inside whole runs of the job: what the log says, what
 // the created tables look like, and every value arriving intact.
-#include "databases/trundle_table_file.h"
+#include "databases/kinds/trundle_table_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

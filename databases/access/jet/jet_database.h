@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "databases/table_file.h"
+#include "databases/core/table_file.h"
 
 namespace trundle::jet {
 

@@ -17,7 +17,7 @@
 #include <zlib.h>
 
 #include "databases/access/jet/jet_tdef.h"
-#include "databases/file_io.h"
+#include "databases/core/file_io.h"
 #include "engine/errors.h"
 
 namespace trundle::jet {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "databases/file_io.h"
+#include "databases/core/file_io.h"
 
 namespace trundle::jet {
 

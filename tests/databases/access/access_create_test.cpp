@@ -9,7 +9,7 @@
 #include "databases/access/dao.h"
 #include "databases/access/new_database.h"
 #include "databases/access/trundle_access.h"
-#include "databases/trundle_table_file.h"
+#include "databases/kinds/trundle_table_file.h"
 #include "engine/errors.h"
 #include "engine/trundle.h"
 #include "textfiles/trundle_text.h"

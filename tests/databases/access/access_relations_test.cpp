@@ -6,7 +6,7 @@
 
 #include "access_test_util.h"
 #include "databases/access/access_relations.h"
-#include "databases/database_kinds.h"
+#include "databases/kinds/database_kinds.h"
 #include "engine/errors.h"
 #include "tests/test_files.h"
 

@@ -21,7 +21,7 @@
 #include "databases/access/jet/jet_page_store.h"
 #include "databases/access/jet/jet_tdef.h"
 #include "databases/access/jet/jet_verify.h"
-#include "databases/file_io.h"
+#include "databases/core/file_io.h"
 #include "engine/errors.h"
 #include "tests/databases/access/jet_test_util.h"
 #include "tests/test_files.h"

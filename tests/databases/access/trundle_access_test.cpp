@@ -10,7 +10,7 @@
 #include "databases/access/jet/jet_verify.h"
 #include "databases/dbase/dbase_file.h"
 #include "databases/paradox/paradox_file.h"
-#include "databases/trundle_table_file.h"
+#include "databases/kinds/trundle_table_file.h"
 #include "engine/errors.h"
 #include "engine/trundle.h"
 #include "textfiles/trundle_text.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "databases/sqlite/trundle_sqlite.h"
-#include "databases/trundle_table_file.h"
+#include "databases/kinds/trundle_table_file.h"
 #include "engine/errors.h"
 #include "sqlite_test_util.h"
 #include "textfiles/trundle_text.h"

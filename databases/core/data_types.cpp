@@ -1,4 +1,4 @@
-#include "databases/data_types.h"
+#include "databases/core/data_types.h"
 
 namespace trundle {
 namespace {

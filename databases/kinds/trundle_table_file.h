@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "databases/dataset.h"
+#include "databases/sql/dataset.h"
 #include "engine/field_name_mapper.h"
 #include "engine/trundle_unknown.h"
 

@@ -1,6 +1,6 @@
 #include "databases/dbase/dbase_file.h"
 #include "databases/paradox/paradox_file.h"
-#include "databases/table_engine.h"
+#include "databases/core/table_engine.h"
 
 namespace trundle {
 

@@ -1,4 +1,4 @@
-#include "databases/table_engine.h"
+#include "databases/core/table_engine.h"
 
 #include <mutex>
 

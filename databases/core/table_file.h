@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "databases/field_types.h"
+#include "databases/core/field_types.h"
 #include "engine/variant.h"
 
 namespace trundle {

@@ -1,4 +1,4 @@
-#include "databases/table_list.h"
+#include "databases/kinds/table_list.h"
 
 #include <optional>
 

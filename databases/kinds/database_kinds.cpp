@@ -1,12 +1,12 @@
-#include "databases/database_kinds.h"
+#include "databases/kinds/database_kinds.h"
 
 #include "databases/access/access_relations.h"
 #include "databases/access/trundle_access.h"
 #include "databases/server/server_keys.h"
 #include "databases/server/server_relations.h"
 #include "databases/server/trundle_oracle.h"
-#include "databases/table_list.h"
-#include "databases/trundle_table_file.h"
+#include "databases/kinds/table_list.h"
+#include "databases/kinds/trundle_table_file.h"
 #include "engine/ascii.h"
 
 namespace trundle {

@@ -1,4 +1,4 @@
-#include "databases/file_io.h"
+#include "databases/core/file_io.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "databases/trundle_table_file.h"
+#include "databases/kinds/trundle_table_file.h"
 
 #include <sys/stat.h>
 
@@ -6,9 +6,9 @@
 #include <climits>
 
 #include "databases/access/trundle_access.h"
-#include "databases/data_types.h"
+#include "databases/core/data_types.h"
 #include "databases/paradox/paradox_file.h"
-#include "databases/table_engine.h"
+#include "databases/core/table_engine.h"
 #include "engine/adaptor_registry.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "databases/table_file.h"
+#include "databases/core/table_file.h"
 
 namespace trundle {
 

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "databases/field_types.h"
-#include "databases/table_file.h"
+#include "databases/core/field_types.h"
+#include "databases/core/table_file.h"
 #include "engine/tick.h"
 #include "engine/variant.h"
 

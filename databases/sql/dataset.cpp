@@ -1,4 +1,4 @@
-#include "databases/dataset.h"
+#include "databases/sql/dataset.h"
 
 #include <algorithm>
 #include <utility>
@@ -6,7 +6,7 @@
 #include "databases/sql/sql_query.h"
 #include "databases/sql/table_names.h"
 #include "databases/sql/table_resolver.h"
-#include "databases/table_engine.h"
+#include "databases/core/table_engine.h"
 #include "engine/errors.h"
 
 namespace trundle {
