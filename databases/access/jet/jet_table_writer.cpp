@@ -579,7 +579,8 @@ void TableWriter::PrepareKeys() {
     // A unique index takes any number of rows whose key columns are all Null.
     if (deferred_) index->writer->CheckKeySize(index->key);
     if ((x.flags & kIndexUnique) && !all_null &&
-        (deferred_ ? index->seen->Contains(index->key) : index->writer->Contains(index->key)))
+        (deferred_ ? (index->seen ? *index->seen : *same->seen).Contains(index->key)
+                   : index->writer->Contains(index->key)))
       throw TrundleError("index " + index->name + " already holds the key " +
                          KeyText(x, def_, stored_) + ", and it takes each key once");
   }
@@ -886,9 +887,11 @@ void TableWriter::LeaveOutIndexes() {
   for (auto& index : indexes_) {
     index->run = KeyRun();
     index->committed = 0;
-    if (index->def->flags & kIndexUnique)
-      index->seen =
-          std::make_unique<UniqueKeys>(index->same_key ? index->same_key->run : index->run);
+    // A unique index with the same key as an earlier unique one finds its keys in that
+    // one's set.
+    const Index* same = index->same_key;
+    if ((index->def->flags & kIndexUnique) && !(same && same->seen))
+      index->seen = std::make_unique<UniqueKeys>(same ? same->run : index->run);
   }
 }
 
