@@ -22,6 +22,13 @@ void KeyRun::Truncate(size_t n) {
 std::vector<uint32_t> KeyRun::SortedOrder() const {
   std::vector<uint32_t> order(size());
   std::iota(order.begin(), order.end(), uint32_t(0));
+  // Rows that came in key order need no sort.
+  bool sorted = true;
+  for (size_t i = 1; i < size() && sorted; ++i) {
+    const int c = key(i - 1).compare(key(i));
+    sorted = c < 0 || (c == 0 && pointers_[i - 1] < pointers_[i]);
+  }
+  if (sorted) return order;
   // Rows arrive mostly in the order of their pointers, so a stable sort by key alone
   // keeps equal keys in pointer order; the pointer decides the rest.
   std::sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
@@ -45,15 +52,34 @@ size_t UniqueKeys::Slot(std::string_view key) const {
 }
 
 bool UniqueKeys::Contains(std::string_view key) const {
-  if (slots_.empty()) return false;
+  if (in_order_) {
+    if (sorted_.empty() || run_.key(sorted_.back()) < key) return false;
+    auto at = std::lower_bound(sorted_.begin(), sorted_.end(), key,
+                               [this](uint32_t e, std::string_view k) { return run_.key(e) < k; });
+    return at != sorted_.end() && run_.key(*at) == key;
+  }
   return slots_[Slot(key)] != 0;
 }
 
 void UniqueKeys::Insert(size_t i) {
-  // Kept at most 70% full, so that a probe soon meets an empty slot.
-  if ((count_ + 1) * 10 > slots_.size() * 7) Grow();
-  slots_[Slot(run_.key(i))] = uint32_t(i + 1);
   ++count_;
+  if (in_order_) {
+    if (sorted_.empty() || run_.key(sorted_.back()) < run_.key(i)) {
+      sorted_.push_back(uint32_t(i));
+      return;
+    }
+    in_order_ = false;
+    std::vector<uint32_t> entries;
+    entries.swap(sorted_);
+    for (uint32_t e : entries) Hash(e);
+  }
+  Hash(uint32_t(i));
+}
+
+void UniqueKeys::Hash(uint32_t e) {
+  // Kept at most 70% full, so that a probe soon meets an empty slot.
+  if (count_ * 10 > slots_.size() * 7) Grow();
+  slots_[Slot(run_.key(e))] = e + 1;
 }
 
 void UniqueKeys::Grow() {
@@ -64,6 +90,11 @@ void UniqueKeys::Grow() {
 }
 
 void UniqueKeys::Truncate(size_t n) {
+  if (in_order_) {
+    while (!sorted_.empty() && sorted_.back() >= n) sorted_.pop_back();
+    count_ = sorted_.size();
+    return;
+  }
   std::vector<uint32_t> kept;
   for (uint32_t e : slots_)
     if (e != 0 && e <= n) kept.push_back(e);

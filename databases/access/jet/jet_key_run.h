@@ -43,7 +43,9 @@ class KeyRun {
 };
 
 // The distinct keys of a unique index among the entries of a run (which must outlive the
-// set): an open-addressed table of entry numbers.
+// set). While the keys come in increasing order they are a sorted list of entry
+// numbers, which a key past the last needs no look at; the first key out of order turns
+// it into an open-addressed table of entry numbers.
 class UniqueKeys {
  public:
   explicit UniqueKeys(const KeyRun& run) : run_(run) {}
@@ -52,14 +54,17 @@ class UniqueKeys {
   void Insert(size_t i);
   // Forgets every entry from n on (after the run's Truncate(n)).
   void Truncate(size_t n);
-  size_t memory() const { return slots_.capacity() * sizeof(uint32_t); }
+  size_t memory() const { return (slots_.capacity() + sorted_.capacity()) * sizeof(uint32_t); }
 
  private:
+  void Hash(uint32_t e);  // puts entry number e + 1 in the table
   void Grow();
   size_t Slot(std::string_view key) const;  // the key's slot, or the empty one it would take
 
   const KeyRun& run_;
-  std::vector<uint32_t> slots_;  // entry number + 1; 0 is empty
+  std::vector<uint32_t> sorted_;  // while in order: the entries, keys increasing
+  bool in_order_ = true;
+  std::vector<uint32_t> slots_;   // then: entry number + 1; 0 is empty
   size_t count_ = 0;
 };
 

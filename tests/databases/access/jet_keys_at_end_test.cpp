@@ -164,6 +164,26 @@ TEST(JetKeysAtEnd, UniqueKeysSetFindsWhatWasAddedAndForgetsWhatWasCut) {
   run.Add("k4999", 1);
   seen.Insert(run.size() - 1);
   EXPECT_TRUE(seen.Contains("k4999"));
+  // Keys in increasing order, then one out of order among them.
+  jet::KeyRun up;
+  jet::UniqueKeys rising(up);
+  for (int i = 0; i < 3000; ++i) {
+    up.Add(jet_test::Quote(std::to_string(100000 + 2 * i)), 0);
+    rising.Insert(up.size() - 1);
+  }
+  EXPECT_TRUE(rising.Contains(jet_test::Quote("100000")));
+  EXPECT_TRUE(rising.Contains(jet_test::Quote("105998")));
+  EXPECT_FALSE(rising.Contains(jet_test::Quote("100001")));
+  up.Truncate(2000);
+  rising.Truncate(2000);
+  EXPECT_FALSE(rising.Contains(jet_test::Quote("104000")));
+  EXPECT_TRUE(rising.Contains(jet_test::Quote("103998")));
+  up.Add(jet_test::Quote("100001"), 0);
+  rising.Insert(up.size() - 1);
+  for (const char* key : {"100000", "100001", "103998"})
+    EXPECT_TRUE(rising.Contains(jet_test::Quote(key))) << key;
+  EXPECT_FALSE(rising.Contains(jet_test::Quote("104000")));
+  EXPECT_FALSE(rising.Contains(jet_test::Quote("100003")));
   // The sort: by unsigned bytes, a prefix first, equal keys by pointer.
   jet::KeyRun order;
   order.Add(std::string("\x80", 1), 1);
