@@ -190,9 +190,18 @@ std::vector<std::string> TDAODatabase::TakeAppendNotes() {
 
 void TDAODatabase::EndAppend() noexcept {
   Rollback();
+  if (writer_) {
+    try {
+      writer_->Finish();
+    } catch (const std::exception& e) {
+      end_error_ = e.what();
+    }
+  }
   writer_.reset();
   store_.reset();  // rolls back what Rollback could not, releases the lock, drops the journal
 }
+
+std::string TDAODatabase::TakeEndAppendError() { return std::exchange(end_error_, {}); }
 
 TDAOTableDef TDAODatabase::CreateTableDef(const std::string& name) const {
   TDAOTableDef def;

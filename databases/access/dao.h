@@ -186,9 +186,14 @@ class TDAODatabase {
   void Append(std::vector<Variant>& values);
   // Log lines about values stored changed or not used, each once.
   std::vector<std::string> TakeAppendNotes();
-  // Ends appending: an open batch is dropped, and the file is released (other programs
-  // may write it again, and its journal goes). Does not throw.
+  // Ends appending: an open batch is dropped, the indexes of a table that was empty
+  // when appending began are built from the committed records, and the file is released
+  // (other programs may write it again, and its journal goes). Does not throw: a failure
+  // to build the indexes (the table then keeps its records without them) is kept for
+  // TakeEndAppendError.
   void EndAppend() noexcept;
+  // The last EndAppend's failure, once; empty when there was none.
+  std::string TakeEndAppendError();
 
   // A new, empty definition of a table called name; nothing is written before
   // TableDefs_Append.
@@ -219,6 +224,7 @@ class TDAODatabase {
   // Declared before the writer, which writes through it.
   std::unique_ptr<jet::PageStore> store_;
   std::unique_ptr<jet::TableWriter> writer_;
+  std::string end_error_;  // the last EndAppend's failure to build the indexes
 };
 
 // A dataset bound to one TDAODatabase, which must be connected when Open runs and must

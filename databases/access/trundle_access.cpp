@@ -280,11 +280,21 @@ void TTrundleAccess::Commit() {
 void TTrundleAccess::Rollback() {
   database_->EndAppend();
   written_ = committed_;
+  const std::string failed = database_->TakeEndAppendError();
+  if (!failed.empty()) SendMessage(IndexesNotBuilt(failed));
 }
 
 void TTrundleAccess::SaveTable() {
   SendAppendNotes();
   database_->EndAppend();
+  const std::string failed = database_->TakeEndAppendError();
+  if (!failed.empty()) throw TrundleError(IndexesNotBuilt(failed));
+}
+
+std::string TTrundleAccess::IndexesNotBuilt(const std::string& cause) const {
+  return "The indexes of table " + append_table_ + " of " + Database +
+         " could not be built: " + cause + ". The table keeps its " +
+         std::to_string(committed_) + " committed records without them.";
 }
 
 void TTrundleAccess::SendAppendNotes() {

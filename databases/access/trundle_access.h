@@ -64,6 +64,8 @@ class TTrundleAccess : public TTrundleUnknown {
  private:
   void SendNotes();
   void SendAppendNotes();
+  // The message for indexes that EndAppend could not build, with its cause.
+  std::string IndexesNotBuilt(const std::string& cause) const;
   bool OpenAppend(const std::string& table);
   std::unique_ptr<TextCodec> Jet3Names() const;
   std::vector<std::string> FieldsMadeFrom(const TRecordBuffer& names,

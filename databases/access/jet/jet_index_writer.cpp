@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "databases/access/jet/jet_key_run.h"
 #include "databases/access/jet/jet_page_store.h"
 #include "databases/access/jet/jet_table_writer.h"
 #include "engine/errors.h"
@@ -533,10 +534,7 @@ bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new
                          bool null_key) {
   Impl& x = *impl_;
   const bool unique = x.unique && !null_key;
-  if (key.empty() || key.size() > x.max_key)
-    throw TrundleError(x.refusal + ": a key of " + std::to_string(key.size()) +
-                       " bytes does not fit an index page (at most " + std::to_string(x.max_key) +
-                       ")");
+  CheckKeySize(key);
   const auto* bytes = reinterpret_cast<const uint8_t*>(key.data());
   const Target t{bytes, key.size(), row_pointer};
   // A unique index looks for the key's first possible place: where an equal key would be.
@@ -577,6 +575,14 @@ bool IndexWriter::Insert(const std::string& key, uint32_t row_pointer, bool* new
   x.Touch(leaf);
   x.Split(x.path.size() - 1, pos + 1 == leaf.size() && leaf.next == 0);
   return true;
+}
+
+void IndexWriter::CheckKeySize(const std::string& key) const {
+  const Impl& x = *impl_;
+  if (key.empty() || key.size() > x.max_key)
+    throw TrundleError(x.refusal + ": a key of " + std::to_string(key.size()) +
+                       " bytes does not fit an index page (at most " + std::to_string(x.max_key) +
+                       ")");
 }
 
 bool IndexWriter::Contains(const std::string& key) {
@@ -633,6 +639,119 @@ void IndexWriter::Forget() {
   impl_->path_pages.clear();
   impl_->searched_valid = false;
   impl_->dirty.clear();
+}
+
+uint32_t IndexWriter::Build(PageStore& store, const TableDef& def, const PhysicalIndex& index,
+                           const std::string& where, const KeyRun& run,
+                           const std::vector<uint32_t>& order) {
+  Impl x(store, def, index, where);
+  const size_t capacity = x.layout.capacity;
+  auto blank = [&](bool leaf) {
+    Page page;
+    page.leaf = leaf;
+    page.prefix_limit = x.layout.prefix_limit;
+    return page;
+  };
+  auto take = [&] {
+    const uint32_t number = store.Allocate();
+    x.map.Set(number, true);
+    return number;
+  };
+  auto write = [&](const Page& page) {
+    x.Encode(page, x.raw);
+    store.Write(page.number, x.raw);
+  };
+  // A parent's entry for a page: the key and pointer of the page's last entry (the last
+  // under it), then the page.
+  auto entry_for = [](const Page& page) {
+    std::string entry = page.KeyAndPointer(page.size() - 1);
+    AppendBE32(entry, page.number);
+    return entry;
+  };
+
+  // Leaves, written as each fills: a leaf's number is taken when the next one begins
+  // (the first stays unnumbered until then, as a lone leaf is the root itself).
+  uint32_t distinct = 0;
+  std::vector<std::string> children;
+  Page leaf = blank(true);
+  std::string entry, last_key;
+  for (uint32_t e : order) {
+    const std::string_view key = run.key(e);
+    if (key.empty() || key.size() > x.max_key)
+      throw TrundleError(x.refusal + ": a key of " + std::to_string(key.size()) +
+                         " bytes does not fit an index page (at most " +
+                         std::to_string(x.max_key) + ")");
+    entry.assign(key);
+    if (distinct == 0 || key != last_key) {
+      ++distinct;
+      last_key.assign(key);
+    }
+    AppendBE32(entry, run.pointer(e));
+    leaf.Insert(leaf.size(), entry);
+    if (leaf.size() < 2 || leaf.Stored() <= capacity) continue;
+    leaf.Truncate(leaf.size() - 1);
+    if (leaf.number == 0) leaf.number = take();
+    Page next = blank(true);
+    next.number = take();
+    next.prev = leaf.number;
+    leaf.next = next.number;
+    write(leaf);
+    children.push_back(entry_for(leaf));
+    leaf = std::move(next);
+    leaf.Insert(0, entry);
+  }
+  if (leaf.number == 0) {
+    leaf.number = x.root;
+    write(leaf);
+    return distinct;
+  }
+  write(leaf);
+  children.push_back(entry_for(leaf));
+
+  // A level's pages from its children's entries: each page takes children while the
+  // entries it stores (all but the last child, kept in its tail) fit. A last page left
+  // with one child takes one from the page before, so that every page has two.
+  auto fill = [&](const std::vector<std::string>& from) {
+    std::vector<Page> pages;
+    for (const std::string& child : from) {
+      if (pages.empty() || pages.back().Stored() > capacity) pages.push_back(blank(false));
+      pages.back().Insert(pages.back().size(), child);
+    }
+    if (pages.size() > 1 && pages.back().size() == 1) {
+      Page& before = pages[pages.size() - 2];
+      const size_t last = before.size() - 1;
+      pages.back().Insert(0, std::string(before.bytes, before.begin(last), before.entry_size(last)));
+      before.Truncate(last);
+    }
+    return pages;
+  };
+  std::vector<Page> level = fill(children);
+  for (;;) {
+    const bool top = level.size() == 1;
+    children.clear();
+    for (Page& page : level) {
+      page.number = top ? x.root : take();
+      children.push_back(entry_for(page));
+      if (page.size() > 1) {
+        page.tail = page.child(page.size() - 1);
+        page.Truncate(page.size() - 1);
+      }
+    }
+    if (top) {
+      write(level[0]);
+      return distinct;
+    }
+    std::vector<Page> parents = fill(children);
+    size_t at = 0;
+    for (const Page& parent : parents)
+      for (size_t k = 0; k < parent.size(); ++k, ++at)
+        if (k > 0) {
+          level[at].prev = level[at - 1].number;
+          level[at - 1].next = level[at].number;
+        }
+    for (const Page& page : level) write(page);
+    level = std::move(parents);
+  }
 }
 
 }  // namespace trundle::jet

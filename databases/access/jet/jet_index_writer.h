@@ -25,11 +25,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "databases/access/jet/jet_tdef.h"
 
 namespace trundle::jet {
 
+class KeyRun;
 class PageStore;
 
 class IndexWriter {
@@ -53,6 +55,9 @@ class IndexWriter {
   // times (as Access does), filed as a plain index files equal keys.
   bool Insert(const std::string& key, uint32_t row_pointer, bool* new_key = nullptr,
               bool null_key = false);
+  // Throws TrundleError (naming the file, table and index) when a key is too long for
+  // the index's pages, as Insert does.
+  void CheckKeySize(const std::string& key) const;
   // True when the index holds an entry of exactly this key (a parent's key, for a
   // foreign key check).
   bool Contains(const std::string& key);
@@ -61,6 +66,18 @@ class IndexWriter {
   // before the store's Commit), and forgets cached pages after a Rollback.
   void Flush();
   void Forget();
+
+  // Fills an index that has no entries (its root an empty leaf) with the run's entries
+  // taken in order (KeyRun::SortedOrder), all in the store's open batch: leaves filled
+  // one after another as far as they hold, linked from the first to the last, and above
+  // them intermediate pages filled the same way (each keeping its last child in its tail;
+  // siblings linked under the same parent only), up to the root, which keeps its page
+  // number. The pages are written as they are filled and recorded in the index's usage
+  // map. Returns the count of distinct keys (PhysicalIndex::entry_count). Throws
+  // TrundleError as Insert does for a key too long for a page.
+  static uint32_t Build(PageStore& store, const TableDef& def, const PhysicalIndex& index,
+                      const std::string& where, const KeyRun& run,
+                      const std::vector<uint32_t>& order);
 
  private:
   struct Impl;

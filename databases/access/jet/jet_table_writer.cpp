@@ -267,6 +267,10 @@ struct TableWriter::Index {
   std::string key;           // the key of the row being appended
   bool left_out = false;     // the row has no entry (all Null where Nulls are ignored)
   bool all_null = false;     // the row's key columns are all Null
+  // While the indexes wait (an index with same_key uses that one's run):
+  KeyRun run;                        // every entry so far
+  size_t committed = 0;              // the entries of committed batches
+  std::unique_ptr<UniqueKeys> seen;  // a unique index's keys, all-Null keys left out
 };
 
 struct TableWriter::ForeignKey {
@@ -300,7 +304,13 @@ TableWriter::TableWriter(PageStore& store, const JetDatabase& db, const CatalogE
   data_page_ = std::make_unique<OpenPage>();
 }
 
-TableWriter::~TableWriter() = default;
+TableWriter::~TableWriter() {
+  try {
+    Finish();
+  } catch (const std::exception&) {
+    // The table stays without its indexes, as a killed run leaves it: sound.
+  }
+}
 
 std::string TableWriter::Where() const { return path_ + " is damaged: table " + def_.name; }
 
@@ -320,6 +330,7 @@ std::unique_ptr<TableWriter> TableWriter::Open(PageStore& store, const JetDataba
   writer->OpenIndexes(db);
   writer->ReadLongColumnMaps();
   writer->Load();
+  if (options.indexes_at_end && !options.system_table) writer->LeaveOutIndexes();
   return writer;
 }
 
@@ -571,7 +582,10 @@ void TableWriter::PrepareKeys() {
     else if (!index->keys->Encode(stored_, index->key))
       throw TrundleError("index " + index->name + ": " + index->keys->error());
     // A unique index takes any number of rows whose key columns are all Null.
-    if ((x.flags & kIndexUnique) && !all_null && index->writer->Contains(index->key))
+    if (deferred_) index->writer->CheckKeySize(index->key);
+    if ((x.flags & kIndexUnique) && !all_null &&
+        (deferred_ ? (index->seen ? *index->seen : *same->seen).Contains(index->key)
+                   : index->writer->Contains(index->key)))
       throw TrundleError("index " + index->name + " already holds the key " +
                          KeyText(x, def_, stored_) + ", and it takes each key once");
   }
@@ -645,7 +659,14 @@ void TableWriter::Load() {
   for (auto& [number, column] : long_columns_) column->open = OpenPage();
   for (auto& index : indexes_) {
     index->writer->Forget();
-    index->entry_count = Get32(&tdef[size_t(index->def->entry_count_offset)]);
+    if (!deferred_) {
+      index->entry_count = Get32(&tdef[size_t(index->def->entry_count_offset)]);
+      continue;
+    }
+    // The rolled-back batch's keys go.
+    index->run.Truncate(index->committed);
+    if (index->seen)
+      index->seen->Truncate(index->same_key ? index->same_key->committed : index->committed);
   }
   for (auto& fk : foreign_keys_)
     if (fk->owned_writer) fk->owned_writer->Forget();
@@ -770,6 +791,15 @@ void TableWriter::Append(std::vector<Variant>& values) {
   const uint32_t pointer =
       Place(*data_page_, def_.page, used_map_.get(), free_map_.get(), row_.data(), row_.size());
   ++row_count_;
+  if (deferred_) {
+    for (auto& index : indexes_) {
+      if (index->left_out) continue;
+      if (!index->same_key) index->run.Add(index->key, pointer);
+      const KeyRun& run = index->same_key ? index->same_key->run : index->run;
+      if (index->seen && !index->all_null) index->seen->Insert(run.size() - 1);
+    }
+    return;
+  }
   try {
     for (auto& index : indexes_) {
       if (index->left_out) continue;
@@ -797,20 +827,118 @@ void TableWriter::Flush() {
   };
   write(*data_page_);
   for (auto& [number, column] : long_columns_) write(column->open);
-  for (auto& index : indexes_) index->writer->Flush();
+  if (!deferred_)
+    for (auto& index : indexes_) index->writer->Flush();
   std::vector<uint8_t> tdef;
   store_.pages().Read(def_.page, tdef);
   const std::vector<uint8_t> was = tdef;
   Put32(&tdef[size_t(format_.tdef_row_count)], row_count_);
   Put32(&tdef[size_t(format_.tdef_row_count + 4)], last_auto_number_);
-  for (auto& index : indexes_)
-    Put32(&tdef[size_t(index->def->entry_count_offset)], index->entry_count);
+  // The counts' blocks are not in a definition without its indexes.
+  if (!deferred_)
+    for (auto& index : indexes_)
+      Put32(&tdef[size_t(index->def->entry_count_offset)], index->entry_count);
   if (tdef != was) store_.Write(def_.page, tdef);
 }
 
 void TableWriter::Commit() {
   Flush();
   store_.Commit();
+  for (auto& index : indexes_) index->committed = index->run.size();
+}
+
+// The definition's pieces about indexes: the count blocks after the header, and after
+// the column names the physical and logical index definitions and the logical names.
+// Left out, the definition is that of the table without indexes; the index pages stay
+// the table's (empty roots, recorded in the usage maps) for Finish to fill. Only a
+// definition on one page is handled so (one that goes on keeps its indexes throughout),
+// nor a table whose relationship refers to itself (its rows are checked against its
+// own index as they come).
+void TableWriter::LeaveOutIndexes() {
+  if (row_count_ != 0 || indexes_.empty()) return;
+  for (const auto& fk : foreign_keys_)
+    if (fk->parent == &def_) return;
+  std::vector<uint8_t> tdef;
+  store_.pages().Read(def_.page, tdef);
+  if (Get32(&tdef[4]) != 0) return;
+  const size_t real = def_.indexes.size(), logical = def_.logical_indexes.size();
+  const size_t counts_at = size_t(format_.tdef_header_end);
+  const size_t columns_at = counts_at + real * size_t(format_.real_idx_entry);
+  auto skip_names = [&](size_t pos, size_t n) {
+    for (size_t i = 0; i < n && pos + 2 <= tdef.size(); ++i)
+      pos += format_.jet3 ? 1 + size_t(tdef[pos]) : 2 + size_t(Get16(&tdef[pos]));
+    return pos;
+  };
+  const size_t defs_at =
+      skip_names(columns_at + size_t(Get16(&tdef[size_t(format_.tdef_num_cols)])) *
+                                  size_t(format_.col_block),
+                 size_t(Get16(&tdef[size_t(format_.tdef_num_cols)])));
+  const size_t defs_end = skip_names(
+      defs_at + real * (format_.jet3 ? 39 : 52) + logical * (format_.jet3 ? 20 : 28), logical);
+  if (defs_end > tdef.size()) return;  // ReadTableDef would have refused it
+  const size_t removed = (columns_at - counts_at) + (defs_end - defs_at);
+  std::vector<uint8_t> bare(tdef.begin(), tdef.begin() + long(counts_at));
+  bare.insert(bare.end(), tdef.begin() + long(columns_at), tdef.begin() + long(defs_at));
+  bare.insert(bare.end(), tdef.begin() + long(defs_end), tdef.end());
+  bare.resize(tdef.size(), 0);
+  Put32(&bare[size_t(format_.tdef_num_real_idx - 4)], 0);
+  Put32(&bare[size_t(format_.tdef_num_real_idx)], 0);
+  Put32(&bare[8], Get32(&bare[8]) - uint32_t(removed));
+  if (!format_.jet3) Put16(&bare[2], Get16(&bare[2]) + uint32_t(removed));
+  store_.Write(def_.page, bare);
+  store_.Commit();
+  keyed_tdef_ = std::move(tdef);
+  deferred_ = true;
+  for (auto& index : indexes_) {
+    index->run = KeyRun();
+    index->committed = 0;
+    // A unique index with the same key as an earlier unique one finds its keys in that
+    // one's set.
+    const Index* same = index->same_key;
+    if ((index->def->flags & kIndexUnique) && !(same && same->seen))
+      index->seen = std::make_unique<UniqueKeys>(same ? same->run : index->run);
+  }
+}
+
+void TableWriter::Finish() {
+  if (!deferred_) return;
+  store_.Rollback();
+  Load();
+  try {
+    for (auto& index : indexes_) {
+      const KeyRun& run = index->same_key ? index->same_key->run : index->run;
+      index->entry_count =
+          run.size() ? IndexWriter::Build(store_, def_, *index->def, Where(), run,
+                                          run.SortedOrder())
+                     : 0;
+    }
+    std::vector<uint8_t> tdef;
+    store_.pages().Read(def_.page, tdef);
+    std::vector<uint8_t> keyed = keyed_tdef_;
+    std::copy_n(tdef.begin() + format_.tdef_row_count, 8, keyed.begin() + format_.tdef_row_count);
+    for (auto& index : indexes_)
+      Put32(&keyed[size_t(index->def->entry_count_offset)], index->entry_count);
+    store_.Write(def_.page, keyed);
+    store_.Commit();
+  } catch (...) {
+    store_.Rollback();
+    throw;
+  }
+  deferred_ = false;
+  keyed_tdef_.clear();
+  for (auto& index : indexes_) {
+    index->seen.reset();
+    index->run = KeyRun();
+    index->committed = 0;
+  }
+  Load();
+}
+
+size_t TableWriter::waiting_key_memory() const {
+  size_t bytes = 0;
+  for (const auto& index : indexes_)
+    bytes += index->run.memory() + (index->seen ? index->seen->memory() : 0);
+  return bytes;
 }
 
 void TableWriter::Rollback() {

@@ -19,6 +19,15 @@
 // a Null, or when a foreign key of an enforced relationship finds no parent row; an
 // index that ignores Nulls leaves out rows whose key columns are all Null. The table
 // definition's count of distinct keys of each index follows the entries.
+//
+// A table that is empty when the writer opens it (one just created among them) takes
+// its indexes at the end instead: the writer first commits the table's definition
+// without them, appends rows in batches keeping each row's keys in memory (a unique
+// index's keys in a set, so that a repeated key is still refused at its row), and
+// Finish (or the destructor) builds every index at once from the sorted keys and puts
+// the definition back with them, in one batch. Each commit in between leaves a sound
+// table without indexes; a run killed before Finish leaves it so, and a later writer
+// appends to it as to a table without indexes.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "databases/access/jet/jet_key_run.h"
 #include "databases/access/jet/jet_row_encoder.h"
 #include "databases/access/jet/jet_tdef.h"
 #include "engine/codepage.h"
@@ -90,6 +100,8 @@ struct TableWriterOptions {
   // Opens a system table of the catalogue (MSysObjects, MSysACEs: its exact name) rather
   // than a user table, for a writer that adds catalogue rows, such as table creation.
   bool system_table = false;
+  // An empty table's indexes are built by Finish (see above) rather than row by row.
+  bool indexes_at_end = true;
 };
 
 class TableWriter : private LongValueStore {
@@ -132,6 +144,16 @@ class TableWriter : private LongValueStore {
   void Commit();
   // Undoes the open batch in the store and in this writer.
   void Rollback();
+  // For a table whose indexes wait for the end: drops the open batch, builds the indexes
+  // from the committed rows' keys and puts them in the table's definition, in one
+  // committed batch; the writer then goes on as for a table with indexes. Nothing for
+  // other tables. Throws TrundleError naming the file when the pages cannot be written
+  // (the batch rolled back: the table stays without its indexes, sound).
+  void Finish();
+  // True while the table's indexes wait for Finish.
+  bool indexes_waiting() const { return deferred_; }
+  // Bytes held for the waiting indexes' keys.
+  size_t waiting_key_memory() const;
   // Log lines about values stored changed, gathered since the last call.
   std::vector<std::string> TakeNotes();
 
@@ -143,6 +165,8 @@ class TableWriter : private LongValueStore {
   struct ForeignKey;  // an enforced relationship's key, whose parent each row needs
 
   void Load();
+  // Commits the definition without its indexes when the table qualifies (see above).
+  void LeaveOutIndexes();
   void CheckRefusals();
   void OpenIndexes(const JetDatabase& db);
   void OpenForeignKeys(const JetDatabase& db);
@@ -181,6 +205,8 @@ class TableWriter : private LongValueStore {
   std::unique_ptr<RowDecoder> key_decoder_;
   std::vector<Variant> stored_;  // the row's key columns as it stores them, by column
   bool must_roll_back_ = false;
+  bool deferred_ = false;            // the indexes wait for Finish
+  std::vector<uint8_t> keyed_tdef_;  // the definition page as it was, indexes and all
 };
 
 }  // namespace trundle::jet

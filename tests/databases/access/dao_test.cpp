@@ -9,7 +9,12 @@
 #include <memory>
 
 #include "access_test_util.h"
+#include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_tdef.h"
+#include "databases/access/jet/jet_verify.h"
 #include "engine/errors.h"
+#include "databases/file_io.h"
+#include "tests/test_files.h"
 
 namespace trundle {
 namespace {
@@ -264,6 +269,43 @@ TEST(DaoQueryTest, NamesThatAreNoUserTableSaySo) {
                                            database.DatabaseName + ")");
     }
   }
+}
+
+// A run stopped in the middle of a batch (Ctrl-C or SIGTERM: the job rolls the batch back
+// and ends the appending) into a keyed table it created: the committed records stay,
+// and the table has its indexes, built at the end.
+TEST(DaoDatabaseTest, AppendingStoppedMidBatchEndsWithTheIndexesBuilt) {
+  ScratchFolder dir;
+  const std::string path = dir / "stop.mdb";
+  WriteFile(path, ReadFile(AccessFixture("indexTestV2000.mdb")));
+  TDAODatabase database;
+  database.DatabaseName = path;
+  database.DAOVersion = kDao36;
+  database.Open();
+  TDAOTableDef def = database.CreateTableDef("Keyed");
+  def.Fields.Append(def.CreateField("id", dbLong));
+  def.Fields.Append(def.CreateField("data", dbText, 50));
+  def.Indexes.push_back(TDAOIndex{"PrimaryKey", {"id"}, true, true});
+  database.TableDefs_Append(def);
+  database.OpenAppend("Keyed");
+  std::vector<Variant> row(2);
+  for (int n = 0; n < 2500; ++n) {
+    row.assign(2, Variant());
+    row[0].SetInteger(int64_t(n) * 7919 % 100003);
+    row[1].SetString("x");
+    database.Append(row);
+    if (n % 1000 == 999) database.CommitTrans(1);
+  }
+  database.Rollback();
+  database.EndAppend();
+  EXPECT_EQ(database.TakeEndAppendError(), "");
+  database.Close();
+  const jet::TableDef keyed = jet::JetDatabase::Open(path)->Definition("Keyed");
+  EXPECT_EQ(keyed.row_count, 2000u);
+  ASSERT_EQ(keyed.indexes.size(), 1u);
+  EXPECT_EQ(keyed.indexes[0].entry_count, 2000u);
+  const jet::JetVerifyReport report = jet::VerifyJetDatabase(path);
+  EXPECT_TRUE(report.sound()) << report.Text();
 }
 
 }  // namespace

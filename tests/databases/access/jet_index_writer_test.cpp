@@ -15,6 +15,8 @@
 #include <set>
 
 #include "databases/access/jet/jet_database.h"
+#include "databases/access/jet/jet_key_run.h"
+#include "databases/access/jet/jet_table_creator.h"
 #include "databases/access/jet/jet_page_store.h"
 #include "databases/access/jet/jet_tdef.h"
 #include "databases/access/jet/jet_verify.h"
@@ -662,6 +664,77 @@ TEST(JetIndexWriter, DamagedPagesAreReportedNotFollowed) {
       } catch (const TrundleError&) {
       }
       store->Rollback();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace trundle
+
+namespace trundle {
+namespace {
+
+// An index built at once from its sorted entries (an empty index's root given), in a
+// copy of the fixture: the walk finds every entry in order, leaves filled as full as
+// keys in order fill them, and the built tree then takes inserts.
+TEST(JetIndexWriter, AnIndexBuiltFromSortedEntriesHoldsThemAllAndTakesInserts) {
+  for (const bool jet3 : {false, true}) {
+    SCOPED_TRACE(jet3 ? "Jet 3" : "Jet 4");
+    for (const int count : {7, 60000}) {
+      SCOPED_TRACE(count);
+      ScratchFolder dir;
+      const Subject s = jet3 ? kJet3 : Subject{"indexTestV2000.mdb", "Built", 0};
+      // A copy of the fixture whose index is empty (Jet 4: a new table's).
+      auto fresh = [&](const std::string& name) {
+        const std::string to = dir / name;
+        WriteFile(to, ReadFile(jet_test::Fixture(s.fixture)));
+        if (!jet3) {
+          auto store = PageStore::Open(to);
+          auto db = JetDatabase::Open(to);
+          jet::CreateTable(*store, *db, "Built", {{"n", jet::kLong}}, {{"n", {0}, false, false}});
+        }
+        return to;
+      };
+      const std::string path = fresh("built.mdb");
+      // Scattered keys, each twice (duplicates keep their pointers' order).
+      std::vector<Entry> entries = Numbered(count, -count / 2, 1);
+      for (int i = 0; i < count; ++i)
+        entries.push_back(Entry{entries[size_t(i)].key, entries[size_t(i)].pointer + (300u << 8)});
+      std::shuffle(entries.begin(), entries.end(), std::mt19937(11));
+      jet::KeyRun run;
+      for (const Entry& e : entries) run.Add(e.key, e.pointer);
+      uint32_t distinct = 0;
+      {
+        auto store = PageStore::Open(path);
+        const TableDef def = JetDatabase::Open(path)->Definition(s.table);
+        distinct = IndexWriter::Build(*store, def, def.indexes[s.index], path, run,
+                                      run.SortedOrder());
+        store->Commit();
+      }
+      EXPECT_EQ(distinct, uint32_t(count));
+      std::sort(entries.begin(), entries.end());
+      Tree built = Walker(path, s.table, s.index).Walk();
+      EXPECT_TRUE(built.entries == entries) << "the built index does not hold its entries";
+      EXPECT_EQ(built.depth == 1, count < 100);
+      // Keys in order, inserted one by one, fill as many pages, give or take a few.
+      if (count > 100) {
+        const std::string other = fresh("inserted.mdb");
+        Insert(other, s, entries);
+        const Tree inserted = Walker(other, s.table, s.index).Walk();
+        EXPECT_TRUE(inserted.entries == entries);
+        EXPECT_LE(built.pages.size(), inserted.pages.size() + 2);
+        EXPECT_GE(built.pages.size() * 100, inserted.pages.size() * 95);
+        EXPECT_EQ(built.depth, inserted.depth);
+      }
+      // New entries among the built ones.
+      std::vector<Entry> more = Numbered(3000, -count, 2);
+      for (Entry& e : more) e.pointer += 700u << 8;
+      std::shuffle(more.begin(), more.end(), std::mt19937(3));
+      Insert(path, s, more, 500);
+      entries.insert(entries.end(), more.begin(), more.end());
+      std::sort(entries.begin(), entries.end());
+      EXPECT_TRUE(Walker(path, s.table, s.index).Walk().entries == entries)
+          << "inserts into the built index went astray";
     }
   }
 }
