@@ -13,8 +13,8 @@ std::string NoTableTextNote(TDataKind kind) {
   if (kind == dkCsv || kind == dkText || kind == dkHtml)
     return "A text file has no field types: each field is written as text under its name.";
   return std::string("The ") + KindTitle(kind) +
-         " destination cannot show the table before the run; the run's log names what it "
-         "creates.";
+         " destination cannot show the table before the run; its fields get the names "
+         "given here.";
 }
 
 void DescribeTable(TTrundle& job, const JobDescription& description, FieldPlan& plan) {
