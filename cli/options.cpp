@@ -521,12 +521,9 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CliOptions& o)
   o.dest.location = positional[1];
   if ((!o.tables.empty() || !o.exclude_tables.empty() || o.jobs != 1) && !o.all_tables)
     return "--tables, --exclude-tables and --jobs apply with --all-tables";
-  // Field names differ from table to table; and a job file holds no map yet, so that a
-  // saved transfer would quietly move the fields unrenamed.
+  // Field names differ from table to table.
   if (o.all_tables && !o.field_map.empty())
     return "--map renames the fields of one table; it does not go with --all-tables";
-  if (!o.save_job.empty() && !o.field_map.empty())
-    return "--save-job cannot keep --map yet; give it with the command that runs the transfer";
   if (o.all_tables) return CheckAllTables(o);
   if (!o.source.kind) o.source.kind = KindForPath(o.source.location);
   if (!o.dest.kind)

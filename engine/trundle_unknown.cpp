@@ -50,6 +50,10 @@ TFieldDefs TTrundleUnknown::SourceFieldDefs(const TextLength& /*measure_widths*/
 
 TIndexDefs TTrundleUnknown::SourceIndexDefs() { return {}; }
 
+bool TTrundleUnknown::DescribeNewTable(TTrundleUnknown& /*source*/, TNewTable& /*out*/) {
+  return false;
+}
+
 void TTrundleUnknown::ReportReadError(const std::string& message) {
   read_error_ = message;
   SendMessage(message);

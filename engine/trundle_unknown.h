@@ -63,6 +63,14 @@ inline constexpr int kRecordBufferSize = 256;
 inline constexpr int kRecordsPerBatch = 1000;
 inline constexpr int kMostRecordsPerBatch = 1000000;
 
+// What DescribeNewTable tells of a table a run would create.
+struct TNewTable {
+  std::vector<std::string> names;  // each field's name in the new table, in order
+  std::vector<std::string> types;  // its type and size as declared there, parallel
+  std::string text;  // the CREATE TABLE statement, or one line per field for a file
+  std::vector<std::string> notes;  // what the creation changes (a name made unique, ...)
+};
+
 class TTrundleUnknown {
  public:
   TTrundleUnknown() = default;
@@ -142,6 +150,12 @@ class TTrundleUnknown {
   // statement's), and only keys over fields that SourceFieldDefs lists. The base class
   // has none.
   virtual TIndexDefs SourceIndexDefs();
+  // The table CreateTable would make from `source` (an opened source), told without
+  // making anything: the fields as the destination declares them and the text that
+  // makes the table. Built by the same code CreateTable runs, so that what is shown is
+  // what a run makes. Returns false when the kind cannot tell before a run (the base
+  // class); throws as CreateTable's reading of the source does.
+  virtual bool DescribeNewTable(TTrundleUnknown& source, TNewTable& out);
 
   // How many leading names the source's last ReadRecord into these buffers may have set:
   // every name past them is Unassigned. -1 when the source does not say (it clears and

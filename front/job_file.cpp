@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/ascii.h"
 #include "engine/json_reader.h"
 #include "engine/json_writer.h"
 #include "front/kinds.h"
@@ -150,6 +151,50 @@ void ReadEnd(const std::string& path, const JsonValue& object, const char* where
                          "that holds it with \"password_env\".");
 }
 
+// "field_map": [{"source": "a", "destination": "b"}, {"source": "c", "leave_out": true}].
+void WriteFieldMap(JsonWriter& json, const std::vector<FieldRename>& map) {
+  json.BeginArray();
+  for (const FieldRename& rename : map) {
+    json.BeginObject();
+    json.Key("source").String(rename.source);
+    if (rename.destination.empty())
+      json.Key("leave_out").Bool(true);
+    else
+      json.Key("destination").String(rename.destination);
+    json.EndObject();
+  }
+  json.EndArray();
+}
+
+// Each item names a source field and either its new name or that it is left out; a field
+// named twice is refused as --map refuses it.
+void ReadFieldMap(const std::string& path, const JsonValue& array,
+                  std::vector<FieldRename>& out) {
+  out.clear();
+  for (size_t i = 0; i < array.items.size(); ++i) {
+    const JsonValue& item = array.items[i];
+    std::string where = "field_map[";
+    where.append(std::to_string(i)).append(1, ']');
+    ObjectReader r(path, item, where);
+    if (item.type != Type::kObject)
+      r.Fail(item, Quoted(where) + " must be an object, not " + JsonTypeName(item.type) + ".");
+    FieldRename rename;
+    bool leave_out = false;
+    r.Text("source", rename.source);
+    r.Text("destination", rename.destination);
+    r.Flag("leave_out", leave_out);
+    r.RefuseUnknownKeys();
+    if (rename.source.empty())
+      r.Fail(item, Quoted(r.Name("source")) + " must name a source field.");
+    if (leave_out == !rename.destination.empty())
+      r.Fail(item, Quoted(where) + " needs either a \"destination\" name or \"leave_out\": true.");
+    for (const FieldRename& earlier : out)
+      if (EqualsIgnoringAsciiCase(earlier.source, rename.source))
+        r.Fail(item, "\"field_map\" names the field " + rename.source + " twice.");
+    out.push_back(std::move(rename));
+  }
+}
+
 // A choice among names: `names[i]` gives `values[i]`.
 template <typename T, size_t N>
 void ReadChoice(ObjectReader& r, const char* key, const char* const (&names)[N],
@@ -185,6 +230,8 @@ std::string JobFileText(const JobDescription& d) {
   json.Key("html_title").String(d.html_title);
   json.Key("html_banner").String(d.html_banner);
   json.Key("clipboard").Bool(d.clipboard);
+  json.Key("field_map");
+  WriteFieldMap(json, d.field_map);
   json.EndObject();
   return json.text() + "\n";
 }
@@ -228,6 +275,7 @@ JobDescription JobFromText(const std::string& text, const std::string& path) {
   r.Text("html_title", d.html_title);
   r.Text("html_banner", d.html_banner);
   r.Flag("clipboard", d.clipboard);
+  if (const JsonValue* map = r.Get("field_map", Type::kArray)) ReadFieldMap(path, *map, d.field_map);
   r.RefuseUnknownKeys();
   return d;
 }

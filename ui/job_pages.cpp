@@ -78,6 +78,8 @@ bool MainForm::OpenTransferFile(const QString& path) {
     return false;
   }
   FillPages(d, false);
+  field_map_for_ = Describe().source;
+  field_map_ = d.field_map;
   opened_ = d;
   return true;
 }

@@ -183,6 +183,12 @@ class MainForm : public QMainWindow {
   // while the source page names a source that can be read (MissingSource is empty).
   void PreviewButtonClick();
   void UpdatePreviewButton();
+  // &Fields... on the destination page: the source's fields renamed or left out
+  // (fields_dialog.cpp). The map holds for the source it was made for (field_map_for_);
+  // FollowFieldMapSource forgets it once the source page names another.
+  void AddFieldsButton();
+  void FieldsButtonClick();
+  void FollowFieldMapSource(const JobDescription& description);
   // The Access tab's version follows its database file's header (with `choose`), and
   // the version group's caption says what the file is or what "create" will make.
   void FollowAccessVersion(bool source, bool choose = true);
@@ -286,6 +292,9 @@ class MainForm : public QMainWindow {
   Gauge* gauge_ = nullptr;
 
   QPushButton* preview_button_ = nullptr;
+  QPushButton* fields_button_ = nullptr;
+  std::vector<FieldRename> field_map_;  // the Fields view's choices, for field_map_for_
+  EndDescription field_map_for_;
   QTabWidget* source_tabs_ = nullptr;
   QButtonGroup* source_type_ = nullptr;
   QButtonGroup* source_access_version_ = nullptr;

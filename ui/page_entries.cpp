@@ -14,6 +14,7 @@
 #include <QStandardItemModel>
 #include <QTabWidget>
 
+#include "front/field_plan.h"
 #include "front/kinds.h"
 #include "ui/main_form.h"
 #include "ui/recent_files.h"
@@ -245,6 +246,7 @@ JobDescription MainForm::Describe() const {
     d.on_error = TOnError::kSkip;
     d.reject_file = RejectFileBesideDestination(d, FolderForFiles());
   }
+  if (SameSourceTable(d.source, field_map_for_)) d.field_map = field_map_;
   ApplyOpenedSettings(d);
   return d;
 }

@@ -240,7 +240,10 @@ void MainForm::BuildSourcePage(QWidget* page) {
 
 void MainForm::UpdatePreviewButton() {
   // Describe reads every page: until the run page is built there is nothing to ask.
-  if (preview_button_ && on_error_) preview_button_->setEnabled(MissingSource(Describe()).isEmpty());
+  if (!preview_button_ || !on_error_) return;
+  const JobDescription description = Describe();
+  preview_button_->setEnabled(MissingSource(description).isEmpty());
+  FollowFieldMapSource(description);
 }
 
 void MainForm::PreviewButtonClick() {
@@ -377,6 +380,7 @@ void MainForm::BuildDestinationPage(QWidget* page) {
     edit7_->setText(QString::fromStdString(HtmlTitleForFile(path.toStdString())));
   });
   AddDeclaredTabs(dest_tabs_, false);
+  AddFieldsButton();
 }
 
 void MainForm::BrowseSourceTextButtonClick() {

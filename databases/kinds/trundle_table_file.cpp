@@ -164,6 +164,37 @@ TFieldDefs TTrundleTableFile::FieldsFrom(TTrundleUnknown& source) {
                         source.SourceFieldDefs(text ? TextLength(Utf8Bytes) : nullptr));
 }
 
+namespace {
+
+// A type and size as a field list shows them: "String(12)", "BCD(10,2)", "Date".
+std::string TypeAndSize(const TFieldDef& def) {
+  std::string type = FieldTypeName(def.DataType);
+  if (type.compare(0, 2, "ft") == 0) type.erase(0, 2);
+  if (def.Size <= 0) return type;
+  type.append(1, '(').append(std::to_string(def.Size));
+  if (def.Decimals > 0) type.append(1, ',').append(std::to_string(def.Decimals));
+  return type.append(1, ')');
+}
+
+}  // namespace
+
+bool TTrundleTableFile::DescribeNewTable(TTrundleUnknown& source, TNewTable& out) {
+  const TableEngine* engine = EngineByName(EngineName());
+  if (!engine) return false;
+  const TFieldDefs defs = FieldsFrom(source);
+  out.names = engine->stored_names ? engine->stored_names(defs) : std::vector<std::string>();
+  out.names.resize(defs.size());
+  out.text.clear();
+  for (size_t i = 0; i < defs.size(); ++i) {
+    if (out.names[i].empty()) out.names[i] = defs[i].Name;
+    out.types.push_back(TypeAndSize(defs[i]));
+    out.text += out.names[i] + " " + out.types.back() + (defs[i].Required ? " required" : "") + "\n";
+    if (out.names[i] != defs[i].Name)
+      out.notes.push_back("Field " + ShownInLog(defs[i].Name) + " stored as " + out.names[i]);
+  }
+  return true;
+}
+
 bool TTrundleTableFile::CreateTable(TTrundleUnknown& source) {
   if (refused_) return false;  // OpenTable said why
   try {

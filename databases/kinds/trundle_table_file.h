@@ -32,6 +32,8 @@ class TTrundleTableFile : public TTrundleUnknown {
   // Creates the table file from the source's fields, then opens it. False without a try
   // when the table exists and OpenTable could not open it for appending.
   bool CreateTable(TTrundleUnknown& source) override;
+  // The field list: each stored name with its type and size, one line each.
+  bool DescribeNewTable(TTrundleUnknown& source, TNewTable& out) override;
   bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
   // Matches names as FieldNameMapper does, with the names the table was created from;
   // a name that matches no field is ignored. Throws when a value cannot be converted or

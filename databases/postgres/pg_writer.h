@@ -15,6 +15,21 @@
 
 namespace trundle {
 
+// The CREATE TABLE statement PgWriter::CreateTable runs for these fields and keys, each
+// name quoted by `quote`. Makes nothing.
+struct PgNewTable {
+  std::string sql;
+  std::vector<std::string> names;    // each field's column name (FieldN, name_2, ...)
+  std::vector<std::string> types;    // its declared type, parallel
+  std::vector<std::string> counted;  // the identity columns
+};
+PgNewTable PgCreateTableSql(const std::string& table, const TFieldDefs& fields,
+                            const TIndexDefs& keys,
+                            const std::function<std::string(const std::string&)>& quote);
+// A name in double quotes, inner ones doubled, as the server quotes an identifier: for
+// showing a statement before there is a connection.
+std::string PgQuotedName(const std::string& name);
+
 class PgWriter {
  public:
   // Connects (PgConnection's rules; throws NotOpenedError).

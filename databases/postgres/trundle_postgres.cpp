@@ -69,6 +69,15 @@ bool TTrundlePostgres::OpenDestination() {
   return false;
 }
 
+bool TTrundlePostgres::DescribeNewTable(TTrundleUnknown& source, TNewTable& out) {
+  PgNewTable made = PgCreateTableSql(TableName, source.SourceFieldDefs(nullptr),
+                                     source.SourceIndexDefs(), PgQuotedName);
+  out.names = std::move(made.names);
+  out.types = std::move(made.types);
+  out.text = std::move(made.sql);
+  return true;
+}
+
 bool TTrundlePostgres::CreateTable(TTrundleUnknown& source) {
   if (refused_ || !writer_) return false;
   // A server's tables belong to its owners: one is made only when the run asks for it.

@@ -36,6 +36,7 @@ class TTrundlePostgres : public TTrundleUnknown {
   // With CreateMissingTable, creates TableName from the source's fields and keys, the
   // statement sent to the log before it runs; without it, says so and returns false.
   bool CreateTable(TTrundleUnknown& source) override;
+  bool DescribeNewTable(TTrundleUnknown& source, TNewTable& out) override;
   bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override;
   bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
   void StartTransaction() override;

@@ -93,15 +93,9 @@ int64_t SqliteWriter::CountRows() {
       SqliteErrorText(db_.get(), rc, "Could not count the records of " + table_ + " in", path_));
 }
 
-std::vector<std::string> SqliteWriter::CreateTable(const std::string& table,
-                                                   const TFieldDefs& fields,
-                                                   const TIndexDefs& keys) {
-  if (table.empty()) throw TrundleError("No table was named to create in " + path_);
-  if (fields.empty())
-    throw TrundleError("The table " + table + " cannot be created in " + path_ +
-                       ": the source has no fields");
-  std::vector<std::string> notes;
-  std::vector<std::string> names;
+SqliteNewTable SqliteCreateTableSql(const std::string& table, const TFieldDefs& fields,
+                                    const TIndexDefs& keys) {
+  SqliteNewTable out;
   // An auto-increment field that is the whole primary key becomes SQLite's INTEGER PRIMARY
   // KEY AUTOINCREMENT: the values given are kept, and sqlite_sequence follows the highest,
   // so that a record added later without one gets the next number.
@@ -113,39 +107,51 @@ std::vector<std::string> SqliteWriter::CreateTable(const std::string& table,
     const int at = FindFieldIndex(fields, primary->Fields[0]);
     if (at >= 0 && fields[static_cast<size_t>(at)].DataType == ftAutoInc) counted = at;
   }
-  TIndexDefs other_keys;
   for (const TIndexDef& key : keys)
-    if (counted < 0 || &key != primary) other_keys.push_back(key);
-  std::string sql = "create table " + QuoteSqlName(table) + " (";
+    if (counted < 0 || &key != primary) out.other_keys.push_back(key);
+  // SQLite keeps the statement in its schema with these first words upper-cased.
+  out.sql = "CREATE TABLE " + QuoteSqlName(table) + " (";
   for (size_t i = 0; i < fields.size(); ++i) {
     std::string name = fields[i].Name.empty() ? "Field" + std::to_string(i + 1) : fields[i].Name;
     const std::string wanted = name;
-    for (int n = 2; Taken(names, name); ++n) name = wanted + "_" + std::to_string(n);
+    for (int n = 2; Taken(out.names, name); ++n) name = wanted + "_" + std::to_string(n);
     if (name != fields[i].Name)
-      notes.push_back("Field " + std::to_string(i + 1) + " (" + ShownInLog(fields[i].Name) +
-                      ") is stored as " + ShownInLog(name) +
-                      (fields[i].Name.empty() ? ": it had no name"
-                                              : ": the table has a field of that name already"));
+      out.notes.push_back("Field " + std::to_string(i + 1) + " (" + ShownInLog(fields[i].Name) +
+                          ") is stored as " + ShownInLog(name) +
+                          (fields[i].Name.empty() ? ": it had no name"
+                                                  : ": the table has a field of that name already"));
     const bool is_counted = static_cast<int>(i) == counted;
     if (fields[i].DataType == ftAutoInc && !is_counted)
-      notes.push_back("Field " + ShownInLog(name) +
-                      " is an auto-increment field that is not the whole primary key; SQLite "
-                      "counts only such a key, so it is a plain INTEGER field here");
+      out.notes.push_back("Field " + ShownInLog(name) +
+                          " is an auto-increment field that is not the whole primary key; SQLite "
+                          "counts only such a key, so it is a plain INTEGER field here");
     const std::string type =
         is_counted ? "INTEGER PRIMARY KEY AUTOINCREMENT" : SqliteDeclaredType(fields[i]);
-    sql += (i ? ", " : "") + QuoteSqlName(name) + (type.empty() ? "" : " " + type) +
-           (fields[i].Required ? " not null" : "");
-    names.push_back(std::move(name));
+    out.sql += (i ? ", " : "") + QuoteSqlName(name) + (type.empty() ? "" : " " + type) +
+               (fields[i].Required ? " not null" : "");
+    out.names.push_back(std::move(name));
+    out.types.push_back(type);
   }
-  sql += KeyConstraintsSql(other_keys, fields, names, QuoteSqlName);
-  sql += ")";
-  ExecSqlite(db_.get(), sql.c_str(), "Could not create table " + table + " in", path_);
-  CreateIndexes(table, other_keys, fields, names);
+  out.sql += KeyConstraintsSql(out.other_keys, fields, out.names, QuoteSqlName);
+  out.sql += ")";
+  return out;
+}
+
+std::vector<std::string> SqliteWriter::CreateTable(const std::string& table,
+                                                   const TFieldDefs& fields,
+                                                   const TIndexDefs& keys) {
+  if (table.empty()) throw TrundleError("No table was named to create in " + path_);
+  if (fields.empty())
+    throw TrundleError("The table " + table + " cannot be created in " + path_ +
+                       ": the source has no fields");
+  const SqliteNewTable made = SqliteCreateTableSql(table, fields, keys);
+  ExecSqlite(db_.get(), made.sql.c_str(), "Could not create table " + table + " in", path_);
+  CreateIndexes(table, made.other_keys, fields, made.names);
   table_ = table;
   created_from_.clear();
   for (const TFieldDef& field : fields) created_from_.push_back(field.Name);
   ReadColumns();
-  return notes;
+  return made.notes;
 }
 
 // The source's indexes that are not unique speed up searches only: each becomes a CREATE

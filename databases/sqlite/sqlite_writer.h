@@ -15,6 +15,18 @@
 
 namespace trundle {
 
+// The CREATE TABLE statement SqliteWriter::CreateTable runs for these fields and keys,
+// with what it decides on the way. Makes nothing; never throws.
+struct SqliteNewTable {
+  std::string sql;                 // the CREATE TABLE statement
+  std::vector<std::string> names;  // each field's column name (FieldN, name_2, ...)
+  std::vector<std::string> types;  // its declared type, parallel; empty: none
+  std::vector<std::string> notes;  // a line for each name changed or counter not kept
+  TIndexDefs other_keys;           // the keys not made the INTEGER PRIMARY KEY
+};
+SqliteNewTable SqliteCreateTableSql(const std::string& table, const TFieldDefs& fields,
+                                    const TIndexDefs& keys);
+
 class SqliteWriter {
  public:
   // Opens the database at path for writing, creating the file when it is missing.

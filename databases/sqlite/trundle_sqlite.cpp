@@ -108,6 +108,16 @@ bool TTrundleSqlite::CreateTable(TTrundleUnknown& source) {
   return false;
 }
 
+bool TTrundleSqlite::DescribeNewTable(TTrundleUnknown& source, TNewTable& out) {
+  SqliteNewTable made =
+      SqliteCreateTableSql(TableName, source.SourceFieldDefs(nullptr), source.SourceIndexDefs());
+  out.names = std::move(made.names);
+  out.types = std::move(made.types);
+  out.text = std::move(made.sql);
+  out.notes = std::move(made.notes);
+  return true;
+}
+
 // A database file made for a table that could not be created holds nothing: it goes.
 void TTrundleSqlite::RemoveCreatedFile() {
   if (!writer_ || !writer_->created_file()) return;

@@ -42,6 +42,7 @@ class TTrundleSqlite : public TTrundleUnknown {
   // fields are NOT NULL), then opens it. A failure is one message and false, and a
   // database file this run made is removed again.
   bool CreateTable(TTrundleUnknown& source) override;
+  bool DescribeNewTable(TTrundleUnknown& source, TNewTable& out) override;
   // The next record of the statement. A SQLite error (a damaged file, a result wider
   // than the buffers) is sent as a message and ends the reading with false; a stop asked
   // for during a long statement throws StopRequestedError.

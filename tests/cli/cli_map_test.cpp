@@ -75,5 +75,24 @@ TEST(CliMapTest, AMapThatDoesNotFitIsAUsageErrorBeforeAnyRecord) {
   EXPECT_EQ(ReadFile(dir / "out.csv"), before);
 }
 
+// A map saved with the transfer runs as the same map given on the command line.
+TEST(CliMapTest, ASavedTransferKeepsItsMap) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.csv", kPeople);
+  const std::vector<std::string> map = {"--map", "name=Full,secret=-"};
+  std::vector<std::string> plain = {"in.csv", "plain.csv"};
+  plain.insert(plain.end(), map.begin(), map.end());
+  ASSERT_EQ(RunCli(dir, plain).status, 0) << ReadFile(dir / "stdout");
+  std::vector<std::string> save = {"in.csv", "saved.csv", "--save-job", "job.json"};
+  save.insert(save.end(), map.begin(), map.end());
+  ASSERT_EQ(RunCli(dir, save).status, 0) << ReadFile(dir / "stdout");
+  EXPECT_FALSE(std::filesystem::exists(dir / "saved.csv"));
+  ASSERT_EQ(RunCli(dir, {"--job", "job.json"}).status, 0) << ReadFile(dir / "stdout");
+  const std::string text = ReadFile(dir / "saved.csv");
+  EXPECT_EQ(text, ReadFile(dir / "plain.csv"));
+  EXPECT_NE(text.find("Full"), std::string::npos) << text;
+  EXPECT_EQ(text.find("x1"), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace trundle

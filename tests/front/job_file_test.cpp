@@ -42,6 +42,7 @@ JobDescription EveryFieldSet() {
   d.html_title = "Title \\ with a backslash";
   d.html_banner = "banner.html";
   d.clipboard = true;
+  d.field_map = {{"Name", "Full \"name\""}, {"Secret", ""}};
   return d;
 }
 
@@ -59,6 +60,11 @@ TEST(JobFileTest, EveryFieldComesBackAsWritten) {
   EXPECT_EQ(read.html_title, written.html_title);
   EXPECT_EQ(read.html_banner, written.html_banner);
   EXPECT_EQ(read.clipboard, written.clipboard);
+  ASSERT_EQ(read.field_map.size(), 2u);
+  EXPECT_EQ(read.field_map[0].source, "Name");
+  EXPECT_EQ(read.field_map[0].destination, "Full \"name\"");
+  EXPECT_EQ(read.field_map[1].source, "Secret");
+  EXPECT_EQ(read.field_map[1].destination, "");  // left out
   // The passwords stay out of the file and out of what is read back.
   EXPECT_EQ(text.find("secret"), std::string::npos);
   EXPECT_EQ(text.find("tiger"), std::string::npos);
@@ -135,6 +141,32 @@ TEST(JobFileTest, RefusedFilesNameTheFileAndTheFault) {
   EXPECT_EQ(Refusal("{\"trundle_job\": 1,\n\"source\": {\"kind\": \"csv\",}}"),
             "/jobs/t.json, line 2: a key in double quotes was expected (the job file is not "
             "valid JSON).");
+}
+
+TEST(JobFileTest, FieldMapsOfTheWrongShapeAreRefused) {
+  // A file written before maps were saved has none.
+  EXPECT_TRUE(JobFromText(R"({"trundle_job": 1, "source": {"kind": "csv"}})", "old.json")
+                  .field_map.empty());
+  EXPECT_EQ(Refusal(R"({"trundle_job": 1, "field_map": {"a": "b"}})"),
+            "/jobs/t.json, line 1: \"field_map\" must be an array, not an object.");
+  EXPECT_EQ(Refusal("{\"trundle_job\": 1, \"field_map\": [\n\"a=b\"]}"),
+            "/jobs/t.json, line 2: \"field_map[0]\" must be an object, not a string.");
+  EXPECT_EQ(Refusal("{\"trundle_job\": 1, \"field_map\": [{\"source\": \"a\", \"destination\": "
+                    "\"b\"},\n{\"source\": \"c\", \"dest\": \"d\"}]}"),
+            "/jobs/t.json, line 2: unknown key \"field_map[1].dest\".");
+  EXPECT_EQ(Refusal(R"({"trundle_job": 1, "field_map": [{"source": "a", "destination": 3}]})"),
+            "/jobs/t.json, line 1: \"field_map[0].destination\" must be a string, not a number.");
+  EXPECT_EQ(Refusal(R"({"trundle_job": 1, "field_map": [{"destination": "b"}]})"),
+            "/jobs/t.json, line 1: \"field_map[0].source\" must name a source field.");
+  for (const char* item : {R"({"source": "a"})", R"({"source": "a", "destination": "b", "leave_out": true})",
+                           R"({"source": "a", "leave_out": false})"})
+    EXPECT_EQ(Refusal(std::string(R"({"trundle_job": 1, "field_map": [)") + item + "]}"),
+              "/jobs/t.json, line 1: \"field_map[0]\" needs either a \"destination\" name or "
+              "\"leave_out\": true.")
+        << item;
+  EXPECT_EQ(Refusal(R"({"trundle_job": 1, "field_map": [{"source": "Name", "leave_out": true},
+                       {"source": "NAME", "destination": "n"}]})"),
+            "/jobs/t.json, line 2: \"field_map\" names the field NAME twice.");
 }
 
 TEST(JobFileTest, ConnectionsThatHoldAPasswordAreRefused) {

@@ -286,7 +286,12 @@ TEST_F(PostgresTest, AMissingTableIsCreatedAndItsNameStaysData) {
   EXPECT_EQ(Column("select count(*) from pg_class where relname like 'My %n_victim%'"),
             std::vector<std::string>{"0"});
   dest->CreateMissingTable = true;
+  // The statement shown before a run is the one the run sends, quoting and all.
+  TNewTable described;
+  ASSERT_TRUE(dest->DescribeNewTable(source, described));
   ASSERT_TRUE(dest->CreateTable(source)) << log_;
+  EXPECT_NE(log_.find(described.text + "\n"), std::string::npos) << described.text << "\n" << log_;
+  EXPECT_EQ(described.types[1], "numeric(12,2)");
   Move(*dest, {"ID", "Amount", "Name", "Ok", "name"},
        {{Variant::Integer(1), Variant::String("12.50"), Variant::String("x"),
          Variant::Boolean(true), Variant::Float(2.5)}});
@@ -640,7 +645,10 @@ TEST_F(PostgresTest, CountersAndIndexesReachANewTable) {
   auto dest = Destination(to);
   dest->CreateMissingTable = true;
   EXPECT_FALSE(dest->OpenTable());
+  TNewTable described;
+  ASSERT_TRUE(dest->DescribeNewTable(source, described));
   ASSERT_TRUE(dest->CreateTable(source)) << log_;
+  EXPECT_NE(log_.find(described.text + "\n"), std::string::npos) << described.text << "\n" << log_;
   std::vector<std::vector<Variant>> records;
   TRecordBuffer n(kRecordBufferSize), v(kRecordBufferSize);
   while (source.ReadRecord(n, v)) records.push_back({v[0], v[1], v[2], v[3]});
