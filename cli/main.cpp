@@ -84,11 +84,9 @@ bool WritesToStandardOutput(const std::string& dest) {
 // --if-exists fail: an existing destination stops the run before anything is opened;
 // the status, or -1 to go on.
 int RefuseExistingDestination(const trundle::JobDescription& description) {
-  if (description.if_exists != trundle::IfExists::kFail ||
-      !trundle::DestinationExists(description, true))
-    return -1;
-  std::cerr << "trundle-cli: " << trundle::ExistingDestinationNote(description, true)
-            << " (--if-exists fail)\n";
+  const std::string refusal = trundle::ExistingDestinationRefusal(description);
+  if (refusal.empty()) return -1;
+  std::cerr << "trundle-cli: " << refusal << " (--if-exists fail)\n";
   return kExitNotOpened;
 }
 

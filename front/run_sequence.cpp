@@ -15,6 +15,12 @@ std::string TooManyRejectsLine(int64_t max_rejects) {
          " records were set aside; the run was stopped";
 }
 
+std::string ExistingDestinationRefusal(const JobDescription& description) {
+  if (description.if_exists != IfExists::kFail || !DestinationExists(description, true))
+    return "";
+  return ExistingDestinationNote(description, true);
+}
+
 TablesTally TallyTables(const std::vector<TableResult>& results) {
   TablesTally tally;
   for (const TableResult& r : results) {

@@ -96,6 +96,10 @@ class RunSequence {
   std::vector<std::string> reported_;
 };
 
+// Before anything is opened: the sentence that refuses a run told to fail on an existing
+// destination when the destination is there (a database is asked); empty otherwise.
+std::string ExistingDestinationRefusal(const JobDescription& description);
+
 // How the tables of a whole database's run ended, counted for its last word and status.
 struct TablesTally {
   int moved = 0;          // kMoved
