@@ -25,6 +25,7 @@
 #include "front/kinds.h"
 #include "front/register_adaptors.h"
 #include "front/run_report.h"
+#include "front/run_sequence.h"
 #include "front/verify.h"
 #include "front/whole_database.h"
 #ifdef TRUNDLE_CHECK_ACCESS
@@ -83,11 +84,9 @@ bool WritesToStandardOutput(const std::string& dest) {
 // --if-exists fail: an existing destination stops the run before anything is opened;
 // the status, or -1 to go on.
 int RefuseExistingDestination(const trundle::JobDescription& description) {
-  if (description.if_exists != trundle::IfExists::kFail ||
-      !trundle::DestinationExists(description, true))
-    return -1;
-  std::cerr << "trundle-cli: " << trundle::ExistingDestinationNote(description, true)
-            << " (--if-exists fail)\n";
+  const std::string refusal = trundle::ExistingDestinationRefusal(description);
+  if (refusal.empty()) return -1;
+  std::cerr << "trundle-cli: " << refusal << " (--if-exists fail)\n";
   return kExitNotOpened;
 }
 
@@ -220,14 +219,10 @@ int RunAllTables(const trundle::CliOptions& options) {
   const int failed = run.Run();
   g_whole = nullptr;
   int status = kExitMoved;
-  bool rejected = false, differs = false;
-  int lost = failed < 0 ? 1 : 0;  // tables that did not arrive, differing ones aside
-  for (const trundle::TableResult& r : run.Results()) {
-    rejected = rejected || r.records_rejected > 0;
-    differs = differs || r.outcome == trundle::TableOutcome::kDiffers;
-    if (r.outcome != trundle::TableOutcome::kMoved && r.outcome != trundle::TableOutcome::kDiffers)
-      ++lost;
-  }
+  const trundle::TablesTally tally = trundle::TallyTables(run.Results());
+  const bool rejected = tally.set_aside > 0, differs = tally.differs > 0;
+  // Tables that did not arrive, differing ones aside; a run that began none lost them all.
+  const int lost = tally.lost + (failed < 0 ? 1 : 0);
   if (g_signal) {
     status = kExitSignalBase + g_signal;
   } else if (failed != 0) {
@@ -326,108 +321,70 @@ int DescribeFromArguments(trundle::CliOptions& options, trundle::JobDescription&
 
 }  // namespace
 
-// Runs the job as the options say, with the log on g_log; the exit status. `reported`
-// gets the log's warnings and errors, and `verification` --verify's result.
-int RunJob(const trundle::CliOptions& options, const trundle::JobDescription& description,
-           trundle::TTrundle& job, std::vector<std::string>& reported,
-           std::optional<trundle::Verifier>& verifier,
-           std::optional<trundle::Verification>& verification) {
-  const auto note = [&reported](const std::string& line) {
-    reported.push_back(trundle::ShortenedLogLine(line));
-  };
-  // --create-database: a missing Access destination starts as an empty database, which
-  // goes again when the run puts no table in it.
-  trundle::CreatedDatabase created;
-  try {
-    created = trundle::CreateMissingDatabase(description.destination);
-    if (!created.message.empty() && !options.quiet)
-      std::fprintf(g_log, "%s\n", created.message.c_str());
-  } catch (const std::exception& e) {
-    std::cerr << e.what() << "\n";
-    note(e.what());
-    return kExitNotOpened;
-  }
-  const auto remove_unused_database = [&created, &options] {
-    const std::string removed = trundle::RemoveUnusedDatabase(created);
-    if (!removed.empty() && !options.quiet) std::fprintf(g_log, "%s\n", removed.c_str());
-  };
-
+// Runs the job as the options say, with the log on g_log; the exit status.
+int RunJob(const trundle::CliOptions& options, trundle::RunSequence& run) {
+  trundle::TTrundle& job = run.job();
   // The bar only on a terminal; it shares the screen with the log, which closes its line.
   trundle::RunConsole console(g_log, !options.quiet && isatty(STDERR_FILENO) ? stderr : nullptr,
                               options.quiet);
-  job.OnMessage = [&console, &reported](const std::string& message) {
-    if (trundle::ReportedMessage(message)) reported.push_back(message);
-    console.Message(message);
-  };
-  job.OnProgress = [&console, &job](int32_t percent) {
+  run.OnMessage = [&console](const std::string& message) { console.Message(message); };
+  run.OnProgress = [&console, &job](int32_t percent) {
     console.Progress(percent, job.records_read(), job.Source().RecordCount,
                      trundle::RunSpeed::Clock::now());
   };
+  run.OnNote = [&options](const std::string& line) {
+    if (!options.quiet) std::fprintf(g_log, "%s\n", line.c_str());
+  };
+  run.OnEnded = [&console, &job](const trundle::RunResult& result) {
+    g_job = nullptr;
+    // The bar's last word: how many, how long, how fast (a run that opened nothing has none).
+    if (!result.thrown && job.outcome() != trundle::TRunOutcome::kNotOpened)
+      console.Totals(job.records_moved(), job.records_read(), job.elapsed_seconds());
+    console.CloseBar();
+  };
   g_job = &job;
   CatchStopSignals();
-  const auto fail = [&](const std::exception& e, int status) {
-    g_job = nullptr;
-    console.CloseBar();
-    remove_unused_database();
-    std::fflush(g_log);
-    std::cerr << trundle::AsLines(trundle::ShortenedLogLine(e.what()));
-    return status;
-  };
-  try {
-    job.Execute();
-  } catch (const trundle::FieldMapError& e) {
-    // A map that does not fit the source is found only once it is open: still a usage
-    // error, and nothing was written.
-    g_job = nullptr;
-    console.CloseBar();
-    remove_unused_database();
-    std::fflush(g_log);
-    return Usage(e.what());
-  } catch (const trundle::NotOpenedError& e) {
-    // A destination found unwritable only when its file is made (a text file is written
-    // whole at the end) never opened, as one refused at the start.
-    return fail(e, kExitNotOpened);
-  } catch (const std::exception& e) {
-    return fail(e, kExitError);
-  }
+  const trundle::RunResult result = run.Run();
   g_job = nullptr;
-  // The bar's last word: how many, how long, how fast (a run that opened nothing has none).
-  if (job.outcome() != trundle::TRunOutcome::kNotOpened)
-    console.Totals(job.records_moved(), job.records_read(), job.elapsed_seconds());
-  console.CloseBar();
-  remove_unused_database();
-  if (job.outcome() == trundle::TRunOutcome::kReadFailed) {
-    // The log has the line already; a script reading only the status and standard error
-    // must not take a partial copy for a whole one.
-    std::cerr << trundle::AsLines(trundle::ShortenedLogLine(job.Source().ReadError()));
-    return kExitError;
-  }
-  if (job.outcome() == trundle::TRunOutcome::kTooManyRejects) {
-    const std::string line = "more than " + std::to_string(options.max_rejects) +
-                             " records were set aside; the run was stopped";
-    std::cerr << "trundle-cli: " << line << "\n";
-    note(line);
-    return kExitError;
-  }
-  if (job.outcome() == trundle::TRunOutcome::kStopped)
-    return kExitSignalBase + (g_signal ? g_signal : SIGINT);
-  // --quiet silences the log, not the reason a run moved nothing.
-  if (job.outcome() != trundle::TRunOutcome::kMoved && options.quiet)
-    std::cerr << "trundle-cli: nothing was moved\n" << console.WhyNothingMoved();
-  if (job.outcome() != trundle::TRunOutcome::kMoved) return kExitNotOpened;
-  if (verifier) {
-    verification = verifier->Check(job);
-    const std::string text = verification->Text();
-    if (!verification->sound()) {
-      for (size_t at = 0; at <= text.size();) {
-        const size_t end = std::min(text.find('\n', at), text.size());
-        note(text.substr(at, end - at));
-        at = end + 1;
+  if (result.thrown) std::fflush(g_log);
+  switch (result.end) {
+    case trundle::RunEnd::kNotCreated:
+      std::cerr << result.error << "\n";
+      return kExitNotOpened;
+    case trundle::RunEnd::kFieldMap:
+      // Still a usage error, and nothing was written.
+      return Usage(result.error);
+    case trundle::RunEnd::kReadFailed:
+    case trundle::RunEnd::kFailed:
+      // A script reading only the status and standard error must not take a partial copy
+      // for a whole one.
+      std::cerr << trundle::AsLines(trundle::ShortenedLogLine(result.error));
+      return kExitError;
+    case trundle::RunEnd::kTooManyRejects:
+      std::cerr << "trundle-cli: " << result.error << "\n";
+      return kExitError;
+    case trundle::RunEnd::kStopped:
+      return kExitSignalBase + (g_signal ? g_signal : SIGINT);
+    case trundle::RunEnd::kNotOpened:
+      if (result.thrown) {
+        std::cerr << trundle::AsLines(trundle::ShortenedLogLine(result.error));
+        return kExitNotOpened;
       }
-    }
-    // A difference is said on standard error too, where a script looks for failures.
+      [[fallthrough]];
+    case trundle::RunEnd::kNothingMoved:
+      // --quiet silences the log, not the reason a run moved nothing.
+      if (options.quiet)
+        std::cerr << "trundle-cli: nothing was moved\n" << console.WhyNothingMoved();
+      return kExitNotOpened;
+    case trundle::RunEnd::kMoved:
+    case trundle::RunEnd::kDiffers:
+      break;
+  }
+  if (run.verification()) {
+    const std::string text = run.verification()->Text();
     if (!options.quiet) std::fprintf(g_log, "%s\n", text.c_str());
-    if (!verification->sound()) {
+    // A difference is said on standard error too, where a script looks for failures.
+    if (result.end == trundle::RunEnd::kDiffers) {
       if (options.quiet || g_log != stderr) std::cerr << "trundle-cli: " << trundle::AsLines(text);
       return kExitDiffers;
     }
@@ -485,8 +442,8 @@ int main(int argc, char** argv) {
   if (const int status = RefuseExistingDestination(description); status >= 0) return status;
   if (options.verify)
     if (std::string e = trundle::VerifyRefusal(description); !e.empty()) return Usage(e);
-  trundle::TTrundle job;
-  trundle::BuildJob(description, job);
+  trundle::RunSequence run(description);
+  trundle::TTrundle& job = run.job();
   // Only for bench/postgres/reject_bench.sh, which measures the ways of replaying a batch
   // against each other; no option names them.
   if (const char* replay = std::getenv("TRUNDLE_BENCH_REPLAY")) {
@@ -498,24 +455,11 @@ int main(int argc, char** argv) {
   if (options.clipboard) trundle::SetSystemClipboard(trundle::FindCommandClipboard());
 
   if (WritesToStandardOutput(options.dest.location)) g_log = stderr;
-  std::vector<std::string> reported;  // the log's warnings and errors, for --report
-  std::optional<trundle::Verifier> verifier;
-  std::optional<trundle::Verification> verification;
-  if (options.verify) verifier.emplace(description).Attach(job);
-  const int status = RunJob(options, description, job, reported, verifier, verification);
-  if (verifier && !verification) {
-    // Asked for and not done: the report says why rather than nothing.
-    verification.emplace();
-    verification->reason = "the run did not finish";
-  }
+  if (options.verify) run.Verify();
+  const int status = RunJob(options, run);
   if (options.report.empty()) return status;
-  trundle::RunReportFacts facts(description, job);
-  facts.exit_status = status;
-  facts.messages = std::move(reported);
-  if (job.records_rejected() > 0) facts.reject_file = job.RejectFilePath;
-  if (verification) facts.verification = &*verification;
   try {
-    trundle::WriteFileWhole(options.report, trundle::RunReportJson(facts));
+    trundle::WriteFileWhole(options.report, run.ReportJson(status));
   } catch (const std::exception& e) {
     std::cerr << "trundle-cli: " << e.what() << "\n";
     // A run whose report was asked for and not written has not done all it was told.

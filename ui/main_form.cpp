@@ -23,6 +23,7 @@
 #include "front/register_adaptors.h"
 #include "ui/artwork.h"
 #include "ui/gauge.h"
+#include "ui/intro_page.h"
 #include "ui/menu_accessibility.h"
 #include "ui/recent_files.h"
 
@@ -81,10 +82,12 @@ MainForm::MainForm(std::unique_ptr<Dialogs> dialogs, int ppi, QWidget* parent)
   notebook1_ = new QStackedWidget(panel2_);
   notebook1_->setObjectName(QStringLiteral("Notebook1"));
 
-  BuildIntroPage(BuildPage(0, "Default", "Label1", tr("Trundle")));
-  BuildSourcePage(BuildPage(1, "SourceData", "Label2", tr("Source Data")));
-  BuildDestinationPage(BuildPage(2, "Destination", "Label11", tr("Destination")));
-  BuildRunPage(BuildPage(3, "Execute", "Label30", tr("Execute Trundle")));
+  intro_page_ = new IntroPage(notebook1_);
+  BuildPage(0, intro_page_, "Label1", tr("Trundle"));
+  intro_page_->Build([this](int designed) { return Px(designed); });
+  BuildSourcePage(BuildPage(1, NamedPage("SourceData"), "Label2", tr("Source Data")));
+  BuildDestinationPage(BuildPage(2, NamedPage("Destination"), "Label11", tr("Destination")));
+  BuildRunPage(BuildPage(3, NamedPage("Execute"), "Label30", tr("Execute Trundle")));
   // The page the layout was stored with; the first reset replaces it.
   notebook1_->setCurrentIndex(3);
   connect(notebook1_, &QStackedWidget::currentChanged, this, &MainForm::Notebook1PageChanged);
@@ -160,10 +163,14 @@ void MainForm::FillRecentMenu() {
   connect(clear, &QAction::triggered, this, [] { RecentFiles::Clear(); });
 }
 
-QWidget* MainForm::BuildPage(int index, const QString& name, const QString& title_name,
-                             const QString& title) {
+QWidget* MainForm::NamedPage(const QString& name) {
   auto* page = new QWidget(notebook1_);
   page->setObjectName(name);
+  return page;
+}
+
+QWidget* MainForm::BuildPage(int index, QWidget* page, const QString& title_name,
+                             const QString& title) {
   notebook1_->addWidget(page);
   auto* label = new QLabel(title, page);
   label->setObjectName(title_name);
@@ -199,27 +206,6 @@ QWidget* MainForm::BuildPage(int index, const QString& name, const QString& titl
     if (button)
       connect(button, &QPushButton::clicked, this, [this, button] { ToolButtonClick(button); });
   return page;
-}
-
-void MainForm::BuildIntroPage(QWidget* page) {
-  auto* memo = new QPlainTextEdit(page);
-  memo->setObjectName(QStringLiteral("Memo1"));
-  memo->setAccessibleName(tr("Introduction"));
-  memo->setGeometry(Px(16), Px(88), Px(473), Px(105));
-  memo->setFrameShape(QFrame::NoFrame);
-  memo->setReadOnly(true);
-  memo->setFocusPolicy(Qt::NoFocus);
-  memo->setBackgroundRole(QPalette::Window);
-  memo->viewport()->setBackgroundRole(QPalette::Window);
-  // The lines break where they were designed to; a line longer than the box wraps.
-  memo->setPlainText(
-      tr("Trundle provides a simple tool for moving data between tables of the same \n"
-         "database, different databases, different database systems or extracting to a text \n"
-         "file.\n"
-         "\n"
-         "You can select from a number of methods for selecting the data to be moved.\n"
-         "\n"
-         "Click the Next button to begin."));
 }
 
 int FittingPpi(int ppi, QSize room) {
@@ -285,8 +271,7 @@ void MainForm::ApplyResolution() {
     trundle_button_->move(page_width - trundle_button_->width() - 20, trundle_button_->y());
     // Text scaled takes more room than its box scaled with it (sizes round down, glyphs
     // are hinted up): the introduction has the page down to its buttons, and shows whole.
-    auto* intro = notebook1_->widget(0)->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
-    intro->resize(intro->width(), buttons_[0].back->parentWidget()->y() - intro->y());
+    intro_page_->ExtendTextTo(buttons_[0].back->parentWidget()->y());
   }
   adjustSize();
   setFixedSize(sizeHint());

@@ -43,6 +43,7 @@ class QTreeWidget;
 namespace trundle {
 
 class Gauge;
+class IntroPage;
 
 // Selects item `id` of a radio group, or none for -1 (which an exclusive group refuses
 // unless told otherwise).
@@ -136,9 +137,10 @@ class MainForm : public QMainWindow {
   // Construction (main_form.cpp, source_dest_pages.cpp, declared_tabs.cpp, run_page.cpp).
   int Px(int designed) const;
   void BuildMenu();
-  QWidget* BuildPage(int index, const QString& name, const QString& title_name,
-                     const QString& title);
-  void BuildIntroPage(QWidget* page);
+  // A page of the notebook not made by a class of its own, with its design name.
+  QWidget* NamedPage(const QString& name);
+  // Adds `page` to the notebook with its title and its Back, Next and Cancel buttons.
+  QWidget* BuildPage(int index, QWidget* page, const QString& title_name, const QString& title);
   void BuildSourcePage(QWidget* page);
   void BuildDestinationPage(QWidget* page);
   void BuildRunPage(QWidget* page);
@@ -267,6 +269,7 @@ class MainForm : public QMainWindow {
   // The job file opened last, for what it holds that no page shows.
   std::optional<JobDescription> opened_;
 
+  IntroPage* intro_page_ = nullptr;  // owned by the notebook
   QWidget* image_panel_ = nullptr;
   QLabel* image_ = nullptr;
   QWidget* panel2_ = nullptr;

@@ -17,6 +17,7 @@
 #include "engine/locale_format.h"
 #include "front/kinds.h"
 #include "front/register_adaptors.h"
+#include "front/run_sequence.h"
 #include "front/whole_database.h"
 #include "ui/gauge.h"
 #include "ui/main_form.h"
@@ -133,37 +134,28 @@ void MainForm::TrundleButtonClick() {
     RefuseRun(QString::fromStdString(same));
     return;
   }
+  // A saved transfer told to fail on an existing destination holds in the window too.
+  if (const std::string there = ExistingDestinationRefusal(description); !there.empty()) {
+    RefuseRun(QString::fromStdString(there));
+    return;
+  }
   const bool had_focus = BeginRunControls();
   QString error;
   QString set_aside;
   {
-    TTrundle job;
-    job_ = &job;
-    CreatedDatabase created;
-    try {
-      BuildJob(description, job);
-      job.OnMessage = [this](const std::string& message) { MessageCallback(message); };
-      job.OnProgress = [this](int32_t percent) { ProgressCallback(percent); };
-      created = CreateMissingDatabase(description.destination);
-      if (!created.message.empty()) MessageCallback(created.message);
-      job.Execute();
-      // A source that stopped reading on an error leaves a partial copy: say so as for
-      // any other failure, not only in the log.
-      if (job.outcome() == trundle::TRunOutcome::kReadFailed)
-        error = QString::fromStdString(job.Source().ReadError());
-      // A source or destination that could not be opened (or a table not created) has
-      // moved nothing: the box says why, as for a destination that cannot be written.
-      if (job.outcome() == trundle::TRunOutcome::kNotOpened)
-        error = QString::fromStdString(job.failure());
-    } catch (const std::exception& e) {
-      error = QString::fromStdString(e.what());
-    }
-    set_aside = ShowRunResult(job);
-    ShowDestinationButton(description, job);
-    if (job.records_moved() > 0) RememberRunFiles(description);
-    // A database made for a run that then created no table in it goes again.
-    if (const std::string removed = RemoveUnusedDatabase(created); !removed.empty())
-      MessageCallback(removed);
+    RunSequence run(description);
+    job_ = &run.job();
+    run.OnMessage = [this](const std::string& message) { MessageCallback(message); };
+    run.OnProgress = [this](int32_t percent) { ProgressCallback(percent); };
+    run.OnNote = [this](const std::string& line) { MessageCallback(line); };
+    run.OnEnded = [&](const RunResult&) {
+      set_aside = ShowRunResult(run.job());
+      ShowDestinationButton(description, run.job());
+      if (run.job().records_moved() > 0) RememberRunFiles(description);
+    };
+    // A run that failed, stopped reading on an error (a partial copy) or opened nothing
+    // says why in a box, not only in the log.
+    error = QString::fromStdString(run.Run().error);
     job_ = nullptr;
   }
   EndRunControls(had_focus);

@@ -23,6 +23,7 @@
 
 #include "front/kinds.h"
 #include "front/register_adaptors.h"
+#include "front/run_sequence.h"
 #include "front/whole_database.h"
 #include "ui/gauge.h"
 #include "ui/main_form.h"
@@ -268,17 +269,14 @@ void MainForm::RunWholeDatabase(const JobDescription& description) {
   // brought to its table's result.
   for (const TableResult& r : run.Results())
     if (!r.table.empty()) ShowTableOutcome(r);
-  int moved = 0;
-  int64_t set_aside = 0;
+  const TablesTally tally = TallyTables(run.Results());
+  const int64_t set_aside = tally.set_aside;
   QStringList lost;
-  for (const TableResult& r : run.Results()) {
-    if (r.outcome == TableOutcome::kMoved) ++moved;
-    set_aside += r.records_rejected;
+  for (const TableResult& r : run.Results())
     if (r.outcome != TableOutcome::kMoved)
       lost << QStringLiteral("%1: %2").arg(QString::fromStdString(r.table), OutcomeText(r));
-  }
   speed_note_->setText(
-      tr("%1 of %2 tables moved").arg(moved).arg(static_cast<int>(run.Tables().size())));
+      tr("%1 of %2 tables moved").arg(tally.moved).arg(static_cast<int>(run.Tables().size())));
   if (failed < 0 && error.isEmpty()) error = QString::fromStdString(last_run_line);
   if (error.isEmpty() && !lost.isEmpty())
     error = tr("These tables did not arrive whole:\n%1").arg(lost.join(QLatin1Char('\n')));

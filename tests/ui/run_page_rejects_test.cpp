@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "front/job_file.h"
 #include "tests/test_files.h"
 #include "tests/ui/cli_log.h"
 #include "tests/ui/fake_dialogs.h"
@@ -126,6 +127,35 @@ TEST_F(RejectsTest, StopCutsIntoDBaseAsBeforeAndMakesNoFile) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "t.dbf.rejects.csv"));
   EXPECT_FALSE(Log().contains("set aside"));
   EXPECT_FALSE(NoteShown());
+}
+
+// What a saved transfer holds that no page shows is kept by the run: more records set
+// aside than its limit end the run with an error box (not the box of a run that moved the
+// rest), and "fail" on an existing destination refuses the run before it writes.
+TEST_F(RejectsTest, ASavedTransfersLimitsHoldInTheWindow) {
+  NarrowTable();
+  JobDescription d = form_->Describe();
+  d.on_error = TOnError::kSkip;
+  d.max_rejects = 0;
+  SaveJobFile(d, dir_ / "limit.json");
+  ASSERT_TRUE(form_->OpenTransferFile(QString::fromStdString(dir_ / "limit.json")));
+  Run(true);
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  EXPECT_EQ(dialogs_->errors[0], "more than 0 records were set aside; the run was stopped");
+  EXPECT_TRUE(dialogs_->messages.empty()) << dialogs_->messages[0].toStdString();
+
+  d.on_error = TOnError::kStop;
+  d.max_rejects = -1;
+  d.if_exists = IfExists::kFail;
+  SaveJobFile(d, dir_ / "fail.json");
+  const QStringList before = Records(dir_ / "t.dbf");
+  ASSERT_TRUE(form_->OpenTransferFile(QString::fromStdString(dir_ / "fail.json")));
+  Run(false);
+  ASSERT_EQ(dialogs_->errors.size(), 2u);
+  const QString note = QString::fromStdString(dir_ / "t.dbf") + " exists: the run will not start";
+  EXPECT_EQ(dialogs_->errors[1], note);
+  EXPECT_TRUE(Log().contains("Not started: " + note)) << Log().toStdString();
+  EXPECT_EQ(Records(dir_ / "t.dbf"), before);
 }
 
 // A table that refuses a Null: stop ends the run at that record with its reason in the
