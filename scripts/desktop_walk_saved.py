@@ -11,7 +11,8 @@ File > Save Transfer..., typing the path into the file box. It leaves, starts th
 again and opens the transfer with File > Open Transfer..., then once more by naming the
 file on the command line (trundle FILE). Each time it checks that the pages show the same
 source and destination, runs the move, and checks the file written value by value and
-the log. A picture of each step goes to OUT_DIR.
+the log. Last it names a transfer file cut short at start and checks the box that says
+why. A picture of each step goes to OUT_DIR.
 """
 import csv
 import io
@@ -164,6 +165,29 @@ class Walk:
         w = self.start(self.job)
         self.check_pages("named")
         self.run_move("named")
+        quit_by_menu(w)
+
+        self.open_broken()
+
+    def open_broken(self):
+        """A transfer file cut short, named at start: a box says which file and why, and the
+        pages stay empty."""
+        broken = os.path.join(os.path.dirname(self.job), "broken.json")
+        with open(self.job) as f:
+            whole = f.read()
+        with open(broken, "w") as f:
+            f.write(whole[:len(whole) // 2])
+        w = self.start(broken)
+        box = w.top_level(role="alert")
+        said = " ".join(node.name for node in w.walk(box) if node.getRoleName() == "label")
+        w.picture("broken-file")
+        if broken not in said:
+            self.problems.append(f"the box for a broken transfer file does not name it: {said!r}")
+        w.do_opening_box(w.find("push button", "OK", within=box), "press")
+        w.do(w.find("push button", "Next", "Next1"), "press")
+        shown = w.text_of(w.find("text", "Source File"))
+        if shown:
+            self.problems.append(f"a broken transfer file left {shown!r} on the source page")
         quit_by_menu(w)
 
 
