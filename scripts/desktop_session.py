@@ -207,6 +207,9 @@ def quit_by_menu(w):
 
 def stop_all(*_):
     for p in reversed(started):
+        # One that ended and was reaped may have left its number to a stranger's group.
+        if p.poll() is not None:
+            continue
         try:
             os.killpg(p.pid, signal.SIGKILL)
         except OSError:
