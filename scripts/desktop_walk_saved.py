@@ -99,7 +99,7 @@ class Walk:
         w.picture("source")
         do(find("push button", "Next", "Next2"), "press")
         w.type_into(find("text", "Destination File", "Edit8"), self.destination)
-        do(find("radio button", "Comma delimited"), "toggle", "press")
+        do(find("radio button", "Comma delimited", "BrowseDestTextGroupItem0"), "toggle", "press")
         w.picture("destination")
 
     def check_pages(self, when):
@@ -117,7 +117,7 @@ class Walk:
         if shown != self.destination:
             self.problems.append(
                 f"{when}: the destination page shows {shown!r}, not {self.destination!r}")
-        if not self.checked(find("radio button", "Comma delimited")):
+        if not self.checked(find("radio button", "Comma delimited", "BrowseDestTextGroupItem0")):
             self.problems.append(f"{when}: the destination page has not Comma delimited chosen")
         w.picture(f"{when}-destination")
         do(find("push button", "Next", "Next3"), "press")
