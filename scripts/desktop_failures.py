@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Walks the runs that must fail through the window, as desktop_walk.py walks a good one.
 
-    scripts/desktop_failures.py [BUILD_DIR [OUT_DIR]]  (defaults: build-rel,
+    scripts/desktop_failures.py [BUILD_DIR [OUT_DIR]]  (defaults: build-ci/release,
                                                         /tmp/trundle-failures)
 
 Each case fills the source page over AT-SPI, a comma-delimited file as destination, and
@@ -13,7 +13,7 @@ destination must not be made. Then the window is started again at twice the scal
 the 1024 x 768 screen: Next and Cancel must lie on the screen. A picture of each error
 box and of the large window goes to OUT_DIR.
 
-Run by hand, as desktop_walk.py (same packages); the Access case needs the fixtures
+Run by hand, with the packages scripts/desktop_session.py names; the Access case needs the fixtures
 under tests/data/access.
 """
 import os
@@ -22,10 +22,9 @@ import subprocess
 import sys
 import tempfile
 
-import desktop_walk as desk
+import desktop_session as desk
 
-OUT = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else "/tmp/trundle-failures"
-desk.OUT = OUT
+PROGRAM = OUT = None  # from the command line, in main()
 ACCESS_2000 = os.path.join(desk.TOP, "tests", "data", "access", "delTestV2000.mdb")
 
 
@@ -36,7 +35,8 @@ def make_files(folder):
         f.write('ID,NAME,CITY\n1,Ann Berg,Oslo\n2,"Bo Lind, Jr",Rome\n')
     os.mkdir(files["folder"])
     shutil.copy(files["customers.csv"], files["not-a-table.dbf"])
-    subprocess.run([os.path.join(desk.BUILD, "cli", "trundle-cli"), "--quiet",
+    cli = os.path.join(os.path.dirname(os.path.dirname(PROGRAM)), "cli", "trundle-cli")
+    subprocess.run([cli, "--quiet",
                     files["customers.csv"], files["t.dbf"]], check=True, env=desk.env,
                    stdout=subprocess.DEVNULL)
     shutil.copy(ACCESS_2000, files["shop.mdb"])
@@ -128,8 +128,8 @@ def run_case(w, name, fill, destination, reason):
 def fits_at_scale_two(w, folder):
     """The window at twice the scale on the 1024 x 768 screen: each page's buttons lie on
     the screen, and the introduction shows whole (no scroll bar)."""
-    large = desk.Window(desk.start_trundle(folder, {"QT_SCALE_FACTOR": "2"}))
-    large.step = w.step
+    large = desk.Window(desk.start_trundle(PROGRAM, folder, extra_env={"QT_SCALE_FACTOR": "2"}),
+                        OUT)
     problems = []
     for page in range(1, 5):
         for button in ("Back", "Next", "Cancel" if page < 4 else "Close"):
@@ -155,14 +155,13 @@ def fits_at_scale_two(w, folder):
 
 
 def main():
-    if not os.access(desk.PROGRAM, os.X_OK):
-        sys.exit(f"no {desk.PROGRAM}: build the tree first")
+    global PROGRAM, OUT
+    PROGRAM, OUT = desk.paths("/tmp/trundle-failures")
     folder = tempfile.mkdtemp(prefix="trundle-failures-")
     os.chmod(folder, 0o700)
-    os.makedirs(OUT, exist_ok=True)
     files = make_files(folder)
     desk.start_desktop(folder)
-    w = desk.Window(desk.start_trundle(folder))
+    w = desk.Window(desk.start_trundle(PROGRAM, folder), OUT)
     problems = []
     for case in cases(w, files):
         problems += run_case(w, *case)

@@ -12,7 +12,7 @@ packages=(
   locales
   # The window: Qt 6 Widgets, a font, and a display server for its screenshots.
   qt6-base-dev fonts-dejavu-core xvfb xauth
-  # Its walk over the accessibility bus, run by hand (scripts/desktop_walk.py).
+  # Its walks over the accessibility bus (scripts/desktop_walk*.py, ctest -L desktop).
   openbox dbus-daemon dbus-bin at-spi2-core python3-pyatspi gir1.2-atspi-2.0 imagemagick
   # Server databases through ODBC, and the servers the tests start.
   unixodbc unixodbc-dev odbc-postgresql libsqliteodbc postgresql-15 postgresql
