@@ -277,18 +277,17 @@ void TTrundle::Hold(int64_t number, const TRecordBuffer& names, const TRecordBuf
   if (held_count_ == held_.size()) held_.emplace_back();
   HeldRecord& record = held_[held_count_++];
   record.number = number;
-  // Only the names the source filled, or were filled in this slot before, need copying:
-  // the rest are Unassigned in both.
-  if (record.names.size() != names.size() || filled < 0 || record.filled < 0) {
-    record.names = names;
-    record.values = values;
-  } else {
-    for (size_t i = 0; i < static_cast<size_t>(std::max(filled, record.filled)); ++i) {
-      record.names[i] = names[i];
-      record.values[i] = values[i];
-    }
-  }
-  record.filled = filled;
+  // Only the fields the record has are kept, not the job's whole buffers: a batch of
+  // 50,000 records would otherwise hold 25 million values, most of them Unassigned.
+  size_t count = filled >= 0 ? std::min(names.size(), static_cast<size_t>(filled)) : names.size();
+  while (count > 0 && names[count - 1].IsUnassigned() &&
+         (count > values.size() || values[count - 1].IsUnassigned()))
+    --count;
+  const auto end = static_cast<std::ptrdiff_t>(count);
+  record.names.assign(names.begin(), names.begin() + end);
+  record.values.assign(values.begin(), values.begin() + std::min(end, static_cast<std::ptrdiff_t>(values.size())));
+  // Every name past the kept ones is Unassigned, as a destination told `filled` expects.
+  record.filled = static_cast<int>(count);
 }
 
 void TTrundle::SetAsideHeld(size_t at, const std::string& reason) {

@@ -161,9 +161,9 @@ class TTrundle {
   // One record of the open batch, kept as read so that it can be written again.
   struct HeldRecord {
     int64_t number = 0;  // in the source, 1 for the first
-    TRecordBuffer names;
-    TRecordBuffer values;
-    int filled = -1;  // the source's FilledNames
+    TRecordBuffer names;   // as read, up to the last field it has
+    TRecordBuffer values;  // as long as names, or shorter where the source's were
+    int filled = -1;       // names.size(): nothing past them is assigned
   };
   // Writes one record: false when the destination refused it and it was set aside
   // (kSkip); any other exception, and a refusal under kStop, goes on to the caller.

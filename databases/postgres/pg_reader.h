@@ -1,6 +1,7 @@
 // The PostgreSQL kind's source: a table or view of the search path, or a statement, read
-// through a cursor in a read-only transaction a thousand rows at a time, so that a table
-// of any size is read in constant memory and the statement can change nothing.
+// in a read-only transaction as one COPY TO STDOUT stream (or, for a statement COPY does
+// not take, through a cursor a thousand rows at a time), so that a table of any size is
+// read in constant memory and the statement can change nothing.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,8 @@ class PgReader {
  private:
   PgTable ChooseTable(const std::string& wanted);
   void Fetch();
+  void StartCopy();
+  bool NextCopied(TRecordBuffer& names, TRecordBuffer& values);
 
   PgConnection db_;
   PgTable table_;  // oid 0 for a statement
@@ -51,6 +54,10 @@ class PgReader {
   PgResult rows_;
   int row_ = 0;
   bool done_ = false;
+  bool tried_copy_ = false;
+  bool copying_ = false;         // the rows come through COPY, not the cursor
+  char* line_ = nullptr;         // the COPY row last read, the server library's to free
+  std::string unescaped_;        // a field's text with its escapes undone
 };
 
 }  // namespace trundle

@@ -698,6 +698,110 @@ TEST(TrundleTest, ABatchTheServerUndoesIsSentAgain) {
   EXPECT_EQ(run.log.back(), "Failed: Records undone: id 1200");
 }
 
+// Records of one to three fields, the last of them sometimes Null; with `says`, the
+// source tells how far it filled the buffers, else it clears them whole.
+class RaggedSource : public FakeSource {
+ public:
+  bool says = true;
+  bool ReadRecord(TRecordBuffer& names, TRecordBuffer& values) override {
+    if (says)
+      ClearFilledBuffers(names, values);
+    else
+      ClearBuffers(names, values);
+    if (delivered == records) return false;
+    const int64_t id = ++delivered;
+    const int fields = static_cast<int>(id % 3) + 1;
+    if (says) FilledUpTo(fields);
+    static const char* const kNames[] = {"A", "B", "C"};
+    for (int i = 0; i < fields; ++i) names[static_cast<size_t>(i)].SetString(kNames[i]);
+    values[0].SetInteger(id);
+    if (fields > 1) values[1].SetString("b" + std::to_string(id));
+    if (fields > 2) values[2].SetNull();
+    return true;
+  }
+};
+
+// Each record as a destination got it: its names and values in text up to the first
+// Unassigned name, an Unassigned value as "-".
+std::string RecordText(const TRecordBuffer& names, const TRecordBuffer& values, size_t upto) {
+  std::string text;
+  for (size_t i = 0; i < upto && !names[i].IsUnassigned(); ++i) {
+    text += names[i].ToText();
+    text += '=';
+    text += i >= values.size() || values[i].IsUnassigned() ? "-"
+            : values[i].IsNull()                          ? "null"
+                                                           : values[i].ToText();
+    text += ';';
+  }
+  return text;
+}
+
+// A server destination that undoes the second batch once at its commit, and records
+// what it is given.
+class RecordingUndoer : public FakeDestination {
+ public:
+  std::vector<std::string> open_batch, kept;
+  size_t widest_replayed = 0;  // the longest buffers a replayed record came in
+  int commits = 0;
+  bool replaying = false;
+  bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override {
+    if (replaying) widest_replayed = std::max({widest_replayed, names.size(), values.size()});
+    // Looks only as far as the job says the names go, as the real destinations do.
+    const size_t filled = NamesFilled() < 0 ? names.size() : static_cast<size_t>(NamesFilled());
+    for (size_t i = filled; i < names.size(); ++i) EXPECT_TRUE(names[i].IsUnassigned());
+    open_batch.push_back(RecordText(names, values, std::min<size_t>(filled, 4)));
+    return true;
+  }
+  void Commit() override {
+    if (++commits == 2) {
+      open_batch.clear();
+      replaying = true;
+      throw BatchUndoneError("Records undone", "deadlock detected");
+    }
+    replaying = false;
+    kept.insert(kept.end(), open_batch.begin(), open_batch.end());
+    open_batch.clear();
+  }
+  void Rollback() override { open_batch.clear(); }
+  bool RollsBackOpenBatch() const override { return true; }
+  bool MayUndoBatch() const override { return true; }
+};
+
+// A batch kept for sending again holds each record's own fields, not the job's buffers
+// of 256 (a batch of 50,000 then held 25 million values), and sends every record again
+// exactly as read: its names, values and Nulls, however far the source filled them.
+TEST(TrundleTest, AKeptBatchHoldsOnlyTheFieldsOfItsRecords) {
+  for (const bool says : {true, false}) {
+    SCOPED_TRACE(says ? "a source that says how far it filled" : "a source that clears all");
+    JobRun run;
+    RegisterAdaptor(dkCsv, [says] {
+      auto source = std::make_unique<RaggedSource>();
+      source->says = says;
+      return source;
+    });
+    RegisterAdaptor(dkDBase, [] { return std::make_unique<RecordingUndoer>(); });
+    run.job.SetSourceKind(dkCsv);
+    run.job.SetDestinationKind(dkDBase);
+    run.source = &static_cast<FakeSource&>(run.job.Source());
+    run.source->records = 2500;
+    auto& dest = static_cast<RecordingUndoer&>(run.job.Destination());
+    run.job.FirstRetryPause = std::chrono::milliseconds(0);
+    run.job.Execute();
+    ASSERT_EQ(run.job.outcome(), TRunOutcome::kMoved);
+    ASSERT_EQ(dest.kept.size(), 2500u);
+    for (int64_t id = 1; id <= 2500; ++id) {
+      const int fields = static_cast<int>(id % 3) + 1;
+      std::string expected = "A=" + std::to_string(id) + ";";
+      if (fields > 1) expected += "B=b" + std::to_string(id) + ";";
+      if (fields > 2) expected += "C=null;";
+      ASSERT_EQ(dest.kept[static_cast<size_t>(id - 1)], expected) << id;
+    }
+    EXPECT_GT(dest.widest_replayed, 0u);
+    EXPECT_LE(dest.widest_replayed, 3u);
+    EXPECT_EQ(run.job.tally().records(), 2500);
+  }
+}
+
 // A stop asked for while the job waits to send an undone batch again ends the run as any
 // stop: the open batch rolled back, the committed ones kept.
 TEST(TrundleTest, AStopDuringTheRetryPauseEndsTheRun) {

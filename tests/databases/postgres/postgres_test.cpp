@@ -161,6 +161,33 @@ TEST_F(PostgresTest, ReadsEveryTypeValueByValue) {
   EXPECT_FALSE(reader.Next(names, values));
 }
 
+// Rows stream as COPY text: every escape the server writes comes back as the value, the
+// text \N is not Null.
+TEST_F(PostgresTest, StreamedRowsKeepEveryCharacterAndNull) {
+  const std::string t = Table("t");
+  Exec("drop table if exists " + t);
+  Exec("create table " + t + " (n integer, tx text, by bytea)");
+  Exec("insert into " + t + " values (1, E'\\\\N', E'\\\\x5c4e09'), (2, E'\\\\', ''), "
+       "(3, E'a\\rb\\bc\\fd' || chr(11) || E'e\\tf\\ng', null), (4, null, E'\\\\x'), (5, '', E'\\\\x0a5c')");
+  PgReader reader(uri_, "", kPassword, "", "select * from " + t + " order by n");
+  TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+  const std::vector<std::vector<Variant>> expected = {
+      {Variant::Integer(1), Variant::String("\\N"), Variant::Blob("\\N\t")},
+      {Variant::Integer(2), Variant::String("\\"), Variant::Blob("")},
+      {Variant::Integer(3), Variant::String("a\rb\bc\fd\ve\tf\ng"), Variant::Null()},
+      {Variant::Integer(4), Variant::Null(), Variant::Blob("")},
+      {Variant::Integer(5), Variant::String(""), Variant::Blob("\n\\")},
+  };
+  for (const auto& row : expected) {
+    ASSERT_TRUE(reader.Next(names, values));
+    EXPECT_EQ(names[2], Variant::String("by"));
+    for (size_t i = 0; i < row.size(); ++i)
+      EXPECT_EQ(values[i], row[i]) << row[0].integer() << "/" << i << ": " << values[i].ToText();
+  }
+  EXPECT_FALSE(reader.Next(names, values));
+  EXPECT_FALSE(reader.Next(names, values));
+}
+
 // A statement streams through the cursor past several fetches, and can change nothing.
 TEST_F(PostgresTest, AStatementIsReadInFetchesAndReadOnly) {
   const std::string t = Table("t");
