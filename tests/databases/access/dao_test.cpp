@@ -13,7 +13,7 @@
 #include "databases/access/jet/jet_tdef.h"
 #include "databases/access/jet/jet_verify.h"
 #include "engine/errors.h"
-#include "databases/file_io.h"
+#include "databases/core/file_io.h"
 #include "tests/test_files.h"
 
 namespace trundle {

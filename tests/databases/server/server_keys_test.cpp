@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "databases/database_kinds.h"
+#include "databases/kinds/database_kinds.h"
 #include "databases/server/odbc.h"
 #include "tests/test_files.h"
 
