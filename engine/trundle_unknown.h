@@ -1,26 +1,61 @@
 // The adaptor contract: every place data comes from or goes to is one TTrundleUnknown
 // subclass. The transfer job (trundle.h) drives a source and a destination adaptor
-// through the virtual operations below and nothing else, in this order:
+// through the virtual operations below and nothing else. A run (TTrundle::Execute) calls
+// them in this order; "false" is what the operation returns on failure, having sent its
+// reason through OnMessage first (the job takes the last such line as the run's failure):
 //
-//   source.OpenTable()                      false: "Failed: nothing was moved"
-//   destination.PrepareDestination()        marks the adaptor as the destination
-//   destination.OpenTable()                 false: the table is missing, so
-//     destination.CreateTable(source)         reads source.SourceFieldDefs and
-//                                             SourceIndexDefs; false: nothing moved
-//   destination.StartTransaction()
-//   repeated: source.ReadRecord(), destination.WriteRecord(), and after every
-//     BatchSize records (the job's) destination.Commit() and StartTransaction()
-//   destination.Commit()                    the last batch
-//   destination.SaveTable()                 a file written whole is written here
+//   source.OpenTable()              opens the table or statement, sets RecordCount and
+//                                   logs "<n> records read". false: the run ends with
+//                                   "Failed: nothing was moved" and nothing is touched
+//   destination.PrepareDestination()  marks the adaptor as the destination, before
+//                                   anything of it is opened; a kind may set Sql to the
+//                                   statement it opens its table with. Cannot fail
+//   destination.OpenTable()         true: the table is there and takes records (the job
+//                                   logs that they are appended). false: the table is
+//                                   missing, or refused (then with its reason), and:
+//     destination.CreateTable(source) makes the table from source.SourceFieldDefs() and
+//                                   source.SourceIndexDefs() (a FieldMap's renamed view
+//                                   of the source when the job has one), then opens it.
+//                                   false: "Failed: nothing was moved"; silent when
+//                                   OpenTable refused the table, having said why. An
+//                                   Access source's OpenTable is then called again
+//   destination.StartTransaction()  opens the first batch
+//   repeated until source.ReadRecord() returns false:
+//     source.ReadRecord(names, values)  the next record. false at the end; false after
+//                                   ReportReadError when reading fails (the job then
+//                                   logs "Stopped by an error reading the source" and
+//                                   never calls SaveTable); or a TrundleError
+//     destination.WriteRecord(names, values)  after SetNamesFilled (source.FilledNames);
+//                                   throws on failure: RecordRefusedError for a record
+//                                   the job may set aside, BatchUndoneError (only where
+//                                   MayUndoBatch) for a batch it may send again, any
+//                                   other TrundleError ends the run
+//     after every BatchSize records: destination.Commit(), then StartTransaction().
+//                                   Commit throws as WriteRecord does
+//   destination.Commit()            the last batch (it may hold no records)
+//   destination.SaveTable()         finishes the table (a file written whole is written
+//                                   here) and logs what did not arrive. Throws on
+//                                   failure; a StopRequestedError from it counts the run
+//                                   as stopped with nothing moved
 //
-// A failure is reported by the operation's message (OnMessage) and its false, or by a
-// TrundleError that ends the run; the job then calls destination.Rollback(), which
-// undoes the open batch where RollsBackOpenBatch() is true. A stopped run's last line is
-// destination.WhatAStopLeaves(). GetKind() may be asked at any time.
+// A record refused with the job's OnError set to skip, or a batch undone by a server,
+// makes the job call destination.Rollback() and StartTransaction() and write the open
+// batch's kept records again with WriteRecord. A run ended by an exception or a stop
+// calls destination.Rollback() (must not throw), which undoes the open batch where
+// RollsBackOpenBatch() is true; the job asks RollsBackOpenBatch() and MayUndoBatch()
+// during the run to decide whether to keep the open batch's records and how many a
+// Rollback undid. A stopped run's last line is destination.WhatAStopLeaves(). GetKind()
+// may be asked at any time. DescribeNewTable(source) is not called by a run: the front
+// end asks it of a destination, after the source's OpenTable, to show what CreateTable
+// would make.
 //
 // TTrundleUnknown is also the adaptor of kind dkUnknown, the one a new job holds before
 // a kind is chosen: every operation either does nothing or reports that no source or
 // destination was chosen and fails.
+//
+// The database kinds derive from TTrundleRecordSet (trundle_record_set.h), which holds
+// what they share once: the destination and refused flags, PrepareDestination over a
+// DestinationSql, the "records read" count, field matching by name, and batch counts.
 #pragma once
 
 #include <cstdint>

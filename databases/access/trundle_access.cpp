@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <climits>
 #include <vector>
 
 #include "databases/access/access_fields.h"
@@ -76,22 +75,16 @@ bool TTrundleAccess::OpenTable() {
     std::vector<std::string> tables;
     database_->GetTableNames(tables);
     // A source statement that names its own tables needs no table of its own.
-    if (!destination_ && TableName.empty() && !Sql.empty()) tables = {std::string()};
+    if (!IsDestination() && TableName.empty() && !Sql.empty()) tables = {std::string()};
     const std::string wanted = UpperAscii(TableName);
     for (const std::string& table : tables) {
       if (UpperAscii(table) != wanted) continue;
       query_->SQL = Sql;
       query_->OnTick = OnTick;
       query_->Open();
-      const int64_t count = query_->RecordCount();
-      // Records wider than the job's buffers could not be handed on whole: refused before
-      // the destination is touched.
-      if (!destination_ && count > 0 && query_->FieldCount() > kRecordBufferSize)
-        throw TooManyFieldsError("The statement " + ShownInLog(Sql) + " on " + Database,
-                                 query_->FieldCount(), kRecordBufferSize);
-      SendMessage(std::to_string(count) + " records read");
-      RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
-      if (destination_ && !OpenAppend(table)) return false;
+      CountRecordsRead(query_->RecordCount(), query_->FieldCount(),
+                       "The statement " + ShownInLog(Sql) + " on " + Database);
+      if (IsDestination() && !OpenAppend(table)) return false;
       return query_->FieldCount() > 0;
     }
     SendMessage("Table doesn't exist");
@@ -103,21 +96,18 @@ bool TTrundleAccess::OpenTable() {
   return false;
 }
 
-void TTrundleAccess::PrepareDestination() {
-  Sql = AccessTableSql(TableName);
-  destination_ = true;
-}
+std::string TTrundleAccess::DestinationSql() const { return AccessTableSql(TableName); }
 
 bool TTrundleAccess::OpenAppend(const std::string& table) {
-  refused_ = false;
-  mapper_ready_ = false;
-  written_ = committed_ = 0;
+  SetRefused(false);
+  ForgetFieldMap();
+  ResetBatchCounts();
   append_table_ = table;
   try {
     database_->OpenAppend(table);
   } catch (const std::exception& e) {
     SendMessage(e.what());
-    refused_ = true;
+    SetRefused(true);
     return false;
   }
   return true;
@@ -150,7 +140,7 @@ std::vector<TDAOIndex> IndexesFor(const TIndexDefs& keys, const TFieldDefs& from
 }  // namespace
 
 bool TTrundleAccess::CreateTable(TTrundleUnknown& source) {
-  if (refused_) return false;  // the table exists; OpenTable said why it takes no records
+  if (Refused()) return false;  // the table exists; OpenTable said why it takes no records
   SendMessage("Creating table");
   if (!database_->Connected()) {
     SendMessage("The table " + TableName + " cannot be created: the database " + Database +
@@ -170,9 +160,8 @@ bool TTrundleAccess::CreateTable(TTrundleUnknown& source) {
     for (const TDAOField& field : table.fields) def.Fields.Append(field);
     def.Indexes = IndexesFor(source.SourceIndexDefs(), from, table.fields);
     database_->TableDefs_Append(def);
-    created_from_.clear();
-    for (const TFieldDef& field : from) created_from_.push_back(field.Name);
-    for (const std::string& line : table.renames) SendMessage(line);
+    SetCreatedFrom(from);
+    SendLines(table.renames);
     SendMessage("Table created");
   } catch (const std::exception& e) {
     SendMessage(e.what());
@@ -181,8 +170,10 @@ bool TTrundleAccess::CreateTable(TTrundleUnknown& source) {
   return OpenTable();
 }
 
-// For a table this run did not create: the source name each stored field would have been
-// made from by CreateTable (empty where none), parallel to stored.
+std::vector<std::string> TTrundleAccess::StoredFieldNames() {
+  return database_->AppendFieldNames();
+}
+
 std::vector<std::string> TTrundleAccess::FieldsMadeFrom(
     const TRecordBuffer& names, const std::vector<std::string>& stored) const {
   std::vector<std::string> source;
@@ -232,27 +223,20 @@ bool TTrundleAccess::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
 bool TTrundleAccess::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
   if (!database_->Appending())
     throw TrundleError("The table " + TableName + " of " + Database + " is not open for appending");
-  if (!mapper_ready_) {
-    std::vector<std::string> fields = database_->AppendFieldNames();
-    field_count_ = fields.size();
-    std::vector<std::string> made_from =
-        created_from_.size() == fields.size() ? created_from_ : FieldsMadeFrom(names, fields);
-    mapper_.SetDestination(std::move(fields), std::move(made_from));
-    mapper_ready_ = true;
-  }
-  row_.assign(field_count_, Variant());
-  const std::vector<int>& map = mapper_.Map(names, values, false, NamesFilled());
+  const std::vector<int>& map = MapFields(names, values);
+  row_.assign(StoredFieldCount(), Variant());
   for (size_t i = 0; i < map.size() && i < values.size(); ++i)
     if (map[i] >= 0) row_[static_cast<size_t>(map[i])] = values[i];
-  ++written_;
+  CountWritten();
   try {
     database_->Append(row_);
   } catch (const TrundleError& e) {
     const std::string text =
-        "Record " + std::to_string(written_) + " could not be written to table " + TableName +
-        " of " + Database + ": " + e.what() + ". " + std::to_string(committed_) +
+        "Record " + std::to_string(Written()) + " could not be written to table " + TableName +
+        " of " + Database + ": " + e.what() + ". " + std::to_string(Committed()) +
         " records were committed before it; the open batch (records " +
-        std::to_string(committed_ + 1) + " to " + std::to_string(written_) + ") was rolled back.";
+        std::to_string(Committed() + 1) + " to " + std::to_string(Written()) +
+        ") was rolled back.";
     // The writer refuses a row before it touches the file (a value, a key, a relationship),
     // so the refusal is the record's own; a failing file is another exception.
     if (dynamic_cast<const jet::RowRefusedError*>(&e)) throw RecordRefusedError(text, e.what());
@@ -273,13 +257,13 @@ void TTrundleAccess::Commit() {
   // 1 is DAO's dbForceOSFlush: committed records reach the disk at once.
   if (!database_->Connected()) return;
   database_->CommitTrans(1);
-  committed_ = written_;
+  BatchCommitted();
 }
 
 // The run ends after either: the file is released for other programs.
 void TTrundleAccess::Rollback() {
   database_->EndAppend();
-  written_ = committed_;
+  BatchDropped();
   const std::string failed = database_->TakeEndAppendError();
   if (!failed.empty()) SendMessage(IndexesNotBuilt(failed));
 }
@@ -294,12 +278,12 @@ void TTrundleAccess::SaveTable() {
 std::string TTrundleAccess::IndexesNotBuilt(const std::string& cause) const {
   return "The indexes of table " + append_table_ + " of " + Database +
          " could not be built: " + cause + ". The table keeps its " +
-         std::to_string(committed_) + " committed records without them.";
+         std::to_string(Committed()) + " committed records without them.";
 }
 
 void TTrundleAccess::SendAppendNotes() {
-  for (const std::string& note : mapper_.TakeNotes()) SendMessage(note);
-  for (const std::string& note : database_->TakeAppendNotes()) SendMessage(note);
+  SendFieldNotes();
+  SendLines(database_->TakeAppendNotes());
 }
 
 TFieldDefs TTrundleAccess::SourceFieldDefs(const TextLength& /*measure_widths*/) {
@@ -308,7 +292,7 @@ TFieldDefs TTrundleAccess::SourceFieldDefs(const TextLength& /*measure_widths*/)
 }
 
 TIndexDefs TTrundleAccess::SourceIndexDefs() {
-  if (destination_ || !query_->Active() || !database_->Connected()) return {};
+  if (IsDestination() || !query_->Active() || !database_->Connected()) return {};
   const std::shared_ptr<const jet::JetDatabase> jet = database_->Jet();
   const std::optional<std::string> table = jet->FindTable(TableName);
   if (!table || Sql != AccessTableSql(TableName)) return {};
@@ -338,9 +322,7 @@ TIndexDefs TTrundleAccess::SourceIndexDefs() {
   return out;
 }
 
-void TTrundleAccess::SendNotes() {
-  for (const std::string& note : query_->TakeNotes()) SendMessage(note);
-}
+void TTrundleAccess::SendNotes() { SendLines(query_->TakeNotes()); }
 
 void RegisterAccessAdaptor() {
   RegisterAdaptor(dkAccess, [] { return std::make_unique<TTrundleAccess>(); });

@@ -9,8 +9,7 @@
 
 #include "databases/access/dao.h"
 #include "engine/codepage.h"
-#include "engine/field_name_mapper.h"
-#include "engine/trundle_unknown.h"
+#include "engine/trundle_record_set.h"
 
 namespace trundle {
 
@@ -18,7 +17,7 @@ namespace trundle {
 // that names with spaces work (in double quotes when it holds a ']').
 std::string AccessTableSql(const std::string& table);
 
-class TTrundleAccess : public TTrundleUnknown {
+class TTrundleAccess : public TTrundleRecordSet {
  public:
   TTrundleAccess();
   ~TTrundleAccess() override;
@@ -32,8 +31,6 @@ class TTrundleAccess : public TTrundleUnknown {
   // As a destination OpenTable also opens the table for appending: a table that cannot
   // take records (an index on a Memo field, a file another program holds...)
   // is refused with its reason as the message, and false.
-  // Sql := AccessTableSql(TableName); marks the adaptor as the destination.
-  void PrepareDestination() override;
   // Logs what did not arrive (names without a field) and values stored changed.
   void SaveTable() override;
   TDataKind GetKind() const override { return dkAccess; }
@@ -61,6 +58,13 @@ class TTrundleAccess : public TTrundleUnknown {
   // left out), when the statement is the table's own (select * from [TABLE]).
   TIndexDefs SourceIndexDefs() override;
 
+ protected:
+  // AccessTableSql(TableName).
+  std::string DestinationSql() const override;
+  std::vector<std::string> StoredFieldNames() override;
+  std::vector<std::string> FieldsMadeFrom(const TRecordBuffer& names,
+                                          const std::vector<std::string>& stored) const override;
+
  private:
   void SendNotes();
   void SendAppendNotes();
@@ -68,23 +72,12 @@ class TTrundleAccess : public TTrundleUnknown {
   std::string IndexesNotBuilt(const std::string& cause) const;
   bool OpenAppend(const std::string& table);
   std::unique_ptr<TextCodec> Jet3Names() const;
-  std::vector<std::string> FieldsMadeFrom(const TRecordBuffer& names,
-                                          const std::vector<std::string>& stored) const;
 
   // Declared first so that it is destroyed last: the query reads through it.
   std::unique_ptr<TDAODatabase> database_;
   std::unique_ptr<TDAOQuery> query_;
-  bool destination_ = false;
-  bool refused_ = false;  // OpenTable refused the table for appending
   std::string append_table_;  // the table OpenAppend took, as stored
-  // The source names of the fields, in order, when this adaptor created the table.
-  std::vector<std::string> created_from_;
-  FieldNameMapper mapper_;
-  bool mapper_ready_ = false;
-  size_t field_count_ = 0;
   std::vector<Variant> row_;
-  int64_t written_ = 0;    // records appended in this run
-  int64_t committed_ = 0;  // of which the last Commit wrote
 };
 
 // Registers TTrundleAccess for dkAccess.

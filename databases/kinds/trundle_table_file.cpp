@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <climits>
 
 #include "databases/access/trundle_access.h"
 #include "databases/core/data_types.h"
@@ -48,13 +47,13 @@ TTrundleTableFile::~TTrundleTableFile() {
 
 bool TTrundleTableFile::OpenTable() {
   SendMessage("Reading from table");
-  mapper_ready_ = false;
-  refused_ = false;
+  ForgetFieldMap();
+  SetRefused(false);
   try {
     query_->Close();
     if (const std::string cause = NoTableCause(TableName); !cause.empty()) {
       SendMessage("Table doesn't exist or is empty");
-      SendMessage(destination_ ? NewDestinationNote(TableName) : cause);
+      SendMessage(IsDestination() ? NewDestinationNote(TableName) : cause);
       return false;
     }
     if (IsNonRegular(TableName)) {
@@ -72,25 +71,21 @@ bool TTrundleTableFile::OpenTable() {
     query_->write_options.encoding_explicit = !Encoding.empty();
     query_->write_options.refuse_lossy = RefuseLossyValues;
     query_->OnTick = OnTick;
-    query_->AppendFromOpen = destination_;
+    query_->AppendFromOpen = IsDestination();
     try {
       query_->Open();
     } catch (const StopRequestedError&) {
       throw;
     } catch (const std::exception&) {
       // The file is there: creating it instead would fail, and say less.
-      refused_ = destination_;
+      SetRefused(IsDestination());
       throw;
     }
-    for (const std::string& line : query_->TakeRepairs()) SendMessage(line);
-    const int64_t count = query_->RecordCount();
+    SendLines(query_->TakeRepairs());
     // A source whose records a record buffer cannot carry whole is refused before the
     // destination is touched (its header alone, with no records, is copied).
-    if (!destination_ && count > 0 && query_->FieldCount() > kRecordBufferSize)
-      throw TooManyFieldsError(TableName + ": the statement " + ShownInLog(Sql),
-                               query_->FieldCount(), kRecordBufferSize);
-    SendMessage(std::to_string(count) + " records read");
-    RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
+    CountRecordsRead(query_->RecordCount(), query_->FieldCount(),
+                     TableName + ": the statement " + ShownInLog(Sql));
     return query_->FieldCount() > 0;
   } catch (const StopRequestedError&) {
     return false;  // the job reports the stop
@@ -114,10 +109,7 @@ std::string WholeFileSql(const std::string& name) {
 
 }  // namespace
 
-void TTrundleTableFile::PrepareDestination() {
-  Sql = WholeFileSql(TableName);
-  destination_ = true;
-}
+std::string TTrundleTableFile::DestinationSql() const { return WholeFileSql(TableName); }
 
 TIndexDefs TTrundleTableFile::SourceIndexDefs() {
   if (!query_->Active() || Sql != WholeFileSql(TableName)) return {};
@@ -149,12 +141,10 @@ int TTrundleParadox::KeyFields() const { return ParadoxKeyFields(TableName); }
 void TTrundleTableFile::SaveTable() {
   query_->Close();
   SendNotes();
-  for (const std::string& note : mapper_.TakeNotes()) SendMessage(note);
+  SendFieldNotes();
 }
 
-void TTrundleTableFile::SendNotes() {
-  for (const std::string& note : query_->TakeNotes()) SendMessage(note);
-}
+void TTrundleTableFile::SendNotes() { SendLines(query_->TakeNotes()); }
 
 TFieldDefs TTrundleTableFile::FieldsFrom(TTrundleUnknown& source) {
   const TDataKind kind = source.GetKind();
@@ -196,7 +186,7 @@ bool TTrundleTableFile::DescribeNewTable(TTrundleUnknown& source, TNewTable& out
 }
 
 bool TTrundleTableFile::CreateTable(TTrundleUnknown& source) {
-  if (refused_) return false;  // OpenTable said why
+  if (Refused()) return false;  // OpenTable said why
   try {
     const TableEngine* engine = EngineByName(EngineName());
     if (!engine) throw TrundleError(std::string("No engine for ") + EngineName() + " tables");
@@ -212,9 +202,8 @@ bool TTrundleTableFile::CreateTable(TTrundleUnknown& source) {
     options.encoding = Encoding.empty() ? "UTF-8" : Encoding;
     options.encoding_explicit = !Encoding.empty();
     const CreatedTable created = engine->create(TableName, defs, options);
-    created_from_.clear();
-    for (const TFieldDef& def : defs) created_from_.push_back(def.Name);
-    for (const std::string& line : created.renames) SendMessage(line);
+    SetCreatedFrom(defs);
+    SendLines(created.renames);
     SendMessage("Table created");
   } catch (const std::exception& e) {
     SendMessage(e.what());
@@ -244,20 +233,18 @@ bool TTrundleTableFile::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) 
 }
 
 bool TTrundleTableFile::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
-  if (!mapper_ready_) {
-    std::vector<std::string> stored;
-    for (const TFieldDef& def : query_->FieldDefs()) stored.push_back(def.Name);
-    std::vector<std::string> made_from =
-        created_from_.empty() ? FieldsMadeFrom(names, stored) : created_from_;
-    mapper_.SetDestination(std::move(stored), std::move(made_from));
-    mapper_ready_ = true;
-  }
   query_->Append();
-  const std::vector<int>& map = mapper_.Map(names, values, false, NamesFilled());
+  const std::vector<int>& map = MapFields(names, values);
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) query_->SetValue(map[i], values[i]);
   query_->Post();
   return true;
+}
+
+std::vector<std::string> TTrundleTableFile::StoredFieldNames() {
+  std::vector<std::string> stored;
+  for (const TFieldDef& def : query_->FieldDefs()) stored.push_back(def.Name);
+  return stored;
 }
 
 std::vector<std::string> TTrundleTableFile::FieldsMadeFrom(

@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "databases/sql/dataset.h"
-#include "engine/field_name_mapper.h"
-#include "engine/trundle_unknown.h"
+#include "engine/trundle_record_set.h"
 
 namespace trundle {
 
-class TTrundleTableFile : public TTrundleUnknown {
+class TTrundleTableFile : public TTrundleRecordSet {
  public:
   TTrundleTableFile();
   ~TTrundleTableFile() override;
@@ -24,8 +23,6 @@ class TTrundleTableFile : public TTrundleUnknown {
   // adaptor), and is refused with the engine's message while another writer holds it;
   // the log also hears of records a killed run left, which the writer drops.
   bool OpenTable() override;
-  // Sql := select * from "TableName", the name's double quotes doubled.
-  void PrepareDestination() override;
   // Finishes appending (the header claims every record, the file is synced) and logs
   // what did not fit, once per field.
   void SaveTable() override;
@@ -46,25 +43,20 @@ class TTrundleTableFile : public TTrundleUnknown {
   TQuery& Query() { return *query_; }
 
  protected:
+  // select * from "TableName", the name's double quotes doubled.
+  std::string DestinationSql() const override;
+  std::vector<std::string> StoredFieldNames() override;
+  std::vector<std::string> FieldsMadeFrom(const TRecordBuffer& names,
+                                          const std::vector<std::string>& stored) const override;
   virtual const char* EngineName() const = 0;
   // How many leading fields of the file TableName make its primary key (0: none).
   virtual int KeyFields() const { return 0; }
 
  private:
   TFieldDefs FieldsFrom(TTrundleUnknown& source);
-  // For a table this run did not create: the source name each stored field would have
-  // been made from by this engine's create (empty where none), parallel to stored.
-  std::vector<std::string> FieldsMadeFrom(const TRecordBuffer& names,
-                                          const std::vector<std::string>& stored) const;
   void SendNotes();
 
   std::unique_ptr<TQuery> query_;
-  // The source names the table's fields were created from, when this adaptor made it.
-  std::vector<std::string> created_from_;
-  FieldNameMapper mapper_;
-  bool mapper_ready_ = false;
-  bool destination_ = false;  // PrepareDestination was called: a missing file is made
-  bool refused_ = false;      // the table exists and takes no records from this run
 };
 
 class TTrundleDBase : public TTrundleTableFile {

@@ -1,25 +1,16 @@
 #include "databases/postgres/trundle_postgres.h"
 
-#include <climits>
-
 #include "databases/postgres/pg_reader.h"
 #include "databases/postgres/pg_writer.h"
 #include "engine/errors.h"
 
 namespace trundle {
-namespace {
-
-int32_t ClampedCount(int64_t count) {
-  return count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
-}
-
-}  // namespace
 
 TTrundlePostgres::TTrundlePostgres() = default;
 
 TTrundlePostgres::~TTrundlePostgres() = default;
 
-bool TTrundlePostgres::OpenTable() { return destination_ ? OpenDestination() : OpenSource(); }
+bool TTrundlePostgres::OpenTable() { return IsDestination() ? OpenDestination() : OpenSource(); }
 
 bool TTrundlePostgres::OpenSource() {
   SendMessage("Reading from table");
@@ -27,14 +18,8 @@ bool TTrundlePostgres::OpenSource() {
   RecordCount = 0;
   try {
     reader_ = std::make_unique<PgReader>(Database, UserName, Password, TableName, Sql);
-    const int64_t count = reader_->Count();
-    // Records wider than the job's buffers could not be handed on whole: refused before
-    // the destination is touched.
-    if (count > 0 && reader_->columns() > kRecordBufferSize)
-      throw TooManyFieldsError(TableName.empty() ? "The statement" : "The table " + TableName,
-                               reader_->columns(), kRecordBufferSize);
-    SendMessage(std::to_string(count) + " records read");
-    RecordCount = ClampedCount(count);
+    CountRecordsRead(reader_->Count(), reader_->columns(),
+                     TableName.empty() ? "The statement" : "The table " + TableName);
     return true;
   } catch (const NotOpenedError&) {
     throw;
@@ -45,10 +30,8 @@ bool TTrundlePostgres::OpenSource() {
   return false;
 }
 
-void TTrundlePostgres::PrepareDestination() { destination_ = true; }
-
 bool TTrundlePostgres::OpenDestination() {
-  refused_ = false;
+  SetRefused(false);
   RecordCount = 0;
   if (!writer_) writer_ = std::make_unique<PgWriter>(Database, UserName, Password);
   try {
@@ -65,7 +48,7 @@ bool TTrundlePostgres::OpenDestination() {
   } catch (const std::exception& e) {
     SendMessage(e.what());
   }
-  refused_ = true;
+  SetRefused(true);
   return false;
 }
 
@@ -79,7 +62,7 @@ bool TTrundlePostgres::DescribeNewTable(TTrundleUnknown& source, TNewTable& out)
 }
 
 bool TTrundlePostgres::CreateTable(TTrundleUnknown& source) {
-  if (refused_ || !writer_) return false;
+  if (Refused() || !writer_) return false;
   // A server's tables belong to its owners: one is made only when the run asks for it.
   if (!CreateMissingTable) {
     SendMessage("Can't create a PostgreSQL table unless asked to (--create-table)");
@@ -129,7 +112,7 @@ void TTrundlePostgres::Rollback() {
 
 void TTrundlePostgres::SaveTable() {
   if (!writer_) return;
-  for (const std::string& note : writer_->TakeNotes()) SendMessage(note);
+  SendLines(writer_->TakeNotes());
   try {
     writer_->SetCounters();
   } catch (const TrundleError& e) {

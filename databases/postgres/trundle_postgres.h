@@ -13,14 +13,14 @@
 
 #include <memory>
 
-#include "engine/trundle_unknown.h"
+#include "engine/trundle_record_set.h"
 
 namespace trundle {
 
 class PgReader;
 class PgWriter;
 
-class TTrundlePostgres : public TTrundleUnknown {
+class TTrundlePostgres : public TTrundleRecordSet {
  public:
   TTrundlePostgres();
   ~TTrundlePostgres() override;
@@ -30,7 +30,6 @@ class TTrundlePostgres : public TTrundleUnknown {
   // exist") when there is none. A server that cannot be reached throws NotOpenedError; any
   // other failure is one message and false.
   bool OpenTable() override;
-  void PrepareDestination() override;
   void SaveTable() override;
   TDataKind GetKind() const override { return dkPostgres; }
   // With CreateMissingTable, creates TableName from the source's fields and keys, the
@@ -55,8 +54,6 @@ class TTrundlePostgres : public TTrundleUnknown {
 
   std::unique_ptr<PgReader> reader_;
   std::unique_ptr<PgWriter> writer_;
-  bool destination_ = false;
-  bool refused_ = false;
 };
 
 }  // namespace trundle

@@ -1,6 +1,5 @@
 #include "databases/server/trundle_oracle.h"
 
-#include <climits>
 #include <optional>
 
 #include "databases/server/server_keys.h"
@@ -23,8 +22,8 @@ TTrundleOracle::~TTrundleOracle() {
 
 bool TTrundleOracle::OpenTable() {
   SendMessage("Reading from table");
-  mapper_ready_ = false;
-  created_from_.clear();
+  ForgetFieldMap();
+  ForgetCreatedFrom();
   try {
     data_set_->Close();
     session_->LogonDatabase = Database;
@@ -33,24 +32,18 @@ bool TTrundleOracle::OpenTable() {
     session_->LogOn();
     // A destination's table name is data: the statement names it as the server spells it.
     // So is a source's table read whole when no statement was given.
-    if (destination_)
+    if (IsDestination())
       data_set_->SQL = "select a.*, a.rowid from " + session_->QuotedTableName(TableName) + " a ";
     else if (Sql.empty() && !TableName.empty())
       data_set_->SQL = "select * from " + session_->QuotedTableName(TableName);
     else
       data_set_->SQL = Sql;
     keys_.clear();
-    if (!destination_ && Sql.empty() && !TableName.empty()) ReadKeys();
+    if (!IsDestination() && Sql.empty() && !TableName.empty()) ReadKeys();
     data_set_->Open();
     SendNotes();
-    const int64_t count = data_set_->RecordCount();
-    // Records wider than the job's buffers could not be handed on whole: refused before
-    // the destination is touched.
-    if (!destination_ && count > 0 && data_set_->FieldCount() > kRecordBufferSize)
-      throw TooManyFieldsError("The statement " + ShownInLog(data_set_->SQL),
-                               data_set_->FieldCount(), kRecordBufferSize);
-    SendMessage(std::to_string(count) + " records read");
-    RecordCount = count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
+    CountRecordsRead(data_set_->RecordCount(), data_set_->FieldCount(),
+                     "The statement " + ShownInLog(data_set_->SQL));
     return data_set_->FieldCount() > 0;
   } catch (const std::exception& e) {
     SendMessage(session_->Scrub(e.what()));
@@ -58,19 +51,18 @@ bool TTrundleOracle::OpenTable() {
   }
 }
 
-void TTrundleOracle::PrepareDestination() {
-  Sql = "select a.*, a.rowid from " + TableName + " a ";
-  destination_ = true;
+std::string TTrundleOracle::DestinationSql() const {
+  return "select a.*, a.rowid from " + TableName + " a ";
 }
 
 void TTrundleOracle::SaveTable() {
   SendNotes();
-  for (const std::string& note : mapper_.TakeNotes()) SendMessage(note);
+  SendFieldNotes();
 }
 
 bool TTrundleOracle::CreateTable(TTrundleUnknown& source) {
   // A server's tables belong to its owners: one is made only when the run asks for it.
-  if (!CreateMissingTable || !destination_) {
+  if (!CreateMissingTable || !IsDestination()) {
     SendMessage("Can't create an Oracle table");
     return false;
   }
@@ -95,9 +87,8 @@ bool TTrundleOracle::CreateTable(TTrundleUnknown& source) {
     data_set_->Open();
     SendNotes();
     // Source fields renamed on the way (no name, a name met before) still reach theirs.
-    created_from_.clear();
-    for (const TFieldDef& field : fields) created_from_.push_back(field.Name);
-    mapper_ready_ = false;
+    SetCreatedFrom(fields);
+    ForgetFieldMap();
     SendMessage("Table created");
     return true;
   } catch (const std::exception& e) {
@@ -128,18 +119,18 @@ bool TTrundleOracle::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
 }
 
 bool TTrundleOracle::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
-  if (!mapper_ready_) {
-    std::vector<std::string> stored;
-    for (const TFieldDef& def : data_set_->FieldDefs()) stored.push_back(def.Name);
-    mapper_.SetDestination(std::move(stored), created_from_);
-    mapper_ready_ = true;
-  }
   data_set_->Append();
-  const std::vector<int>& map = mapper_.Map(names, values, false, NamesFilled());
+  const std::vector<int>& map = MapFields(names, values);
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) data_set_->SetValue(map[i], values[i]);
   data_set_->Post();
   return true;
+}
+
+std::vector<std::string> TTrundleOracle::StoredFieldNames() {
+  std::vector<std::string> stored;
+  for (const TFieldDef& def : data_set_->FieldDefs()) stored.push_back(def.Name);
+  return stored;
 }
 
 void TTrundleOracle::StartTransaction() {
@@ -172,9 +163,7 @@ void TTrundleOracle::ReadKeys() {
   }
 }
 
-void TTrundleOracle::SendNotes() {
-  for (const std::string& note : data_set_->TakeNotes()) SendMessage(note);
-}
+void TTrundleOracle::SendNotes() { SendLines(data_set_->TakeNotes()); }
 
 void RegisterServerAdaptor() {
   RegisterAdaptor(dkOracle, [] { return std::make_unique<TTrundleOracle>(); });

@@ -8,12 +8,11 @@
 
 #include "databases/server/oracle_dataset.h"
 #include "databases/server/oracle_session.h"
-#include "engine/field_name_mapper.h"
-#include "engine/trundle_unknown.h"
+#include "engine/trundle_record_set.h"
 
 namespace trundle {
 
-class TTrundleOracle : public TTrundleUnknown {
+class TTrundleOracle : public TTrundleRecordSet {
  public:
   TTrundleOracle();
   ~TTrundleOracle() override;
@@ -24,9 +23,6 @@ class TTrundleOracle : public TTrundleUnknown {
   // a source with no Sql reads the table TableName whole: the name is found in the
   // server's catalogue and quoted, never pasted into the statement as SQL.
   bool OpenTable() override;
-  // Sql := "select a.*, a.rowid from " + TableName + " a " (as the log shows it); the
-  // statement opened names the table quoted (see OpenTable).
-  void PrepareDestination() override;
   // Logs what did not arrive (names without a field), once per field.
   void SaveTable() override;
   TDataKind GetKind() const override { return dkOracle; }
@@ -55,17 +51,19 @@ class TTrundleOracle : public TTrundleUnknown {
   TOracleDataSet& DataSet() { return *data_set_; }
   TOracleSession& Session() { return *session_; }
 
+ protected:
+  // "select a.*, a.rowid from " + TableName + " a " (as the log shows it); the statement
+  // opened names the table quoted (see OpenTable).
+  std::string DestinationSql() const override;
+  std::vector<std::string> StoredFieldNames() override;
+
  private:
   void SendNotes();
   void ReadKeys();
 
   std::unique_ptr<TOracleDataSet> data_set_;
   std::unique_ptr<TOracleSession> session_;
-  FieldNameMapper mapper_;
-  bool mapper_ready_ = false;
-  TIndexDefs keys_;                        // a source table's, see SourceIndexDefs
-  std::vector<std::string> created_from_;  // the source's names of a table created here
-  bool destination_ = false;  // PrepareDestination was called
+  TIndexDefs keys_;  // a source table's, see SourceIndexDefs
 };
 
 // Registers TTrundleOracle for dkOracle.

@@ -1,6 +1,5 @@
 #include "databases/sqlite/trundle_sqlite.h"
 
-#include <climits>
 #include <filesystem>
 
 #include "databases/sqlite/sqlite_reader.h"
@@ -8,13 +7,6 @@
 #include "engine/errors.h"
 
 namespace trundle {
-namespace {
-
-int32_t ClampedCount(int64_t count) {
-  return count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
-}
-
-}  // namespace
 
 TTrundleSqlite::TTrundleSqlite() = default;
 
@@ -23,7 +15,7 @@ TTrundleSqlite::~TTrundleSqlite() {
   writer_.reset();
 }
 
-bool TTrundleSqlite::OpenTable() { return destination_ ? OpenDestination() : OpenSource(); }
+bool TTrundleSqlite::OpenTable() { return IsDestination() ? OpenDestination() : OpenSource(); }
 
 bool TTrundleSqlite::OpenSource() {
   SendMessage("Reading from table");
@@ -36,16 +28,9 @@ bool TTrundleSqlite::OpenSource() {
         Sql.empty() || (!TableName.empty() && Sql == SqliteTableSql(TableName));
     reader_ = std::make_unique<SqliteReader>(Database, TableName, whole_table ? "" : Sql, OnTick,
                                              BusyWaitMs);
-    const int64_t count = reader_->Count();
-    // Records wider than the job's buffers could not be handed on whole: refused before
-    // the destination is touched.
-    if (count > 0 && reader_->columns() > kRecordBufferSize)
-      throw TooManyFieldsError(
-          (whole_table ? "The table " + reader_->table() : "The statement " + Sql) + " of " +
-              Database,
-          reader_->columns(), kRecordBufferSize);
-    SendMessage(std::to_string(count) + " records read");
-    RecordCount = ClampedCount(count);
+    CountRecordsRead(
+        reader_->Count(), reader_->columns(),
+        (whole_table ? "The table " + reader_->table() : "The statement " + Sql) + " of " + Database);
     return true;
   } catch (const StopRequestedError&) {
     // The job reports the stop.
@@ -56,13 +41,10 @@ bool TTrundleSqlite::OpenSource() {
   return false;
 }
 
-void TTrundleSqlite::PrepareDestination() {
-  Sql = SqliteTableSql(TableName);
-  destination_ = true;
-}
+std::string TTrundleSqlite::DestinationSql() const { return SqliteTableSql(TableName); }
 
 bool TTrundleSqlite::OpenDestination() {
-  refused_ = false;
+  SetRefused(false);
   RecordCount = 0;
   if (!writer_) {
     writer_ = std::make_unique<SqliteWriter>(Database, BusyWaitMs);
@@ -82,12 +64,12 @@ bool TTrundleSqlite::OpenDestination() {
   } catch (const std::exception& e) {
     SendMessage(e.what());
   }
-  refused_ = true;
+  SetRefused(true);
   return false;
 }
 
 bool TTrundleSqlite::CreateTable(TTrundleUnknown& source) {
-  if (refused_) return false;  // OpenTable said why the table takes no records
+  if (Refused()) return false;  // OpenTable said why the table takes no records
   if (!writer_) {
     SendMessage("The table " + TableName + " cannot be created: the database " + Database +
                 " is not open");
@@ -96,9 +78,7 @@ bool TTrundleSqlite::CreateTable(TTrundleUnknown& source) {
   SendMessage("Creating table");
   try {
     const TFieldDefs fields = source.SourceFieldDefs(nullptr);
-    for (const std::string& line :
-         writer_->CreateTable(TableName, fields, source.SourceIndexDefs()))
-      SendMessage(line);
+    SendLines(writer_->CreateTable(TableName, fields, source.SourceIndexDefs()));
     SendMessage("Table created");
     return true;
   } catch (const std::exception& e) {
@@ -161,7 +141,7 @@ void TTrundleSqlite::Rollback() {
 
 void TTrundleSqlite::SaveTable() {
   if (!writer_) return;
-  for (const std::string& note : writer_->TakeNotes()) SendMessage(note);
+  SendLines(writer_->TakeNotes());
   writer_->Finish();
 }
 
@@ -171,7 +151,7 @@ TFieldDefs TTrundleSqlite::SourceFieldDefs(const TextLength& measure_widths) {
 }
 
 TIndexDefs TTrundleSqlite::SourceIndexDefs() {
-  if (destination_ || !reader_) return {};
+  if (IsDestination() || !reader_) return {};
   try {
     return reader_->Keys();
   } catch (const TrundleError& e) {

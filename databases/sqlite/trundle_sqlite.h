@@ -12,14 +12,14 @@
 #include <string>
 
 #include "databases/sqlite/sqlite_file.h"
-#include "engine/trundle_unknown.h"
+#include "engine/trundle_record_set.h"
 
 namespace trundle {
 
 class SqliteReader;
 class SqliteWriter;
 
-class TTrundleSqlite : public TTrundleUnknown {
+class TTrundleSqlite : public TTrundleRecordSet {
  public:
   TTrundleSqlite();
   ~TTrundleSqlite() override;
@@ -33,8 +33,6 @@ class TTrundleSqlite : public TTrundleUnknown {
   // NotOpenedError; a view, or a file busy past the wait, is refused with one message,
   // false, and CreateTable says nothing more.
   bool OpenTable() override;
-  // Sql := SqliteTableSql(TableName); marks the adaptor as the destination.
-  void PrepareDestination() override;
   // Logs the source fields that had no field in the table, and releases the table.
   void SaveTable() override;
   TDataKind GetKind() const override { return dkSqlite; }
@@ -65,6 +63,10 @@ class TTrundleSqlite : public TTrundleUnknown {
   // How long a database another program holds is waited for before it is reported.
   int BusyWaitMs = kSqliteBusyWaitMs;
 
+ protected:
+  // SqliteTableSql(TableName).
+  std::string DestinationSql() const override;
+
  private:
   bool OpenSource();
   bool OpenDestination();
@@ -73,8 +75,6 @@ class TTrundleSqlite : public TTrundleUnknown {
 
   std::unique_ptr<SqliteReader> reader_;
   std::unique_ptr<SqliteWriter> writer_;
-  bool destination_ = false;
-  bool refused_ = false;  // OpenTable refused the destination; CreateTable stays quiet
 };
 
 }  // namespace trundle

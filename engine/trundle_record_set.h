@@ -1,0 +1,86 @@
+// The base of the database adaptors (dBase, Paradox, Access, server, SQLite, PostgreSQL):
+// what each of them does the same way, once. A kind derives from it and fills in the
+// contract's operations (trundle_unknown.h) over its own reader and writer, calling the
+// helpers below for the parts they share; it overrides DestinationSql, and for field
+// matching StoredFieldNames and FieldsMadeFrom, where the defaults do not fit it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/field_name_mapper.h"
+#include "engine/trundle_unknown.h"
+
+namespace trundle {
+
+class TTrundleRecordSet : public TTrundleUnknown {
+ public:
+  // Sql := DestinationSql(); marks the adaptor as the destination.
+  void PrepareDestination() override;
+
+ protected:
+  // The statement a destination's table is opened with. Here: Sql as it is.
+  virtual std::string DestinationSql() const { return Sql; }
+  // The fields of the opened destination table, in order, as MapFields matches names to
+  // them. Here: none.
+  virtual std::vector<std::string> StoredFieldNames() { return {}; }
+  // For a table this run did not create: the source name each stored field would have
+  // been made from by the kind's own create (empty where none), parallel to stored.
+  // Here: none, so that names match only as they are or without regard to letter case.
+  virtual std::vector<std::string> FieldsMadeFrom(const TRecordBuffer& names,
+                                                  const std::vector<std::string>& stored) const;
+
+  bool IsDestination() const { return destination_; }
+  // Set when OpenTable found the destination table but it takes no records from this
+  // run: CreateTable then fails without a word, OpenTable having said why.
+  bool Refused() const { return refused_; }
+  void SetRefused(bool refused) { refused_ = refused; }
+
+  // The end of a successful open: a source (not a destination) that has records with
+  // more fields than a record buffer carries throws TooManyFieldsError naming `what`;
+  // else sends "<count> records read" and sets RecordCount (at most INT32_MAX).
+  void CountRecordsRead(int64_t count, int fields, const std::string& what);
+  static int32_t ClampedCount(int64_t count);
+  // Sends each line as its own message, in order.
+  void SendLines(const std::vector<std::string>& lines) const;
+
+  // Field matching (field_name_mapper.h) for a destination's WriteRecord. The table made
+  // by CreateTable was made from these source fields, each stored field from the one
+  // at its place: their names reach their fields even when stored changed.
+  void SetCreatedFrom(const TFieldDefs& fields);
+  void ForgetCreatedFrom() { created_from_.clear(); }
+  // The table opened again: the next MapFields reads StoredFieldNames anew.
+  void ForgetFieldMap() { mapper_ready_ = false; }
+  // The stored field of each of the record's names (-1: none). The first call after
+  // ForgetFieldMap reads StoredFieldNames, with the names SetCreatedFrom recorded, else
+  // (none recorded) FieldsMadeFrom's. The recorded names need not cover every stored
+  // field: a server's table opens with its row id after them.
+  const std::vector<int>& MapFields(const TRecordBuffer& names, const TRecordBuffer& values);
+  // How many stored fields the last MapFields matched against.
+  size_t StoredFieldCount() const { return stored_count_; }
+  // Sends one line per source field that had no stored field (FieldNameMapper::TakeNotes).
+  void SendFieldNotes();
+
+  // The records of this run's appending, for a message naming a refused record: count
+  // one written as it goes to the table; a Commit makes every written one committed, a
+  // Rollback drops those written since.
+  void ResetBatchCounts() { written_ = committed_ = 0; }
+  void CountWritten() { ++written_; }
+  void BatchCommitted() { committed_ = written_; }
+  void BatchDropped() { written_ = committed_; }
+  int64_t Written() const { return written_; }
+  int64_t Committed() const { return committed_; }
+
+ private:
+  bool destination_ = false;  // PrepareDestination was called
+  bool refused_ = false;
+  std::vector<std::string> created_from_;  // the source names of a table made here
+  FieldNameMapper mapper_;
+  bool mapper_ready_ = false;
+  size_t stored_count_ = 0;
+  int64_t written_ = 0;    // records appended in this run
+  int64_t committed_ = 0;  // of which the last Commit wrote
+};
+
+}  // namespace trundle
