@@ -463,7 +463,7 @@ struct TOracleDataSet::Impl {
     tail_rows = 0;
     tail_insert.Reset();
     many_insert.Reset();
-    if (session->DbmsName() == "PostgreSQL") {
+    if (session->IsPostgres()) {
       rows_per_insert = std::clamp<size_t>(kMaxParameters / columns.size(), 1, kRecordsPerBatch);
       if (rows_per_insert > 1) many_insert = PreparedInsert(rows_per_insert);
     }
@@ -852,6 +852,11 @@ const TFieldDefs& TOracleDataSet::FieldDefs() const { return impl_->fields; }
 int TOracleDataSet::FieldCount() const { return static_cast<int>(impl_->fields.size()); }
 const Variant& TOracleDataSet::Value(int i) const { return impl_->values[static_cast<size_t>(i)]; }
 bool TOracleDataSet::Eof() const { return impl_->eof; }
+
+TOracleDataSet::Insertion TOracleDataSet::InsertionPath() const {
+  if (impl_->rows_per_insert > 1) return Insertion::kManyRows;
+  return impl_->arrays ? Insertion::kArrays : Insertion::kOneByOne;
+}
 
 void TOracleDataSet::Next() {
   Impl& m = *impl_;

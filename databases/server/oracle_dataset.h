@@ -75,6 +75,13 @@ class TOracleDataSet {
   void RollbackBatch() noexcept;
   int64_t CommittedRecords() const;
 
+  // How the appended records go to the server, settled when the appending SQL opens:
+  // INSERTs of many rows each on PostgreSQL (by the server's own name for itself),
+  // parameter arrays where the driver says it takes them, otherwise one INSERT a record.
+  enum class Insertion : uint8_t { kOneByOne, kArrays, kManyRows };
+  // REQUIRES: Updatable().
+  Insertion InsertionPath() const;
+
   // Lines for the log: columns left out, and the like; each once.
   std::vector<std::string> TakeNotes();
 

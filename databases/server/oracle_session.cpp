@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "databases/server/server_types.h"
 #include "engine/ascii.h"
 #include "engine/errors.h"
 
@@ -108,15 +109,18 @@ void TOracleSession::LogOn() {
                                   : Catalogue();
   const std::string text = ConnectionString(LogonDatabase, LogonUsername, LogonPassword, catalogue);
   Connect(text);
+  dbms_name_ = InfoText(connection_.get(), SQL_DBMS_NAME);
+  is_postgres_ = FamilyOfServer(dbms_name_) == ServerFamily::kPostgres;
   // psqlODBC keeps a whole result in memory unless told to read it through a cursor, a
-  // block of rows at a time; a user's own setting stands.
-  if (UpperAscii(InfoText(connection_.get(), SQL_DRIVER_NAME)).starts_with("PSQLODBC") &&
-      UpperAscii(text).find("USEDECLAREFETCH") == std::string::npos) {
+  // block of rows at a time; a user's own setting stands. The server's name decides, not
+  // the driver's: SQL_DRIVER_NAME is a file name that builds and packages spell as they
+  // please, while psqlODBC names PostgreSQL for every server it reaches. The keywords are
+  // psqlODBC's own; another driver for PostgreSQL passes over keywords it does not know.
+  if (is_postgres_ && UpperAscii(text).find("USEDECLAREFETCH") == std::string::npos) {
     SQLDisconnect(connection_.get());
     connected_ = false;
     Connect(text + ";UseDeclareFetch=1;Fetch=" + std::to_string(kCursorFetchRows));
   }
-  dbms_name_ = InfoText(connection_.get(), SQL_DBMS_NAME);
   is_oracle_ = EqualsIgnoringAsciiCase(dbms_name_, "Oracle");
   identifier_quote_ = InfoText(connection_.get(), SQL_IDENTIFIER_QUOTE_CHAR);
   if (identifier_quote_ == " ") identifier_quote_.clear();

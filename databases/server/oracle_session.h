@@ -61,6 +61,9 @@ class TOracleSession {
 
   // Facts about the server, valid while Connected().
   bool IsOracle() const { return is_oracle_; }
+  // PostgreSQL, or a server speaking its protocol through psqlODBC, which names
+  // PostgreSQL for them all.
+  bool IsPostgres() const { return is_postgres_; }
   bool IsSQLite() const { return dbms_name_ == "SQLite"; }
   // MariaDB or MySQL, whose drivers share their quirks and whose native
   // error numbers say more than their SQLSTATEs.
@@ -118,6 +121,7 @@ class TOracleSession {
   odbc::Handle connection_;
   bool connected_ = false;
   bool is_oracle_ = false;
+  bool is_postgres_ = false;
   std::string dbms_name_;
   std::string identifier_quote_;
 };

@@ -17,6 +17,8 @@
 #include "databases/dbase/dbase_file.h"
 #include "databases/paradox/paradox_file.h"
 #include "databases/server/odbc.h"
+#include "databases/server/oracle_dataset.h"
+#include "databases/server/oracle_session.h"
 #include "databases/server/trundle_oracle.h"
 #include "databases/sqlite/trundle_sqlite.h"
 #include "engine/adaptor_registry.h"
@@ -883,6 +885,118 @@ TEST_F(PostgresLogonTest, WrongPasswordAndUnreachableServer) {
   ASSERT_EQ(log.size(), 2u);
   EXPECT_NE(log[1].find("127.0.0.1"), std::string::npos) << log[1];
   EXPECT_EQ(log[1].find("trundle-pw"), std::string::npos);
+}
+
+// The way records are written and read is chosen by what the server says it is and
+// what the driver says it takes, never by the driver's name: both drivers are copied
+// to files of other names and registered under other names in a driver manager
+// configuration of the test's own.
+class DriverChoiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy_file(TRUNDLE_PSQL_ODBC, dir / "store_a.so");
+    std::filesystem::copy_file(TRUNDLE_SQLITE_ODBC, dir / "store_b.so");
+    WriteFile(dir / "odbcinst.ini", "[Store A]\nDriver=" + (dir / "store_a.so") +
+                                        "\n[Store B]\nDriver=" + (dir / "store_b.so") + "\n");
+    WriteFile(dir / "odbc.ini", "");
+    setenv("ODBCSYSINI", dir.path().c_str(), 1);
+    setenv("ODBCINSTINI", "odbcinst.ini", 1);
+    setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("ODBCSYSINI");
+    unsetenv("ODBCINSTINI");
+    unsetenv("ODBCINI");
+  }
+  void Exec(TOracleSession& session, const std::string& sql) {
+    odbc::Handle statement(SQL_HANDLE_STMT, session.connection());
+    std::string text = sql;
+    odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS),
+                statement, sql);
+  }
+  // The first column of the first row of a query, as a number.
+  int64_t Number(TOracleSession& session, const std::string& sql) {
+    odbc::Handle statement(SQL_HANDLE_STMT, session.connection());
+    std::string text = sql;
+    odbc::Check(SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS),
+                statement, sql);
+    SQLBIGINT value = -1;
+    if (SQL_SUCCEEDED(SQLFetch(statement.get())))
+      SQLGetData(statement.get(), 1, SQL_C_SBIGINT, &value, 0, nullptr);
+    return value;
+  }
+  // Appends `count` records (n, "row n") to `table`, committed; returns the path taken.
+  TOracleDataSet::Insertion Append(TOracleSession& session, const std::string& table, int count) {
+    TOracleDataSet data;
+    data.Session = &session;
+    data.SQL = "select a.*, a.rowid from " + table + " a ";
+    data.Open();
+    EXPECT_TRUE(data.Updatable());
+    const TOracleDataSet::Insertion path = data.InsertionPath();
+    for (int i = 1; i <= count; ++i) {
+      data.Append();
+      data.SetValue(0, Variant::Integer(i));
+      data.SetValue(1, Variant::String("row " + std::to_string(i)));
+      data.Post();
+    }
+    data.CommitBatch();
+    EXPECT_EQ(data.CommittedRecords(), count);
+    return path;
+  }
+  ScratchFolder dir;
+};
+
+TEST_F(DriverChoiceTest, PostgresUnderAnotherNameWritesManyRowsAndReadsThroughACursor) {
+  std::string port = ReadFile(std::string(TRUNDLE_PG_STATE) + "/port");
+  ASSERT_FALSE(port.empty());
+  port = port.substr(0, port.find('\n'));
+  TOracleSession session;
+  session.LogonDatabase = "Driver={Store A};Server=127.0.0.1;Port=" + port + ";Database=trundle";
+  session.LogonUsername = "trundle";
+  session.LogonPassword = "trundle-pw";
+  session.LogOn();
+  EXPECT_TRUE(session.IsPostgres());
+  EXPECT_FALSE(session.IsSQLite());
+
+  Exec(session, "drop table if exists t_renamed_driver");
+  Exec(session, "create table t_renamed_driver (id bigint primary key, note varchar(20))");
+  session.Commit();
+  EXPECT_EQ(Append(session, "t_renamed_driver", 250), TOracleDataSet::Insertion::kManyRows);
+  EXPECT_EQ(Number(session, "select count(*) from t_renamed_driver"), 250);
+  EXPECT_EQ(Number(session, "select sum(id) from t_renamed_driver where note = 'row ' || id"),
+            250 * 251 / 2);
+
+  // A result being read is held by a cursor on the server, not whole in the driver.
+  TOracleDataSet reading;
+  reading.Session = &session;
+  reading.SQL = "select id from t_renamed_driver order by id";
+  reading.Open();
+  ASSERT_FALSE(reading.Eof());
+  EXPECT_EQ(reading.Value(0).ToInteger(), 1);
+  EXPECT_GE(Number(session, "select count(*) from pg_cursors"), 1);
+  reading.Close();
+  Exec(session, "drop table t_renamed_driver");
+  session.Commit();
+}
+
+TEST_F(DriverChoiceTest, SqliteUnderAnotherNameNeverWritesPostgresManyRows) {
+  TOracleSession session;
+  session.LogonDatabase = "Driver={Store B};Database=" + (dir / "x.db");
+  session.LogOn();
+  EXPECT_FALSE(session.IsPostgres());
+  EXPECT_TRUE(session.IsSQLite());
+
+  Exec(session, "create table plain (id integer primary key, note varchar(20))");
+  Exec(session, "create table with_blob (id integer primary key, note varchar(20), b blob)");
+  session.Commit();
+  // INSERTs of many rows are PostgreSQL's path; this driver's arrays are its own
+  // answer to SQL_PARAM_ARRAY_ROW_COUNTS (the packaged one gives none, so one a record).
+  EXPECT_NE(Append(session, "plain", 250), TOracleDataSet::Insertion::kManyRows);
+  EXPECT_EQ(Number(session, "select count(*) from plain"), 250);
+  EXPECT_EQ(Number(session, "select sum(id) from plain where note = 'row ' || id"), 250 * 251 / 2);
+  // The driver's arrays cannot carry a binary value's length: one record at a time.
+  EXPECT_EQ(Append(session, "with_blob", 30), TOracleDataSet::Insertion::kOneByOne);
+  EXPECT_EQ(Number(session, "select count(*) from with_blob where b is null"), 30);
 }
 
 }  // namespace
