@@ -730,6 +730,20 @@ bool ReadJournal(const std::string& path, uint32_t key, PageFile::Overlay& pages
   return true;
 }
 
+void PageStore::CommitOrRollBack(const std::function<void()>& change) {
+  try {
+    change();
+    Commit();
+  } catch (...) {
+    // The cause is what the caller needs, not the rollback's own failure.
+    try {
+      Rollback();
+    } catch (const TrundleError&) {
+    }
+    throw;
+  }
+}
+
 std::unique_ptr<PageStore> PageStore::Open(const std::string& path) {
   return std::make_unique<JetPageStore>(path);
 }

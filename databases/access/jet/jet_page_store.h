@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,10 @@ class PageStore {
   virtual void Commit() = 0;
   // Puts back every page the open batch changed and the file's length.
   virtual void Rollback() = 0;
+  // Runs change, a batch of writes, and commits it; when change or the commit throws,
+  // rolls the batch back and rethrows the cause. A rollback that fails as well is not
+  // told: it leaves the journal, which the next open of the database puts back.
+  void CommitOrRollBack(const std::function<void()>& change);
 
   // Test hook: after n more page writes to the database file, the next one throws (the
   // journal and the file stay as a crash would leave them). Negative: never.

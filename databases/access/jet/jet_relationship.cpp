@@ -285,7 +285,7 @@ void AddRelationship(PageStore& store, const JetDatabase& db, const NewRelations
   }
 
   const int child_number = NextNumber(cdef), parent_number = NextNumber(pdef);
-  try {
+  store.CommitOrRollBack([&] {
     // The referring side's physical index: an empty root that the rows then fill.
     const uint32_t map = WriteEmptyUsageMaps(store, 1).front();
     const uint32_t root = store.Allocate();
@@ -381,14 +381,7 @@ void AddRelationship(PageStore& store, const JetDatabase& db, const NewRelations
       catalogue->Append(row);
     }
     catalogue->Flush();
-    store.Commit();
-  } catch (...) {
-    try {
-      store.Rollback();
-    } catch (const TrundleError&) {
-    }
-    throw;
-  }
+  });
 }
 
 }  // namespace trundle::jet

@@ -355,7 +355,7 @@ void CreateTable(PageStore& store, const JetDatabase& db, const std::string& nam
 
   NewTableLayout layout;
   ReadCollation(store, layout);
-  try {
+  store.CommitOrRollBack([&] {
     const uint32_t first = store.Allocate();
     const auto long_columns = size_t(std::count_if(
         columns.begin(), columns.end(), [](const NewColumn& c) { return IsLong(c.type); }));
@@ -381,16 +381,7 @@ void CreateTable(PageStore& store, const JetDatabase& db, const std::string& nam
     for (size_t i = 0; i < pages.size(); ++i) store.Write(numbers[i], pages[i]);
     AddCatalogueRows(store, db, facts, name, first,
                      ColumnPropertiesValue(columns, format.jet3, jet3_names.get()));
-    store.Commit();
-  } catch (...) {
-    // The cause is what the caller needs; a rollback that fails as well leaves the
-    // journal, which the next open of the database puts back.
-    try {
-      store.Rollback();
-    } catch (const TrundleError&) {
-    }
-    throw;
-  }
+  });
 }
 
 std::string CheckNewTable(const std::string& name, const std::vector<NewColumn>& columns,
