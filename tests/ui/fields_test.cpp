@@ -14,33 +14,12 @@
 
 #include "front/job_file.h"
 #include "tests/test_files.h"
+#include "tests/ui/sqlite_rows.h"
 #include "tests/ui/fake_dialogs.h"
 #include "ui/fields_dialog.h"
 
 namespace trundle {
 namespace {
-
-// The rows `sql` gives, each one's values joined by '|', read through SQLite's own API.
-QStringList Query(const std::string& path, const char* sql) {
-  sqlite3* db = nullptr;
-  QStringList rows;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << "cannot open " << path;
-    sqlite3_close(db);
-    return rows;
-  }
-  sqlite3_stmt* stmt = nullptr;
-  EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-    QStringList values;
-    for (int i = 0; i < sqlite3_column_count(stmt); ++i)
-      values << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)));
-    rows << values.join('|');
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return rows;
-}
 
 class FieldsTest : public WindowTest {
  protected:
