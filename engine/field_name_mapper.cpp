@@ -21,11 +21,16 @@ void FieldNameMapper::SetDestination(std::vector<std::string> dest_names,
   dest_names_ = std::move(dest_names);
   created_from_ = std::move(created_from);
   valid_ = false;
+  layout_ = 0;
 }
 
 const std::vector<int>& FieldNameMapper::Map(const TRecordBuffer& names,
                                              const TRecordBuffer& values, bool stop_at_empty,
-                                             int filled) {
+                                             int filled, uint64_t layout) {
+  if (layout != 0 && valid_ && layout == layout_) {
+    if (!unmatched_.empty()) CountDropped(values);
+    return map_;
+  }
   const size_t limit =
       filled >= 0 ? std::min(names.size(), static_cast<size_t>(filled)) : names.size();
   size_t count = 0;
@@ -37,6 +42,7 @@ const std::vector<int>& FieldNameMapper::Map(const TRecordBuffer& names,
   for (size_t i = 0; same && i < count; ++i)
     same = names[i].IsEmpty() ? cached_[i].empty() : cached_[i] == NameText(names[i], scratch);
   if (!same) Recompute(names, count);
+  layout_ = layout;
   if (!unmatched_.empty()) CountDropped(values);
   return map_;
 }

@@ -29,8 +29,10 @@ class FieldNameMapper {
   // filled (when not negative): every name from there on is empty, as the source's
   // FilledNames tells, and is not looked at; the mapping of a run whose names stay as
   // they are is then worked out once and checked against the few names filled.
+  // layout (when not 0): the source's NamesLayout; names of the layout last mapped are
+  // not looked at again.
   const std::vector<int>& Map(const TRecordBuffer& names, const TRecordBuffer& values,
-                              bool stop_at_empty, int filled = -1);
+                              bool stop_at_empty, int filled = -1, uint64_t layout = 0);
   // One log line per source field that had no destination field, with how many of its
   // values were therefore not written; each field once.
   std::vector<std::string> TakeNotes();
@@ -44,6 +46,7 @@ class FieldNameMapper {
   std::vector<std::string> cached_;
   std::vector<int> map_;
   bool valid_ = false;
+  uint64_t layout_ = 0;  // of the names map_ was worked out or checked for; 0: none
   std::vector<size_t> unmatched_;  // positions of the current names without a field
   std::vector<std::pair<std::string, int64_t>> dropped_;  // name, values not written
 };

@@ -299,14 +299,14 @@ void TTrundle::SetAsideHeld(size_t at, const std::string& reason) {
 }
 
 bool TTrundle::WriteOne(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
-                        int filled) {
+                        int filled, uint64_t layout) {
   // The open batch is kept where a refusal to be set aside undoes it, and where the
   // server may undo it whole and want it again.
   const bool held = (OnError == TOnError::kSkip && destination_->RollsBackOpenBatch()) ||
                     destination_->MayUndoBatch();
   try {
     Retrying([&] {
-      destination_->SetNamesFilled(filled);
+      destination_->SetNamesFilled(filled, layout);
       destination_->WriteRecord(names, values);
     });
   } catch (const RecordRefusedError& e) {
@@ -446,11 +446,13 @@ TRunOutcome TTrundle::MoveRecords() {
     destination_->StartTransaction();
     while (!(stopped = StopRequested()) && source_->ReadRecord(names, values)) {
       records_read_ = ++count;
+      // The renamed names follow from the source's alone, so they keep its layout.
+      const uint64_t layout = source_->NamesLayout(names, values);
       if (renamer_) {
         const int filled = renamer_->Apply(names, values, mapped_names, mapped_values);
-        WriteOne(count, mapped_names, mapped_values, filled);
+        WriteOne(count, mapped_names, mapped_values, filled, layout);
       } else {
-        WriteOne(count, names, values, source_->FilledNames(names, values));
+        WriteOne(count, names, values, source_->FilledNames(names, values), layout);
       }
       records_moved_ = count - records_rejected_;
       if (MaxRejects >= 0 && records_rejected_ > MaxRejects) {

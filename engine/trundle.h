@@ -167,8 +167,9 @@ class TTrundle {
   };
   // Writes one record: false when the destination refused it and it was set aside
   // (kSkip); any other exception, and a refusal under kStop, goes on to the caller.
+  // `layout`: the source's NamesLayout for the record (0: unknown).
   bool WriteOne(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values,
-                int filled);
+                int filled, uint64_t layout);
   // Keeps a record written into the open batch, to be written again.
   void Hold(int64_t number, const TRecordBuffer& names, const TRecordBuffer& values, int filled);
   // Sets held record `at` aside and takes it out of the batch.

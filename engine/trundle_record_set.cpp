@@ -49,7 +49,7 @@ const std::vector<int>& TTrundleRecordSet::MapFields(const TRecordBuffer& names,
     mapper_.SetDestination(std::move(stored), std::move(made_from));
     mapper_ready_ = true;
   }
-  return mapper_.Map(names, values, false, NamesFilled());
+  return mapper_.Map(names, values, false, NamesFilled(), NamesLayoutPassed());
 }
 
 void TTrundleRecordSet::SendFieldNotes() { SendLines(mapper_.TakeNotes()); }

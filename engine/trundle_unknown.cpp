@@ -1,5 +1,6 @@
 #include "engine/trundle_unknown.h"
 
+#include <atomic>
 #include <string>
 
 namespace trundle {
@@ -83,6 +84,18 @@ void TTrundleUnknown::ClearFilledBuffers(TRecordBuffer& names, TRecordBuffer& va
   filled_buffer_ = values.data();
   filled_names_ = names.data();
   filled_ = 0;
+}
+
+uint64_t TTrundleUnknown::NamesLayout(const TRecordBuffer& names,
+                                      const TRecordBuffer& values) const {
+  return FilledNames(names, values) >= 0 ? layout_ : 0;
+}
+
+void TTrundleUnknown::NewNamesLayout() {
+  // Layouts are told apart across every adaptor of the process: a destination may see
+  // a source opened again (a whole database's next table) or another source.
+  static std::atomic<uint64_t> last{0};
+  layout_ = ++last;
 }
 
 int TTrundleUnknown::FilledNames(const TRecordBuffer& names, const TRecordBuffer& values) const {

@@ -25,7 +25,8 @@
 //                                   ReportReadError when reading fails (the job then
 //                                   logs "Stopped by an error reading the source" and
 //                                   never calls SaveTable); or a TrundleError
-//     destination.WriteRecord(names, values)  after SetNamesFilled (source.FilledNames);
+//     destination.WriteRecord(names, values)  after SetNamesFilled (source.FilledNames
+//                                   and source.NamesLayout);
 //                                   throws on failure: RecordRefusedError for a record
 //                                   the job may set aside, BatchUndoneError (only where
 //                                   MayUndoBatch) for a batch it may send again, any
@@ -196,9 +197,19 @@ class TTrundleUnknown {
   // every name past them is Unassigned. -1 when the source does not say (it clears and
   // fills the buffers its own way).
   int FilledNames(const TRecordBuffer& names, const TRecordBuffer& values) const;
+  // A number that stays the same for every record whose names the source's ReadRecord
+  // set alike in these buffers since its OpenTable, and that no other opening of any
+  // source shares; 0 when the source does not say (it has not called NewNamesLayout, or
+  // the buffers are not the ones it filled). A destination that has matched the names of
+  // one layout need not look at them again.
+  uint64_t NamesLayout(const TRecordBuffer& names, const TRecordBuffer& values) const;
   // Set by the job before each WriteRecord: the source's FilledNames for the record, so
-  // that a destination need not look at the names past them. -1: look at every name.
-  void SetNamesFilled(int count) { names_filled_ = count; }
+  // that a destination need not look at the names past them (-1: look at every name),
+  // and its NamesLayout (0: unknown, compare the names).
+  void SetNamesFilled(int count, uint64_t layout = 0) {
+    names_filled_ = count;
+    names_layout_ = layout;
+  }
 
   // The message of the error that ended a source's reading early, after ReadRecord
   // returned false because of it; empty when the source ran to its end.
@@ -215,6 +226,10 @@ class TTrundleUnknown {
   void FilledUpTo(int count) { filled_ = count; }
   // For a destination's WriteRecord: what the job last passed to SetNamesFilled.
   int NamesFilled() const { return names_filled_; }
+  uint64_t NamesLayoutPassed() const { return names_layout_; }
+  // For a source's OpenTable, when every record it reads until the next opening carries
+  // the same names: the number NamesLayout gives from now on.
+  void NewNamesLayout();
   // For a ReadRecord that logs an error and returns false: sends the message and keeps it,
   // so that the job does not take the end of reading for the end of the source.
   void ReportReadError(const std::string& message);
@@ -225,6 +240,8 @@ class TTrundleUnknown {
   const Variant* filled_buffer_ = nullptr;
   const Variant* filled_names_ = nullptr;
   int names_filled_ = -1;
+  uint64_t layout_ = 0;        // as a source
+  uint64_t names_layout_ = 0;  // as a destination, from the job
 };
 
 }  // namespace trundle

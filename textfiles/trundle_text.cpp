@@ -157,7 +157,7 @@ const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordB
     mapped_names_ = Table.FieldNames;
     mapper_.SetDestination(mapped_names_);
   }
-  const std::vector<int>& map = mapper_.Map(names, values, true, NamesFilled());
+  const std::vector<int>& map = mapper_.Map(names, values, true, NamesFilled(), NamesLayoutPassed());
   by_field_.assign(Table.FieldNames.size(), nullptr);
   for (size_t i = 0; i < map.size(); ++i)
     if (map[i] >= 0 && i < values.size()) by_field_[map[i]] = &values[i];
@@ -226,7 +226,10 @@ void TTrundleDelimited::PrepareDestination() {
   streaming_ = !(GetKind() == dkText && Clipboard);
 }
 
-bool TTrundleDelimited::OpenTable() { return streaming_ ? OpenDestination() : OpenSource(); }
+bool TTrundleDelimited::OpenTable() {
+  NewNamesLayout();  // every record of this opening carries the same names
+  return streaming_ ? OpenDestination() : OpenSource();
+}
 
 bool TTrundleDelimited::OpenSource() {
   SendMessage("Reading table");

@@ -58,6 +58,7 @@ TTrundleAccess::~TTrundleAccess() {
 }
 
 bool TTrundleAccess::OpenTable() {
+  NewNamesLayout();  // every record of this opening carries the same names
   SendMessage("Reading from table");
   try {
     query_->Close();

@@ -46,6 +46,7 @@ TTrundleTableFile::~TTrundleTableFile() {
 }
 
 bool TTrundleTableFile::OpenTable() {
+  NewNamesLayout();  // every record of this opening carries the same names
   SendMessage("Reading from table");
   ForgetFieldMap();
   SetRefused(false);

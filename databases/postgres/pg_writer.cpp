@@ -230,10 +230,10 @@ void PgWriter::WriteDefaults() {
   }
 }
 
-void PgWriter::Write(const TRecordBuffer& names, const TRecordBuffer& values) {
+void PgWriter::Write(const TRecordBuffer& names, const TRecordBuffer& values, uint64_t layout) {
   if (!mapper_ready_)
     throw TrundleError("No table of " + db_.location() + " is open for appending");
-  const std::vector<int>& map = mapper_.Map(names, values, true);
+  const std::vector<int>& map = mapper_.Map(names, values, true, -1, layout);
   if (copying_ && map != copy_map_) EndCopy();
   if (!copying_) StartCopy(map);
   ++written_;

@@ -64,7 +64,8 @@ class PgWriter {
   void Rollback() noexcept;
   // Adds one record to the batch's COPY, names matched as FieldNameMapper does; fields no
   // name reaches take their defaults.
-  void Write(const TRecordBuffer& names, const TRecordBuffer& values);
+  // `layout`: the source's NamesLayout (0: unknown, the names are compared).
+  void Write(const TRecordBuffer& names, const TRecordBuffer& values, uint64_t layout = 0);
   std::vector<std::string> TakeNotes() { return mapper_.TakeNotes(); }
   // Sets the counter of each auto-increment field CreateTable made past the highest value
   // the table holds, so that the next record added without one gets the one after it.

@@ -10,7 +10,10 @@ TTrundlePostgres::TTrundlePostgres() = default;
 
 TTrundlePostgres::~TTrundlePostgres() = default;
 
-bool TTrundlePostgres::OpenTable() { return IsDestination() ? OpenDestination() : OpenSource(); }
+bool TTrundlePostgres::OpenTable() {
+  NewNamesLayout();  // every record of this opening carries the same names
+  return IsDestination() ? OpenDestination() : OpenSource();
+}
 
 bool TTrundlePostgres::OpenSource() {
   SendMessage("Reading from table");
@@ -94,7 +97,7 @@ bool TTrundlePostgres::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
 
 bool TTrundlePostgres::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
   if (!writer_) throw TrundleError("The table " + TableName + " of " + Database + " is not open");
-  writer_->Write(names, values);
+  writer_->Write(names, values, NamesLayoutPassed());
   return true;
 }
 

@@ -21,6 +21,7 @@ TTrundleOracle::~TTrundleOracle() {
 }
 
 bool TTrundleOracle::OpenTable() {
+  NewNamesLayout();  // every record of this opening carries the same names
   SendMessage("Reading from table");
   ForgetFieldMap();
   ForgetCreatedFrom();

@@ -244,11 +244,11 @@ void SqliteWriter::PrepareInsert(const std::vector<int>& map) {
   insert_ready_ = true;
 }
 
-void SqliteWriter::Write(const TRecordBuffer& names, const TRecordBuffer& values) {
+void SqliteWriter::Write(const TRecordBuffer& names, const TRecordBuffer& values, uint64_t layout) {
   if (!mapper_ready_) throw TrundleError("No table of " + path_ + " is open for appending");
   // A record's names end at the first without a value (an empty text is a name): looking
   // no further spares a walk over the rest of the job's 256 every record.
-  const std::vector<int>& map = mapper_.Map(names, values, true);
+  const std::vector<int>& map = mapper_.Map(names, values, true, -1, layout);
   if (!insert_ready_ || map != insert_map_) PrepareInsert(map);
   ++written_;
   sqlite3_stmt* stmt = insert_.get();

@@ -66,7 +66,8 @@ class SqliteWriter {
   // reaches take their default (NULL when they have none). A record SQLite refuses (a
   // constraint, a value a column cannot take) undoes the open transaction and throws
   // TrundleError naming the record, the field where SQLite says it, and the batch undone.
-  void Write(const TRecordBuffer& names, const TRecordBuffer& values);
+  // `layout`: the source's NamesLayout (0: unknown, the names are compared).
+  void Write(const TRecordBuffer& names, const TRecordBuffer& values, uint64_t layout = 0);
   // One line for each source field that had no field here, with how many values it lost.
   std::vector<std::string> TakeNotes() { return mapper_.TakeNotes(); }
   // Releases the INSERT (the file stays open until the writer goes).

@@ -15,7 +15,10 @@ TTrundleSqlite::~TTrundleSqlite() {
   writer_.reset();
 }
 
-bool TTrundleSqlite::OpenTable() { return IsDestination() ? OpenDestination() : OpenSource(); }
+bool TTrundleSqlite::OpenTable() {
+  NewNamesLayout();  // every record of this opening carries the same names
+  return IsDestination() ? OpenDestination() : OpenSource();
+}
 
 bool TTrundleSqlite::OpenSource() {
   SendMessage("Reading from table");
@@ -123,7 +126,7 @@ bool TTrundleSqlite::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
 
 bool TTrundleSqlite::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
   if (!writer_) throw TrundleError("The table " + TableName + " of " + Database + " is not open");
-  writer_->Write(names, values);
+  writer_->Write(names, values, NamesLayoutPassed());
   return true;
 }
 

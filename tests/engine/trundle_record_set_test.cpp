@@ -20,10 +20,13 @@ class FakeRecordSet : public TTrundleRecordSet {
   int stored_reads = 0;
   int made_from_asks = 0;
 
+  using TTrundleRecordSet::ClearFilledBuffers;
   using TTrundleRecordSet::CountRecordsRead;
+  using TTrundleRecordSet::FilledUpTo;
   using TTrundleRecordSet::ForgetFieldMap;
   using TTrundleRecordSet::IsDestination;
   using TTrundleRecordSet::MapFields;
+  using TTrundleRecordSet::NewNamesLayout;
   using TTrundleRecordSet::SendFieldNotes;
   using TTrundleRecordSet::SetCreatedFrom;
   using TTrundleRecordSet::StoredFieldCount;
@@ -95,6 +98,54 @@ TEST(TrundleRecordSetTest, ATableCreatedHereMatchesByTheNamesItWasMadeFrom) {
   log.clear();
   found.SendFieldNotes();
   EXPECT_TRUE(log.empty());
+}
+
+TEST(TrundleRecordSetTest, NamesOfOneLayoutAreMatchedOnceAndEveryOtherLayoutAgain) {
+  // Two sources, each filling the job's buffers the way a ReadRecord does.
+  FakeRecordSet first, second;
+  TRecordBuffer names(8), values(8), elsewhere(8);
+  auto read = [&](FakeRecordSet& source, const std::vector<std::string>& fields) {
+    source.ClearFilledBuffers(names, values);
+    for (size_t i = 0; i < fields.size(); ++i) {
+      names[i] = Variant::String(fields[i]);
+      values[i] = Variant::String("value");
+    }
+    source.FilledUpTo(static_cast<int>(fields.size()));
+    return source.NamesLayout(names, values);
+  };
+  EXPECT_EQ(read(first, {"A", "B"}), 0u) << "a source that never said its names stay alike";
+  first.NewNamesLayout();
+  const uint64_t one = read(first, {"A", "B"});
+  second.NewNamesLayout();
+  const uint64_t two = read(second, {"B", "A"});
+  first.NewNamesLayout();
+  const uint64_t three = read(first, {"B", "X"});
+  EXPECT_NE(one, 0u);
+  EXPECT_NE(one, two);
+  EXPECT_NE(three, one);
+  EXPECT_NE(three, two);
+  EXPECT_EQ(first.NamesLayout(elsewhere, values), 0u) << "buffers the source did not fill";
+
+  FakeRecordSet destination;
+  destination.stored = {"A", "B"};
+  auto write = [&](const std::vector<std::string>& fields, uint64_t layout) {
+    read(first, fields);
+    destination.SetNamesFilled(static_cast<int>(fields.size()), layout);
+    const std::vector<int>& map = destination.MapFields(names, values);
+    return std::vector<int>(map.begin(), map.begin() + static_cast<long>(fields.size()));
+  };
+  EXPECT_EQ(write({"A", "B"}, one), (std::vector<int>{0, 1}));
+  EXPECT_EQ(write({"A", "B"}, one), (std::vector<int>{0, 1}));
+  EXPECT_EQ(write({"B", "A"}, two), (std::vector<int>{1, 0}));
+  EXPECT_EQ(write({"A", "B"}, 0), (std::vector<int>{0, 1}));
+  EXPECT_EQ(write({"B", "A"}, 0), (std::vector<int>{1, 0}));
+  // A name without a field still has its values counted on records not looked at.
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(write({"B", "X"}, three), (std::vector<int>{1, -1}));
+  std::vector<std::string> log;
+  destination.OnMessage = [&](const std::string& line) { log.push_back(line); };
+  destination.SendFieldNotes();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("3 values were not written"), std::string::npos) << log[0];
 }
 
 TEST(TrundleRecordSetTest, TheOpenCountsRecordsAndRefusesASourceTooWideForTheJob) {
