@@ -15,6 +15,8 @@ constexpr int kMaxTextChars = 255;
 constexpr int kInt64Digits = 19;
 // Integers of up to 15 digits are exact in a double (2^53 has 16).
 constexpr int kExactDoubleDigits = 15;
+// The widest Decimal field Access makes.
+constexpr int kMaxDecimalDigits = 28;
 
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -117,13 +119,14 @@ NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, 
     f.Type = text_source ? dbText : defs[i].NativeType;
     f.Size = text_source ? kMaxTextChars : source_kind == dkOracle ? 0 : from.Size;
     f.Required = source_kind == dkAccess && from.Required;
-    f.AllowZeroLength = f.Type == dbText;
     // A text source's width is its longest value in Access's own unit; other sources
     // state theirs.
     if (f.Type == dbText && from.Size > kMaxTextChars) {
       f.Type = dbMemo;
       f.Size = 0;
     }
+    // An empty text is a value, not a missing one: a memo takes it as a text field does.
+    f.AllowZeroLength = f.Type == dbText || f.Type == dbMemo;
     switch (from.DataType) {
       case ftInteger:
       case ftWord:  // 0 to 65535 does not fit a 16-bit Integer
@@ -148,6 +151,17 @@ NewAccessTable AccessFieldsFor(TDataKind source_kind, const TFieldDefs& source, 
           f.Size = jet3 ? kInt64Digits + 1 : 0;  // the sign and 19 digits
           f.Precision = kInt64Digits;
           f.Scale = 0;
+        }
+        break;
+      // A decimal of a stated precision keeps every digit in Access 2000's Decimal; a
+      // Double would round it. Jet 3 has no decimal type.
+      case ftBCD:
+        if (!jet3 && from.Size > 0 && from.Size <= kMaxDecimalDigits &&
+            from.Decimals <= from.Size) {
+          f.Type = dbDecimal;
+          f.Size = 0;
+          f.Precision = from.Size;
+          f.Scale = from.Decimals;
         }
         break;
       default:

@@ -127,6 +127,9 @@ constexpr TranslationRow kTranslations[] = {
     {dkAccess, dkParadox, Translation::kDaoFromField},
     {dkAccess, dkAccess, Translation::kDaoFromField},
     {dkAccess, dkOracle, Translation::kDaoFromCode},
+    // Kinds that state their fields' types (SQLite, PostgreSQL): from the types, as for
+    // the table files; their own type codes mean nothing to Access.
+    {dkAccess, dkUnknown, Translation::kDaoFromField},
     {dkOracle, dkUnknown, Translation::kNoTable},  // any source
 };
 
