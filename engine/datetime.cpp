@@ -129,17 +129,56 @@ std::string IsoText(double value) {
   return buf;
 }
 
+namespace {
+
+// Reads exactly `count` decimal digits at s; false (out unchanged) when any is not one.
+bool ReadDigits(const char* s, int count, int& out) {
+  int v = 0;
+  for (int i = 0; i < count; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    v = v * 10 + (s[i] - '0');
+  }
+  out = v;
+  return true;
+}
+
+// "YYYY-MM-DD" at s, as sscanf's "%4d-%2d-%2d%n" reads it to its tenth character. The
+// plain digits that nearly every value has are read directly, a server's millions of
+// dates spending most of their time in sscanf otherwise; the rest go to sscanf.
+bool ReadIsoDate(const char* s, int& y, int& mo, int& d) {
+  if (ReadDigits(s, 4, y) && s[4] == '-' && ReadDigits(s + 5, 2, mo) && s[7] == '-' &&
+      ReadDigits(s + 8, 2, d))
+    return true;
+  int used = 0;
+  return std::sscanf(s, "%4d-%2d-%2d%n", &y, &mo, &d, &used) == 3 && used == 10;
+}
+
+// "HH:MM" at s, as "%2d:%2d%n" to its fifth character; the same fast way.
+bool ReadIsoTime(const char* s, int& h, int& mi) {
+  if (ReadDigits(s, 2, h) && s[2] == ':' && ReadDigits(s + 3, 2, mi)) return true;
+  int used = 0;
+  return std::sscanf(s, "%2d:%2d%n", &h, &mi, &used) == 2 && used == 5;
+}
+
+// "SS" at s, as "%2d%n" to its second character.
+bool ReadIsoSeconds(const char* s, int& sec) {
+  if (ReadDigits(s, 2, sec)) return true;
+  int used = 0;
+  return std::sscanf(s, "%2d%n", &sec, &used) == 1 && used == 2;
+}
+
+}  // namespace
+
 bool ParseIsoText(const std::string& text, double& value) {
   DateParts p{};
   p.year = 1899, p.month = 12, p.day = 30;
   const char* s = text.c_str();
-  int used = 0;
   bool has_date = false;
   int y = 0, mo = 0, d = 0;
-  if (std::sscanf(s, "%4d-%2d-%2d%n", &y, &mo, &d, &used) == 3 && used == 10) {
+  if (ReadIsoDate(s, y, mo, d)) {
     has_date = true;
     p.year = y, p.month = mo, p.day = d;
-    s += used;
+    s += 10;
     if (*s == ' ' || *s == 'T')
       ++s;
     else if (*s)
@@ -147,10 +186,10 @@ bool ParseIsoText(const std::string& text, double& value) {
   }
   if (*s) {
     int ms_digits = 0;
-    if (std::sscanf(s, "%2d:%2d%n", &p.hour, &p.minute, &used) != 2 || used != 5) return false;
-    s += used;
+    if (!ReadIsoTime(s, p.hour, p.minute)) return false;
+    s += 5;
     if (*s == ':') {
-      if (std::sscanf(s + 1, "%2d%n", &p.second, &used) != 1 || used != 2) return false;
+      if (!ReadIsoSeconds(s + 1, p.second)) return false;
       s += 3;
       if (*s == '.') {
         ++s;

@@ -43,8 +43,16 @@ TEST(DateTimeTest, IsoTextRoundTrips) {
     EXPECT_EQ(IsoText(v), text);
   }
   double v = 0;
-  for (const char* bad : {"", "1999-02-29", "2000-13-01", "12:60", "2000-01-01x", "abc"})
+  for (const char* bad : {"", "1999-02-29", "2000-13-01", "12:60", "2000-01-01x", "abc",
+                          "2000-01-0", "2000-1-01", "20000-01-01", "2000/01/01", "1:30",
+                          "12:3", "12:30:6", "12:30:", "2000-01-01 12"})
     EXPECT_FALSE(ParseIsoText(bad, v)) << bad;
+  // A date and a time apart by a T, and digits the day's fast reading passes over to the
+  // general one (a sign, leading spaces), read as before.
+  ASSERT_TRUE(ParseIsoText("2024-02-29T07:05", v));
+  EXPECT_EQ(IsoText(v), "2024-02-29 07:05:00");
+  ASSERT_TRUE(ParseIsoText("+999-01-02", v));
+  EXPECT_EQ(IsoText(v), "0999-01-02");
 }
 
 TEST(VariantTest, KeepsKindsAndConverts) {
