@@ -25,6 +25,7 @@
 #include "engine/run_speed.h"
 #include "front/job_description.h"
 #include "ui/dialogs.h"
+#include "ui/page_controls.h"
 #include "ui/recent_files.h"
 
 class QButtonGroup;
@@ -45,9 +46,6 @@ namespace trundle {
 class Gauge;
 class IntroPage;
 
-// Selects item `id` of a radio group, or none for -1 (which an exclusive group refuses
-// unless told otherwise).
-void SelectItem(QButtonGroup* group, int id);
 class WholeDatabaseRun;
 struct TableResult;
 struct WholeDatabaseOptions;
@@ -144,14 +142,9 @@ class MainForm : public QMainWindow {
   void BuildSourcePage(QWidget* page);
   void BuildDestinationPage(QWidget* page);
   void BuildRunPage(QWidget* page);
-  QLineEdit* AddBox(QWidget* tab, const QString& name, const QString& caption, int top,
-                    bool password = false);
+  // A table combo box (PageControls::AddTableCombo) given the lists of `lists`.
   QComboBox* AddTableCombo(QWidget* tab, const QString& name, const QString& caption, int top,
                            TableBox lists);
-  QPushButton* AddBrowseButton(QWidget* tab, const QString& name);
-  QGroupBox* AddRadioGroup(QWidget* tab, const QString& name, const QString& caption,
-                           QRect designed, const QStringList& items, int columns,
-                           QButtonGroup** group);
   // After the designed tabs, a tab for each declared kind the window has none for and
   // whose options a database box, a table box and an SQL box cover (declared_tabs.cpp).
   void AddDeclaredTabs(QTabWidget* tabs, bool source);
@@ -252,6 +245,7 @@ class MainForm : public QMainWindow {
 
   std::unique_ptr<Dialogs> dialogs_;
   int ppi_ = 96;
+  PageControls controls_{[this](int designed) { return Px(designed); }};
   bool reset_done_ = false;
   bool running_ = false;
   bool stop_requested_ = false;

@@ -70,7 +70,7 @@ void MainForm::BuildRunPage(QWidget* page) {
   });
   // Stop is the default: a run that sets records aside is asked for, not met by surprise.
   on_error_group_ =
-      AddRadioGroup(page, QStringLiteral("OnErrorGroup"), tr("When a record is refused:"),
+      controls_.AddRadioGroup(page, QStringLiteral("OnErrorGroup"), tr("When a record is refused:"),
                     QRect(16, 238, 465, 40), {tr("St&op"), tr("Set it as&ide in a file")}, 2,
                     &on_error_);
   on_error_->button(0)->setChecked(true);
