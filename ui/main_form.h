@@ -45,6 +45,7 @@ namespace trundle {
 
 class Gauge;
 class IntroPage;
+class RunPage;
 
 class WholeDatabaseRun;
 struct TableResult;
@@ -132,7 +133,7 @@ class MainForm : public QMainWindow {
     bool prompt_to_create = false;
   };
 
-  // Construction (main_form.cpp, source_dest_pages.cpp, declared_tabs.cpp, run_page.cpp).
+  // Construction (main_form.cpp, source_dest_pages.cpp, declared_tabs.cpp, run_job.cpp).
   int Px(int designed) const;
   void BuildMenu();
   // A page of the notebook not made by a class of its own, with its design name.
@@ -141,7 +142,8 @@ class MainForm : public QMainWindow {
   QWidget* BuildPage(int index, QWidget* page, const QString& title_name, const QString& title);
   void BuildSourcePage(QWidget* page);
   void BuildDestinationPage(QWidget* page);
-  void BuildRunPage(QWidget* page);
+  // Builds the run page and connects its buttons (run_job.cpp).
+  void BuildRunPage(RunPage* page);
   // A table combo box (PageControls::AddTableCombo) given the lists of `lists`.
   QComboBox* AddTableCombo(QWidget* tab, const QString& name, const QString& caption, int top,
                            TableBox lists);
