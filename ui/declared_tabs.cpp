@@ -63,11 +63,11 @@ MainForm::DeclaredTab MainForm::BuildDeclaredTab(QTabWidget* tabs, const KindDec
   t.kind = kind.kind;
   auto* tab = new QWidget;
   tab->setObjectName(prefix + QStringLiteral("Tab"));
-  t.database = AddBox(tab, prefix + QStringLiteral("Database"), tr("%1 Database").arg(end), 24);
+  t.database = controls_.AddBox(tab, prefix + QStringLiteral("Database"), tr("%1 Database").arg(end), 24);
   // A database that is a file is browsed for; a server's is named.
   if (!kind.extensions.empty()) {
     auto* browse =
-        AddBrowseButton(tab, QStringLiteral("Browse") + prefix + QStringLiteral("Button"));
+        controls_.AddBrowseButton(tab, QStringLiteral("Browse") + prefix + QStringLiteral("Button"));
     connect(browse, &QPushButton::clicked, this, [this, box = t.database, k = kind.kind, source] {
       source ? BrowseSourceFile(box, k) : BrowseDestFile(box, k);
     });

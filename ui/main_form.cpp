@@ -24,6 +24,7 @@
 #include "ui/artwork.h"
 #include "ui/gauge.h"
 #include "ui/intro_page.h"
+#include "ui/run_page.h"
 #include "ui/menu_accessibility.h"
 #include "ui/recent_files.h"
 
@@ -87,7 +88,9 @@ MainForm::MainForm(std::unique_ptr<Dialogs> dialogs, int ppi, QWidget* parent)
   intro_page_->Build([this](int designed) { return Px(designed); });
   BuildSourcePage(BuildPage(1, NamedPage("SourceData"), "Label2", tr("Source Data")));
   BuildDestinationPage(BuildPage(2, NamedPage("Destination"), "Label11", tr("Destination")));
-  BuildRunPage(BuildPage(3, NamedPage("Execute"), "Label30", tr("Execute Trundle")));
+  auto* run_page = new RunPage(notebook1_);
+  BuildPage(3, run_page, "Label30", tr("Execute Trundle"));
+  BuildRunPage(run_page);
   // The page the layout was stored with; the first reset replaces it.
   notebook1_->setCurrentIndex(3);
   connect(notebook1_, &QStackedWidget::currentChanged, this, &MainForm::Notebook1PageChanged);

@@ -25,6 +25,7 @@
 #include "engine/run_speed.h"
 #include "front/job_description.h"
 #include "ui/dialogs.h"
+#include "ui/page_controls.h"
 #include "ui/recent_files.h"
 
 class QButtonGroup;
@@ -44,10 +45,8 @@ namespace trundle {
 
 class Gauge;
 class IntroPage;
+class RunPage;
 
-// Selects item `id` of a radio group, or none for -1 (which an exclusive group refuses
-// unless told otherwise).
-void SelectItem(QButtonGroup* group, int id);
 class WholeDatabaseRun;
 struct TableResult;
 struct WholeDatabaseOptions;
@@ -134,7 +133,7 @@ class MainForm : public QMainWindow {
     bool prompt_to_create = false;
   };
 
-  // Construction (main_form.cpp, source_dest_pages.cpp, declared_tabs.cpp, run_page.cpp).
+  // Construction (main_form.cpp, source_dest_pages.cpp, declared_tabs.cpp, run_job.cpp).
   int Px(int designed) const;
   void BuildMenu();
   // A page of the notebook not made by a class of its own, with its design name.
@@ -143,15 +142,11 @@ class MainForm : public QMainWindow {
   QWidget* BuildPage(int index, QWidget* page, const QString& title_name, const QString& title);
   void BuildSourcePage(QWidget* page);
   void BuildDestinationPage(QWidget* page);
-  void BuildRunPage(QWidget* page);
-  QLineEdit* AddBox(QWidget* tab, const QString& name, const QString& caption, int top,
-                    bool password = false);
+  // Builds the run page and connects its buttons (run_job.cpp).
+  void BuildRunPage(RunPage* page);
+  // A table combo box (PageControls::AddTableCombo) given the lists of `lists`.
   QComboBox* AddTableCombo(QWidget* tab, const QString& name, const QString& caption, int top,
                            TableBox lists);
-  QPushButton* AddBrowseButton(QWidget* tab, const QString& name);
-  QGroupBox* AddRadioGroup(QWidget* tab, const QString& name, const QString& caption,
-                           QRect designed, const QStringList& items, int columns,
-                           QButtonGroup** group);
   // After the designed tabs, a tab for each declared kind the window has none for and
   // whose options a database box, a table box and an SQL box cover (declared_tabs.cpp).
   void AddDeclaredTabs(QTabWidget* tabs, bool source);
@@ -252,6 +247,7 @@ class MainForm : public QMainWindow {
 
   std::unique_ptr<Dialogs> dialogs_;
   int ppi_ = 96;
+  PageControls controls_{[this](int designed) { return Px(designed); }};
   bool reset_done_ = false;
   bool running_ = false;
   bool stop_requested_ = false;

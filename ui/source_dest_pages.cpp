@@ -7,19 +7,16 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QFocusEvent>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QTabWidget>
 
 #include "front/kinds.h"
-#include "ui/file_drops.h"
 #include "ui/main_form.h"
 #include "ui/preview_dialog.h"
 
@@ -41,19 +38,6 @@ QString DefaultSuffix(const KindDeclaration* kind) {
 
 }  // namespace
 
-// Selects item `id` of a radio group, or none for -1 (which an exclusive group refuses
-// unless told otherwise).
-void SelectItem(QButtonGroup* group, int id) {
-  if (id >= 0) {
-    group->button(id)->setChecked(true);
-    return;
-  }
-  if (!group->checkedButton()) return;
-  group->setExclusive(false);
-  group->checkedButton()->setChecked(false);
-  group->setExclusive(true);
-}
-
 QStringList FileFilters(TDataKind kind) {
   QStringList filters;
   if (const KindDeclaration* declared = FindKind(kind); declared && !declared->extensions.empty()) {
@@ -67,73 +51,13 @@ QStringList FileFilters(TDataKind kind) {
   return filters;
 }
 
-QLineEdit* MainForm::AddBox(QWidget* tab, const QString& name, const QString& caption, int top,
-                            bool password) {
-  auto* label = new QLabel(caption, tab);
-  label->setObjectName(name + "Label");
-  label->setGeometry(Px(16), Px(top - 16), Px(409), Px(16));
-  auto* box = new QLineEdit(tab);
-  box->setObjectName(name);
-  box->setGeometry(Px(16), Px(top), Px(409), Px(21));
-  if (password) box->setEchoMode(QLineEdit::Password);
-  label->setBuddy(box);
-  return box;
-}
-
 QComboBox* MainForm::AddTableCombo(QWidget* tab, const QString& name, const QString& caption,
                                    int top, TableBox lists) {
-  auto* label = new QLabel(caption, tab);
-  label->setObjectName(name + "Label");
-  label->setGeometry(Px(16), Px(top - 16), Px(409), Px(16));
-  auto* combo = new QComboBox(tab);
-  combo->setObjectName(name);
-  combo->setEditable(true);
-  combo->setInsertPolicy(QComboBox::NoInsert);
-  combo->setGeometry(Px(16), Px(top), Px(409), Px(21));
-  label->setBuddy(combo);
-  // The box's own name is its text; the part that takes the typing is named by the label.
-  combo->lineEdit()->setAccessibleName(caption);
+  QComboBox* combo = controls_.AddTableCombo(tab, name, caption, top);
   combo->installEventFilter(this);
   if (lists.source) combo->addItem(AllTablesEntry());
   table_boxes_.insert(combo, lists);
   return combo;
-}
-
-QPushButton* MainForm::AddBrowseButton(QWidget* tab, const QString& name) {
-  auto* button = new QPushButton(QStringLiteral("..."), tab);
-  button->setObjectName(name);
-  button->setAccessibleName(tr("Browse"));
-  button->setGeometry(Px(432), Px(24), Px(21), Px(21));
-  // The box beside it, made just before it, is a path: it takes a dropped file too.
-  for (QLineEdit* box : tab->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly))
-    if (box->geometry().top() == button->geometry().top()) FileDrops::AcceptOn(box);
-  return button;
-}
-
-QGroupBox* MainForm::AddRadioGroup(QWidget* tab, const QString& name, const QString& caption,
-                                   QRect designed, const QStringList& items, int columns,
-                                   QButtonGroup** group) {
-  auto* box = new QGroupBox(caption, tab);
-  box->setObjectName(name);
-  box->setGeometry(Px(designed.x()), Px(designed.y()), Px(designed.width()),
-                   Px(designed.height()));
-  *group = new QButtonGroup(box);
-  // A layout, not fixed places: where the caption ends and the frame begins depends on
-  // the style and the font, and a first item placed at a fixed top sits on the frame.
-  auto* grid = new QGridLayout(box);
-  grid->setContentsMargins(Px(8), 0, Px(8), 0);
-  grid->setHorizontalSpacing(0);
-  grid->setVerticalSpacing(Px(2));
-  const int rows = (static_cast<int>(items.size()) + columns - 1) / columns;
-  for (int i = 0; i < items.size(); ++i) {
-    auto* radio = new QRadioButton(items[i], box);
-    radio->setObjectName(QStringLiteral("%1Item%2").arg(name).arg(i));
-    radio->setMinimumHeight(Px(18));
-    grid->addWidget(radio, i % rows, i / rows);
-    (*group)->addButton(radio, i);
-  }
-  grid->setRowStretch(rows, 1);
-  return box;
 }
 
 void MainForm::BuildSourcePage(QWidget* page) {
@@ -147,32 +71,32 @@ void MainForm::BuildSourcePage(QWidget* page) {
 
   auto* text = new QWidget;
   text->setObjectName(QStringLiteral("SourceTextTab"));
-  edit1_ = AddBox(text, "Edit1", tr("Source File"), 24);
-  auto* browse_text = AddBrowseButton(text, "BrowseSourceTextButton");
-  AddRadioGroup(text, "BrowseSourceTextGroup", tr("File Type"), QRect(16, 57, 185, 81),
+  edit1_ = controls_.AddBox(text, "Edit1", tr("Source File"), 24);
+  auto* browse_text = controls_.AddBrowseButton(text, "BrowseSourceTextButton");
+  controls_.AddRadioGroup(text, "BrowseSourceTextGroup", tr("File Type"), QRect(16, 57, 185, 81),
                 {tr("Comma delimited"), tr("Tab delimited")}, 1, &source_type_);
   source_tabs_->addTab(text, tr("Text"));
 
   auto* dbase = new QWidget;
   dbase->setObjectName(QStringLiteral("SourcedBaseTab"));
-  edit2_ = AddBox(dbase, "Edit2", tr("Source Table"), 24);
-  auto* browse_dbase = AddBrowseButton(dbase, "BrowseSourcedBaseButton");
+  edit2_ = controls_.AddBox(dbase, "Edit2", tr("Source Table"), 24);
+  auto* browse_dbase = controls_.AddBrowseButton(dbase, "BrowseSourcedBaseButton");
   memo2_ = new QPlainTextEdit(dbase);
   source_tabs_->addTab(dbase, tr("dBase"));
 
   auto* paradox = new QWidget;
   paradox->setObjectName(QStringLiteral("SourceParadoxTab"));
-  edit3_ = AddBox(paradox, "Edit3", tr("Source Table"), 24);
-  auto* browse_paradox = AddBrowseButton(paradox, "BrowseSourceParadoxButton");
+  edit3_ = controls_.AddBox(paradox, "Edit3", tr("Source Table"), 24);
+  auto* browse_paradox = controls_.AddBrowseButton(paradox, "BrowseSourceParadoxButton");
   memo3_ = new QPlainTextEdit(paradox);
   source_tabs_->addTab(paradox, tr("Paradox"));
 
   auto* access = new QWidget;
   access->setObjectName(QStringLiteral("SourceAccessTab"));
-  edit4_ = AddBox(access, "Edit4", tr("Source Database"), 24);
-  auto* browse_access = AddBrowseButton(access, "BrowseSourceAccessDatabaseButton");
-  edit6_ = AddBox(access, "Edit6", tr("Password"), 64, true);
-  AddRadioGroup(access, "SourceAccessVersionGroup", tr("Database version"),
+  edit4_ = controls_.AddBox(access, "Edit4", tr("Source Database"), 24);
+  auto* browse_access = controls_.AddBrowseButton(access, "BrowseSourceAccessDatabaseButton");
+  edit6_ = controls_.AddBox(access, "Edit6", tr("Password"), 64, true);
+  controls_.AddRadioGroup(access, "SourceAccessVersionGroup", tr("Database version"),
                 QRect(16, 86, 409, 40), {tr("Access 97"), tr("Access 2000")}, 2,
                 &source_access_version_);
   source_access_version_->button(0)->setChecked(true);
@@ -183,9 +107,9 @@ void MainForm::BuildSourcePage(QWidget* page) {
 
   auto* server = new QWidget;
   server->setObjectName(QStringLiteral("SourceOracleTab"));
-  edit15_ = AddBox(server, "Edit15", tr("Source Database"), 24);
-  edit16_ = AddBox(server, "Edit16", tr("User Name"), 64);
-  edit17_ = AddBox(server, "Edit17", tr("Password"), 104, true);
+  edit15_ = controls_.AddBox(server, "Edit15", tr("Source Database"), 24);
+  edit16_ = controls_.AddBox(server, "Edit16", tr("User Name"), 64);
+  edit17_ = controls_.AddBox(server, "Edit17", tr("Password"), 104, true);
   combo2_ = AddTableCombo(server, "ComboBox2", tr("Source Table"), 144, {dkOracle, true});
   memo5_ = new QPlainTextEdit(server);
   source_tabs_->addTab(server, tr("Oracle"));
@@ -279,9 +203,9 @@ void MainForm::BuildDestinationPage(QWidget* page) {
 
   auto* text = new QWidget;
   text->setObjectName(QStringLiteral("DestTextTab"));
-  edit8_ = AddBox(text, "Edit8", tr("Destination File"), 24);
-  auto* browse_text = AddBrowseButton(text, "BrowseDestTextButton");
-  AddRadioGroup(text, "BrowseDestTextGroup", tr("File Type"), QRect(16, 57, 185, 96),
+  edit8_ = controls_.AddBox(text, "Edit8", tr("Destination File"), 24);
+  auto* browse_text = controls_.AddBrowseButton(text, "BrowseDestTextButton");
+  controls_.AddRadioGroup(text, "BrowseDestTextGroup", tr("File Type"), QRect(16, 57, 185, 96),
                 {tr("Comma delimited"), tr("Tab delimited"), tr("HTML")}, 1, &dest_type_);
   dest_type_->button(0)->setChecked(true);
   notebook2_ = new QStackedWidget(text);
@@ -317,22 +241,22 @@ void MainForm::BuildDestinationPage(QWidget* page) {
 
   auto* dbase = new QWidget;
   dbase->setObjectName(QStringLiteral("DestdBaseTab"));
-  edit9_ = AddBox(dbase, "Edit9", tr("Destination Table"), 24);
-  auto* browse_dbase = AddBrowseButton(dbase, "BrowseDestdBaseTable");
+  edit9_ = controls_.AddBox(dbase, "Edit9", tr("Destination Table"), 24);
+  auto* browse_dbase = controls_.AddBrowseButton(dbase, "BrowseDestdBaseTable");
   dest_tabs_->addTab(dbase, tr("dBase"));
 
   auto* paradox = new QWidget;
   paradox->setObjectName(QStringLiteral("DestParadoxTab"));
-  edit10_ = AddBox(paradox, "Edit10", tr("Destination Table"), 24);
-  auto* browse_paradox = AddBrowseButton(paradox, "BrowseDestParadoxButton");
+  edit10_ = controls_.AddBox(paradox, "Edit10", tr("Destination Table"), 24);
+  auto* browse_paradox = controls_.AddBrowseButton(paradox, "BrowseDestParadoxButton");
   dest_tabs_->addTab(paradox, tr("Paradox"));
 
   auto* access = new QWidget;
   access->setObjectName(QStringLiteral("DestAccessTab"));
-  edit11_ = AddBox(access, "Edit11", tr("Destination Database"), 24);
-  auto* browse_access = AddBrowseButton(access, "BrowseDestAccessButton");
-  edit5_ = AddBox(access, "Edit5", tr("Password"), 64, true);
-  AddRadioGroup(access, "DestAccessVersionGroup", tr("Database version"), QRect(16, 105, 409, 40),
+  edit11_ = controls_.AddBox(access, "Edit11", tr("Destination Database"), 24);
+  auto* browse_access = controls_.AddBrowseButton(access, "BrowseDestAccessButton");
+  edit5_ = controls_.AddBox(access, "Edit5", tr("Password"), 64, true);
+  controls_.AddRadioGroup(access, "DestAccessVersionGroup", tr("Database version"), QRect(16, 105, 409, 40),
                 {tr("Access 97"), tr("Access 2000")}, 2, &dest_access_version_);
   dest_access_version_->button(0)->setChecked(true);
   dest_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("DestAccessVersionGroup"));
@@ -357,9 +281,9 @@ void MainForm::BuildDestinationPage(QWidget* page) {
 
   auto* server = new QWidget;
   server->setObjectName(QStringLiteral("DestOracleTab"));
-  edit19_ = AddBox(server, "Edit19", tr("Destination Database"), 24);
-  edit20_ = AddBox(server, "Edit20", tr("User Name"), 64);
-  edit21_ = AddBox(server, "Edit21", tr("Password"), 104, true);
+  edit19_ = controls_.AddBox(server, "Edit19", tr("Destination Database"), 24);
+  edit20_ = controls_.AddBox(server, "Edit20", tr("User Name"), 64);
+  edit21_ = controls_.AddBox(server, "Edit21", tr("Password"), 104, true);
   combo4_ = AddTableCombo(server, "ComboBox4", tr("Destination Table"), 168, {dkOracle, false});
   create_table_check_ = new QCheckBox(tr("Create the table if it doesn't exist"), server);
   create_table_check_->setObjectName(QStringLiteral("CreateTableCheck"));
