@@ -87,6 +87,15 @@ std::vector<std::string> AsExported(std::vector<std::string> rows) {
   return rows;
 }
 
+// A SQLite database at `file` made by `sql`.
+void MakeSqlite(const std::string& file, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK);
+}
+
 class AccessCreateRunTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
@@ -413,16 +422,12 @@ TEST_P(AccessCreateRunTest, AnIndexWithoutUniqueTakesRepeatedKeys) {
 // text becomes a Memo.
 TEST_P(AccessCreateRunTest, AServerTableKeepsIntegersAndText) {
   const std::string file = dir / "server.db";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "create table t (id integer, big integer, name varchar(20), "
-                         "notes varchar(1000), price double);"
-                         "insert into t values (1, 9007199254740993, 'ann', 'x', 2.5);"
-                         "insert into t values (100000, -5, 'bob', null, null);",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  MakeSqlite(file,
+             "create table t (id integer, big integer, name varchar(20), "
+             "notes varchar(1000), price double);"
+             "insert into t values (1, 9007199254740993, 'ann', 'x', 2.5);"
+             "insert into t values (100000, -5, 'bob', null, null);");
+  if (HasFatalFailure()) return;
   const std::vector<std::string> log =
       Run(dkOracle, "t", "Driver=" TRUNDLE_SQLITE_ODBC ";Database=" + file, "select * from t");
   EXPECT_EQ(log.back(), "2 records moved");
@@ -454,17 +459,13 @@ TEST_P(AccessCreateRunTest, AServerTableKeepsIntegersAndText) {
 // that 64-bit integers, decimals, empty text, binary and dates all arrive as they were.
 TEST_P(AccessCreateRunTest, ASqliteTableArrivesValueForValue) {
   const std::string file = dir / "source.sqlite";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "create table t (id integer primary key, big integer, r real, "
-                         "price numeric(10,2), name text, data blob, born date);"
-                         "insert into t values (1, 9007199254740993, 1.5, 12.34, 'h\xc3\xa9', "
-                         "x'00ff', '2024-02-29');"
-                         "insert into t values (2, -5, null, -0.07, '', null, null);",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  MakeSqlite(file,
+             "create table t (id integer primary key, big integer, r real, "
+             "price numeric(10,2), name text, data blob, born date);"
+             "insert into t values (1, 9007199254740993, 1.5, 12.34, 'h\xc3\xa9', "
+             "x'00ff', '2024-02-29');"
+             "insert into t values (2, -5, null, -0.07, '', null, null);");
+  if (HasFatalFailure()) return;
   const std::vector<std::string> log = Run(dkSqlite, "t", file);
   EXPECT_EQ(log.back(), "2 records moved");
   const std::vector<std::string> schema = Schema(database_, "People");
