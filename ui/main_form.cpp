@@ -25,6 +25,7 @@
 #include "ui/gauge.h"
 #include "ui/intro_page.h"
 #include "ui/run_page.h"
+#include "ui/source_page.h"
 #include "ui/menu_accessibility.h"
 #include "ui/recent_files.h"
 
@@ -86,7 +87,9 @@ MainForm::MainForm(std::unique_ptr<Dialogs> dialogs, int ppi, QWidget* parent)
   intro_page_ = new IntroPage(notebook1_);
   BuildPage(0, intro_page_, "Label1", tr("Trundle"));
   intro_page_->Build([this](int designed) { return Px(designed); });
-  BuildSourcePage(BuildPage(1, NamedPage("SourceData"), "Label2", tr("Source Data")));
+  auto* source_page = new SourcePage(notebook1_);
+  BuildPage(1, source_page, "Label2", tr("Source Data"));
+  BuildSourcePage(source_page);
   BuildDestinationPage(BuildPage(2, NamedPage("Destination"), "Label11", tr("Destination")));
   auto* run_page = new RunPage(notebook1_);
   BuildPage(3, run_page, "Label30", tr("Execute Trundle"));

@@ -24,6 +24,7 @@
 #include "engine/kind.h"
 #include "engine/run_speed.h"
 #include "front/job_description.h"
+#include "ui/declared_tabs.h"
 #include "ui/dialogs.h"
 #include "ui/page_controls.h"
 #include "ui/recent_files.h"
@@ -46,6 +47,7 @@ namespace trundle {
 class Gauge;
 class IntroPage;
 class RunPage;
+class SourcePage;
 
 class WholeDatabaseRun;
 struct TableResult;
@@ -113,15 +115,6 @@ class MainForm : public QMainWindow {
     QPushButton* next = nullptr;  // none on the run page
     QPushButton* cancel = nullptr;
   };
-  // A tab made from a kind's declaration (a database that holds tables, as SQLite's):
-  // its database, its table and, for a source that reads SQL, its statement.
-  struct DeclaredTab {
-    TDataKind kind = dkUnknown;
-    int index = -1;  // in its page's tab set
-    QLineEdit* database = nullptr;
-    QComboBox* table = nullptr;
-    QPlainTextEdit* sql = nullptr;
-  };
   // Which kind's list a table combo box shows, and of which end.
   struct TableBox {
     TDataKind kind = dkUnknown;
@@ -140,17 +133,16 @@ class MainForm : public QMainWindow {
   QWidget* NamedPage(const QString& name);
   // Adds `page` to the notebook with its title and its Back, Next and Cancel buttons.
   QWidget* BuildPage(int index, QWidget* page, const QString& title_name, const QString& title);
-  void BuildSourcePage(QWidget* page);
+  // Builds the source page, gives its table boxes their lists and connects its browse
+  // buttons and its preview (source_dest_pages.cpp).
+  void BuildSourcePage(SourcePage* page);
   void BuildDestinationPage(QWidget* page);
   // Builds the run page and connects its buttons (run_job.cpp).
   void BuildRunPage(RunPage* page);
-  // A table combo box (PageControls::AddTableCombo) given the lists of `lists`.
-  QComboBox* AddTableCombo(QWidget* tab, const QString& name, const QString& caption, int top,
-                           TableBox lists);
-  // After the designed tabs, a tab for each declared kind the window has none for and
-  // whose options a database box, a table box and an SQL box cover (declared_tabs.cpp).
-  void AddDeclaredTabs(QTabWidget* tabs, bool source);
-  DeclaredTab BuildDeclaredTab(QTabWidget* tabs, const KindDeclaration& kind, bool source);
+  // A table combo box's lists are those of `lists`, filled as the box takes the focus.
+  void ListTablesIn(QComboBox* combo, TableBox lists);
+  // Gives the declared tabs of one end their lists and connects their browse buttons.
+  void ConnectDeclaredTabs(const std::vector<DeclaredTab>& tabs, bool source);
   const DeclaredTab* FindDeclaredTab(bool source, int index) const;
   const DeclaredTab* FindDeclaredTab(const QComboBox* table) const;
   void ApplyResolution();
@@ -173,9 +165,6 @@ class MainForm : public QMainWindow {
   bool BrowseDestFolder(QLineEdit* box);
   void BrowseDestTextGroupClick();
   void FillTableList(QComboBox* combo, TDataKind kind, bool source);
-  // Memo2 to Memo5 and the declared tabs' SQL boxes: the statement that reads the whole `table`,
-  // unless the user edited the box's text since it was last proposed.
-  void ProposeSql(QPlainTextEdit* memo, TDataKind kind, const QString& table);
   // Pre&view...: the first records of the source in a dialog (PreviewDialog), enabled
   // while the source page names a source that can be read (MissingSource is empty).
   void PreviewButtonClick();
@@ -258,8 +247,6 @@ class MainForm : public QMainWindow {
   QHash<const QComboBox*, TableBox> table_boxes_;
   // Per table combo box, the entries whose database last failed to list (said once).
   QHash<const QComboBox*, QString> list_failures_;
-  // Per SQL box, the statement it was last given for its table name.
-  QHash<const QPlainTextEdit*, QString> proposed_sql_;
   DialogMemory open_dialog_;
   DialogMemory save_dialog_;
   // The job file opened last, for what it holds that no page shows.

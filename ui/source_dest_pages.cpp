@@ -1,5 +1,6 @@
-// The source and destination pages: their tab sets, the browse dialogs, the proposed SQL,
-// the table lists, the destination's options area and the HTML title.
+// The source and destination pages in the window: the source page's wiring (SourcePage
+// builds its controls), the destination page's tab set, the browse dialogs, the table
+// lists, the destination's options area and the HTML title.
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -19,6 +20,7 @@
 #include "front/kinds.h"
 #include "ui/main_form.h"
 #include "ui/preview_dialog.h"
+#include "ui/source_page.h"
 
 namespace trundle {
 namespace {
@@ -51,107 +53,55 @@ QStringList FileFilters(TDataKind kind) {
   return filters;
 }
 
-QComboBox* MainForm::AddTableCombo(QWidget* tab, const QString& name, const QString& caption,
-                                   int top, TableBox lists) {
-  QComboBox* combo = controls_.AddTableCombo(tab, name, caption, top);
+void MainForm::ListTablesIn(QComboBox* combo, TableBox lists) {
   combo->installEventFilter(this);
-  if (lists.source) combo->addItem(AllTablesEntry());
   table_boxes_.insert(combo, lists);
-  return combo;
 }
 
-void MainForm::BuildSourcePage(QWidget* page) {
-  auto* hint = new QLabel(tr("Select the source of the data to be moved."), page);
-  hint->setObjectName(QStringLiteral("Label3"));
-  hint->setAlignment(Qt::AlignHCenter);
-  hint->setGeometry(Px(16), Px(72), Px(465), Px(16));
-  source_tabs_ = new QTabWidget(page);
-  source_tabs_->setObjectName(QStringLiteral("PageControl1"));
-  source_tabs_->setGeometry(Px(16), Px(112), Px(465), Px(265));
-
-  auto* text = new QWidget;
-  text->setObjectName(QStringLiteral("SourceTextTab"));
-  edit1_ = controls_.AddBox(text, "Edit1", tr("Source File"), 24);
-  auto* browse_text = controls_.AddBrowseButton(text, "BrowseSourceTextButton");
-  controls_.AddRadioGroup(text, "BrowseSourceTextGroup", tr("File Type"), QRect(16, 57, 185, 81),
-                {tr("Comma delimited"), tr("Tab delimited")}, 1, &source_type_);
-  source_tabs_->addTab(text, tr("Text"));
-
-  auto* dbase = new QWidget;
-  dbase->setObjectName(QStringLiteral("SourcedBaseTab"));
-  edit2_ = controls_.AddBox(dbase, "Edit2", tr("Source Table"), 24);
-  auto* browse_dbase = controls_.AddBrowseButton(dbase, "BrowseSourcedBaseButton");
-  memo2_ = new QPlainTextEdit(dbase);
-  source_tabs_->addTab(dbase, tr("dBase"));
-
-  auto* paradox = new QWidget;
-  paradox->setObjectName(QStringLiteral("SourceParadoxTab"));
-  edit3_ = controls_.AddBox(paradox, "Edit3", tr("Source Table"), 24);
-  auto* browse_paradox = controls_.AddBrowseButton(paradox, "BrowseSourceParadoxButton");
-  memo3_ = new QPlainTextEdit(paradox);
-  source_tabs_->addTab(paradox, tr("Paradox"));
-
-  auto* access = new QWidget;
-  access->setObjectName(QStringLiteral("SourceAccessTab"));
-  edit4_ = controls_.AddBox(access, "Edit4", tr("Source Database"), 24);
-  auto* browse_access = controls_.AddBrowseButton(access, "BrowseSourceAccessDatabaseButton");
-  edit6_ = controls_.AddBox(access, "Edit6", tr("Password"), 64, true);
-  controls_.AddRadioGroup(access, "SourceAccessVersionGroup", tr("Database version"),
-                QRect(16, 86, 409, 40), {tr("Access 97"), tr("Access 2000")}, 2,
-                &source_access_version_);
-  source_access_version_->button(0)->setChecked(true);
-  source_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("SourceAccessVersionGroup"));
-  combo1_ = AddTableCombo(access, "ComboBox1", tr("Source Table"), 145, {dkAccess, true});
-  memo4_ = new QPlainTextEdit(access);
-  source_tabs_->addTab(access, tr("Access"));
-
-  auto* server = new QWidget;
-  server->setObjectName(QStringLiteral("SourceOracleTab"));
-  edit15_ = controls_.AddBox(server, "Edit15", tr("Source Database"), 24);
-  edit16_ = controls_.AddBox(server, "Edit16", tr("User Name"), 64);
-  edit17_ = controls_.AddBox(server, "Edit17", tr("Password"), 104, true);
-  combo2_ = AddTableCombo(server, "ComboBox2", tr("Source Table"), 144, {dkOracle, true});
-  memo5_ = new QPlainTextEdit(server);
-  source_tabs_->addTab(server, tr("Oracle"));
-
-  struct SqlBox {
-    QPlainTextEdit* memo;
-    const char* name;
-    int top, height;
-  };
-  for (const SqlBox& s : {SqlBox{memo2_, "Memo2", 72, 137}, SqlBox{memo3_, "Memo3", 72, 137},
-                          SqlBox{memo4_, "Memo4", 185, 47}, SqlBox{memo5_, "Memo5", 184, 48}}) {
-    s.memo->setObjectName(QLatin1String(s.name));
-    s.memo->setGeometry(Px(16), Px(s.top), Px(409), Px(s.height));
-    s.memo->setTabChangesFocus(true);
-    auto* label = new QLabel(tr("SQL"), s.memo->parentWidget());
-    label->setObjectName(QLatin1String(s.name) + "Label");
-    label->setGeometry(Px(16), Px(s.top - 16), Px(409), Px(16));
-    label->setBuddy(s.memo);
+void MainForm::ConnectDeclaredTabs(const std::vector<DeclaredTab>& tabs, bool source) {
+  for (const DeclaredTab& t : tabs) {
+    if (t.browse)
+      connect(t.browse, &QPushButton::clicked, this, [this, box = t.database, k = t.kind, source] {
+        source ? BrowseSourceFile(box, k) : BrowseDestFile(box, k);
+      });
+    ListTablesIn(t.table, {t.kind, source});
   }
+}
 
-  connect(browse_text, &QPushButton::clicked, this, &MainForm::BrowseSourceTextButtonClick);
-  connect(browse_dbase, &QPushButton::clicked, this, [this] { BrowseSourceFile(edit2_, dkDBase); });
-  connect(browse_paradox, &QPushButton::clicked, this,
+void MainForm::BuildSourcePage(SourcePage* page) {
+  page->Build(controls_, buttons_[1].back->parentWidget(), AllTablesEntry());
+  source_tabs_ = page->tabs();
+  source_type_ = page->text_type();
+  source_access_version_ = page->access_version();
+  source_access_group_ = page->access_group();
+  edit1_ = page->edit1();
+  edit2_ = page->edit2();
+  edit3_ = page->edit3();
+  edit4_ = page->edit4();
+  edit6_ = page->edit6();
+  edit15_ = page->edit15();
+  edit16_ = page->edit16();
+  edit17_ = page->edit17();
+  memo2_ = page->memo2();
+  memo3_ = page->memo3();
+  memo4_ = page->memo4();
+  memo5_ = page->memo5();
+  combo1_ = page->combo1();
+  combo2_ = page->combo2();
+  source_declared_ = page->declared();
+  preview_button_ = page->preview_button();
+
+  ListTablesIn(combo1_, {dkAccess, true});
+  ListTablesIn(combo2_, {dkOracle, true});
+  connect(page->browse_text(), &QPushButton::clicked, this, &MainForm::BrowseSourceTextButtonClick);
+  connect(page->browse_dbase(), &QPushButton::clicked, this,
+          [this] { BrowseSourceFile(edit2_, dkDBase); });
+  connect(page->browse_paradox(), &QPushButton::clicked, this,
           [this] { BrowseSourceFile(edit3_, dkParadox); });
-  connect(browse_access, &QPushButton::clicked, this,
+  connect(page->browse_access(), &QPushButton::clicked, this,
           [this] { BrowseSourceFile(edit4_, dkAccess); });
-  // Edit2Change, Edit3Change, ComboBox1Change, ComboBox2Change: the SQL that reads the
-  // whole table follows the table's name while the user has not edited it.
-  connect(edit2_, &QLineEdit::textChanged, this,
-          [this](const QString& table) { ProposeSql(memo2_, dkDBase, table); });
-  connect(edit3_, &QLineEdit::textChanged, this,
-          [this](const QString& table) { ProposeSql(memo3_, dkParadox, table); });
-  connect(combo1_, &QComboBox::editTextChanged, this,
-          [this](const QString& table) { ProposeSql(memo4_, dkAccess, table); });
-  connect(combo2_, &QComboBox::editTextChanged, this,
-          [this](const QString& table) { ProposeSql(memo5_, dkOracle, table); });
-  AddDeclaredTabs(source_tabs_, true);
+  ConnectDeclaredTabs(source_declared_, true);
 
-  // The preview sits at the left of the page's button row.
-  preview_button_ = new QPushButton(tr("Pre&view..."), buttons_[1].back->parentWidget());
-  preview_button_->setObjectName(QStringLiteral("PreviewButton"));
-  preview_button_->setGeometry(Px(16), Px(5), Px(90), Px(25));
   connect(preview_button_, &QPushButton::clicked, this, &MainForm::PreviewButtonClick);
   // Whatever names the source, on any tab, may enable or disable it.
   connect(source_tabs_, &QTabWidget::currentChanged, this, &MainForm::UpdatePreviewButton);
@@ -177,19 +127,6 @@ void MainForm::PreviewButtonClick() {
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   // Window-modal without a nested event loop: the page stays as it is behind it.
   dialog->open();
-}
-
-// A statement the user wrote or changed is theirs: a new table name does not replace
-// it. The box follows the name again once it is emptied or holds the last proposal.
-void MainForm::ProposeSql(QPlainTextEdit* memo, TDataKind kind, const QString& table) {
-  const QString now = memo->toPlainText();
-  if (!now.isEmpty() && now != proposed_sql_.value(memo)) return;
-  // A whole database is read table by table; no one statement reads it.
-  const QString proposal = table == AllTablesEntry()
-                               ? QString()
-                               : QString::fromStdString(ProposedSql(kind, table.toStdString()));
-  proposed_sql_[memo] = proposal;
-  memo->setPlainText(proposal);
 }
 
 void MainForm::BuildDestinationPage(QWidget* page) {
@@ -260,7 +197,8 @@ void MainForm::BuildDestinationPage(QWidget* page) {
                 {tr("Access 97"), tr("Access 2000")}, 2, &dest_access_version_);
   dest_access_version_->button(0)->setChecked(true);
   dest_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("DestAccessVersionGroup"));
-  combo3_ = AddTableCombo(access, "ComboBox3", tr("Destination Table"), 177, {dkAccess, false});
+  combo3_ = controls_.AddTableCombo(access, "ComboBox3", tr("Destination Table"), 177);
+  ListTablesIn(combo3_, {dkAccess, false});
   create_database_check_ =
       new QCheckBox(tr("Create the database if it doesn't exist (Access 2000)"), access);
   create_database_check_->setObjectName(QStringLiteral("CreateDatabaseCheck"));
@@ -284,7 +222,8 @@ void MainForm::BuildDestinationPage(QWidget* page) {
   edit19_ = controls_.AddBox(server, "Edit19", tr("Destination Database"), 24);
   edit20_ = controls_.AddBox(server, "Edit20", tr("User Name"), 64);
   edit21_ = controls_.AddBox(server, "Edit21", tr("Password"), 104, true);
-  combo4_ = AddTableCombo(server, "ComboBox4", tr("Destination Table"), 168, {dkOracle, false});
+  combo4_ = controls_.AddTableCombo(server, "ComboBox4", tr("Destination Table"), 168);
+  ListTablesIn(combo4_, {dkOracle, false});
   create_table_check_ = new QCheckBox(tr("Create the table if it doesn't exist"), server);
   create_table_check_->setObjectName(QStringLiteral("CreateTableCheck"));
   create_table_check_->setGeometry(Px(16), Px(198), Px(409), Px(21));
@@ -303,7 +242,8 @@ void MainForm::BuildDestinationPage(QWidget* page) {
   connect(edit8_, &QLineEdit::textChanged, this, [this](const QString& path) {
     edit7_->setText(QString::fromStdString(HtmlTitleForFile(path.toStdString())));
   });
-  AddDeclaredTabs(dest_tabs_, false);
+  dest_declared_ = AddDeclaredTabs(dest_tabs_, controls_, false);
+  ConnectDeclaredTabs(dest_declared_, false);
   AddFieldsButton();
 }
 
