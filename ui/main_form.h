@@ -46,6 +46,7 @@ namespace trundle {
 
 class Gauge;
 class IntroPage;
+class DestinationPage;
 class RunPage;
 class SourcePage;
 
@@ -129,14 +130,14 @@ class MainForm : public QMainWindow {
   // Construction (main_form.cpp, source_dest_pages.cpp, declared_tabs.cpp, run_job.cpp).
   int Px(int designed) const;
   void BuildMenu();
-  // A page of the notebook not made by a class of its own, with its design name.
-  QWidget* NamedPage(const QString& name);
   // Adds `page` to the notebook with its title and its Back, Next and Cancel buttons.
   QWidget* BuildPage(int index, QWidget* page, const QString& title_name, const QString& title);
   // Builds the source page, gives its table boxes their lists and connects its browse
   // buttons and its preview (source_dest_pages.cpp).
   void BuildSourcePage(SourcePage* page);
-  void BuildDestinationPage(QWidget* page);
+  // Builds the destination page, gives its table boxes their lists and connects its
+  // browse buttons, its Access version and its Fields button (source_dest_pages.cpp).
+  void BuildDestinationPage(DestinationPage* page);
   // Builds the run page and connects its buttons (run_job.cpp).
   void BuildRunPage(RunPage* page);
   // A table combo box's lists are those of `lists`, filled as the box takes the focus.
@@ -163,7 +164,6 @@ class MainForm : public QMainWindow {
   // For a whole database, the folder its files go in, browsed for into `box`; false
   // when one table is moved and a file is browsed for instead.
   bool BrowseDestFolder(QLineEdit* box);
-  void BrowseDestTextGroupClick();
   void FillTableList(QComboBox* combo, TDataKind kind, bool source);
   // Pre&view...: the first records of the source in a dialog (PreviewDialog), enabled
   // while the source page names a source that can be read (MissingSource is empty).
@@ -172,7 +172,6 @@ class MainForm : public QMainWindow {
   // &Fields... on the destination page: the source's fields renamed or left out
   // (fields_dialog.cpp). The map holds for the source it was made for (field_map_for_);
   // FollowFieldMapSource forgets it once the source page names another.
-  void AddFieldsButton();
   void FieldsButtonClick();
   void FollowFieldMapSource(const JobDescription& description);
   // The Access tab's version follows its database file's header (with `choose`), and

@@ -1,23 +1,18 @@
-// The source and destination pages in the window: the source page's wiring (SourcePage
-// builds its controls), the destination page's tab set, the browse dialogs, the table
-// lists, the destination's options area and the HTML title.
-#include <QApplication>
+// The source and destination pages in the window (SourcePage and DestinationPage build
+// their controls): their wiring, the browse dialogs, the table lists, the preview and the
+// Access version that follows a database's header.
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QEvent>
 #include <QFileInfo>
-#include <QFocusEvent>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStackedWidget>
-#include <QStandardItemModel>
 #include <QTabWidget>
 
 #include "front/kinds.h"
+#include "ui/destination_page.h"
 #include "ui/main_form.h"
 #include "ui/preview_dialog.h"
 #include "ui/source_page.h"
@@ -129,84 +124,33 @@ void MainForm::PreviewButtonClick() {
   dialog->open();
 }
 
-void MainForm::BuildDestinationPage(QWidget* page) {
-  auto* hint = new QLabel(tr("Select the destination of the data to be moved."), page);
-  hint->setObjectName(QStringLiteral("Label12"));
-  hint->setAlignment(Qt::AlignHCenter);
-  hint->setGeometry(Px(16), Px(72), Px(465), Px(16));
-  dest_tabs_ = new QTabWidget(page);
-  dest_tabs_->setObjectName(QStringLiteral("PageControl2"));
-  dest_tabs_->setGeometry(Px(16), Px(112), Px(465), Px(265));
+void MainForm::BuildDestinationPage(DestinationPage* page) {
+  page->Build(controls_, buttons_[2].back->parentWidget());
+  dest_tabs_ = page->tabs();
+  dest_type_ = page->text_type();
+  dest_access_version_ = page->access_version();
+  dest_access_group_ = page->access_group();
+  edit8_ = page->edit8();
+  edit9_ = page->edit9();
+  edit10_ = page->edit10();
+  edit11_ = page->edit11();
+  edit5_ = page->edit5();
+  edit19_ = page->edit19();
+  edit20_ = page->edit20();
+  edit21_ = page->edit21();
+  edit7_ = page->edit7();
+  edit12_ = page->edit12();
+  combo3_ = page->combo3();
+  combo4_ = page->combo4();
+  notebook2_ = page->notebook2();
+  clipboard_check_ = page->clipboard_check();
+  create_database_check_ = page->create_database_check();
+  create_table_check_ = page->create_table_check();
+  dest_declared_ = page->declared();
+  fields_button_ = page->fields_button();
 
-  auto* text = new QWidget;
-  text->setObjectName(QStringLiteral("DestTextTab"));
-  edit8_ = controls_.AddBox(text, "Edit8", tr("Destination File"), 24);
-  auto* browse_text = controls_.AddBrowseButton(text, "BrowseDestTextButton");
-  controls_.AddRadioGroup(text, "BrowseDestTextGroup", tr("File Type"), QRect(16, 57, 185, 96),
-                {tr("Comma delimited"), tr("Tab delimited"), tr("HTML")}, 1, &dest_type_);
-  dest_type_->button(0)->setChecked(true);
-  notebook2_ = new QStackedWidget(text);
-  notebook2_->setObjectName(QStringLiteral("Notebook2"));
-  notebook2_->setGeometry(0, Px(157), Px(457), Px(77));
-  auto* text_options = new QWidget;
-  text_options->setObjectName(QStringLiteral("TextOptions"));
-  auto* text_box = new QGroupBox(tr("Text Options"), text_options);
-  text_box->setObjectName(QStringLiteral("TextOptionsGroup"));
-  text_box->setGeometry(Px(16), Px(1), Px(441), Px(74));
-  clipboard_check_ = new QCheckBox(tr("Copy To Clipboard (don't create file)"), text_box);
-  clipboard_check_->setObjectName(QStringLiteral("ClipboardCheck"));
-  clipboard_check_->setGeometry(Px(16), Px(24), Px(409), Px(21));
-  notebook2_->addWidget(text_options);
-  auto* html_options = new QWidget;
-  html_options->setObjectName(QStringLiteral("HTMLOptions"));
-  auto* html_box = new QGroupBox(tr("HTML Options"), html_options);
-  html_box->setObjectName(QStringLiteral("HTMLOptionsGroup"));
-  html_box->setGeometry(Px(16), Px(1), Px(441), Px(74));
-  for (auto [box, name, caption, top] :
-       {std::tuple{&edit7_, "Edit7", tr("Title"), 18}, std::tuple{&edit12_, "Edit12", tr("Banner"), 45}}) {
-    auto* label = new QLabel(caption, html_box);
-    label->setObjectName(QLatin1String(name) + "Label");
-    label->setGeometry(Px(8), Px(top + 3), Px(46), Px(16));
-    *box = new QLineEdit(html_box);
-    (*box)->setObjectName(QLatin1String(name));
-    (*box)->setGeometry(Px(56), Px(top), Px(369), Px(21));
-    label->setBuddy(*box);
-  }
-  edit12_->setText(QStringLiteral("Banner.html"));
-  notebook2_->addWidget(html_options);
-  dest_tabs_->addTab(text, tr("Text"));
-
-  auto* dbase = new QWidget;
-  dbase->setObjectName(QStringLiteral("DestdBaseTab"));
-  edit9_ = controls_.AddBox(dbase, "Edit9", tr("Destination Table"), 24);
-  auto* browse_dbase = controls_.AddBrowseButton(dbase, "BrowseDestdBaseTable");
-  dest_tabs_->addTab(dbase, tr("dBase"));
-
-  auto* paradox = new QWidget;
-  paradox->setObjectName(QStringLiteral("DestParadoxTab"));
-  edit10_ = controls_.AddBox(paradox, "Edit10", tr("Destination Table"), 24);
-  auto* browse_paradox = controls_.AddBrowseButton(paradox, "BrowseDestParadoxButton");
-  dest_tabs_->addTab(paradox, tr("Paradox"));
-
-  auto* access = new QWidget;
-  access->setObjectName(QStringLiteral("DestAccessTab"));
-  edit11_ = controls_.AddBox(access, "Edit11", tr("Destination Database"), 24);
-  auto* browse_access = controls_.AddBrowseButton(access, "BrowseDestAccessButton");
-  edit5_ = controls_.AddBox(access, "Edit5", tr("Password"), 64, true);
-  controls_.AddRadioGroup(access, "DestAccessVersionGroup", tr("Database version"), QRect(16, 105, 409, 40),
-                {tr("Access 97"), tr("Access 2000")}, 2, &dest_access_version_);
-  dest_access_version_->button(0)->setChecked(true);
-  dest_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("DestAccessVersionGroup"));
-  combo3_ = controls_.AddTableCombo(access, "ComboBox3", tr("Destination Table"), 177);
   ListTablesIn(combo3_, {dkAccess, false});
-  create_database_check_ =
-      new QCheckBox(tr("Create the database if it doesn't exist (Access 2000)"), access);
-  create_database_check_->setObjectName(QStringLiteral("CreateDatabaseCheck"));
-  create_database_check_->setGeometry(Px(16), Px(207), Px(409), Px(21));
-  // The database the box makes is an Access 2000 one, which Access 97 cannot open.
-  connect(create_database_check_, &QCheckBox::toggled, this, [this](bool on) {
-    if (on) dest_access_version_->button(1)->setChecked(true);
-  });
+  ListTablesIn(combo4_, {dkOracle, false});
   // The version follows the database the box names, and the group's caption says what
   // its header holds.
   connect(edit4_, &QLineEdit::textChanged, this, [this] { FollowAccessVersion(true); });
@@ -215,36 +159,15 @@ void MainForm::BuildDestinationPage(QWidget* page) {
   connect(dest_access_version_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
     if (checked) FollowAccessVersion(false, false);
   });
-  dest_tabs_->addTab(access, tr("Access"));
-
-  auto* server = new QWidget;
-  server->setObjectName(QStringLiteral("DestOracleTab"));
-  edit19_ = controls_.AddBox(server, "Edit19", tr("Destination Database"), 24);
-  edit20_ = controls_.AddBox(server, "Edit20", tr("User Name"), 64);
-  edit21_ = controls_.AddBox(server, "Edit21", tr("Password"), 104, true);
-  combo4_ = controls_.AddTableCombo(server, "ComboBox4", tr("Destination Table"), 168);
-  ListTablesIn(combo4_, {dkOracle, false});
-  create_table_check_ = new QCheckBox(tr("Create the table if it doesn't exist"), server);
-  create_table_check_->setObjectName(QStringLiteral("CreateTableCheck"));
-  create_table_check_->setGeometry(Px(16), Px(198), Px(409), Px(21));
-  dest_tabs_->addTab(server, tr("Oracle"));
-
-  connect(browse_text, &QPushButton::clicked, this, &MainForm::BrowseDestTextButtonClick);
-  connect(browse_dbase, &QPushButton::clicked, this, [this] { BrowseDestFile(edit9_, dkDBase); });
-  connect(browse_paradox, &QPushButton::clicked, this,
+  connect(page->browse_text(), &QPushButton::clicked, this, &MainForm::BrowseDestTextButtonClick);
+  connect(page->browse_dbase(), &QPushButton::clicked, this,
+          [this] { BrowseDestFile(edit9_, dkDBase); });
+  connect(page->browse_paradox(), &QPushButton::clicked, this,
           [this] { BrowseDestFile(edit10_, dkParadox); });
-  connect(browse_access, &QPushButton::clicked, this,
+  connect(page->browse_access(), &QPushButton::clicked, this,
           [this] { BrowseDestFile(edit11_, dkAccess); });
-  // Any change of selection, by mouse, keyboard, code or the accessibility bus.
-  connect(dest_type_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
-    if (checked) BrowseDestTextGroupClick();
-  });
-  connect(edit8_, &QLineEdit::textChanged, this, [this](const QString& path) {
-    edit7_->setText(QString::fromStdString(HtmlTitleForFile(path.toStdString())));
-  });
-  dest_declared_ = AddDeclaredTabs(dest_tabs_, controls_, false);
   ConnectDeclaredTabs(dest_declared_, false);
-  AddFieldsButton();
+  connect(fields_button_, &QPushButton::clicked, this, &MainForm::FieldsButtonClick);
 }
 
 void MainForm::BrowseSourceTextButtonClick() {
@@ -303,24 +226,6 @@ void MainForm::BrowseDestFile(QLineEdit* box, TDataKind kind) {
                                   box->text(),
                                   save_dialog_.prompt_to_create};
   if (const auto answer = dialogs_->ChooseFile(this, request)) box->setText(answer->path);
-}
-
-void MainForm::BrowseDestTextGroupClick() {
-  switch (dest_type_->checkedId()) {
-    case 0:
-      notebook2_->setVisible(false);
-      break;
-    case 1:
-      notebook2_->setCurrentIndex(0);
-      notebook2_->setVisible(true);
-      break;
-    case 2:
-      notebook2_->setCurrentIndex(1);
-      notebook2_->setVisible(true);
-      break;
-    default:
-      break;
-  }
 }
 
 void MainForm::FollowAccessVersion(bool source, bool choose) {
