@@ -133,16 +133,7 @@ void FieldsDialog::accept() {
   QDialog::accept();
 }
 
-// The window's side: the button on the destination page and the map it keeps.
-
-void MainForm::AddFieldsButton() {
-  // At the left of the destination page's button row, where the source page has Preview.
-  fields_button_ = new QPushButton(tr("&Fields..."), buttons_[2].back->parentWidget());
-  fields_button_->setObjectName(QStringLiteral("FieldsButton"));
-  fields_button_->setAccessibleName(tr("Fields"));
-  fields_button_->setGeometry(Px(16), Px(5), Px(90), Px(25));
-  connect(fields_button_, &QPushButton::clicked, this, &MainForm::FieldsButtonClick);
-}
+// The window's side: what the destination page's Fields button opens, and the map it keeps.
 
 void MainForm::FollowFieldMapSource(const JobDescription& description) {
   // A map names one source's fields: another table or file starts without one.

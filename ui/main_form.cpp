@@ -22,9 +22,11 @@
 #include "front/kinds.h"
 #include "front/register_adaptors.h"
 #include "ui/artwork.h"
+#include "ui/destination_page.h"
 #include "ui/gauge.h"
 #include "ui/intro_page.h"
 #include "ui/run_page.h"
+#include "ui/source_page.h"
 #include "ui/menu_accessibility.h"
 #include "ui/recent_files.h"
 
@@ -86,8 +88,12 @@ MainForm::MainForm(std::unique_ptr<Dialogs> dialogs, int ppi, QWidget* parent)
   intro_page_ = new IntroPage(notebook1_);
   BuildPage(0, intro_page_, "Label1", tr("Trundle"));
   intro_page_->Build([this](int designed) { return Px(designed); });
-  BuildSourcePage(BuildPage(1, NamedPage("SourceData"), "Label2", tr("Source Data")));
-  BuildDestinationPage(BuildPage(2, NamedPage("Destination"), "Label11", tr("Destination")));
+  auto* source_page = new SourcePage(notebook1_);
+  BuildPage(1, source_page, "Label2", tr("Source Data"));
+  BuildSourcePage(source_page);
+  auto* destination_page = new DestinationPage(notebook1_);
+  BuildPage(2, destination_page, "Label11", tr("Destination"));
+  BuildDestinationPage(destination_page);
   auto* run_page = new RunPage(notebook1_);
   BuildPage(3, run_page, "Label30", tr("Execute Trundle"));
   BuildRunPage(run_page);
@@ -164,12 +170,6 @@ void MainForm::FillRecentMenu() {
   clear->setObjectName(QStringLiteral("ClearRecentFiles1"));
   clear->setEnabled(!files.isEmpty());
   connect(clear, &QAction::triggered, this, [] { RecentFiles::Clear(); });
-}
-
-QWidget* MainForm::NamedPage(const QString& name) {
-  auto* page = new QWidget(notebook1_);
-  page->setObjectName(name);
-  return page;
 }
 
 QWidget* MainForm::BuildPage(int index, QWidget* page, const QString& title_name,

@@ -24,6 +24,7 @@
 #include "engine/kind.h"
 #include "engine/run_speed.h"
 #include "front/job_description.h"
+#include "ui/declared_tabs.h"
 #include "ui/dialogs.h"
 #include "ui/page_controls.h"
 #include "ui/recent_files.h"
@@ -45,7 +46,9 @@ namespace trundle {
 
 class Gauge;
 class IntroPage;
+class DestinationPage;
 class RunPage;
+class SourcePage;
 
 class WholeDatabaseRun;
 struct TableResult;
@@ -113,15 +116,6 @@ class MainForm : public QMainWindow {
     QPushButton* next = nullptr;  // none on the run page
     QPushButton* cancel = nullptr;
   };
-  // A tab made from a kind's declaration (a database that holds tables, as SQLite's):
-  // its database, its table and, for a source that reads SQL, its statement.
-  struct DeclaredTab {
-    TDataKind kind = dkUnknown;
-    int index = -1;  // in its page's tab set
-    QLineEdit* database = nullptr;
-    QComboBox* table = nullptr;
-    QPlainTextEdit* sql = nullptr;
-  };
   // Which kind's list a table combo box shows, and of which end.
   struct TableBox {
     TDataKind kind = dkUnknown;
@@ -136,21 +130,20 @@ class MainForm : public QMainWindow {
   // Construction (main_form.cpp, source_dest_pages.cpp, declared_tabs.cpp, run_job.cpp).
   int Px(int designed) const;
   void BuildMenu();
-  // A page of the notebook not made by a class of its own, with its design name.
-  QWidget* NamedPage(const QString& name);
   // Adds `page` to the notebook with its title and its Back, Next and Cancel buttons.
   QWidget* BuildPage(int index, QWidget* page, const QString& title_name, const QString& title);
-  void BuildSourcePage(QWidget* page);
-  void BuildDestinationPage(QWidget* page);
+  // Builds the source page, gives its table boxes their lists and connects its browse
+  // buttons and its preview (source_dest_pages.cpp).
+  void BuildSourcePage(SourcePage* page);
+  // Builds the destination page, gives its table boxes their lists and connects its
+  // browse buttons, its Access version and its Fields button (source_dest_pages.cpp).
+  void BuildDestinationPage(DestinationPage* page);
   // Builds the run page and connects its buttons (run_job.cpp).
   void BuildRunPage(RunPage* page);
-  // A table combo box (PageControls::AddTableCombo) given the lists of `lists`.
-  QComboBox* AddTableCombo(QWidget* tab, const QString& name, const QString& caption, int top,
-                           TableBox lists);
-  // After the designed tabs, a tab for each declared kind the window has none for and
-  // whose options a database box, a table box and an SQL box cover (declared_tabs.cpp).
-  void AddDeclaredTabs(QTabWidget* tabs, bool source);
-  DeclaredTab BuildDeclaredTab(QTabWidget* tabs, const KindDeclaration& kind, bool source);
+  // A table combo box's lists are those of `lists`, filled as the box takes the focus.
+  void ListTablesIn(QComboBox* combo, TableBox lists);
+  // Gives the declared tabs of one end their lists and connects their browse buttons.
+  void ConnectDeclaredTabs(const std::vector<DeclaredTab>& tabs, bool source);
   const DeclaredTab* FindDeclaredTab(bool source, int index) const;
   const DeclaredTab* FindDeclaredTab(const QComboBox* table) const;
   void ApplyResolution();
@@ -171,11 +164,7 @@ class MainForm : public QMainWindow {
   // For a whole database, the folder its files go in, browsed for into `box`; false
   // when one table is moved and a file is browsed for instead.
   bool BrowseDestFolder(QLineEdit* box);
-  void BrowseDestTextGroupClick();
   void FillTableList(QComboBox* combo, TDataKind kind, bool source);
-  // Memo2 to Memo5 and the declared tabs' SQL boxes: the statement that reads the whole `table`,
-  // unless the user edited the box's text since it was last proposed.
-  void ProposeSql(QPlainTextEdit* memo, TDataKind kind, const QString& table);
   // Pre&view...: the first records of the source in a dialog (PreviewDialog), enabled
   // while the source page names a source that can be read (MissingSource is empty).
   void PreviewButtonClick();
@@ -183,7 +172,6 @@ class MainForm : public QMainWindow {
   // &Fields... on the destination page: the source's fields renamed or left out
   // (fields_dialog.cpp). The map holds for the source it was made for (field_map_for_);
   // FollowFieldMapSource forgets it once the source page names another.
-  void AddFieldsButton();
   void FieldsButtonClick();
   void FollowFieldMapSource(const JobDescription& description);
   // The Access tab's version follows its database file's header (with `choose`), and
@@ -258,8 +246,6 @@ class MainForm : public QMainWindow {
   QHash<const QComboBox*, TableBox> table_boxes_;
   // Per table combo box, the entries whose database last failed to list (said once).
   QHash<const QComboBox*, QString> list_failures_;
-  // Per SQL box, the statement it was last given for its table name.
-  QHash<const QPlainTextEdit*, QString> proposed_sql_;
   DialogMemory open_dialog_;
   DialogMemory save_dialog_;
   // The job file opened last, for what it holds that no page shows.

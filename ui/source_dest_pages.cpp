@@ -1,24 +1,21 @@
-// The source and destination pages: their tab sets, the browse dialogs, the proposed SQL,
-// the table lists, the destination's options area and the HTML title.
-#include <QApplication>
+// The source and destination pages in the window (SourcePage and DestinationPage build
+// their controls): their wiring, the browse dialogs, the table lists, the preview and the
+// Access version that follows a database's header.
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QEvent>
 #include <QFileInfo>
-#include <QFocusEvent>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStackedWidget>
-#include <QStandardItemModel>
 #include <QTabWidget>
 
 #include "front/kinds.h"
+#include "ui/destination_page.h"
 #include "ui/main_form.h"
 #include "ui/preview_dialog.h"
+#include "ui/source_page.h"
 
 namespace trundle {
 namespace {
@@ -51,107 +48,55 @@ QStringList FileFilters(TDataKind kind) {
   return filters;
 }
 
-QComboBox* MainForm::AddTableCombo(QWidget* tab, const QString& name, const QString& caption,
-                                   int top, TableBox lists) {
-  QComboBox* combo = controls_.AddTableCombo(tab, name, caption, top);
+void MainForm::ListTablesIn(QComboBox* combo, TableBox lists) {
   combo->installEventFilter(this);
-  if (lists.source) combo->addItem(AllTablesEntry());
   table_boxes_.insert(combo, lists);
-  return combo;
 }
 
-void MainForm::BuildSourcePage(QWidget* page) {
-  auto* hint = new QLabel(tr("Select the source of the data to be moved."), page);
-  hint->setObjectName(QStringLiteral("Label3"));
-  hint->setAlignment(Qt::AlignHCenter);
-  hint->setGeometry(Px(16), Px(72), Px(465), Px(16));
-  source_tabs_ = new QTabWidget(page);
-  source_tabs_->setObjectName(QStringLiteral("PageControl1"));
-  source_tabs_->setGeometry(Px(16), Px(112), Px(465), Px(265));
-
-  auto* text = new QWidget;
-  text->setObjectName(QStringLiteral("SourceTextTab"));
-  edit1_ = controls_.AddBox(text, "Edit1", tr("Source File"), 24);
-  auto* browse_text = controls_.AddBrowseButton(text, "BrowseSourceTextButton");
-  controls_.AddRadioGroup(text, "BrowseSourceTextGroup", tr("File Type"), QRect(16, 57, 185, 81),
-                {tr("Comma delimited"), tr("Tab delimited")}, 1, &source_type_);
-  source_tabs_->addTab(text, tr("Text"));
-
-  auto* dbase = new QWidget;
-  dbase->setObjectName(QStringLiteral("SourcedBaseTab"));
-  edit2_ = controls_.AddBox(dbase, "Edit2", tr("Source Table"), 24);
-  auto* browse_dbase = controls_.AddBrowseButton(dbase, "BrowseSourcedBaseButton");
-  memo2_ = new QPlainTextEdit(dbase);
-  source_tabs_->addTab(dbase, tr("dBase"));
-
-  auto* paradox = new QWidget;
-  paradox->setObjectName(QStringLiteral("SourceParadoxTab"));
-  edit3_ = controls_.AddBox(paradox, "Edit3", tr("Source Table"), 24);
-  auto* browse_paradox = controls_.AddBrowseButton(paradox, "BrowseSourceParadoxButton");
-  memo3_ = new QPlainTextEdit(paradox);
-  source_tabs_->addTab(paradox, tr("Paradox"));
-
-  auto* access = new QWidget;
-  access->setObjectName(QStringLiteral("SourceAccessTab"));
-  edit4_ = controls_.AddBox(access, "Edit4", tr("Source Database"), 24);
-  auto* browse_access = controls_.AddBrowseButton(access, "BrowseSourceAccessDatabaseButton");
-  edit6_ = controls_.AddBox(access, "Edit6", tr("Password"), 64, true);
-  controls_.AddRadioGroup(access, "SourceAccessVersionGroup", tr("Database version"),
-                QRect(16, 86, 409, 40), {tr("Access 97"), tr("Access 2000")}, 2,
-                &source_access_version_);
-  source_access_version_->button(0)->setChecked(true);
-  source_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("SourceAccessVersionGroup"));
-  combo1_ = AddTableCombo(access, "ComboBox1", tr("Source Table"), 145, {dkAccess, true});
-  memo4_ = new QPlainTextEdit(access);
-  source_tabs_->addTab(access, tr("Access"));
-
-  auto* server = new QWidget;
-  server->setObjectName(QStringLiteral("SourceOracleTab"));
-  edit15_ = controls_.AddBox(server, "Edit15", tr("Source Database"), 24);
-  edit16_ = controls_.AddBox(server, "Edit16", tr("User Name"), 64);
-  edit17_ = controls_.AddBox(server, "Edit17", tr("Password"), 104, true);
-  combo2_ = AddTableCombo(server, "ComboBox2", tr("Source Table"), 144, {dkOracle, true});
-  memo5_ = new QPlainTextEdit(server);
-  source_tabs_->addTab(server, tr("Oracle"));
-
-  struct SqlBox {
-    QPlainTextEdit* memo;
-    const char* name;
-    int top, height;
-  };
-  for (const SqlBox& s : {SqlBox{memo2_, "Memo2", 72, 137}, SqlBox{memo3_, "Memo3", 72, 137},
-                          SqlBox{memo4_, "Memo4", 185, 47}, SqlBox{memo5_, "Memo5", 184, 48}}) {
-    s.memo->setObjectName(QLatin1String(s.name));
-    s.memo->setGeometry(Px(16), Px(s.top), Px(409), Px(s.height));
-    s.memo->setTabChangesFocus(true);
-    auto* label = new QLabel(tr("SQL"), s.memo->parentWidget());
-    label->setObjectName(QLatin1String(s.name) + "Label");
-    label->setGeometry(Px(16), Px(s.top - 16), Px(409), Px(16));
-    label->setBuddy(s.memo);
+void MainForm::ConnectDeclaredTabs(const std::vector<DeclaredTab>& tabs, bool source) {
+  for (const DeclaredTab& t : tabs) {
+    if (t.browse)
+      connect(t.browse, &QPushButton::clicked, this, [this, box = t.database, k = t.kind, source] {
+        source ? BrowseSourceFile(box, k) : BrowseDestFile(box, k);
+      });
+    ListTablesIn(t.table, {t.kind, source});
   }
+}
 
-  connect(browse_text, &QPushButton::clicked, this, &MainForm::BrowseSourceTextButtonClick);
-  connect(browse_dbase, &QPushButton::clicked, this, [this] { BrowseSourceFile(edit2_, dkDBase); });
-  connect(browse_paradox, &QPushButton::clicked, this,
+void MainForm::BuildSourcePage(SourcePage* page) {
+  page->Build(controls_, buttons_[1].back->parentWidget(), AllTablesEntry());
+  source_tabs_ = page->tabs();
+  source_type_ = page->text_type();
+  source_access_version_ = page->access_version();
+  source_access_group_ = page->access_group();
+  edit1_ = page->edit1();
+  edit2_ = page->edit2();
+  edit3_ = page->edit3();
+  edit4_ = page->edit4();
+  edit6_ = page->edit6();
+  edit15_ = page->edit15();
+  edit16_ = page->edit16();
+  edit17_ = page->edit17();
+  memo2_ = page->memo2();
+  memo3_ = page->memo3();
+  memo4_ = page->memo4();
+  memo5_ = page->memo5();
+  combo1_ = page->combo1();
+  combo2_ = page->combo2();
+  source_declared_ = page->declared();
+  preview_button_ = page->preview_button();
+
+  ListTablesIn(combo1_, {dkAccess, true});
+  ListTablesIn(combo2_, {dkOracle, true});
+  connect(page->browse_text(), &QPushButton::clicked, this, &MainForm::BrowseSourceTextButtonClick);
+  connect(page->browse_dbase(), &QPushButton::clicked, this,
+          [this] { BrowseSourceFile(edit2_, dkDBase); });
+  connect(page->browse_paradox(), &QPushButton::clicked, this,
           [this] { BrowseSourceFile(edit3_, dkParadox); });
-  connect(browse_access, &QPushButton::clicked, this,
+  connect(page->browse_access(), &QPushButton::clicked, this,
           [this] { BrowseSourceFile(edit4_, dkAccess); });
-  // Edit2Change, Edit3Change, ComboBox1Change, ComboBox2Change: the SQL that reads the
-  // whole table follows the table's name while the user has not edited it.
-  connect(edit2_, &QLineEdit::textChanged, this,
-          [this](const QString& table) { ProposeSql(memo2_, dkDBase, table); });
-  connect(edit3_, &QLineEdit::textChanged, this,
-          [this](const QString& table) { ProposeSql(memo3_, dkParadox, table); });
-  connect(combo1_, &QComboBox::editTextChanged, this,
-          [this](const QString& table) { ProposeSql(memo4_, dkAccess, table); });
-  connect(combo2_, &QComboBox::editTextChanged, this,
-          [this](const QString& table) { ProposeSql(memo5_, dkOracle, table); });
-  AddDeclaredTabs(source_tabs_, true);
+  ConnectDeclaredTabs(source_declared_, true);
 
-  // The preview sits at the left of the page's button row.
-  preview_button_ = new QPushButton(tr("Pre&view..."), buttons_[1].back->parentWidget());
-  preview_button_->setObjectName(QStringLiteral("PreviewButton"));
-  preview_button_->setGeometry(Px(16), Px(5), Px(90), Px(25));
   connect(preview_button_, &QPushButton::clicked, this, &MainForm::PreviewButtonClick);
   // Whatever names the source, on any tab, may enable or disable it.
   connect(source_tabs_, &QTabWidget::currentChanged, this, &MainForm::UpdatePreviewButton);
@@ -179,96 +124,33 @@ void MainForm::PreviewButtonClick() {
   dialog->open();
 }
 
-// A statement the user wrote or changed is theirs: a new table name does not replace
-// it. The box follows the name again once it is emptied or holds the last proposal.
-void MainForm::ProposeSql(QPlainTextEdit* memo, TDataKind kind, const QString& table) {
-  const QString now = memo->toPlainText();
-  if (!now.isEmpty() && now != proposed_sql_.value(memo)) return;
-  // A whole database is read table by table; no one statement reads it.
-  const QString proposal = table == AllTablesEntry()
-                               ? QString()
-                               : QString::fromStdString(ProposedSql(kind, table.toStdString()));
-  proposed_sql_[memo] = proposal;
-  memo->setPlainText(proposal);
-}
+void MainForm::BuildDestinationPage(DestinationPage* page) {
+  page->Build(controls_, buttons_[2].back->parentWidget());
+  dest_tabs_ = page->tabs();
+  dest_type_ = page->text_type();
+  dest_access_version_ = page->access_version();
+  dest_access_group_ = page->access_group();
+  edit8_ = page->edit8();
+  edit9_ = page->edit9();
+  edit10_ = page->edit10();
+  edit11_ = page->edit11();
+  edit5_ = page->edit5();
+  edit19_ = page->edit19();
+  edit20_ = page->edit20();
+  edit21_ = page->edit21();
+  edit7_ = page->edit7();
+  edit12_ = page->edit12();
+  combo3_ = page->combo3();
+  combo4_ = page->combo4();
+  notebook2_ = page->notebook2();
+  clipboard_check_ = page->clipboard_check();
+  create_database_check_ = page->create_database_check();
+  create_table_check_ = page->create_table_check();
+  dest_declared_ = page->declared();
+  fields_button_ = page->fields_button();
 
-void MainForm::BuildDestinationPage(QWidget* page) {
-  auto* hint = new QLabel(tr("Select the destination of the data to be moved."), page);
-  hint->setObjectName(QStringLiteral("Label12"));
-  hint->setAlignment(Qt::AlignHCenter);
-  hint->setGeometry(Px(16), Px(72), Px(465), Px(16));
-  dest_tabs_ = new QTabWidget(page);
-  dest_tabs_->setObjectName(QStringLiteral("PageControl2"));
-  dest_tabs_->setGeometry(Px(16), Px(112), Px(465), Px(265));
-
-  auto* text = new QWidget;
-  text->setObjectName(QStringLiteral("DestTextTab"));
-  edit8_ = controls_.AddBox(text, "Edit8", tr("Destination File"), 24);
-  auto* browse_text = controls_.AddBrowseButton(text, "BrowseDestTextButton");
-  controls_.AddRadioGroup(text, "BrowseDestTextGroup", tr("File Type"), QRect(16, 57, 185, 96),
-                {tr("Comma delimited"), tr("Tab delimited"), tr("HTML")}, 1, &dest_type_);
-  dest_type_->button(0)->setChecked(true);
-  notebook2_ = new QStackedWidget(text);
-  notebook2_->setObjectName(QStringLiteral("Notebook2"));
-  notebook2_->setGeometry(0, Px(157), Px(457), Px(77));
-  auto* text_options = new QWidget;
-  text_options->setObjectName(QStringLiteral("TextOptions"));
-  auto* text_box = new QGroupBox(tr("Text Options"), text_options);
-  text_box->setObjectName(QStringLiteral("TextOptionsGroup"));
-  text_box->setGeometry(Px(16), Px(1), Px(441), Px(74));
-  clipboard_check_ = new QCheckBox(tr("Copy To Clipboard (don't create file)"), text_box);
-  clipboard_check_->setObjectName(QStringLiteral("ClipboardCheck"));
-  clipboard_check_->setGeometry(Px(16), Px(24), Px(409), Px(21));
-  notebook2_->addWidget(text_options);
-  auto* html_options = new QWidget;
-  html_options->setObjectName(QStringLiteral("HTMLOptions"));
-  auto* html_box = new QGroupBox(tr("HTML Options"), html_options);
-  html_box->setObjectName(QStringLiteral("HTMLOptionsGroup"));
-  html_box->setGeometry(Px(16), Px(1), Px(441), Px(74));
-  for (auto [box, name, caption, top] :
-       {std::tuple{&edit7_, "Edit7", tr("Title"), 18}, std::tuple{&edit12_, "Edit12", tr("Banner"), 45}}) {
-    auto* label = new QLabel(caption, html_box);
-    label->setObjectName(QLatin1String(name) + "Label");
-    label->setGeometry(Px(8), Px(top + 3), Px(46), Px(16));
-    *box = new QLineEdit(html_box);
-    (*box)->setObjectName(QLatin1String(name));
-    (*box)->setGeometry(Px(56), Px(top), Px(369), Px(21));
-    label->setBuddy(*box);
-  }
-  edit12_->setText(QStringLiteral("Banner.html"));
-  notebook2_->addWidget(html_options);
-  dest_tabs_->addTab(text, tr("Text"));
-
-  auto* dbase = new QWidget;
-  dbase->setObjectName(QStringLiteral("DestdBaseTab"));
-  edit9_ = controls_.AddBox(dbase, "Edit9", tr("Destination Table"), 24);
-  auto* browse_dbase = controls_.AddBrowseButton(dbase, "BrowseDestdBaseTable");
-  dest_tabs_->addTab(dbase, tr("dBase"));
-
-  auto* paradox = new QWidget;
-  paradox->setObjectName(QStringLiteral("DestParadoxTab"));
-  edit10_ = controls_.AddBox(paradox, "Edit10", tr("Destination Table"), 24);
-  auto* browse_paradox = controls_.AddBrowseButton(paradox, "BrowseDestParadoxButton");
-  dest_tabs_->addTab(paradox, tr("Paradox"));
-
-  auto* access = new QWidget;
-  access->setObjectName(QStringLiteral("DestAccessTab"));
-  edit11_ = controls_.AddBox(access, "Edit11", tr("Destination Database"), 24);
-  auto* browse_access = controls_.AddBrowseButton(access, "BrowseDestAccessButton");
-  edit5_ = controls_.AddBox(access, "Edit5", tr("Password"), 64, true);
-  controls_.AddRadioGroup(access, "DestAccessVersionGroup", tr("Database version"), QRect(16, 105, 409, 40),
-                {tr("Access 97"), tr("Access 2000")}, 2, &dest_access_version_);
-  dest_access_version_->button(0)->setChecked(true);
-  dest_access_group_ = access->findChild<QGroupBox*>(QStringLiteral("DestAccessVersionGroup"));
-  combo3_ = AddTableCombo(access, "ComboBox3", tr("Destination Table"), 177, {dkAccess, false});
-  create_database_check_ =
-      new QCheckBox(tr("Create the database if it doesn't exist (Access 2000)"), access);
-  create_database_check_->setObjectName(QStringLiteral("CreateDatabaseCheck"));
-  create_database_check_->setGeometry(Px(16), Px(207), Px(409), Px(21));
-  // The database the box makes is an Access 2000 one, which Access 97 cannot open.
-  connect(create_database_check_, &QCheckBox::toggled, this, [this](bool on) {
-    if (on) dest_access_version_->button(1)->setChecked(true);
-  });
+  ListTablesIn(combo3_, {dkAccess, false});
+  ListTablesIn(combo4_, {dkOracle, false});
   // The version follows the database the box names, and the group's caption says what
   // its header holds.
   connect(edit4_, &QLineEdit::textChanged, this, [this] { FollowAccessVersion(true); });
@@ -277,34 +159,15 @@ void MainForm::BuildDestinationPage(QWidget* page) {
   connect(dest_access_version_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
     if (checked) FollowAccessVersion(false, false);
   });
-  dest_tabs_->addTab(access, tr("Access"));
-
-  auto* server = new QWidget;
-  server->setObjectName(QStringLiteral("DestOracleTab"));
-  edit19_ = controls_.AddBox(server, "Edit19", tr("Destination Database"), 24);
-  edit20_ = controls_.AddBox(server, "Edit20", tr("User Name"), 64);
-  edit21_ = controls_.AddBox(server, "Edit21", tr("Password"), 104, true);
-  combo4_ = AddTableCombo(server, "ComboBox4", tr("Destination Table"), 168, {dkOracle, false});
-  create_table_check_ = new QCheckBox(tr("Create the table if it doesn't exist"), server);
-  create_table_check_->setObjectName(QStringLiteral("CreateTableCheck"));
-  create_table_check_->setGeometry(Px(16), Px(198), Px(409), Px(21));
-  dest_tabs_->addTab(server, tr("Oracle"));
-
-  connect(browse_text, &QPushButton::clicked, this, &MainForm::BrowseDestTextButtonClick);
-  connect(browse_dbase, &QPushButton::clicked, this, [this] { BrowseDestFile(edit9_, dkDBase); });
-  connect(browse_paradox, &QPushButton::clicked, this,
+  connect(page->browse_text(), &QPushButton::clicked, this, &MainForm::BrowseDestTextButtonClick);
+  connect(page->browse_dbase(), &QPushButton::clicked, this,
+          [this] { BrowseDestFile(edit9_, dkDBase); });
+  connect(page->browse_paradox(), &QPushButton::clicked, this,
           [this] { BrowseDestFile(edit10_, dkParadox); });
-  connect(browse_access, &QPushButton::clicked, this,
+  connect(page->browse_access(), &QPushButton::clicked, this,
           [this] { BrowseDestFile(edit11_, dkAccess); });
-  // Any change of selection, by mouse, keyboard, code or the accessibility bus.
-  connect(dest_type_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
-    if (checked) BrowseDestTextGroupClick();
-  });
-  connect(edit8_, &QLineEdit::textChanged, this, [this](const QString& path) {
-    edit7_->setText(QString::fromStdString(HtmlTitleForFile(path.toStdString())));
-  });
-  AddDeclaredTabs(dest_tabs_, false);
-  AddFieldsButton();
+  ConnectDeclaredTabs(dest_declared_, false);
+  connect(fields_button_, &QPushButton::clicked, this, &MainForm::FieldsButtonClick);
 }
 
 void MainForm::BrowseSourceTextButtonClick() {
@@ -363,24 +226,6 @@ void MainForm::BrowseDestFile(QLineEdit* box, TDataKind kind) {
                                   box->text(),
                                   save_dialog_.prompt_to_create};
   if (const auto answer = dialogs_->ChooseFile(this, request)) box->setText(answer->path);
-}
-
-void MainForm::BrowseDestTextGroupClick() {
-  switch (dest_type_->checkedId()) {
-    case 0:
-      notebook2_->setVisible(false);
-      break;
-    case 1:
-      notebook2_->setCurrentIndex(0);
-      notebook2_->setVisible(true);
-      break;
-    case 2:
-      notebook2_->setCurrentIndex(1);
-      notebook2_->setVisible(true);
-      break;
-    default:
-      break;
-  }
 }
 
 void MainForm::FollowAccessVersion(bool source, bool choose) {
