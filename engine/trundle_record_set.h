@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/errors.h"
 #include "engine/field_name_mapper.h"
 #include "engine/trundle_unknown.h"
 
@@ -42,6 +43,13 @@ class TTrundleRecordSet : public TTrundleUnknown {
   // else sends "<count> records read" and sets RecordCount (at most INT32_MAX).
   void CountRecordsRead(int64_t count, int fields, const std::string& what);
   static int32_t ClampedCount(int64_t count);
+  // A destination's open over a writer that finds a table by name in any letter case
+  // (FindTable), counts its rows (CountRows) and names it as stored (table()): says how
+  // many records the table holds and sets RecordCount; false with "Table doesn't exist"
+  // for a missing table (CreateTable may make it); false and Refused, having said why,
+  // when the table cannot be looked at.
+  template <typename Writer>
+  bool OpenAppendTable(Writer& writer);
   // Sends each line as its own message, in order.
   void SendLines(const std::vector<std::string>& lines) const;
 
@@ -82,5 +90,27 @@ class TTrundleRecordSet : public TTrundleUnknown {
   int64_t written_ = 0;    // records appended in this run
   int64_t committed_ = 0;  // of which the last Commit wrote
 };
+
+template <typename Writer>
+bool TTrundleRecordSet::OpenAppendTable(Writer& writer) {
+  SetRefused(false);
+  RecordCount = 0;
+  try {
+    if (TableName.empty()) throw TrundleError("No table of " + Database + " was named to write to");
+    if (!writer.FindTable(TableName)) {
+      SendMessage("Table doesn't exist");
+      return false;
+    }
+    const int64_t count = writer.CountRows();
+    SendMessage("Table " + writer.table() + " holds " + std::to_string(count) +
+                " records; the new ones are appended");
+    RecordCount = ClampedCount(count);
+    return true;
+  } catch (const std::exception& e) {
+    SendMessage(e.what());
+  }
+  SetRefused(true);
+  return false;
+}
 
 }  // namespace trundle

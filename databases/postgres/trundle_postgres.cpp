@@ -37,22 +37,7 @@ bool TTrundlePostgres::OpenDestination() {
   SetRefused(false);
   RecordCount = 0;
   if (!writer_) writer_ = std::make_unique<PgWriter>(Database, UserName, Password);
-  try {
-    if (TableName.empty()) throw TrundleError("No table of " + Database + " was named to write to");
-    if (!writer_->FindTable(TableName)) {
-      SendMessage("Table doesn't exist");
-      return false;
-    }
-    const int64_t count = writer_->CountRows();
-    SendMessage("Table " + writer_->table() + " holds " + std::to_string(count) +
-                " records; the new ones are appended");
-    RecordCount = ClampedCount(count);
-    return true;
-  } catch (const std::exception& e) {
-    SendMessage(e.what());
-  }
-  SetRefused(true);
-  return false;
+  return OpenAppendTable(*writer_);
 }
 
 bool TTrundlePostgres::DescribeNewTable(TTrundleUnknown& source, TNewTable& out) {

@@ -53,22 +53,7 @@ bool TTrundleSqlite::OpenDestination() {
     writer_ = std::make_unique<SqliteWriter>(Database, BusyWaitMs);
     if (writer_->created_file()) SendMessage(Database + " doesn't exist yet; it is created");
   }
-  try {
-    if (TableName.empty()) throw TrundleError("No table of " + Database + " was named to write to");
-    if (!writer_->FindTable(TableName)) {
-      SendMessage("Table doesn't exist");
-      return false;
-    }
-    const int64_t count = writer_->CountRows();
-    SendMessage("Table " + writer_->table() + " holds " + std::to_string(count) +
-                " records; the new ones are appended");
-    RecordCount = ClampedCount(count);
-    return true;
-  } catch (const std::exception& e) {
-    SendMessage(e.what());
-  }
-  SetRefused(true);
-  return false;
+  return OpenAppendTable(*writer_);
 }
 
 bool TTrundleSqlite::CreateTable(TTrundleUnknown& source) {
