@@ -14,6 +14,7 @@
 #include "front/job_file.h"
 #include "front/kinds.h"
 #include "ui/main_form.h"
+#include "ui/run_page.h"
 
 namespace trundle {
 namespace {
@@ -193,8 +194,8 @@ QString MainForm::FillPages(const JobDescription& d, bool check_only) {
       dest_tab->table->setEditText(Q(t.table));
       break;
   }
-  if_exists_->button(d.if_exists == IfExists::kReplace ? 1 : 0)->setChecked(true);
-  on_error_->button(d.on_error == TOnError::kSkip ? 1 : 0)->setChecked(true);
+  run_page_->if_exists()->button(d.if_exists == IfExists::kReplace ? 1 : 0)->setChecked(true);
+  run_page_->on_error()->button(d.on_error == TOnError::kSkip ? 1 : 0)->setChecked(true);
   return {};
 }
 

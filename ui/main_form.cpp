@@ -271,7 +271,8 @@ void MainForm::ApplyResolution() {
     }
   }
   if (scaled) {
-    trundle_button_->move(page_width - trundle_button_->width() - 20, trundle_button_->y());
+    run_page_->trundle_button()->move(page_width - run_page_->trundle_button()->width() - 20,
+                                      run_page_->trundle_button()->y());
     // Text scaled takes more room than its box scaled with it (sizes round down, glyphs
     // are hinted up): the introduction has the page down to its buttons, and shows whole.
     intro_page_->ExtendTextTo(buttons_[0].back->parentWidget()->y());
@@ -323,7 +324,7 @@ void MainForm::Notebook1PageChanged(int index) {
       // The control that had the focus went with the destination page, and Qt would
       // hand the focus on to Back4, so that the Enter that came here would lead straight
       // back. The Trundle button, the page's default, takes it: Enter starts the run.
-      trundle_button_->setFocus();
+      run_page_->trundle_button()->setFocus();
       ShowDestinationNote();
       break;
     default:
@@ -351,7 +352,7 @@ void MainForm::Reset() {
     box->clear();
   for (QComboBox* combo : {combo1_, combo2_, combo3_, combo4_})
     combo->setEditText(tr("<Select table>"));
-  for (QPlainTextEdit* memo : {memo2_, memo3_, memo4_, memo5_, log_}) memo->clear();
+  for (QPlainTextEdit* memo : {memo2_, memo3_, memo4_, memo5_, run_page_->log()}) memo->clear();
   for (const auto* tabs : {&source_declared_, &dest_declared_})
     for (const DeclaredTab& t : *tabs) {
       t.database->clear();
@@ -388,8 +389,8 @@ void MainForm::keyPressEvent(QKeyEvent* event) {
         focused->click();
       else if (b.next)
         b.next->click();
-      else if (trundle_button_->isEnabled())
-        trundle_button_->click();
+      else if (run_page_->trundle_button()->isEnabled())
+        run_page_->trundle_button()->click();
       return;
     case Qt::Key_Escape:
       b.cancel->click();

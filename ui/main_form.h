@@ -257,24 +257,12 @@ class MainForm : public QMainWindow {
   QWidget* panel2_ = nullptr;
   QStackedWidget* notebook1_ = nullptr;
   PageButtons buttons_[4];
-  QLabel* hint_ = nullptr;  // Label31: ready, or running
-  QPushButton* trundle_button_ = nullptr;
-  QPushButton* stop_button_ = nullptr;
-  QLabel* destination_note_ = nullptr;
-  QButtonGroup* if_exists_ = nullptr;  // 0 Append, 1 Replace
-  QButtonGroup* on_error_ = nullptr;   // 0 Stop, 1 Set it aside in a file
-  QGroupBox* on_error_group_ = nullptr;
-  QLabel* speed_note_ = nullptr;   // the pace during a run, its totals after
-  QLabel* reject_note_ = nullptr;  // how many records the last run set aside, and where
-  QPushButton* open_rejects_button_ = nullptr;
-  QString reject_path_;  // the last run's reject file, when it set records aside
-  QPushButton* open_destination_button_ = nullptr;
+  RunPage* run_page_ = nullptr;  // owned by the notebook
+  QString reject_path_;          // the last run's reject file, when it set records aside
   QString destination_path_;  // the file the last run wrote to, when it moved records
   QMenu* recent_menu_ = nullptr;
-  RunSpeed speed_;       // of the running job
-  QPlainTextEdit* log_ = nullptr;
+  RunSpeed speed_;                     // of the running job
   QTreeWidget* table_list_ = nullptr;  // TableList: a line per table of a whole database
-  Gauge* gauge_ = nullptr;
 
   QPushButton* preview_button_ = nullptr;
   QPushButton* fields_button_ = nullptr;

@@ -18,6 +18,7 @@
 #include "front/kinds.h"
 #include "ui/main_form.h"
 #include "ui/recent_files.h"
+#include "ui/run_page.h"
 
 namespace trundle {
 namespace {
@@ -196,7 +197,7 @@ JobDescription MainForm::Describe() const {
       }
       break;
   }
-  d.if_exists = if_exists_->checkedId() == 1 ? IfExists::kReplace : IfExists::kAppend;
+  d.if_exists = run_page_->if_exists()->checkedId() == 1 ? IfExists::kReplace : IfExists::kAppend;
   EndDescription& t = d.destination;
   switch (dest_tabs_->currentIndex()) {
     case 0: {
@@ -242,7 +243,7 @@ JobDescription MainForm::Describe() const {
       break;
   }
   // The reject file is named only for a run that may write one.
-  if (on_error_->checkedId() == 1) {
+  if (run_page_->on_error()->checkedId() == 1) {
     d.on_error = TOnError::kSkip;
     d.reject_file = RejectFileBesideDestination(d, FolderForFiles());
   }

@@ -24,30 +24,20 @@
 namespace trundle {
 
 void MainForm::BuildRunPage(RunPage* page) {
+  run_page_ = page;
   page->Build(controls_, ReadyHint());
-  hint_ = page->hint();
-  destination_note_ = page->destination_note();
-  log_ = page->log();
-  trundle_button_ = page->trundle_button();
-  stop_button_ = page->stop_button();
-  if_exists_ = page->if_exists();
-  on_error_ = page->on_error();
-  on_error_group_ = page->on_error_group();
-  speed_note_ = page->speed_note();
-  reject_note_ = page->reject_note();
-  open_rejects_button_ = page->open_rejects_button();
-  open_destination_button_ = page->open_destination_button();
-  gauge_ = page->gauge();
-  connect(trundle_button_, &QPushButton::clicked, this, &MainForm::TrundleButtonClick);
-  connect(stop_button_, &QPushButton::clicked, this, [this] {
+  connect(run_page_->trundle_button(), &QPushButton::clicked, this, &MainForm::TrundleButtonClick);
+  connect(run_page_->stop_button(), &QPushButton::clicked, this, [this] {
     if (job_) job_->RequestStop();
     if (whole_) whole_->Stop();
   });
-  connect(if_exists_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+  connect(run_page_->if_exists(), &QButtonGroup::idToggled, this, [this](int, bool checked) {
     if (checked) ShowDestinationNote();
   });
-  connect(open_rejects_button_, &QPushButton::clicked, this, &MainForm::OpenRejectFileClick);
-  connect(open_destination_button_, &QPushButton::clicked, this, &MainForm::OpenDestinationClick);
+  connect(run_page_->open_rejects_button(), &QPushButton::clicked, this,
+          &MainForm::OpenRejectFileClick);
+  connect(run_page_->open_destination_button(), &QPushButton::clicked, this,
+          &MainForm::OpenDestinationClick);
 }
 
 QString MainForm::ReadyHint() {
@@ -58,13 +48,13 @@ void MainForm::TrundleButtonClick() {
   // Events processed inside the callbacks may deliver a second click; one run at a time.
   if (running_) return;
   const JobDescription description = Describe();
-  log_->clear();
+  run_page_->log()->clear();
   // The last run's notes go with its log, also when this one is refused.
-  speed_note_->clear();
-  reject_note_->hide();
-  open_rejects_button_->hide();
+  run_page_->speed_note()->clear();
+  run_page_->reject_note()->hide();
+  run_page_->open_rejects_button()->hide();
   reject_path_.clear();
-  open_destination_button_->hide();
+  run_page_->open_destination_button()->hide();
   destination_path_.clear();
   if (const std::string missing = MissingKindMessage(description); !missing.empty()) {
     ShowErrorBox(QString::fromStdString(missing));
@@ -72,7 +62,7 @@ void MainForm::TrundleButtonClick() {
   }
   // The per-table lines belong to a whole database's run, shown once it is planned.
   table_list_->hide();
-  log_->setGeometry(Px(16), Px(122), Px(465), Px(114));
+  run_page_->log()->setGeometry(Px(16), Px(122), Px(465), Px(114));
   if (WholeDatabaseChosen()) {
     RunWholeDatabase(description);
     return;
@@ -124,31 +114,31 @@ bool MainForm::BeginRunControls() {
   ShowDestinationNote();
   // Disabling the button moves the focus on to Back4; a keyboard user who started the
   // run gets it back on Trundle, not on a button that leaves the page.
-  const bool had_focus = trundle_button_->hasFocus();
-  trundle_button_->setEnabled(false);
+  const bool had_focus = run_page_->trundle_button()->hasFocus();
+  run_page_->trundle_button()->setEnabled(false);
   // Back would leave a run that goes on behind the source page, whose entries no longer
   // say what is being moved: the run page stays until the run ends or is stopped.
   buttons_[3].back->setEnabled(false);
-  hint_->setText(tr("The data move is running. Click Stop to end it."));
-  stop_button_->setEnabled(true);
-  on_error_group_->setEnabled(false);
+  run_page_->hint()->setText(tr("The data move is running. Click Stop to end it."));
+  run_page_->stop_button()->setEnabled(true);
+  run_page_->on_error_group()->setEnabled(false);
   speed_ = RunSpeed();
   QApplication::setOverrideCursor(Qt::WaitCursor);
   running_ = true;
   stop_requested_ = false;
-  gauge_->SetPosition(0);
+  run_page_->gauge()->SetPosition(0);
   return had_focus;
 }
 
 void MainForm::EndRunControls(bool had_focus) {
   running_ = false;
   QApplication::restoreOverrideCursor();
-  trundle_button_->setEnabled(true);
-  stop_button_->setEnabled(false);
-  on_error_group_->setEnabled(true);
+  run_page_->trundle_button()->setEnabled(true);
+  run_page_->stop_button()->setEnabled(false);
+  run_page_->on_error_group()->setEnabled(true);
   buttons_[3].back->setEnabled(true);
-  hint_->setText(ReadyHint());
-  if (had_focus && notebook1_->currentIndex() == 3) trundle_button_->setFocus();
+  run_page_->hint()->setText(ReadyHint());
+  if (had_focus && notebook1_->currentIndex() == 3) run_page_->trundle_button()->setFocus();
 }
 
 namespace {
@@ -164,10 +154,10 @@ QString MainForm::ShowRunResult(const TTrundle& job) {
   // A run that opened nothing, or failed, has no pace to tell; the log says what it did.
   const bool ran =
       job.outcome() != TRunOutcome::kNotRun && job.outcome() != TRunOutcome::kNotOpened;
-  speed_note_->setText(ran ? QString::fromStdString(TotalsText(job.records_moved(),
-                                                               job.records_read(),
-                                                               job.elapsed_seconds(), separator))
-                           : QString());
+  run_page_->speed_note()->setText(
+      ran ? QString::fromStdString(TotalsText(job.records_moved(), job.records_read(),
+                                              job.elapsed_seconds(), separator))
+          : QString());
   // Records set aside by a run that then failed are in the file all the same.
   if (job.records_rejected() == 0) return {};
   reject_path_ = QString::fromStdString(job.RejectFilePath);
@@ -175,14 +165,14 @@ QString MainForm::ShowRunResult(const TTrundle& job) {
   // The path shortened in its middle where it does not fit; the whole in the tip and for
   // screen readers.
   const QString lead = tr("%1 set aside in ").arg(Records(job.records_rejected()));
-  const QFontMetrics metrics(reject_note_->font());
-  reject_note_->setText(
-      lead + metrics.elidedText(reject_path_, Qt::ElideMiddle,
-                                reject_note_->width() - metrics.horizontalAdvance(lead)));
-  reject_note_->setToolTip(text);
-  reject_note_->setAccessibleName(text);
-  reject_note_->show();
-  open_rejects_button_->show();
+  const QFontMetrics metrics(run_page_->reject_note()->font());
+  run_page_->reject_note()->setText(lead + metrics.elidedText(reject_path_, Qt::ElideMiddle,
+                                                              run_page_->reject_note()->width() -
+                                                                  metrics.horizontalAdvance(lead)));
+  run_page_->reject_note()->setToolTip(text);
+  run_page_->reject_note()->setAccessibleName(text);
+  run_page_->reject_note()->show();
+  run_page_->open_rejects_button()->show();
   return tr("%1 moved and %2 set aside in\n%3\nMend that file and load it again to move the rest.")
       .arg(Records(job.records_moved()), Records(job.records_rejected()), reject_path_);
 }
@@ -205,8 +195,8 @@ void MainForm::ShowDestinationButton(const JobDescription& description, const TT
   const QFileInfo file(QString::fromStdString(path));
   if (path.empty() || !file.isFile()) return;
   destination_path_ = file.absoluteFilePath();
-  open_destination_button_->setToolTip(destination_path_);
-  open_destination_button_->show();
+  run_page_->open_destination_button()->setToolTip(destination_path_);
+  run_page_->open_destination_button()->show();
 }
 
 // The file with the program the desktop gives its kind; failing that, the folder that
@@ -224,17 +214,17 @@ void MainForm::OpenDestinationClick() {
 void MainForm::MessageCallback(const std::string& message) {
   QString text = QString::fromStdString(message);
   text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  log_->appendPlainText(text);
+  run_page_->log()->appendPlainText(text);
   QCoreApplication::processEvents();
 }
 
 void MainForm::ProgressCallback(int percent) {
-  gauge_->SetPosition(percent);
+  run_page_->gauge()->SetPosition(percent);
   if (job_) {
     const RunSpeed::Clock::time_point now = RunSpeed::Clock::now();
     speed_.Update(job_->records_read(), now);
     if (speed_.Due(now))
-      speed_note_->setText(QString::fromStdString(
+      run_page_->speed_note()->setText(QString::fromStdString(
           SpeedText(speed_.Rate(), speed_.SecondsLeft(job_->Source().RecordCount),
                     CurrentLocaleFormats()->decimal_separator)));
   }
@@ -303,10 +293,12 @@ void MainForm::ShowDestinationNote() {
   // known once the run reaches them, and each is appended to or replaced as chosen.
   if (WholeDatabaseChosen()) {
     const EndDescription& t = description.destination;
-    if_exists_->button(1)->setEnabled(CanReplace(kind));
-    if (!CanReplace(kind) && if_exists_->checkedId() == 1) if_exists_->button(0)->setChecked(true);
-    for (QAbstractButton* radio : if_exists_->buttons()) radio->setVisible(kind != dkHtml);
-    destination_note_->setText(
+    run_page_->if_exists()->button(1)->setEnabled(CanReplace(kind));
+    if (!CanReplace(kind) && run_page_->if_exists()->checkedId() == 1)
+      run_page_->if_exists()->button(0)->setChecked(true);
+    for (QAbstractButton* radio : run_page_->if_exists()->buttons())
+      radio->setVisible(kind != dkHtml);
+    run_page_->destination_note()->setText(
         tr("Every table goes to %1 by its own name; a table there already is appended to or "
            "replaced as chosen below.")
             .arg(QString::fromStdString(IsFileKind(kind) ? t.file : t.database)));
@@ -319,11 +311,13 @@ void MainForm::ShowDestinationNote() {
   // note says what the run will say.
   const std::string same = SameAsSourceMessage(description);
   const bool exists = same.empty() && DestinationExists(description, ask);
-  if_exists_->button(1)->setEnabled(CanReplace(kind));
-  if (!CanReplace(kind) && if_exists_->checkedId() == 1) if_exists_->button(0)->setChecked(true);
-  for (QAbstractButton* radio : if_exists_->buttons()) radio->setVisible(exists && kind != dkHtml);
+  run_page_->if_exists()->button(1)->setEnabled(CanReplace(kind));
+  if (!CanReplace(kind) && run_page_->if_exists()->checkedId() == 1)
+    run_page_->if_exists()->button(0)->setChecked(true);
+  for (QAbstractButton* radio : run_page_->if_exists()->buttons())
+    radio->setVisible(exists && kind != dkHtml);
   description = Describe();
-  destination_note_->setText(
+  run_page_->destination_note()->setText(
       QString::fromStdString(same.empty() ? ExistingDestinationNote(description, ask) : same));
 }
 

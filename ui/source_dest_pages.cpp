@@ -15,6 +15,7 @@
 #include "ui/destination_page.h"
 #include "ui/main_form.h"
 #include "ui/preview_dialog.h"
+#include "ui/run_page.h"
 #include "ui/source_page.h"
 
 namespace trundle {
@@ -109,7 +110,7 @@ void MainForm::BuildSourcePage(SourcePage* page) {
 
 void MainForm::UpdatePreviewButton() {
   // Describe reads every page: until the run page is built there is nothing to ask.
-  if (!preview_button_ || !on_error_) return;
+  if (!preview_button_ || !run_page_->on_error()) return;
   const JobDescription description = Describe();
   preview_button_->setEnabled(MissingSource(description).isEmpty());
   FollowFieldMapSource(description);

@@ -27,6 +27,7 @@
 #include "front/whole_database.h"
 #include "ui/gauge.h"
 #include "ui/main_form.h"
+#include "ui/run_page.h"
 
 namespace trundle {
 namespace {
@@ -92,7 +93,7 @@ void MainForm::ConnectWholeDatabase() {
               &MainForm::FollowWholeDatabase);
   connect(source_tabs_, &QTabWidget::currentChanged, this, &MainForm::FollowWholeDatabase);
   // A per-table list above a shorter log, shown for a whole database's run only.
-  QWidget* page = log_->parentWidget();
+  QWidget* page = run_page_->log()->parentWidget();
   table_list_ = new QTreeWidget(page);
   table_list_->setObjectName(QStringLiteral("TableList"));
   table_list_->setAccessibleName(tr("Tables"));
@@ -200,7 +201,7 @@ void MainForm::ShowTableRows(const WholeDatabaseRun& run) {
     row->setToolTip(kTable, QString::fromStdString(run.DestinationOf(table)));
   }
   table_list_->show();
-  log_->setGeometry(Px(16), Px(194), Px(465), Px(42));
+  run_page_->log()->setGeometry(Px(16), Px(194), Px(465), Px(42));
 }
 
 void MainForm::ShowTableProgress(const std::string& table, int percent, int64_t records) {
@@ -215,7 +216,8 @@ void MainForm::ShowTableProgress(const std::string& table, int percent, int64_t 
   // The gauge shows the whole run: the tables before this one, and this one's share.
   const int count = table_list_->topLevelItemCount();
   if (count > 0)
-    gauge_->SetPosition((table_list_->indexOfTopLevelItem(row) * 100 + percent) / count);
+    run_page_->gauge()->SetPosition((table_list_->indexOfTopLevelItem(row) * 100 + percent) /
+                                    count);
   QCoreApplication::processEvents();
 }
 
@@ -275,12 +277,12 @@ void MainForm::RunWholeDatabase(const JobDescription& description) {
   for (const TableResult& r : run.Results())
     if (r.outcome != TableOutcome::kMoved)
       lost << QStringLiteral("%1: %2").arg(QString::fromStdString(r.table), OutcomeText(r));
-  speed_note_->setText(
+  run_page_->speed_note()->setText(
       tr("%1 of %2 tables moved").arg(tally.moved).arg(static_cast<int>(run.Tables().size())));
   if (failed < 0 && error.isEmpty()) error = QString::fromStdString(last_run_line);
   if (error.isEmpty() && !lost.isEmpty())
     error = tr("These tables did not arrive whole:\n%1").arg(lost.join(QLatin1Char('\n')));
-  if (failed == 0) gauge_->SetPosition(100);
+  if (failed == 0) run_page_->gauge()->SetPosition(100);
   EndRunControls(had_focus);
   if (!error.isEmpty() && !close_after_run_) ShowErrorBox(error);
   if (error.isEmpty() && set_aside > 0 && !close_after_run_)
