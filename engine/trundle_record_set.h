@@ -50,6 +50,19 @@ class TTrundleRecordSet : public TTrundleUnknown {
   // when the table cannot be looked at.
   template <typename Writer>
   bool OpenAppendTable(Writer& writer);
+  // A source's ReadRecord over a dataset (Active, Eof, FieldCount, FieldDefs, Value,
+  // Next): the current row's names and values into the job's buffers, then on to the
+  // next row. False, the buffers cleared, when no dataset is open or its rows are all
+  // read. A row with more fields than the buffers hold calls too_wide(fields), which
+  // throws the kind's error.
+  template <typename DataSet, typename TooWide>
+  bool ReadDataSetRow(DataSet& data, TRecordBuffer& names, TRecordBuffer& values,
+                      const TooWide& too_wide);
+  // The fields of an open dataset; none when it is closed.
+  template <typename DataSet>
+  static TFieldDefs DataSetFields(const DataSet& data) {
+    return data.Active() ? data.FieldDefs() : TFieldDefs();
+  }
   // Sends each line as its own message, in order.
   void SendLines(const std::vector<std::string>& lines) const;
 
@@ -111,6 +124,24 @@ bool TTrundleRecordSet::OpenAppendTable(Writer& writer) {
   }
   SetRefused(true);
   return false;
+}
+
+template <typename DataSet, typename TooWide>
+bool TTrundleRecordSet::ReadDataSetRow(DataSet& data, TRecordBuffer& names, TRecordBuffer& values,
+                                       const TooWide& too_wide) {
+  ClearFilledBuffers(names, values);
+  if (!data.Active() || data.Eof()) return false;
+  const int fields = data.FieldCount();
+  if (fields > static_cast<int>(names.size()) || fields > static_cast<int>(values.size()))
+    too_wide(fields);
+  FilledUpTo(fields);
+  const TFieldDefs& defs = data.FieldDefs();
+  for (int i = 0; i < fields; ++i) {
+    names[i].SetString(defs[i].Name);
+    values[i] = data.Value(i);
+  }
+  data.Next();
+  return true;
 }
 
 }  // namespace trundle

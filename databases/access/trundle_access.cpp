@@ -198,23 +198,11 @@ std::vector<std::string> TTrundleAccess::FieldsMadeFrom(
 }
 
 bool TTrundleAccess::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
-  ClearFilledBuffers(names, values);
   try {
-    if (!query_->Active() || query_->Eof()) {
-      SendNotes();
-      return false;
-    }
-    const int fields = query_->FieldCount();
-    if (fields > static_cast<int>(names.size()) || fields > static_cast<int>(values.size()))
-      throw TrundleError(kRangeCheckError);
-    FilledUpTo(fields);
-    const TFieldDefs& defs = query_->FieldDefs();
-    for (int i = 0; i < fields; ++i) {
-      names[i].SetString(defs[i].Name);
-      values[i] = query_->Value(i);
-    }
-    query_->Next();
-    return true;
+    const bool read = ReadDataSetRow(*query_, names, values,
+                                     [](int) { throw TrundleError(kRangeCheckError); });
+    if (!read) SendNotes();
+    return read;
   } catch (const std::exception& e) {
     ReportReadError(e.what());
     return false;
@@ -288,8 +276,7 @@ void TTrundleAccess::SendAppendNotes() {
 }
 
 TFieldDefs TTrundleAccess::SourceFieldDefs(const TextLength& /*measure_widths*/) {
-  if (!query_->Active()) return {};
-  return query_->FieldDefs();
+  return DataSetFields(*query_);
 }
 
 TIndexDefs TTrundleAccess::SourceIndexDefs() {

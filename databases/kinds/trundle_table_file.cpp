@@ -214,23 +214,12 @@ bool TTrundleTableFile::CreateTable(TTrundleUnknown& source) {
 }
 
 bool TTrundleTableFile::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
-  ClearFilledBuffers(names, values);
-  if (!query_->Active() || query_->Eof()) {
-    SendNotes();
-    return false;
-  }
-  const int fields = query_->FieldCount();
-  if (fields > static_cast<int>(names.size()) || fields > static_cast<int>(values.size()))
+  const bool read = ReadDataSetRow(*query_, names, values, [&](int fields) {
     throw TooManyFieldsError(TableName + ": the statement " + ShownInLog(Sql), fields,
                              static_cast<int64_t>(std::min(names.size(), values.size())));
-  FilledUpTo(fields);
-  const TFieldDefs& defs = query_->FieldDefs();
-  for (int i = 0; i < fields; ++i) {
-    names[i].SetString(defs[i].Name);
-    values[i] = query_->Value(i);
-  }
-  query_->Next();
-  return true;
+  });
+  if (!read) SendNotes();
+  return read;
 }
 
 bool TTrundleTableFile::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
@@ -273,8 +262,7 @@ std::vector<std::string> TTrundleTableFile::FieldsMadeFrom(
 }
 
 TFieldDefs TTrundleTableFile::SourceFieldDefs(const TextLength& /*measure_widths*/) {
-  if (!query_->Active()) return {};
-  return query_->FieldDefs();
+  return DataSetFields(*query_);
 }
 
 void RegisterDatabaseAdaptors() {

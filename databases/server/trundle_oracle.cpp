@@ -104,19 +104,8 @@ bool TTrundleOracle::CreateTable(TTrundleUnknown& source) {
 }
 
 bool TTrundleOracle::ReadRecord(TRecordBuffer& names, TRecordBuffer& values) {
-  ClearFilledBuffers(names, values);
-  if (!data_set_->Active() || data_set_->Eof()) return false;
-  const int fields = data_set_->FieldCount();
-  if (fields > static_cast<int>(names.size()) || fields > static_cast<int>(values.size()))
-    throw TrundleError(kRangeCheckError);
-  FilledUpTo(fields);
-  const TFieldDefs& defs = data_set_->FieldDefs();
-  for (int i = 0; i < fields; ++i) {
-    names[i].SetString(defs[i].Name);
-    values[i] = data_set_->Value(i);
-  }
-  data_set_->Next();
-  return true;
+  return ReadDataSetRow(*data_set_, names, values,
+                        [](int) { throw TrundleError(kRangeCheckError); });
 }
 
 bool TTrundleOracle::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
@@ -143,8 +132,7 @@ void TTrundleOracle::Commit() { data_set_->CommitBatch(); }
 void TTrundleOracle::Rollback() { data_set_->RollbackBatch(); }
 
 TFieldDefs TTrundleOracle::SourceFieldDefs(const TextLength& /*measure_widths*/) {
-  if (!data_set_->Active()) return {};
-  return data_set_->FieldDefs();
+  return DataSetFields(*data_set_);
 }
 
 TIndexDefs TTrundleOracle::SourceIndexDefs() { return keys_; }
