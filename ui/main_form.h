@@ -127,16 +127,16 @@ class MainForm : public QMainWindow {
     bool prompt_to_create = false;
   };
 
-  // Construction (main_form.cpp, source_dest_pages.cpp, declared_tabs.cpp, run_job.cpp).
+  // Construction (main_form.cpp, page_wiring.cpp, declared_tabs.cpp, run_job.cpp).
   int Px(int designed) const;
   void BuildMenu();
   // Adds `page` to the notebook with its title and its Back, Next and Cancel buttons.
   QWidget* BuildPage(int index, QWidget* page, const QString& title_name, const QString& title);
   // Builds the source page, gives its table boxes their lists and connects its browse
-  // buttons and its preview (source_dest_pages.cpp).
+  // buttons and its preview (page_wiring.cpp).
   void BuildSourcePage(SourcePage* page);
   // Builds the destination page, gives its table boxes their lists and connects its
-  // browse buttons, its Access version and its Fields button (source_dest_pages.cpp).
+  // browse buttons, its Access version and its Fields button (page_wiring.cpp).
   void BuildDestinationPage(DestinationPage* page);
   // Builds the run page and connects its buttons (run_job.cpp).
   void BuildRunPage(RunPage* page);

@@ -1,6 +1,6 @@
-// The source and destination pages in the window (SourcePage and DestinationPage build
-// their controls): their wiring, the browse dialogs, the table lists, the preview and the
-// Access version that follows a database's header.
+// How the window wires the source and destination pages (SourcePage and DestinationPage
+// build their controls): the browse dialogs, the table lists, the preview and the Access
+// version that follows a database's header.
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
