@@ -157,9 +157,15 @@ class MainForm : public QMainWindow {
 
   // Source and destination pages.
   void BrowseSourceTextButtonClick();
-  // The file of a `kind` end: its filters, suffix and title from the kind's declaration.
-  void BrowseSourceFile(QLineEdit* box, TDataKind kind);
   void BrowseDestTextButtonClick();
+  // The text file dialog of `request`: the file chosen goes into `box`, and the filter
+  // chosen, when it is one of the first `type_count`, selects that file type in `types`.
+  void ChooseTextFile(const FileDialogRequest& request, QLineEdit* box, QButtonGroup* types,
+                      int type_count);
+  // The file of a `kind` end in the open (source) or save dialog: its filters, suffix
+  // and title from the kind's declaration.
+  void ChooseKindFile(QLineEdit* box, TDataKind kind, bool save);
+  // A destination's: for a whole database its folder (BrowseDestFolder), else ChooseKindFile.
   void BrowseDestFile(QLineEdit* box, TDataKind kind);
   // For a whole database, the folder its files go in, browsed for into `box`; false
   // when one table is moved and a file is browsed for instead.

@@ -58,7 +58,7 @@ void MainForm::ConnectDeclaredTabs(const std::vector<DeclaredTab>& tabs, bool so
   for (const DeclaredTab& t : tabs) {
     if (t.browse)
       connect(t.browse, &QPushButton::clicked, this, [this, box = t.database, k = t.kind, source] {
-        source ? BrowseSourceFile(box, k) : BrowseDestFile(box, k);
+        source ? ChooseKindFile(box, k, false) : BrowseDestFile(box, k);
       });
     ListTablesIn(t.table, {t.kind, source});
   }
@@ -91,11 +91,11 @@ void MainForm::BuildSourcePage(SourcePage* page) {
   ListTablesIn(combo2_, {dkOracle, true});
   connect(page->browse_text(), &QPushButton::clicked, this, &MainForm::BrowseSourceTextButtonClick);
   connect(page->browse_dbase(), &QPushButton::clicked, this,
-          [this] { BrowseSourceFile(edit2_, dkDBase); });
+          [this] { ChooseKindFile(edit2_, dkDBase, false); });
   connect(page->browse_paradox(), &QPushButton::clicked, this,
-          [this] { BrowseSourceFile(edit3_, dkParadox); });
+          [this] { ChooseKindFile(edit3_, dkParadox, false); });
   connect(page->browse_access(), &QPushButton::clicked, this,
-          [this] { BrowseSourceFile(edit4_, dkAccess); });
+          [this] { ChooseKindFile(edit4_, dkAccess, false); });
   ConnectDeclaredTabs(source_declared_, true);
 
   connect(preview_button_, &QPushButton::clicked, this, &MainForm::PreviewButtonClick);
@@ -175,25 +175,9 @@ void MainForm::BrowseSourceTextButtonClick() {
   const int type = source_type_->checkedId();
   if (type == 0) open_dialog_.default_suffix = QStringLiteral("csv");
   if (type == 1) open_dialog_.default_suffix = QStringLiteral("txt");
-  FileDialogRequest request{false,          tr("Select source file"),   kSourceTextFilters,
-                            type + 1,       open_dialog_.default_suffix, edit1_->text(),
-                            false};
-  const auto answer = dialogs_->ChooseFile(this, request);
-  if (!answer) return;
-  edit1_->setText(answer->path);
-  SelectItem(source_type_, answer->filter_index >= 1 && answer->filter_index <= 2
-                               ? answer->filter_index - 1
-                               : -1);
-}
-
-void MainForm::BrowseSourceFile(QLineEdit* box, TDataKind kind) {
-  const KindDeclaration* declared = FindKind(kind);
-  open_dialog_.default_suffix = DefaultSuffix(declared);
-  const QString title = declared && declared->Can(kaOneFile) ? tr("Select source table")
-                                                             : tr("Select source database");
-  const FileDialogRequest request{
-      false, title, FileFilters(kind), 0, open_dialog_.default_suffix, box->text(), false};
-  if (const auto answer = dialogs_->ChooseFile(this, request)) box->setText(answer->path);
+  ChooseTextFile({false, tr("Select source file"), kSourceTextFilters, type + 1,
+                  open_dialog_.default_suffix, edit1_->text(), false},
+                 edit1_, source_type_, 2);
 }
 
 void MainForm::BrowseDestTextButtonClick() {
@@ -202,30 +186,41 @@ void MainForm::BrowseDestTextButtonClick() {
   static const char* const kSuffixes[] = {"csv", "txt", "html"};
   if (type >= 0) save_dialog_.default_suffix = QLatin1String(kSuffixes[type]);
   save_dialog_.prompt_to_create = true;
-  FileDialogRequest request{true,     tr("Select destination file"),  kDestTextFilters,
-                            type + 1, save_dialog_.default_suffix,     edit8_->text(),
-                            true};
+  ChooseTextFile({true, tr("Select destination file"), kDestTextFilters, type + 1,
+                  save_dialog_.default_suffix, edit8_->text(), true},
+                 edit8_, dest_type_, 3);
+}
+
+void MainForm::ChooseTextFile(const FileDialogRequest& request, QLineEdit* box, QButtonGroup* types,
+                              int type_count) {
   const auto answer = dialogs_->ChooseFile(this, request);
   if (!answer) return;
-  edit8_->setText(answer->path);
-  SelectItem(dest_type_, answer->filter_index >= 1 && answer->filter_index <= 3
-                             ? answer->filter_index - 1
-                             : -1);
+  box->setText(answer->path);
+  SelectItem(types, answer->filter_index >= 1 && answer->filter_index <= type_count
+                        ? answer->filter_index - 1
+                        : -1);
 }
 
 void MainForm::BrowseDestFile(QLineEdit* box, TDataKind kind) {
   if (IsFileKind(kind) && BrowseDestFolder(box)) return;
+  ChooseKindFile(box, kind, true);
+}
+
+void MainForm::ChooseKindFile(QLineEdit* box, TDataKind kind, bool save) {
+  DialogMemory& memory = save ? save_dialog_ : open_dialog_;
   const KindDeclaration* declared = FindKind(kind);
-  save_dialog_.default_suffix = DefaultSuffix(declared);
-  const QString title = declared && declared->Can(kaOneFile) ? tr("Select destination table")
-                                                             : tr("Select destination database");
-  const FileDialogRequest request{true,
+  memory.default_suffix = DefaultSuffix(declared);
+  const bool table = declared && declared->Can(kaOneFile);
+  const QString title =
+      save ? (table ? tr("Select destination table") : tr("Select destination database"))
+           : (table ? tr("Select source table") : tr("Select source database"));
+  const FileDialogRequest request{save,
                                   title,
                                   FileFilters(kind),
                                   0,
-                                  save_dialog_.default_suffix,
+                                  memory.default_suffix,
                                   box->text(),
-                                  save_dialog_.prompt_to_create};
+                                  memory.prompt_to_create};
   if (const auto answer = dialogs_->ChooseFile(this, request)) box->setText(answer->path);
 }
 
