@@ -905,12 +905,18 @@ void TableWriter::Finish() {
   store_.Rollback();
   Load();
   try {
+    // Indexes over the same key (a primary key and a plain index on its column) share
+    // one run, sorted once.
+    const KeyRun* sorted_run = nullptr;
+    std::vector<uint32_t> order;
     for (auto& index : indexes_) {
       const KeyRun& run = index->same_key ? index->same_key->run : index->run;
+      if (&run != sorted_run) {
+        order = run.SortedOrder();
+        sorted_run = &run;
+      }
       index->entry_count =
-          run.size() ? IndexWriter::Build(store_, def_, *index->def, Where(), run,
-                                          run.SortedOrder())
-                     : 0;
+          run.size() ? IndexWriter::Build(store_, def_, *index->def, Where(), run, order) : 0;
     }
     std::vector<uint8_t> tdef;
     store_.pages().Read(def_.page, tdef);

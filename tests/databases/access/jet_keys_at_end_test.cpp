@@ -194,6 +194,23 @@ TEST(JetKeysAtEnd, UniqueKeysSetFindsWhatWasAddedAndForgetsWhatWasCut) {
   std::vector<uint32_t> got;
   for (uint32_t i : order.SortedOrder()) got.push_back(order.pointer(i));
   EXPECT_EQ(got, (std::vector<uint32_t>{5, 2, 9, 3, 1}));
+  // Long keys compare eight bytes at a time: a difference in the first word (a high
+  // byte), after it, in the bytes past the last whole word, and a longer key whose
+  // first nine bytes are another's.
+  jet::KeyRun long_keys;
+  long_keys.Add("abcdefgh\x90z", 6);
+  long_keys.Add("abcdefgh\x10", 4);
+  long_keys.Add("abcdefgh\x10\x01", 5);
+  long_keys.Add(
+      "\x81"
+      "bcdefghij",
+      7);
+  long_keys.Add("abcdefghabcdefgX", 3);
+  long_keys.Add("abcdefgaZZZZZZZZZ", 1);
+  long_keys.Add("abcdefghabcdefgh", 2);
+  got.clear();
+  for (uint32_t i : long_keys.SortedOrder()) got.push_back(long_keys.pointer(i));
+  EXPECT_EQ(got, (std::vector<uint32_t>{1, 4, 5, 3, 2, 6, 7}));
 }
 
 // A child appends batches of 1000 and tells each commit through a pipe; it is killed
