@@ -32,17 +32,19 @@ void DestinationPage::Build(const PageControls& controls, QWidget* buttons) {
   tabs_->setGeometry(px(16), px(112), px(465), px(265));
   BuildTextTab(controls);
 
-  auto* dbase = new QWidget;
-  dbase->setObjectName(QStringLiteral("DestdBaseTab"));
-  edit9_ = controls.AddBox(dbase, "Edit9", tr("Destination Table"), 24);
-  browse_dbase_ = controls.AddBrowseButton(dbase, "BrowseDestdBaseTable");
-  tabs_->addTab(dbase, tr("dBase"));
-
-  auto* paradox = new QWidget;
-  paradox->setObjectName(QStringLiteral("DestParadoxTab"));
-  edit10_ = controls.AddBox(paradox, "Edit10", tr("Destination Table"), 24);
-  browse_paradox_ = controls.AddBrowseButton(paradox, "BrowseDestParadoxButton");
-  tabs_->addTab(paradox, tr("Paradox"));
+  // A table file's tab: its box and the browse button beside it.
+  const auto table_file_tab = [&](const char* name, const char* box, const char* button,
+                                  const QString& title, QLineEdit*& edit, QPushButton*& browse) {
+    auto* tab = new QWidget;
+    tab->setObjectName(QLatin1String(name));
+    edit = controls.AddBox(tab, box, tr("Destination Table"), 24);
+    browse = controls.AddBrowseButton(tab, button);
+    tabs_->addTab(tab, title);
+  };
+  table_file_tab("DestdBaseTab", "Edit9", "BrowseDestdBaseTable", tr("dBase"), edit9_,
+                 browse_dbase_);
+  table_file_tab("DestParadoxTab", "Edit10", "BrowseDestParadoxButton", tr("Paradox"), edit10_,
+                 browse_paradox_);
 
   auto* access = new QWidget;
   access->setObjectName(QStringLiteral("DestAccessTab"));

@@ -15,16 +15,10 @@
 
 class QButtonGroup;
 class QCheckBox;
-class QComboBox;
 class QGroupBox;
-class QLineEdit;
-class QPushButton;
 class QStackedWidget;
-class QTabWidget;
 
 namespace trundle {
-
-class PageControls;
 
 class DestinationPage : public QWidget {
   Q_OBJECT

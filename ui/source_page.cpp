@@ -43,19 +43,21 @@ void SourcePage::Build(const PageControls& controls, QWidget* buttons, const QSt
                          {tr("Comma delimited"), tr("Tab delimited")}, 1, &text_type_);
   tabs_->addTab(text, tr("Text"));
 
-  auto* dbase = new QWidget;
-  dbase->setObjectName(QStringLiteral("SourcedBaseTab"));
-  edit2_ = controls.AddBox(dbase, "Edit2", tr("Source Table"), 24);
-  browse_dbase_ = controls.AddBrowseButton(dbase, "BrowseSourcedBaseButton");
-  memo2_ = new QPlainTextEdit(dbase);
-  tabs_->addTab(dbase, tr("dBase"));
-
-  auto* paradox = new QWidget;
-  paradox->setObjectName(QStringLiteral("SourceParadoxTab"));
-  edit3_ = controls.AddBox(paradox, "Edit3", tr("Source Table"), 24);
-  browse_paradox_ = controls.AddBrowseButton(paradox, "BrowseSourceParadoxButton");
-  memo3_ = new QPlainTextEdit(paradox);
-  tabs_->addTab(paradox, tr("Paradox"));
+  // A table file's tab: its box, the browse button beside it and the SQL box below.
+  const auto table_file_tab = [&](const char* name, const char* box, const char* button,
+                                  const QString& title, QLineEdit*& edit, QPushButton*& browse,
+                                  QPlainTextEdit*& memo) {
+    auto* tab = new QWidget;
+    tab->setObjectName(QLatin1String(name));
+    edit = controls.AddBox(tab, box, tr("Source Table"), 24);
+    browse = controls.AddBrowseButton(tab, button);
+    memo = new QPlainTextEdit(tab);
+    tabs_->addTab(tab, title);
+  };
+  table_file_tab("SourcedBaseTab", "Edit2", "BrowseSourcedBaseButton", tr("dBase"), edit2_,
+                 browse_dbase_, memo2_);
+  table_file_tab("SourceParadoxTab", "Edit3", "BrowseSourceParadoxButton", tr("Paradox"), edit3_,
+                 browse_paradox_, memo3_);
 
   auto* access = new QWidget;
   access->setObjectName(QStringLiteral("SourceAccessTab"));

@@ -16,16 +16,9 @@
 #include "ui/declared_tabs.h"
 
 class QButtonGroup;
-class QComboBox;
 class QGroupBox;
-class QLineEdit;
-class QPlainTextEdit;
-class QPushButton;
-class QTabWidget;
 
 namespace trundle {
-
-class PageControls;
 
 class SourcePage : public QWidget {
   Q_OBJECT
