@@ -1,5 +1,7 @@
 // The HTML page of a table: a fixed template with the title, an optional banner
 // fragment, one table row per record, the number of entries and the creation date.
+#include "textfiles/html_page.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,57 +13,9 @@
 #include "engine/datetime.h"
 #include "engine/errors.h"
 #include "engine/locale_format.h"
-#include "textfiles/qor_tables.h"
 
 namespace trundle {
 namespace {
-
-// Collects the page in pieces of about 64 KB on their way to the sink.
-class PageBuffer {
- public:
-  explicit PageBuffer(OutputSink& sink) : sink_(sink) {}
-  ~PageBuffer() = default;
-  void Write(std::string_view text) {
-    text_.append(text);
-    if (text_.size() >= (1 << 16)) Flush();
-  }
-  void Flush() {
-    sink_.Write(text_);
-    text_.clear();
-  }
-
- private:
-  OutputSink& sink_;
-  std::string text_;
-};
-
-// Text from the data goes into the page as text, never as markup.
-void WriteEscaped(std::string_view text, PageBuffer& sink) {
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char* entity = nullptr;
-    switch (text[i]) {
-      case '&':
-        entity = "&amp;";
-        break;
-      case '<':
-        entity = "&lt;";
-        break;
-      case '>':
-        entity = "&gt;";
-        break;
-      case '"':
-        entity = "&quot;";
-        break;
-      default:
-        continue;
-    }
-    sink.Write(text.substr(start, i - start));
-    sink.Write(entity);
-    start = i + 1;
-  }
-  sink.Write(text.substr(start));
-}
 
 // False when nothing is at the path. A file that is there but cannot be read (no
 // permission, a folder, a read error) is an error: the page would silently lack its banner.
@@ -110,54 +64,103 @@ constexpr const char kStyle[] =
 
 }  // namespace
 
-void TTableObject::SaveToHtml(const std::string& title, const std::string& banner_file,
-                              OutputSink& out, const TTrundleTickEvent& tick) const {
-  SealOpenRecord();
-  PageBuffer sink(out);
+HtmlPageWriter::HtmlPageWriter(OutputSink& sink, const std::string& title,
+                               const std::string& banner_file,
+                               const std::vector<std::string>& names)
+    : sink_(sink) {
   // The page's text is UTF-8 whatever the source's code page was; a browser left to
   // guess takes it for the locale's legacy code page.
-  sink.Write("<HTML><HEAD><meta charset=\"utf-8\"><TITLE>");
-  WriteEscaped(title, sink);
-  sink.Write("</TITLE>");
-  sink.Write(kStyle);
-  sink.Write("</HEAD><BODY>");
+  Write("<HTML><HEAD><meta charset=\"utf-8\"><TITLE>");
+  WriteEscaped(title);
+  Write("</TITLE>");
+  Write(kStyle);
+  Write("</HEAD><BODY>");
   std::string banner;
   if (!banner_file.empty() && ReadWholeFile(banner_file, banner)) {
     // The banner is HTML by intent and goes in as it stands.
-    sink.Write("<P>");
-    sink.Write(banner);
-    sink.Write("</P>");
+    Write("<P>");
+    Write(banner);
+    Write("</P>");
   }
-  sink.Write("<P CLASS=\"heading\" ALIGN=\"CENTER\">");
-  WriteEscaped(title, sink);
-  sink.Write("</P><TABLE WIDTH=\"94%\" BORDER=\"0\" ALIGN=\"CENTER\" BGCOLOR=\"#F3F3F3\"> <TR> ");
-  for (const std::string& name : FieldNames) {
-    sink.Write("<TD ALIGN=\"LEFT\" CLASS=\"cellheader\">");
-    WriteEscaped(name, sink);
-    sink.Write("</TD>");
+  Write("<P CLASS=\"heading\" ALIGN=\"CENTER\">");
+  WriteEscaped(title);
+  Write("</P><TABLE WIDTH=\"94%\" BORDER=\"0\" ALIGN=\"CENTER\" BGCOLOR=\"#F3F3F3\"> <TR> ");
+  for (const std::string& name : names) {
+    Write("<TD ALIGN=\"LEFT\" CLASS=\"cellheader\">");
+    WriteEscaped(name);
+    Write("</TD>");
   }
-  sink.Write("</TR>");
+  Write("</TR>");
+}
+
+void HtmlPageWriter::Cell(std::string_view text, bool empty) {
+  if (empty) {
+    Write("<TD CLASS=\"celltext\">&nbsp;</TD>");
+    return;
+  }
+  Write("<TD CLASS=\"celltext\">");
+  WriteEscaped(text);
+  Write("</TD>");
+}
+
+void HtmlPageWriter::Finish(int64_t entries) {
+  Write("<TR><TD CLASS=\"celltext\">Entries: " + std::to_string(entries) +
+        "</TD></TR></TABLE><P><FONT SIZE=\"-1\"><I>Created: ");
+  WriteEscaped(FormatShortDate(std::floor(NowLocal()), *CurrentLocaleFormats()));
+  Write("</I></FONT></P></BODY></HTML>");
+  sink_.Write(held_);
+  held_.clear();
+}
+
+void HtmlPageWriter::Write(std::string_view text) {
+  held_.append(text);
+  if (held_.size() >= (1 << 16)) {
+    sink_.Write(held_);
+    held_.clear();
+  }
+}
+
+// Text from the data goes into the page as text, never as markup.
+void HtmlPageWriter::WriteEscaped(std::string_view text) {
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char* entity = nullptr;
+    switch (text[i]) {
+      case '&':
+        entity = "&amp;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '"':
+        entity = "&quot;";
+        break;
+      default:
+        continue;
+    }
+    Write(text.substr(start, i - start));
+    Write(entity);
+    start = i + 1;
+  }
+  Write(text.substr(start));
+}
+
+void TTableObject::SaveToHtml(const std::string& title, const std::string& banner_file,
+                              OutputSink& out, const TTrundleTickEvent& tick) const {
+  SealOpenRecord();
+  HtmlPageWriter page(out, title, banner_file, FieldNames);
   TickCounter ticks(tick);
   for (int r = 1; r < RecordListLength(); ++r) {
     ticks.Step();
-    sink.Write("<TR>");
+    page.BeginRow();
     // Each column shows its own values, also where two fields share a name.
-    ForEachText(r, [&sink](size_t, std::string_view text, bool empty) {
-      if (empty) {
-        sink.Write("<TD CLASS=\"celltext\">&nbsp;</TD>");
-        return;
-      }
-      sink.Write("<TD CLASS=\"celltext\">");
-      WriteEscaped(text, sink);
-      sink.Write("</TD>");
-    });
-    sink.Write("</TR>");
+    ForEachText(r, [&page](size_t, std::string_view text, bool empty) { page.Cell(text, empty); });
+    page.EndRow();
   }
-  sink.Write("<TR><TD CLASS=\"celltext\">Entries: " + std::to_string(DataRecordCount()) +
-             "</TD></TR></TABLE><P><FONT SIZE=\"-1\"><I>Created: ");
-  WriteEscaped(FormatShortDate(std::floor(NowLocal()), *CurrentLocaleFormats()), sink);
-  sink.Write("</I></FONT></P></BODY></HTML>");
-  sink.Flush();
+  page.Finish(DataRecordCount());
 }
 
 std::string TTableObject::SaveToHtml(const std::string& title,

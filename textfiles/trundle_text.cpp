@@ -18,6 +18,7 @@
 #include "textfiles/delimited_reader.h"
 #include "textfiles/delimited_writer.h"
 #include "textfiles/file_output.h"
+#include "textfiles/html_page.h"
 
 namespace trundle {
 namespace {
@@ -408,12 +409,16 @@ TFieldDefs TTrundleDelimited::SourceFieldDefs(const TextLength& measure_widths) 
   return FieldDefsOfWidths(widths);
 }
 
-std::string TTrundleDelimited::WhatAStopLeaves(int64_t records_moved) const {
-  if (!streaming_ || !IsStreamOutput(TableName))
-    return TTrundleTableBase::WhatAStopLeaves(records_moved);
+std::string TTrundleTableBase::WhatAStopLeavesOfAStream(int64_t records_moved) const {
   const std::string name = TableName == kStandardOutputName ? "standard output" : TableName;
   return "The destination " + name + " is written straight to: it has been sent at most the " +
          std::to_string(records_moved) + " records moved before the stop";
+}
+
+std::string TTrundleDelimited::WhatAStopLeaves(int64_t records_moved) const {
+  if (!streaming_ || !IsStreamOutput(TableName))
+    return TTrundleTableBase::WhatAStopLeaves(records_moved);
+  return WhatAStopLeavesOfAStream(records_moved);
 }
 
 bool TTrundleDelimited::OpenDestination() {
@@ -590,6 +595,9 @@ void TTrundleText::SaveTable() {
   SendWritten(Table.DataRecordCount());
 }
 
+TTrundleHtml::TTrundleHtml() = default;
+TTrundleHtml::~TTrundleHtml() = default;
+
 bool TTrundleHtml::OpenTable() {
   SendMessage("Can't read from HTML");
   RecordCount = 0;
@@ -597,19 +605,71 @@ bool TTrundleHtml::OpenTable() {
   return false;
 }
 
+void TTrundleHtml::FindBanner() {
+  banner_note_.clear();
+  if (HtmlBanner.empty() || FileExists(HtmlBanner)) return;
+  const std::string candidate = ProgramFolder() + HtmlBanner;
+  if (FileExists(candidate))
+    HtmlBanner = candidate;
+  else
+    banner_note_ = "No banner: " + HtmlBanner + " was not found (nor in " + ProgramFolder() + ")";
+}
+
+void TTrundleHtml::StartPage() {
+  FindBanner();
+  std::unique_ptr<FileSink> file = TakeOutputFile();
+  page_ = std::make_unique<HtmlPageWriter>(*file, HtmlTitle, HtmlBanner, Table.FieldNames);
+  page_file_ = std::move(file);
+  FixFieldNames(true);  // the header row is written
+  written_ = 0;
+}
+
+bool TTrundleHtml::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
+  if (!page_) StartPage();
+  const std::vector<const Variant*>& fields = MapToFields(names, values, written_ + 1);
+  page_->BeginRow();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    // A text record holds no more values; a page of more fields could not be written.
+    if (i >= static_cast<size_t>(kMaxRecordValues)) throw TrundleError(kRangeCheckError);
+    const Variant* value = fields[i];
+    if (!value || value->IsEmpty()) {
+      page_->Cell({}, true);
+    } else if (value->type() == VarType::kString) {
+      page_->Cell(value->text(), false);  // empty text is no Null: the cell stays empty
+    } else {
+      scratch_.clear();
+      Table.AppendFormatted(*value, scratch_);
+      page_->Cell(scratch_, false);
+    }
+  }
+  page_->EndRow();
+  ++written_;
+  return true;
+}
+
 void TTrundleHtml::SaveTable() {
   SendMessage("Writing table");
-  if (!HtmlBanner.empty() && !FileExists(HtmlBanner)) {
-    const std::string candidate = ProgramFolder() + HtmlBanner;
-    if (FileExists(candidate))
-      HtmlBanner = candidate;
-    else
-      SendMessage("No banner: " + HtmlBanner + " was not found (nor in " + ProgramFolder() + ")");
+  if (!page_) {
+    FindBanner();
+    if (!banner_note_.empty()) SendMessage(banner_note_);
+    const std::unique_ptr<FileSink> file = TakeOutputFile();
+    Table.SaveToHtml(HtmlTitle, HtmlBanner, *file, OnTick);
+    file->Commit();
+    SendWritten(Table.DataRecordCount());
+    return;
   }
-  const std::unique_ptr<FileSink> file = TakeOutputFile();
-  Table.SaveToHtml(HtmlTitle, HtmlBanner, *file, OnTick);
+  if (!banner_note_.empty()) SendMessage(banner_note_);
+  const std::unique_ptr<HtmlPageWriter> page = std::move(page_);
+  const std::unique_ptr<FileSink> file = std::move(page_file_);
+  page->Finish(written_);
   file->Commit();
-  SendWritten(Table.DataRecordCount());
+  FixFieldNames(false);
+  SendWritten(written_);
+}
+
+std::string TTrundleHtml::WhatAStopLeaves(int64_t records_moved) const {
+  if (page_ && IsStreamOutput(TableName)) return WhatAStopLeavesOfAStream(records_moved);
+  return TTrundleTableBase::WhatAStopLeaves(records_moved);
 }
 
 std::string ProgramFolder() {

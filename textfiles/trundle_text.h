@@ -2,8 +2,8 @@
 // (TTrundleText), and the HTML page (TTrundleHtml, destination only). A source reads its
 // whole file into memory in OpenTable and hands records out. A delimited destination
 // writes each record to a temporary file as it arrives, after the records the file held
-// already, and the file takes its new contents in one step in SaveTable; the clipboard and
-// the HTML page are gathered in memory and written in SaveTable.
+// already, and the file takes its new contents in one step in SaveTable; so does the HTML
+// page. The clipboard's text is gathered in memory and set in SaveTable.
 #pragma once
 
 #include <cstdint>
@@ -65,6 +65,8 @@ class TTrundleTableBase : public TTrundleUnknown {
   void ReleaseOutputFile();
   // The file HoldOutputFile opened for TableName, else one opened now.
   std::unique_ptr<FileSink> TakeOutputFile();
+  // What a stop leaves of a destination written straight through (IsStreamOutput).
+  std::string WhatAStopLeavesOfAStream(int64_t records_moved) const;
 
  private:
   std::unique_ptr<FileSink> held_file_;
@@ -170,13 +172,35 @@ class TTrundleText : public TTrundleDelimited {
   void SaveTable() override;
 };
 
+class HtmlPageWriter;
+
+// The HTML page. The first WriteRecord starts the page in the file's temporary file (the
+// head, the banner, the header row of Table.FieldNames); each record is then written as
+// its row, never held, and SaveTable ends the page and gives the file its new contents.
+// Without a record, SaveTable writes the page of whatever Table holds.
 class TTrundleHtml : public TTrundleTableBase {
  public:
+  TTrundleHtml();
+  ~TTrundleHtml() override;  // without SaveTable, the temporary file goes
   // Refuses: "Can't read from HTML". As a destination's, it holds the page's file
   // against other runs until SaveTable (HoldOutputFile).
   bool OpenTable() override;
+  bool WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) override;
   void SaveTable() override;
   TDataKind GetKind() const override { return dkHtml; }
+  std::string WhatAStopLeaves(int64_t records_moved) const override;
+
+ private:
+  // HtmlBanner made to name the file found beside the program when it is not found as
+  // it stands; the log line for a banner found nowhere is kept for SaveTable.
+  void FindBanner();
+  void StartPage();
+
+  std::string banner_note_;  // "No banner: ..." once FindBanner found none
+  std::unique_ptr<FileSink> page_file_;
+  std::unique_ptr<HtmlPageWriter> page_;  // writes to page_file_ once the page started
+  int64_t written_ = 0;                   // rows written to page_
+  std::string scratch_;
 };
 
 // Registers the three classes for dkCsv, dkText and dkHtml.

@@ -595,8 +595,10 @@ TEST(LongPhaseTest, PassesOverWholeTablesTickAndReadingStopsWhenAsked) {
   page.TableName = dir / "out.html";
   page.OnTick = tick;
   ASSERT_TRUE(page.CreateTable(source));
+  // A page of records held in its table is written whole by SaveTable (records that
+  // arrive by WriteRecord are written as they come).
   source.CurrentRecord = 0;
-  while (source.ReadRecord(names, values)) page.WriteRecord(names, values);
+  while (source.ReadRecord(names, values)) page.Table.AddRecordFrom({&values[0], &values[1]});
   ticks = 0;
   page.SaveTable();
   EXPECT_GE(ticks, kStrides) << "writing the page";
@@ -670,6 +672,67 @@ TEST(HtmlTest, PageTemplateEscapingAndBanner) {
   EXPECT_NE(plain.find("<BODY><P CLASS=\"heading\" ALIGN=\"CENTER\"></P>"), std::string::npos);
   EXPECT_EQ(log[log.size() - 2],
             "No banner: no-such-banner.html was not found (nor in " + ProgramFolder() + ")");
+}
+
+// The page without its creation date, which a test cannot know.
+std::string Undated(const std::string& page) { return page.substr(0, page.find("Created: ")); }
+
+// Records written one by one make the page the same records held in a table make; the
+// page's file takes them only at SaveTable, so a run stopped before leaves it alone.
+TEST(HtmlTest, RecordsArrivingMakeThePageOfTheHeldTableAndOnlySaveTableShowsIt) {
+  ScratchFolder dir;
+  WriteFile(dir / "p.html", "old page");
+  const std::vector<std::vector<Variant>> rows = {
+      {Variant::Integer(7), Variant::String("<b>&\"x\""), Variant::DateTime(45000.5),
+       Variant::String("dropped")},
+      {Variant::Null(), Variant::String(""), Variant::Float(2.5), Variant::String("dropped")},
+      {Variant::Currency(12345), Variant(), Variant::Boolean(true), Variant::String("dropped")}};
+  const std::vector<std::string> fields = {"ID", "NAME", "WHEN"};
+  TTableObject held;
+  held.FieldNames = fields;
+  for (const auto& row : rows) held.AddRecordFrom({&row[0], &row[1], &row[2]});
+  const std::string expected = Undated(held.SaveToHtml("T", ""));
+
+  for (bool stopped : {true, false}) {
+    SCOPED_TRACE(stopped ? "stopped" : "saved");
+    TTrundleHtml html;
+    std::vector<std::string> log;
+    html.OnMessage = [&log](const std::string& m) { log.push_back(m); };
+    html.TableName = dir / "p.html";
+    html.HtmlTitle = "T";
+    html.HtmlBanner = "no-such-banner.html";
+    EXPECT_FALSE(html.OpenTable());
+    html.Table.FieldNames = fields;
+    TRecordBuffer names(kRecordBufferSize), values(kRecordBufferSize);
+    for (const auto& row : rows) {
+      for (size_t i = 0; i < row.size(); ++i) {
+        names[i].SetString(i < 3 ? fields[i] : "Other");
+        values[i] = row[i];
+      }
+      EXPECT_TRUE(html.WriteRecord(names, values));
+    }
+    EXPECT_TRUE(html.Table.DataRecordCount() == 0) << "records are not held";
+    EXPECT_EQ(ReadFile(dir / "p.html"), "old page");
+    if (stopped) {
+      EXPECT_EQ(html.WhatAStopLeaves(3),
+                "The destination " + (dir / "p.html") +
+                    " is left as it was: it holds none of the records moved");
+      continue;
+    }
+    html.SaveTable();
+    EXPECT_EQ(Undated(ReadFile(dir / "p.html")), expected);
+    EXPECT_EQ(log,
+              (std::vector<std::string>{
+                  "Can't read from HTML", "Writing table",
+                  "No banner: no-such-banner.html was not found (nor in " + ProgramFolder() + ")",
+                  "3 records written",
+                  "Field Other: 3 values were not written, the destination has no field "
+                  "of that name"}));
+  }
+  // Neither run left a temporary file behind.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
 TEST(HtmlTest, ABannerThatCannotBeReadStopsTheSave) {
