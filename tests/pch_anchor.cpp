@@ -1,0 +1,1 @@
+// The test framework's precompiled header is built with this empty file.
