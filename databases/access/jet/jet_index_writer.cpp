@@ -61,13 +61,6 @@ void CopySmall(uint8_t* to, const uint8_t* from, size_t n) {
   if (n & 1) *to = *from;
 }
 
-// Key bytes compare as unsigned bytes, a key that is a prefix of another first.
-int CompareKeys(const uint8_t* a, size_t an, const uint8_t* b, size_t bn) {
-  const int c = an && bn ? std::memcmp(a, b, std::min(an, bn)) : 0;
-  if (c != 0) return c;
-  return an < bn ? -1 : an > bn ? 1 : 0;
-}
-
 // What an index is searched for: a key and a row pointer (equal keys are kept in the
 // order of their rows' pointers).
 struct Target {

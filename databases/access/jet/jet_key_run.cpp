@@ -1,31 +1,10 @@
 #include "databases/access/jet/jet_key_run.h"
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <numeric>
 
 namespace trundle::jet {
-namespace {
-
-// Key bytes compare as unsigned bytes, a key that is a prefix of another first. Keys are
-// mostly a few bytes (a Long's key takes 5), which a call to memcmp apiece would cost
-// more than comparing them here, eight bytes at a time.
-int CompareKeys(std::string_view a, std::string_view b) {
-  const size_t n = std::min(a.size(), b.size());
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t x, y;
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
-  }
-  for (; i < n; ++i)
-    if (a[i] != b[i]) return uint8_t(a[i]) < uint8_t(b[i]) ? -1 : 1;
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-}
-
-}  // namespace
 
 void KeyRun::Add(std::string_view key, uint32_t pointer) {
   arena_.append(key);

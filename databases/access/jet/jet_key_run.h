@@ -13,11 +13,33 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace trundle::jet {
+
+// Key bytes compare as unsigned bytes, a key that is a prefix of another first. Keys are
+// mostly a few bytes (a Long's key takes 5), which a call to memcmp apiece would cost
+// more than comparing them here, eight bytes at a time.
+inline int CompareKeys(const uint8_t* a, size_t an, const uint8_t* b, size_t bn) {
+  const size_t n = an < bn ? an : bn;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+  }
+  for (; i < n; ++i)
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  return an < bn ? -1 : an > bn ? 1 : 0;
+}
+inline int CompareKeys(std::string_view a, std::string_view b) {
+  return CompareKeys(reinterpret_cast<const uint8_t*>(a.data()), a.size(),
+                     reinterpret_cast<const uint8_t*>(b.data()), b.size());
+}
 
 class KeyRun {
  public:
