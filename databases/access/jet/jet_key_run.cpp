@@ -1,5 +1,7 @@
 #include "databases/access/jet/jet_key_run.h"
 
+#include <xxhash.h>
+
 #include <algorithm>
 #include <functional>
 #include <numeric>
@@ -45,7 +47,8 @@ size_t KeyRun::memory() const {
 
 size_t UniqueKeys::Slot(std::string_view key) const {
   const size_t mask = slots_.size() - 1;
-  for (size_t at = std::hash<std::string_view>{}(key) & mask;; at = (at + 1) & mask)
+  // XXH3 takes a short key in a few instructions, a fraction of std::hash's time.
+  for (size_t at = size_t(XXH3_64bits(key.data(), key.size())) & mask;; at = (at + 1) & mask)
     if (slots_[at] == 0 || run_.key(slots_[at] - 1) == key) return at;
 }
 
