@@ -148,10 +148,8 @@ void HtmlPageWriter::WriteEscaped(std::string_view text) {
   Write(text.substr(start));
 }
 
-void TTableObject::SaveToHtml(const std::string& title, const std::string& banner_file,
-                              OutputSink& out, const TTrundleTickEvent& tick) const {
+void TTableObject::WriteHtmlRows(HtmlPageWriter& page, const TTrundleTickEvent& tick) const {
   SealOpenRecord();
-  HtmlPageWriter page(out, title, banner_file, FieldNames);
   TickCounter ticks(tick);
   for (int r = 1; r < RecordListLength(); ++r) {
     ticks.Step();
@@ -160,6 +158,12 @@ void TTableObject::SaveToHtml(const std::string& title, const std::string& banne
     ForEachText(r, [&page](size_t, std::string_view text, bool empty) { page.Cell(text, empty); });
     page.EndRow();
   }
+}
+
+void TTableObject::SaveToHtml(const std::string& title, const std::string& banner_file,
+                              OutputSink& out, const TTrundleTickEvent& tick) const {
+  HtmlPageWriter page(out, title, banner_file, FieldNames);
+  WriteHtmlRows(page, tick);
   page.Finish(DataRecordCount());
 }
 

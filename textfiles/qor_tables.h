@@ -24,6 +24,7 @@ namespace trundle {
 
 class TTableObject;
 class OutputSink;
+class HtmlPageWriter;
 
 // As many values as the job's record buffers carry (indices 0 .. 255): a table of any
 // width that a source can deliver fits in a text file or an HTML page.
@@ -109,6 +110,8 @@ class TTableObject {
   void SaveToDelimited(char delimiter, OutputSink& sink, const TTrundleTickEvent& tick = {}) const;
   void SaveToHtml(const std::string& title, const std::string& banner_file, OutputSink& sink,
                   const TTrundleTickEvent& tick = {}) const;
+  // The rows of the data records, written to a page that has its header row.
+  void WriteHtmlRows(HtmlPageWriter& page, const TTrundleTickEvent& tick = {}) const;
 
  private:
   friend class TRecordObject;

@@ -173,6 +173,15 @@ const std::vector<const Variant*>& TTrundleTableBase::MapToFields(const TRecordB
   return by_field_;
 }
 
+std::string_view TTrundleTableBase::CellText(const Variant* value, bool& empty) {
+  empty = !value || value->IsEmpty();
+  if (empty) return {};
+  if (value->type() == VarType::kString) return value->text();  // empty text is no Null
+  cell_.clear();
+  Table.AppendFormatted(*value, cell_);
+  return cell_;
+}
+
 void TTrundleTableBase::FixFieldNames(bool fixed) {
   if (fixed && mapped_names_ != Table.FieldNames) {
     mapped_names_ = Table.FieldNames;
@@ -519,17 +528,9 @@ bool TTrundleDelimited::WriteRecord(const TRecordBuffer& names, const TRecordBuf
   if (!output_) StartOutput();
   // Written straight out, a record is not held in Table: a file of more fields than
   // Table's records hold takes values in any of them, and its old lines are copied whole.
-  for (const Variant* value : MapToFields(names, values, written_ + 1, false)) {
-    if (!value || value->IsEmpty()) {
-      output_->Field({});
-    } else if (value->type() == VarType::kString) {
-      output_->Field(value->text());
-    } else {
-      scratch_.clear();
-      Table.AppendFormatted(*value, scratch_);
-      output_->Field(scratch_);
-    }
-  }
+  bool empty;
+  for (const Variant* value : MapToFields(names, values, written_ + 1, false))
+    output_->Field(CellText(value, empty));
   output_->EndLine();
   ++written_;
   return true;
@@ -620,27 +621,21 @@ void TTrundleHtml::StartPage() {
   std::unique_ptr<FileSink> file = TakeOutputFile();
   page_ = std::make_unique<HtmlPageWriter>(*file, HtmlTitle, HtmlBanner, Table.FieldNames);
   page_file_ = std::move(file);
+  Table.WriteHtmlRows(*page_, OnTick);
+  written_ = Table.DataRecordCount();
   FixFieldNames(true);  // the header row is written
-  written_ = 0;
 }
 
 bool TTrundleHtml::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& values) {
   if (!page_) StartPage();
   const std::vector<const Variant*>& fields = MapToFields(names, values, written_ + 1);
   page_->BeginRow();
+  bool empty;
   for (size_t i = 0; i < fields.size(); ++i) {
     // A text record holds no more values; a page of more fields could not be written.
     if (i >= static_cast<size_t>(kMaxRecordValues)) throw TrundleError(kRangeCheckError);
-    const Variant* value = fields[i];
-    if (!value || value->IsEmpty()) {
-      page_->Cell({}, true);
-    } else if (value->type() == VarType::kString) {
-      page_->Cell(value->text(), false);  // empty text is no Null: the cell stays empty
-    } else {
-      scratch_.clear();
-      Table.AppendFormatted(*value, scratch_);
-      page_->Cell(scratch_, false);
-    }
+    const std::string_view text = CellText(fields[i], empty);
+    page_->Cell(text, empty);
   }
   page_->EndRow();
   ++written_;
@@ -649,15 +644,7 @@ bool TTrundleHtml::WriteRecord(const TRecordBuffer& names, const TRecordBuffer& 
 
 void TTrundleHtml::SaveTable() {
   SendMessage("Writing table");
-  if (!page_) {
-    FindBanner();
-    if (!banner_note_.empty()) SendMessage(banner_note_);
-    const std::unique_ptr<FileSink> file = TakeOutputFile();
-    Table.SaveToHtml(HtmlTitle, HtmlBanner, *file, OnTick);
-    file->Commit();
-    SendWritten(Table.DataRecordCount());
-    return;
-  }
+  if (!page_) StartPage();
   if (!banner_note_.empty()) SendMessage(banner_note_);
   const std::unique_ptr<HtmlPageWriter> page = std::move(page_);
   const std::unique_ptr<FileSink> file = std::move(page_file_);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/field_name_mapper.h"
@@ -43,6 +44,10 @@ class TTrundleTableBase : public TTrundleUnknown {
   const std::vector<const Variant*>& MapToFields(const TRecordBuffer& names,
                                                  const TRecordBuffer& values, int64_t record_number,
                                                  bool held = true);
+  // The text of a value for a field of a text file (valid until the next call): a string
+  // as it stands, any other value as Table formats it; empty (`empty` set) for no value,
+  // Null or Unassigned.
+  std::string_view CellText(const Variant* value, bool& empty);
   // Table.FieldNames will not change from now on (a header was written), or may again.
   void FixFieldNames(bool fixed);
   // Sends the count of data records followed by " records written", then a line for
@@ -76,6 +81,7 @@ class TTrundleTableBase : public TTrundleUnknown {
   std::vector<std::string> mapped_names_;  // the FieldNames mapper_ was given
   bool names_fixed_ = false;               // mapped_names_ is FieldNames for good
   std::vector<const Variant*> by_field_;
+  std::string cell_;  // CellText's formatted value
   // The buffers ReadRecord last filled with the names; null when they must be set again.
   const Variant* names_filled_ = nullptr;
   const Variant* values_filled_ = nullptr;
@@ -147,7 +153,6 @@ class TTrundleDelimited : public TTrundleTableBase {
   bool copy_old_ = false;   // the file's records are written before the new ones
   int64_t written_ = 0;     // records written to output_, old ones included
   std::unique_ptr<DelimitedWriter> output_;
-  std::string scratch_;
   // A source streamed from a regular file: its state when counted, its record count, the
   // reader of the pass that delivers the records and how many it has delivered.
   bool stream_source_ = false;
@@ -174,10 +179,10 @@ class TTrundleText : public TTrundleDelimited {
 
 class HtmlPageWriter;
 
-// The HTML page. The first WriteRecord starts the page in the file's temporary file (the
-// head, the banner, the header row of Table.FieldNames); each record is then written as
-// its row, never held, and SaveTable ends the page and gives the file its new contents.
-// Without a record, SaveTable writes the page of whatever Table holds.
+// The HTML page. The first WriteRecord (or SaveTable) starts the page in the file's
+// temporary file: the head, the banner, the header row of Table.FieldNames and the rows of
+// any records Table holds. Each record is then written as its row, never held, and
+// SaveTable ends the page and gives the file its new contents.
 class TTrundleHtml : public TTrundleTableBase {
  public:
   TTrundleHtml();
@@ -200,7 +205,6 @@ class TTrundleHtml : public TTrundleTableBase {
   std::unique_ptr<FileSink> page_file_;
   std::unique_ptr<HtmlPageWriter> page_;  // writes to page_file_ once the page started
   int64_t written_ = 0;                   // rows written to page_
-  std::string scratch_;
 };
 
 // Registers the three classes for dkCsv, dkText and dkHtml.
